@@ -1,0 +1,13 @@
+# Warnings and the opt-in sanitizer build, applied to every target of the project.
+option(WAGA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+
+add_compile_options(-Wall -Wextra -Wpedantic)
+
+if(WAGA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Flags for libFuzzer targets; only clang provides -fsanitize=fuzzer.
+set(WAGA_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)

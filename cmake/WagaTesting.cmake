@@ -1,0 +1,24 @@
+# waga_add_gtest(NAME <target> SOURCES <files...> LIBS <libs...> [LABELS <labels...>]
+#                [NO_MAIN] [TIMEOUT <seconds>])
+# Builds one GoogleTest program and registers each of its test cases with ctest.
+# Test cases are listed when ctest runs, so building never runs test programs.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+function(waga_add_gtest)
+  cmake_parse_arguments(T "NO_MAIN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock)
+  if(NOT T_NO_MAIN)
+    target_link_libraries(${T_NAME} PRIVATE GTest::gmock_main)
+  endif()
+  set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;WAGA_SOURCE_DIR=${PROJECT_SOURCE_DIR};WAGA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()
