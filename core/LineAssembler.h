@@ -28,6 +28,14 @@ public:
     const std::string& PendingLine() const { return pending_; }
 
 private:
+    // Works through input_ from next_ to its end; also entered by nested calls.
+    void ConsumeInput();
+    // End of the run of line content starting at next_: the first CR or LF, or where pending_
+    // would reach kMaxPendingLine, or the end of input_.
+    std::size_t ContentEnd() const;
+    // Takes the line out of pending_, then hands it to the sink.
+    void HandOverPendingLine();
+
     LineSink sink_;
     std::string pending_;
     std::string input_;    // received bytes not yet looked at
