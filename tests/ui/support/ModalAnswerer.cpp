@@ -1,0 +1,117 @@
+#include "ModalAnswerer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+
+ModalAnswerer::ModalAnswerer(int pollMs) {
+    timer_.setInterval(pollMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+    timer_.start();
+}
+
+ModalAnswerer::~ModalAnswerer() { timer_.stop(); }
+
+void ModalAnswerer::Push(Action action, int delayMs) {
+    actions_.push_back({std::move(action), delayMs});
+}
+
+SeenModal ModalAnswerer::Describe(QWidget* modal) {
+    SeenModal seen;
+    seen.className = QString::fromLatin1(modal->metaObject()->className());
+    seen.title = modal->windowTitle();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        seen.text = box->text();
+        seen.icon = box->icon();
+        for (QAbstractButton* button : box->buttons()) seen.buttons << button->text();
+    }
+    return seen;
+}
+
+void ModalAnswerer::Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible() || modal == answered_) return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (modal != current_) {
+        current_ = modal;
+        openedAtMs_ = now;
+    }
+    if (actions_.empty()) {
+        ++unexpected_;
+        seen_.push_back(Describe(modal));
+        answered_ = modal;
+        modal->close();
+        return;
+    }
+    if (now - openedAtMs_ < actions_.front().delayMs) return;
+    Queued next = std::move(actions_.front());
+    actions_.pop_front();
+    seen_.push_back(Describe(modal));
+    answered_ = modal;
+    next.action(modal);
+}
+
+ModalAnswerer::Action ModalAnswerer::ClickButton(const QString& text) {
+    return [text](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) return;
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == text) {
+                button->click();
+                return;
+            }
+        }
+        box->close();  // no such button: free the test; the caller's checks will fail
+    };
+}
+
+ModalAnswerer::Action ModalAnswerer::PressKey(int key) {
+    return [key](QWidget* modal) {
+        QWidget* target = modal->focusWidget() != nullptr ? modal->focusWidget() : modal;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        if (!target->isVisible()) return;
+        QCoreApplication::sendEvent(target, &release);
+    };
+}
+
+ModalAnswerer::Action ModalAnswerer::CloseWindow() {
+    return [](QWidget* modal) { modal->close(); };
+}
+
+ModalAnswerer::Action ModalAnswerer::AcceptFileDialog(const QString& path) {
+    return [path](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (dialog == nullptr) {
+            modal->close();
+            return;
+        }
+        dialog->selectFile(path);
+        dialog->accept();
+    };
+}
+
+ModalAnswerer::Action ModalAnswerer::RejectDialog() {
+    return [](QWidget* modal) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+    };
+}
+
+bool ModalAnswerer::WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return done();
+}
