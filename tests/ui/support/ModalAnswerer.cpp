@@ -93,7 +93,7 @@ ModalAnswerer::Action ModalAnswerer::AcceptFileDialog(const QString& path) {
             return;
         }
         dialog->selectFile(path);
-        dialog->accept();
+        static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, reached publicly
     };
 }
 
