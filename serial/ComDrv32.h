@@ -12,6 +12,7 @@
 
 class TCommPortDriver;
 class ISerialDevice;
+struct SerialLineSettings;
 
 // Raised from the polling tick: DataSize is 1 .. ComPortInBufSize, DataPtr points into the
 // component's receive buffer and stays valid until the next poll.
@@ -65,6 +66,12 @@ protected:
 
 private:
     void PollPort();
+    SerialLineSettings LineSettings() const;
+    void StartPolling();
+    void StopPolling();
+    // Stores a line setting and, while open, applies all settings at once.
+    template <typename T>
+    void StoreLineSetting(T& field, T value);
 
     std::unique_ptr<ISerialDevice> device_;
     TComPortNumber comPort_ = pnCOM2;
