@@ -1,0 +1,144 @@
+// LoadConfig and SaveConfig: konfig.ini on disk, applied to and collected from the window.
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <system_error>
+
+#include "Konfig.h"
+#include "KonfigDisk.h"
+#include "Win1250.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The whole file, or nothing when it cannot be opened or a read fails part-way.
+std::optional<std::string> ReadWholeFile(const fs::path& file) {
+    FilePtr in(std::fopen(file.string().c_str(), "rb"));
+    if (!in) return std::nullopt;
+    std::string bytes;
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0) bytes.append(chunk, got);
+    if (std::ferror(in.get())) return std::nullopt;
+    return bytes;
+}
+
+}  // namespace
+
+void ApplyKonfig(const KonfigRead& settings, IKonfigTarget& target) {
+    if (settings.comPort) target.SetComPort(*settings.comPort);
+    if (settings.comPortSpeed) target.SetComPortSpeed(*settings.comPortSpeed);
+    if (settings.recording) target.SetRecordingChecked(*settings.recording);
+    if (settings.recordReadings) target.SetRecordReadingsChecked(*settings.recordReadings);
+    if (settings.showReadings) target.SetShowReadingsChecked(*settings.showReadings);
+    if (settings.maxReportLines) target.SetMaxReportLines(*settings.maxReportLines);
+    if (settings.deleteOldest) target.SetDeleteOldestSelected(*settings.deleteOldest);
+    if (settings.unit) target.SetUnitCaption(*settings.unit);
+}
+
+KonfigWrite CollectKonfig(const IKonfigTarget& target) {
+    KonfigWrite settings;
+    settings.comPort = target.ComPort();
+    settings.comPortSpeed = target.ComPortSpeed();
+    settings.recording = target.RecordingChecked();
+    settings.recordReadings = target.RecordReadingsChecked();
+    settings.showReadings = target.ShowReadingsChecked();
+    settings.maxLinesText = target.MaxLinesText();
+    settings.deleteOldest = target.DeleteOldestSelected();
+    settings.unit = target.UnitCaption();
+    return settings;
+}
+
+KonfigLoadResult LoadConfig(IKonfigTarget& target, const fs::path& file) {
+    std::error_code error;
+    if (!fs::exists(file, error)) return {KonfigLoadStatus::NoFile, {}};
+    const std::optional<std::string> bytes = ReadWholeFile(file);
+    if (!bytes) {
+        return {KonfigLoadStatus::Unreadable,
+                Utf8ToWin1250("Nie można odczytać pliku ustawień " + file.filename().string() +
+                              ".\rProgram użyje ustawień domyślnych.")};
+    }
+    ApplyKonfig(ParseKonfig(*bytes), target);
+    return {KonfigLoadStatus::Applied, {}};
+}
+
+namespace {
+
+// The file the new contents must replace: a symbolic link is followed so that it keeps pointing
+// at the settings.
+fs::path ReplacementTarget(const fs::path& file) {
+    std::error_code error;
+    if (!fs::is_symlink(file, error)) return file;
+    const fs::path resolved = fs::weakly_canonical(file, error);
+    return error ? file : resolved;
+}
+
+// A konfig.ini that exists must be a regular file this process may write; otherwise it stays.
+bool MayReplace(const fs::path& file) {
+    std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (status.type() == fs::file_type::not_found) return true;
+    if (status.type() != fs::file_type::regular) return false;
+    FilePtr probe(
+        std::fopen(file.string().c_str(), "r+b"));  // opens for writing without truncating
+    return probe != nullptr;
+}
+
+// Creates a new, uniquely named file beside `file`.
+FilePtr CreateTemporaryBeside(const fs::path& file, fs::path& created) {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        fs::path candidate = file;
+        candidate += ".tmp" + std::to_string(random() % 1000000000);
+        FilePtr out(std::fopen(candidate.string().c_str(), "wbx"));
+        if (out) {
+            created = candidate;
+            return out;
+        }
+        if (errno != EEXIST) break;
+    }
+    return nullptr;
+}
+
+bool WriteAndFlush(std::FILE* out, const std::string& bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) return false;
+    if (std::fflush(out) != 0) return false;
+    return FlushFileToDisk(out);
+}
+
+// The new file gets the old file's permission bits, so that replacing it changes only contents.
+void KeepPermissions(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    const fs::file_status status = fs::status(from, error);
+    if (!error && status.type() == fs::file_type::regular)
+        fs::permissions(to, status.permissions(), error);
+}
+
+}  // namespace
+
+bool SaveConfig(const IKonfigTarget& target, const fs::path& file) {
+    const fs::path destination = ReplacementTarget(file);
+    if (!MayReplace(destination)) return false;
+    fs::path temporary;
+    FilePtr out = CreateTemporaryBeside(destination, temporary);
+    if (!out) return false;
+    const bool written = WriteAndFlush(out.get(), FormatKonfig(CollectKonfig(target)));
+    const bool closed = std::fclose(out.release()) == 0;
+    std::error_code error;
+    if (written && closed) {
+        KeepPermissions(destination, temporary);
+        fs::rename(temporary, destination, error);
+        if (!error) return true;
+    }
+    fs::remove(temporary, error);
+    return false;
+}
