@@ -1,0 +1,113 @@
+#pragma once
+// Shared helpers of the core tests: a recording environment for ProcessLine and temp folders.
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "Umy_fun.h"
+
+// Keeps the report view as a list of lines and logs every call in order, so tests can check
+// both the outcome and the sequence (for example: recording unchecked before the error box).
+class FakeLineEnvironment : public ILineEnvironment {
+public:
+    std::string readout = "previous";
+    std::vector<std::string> report;
+    bool showReadings = false;
+    bool recording = true;
+    bool recordReadings = false;
+    bool deleteOldest = true;
+    std::int32_t maxLines = 300;
+    std::string fileName;
+    char separator = ',';
+    std::vector<std::string> calls;
+    std::vector<std::string> errorBoxes;
+    std::function<void()> whileErrorBoxOpen;
+
+    void SetReadout(const std::string& text) override {
+        readout = text;
+        calls.push_back("readout:" + text);
+    }
+    int ReportLineCount() const override { return static_cast<int>(report.size()); }
+    void DeleteFirstReportLine() override {
+        report.erase(report.begin());
+        calls.push_back("delete-first");
+    }
+    void ClearReport() override {
+        report.clear();
+        calls.push_back("clear");
+    }
+    void AppendReportLine(const std::string& line) override {
+        report.push_back(line);
+        calls.push_back("report:" + line);
+    }
+    bool ShowReadingsChecked() const override { return showReadings; }
+    bool RecordingChecked() const override { return recording; }
+    bool RecordReadingsChecked() const override { return recordReadings; }
+    bool DeleteOldestSelected() const override { return deleteOldest; }
+    void UncheckRecording() override {
+        recording = false;
+        calls.push_back("uncheck");
+    }
+    std::int32_t MaxReportLines() const override { return maxLines; }
+    std::string RecordingFileName() const override { return fileName; }
+    void ShowErrorBox(const std::string& text) override {
+        errorBoxes.push_back(text);
+        calls.push_back("error-box");
+        if (whileErrorBoxOpen) whileErrorBoxOpen();
+    }
+    char DecimalSeparator() const override { return separator; }
+};
+
+// A fresh folder under /tmp, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/waga-core-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() {
+        std::error_code error;
+        std::filesystem::remove_all(path_, error);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string ReadAll(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteAll(const std::string& fileName, const std::string& bytes) {
+    std::ofstream(fileName, std::ios::binary) << bytes;
+}
+
+// A short printable form of a byte string for test names and messages.
+inline std::string Escaped(const std::string& bytes) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size() && i < 32; ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b >= 0x21 && b < 0x7F && b != '\\') {
+            out.push_back(static_cast<char>(b));
+        } else {
+            out += "\\x";
+            out.push_back(kHex[b >> 4]);
+            out.push_back(kHex[b & 15]);
+        }
+    }
+    if (bytes.size() > 32) out += "..(" + std::to_string(bytes.size()) + " bytes)";
+    return out.empty() ? "(empty)" : out;
+}

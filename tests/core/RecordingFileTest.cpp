@@ -1,0 +1,141 @@
+// The recording file: exact bytes, and every way the append can fail.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "CoreTestSupport.h"
+#include "RecordingFile.h"
+#include "Umy_fun.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+TEST(RecordingFileTest, AppendsRawBytesThenCrLfInArrivalOrder) {
+    TempDir dir;
+    const std::string name = dir.File("20240102");
+    WriteAll(name, "earlier\r\n");
+    std::string every;
+    for (int b = 0; b < 256; ++b) every.push_back(static_cast<char>(b));
+    const std::vector<std::string> lines = {" 12,50", "", "   ", every, "1.5\0kg\xFF"s};
+    std::string expected = "earlier\r\n";
+    for (const auto& line : lines) {
+        ASSERT_TRUE(AppendRecordLine(name, line));
+        expected += line + "\r\n";
+    }
+    EXPECT_EQ(ReadAll(name), expected);
+}
+
+TEST(RecordingFileTest, ProcessLineWritesEveryByteOfEveryLine) {
+    TempDir dir;
+    FakeLineEnvironment env;
+    env.recordReadings = true;
+    env.fileName = dir.File("rec");
+    CreateEmptyFile(env.fileName);
+    std::string expected;
+    for (int b = 0; b < 256; ++b) {
+        const std::string line = "1" + std::string(1, static_cast<char>(b)) + "2";
+        ProcessLine(line, env);
+        expected += line + "\r\n";
+    }
+    EXPECT_EQ(ReadAll(env.fileName), expected);
+    EXPECT_TRUE(env.errorBoxes.empty());
+}
+
+TEST(RecordingFileTest, ExistsAndCreate) {
+    TempDir dir;
+    const std::string name = dir.File("new");
+    EXPECT_FALSE(RecordingFileExists(name));
+    EXPECT_FALSE(RecordingFileExists(""));
+    EXPECT_TRUE(RecordingFileExists(dir.Path().string()));
+    ASSERT_TRUE(CreateEmptyFile(name));
+    EXPECT_TRUE(RecordingFileExists(name));
+    WriteAll(name, "content");
+    ASSERT_TRUE(CreateEmptyFile(name));  // truncates
+    EXPECT_EQ(ReadAll(name), "");
+    EXPECT_FALSE(CreateEmptyFile(dir.File("missing/new")));
+    EXPECT_FALSE(CreateEmptyFile(""));
+}
+
+// Routes one report line to a recording file that cannot take it and checks what the operator
+// gets: recording off first, then exactly one box; the line still reaches the report view.
+void ExpectOneFailure(FakeLineEnvironment& env) {
+    ProcessLine("TARA", env);
+    ProcessLine("NETTO", env);
+    EXPECT_EQ(env.calls,
+              (std::vector<std::string>{"report:TARA", "readout:", "uncheck", "error-box",
+                                        "report:NETTO", "readout:"}));
+    EXPECT_FALSE(env.recording);
+}
+
+struct BadName {
+    std::string label;
+    std::string name;  // "@" stands for the temp folder
+};
+
+std::ostream& operator<<(std::ostream& out, const BadName& c) { return out << c.label; }
+
+class BadRecordingFileTest : public ::testing::TestWithParam<BadName> {};
+
+TEST_P(BadRecordingFileTest, OneErrorBoxRecordingOffNothingCreated) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.Path() / "folder");
+    std::filesystem::create_symlink("/dev/full", dir.Path() / "full");
+    const auto before = std::filesystem::recursive_directory_iterator(dir.Path());
+    std::vector<std::filesystem::path> entries(begin(before), end(before));
+
+    std::string name = GetParam().name;
+    if (name.starts_with('@')) name = dir.Path().string() + name.substr(1);
+    FakeLineEnvironment env;
+    env.fileName = name;
+    ExpectOneFailure(env);
+
+    const auto after = std::filesystem::recursive_directory_iterator(dir.Path());
+    EXPECT_EQ(std::vector<std::filesystem::path>(begin(after), end(after)), entries);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "folder"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, BadRecordingFileTest,
+    ::testing::Values(BadName{"Empty", ""}, BadName{"Directory", "@/folder"},
+                      BadName{"DirectoryWithSlash", "@/folder/"},
+                      BadName{"MissingFile", "@/20240102"},
+                      BadName{"MissingFolder", "@/nowhere/20240102"},
+                      BadName{"FileAsFolder", "@/full/x"},
+                      BadName{"FullDisk", "@/full"}, BadName{"DevFull", "/dev/full"}),
+    [](const auto& info) { return info.param.label; });
+
+// Root ignores permissions, so the append runs in a child that has given up root.
+TEST(BadRecordingFileTest, NoWritePermission) {
+    TempDir dir;
+    ::chmod(dir.Path().c_str(), 0755);
+    const std::string name = dir.File("rec");
+    WriteAll(name, "kept\r\n");
+    ::chmod(name.c_str(), 0644);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        FakeLineEnvironment env;
+        env.fileName = name;
+        ProcessLine("TARA", env);
+        ProcessLine("NETTO", env);
+        const std::vector<std::string> expected = {"report:TARA", "readout:", "uncheck",
+                                                   "error-box",   "report:NETTO", "readout:"};
+        ::_exit(env.calls == expected && !env.recording ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong calls, 2: could not drop root";
+    EXPECT_EQ(ReadAll(name), "kept\r\n");
+}
+
+}  // namespace
