@@ -1,0 +1,10 @@
+// Test entry for the tests that need a Qt event loop: one QCoreApplication for the process.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
