@@ -1,0 +1,31 @@
+#include "ReportLimit.h"
+
+#include "TextToInt.h"
+#include "Umy_fun.h"
+
+LimitVerdict CheckLineLimit(std::string_view text) {
+    const std::optional<std::int32_t> value = TextToInt(text);
+    if (!value) return {LimitCheck::NotANumber, 0};
+    if (*value > kMaxReportLines || *value < kMinReportLines) return {LimitCheck::OutOfRange, *value};
+    return {LimitCheck::Accepted, *value};
+}
+
+const char* LimitMessage(LimitCheck check) {
+    switch (check) {
+        case LimitCheck::NotANumber:
+            return "Podana wartość nie jest prawidłowa!";
+        case LimitCheck::OutOfRange:
+            return "Ilość linii musi być liczbą z przedziału 10-5000.";
+        case LimitCheck::Accepted:
+            break;
+    }
+    return "";
+}
+
+int TrimReportForLimit(ILineEnvironment& env, std::int32_t value) {
+    const int count = env.ReportLineCount();
+    if (value >= count) return 0;
+    const int deletions = count - value + 1;
+    for (int i = 0; i < deletions; ++i) env.DeleteFirstReportLine();
+    return deletions;
+}

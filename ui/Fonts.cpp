@@ -1,0 +1,29 @@
+#include "Fonts.h"
+
+namespace {
+
+QFont PixelFont(const QString& family, int pixelSize, bool bold) {
+    QFont font(family);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+}  // namespace
+
+QFont MsSansSerifFont(int pixelSize, bool bold) {
+    return PixelFont(QStringLiteral("Liberation Sans"), pixelSize, bold);
+}
+
+QFont ArialFont(int pixelSize, bool bold) {
+    return PixelFont(QStringLiteral("Arial"), pixelSize, bold);
+}
+
+QFont CourierNewFont(int pixelSize) {
+    QFont font(QStringLiteral("Courier New"));
+    font.setPixelSize(pixelSize);
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    return font;
+}

@@ -1,0 +1,17 @@
+#include "Win1250Qt.h"
+
+#include "Win1250.h"
+
+QString FromWin1250(std::string_view bytes) {
+    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        out[i] = QChar(Win1250ToUnicode(static_cast<unsigned char>(bytes[i])));
+    }
+    return text;
+}
+
+std::string ToWin1250(const QString& text) {
+    return EncodeWin1250(
+        std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), text.size()));
+}
