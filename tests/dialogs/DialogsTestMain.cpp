@@ -1,0 +1,10 @@
+// Test entry for the dialog tests: one QApplication (offscreen) for the process.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,165 @@
+// The reconnect after the settings dialog, against real pseudo-terminals linked as COMn.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <filesystem>
+#include <vector>
+
+#include "ComDrv32.h"
+#include "DialogTestSupport.h"
+#include "LineAssembler.h"
+#include "RadioGroup.h"
+#include "Reconnect.h"
+
+using waga::test::PtyLink;
+using waga::test::ScopedWorkingDir;
+
+namespace {
+
+// The main window's side of a reconnect: a port component whose bytes go to a line assembler.
+struct Receiver {
+    std::vector<std::string> lines;
+    LineAssembler assembler{[this](const std::string& line) { lines.push_back(line); }};
+    TCommPortDriver port;
+    Receiver() {
+        port.SetComPortPollingDelay(5);
+        port.SetOnReceiveData([this](TCommPortDriver*, const char* data, std::int32_t size) {
+            assembler.Receive(data, size);
+        });
+    }
+};
+
+PortSelections Chosen(int port, int speed) { return {port, speed, db8BITS, ptNONE}; }
+
+TEST(StatusTexts, AreWordedExactly) {
+    EXPECT_EQ(PortOpenedText(pnCOM3, br9600), "Połączenie RS232, COM3, prędkość: 9600 rozpoczęte.");
+    EXPECT_EQ(PortOpenedText(pnCOM1, br115200),
+              "Połączenie RS232, COM1, prędkość: 115200 rozpoczęte.");
+    EXPECT_EQ(ReconnectFailedText(), "Error: nie można się połączyć! Sprawdź ustawienia!");
+}
+
+TEST(Reconnect, MovesToTheChosenPortAndSpeedAndEmptiesPendingLine) {
+    PtyLink com2("COM2");
+    ScopedWorkingDir cwd(com2.Dir());
+    PtyLink com3("COM3");
+    std::filesystem::create_symlink(com3.SlavePath(), com2.Dir() + "/COM3");
+    Receiver receiver;
+    ASSERT_TRUE(receiver.port.OpenPort());
+    receiver.assembler.Receive("abc", 3);
+
+    const QString status = ReconnectPort(Chosen(pnCOM3, br9600), receiver.port, receiver.assembler);
+
+    EXPECT_EQ(status, "Połączenie RS232, COM3, prędkość: 9600 rozpoczęte.");
+    EXPECT_TRUE(receiver.port.IsPortOpen());
+    EXPECT_EQ(receiver.port.ComPort(), pnCOM3);
+    EXPECT_EQ(receiver.port.ComPortSpeed(), br9600);
+    EXPECT_EQ(receiver.assembler.PendingLine(), "");
+    // The first line after the reconnect is not joined to what was pending before it.
+    ASSERT_TRUE(com3.Write("12.50\r"));
+    ASSERT_TRUE(ProcessUntil([&] { return !receiver.lines.empty(); }));
+    EXPECT_EQ(receiver.lines, std::vector<std::string>{"12.50"});
+}
+
+TEST(Reconnect, AnAbsentPortGivesTheErrorTextAndKeepsPendingLine) {
+    PtyLink com2("COM2");
+    ScopedWorkingDir cwd(com2.Dir());
+    std::filesystem::create_symlink(com2.Dir() + "/nothing-here", com2.Dir() + "/COM4");
+    Receiver receiver;
+    ASSERT_TRUE(receiver.port.OpenPort());
+    receiver.assembler.Receive("abc", 3);
+
+    const QString status = ReconnectPort(Chosen(pnCOM4, br4800), receiver.port, receiver.assembler);
+
+    EXPECT_EQ(status, "Error: nie można się połączyć! Sprawdź ustawienia!");
+    EXPECT_FALSE(receiver.port.IsPortOpen());
+    EXPECT_EQ(receiver.port.ComPort(), pnCOM4);  // the component holds the new settings
+    EXPECT_EQ(receiver.port.ComPortSpeed(), br4800);
+    EXPECT_EQ(receiver.assembler.PendingLine(), "abc");
+}
+
+TEST(Reconnect, AClosedPortIsOnlyOpened) {
+    PtyLink com2("COM2");
+    ScopedWorkingDir cwd(com2.Dir());
+    Receiver receiver;
+    ASSERT_FALSE(receiver.port.IsPortOpen());
+    EXPECT_EQ(ReconnectPort(Chosen(pnCOM2, br2400), receiver.port, receiver.assembler),
+              "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte.");
+    EXPECT_TRUE(receiver.port.IsPortOpen());
+}
+
+TEST(Reconnect, EveryCloseSetsEightDataBitsAndNoParity) {
+    PtyLink com2("COM2");
+    ScopedWorkingDir cwd(com2.Dir());
+    Receiver receiver;
+    receiver.port.SetComPortDataBits(db7BITS);
+    receiver.port.SetComPortParity(ptEVEN);
+    TFormUstaw dialog(&receiver.port);
+    dialog.FormShow();
+    ReconnectPort(dialog.Selections(), receiver.port, receiver.assembler);
+    EXPECT_EQ(receiver.port.ComPortDataBits(), db8BITS);
+    EXPECT_EQ(receiver.port.ComPortParity(), ptNONE);
+}
+
+// Speeds the dialog cannot show: closing it without choosing keeps them.
+class ReconnectFastSpeed : public testing::TestWithParam<TComPortBaudRate> {};
+
+TEST_P(ReconnectFastSpeed, IsKeptWhenNoSpeedWasChosen) {
+    PtyLink com2("COM2");
+    ScopedWorkingDir cwd(com2.Dir());
+    Receiver receiver;
+    receiver.port.SetComPortSpeed(GetParam());
+    TFormUstaw dialog;
+    QTimer::singleShot(0, &dialog, [&] { dialog.BOk->click(); });
+    const QString status = ShowSettingsAndReconnect(dialog, receiver.port, receiver.assembler);
+    EXPECT_EQ(receiver.port.ComPortSpeed(), GetParam());
+    EXPECT_EQ(status, PortOpenedText(pnCOM2, GetParam()));
+    EXPECT_TRUE(status.contains(QString::number(kComPortBaudRates[GetParam()])));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, ReconnectFastSpeed,
+                         testing::Values(br19200, br38400, br56000, br57600, br115200),
+                         [](const auto& info) {
+                             return "speed_" + std::to_string(kComPortBaudRates[info.param]);
+                         });
+
+TEST(Reconnect, AFastSpeedGivesWayToOneTheOperatorChose) {
+    PtyLink com2("COM2");
+    ScopedWorkingDir cwd(com2.Dir());
+    Receiver receiver;
+    receiver.port.SetComPortSpeed(br57600);
+    TFormUstaw dialog;
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.RGSzybkosc->Button(7)->click();  // "14400"
+        dialog.BOk->click();
+    });
+    EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.assembler),
+              "Połączenie RS232, COM2, prędkość: 14400 rozpoczęte.");
+    EXPECT_EQ(receiver.port.ComPortSpeed(), br14400);
+}
+
+TEST(Reconnect, TheDialogsPortChoiceIsAppliedAfterItCloses) {
+    PtyLink com1("COM1");
+    ScopedWorkingDir cwd(com1.Dir());
+    PtyLink com2("COM2");
+    std::filesystem::create_symlink(com2.SlavePath(), com1.Dir() + "/COM2");
+    Receiver receiver;
+    receiver.port.SetComPort(pnCOM2);
+    ASSERT_TRUE(receiver.port.OpenPort());
+    TFormUstaw dialog;
+    bool openWhileShown = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        openWhileShown = receiver.port.IsPortOpen();
+        dialog.RGNumPortu->Button(0)->click();  // "COMM1"
+        dialog.close();                         // title bar's close button
+    });
+    EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.assembler),
+              "Połączenie RS232, COM1, prędkość: 9600 rozpoczęte.");
+    EXPECT_TRUE(openWhileShown);
+    EXPECT_EQ(receiver.port.ComPort(), pnCOM1);
+}
+
+}  // namespace

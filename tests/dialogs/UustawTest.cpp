@@ -1,0 +1,173 @@
+// The transmission settings dialog: its window, the radio groups and what FormShow selects.
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "ComDrv32.h"
+#include "DialogTestSupport.h"
+#include "RadioGroup.h"
+#include "Uustaw.h"
+
+namespace {
+
+TEST(FormUstaw, HasTheFixedWindowAndControls) {
+    TFormUstaw dialog;
+    EXPECT_EQ(dialog.windowTitle(), "Ustawienia...");
+    EXPECT_EQ(dialog.size(), QSize(273, 175));
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_FALSE(dialog.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(dialog.RGNumPortu->geometry(), QRect(16, 8, 89, 97));
+    EXPECT_EQ(dialog.RGSzybkosc->geometry(), QRect(120, 8, 137, 97));
+    EXPECT_EQ(dialog.BOk->geometry(), QRect(88, 128, 105, 33));
+    EXPECT_EQ(dialog.BOk->text(), "Zamknij");
+    EXPECT_EQ(dialog.RGNumPortu->Button(0)->text(), "COMM1");
+    EXPECT_EQ(dialog.RGNumPortu->Button(3)->text(), "COMM4");
+    EXPECT_EQ(dialog.RGDataBit->ItemIndex(), 3);
+    EXPECT_EQ(dialog.RGParity->ItemIndex(), 0);
+}
+
+TEST(FormUstaw, SpeedsFillTwoColumnsTopToBottom) {
+    TFormUstaw dialog;
+    dialog.show();
+    const TRadioGroup& speeds = *dialog.RGSzybkosc;
+    const char* texts[] = {"110", "300", "600", "1200", "2400", "4800", "9600", "14400"};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(speeds.Button(i)->text(), texts[i]);
+        const int column = i / 4, row = i % 4;
+        EXPECT_EQ(speeds.Button(i)->x(), speeds.Button(column * 4)->x()) << i;
+        EXPECT_EQ(speeds.Button(i)->y(), speeds.Button(row)->y()) << i;
+        EXPECT_TRUE(
+            speeds.geometry().contains(speeds.Button(i)->geometry().translated(speeds.pos())))
+            << "item " << i << " must lie inside its group";
+    }
+    EXPECT_GT(speeds.Button(4)->x(), speeds.Button(0)->x());
+    EXPECT_GT(speeds.Button(1)->y(), speeds.Button(0)->y());
+    EXPECT_FALSE(dialog.RGDataBit->isVisible());
+    EXPECT_FALSE(dialog.RGParity->isVisible());
+}
+
+struct ClampRow {
+    int set;
+    int expected;
+    friend void PrintTo(const ClampRow& row, std::ostream* out) {
+        *out << row.set << " -> " << row.expected;
+    }
+};
+
+class RadioGroupIndex : public testing::TestWithParam<ClampRow> {};
+
+TEST_P(RadioGroupIndex, IsClampedToTheItems) {
+    TRadioGroup group("g", {"a", "b", "c"}, 1, nullptr);
+    group.SetItemIndex(1);
+    group.SetItemIndex(GetParam().set);
+    EXPECT_EQ(group.ItemIndex(), GetParam().expected);
+    for (int i = 0; i < group.ItemCount(); ++i)
+        EXPECT_EQ(group.Button(i)->isChecked(), i == GetParam().expected) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, RadioGroupIndex,
+                         testing::Values(ClampRow{-1, -1}, ClampRow{-7, -1}, ClampRow{0, 0},
+                                         ClampRow{1, 1}, ClampRow{2, 2}, ClampRow{3, 2},
+                                         ClampRow{100, 2}));
+
+TEST(RadioGroup, AnOperatorClickSelectsTheItem) {
+    TRadioGroup group("g", {"a", "b", "c"}, 1, nullptr);
+    group.show();
+    group.SetItemIndex(-1);
+    group.Button(2)->click();
+    EXPECT_EQ(group.ItemIndex(), 2);
+    group.Button(0)->click();
+    EXPECT_EQ(group.ItemIndex(), 0);
+    EXPECT_FALSE(group.Button(2)->isChecked());
+}
+
+// FormShow for every speed: the eight the group offers are selected, the five faster ones
+// select nothing (the dialog cannot show them and must not pretend 14400).
+struct SpeedRow {
+    TComPortBaudRate speed;
+    int expectedIndex;
+    friend void PrintTo(const SpeedRow& row, std::ostream* out) {
+        *out << kComPortBaudRates[row.speed] << " -> " << row.expectedIndex;
+    }
+};
+
+class FormShowSpeed : public testing::TestWithParam<SpeedRow> {};
+
+TEST_P(FormShowSpeed, SelectsTheComponentsSpeed) {
+    TCommPortDriver port;
+    port.SetComPortSpeed(GetParam().speed);
+    TFormUstaw dialog(&port);
+    dialog.RGSzybkosc->SetItemIndex(3);  // what an earlier showing left behind
+    dialog.FormShow();
+    EXPECT_EQ(dialog.RGSzybkosc->ItemIndex(), GetParam().expectedIndex);
+    EXPECT_EQ(dialog.Selections().speed, GetParam().expectedIndex);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, FormShowSpeed,
+                         testing::Values(SpeedRow{br110, 0}, SpeedRow{br300, 1}, SpeedRow{br600, 2},
+                                         SpeedRow{br1200, 3}, SpeedRow{br2400, 4},
+                                         SpeedRow{br4800, 5}, SpeedRow{br9600, 6},
+                                         SpeedRow{br14400, 7}, SpeedRow{br19200, -1},
+                                         SpeedRow{br38400, -1}, SpeedRow{br56000, -1},
+                                         SpeedRow{br57600, -1}, SpeedRow{br115200, -1}),
+                         [](const auto& info) {
+                             return "speed_" + std::to_string(kComPortBaudRates[info.param.speed]);
+                         });
+
+class FormShowPort : public testing::TestWithParam<TComPortNumber> {};
+
+TEST_P(FormShowPort, SelectsTheComponentsPort) {
+    TCommPortDriver port;
+    port.SetComPort(GetParam());
+    TFormUstaw dialog(&port);
+    dialog.RGNumPortu->SetItemIndex(GetParam() == pnCOM1 ? 3 : 0);
+    dialog.FormShow();
+    EXPECT_EQ(dialog.RGNumPortu->ItemIndex(), static_cast<int>(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, FormShowPort, testing::Values(pnCOM1, pnCOM2, pnCOM3, pnCOM4),
+                         [](const auto& info) { return "COM" + std::to_string(info.param + 1); });
+
+TEST(FormUstaw, ShowingReloadsFocusesZamknijAndCentres) {
+    TCommPortDriver port;
+    port.SetComPort(pnCOM4);
+    port.SetComPortSpeed(br600);
+    TFormUstaw dialog(&port);
+    dialog.RGNumPortu->SetItemIndex(0);
+    bool focused = false;
+    QPoint centre;
+    QTimer::singleShot(0, &dialog, [&] {
+        ProcessUntil([&] { return dialog.isActiveWindow(); });
+        focused = QApplication::focusWidget() == dialog.BOk;
+        centre = dialog.frameGeometry().center();
+        dialog.BOk->click();
+    });
+    dialog.exec();
+    EXPECT_TRUE(focused);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.RGNumPortu->ItemIndex(), 3);
+    EXPECT_EQ(dialog.RGSzybkosc->ItemIndex(), 2);
+    const QPoint screenCentre = dialog.screen()->availableGeometry().center();
+    EXPECT_LE((centre - screenCentre).manhattanLength(), 2);
+}
+
+TEST(FormUstaw, TheCloseButtonEndsTheDialogLikeZamknij) {
+    TCommPortDriver port;
+    TFormUstaw dialog(&port);
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.RGNumPortu->Button(2)->click();
+        dialog.close();
+    });
+    dialog.exec();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.Selections().port, 2);
+    EXPECT_EQ(dialog.Selections().dataBits, 3);
+    EXPECT_EQ(dialog.Selections().parity, 0);
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+#include "Uabout.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include "MakerData.h"
+#include "UaboutParts.h"
+
+namespace {
+
+const QColor kLinkBlue(0, 0, 255);
+const QColor kLinkPurple(128, 0, 128);
+
+QFont PixelFont(const QStringList& families, int pixels, bool bold = false,
+                bool underline = false) {
+    QFont font;
+    font.setFamilies(families);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    font.setUnderline(underline);
+    return font;
+}
+
+const QStringList kSansSerif = {"MS Sans Serif", "Liberation Sans", "DejaVu Sans"};
+
+void SetTextColour(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+template <typename Label>
+Label* MakeLabel(QWidget* parent, const QString& text, QRect geometry,
+                 Qt::Alignment alignment = Qt::AlignLeft) {
+    auto* label = new Label(parent);
+    label->setText(text);
+    label->setGeometry(geometry);
+    label->setAlignment(alignment | Qt::AlignTop);
+    return label;
+}
+
+}  // namespace
+
+TAboutBox::TAboutBox(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
+    setObjectName("AboutBox");
+    setWindowTitle("O producencie...");
+    setFont(PixelFont(kSansSerif, 11));
+    BuildPanel();
+    BuildLinks();
+    BuildMakerLines();
+    OKButton = new QPushButton("OK", this);
+    OKButton->setGeometry(95, kFoldedButtonTop, 75, 25);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &TAboutBox::OKButtonClick);
+    SetLayout(kFoldedPanelHeight, kFoldedClientHeight, kFoldedButtonTop);
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &TAboutBox::NoteFocusWindow);
+}
+
+void TAboutBox::BuildPanel() {
+    Panel1 = new TBevelPanel(this);
+    Panel1->setGeometry(16, 8, 233, kFoldedPanelHeight);
+    Ivek = MakeLabel<TClickLabel>(Panel1, {}, QRect(88, 56, 65, 25));
+    Ivek->setPixmap(DrawMakerLogo());
+    Ivek->setCursor(Qt::PointingHandCursor);
+    Ivek->setToolTip(
+        QString("Kliknij, aby dowiedzieć się więcej o produktach %1...").arg(maker::kBrand));
+    connect(Ivek, &TClickLabel::Clicked, this, &TAboutBox::IvekClick);
+    Label2 = MakeLabel<QLabel>(Panel1, maker::kSlogan, QRect(32, 24, 168, 16));
+    Label2->setFont(PixelFont(kSansSerif, 13, /*bold=*/true));
+    SetTextColour(Label2, Qt::black);
+    Mreklama = new QPlainTextEdit(MakerAdvertisingText(), Panel1);
+    Mreklama->setGeometry(8, 216, 217, 81);
+    Mreklama->setReadOnly(true);
+    Mreklama->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Mreklama->setFocusPolicy(Qt::ClickFocus);  // skipped by Tab
+    Mreklama->setFont(PixelFont({"Courier New", "Liberation Mono", "DejaVu Sans Mono"}, 11));
+    SetTextColour(Mreklama, Qt::black);
+}
+
+void TAboutBox::BuildLinks() {
+    const QFont linkFont = PixelFont(kSansSerif, 11, false, /*underline=*/true);
+    Label4 = MakeLabel<QLabel>(Panel1, "Internet:", QRect(39, 96, 39, 13), Qt::AlignRight);
+    Label3 =
+        MakeLabel<TClickLabel>(Panel1, maker::kWebUrl, QRect(80, 96, 110, 13), Qt::AlignHCenter);
+    Label3->setToolTip(
+        QString("Kliknij, aby odwiedzić internetową stronę %1").arg(maker::kCompanyName));
+    Label1 = MakeLabel<QLabel>(Panel1, "E-mail:", QRect(55, 120, 31, 13), Qt::AlignRight);
+    Lvekemail =
+        MakeLabel<TClickLabel>(Panel1, maker::kEmail, QRect(88, 120, 83, 13), Qt::AlignHCenter);
+    Lvekemail->setToolTip(QString("Kliknij, aby wysłać maila do %1").arg(maker::kCompanyName));
+    for (TClickLabel* link : {Label3, Lvekemail}) {
+        link->setFont(linkFont);
+        link->setCursor(Qt::PointingHandCursor);
+        SetTextColour(link, kLinkBlue);
+        connect(link, &TClickLabel::Pressed, this, [link] { SetTextColour(link, kLinkPurple); });
+        connect(link, &TClickLabel::Released, this, [link] { SetTextColour(link, kLinkBlue); });
+    }
+    connect(Label3, &TClickLabel::Clicked, this, &TAboutBox::Label3Click);
+    connect(Lvekemail, &TClickLabel::Clicked, this, &TAboutBox::LvekemailClick);
+}
+
+void TAboutBox::BuildMakerLines() {
+    Label5 = MakeLabel<QLabel>(Panel1, maker::kCompanyLine, QRect(64, 152, 89, 13));
+    Label6 = MakeLabel<QLabel>(Panel1, maker::kPhoneFaxLine, QRect(64, 168, 114, 13));
+    Lvek1 = MakeLabel<QLabel>(Panel1, maker::kSecondPhoneLine, QRect(64, 184, 86, 13));
+    Lversion = MakeLabel<QLabel>(Panel1, "(wersja)", QRect(194, 192, 32, 12), Qt::AlignRight);
+    Lversion->setFont(PixelFont({"Arial", "Liberation Sans"}, 9));
+    SetTextColour(Lversion, Qt::gray);
+}
+
+void TAboutBox::SetLayout(int panelHeight, int clientHeight, int buttonTop) {
+    Panel1->resize(Panel1->width(), panelHeight);
+    setFixedSize(kClientWidth, clientHeight);
+    OKButton->move(OKButton->x(), buttonTop);
+}
+
+bool TAboutBox::Folded() const { return Panel1->height() == kFoldedPanelHeight; }
+
+void TAboutBox::FormActivate() {
+    SetLayout(kFoldedPanelHeight, kFoldedClientHeight, kFoldedButtonTop);
+    Lversion->setText("VEK_1.12");
+    // Sized to its text, right edge kept in place.
+    const int width = Lversion->fontMetrics().horizontalAdvance(Lversion->text());
+    Lversion->setGeometry(kVersionRightEdge - width, Lversion->y(), width, Lversion->height());
+}
+
+void TAboutBox::IvekClick() {
+    if (Folded())
+        SetLayout(kUnfoldedPanelHeight, kUnfoldedClientHeight, kUnfoldedButtonTop);
+    else
+        SetLayout(kFoldedPanelHeight, kFoldedClientHeight, kFoldedButtonTop);
+}
+
+void TAboutBox::Label3Click() { openUrl_(QUrl(maker::kWebUrl)); }
+
+void TAboutBox::LvekemailClick() { openUrl_(QUrl(QString("mailto:") + maker::kEmail)); }
+
+void TAboutBox::OKButtonClick() { done(QDialog::Accepted); }
+
+// Activation from another window of the program folds the dialog; coming back from another
+// application does not, so the browser opened by a link does not fold it behind one's back.
+bool TAboutBox::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && previousFocus_) FormActivate();
+    return QDialog::event(event);
+}
+
+void TAboutBox::NoteFocusWindow(QWindow* window) {
+    if (window != windowHandle()) previousFocus_ = window;
+}
+
+void TAboutBox::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormActivate();  // being shown activates it, even where the window system gives no focus
+    if (placed_) return;
+    placed_ = true;
+    if (const QScreen* shown = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(shown->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
