@@ -7,9 +7,9 @@ namespace maker {
 
 inline constexpr const char* kBrand = "VEK";
 // Company name with its legal form (end of the link hints of the about dialog).
-inline constexpr const char* kCompanyName = "VEK Sp. z o.o.";
+inline constexpr const char* kCompanyName = "VEK Sp.j.";
 // Company name and city (label under the logo).
-inline constexpr const char* kCompanyLine = "VEK Sp. z o.o. Kraków";
+inline constexpr const char* kCompanyLine = "VEK Sp.j. Kraków";
 inline constexpr const char* kPhoneFaxLine = "tel./fax (00) 000 00 00";
 inline constexpr const char* kSecondPhoneLine = "tel. (00) 000 00 01";
 inline constexpr const char* kSlogan = "Wagi VEK - ważymy dokładnie";

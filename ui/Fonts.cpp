@@ -12,8 +12,10 @@ QFont PixelFont(const QString& family, int pixelSize, bool bold) {
 
 }  // namespace
 
+// "MS Sans Serif" of an 11-pixel character height has a 13-pixel cell; Liberation Sans one pixel
+// smaller keeps every caption of the layouts within its box.
 QFont MsSansSerifFont(int pixelSize, bool bold) {
-    return PixelFont(QStringLiteral("Liberation Sans"), pixelSize, bold);
+    return PixelFont(QStringLiteral("Liberation Sans"), pixelSize - 1, bold);
 }
 
 QFont ArialFont(int pixelSize, bool bold) {

@@ -1,7 +1,7 @@
 #pragma once
 // The fonts the windows ask for, by pixel size. "Arial" and "Courier New" resolve to the
-// metric-compatible Liberation fonts; "MS Sans Serif" maps to Liberation Sans, whose 11-pixel
-// texts keep inside the boxes the layouts were drawn for.
+// metric-compatible Liberation fonts; "MS Sans Serif" maps to Liberation Sans one pixel smaller, so
+// 11-pixel texts keep inside the boxes the layouts were drawn for.
 
 #include <QFont>
 

@@ -101,23 +101,23 @@ QImage MakerLogo(QSize size) {
     // A balance arc over the letters, in the brand's red.
     p.setPen(QPen(kVekRed, qMax<qreal>(1.0, h / 16.0)));
     p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(w * 0.06, h * 0.08, w * 0.26, h * 0.7), 20 * 16, 140 * 16);
+    p.drawArc(QRectF(w * 0.04, h * 0.06, w * 0.5, h * 0.9), 30 * 16, 120 * 16);
     QFont brand(QStringLiteral("Liberation Sans"));
     brand.setBold(true);
     brand.setItalic(true);
     brand.setPixelSize(qRound(h * 0.66));
     p.setFont(brand);
     p.setPen(kVekBlue);
-    p.drawText(QRectF(w * 0.02, 0, w * 0.62, h * 0.8), Qt::AlignCenter,
+    p.drawText(QRectF(w * 0.02, 0, w * 0.56, h * 0.84), Qt::AlignCenter,
                QString::fromUtf8(maker::kBrand));
     if (h >= 30) {
         QFont line(QStringLiteral("Liberation Sans"));
-        line.setPixelSize(qRound(h * 0.2));
+        line.setPixelSize(qMax(7, qRound(h * 0.19)));
         line.setBold(true);
         p.setFont(line);
         p.setPen(kVekRed);
-        p.drawText(QRectF(w * 0.6, h * 0.12, w * 0.39, h * 0.6), Qt::AlignLeft | Qt::AlignVCenter,
-                   QStringLiteral("WAGI\nELEKTRO-\nNICZNE"));
+        p.drawText(QRectF(w * 0.6, h * 0.06, w * 0.4, h * 0.74), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::fromUtf8("WAGI\nI SYSTEMY\nWAŻENIA"));
     }
     p.fillRect(QRectF(0, h * 0.84, w, h * 0.08), kVekRed);
     return image;

@@ -91,7 +91,7 @@ void TForm1::BuildClientControls() {
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image1->setPixmap(QPixmap::fromImage(ScalePicture()));
 
-    // Arial at 86 px em (96 px cell), so "-9999.99" stays whole in the 345-px box.
+    // Arial with a 96-pixel cell (86-pixel em): "-9999.99" stays whole in the 345-pixel box.
     Ldisplay = MakeReadoutLabel(Client, "Ldisplay", QStringLiteral("-9999.99"),
                                 QRect(216, 8, 345, 97), ArialFont(86));
     Ljednost = MakeReadoutLabel(Client, "Ljednost", QStringLiteral("kg"),

@@ -1,0 +1,80 @@
+// Builds the real main window, feeds a few scale lines through the real pipeline and saves one
+// picture of the window per page: waga-screenshot <output directory>.
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QThread>
+#include <string>
+
+#include "Pictures.h"
+#include "Unit1.h"
+
+namespace {
+
+void Feed(TForm1& form, const std::string& bytes) {
+    form.ComPortDriverReceiveData(form.ComPortDriver, bytes.data(),
+                                  static_cast<std::int32_t>(bytes.size()));
+}
+
+void Settle() {
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
+
+void Save(QWidget& widget, const QString& path) {
+    Settle();
+    widget.grab().save(path);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(outDir);
+    QDir work(QDir::tempPath());
+    const QString runDir = work.filePath(QStringLiteral("waga-screenshot-%1").arg(getpid()));
+    QDir().mkpath(runDir);
+    QDir::setCurrent(runDir);
+
+    TForm1 form;
+    form.SetMaxLinesText("300");
+    form.EmaxlinieExit();
+    form.SetStatusText(QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte. "));
+    form.CreateDayFile();
+    form.move(0, 0);
+    form.show();
+    Feed(form, "RAPORT DZIENNY\r\n  Nr  Data       Godz.   Masa [kg]\r\n");
+    for (int i = 1; i <= 30; ++i) {
+        Feed(form, "  " + std::to_string(i) + "  2026-12-06  08:" + (i < 10 ? "0" : "") +
+                       std::to_string(i) + "   " + std::to_string(100 + i * 7) + ".50\r\n");
+    }
+    Feed(form, "SUMA: 4123.00 kg  -- linia dluga, ktora wychodzi poza prawa krawedz podgladu "
+               "raportow i wymaga przewijania w poziomie\r\n");
+    Feed(form, " 12.50\r\n");
+    const char* names[] = {"page0-waga.png", "page1-plik.png", "page2-podglad.png"};
+    for (int page = 0; page < 3; ++page) {
+        form.SetActivePage(page);
+        Save(form, QDir(outDir).filePath(QString::fromLatin1(names[page])));
+    }
+    Feed(form, "-9999.99\r");
+    form.SetActivePage(0);
+    Save(form, QDir(outDir).filePath(QStringLiteral("readout-initial-caption.png")));
+    Feed(form, "123456789012345678901234567890\r");
+    Save(form, QDir(outDir).filePath(QStringLiteral("readout-long.png")));
+    form.MMwidok->popup(form.mapToGlobal(QPoint(0, 20)));
+    Settle();
+    form.MMwidok->grab().save(QDir(outDir).filePath(QStringLiteral("menu-widok.png")));
+    form.MMwidok->hide();
+    ScalePicture().save(QDir(outDir).filePath(QStringLiteral("picture-scale.png")));
+    MakerLogo().save(QDir(outDir).filePath(QStringLiteral("picture-logo.png")));
+    ProgramIconImage(32).save(QDir(outDir).filePath(QStringLiteral("picture-icon.png")));
+    form.close();
+    QDir(runDir).removeRecursively();
+    return 0;
+}
