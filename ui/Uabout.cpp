@@ -34,6 +34,20 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
     widget->setPalette(palette);
 }
 
+// Widens a label whose text does not fit, the way an auto-sized label grows: a left-aligned one
+// to the right, a right-aligned one to the left, a centred one to both sides.
+// `anchor` overrides the label's own alignment for the direction of growth.
+void FitToText(QLabel* label, Qt::Alignment anchor = {}) {
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+    const int extra = needed - label->width();
+    if (extra <= 0) return;
+    const Qt::Alignment grow = anchor ? anchor : label->alignment();
+    int left = label->x();
+    if (grow & Qt::AlignRight) left -= extra;
+    if (grow & Qt::AlignHCenter) left -= extra / 2;
+    label->setGeometry(left, label->y(), needed, label->height());
+}
+
 template <typename Label>
 Label* MakeLabel(QWidget* parent, const QString& text, QRect geometry,
                  Qt::Alignment alignment = Qt::AlignLeft) {
@@ -73,9 +87,10 @@ void TAboutBox::BuildPanel() {
     Ivek->setToolTip(
         QString("Kliknij, aby dowiedzieć się więcej o produktach %1...").arg(maker::kBrand));
     connect(Ivek, &TClickLabel::Clicked, this, &TAboutBox::IvekClick);
-    Label2 = MakeLabel<QLabel>(Panel1, maker::kSlogan, QRect(32, 24, 168, 16));
+    Label2 = MakeLabel<QLabel>(Panel1, maker::kSlogan, QRect(32, 24, 168, 16), Qt::AlignHCenter);
     Label2->setFont(PixelFont(kSansSerif, 13, /*bold=*/true));
     SetTextColour(Label2, Qt::black);
+    FitToText(Label2);
     Mreklama = new QPlainTextEdit(MakerAdvertisingText(), Panel1);
     Mreklama->setGeometry(8, 216, 217, 81);
     Mreklama->setReadOnly(true);
@@ -103,6 +118,11 @@ void TAboutBox::BuildLinks() {
         connect(link, &TClickLabel::Pressed, this, [link] { SetTextColour(link, kLinkPurple); });
         connect(link, &TClickLabel::Released, this, [link] { SetTextColour(link, kLinkBlue); });
     }
+    // The links grow to the right, so that they never run into their captions.
+    FitToText(Label3, Qt::AlignLeft);
+    FitToText(Lvekemail, Qt::AlignLeft);
+    FitToText(Label4);
+    FitToText(Label1);
     connect(Label3, &TClickLabel::Clicked, this, &TAboutBox::Label3Click);
     connect(Lvekemail, &TClickLabel::Clicked, this, &TAboutBox::LvekemailClick);
 }
@@ -111,6 +131,7 @@ void TAboutBox::BuildMakerLines() {
     Label5 = MakeLabel<QLabel>(Panel1, maker::kCompanyLine, QRect(64, 152, 89, 13));
     Label6 = MakeLabel<QLabel>(Panel1, maker::kPhoneFaxLine, QRect(64, 168, 114, 13));
     Lvek1 = MakeLabel<QLabel>(Panel1, maker::kSecondPhoneLine, QRect(64, 184, 86, 13));
+    for (QLabel* label : {Label5, Label6, Lvek1}) FitToText(label);
     Lversion = MakeLabel<QLabel>(Panel1, "(wersja)", QRect(194, 192, 32, 12), Qt::AlignRight);
     Lversion->setFont(PixelFont({"Arial", "Liberation Sans"}, 9));
     SetTextColour(Lversion, Qt::gray);

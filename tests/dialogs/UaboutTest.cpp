@@ -193,3 +193,20 @@ TEST(AboutBox, LogoIsSixtyByTwentyInSixteenColours) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AboutBox, EveryLabelShowsItsWholeTextInsideThePanel) {
+    AboutBox about;
+    about.box.show();
+    for (QLabel* label : about.box.Panel1->findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;  // the logo
+        SCOPED_TRACE(label->text().toStdString());
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+        EXPECT_TRUE(about.box.Panel1->rect().adjusted(2, 2, -2, -2).contains(label->geometry()));
+    }
+    EXPECT_LE(about.box.Label4->geometry().right(), about.box.Label3->x());
+    EXPECT_LE(about.box.Label1->geometry().right(), about.box.Lvekemail->x());
+}
+
+}  // namespace

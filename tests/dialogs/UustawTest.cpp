@@ -171,3 +171,18 @@ TEST(FormUstaw, TheCloseButtonEndsTheDialogLikeZamknij) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FormUstaw, EveryItemShowsItsWholeText) {
+    TFormUstaw dialog;
+    dialog.show();
+    for (TRadioGroup* group : {dialog.RGNumPortu, dialog.RGSzybkosc}) {
+        for (int i = 0; i < group->ItemCount(); ++i) {
+            SCOPED_TRACE(group->Button(i)->text().toStdString());
+            EXPECT_GE(group->Button(i)->width(), group->Button(i)->sizeHint().width());
+        }
+    }
+}
+
+}  // namespace
