@@ -17,7 +17,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The parts of an accepted text that decide overflow.
 struct ParsedNumber {
-    std::string_view digits;    // every mantissa digit, fraction digits included, in order
+    std::string_view digits;  // every mantissa digit, fraction digits included, in order
     std::int64_t fractionDigits = 0;
     std::int64_t exponent = 0;
 };

@@ -17,7 +17,7 @@ namespace {
 // Every operation does nothing; the switches route readings and report lines to the report
 // view so that the whole routing runs.
 class QuietEnvironment : public ILineEnvironment {
-public:
+  public:
     bool recording = false;
     std::string fileName;
 

@@ -15,7 +15,7 @@
 // Keeps the report view as a list of lines and logs every call in order, so tests can check
 // both the outcome and the sequence (for example: recording unchecked before the error box).
 class FakeLineEnvironment : public ILineEnvironment {
-public:
+  public:
     std::string readout = "previous";
     std::vector<std::string> report;
     bool showReadings = false;
@@ -66,7 +66,7 @@ public:
 
 // A fresh folder under /tmp, removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/waga-core-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -81,7 +81,7 @@ public:
     std::string File(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& Path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -69,13 +69,16 @@ TEST_P(AssemblyTest, SameLinesUnderEveryChunking) {
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, AssemblyTest,
-    ::testing::Values(StreamCase{"12.5\r\n", {"12.5"}, ""},
-                      StreamCase{"12.5\r", {"12.5"}, ""},
+    ::testing::Values(StreamCase{"12.5\r\n", {"12.5"}, ""}, StreamCase{"12.5\r", {"12.5"}, ""},
                       StreamCase{"\r\n\r\n", {"", ""}, ""}, StreamCase{"\n\r", {""}, ""},
                       StreamCase{"xy\nz\r", {"xyz"}, ""},
                       StreamCase{"a\r\nb\n\rc\rd", {"a", "b", "c"}, "d"},
                       StreamCase{"no end\n\n", {}, "no end"},
-                      StreamCase{"1\0" "2\r"s, {"1\0" "2"s}, ""},
+                      StreamCase{"1\0"
+                                 "2\r"s,
+                                 {"1\0"
+                                  "2"s},
+                                 ""},
                       StreamCase{"\xFF\x80\xA5\x01\t\r", {"\xFF\x80\xA5\x01\t"}, ""},
                       StreamCase{"", {}, ""}, StreamCase{"\r\r\r", {"", "", ""}, ""},
                       StreamCase{" 12,50\r\n TARA\r\n-", {" 12,50", " TARA"}, "-"}));
@@ -199,8 +202,7 @@ TEST(ReentryTest, ErrorBoxFeedingMoreBytesSeesEveryLineOnceInOrder) {
     assembler.Receive(chunk.data(), static_cast<std::int32_t>(chunk.size()));
     assembler.Receive("\r", 1);
 
-    EXPECT_EQ(env.report,
-              (std::vector<std::string>{"ONE", "rest", "1.5", "TWO", "3", "4"}));
+    EXPECT_EQ(env.report, (std::vector<std::string>{"ONE", "rest", "1.5", "TWO", "3", "4"}));
     EXPECT_EQ(env.errorBoxes.size(), 1u);
     EXPECT_EQ(assembler.PendingLine(), "");
 }

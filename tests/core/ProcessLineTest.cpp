@@ -57,15 +57,22 @@ INSTANTIATE_TEST_SUITE_P(
         ClassCase{"1E", "1E", true}, ClassCase{".", ".", true}, ClassCase{",", ".", true},
         ClassCase{"-,", "-.", true}, ClassCase{"1.234", "1.234", true},
         ClassCase{"1e999", "1e999", true}, ClassCase{"  - 1 2 . 5 ", "-12.5", true},
-        ClassCase{"12.5\0kg"s, "12.5", true}, ClassCase{"+", "", false},
-        ClassCase{"-", "", false}, ClassCase{"--5", "", false}, ClassCase{"+-5", "", false},
-        ClassCase{"5-", "", false}, ClassCase{"e5", "", false}, ClassCase{"", "", false},
-        ClassCase{"   ", "", false}, ClassCase{"12.5kg", "", false},
-        ClassCase{"12.5 kg", "", false}, ClassCase{"1.234,5", "", false},
-        ClassCase{"1\t2", "", false}, ClassCase{"1\xA0" "2", "", false},
+        ClassCase{"12.5\0kg"s, "12.5", true}, ClassCase{"+", "", false}, ClassCase{"-", "", false},
+        ClassCase{"--5", "", false}, ClassCase{"+-5", "", false}, ClassCase{"5-", "", false},
+        ClassCase{"e5", "", false}, ClassCase{"", "", false}, ClassCase{"   ", "", false},
+        ClassCase{"12.5kg", "", false}, ClassCase{"12.5 kg", "", false},
+        ClassCase{"1.234,5", "", false}, ClassCase{"1\t2", "", false},
+        ClassCase{"1\xA0"
+                  "2",
+                  "", false},
         ClassCase{"1e4999", "", false}, ClassCase{"1e5000", "", false},
-        ClassCase{"WYNIK\0 12"s, "", false}, ClassCase{"\0" "12"s, "", false},
-        ClassCase{"Wa\xBF" "enie", "", false},
+        ClassCase{"WYNIK\0 12"s, "", false},
+        ClassCase{"\0"
+                  "12"s,
+                  "", false},
+        ClassCase{"Wa\xBF"
+                  "enie",
+                  "", false},
         // with '.' as separator only lines without '.' and ',' are readings
         ClassCase{"12.5", "", false, '.'}, ClassCase{"12,5", "", false, '.'},
         ClassCase{"125", "125", true, '.'}, ClassCase{"-125", "-125", true, '.'}));
@@ -108,29 +115,28 @@ TEST_P(RoutingTest, FollowsTheSwitches) {
     EXPECT_TRUE(env.errorBoxes.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllSwitches, RoutingTest,
-    ::testing::Combine(
-        ::testing::Values(
-            // reading: report only with CBciaglymemo, file only with CBzapis and CBciaglyplik
-            RouteCase{true, false, false, false, false, false},
-            RouteCase{true, false, false, true, false, false},
-            RouteCase{true, false, true, false, false, false},
-            RouteCase{true, false, true, true, false, true},
-            RouteCase{true, true, false, false, true, false},
-            RouteCase{true, true, false, true, true, false},
-            RouteCase{true, true, true, false, true, false},
-            RouteCase{true, true, true, true, true, true},
-            // report line: report always, file with CBzapis
-            RouteCase{false, false, false, false, true, false},
-            RouteCase{false, false, false, true, true, false},
-            RouteCase{false, false, true, false, true, true},
-            RouteCase{false, false, true, true, true, true},
-            RouteCase{false, true, false, false, true, false},
-            RouteCase{false, true, false, true, true, false},
-            RouteCase{false, true, true, false, true, true},
-            RouteCase{false, true, true, true, true, true}),
-        ::testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(AllSwitches, RoutingTest,
+                         ::testing::Combine(::testing::Values(
+                                                // reading: report only with CBciaglymemo, file only
+                                                // with CBzapis and CBciaglyplik
+                                                RouteCase{true, false, false, false, false, false},
+                                                RouteCase{true, false, false, true, false, false},
+                                                RouteCase{true, false, true, false, false, false},
+                                                RouteCase{true, false, true, true, false, true},
+                                                RouteCase{true, true, false, false, true, false},
+                                                RouteCase{true, true, false, true, true, false},
+                                                RouteCase{true, true, true, false, true, false},
+                                                RouteCase{true, true, true, true, true, true},
+                                                // report line: report always, file with CBzapis
+                                                RouteCase{false, false, false, false, true, false},
+                                                RouteCase{false, false, false, true, true, false},
+                                                RouteCase{false, false, true, false, true, true},
+                                                RouteCase{false, false, true, true, true, true},
+                                                RouteCase{false, true, false, false, true, false},
+                                                RouteCase{false, true, false, true, true, false},
+                                                RouteCase{false, true, true, false, true, true},
+                                                RouteCase{false, true, true, true, true, true}),
+                                            ::testing::Bool()));
 
 TEST(RoutingOrderTest, ReportLineGoesToTheViewBeforeTheReadoutIsEmptied) {
     FakeLineEnvironment env;
@@ -174,10 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LimitCase{299, 300, true, 300, "line0"},
                       LimitCase{300, 300, true, 300, "line1"},
                       LimitCase{305, 300, true, 305, "line1"},  // one line, however far above
-                      LimitCase{0, 10, true, 1, "NEW"},
-                      LimitCase{299, 300, false, 300, "line0"},
-                      LimitCase{300, 300, false, 1, "NEW"},
-                      LimitCase{305, 300, false, 1, "NEW"},
+                      LimitCase{0, 10, true, 1, "NEW"}, LimitCase{299, 300, false, 300, "line0"},
+                      LimitCase{300, 300, false, 1, "NEW"}, LimitCase{305, 300, false, 1, "NEW"},
                       LimitCase{10, 10, false, 1, "NEW"},
                       LimitCase{5000, 5000, true, 5000, "line1"}));
 
@@ -200,9 +204,8 @@ TEST(RecordingFailureTest, DeletedFileSwitchesRecordingOffWithOneBox) {
     ProcessLine("A", env);
     ProcessLine("B", env);
     ProcessLine("1.5", env);
-    EXPECT_EQ(env.calls, (std::vector<std::string>{"report:A", "readout:", "uncheck",
-                                                   "error-box", "report:B", "readout:",
-                                                   "readout:1.5"}));
+    EXPECT_EQ(env.calls, (std::vector<std::string>{"report:A", "readout:", "uncheck", "error-box",
+                                                   "report:B", "readout:", "readout:1.5"}));
     ASSERT_EQ(env.errorBoxes.size(), 1u);
     EXPECT_EQ(env.errorBoxes[0],
               Utf8ToWin1250("Błąd zapisu do pliku! Prawdopodobnie brak miejsca na dysku!"));

@@ -68,9 +68,8 @@ TEST(RecordingFileTest, ExistsAndCreate) {
 void ExpectOneFailure(FakeLineEnvironment& env) {
     ProcessLine("TARA", env);
     ProcessLine("NETTO", env);
-    EXPECT_EQ(env.calls,
-              (std::vector<std::string>{"report:TARA", "readout:", "uncheck", "error-box",
-                                        "report:NETTO", "readout:"}));
+    EXPECT_EQ(env.calls, (std::vector<std::string>{"report:TARA", "readout:", "uncheck",
+                                                   "error-box", "report:NETTO", "readout:"}));
     EXPECT_FALSE(env.recording);
 }
 
@@ -101,15 +100,15 @@ TEST_P(BadRecordingFileTest, OneErrorBoxRecordingOffNothingCreated) {
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "folder"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, BadRecordingFileTest,
-    ::testing::Values(BadName{"Empty", ""}, BadName{"Directory", "@/folder"},
-                      BadName{"DirectoryWithSlash", "@/folder/"},
-                      BadName{"MissingFile", "@/20240102"},
-                      BadName{"MissingFolder", "@/nowhere/20240102"},
-                      BadName{"FileAsFolder", "@/full/x"},
-                      BadName{"FullDisk", "@/full"}, BadName{"DevFull", "/dev/full"}),
-    [](const auto& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(Names, BadRecordingFileTest,
+                         ::testing::Values(BadName{"Empty", ""}, BadName{"Directory", "@/folder"},
+                                           BadName{"DirectoryWithSlash", "@/folder/"},
+                                           BadName{"MissingFile", "@/20240102"},
+                                           BadName{"MissingFolder", "@/nowhere/20240102"},
+                                           BadName{"FileAsFolder", "@/full/x"},
+                                           BadName{"FullDisk", "@/full"},
+                                           BadName{"DevFull", "/dev/full"}),
+                         [](const auto& info) { return info.param.label; });
 
 // Root ignores permissions, so the append runs in a child that has given up root.
 TEST(BadRecordingFileTest, NoWritePermission) {
@@ -127,7 +126,7 @@ TEST(BadRecordingFileTest, NoWritePermission) {
         env.fileName = name;
         ProcessLine("TARA", env);
         ProcessLine("NETTO", env);
-        const std::vector<std::string> expected = {"report:TARA", "readout:", "uncheck",
+        const std::vector<std::string> expected = {"report:TARA", "readout:",     "uncheck",
                                                    "error-box",   "report:NETTO", "readout:"};
         ::_exit(env.calls == expected && !env.recording ? 0 : 1);
     }

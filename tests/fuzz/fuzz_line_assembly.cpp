@@ -23,7 +23,8 @@ std::vector<std::string_view> Chunks(std::string_view stream, std::string_view s
     std::size_t i = 0;
     while (!stream.empty()) {
         const std::size_t size =
-            sizes.empty() ? stream.size() : static_cast<unsigned char>(sizes[i++ % sizes.size()]) % 64 + 1;
+            sizes.empty() ? stream.size()
+                          : static_cast<unsigned char>(sizes[i++ % sizes.size()]) % 64 + 1;
         chunks.push_back(stream.substr(0, size));
         stream.remove_prefix(std::min(size, stream.size()));
     }

@@ -19,8 +19,10 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 std::string Swapped(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
-        if (c == ',') c = '.';
-        else if (c == '.') c = ',';
+        if (c == ',')
+            c = '.';
+        else if (c == '.')
+            c = ',';
     }
     return out;
 }
@@ -33,8 +35,10 @@ bool Plain(std::string_view t, std::string& value, std::string& gathered) {
     if (pos < t.size() && (t[pos] == '+' || t[pos] == '-')) value += t[pos++];
     bool separator = false;
     while (pos < t.size() && (IsDigit(t[pos]) || (t[pos] == ',' && !separator))) {
-        if (t[pos] == ',') separator = true;
-        else gathered += t[pos];
+        if (t[pos] == ',')
+            separator = true;
+        else
+            gathered += t[pos];
         value += t[pos] == ',' ? '.' : t[pos];
         ++pos;
     }
