@@ -91,9 +91,15 @@ TEST_P(BadRecordingFileTest, OneErrorBoxRecordingOffNothingCreated) {
 
     std::string name = GetParam().name;
     if (name.starts_with('@')) name = dir.Path().string() + name.substr(1);
+    const auto openFiles = [] {
+        const auto fds = std::filesystem::directory_iterator("/proc/self/fd");
+        return std::distance(begin(fds), end(fds));
+    };
+    const auto filesBefore = openFiles();
     FakeLineEnvironment env;
     env.fileName = name;
     ExpectOneFailure(env);
+    EXPECT_EQ(openFiles(), filesBefore) << "the failed append must release the file";
 
     const auto after = std::filesystem::recursive_directory_iterator(dir.Path());
     EXPECT_EQ(std::vector<std::filesystem::path>(begin(after), end(after)), entries);
