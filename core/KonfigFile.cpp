@@ -58,8 +58,11 @@ KonfigWrite CollectKonfig(const IKonfigTarget& target) {
 }
 
 KonfigLoadResult LoadConfig(IKonfigTarget& target, const fs::path& file) {
+    // Only a file that is not there counts as absent; one that cannot even be looked at (a
+    // directory on its path denies access) is reported like one that cannot be read.
     std::error_code error;
-    if (!fs::exists(file, error)) return {KonfigLoadStatus::NoFile, {}};
+    if (fs::status(file, error).type() == fs::file_type::not_found)
+        return {KonfigLoadStatus::NoFile, {}};
     const std::optional<std::string> bytes = ReadWholeFile(file);
     if (!bytes) {
         return {KonfigLoadStatus::Unreadable,

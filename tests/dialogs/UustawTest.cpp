@@ -14,23 +14,6 @@
 
 namespace {
 
-TEST(FormUstaw, HasTheFixedWindowAndControls) {
-    TFormUstaw dialog;
-    EXPECT_EQ(dialog.windowTitle(), "Ustawienia...");
-    EXPECT_EQ(dialog.size(), QSize(273, 175));
-    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
-    EXPECT_FALSE(dialog.windowFlags() &
-                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(dialog.RGNumPortu->geometry(), QRect(16, 8, 89, 97));
-    EXPECT_EQ(dialog.RGSzybkosc->geometry(), QRect(120, 8, 137, 97));
-    EXPECT_EQ(dialog.BOk->geometry(), QRect(88, 128, 105, 33));
-    EXPECT_EQ(dialog.BOk->text(), "Zamknij");
-    EXPECT_EQ(dialog.RGNumPortu->Button(0)->text(), "COMM1");
-    EXPECT_EQ(dialog.RGNumPortu->Button(3)->text(), "COMM4");
-    EXPECT_EQ(dialog.RGDataBit->ItemIndex(), 3);
-    EXPECT_EQ(dialog.RGParity->ItemIndex(), 0);
-}
-
 TEST(FormUstaw, SpeedsFillTwoColumnsTopToBottom) {
     TFormUstaw dialog;
     dialog.show();
@@ -49,6 +32,8 @@ TEST(FormUstaw, SpeedsFillTwoColumnsTopToBottom) {
     EXPECT_GT(speeds.Button(1)->y(), speeds.Button(0)->y());
     EXPECT_FALSE(dialog.RGDataBit->isVisible());
     EXPECT_FALSE(dialog.RGParity->isVisible());
+    EXPECT_EQ(dialog.size(), QSize(273, 175));
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
 }
 
 struct ClampRow {
