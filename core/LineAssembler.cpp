@@ -2,6 +2,10 @@
 
 #include <utility>
 
+namespace {
+bool IsLineEndByte(char byte) { return byte == '\r' || byte == '\n'; }
+}  // namespace
+
 LineAssembler::LineAssembler(LineSink sink) : sink_(std::move(sink)) {}
 
 void LineAssembler::ClearPendingLine() { pending_.clear(); }
@@ -17,12 +21,16 @@ void LineAssembler::Receive(const char* data, std::int32_t size) {
 
 void LineAssembler::ConsumeInput() {
     while (next_ < input_.size()) {
+        // A full pending line is handed over when one more content byte arrives, so a line of
+        // exactly the bound followed by its carriage return stays one line.
+        if (pending_.size() >= kMaxPendingLine && !IsLineEndByte(input_[next_])) {
+            HandOverPendingLine();
+            continue;
+        }
         const std::size_t end = ContentEnd();
         pending_.append(input_, next_, end - next_);
         next_ = end;
-        if (pending_.size() >= kMaxPendingLine) {
-            HandOverPendingLine();
-        } else if (next_ < input_.size()) {
+        if (next_ < input_.size() && IsLineEndByte(input_[next_])) {
             const char byte = input_[next_++];
             if (byte == '\r') HandOverPendingLine();
         }

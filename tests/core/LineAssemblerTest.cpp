@@ -149,6 +149,13 @@ TEST(AssemblyTest, OneMebibyteWithoutCarriageReturn) {
         EXPECT_EQ(c.lines[1], std::string(9, 'x'));
         EXPECT_EQ(c.assembler.PendingLine(), "");
     }
+    for (std::size_t chunk : {max + 1, std::size_t{4096}}) {
+        Collector exact;  // exactly the bound, then its carriage return: still one line
+        exact.FeedChunked(std::string(max, 'z') + "\r\n",
+                          std::vector<std::size_t>(max / chunk + 2, chunk));
+        ASSERT_EQ(exact.lines.size(), 1u);
+        EXPECT_EQ(exact.lines[0].size(), max);
+    }
     Collector pending;
     pending.Feed(std::string(3 * max + 1, 'y'));
     EXPECT_EQ(pending.lines.size(), 3u);
