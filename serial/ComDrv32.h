@@ -21,7 +21,7 @@ using TComPortReceiveDataEvent =
 
 class TCommPortDriver : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TCommPortDriver(QObject* owner = nullptr);
     // For tests and other platforms: a component over a given device layer.
     TCommPortDriver(QObject* owner, std::unique_ptr<ISerialDevice> device);
@@ -60,11 +60,11 @@ public:
     const TComPortReceiveDataEvent& OnReceiveData() const { return onReceiveData_; }
     void SetOnReceiveData(TComPortReceiveDataEvent handler);
 
-protected:
+  protected:
     // PollPort: each tick of the polling timer reads the port and raises OnReceiveData.
     void timerEvent(QTimerEvent* event) override;
 
-private:
+  private:
     void PollPort();
     SerialLineSettings LineSettings() const;
     void StartPolling();

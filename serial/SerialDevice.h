@@ -23,7 +23,7 @@ struct SerialLineSettings {
 };
 
 class ISerialDevice {
-public:
+  public:
     virtual ~ISerialDevice() = default;
 
     // Opens the port named "COM1".."COM4" exclusively; false when it cannot be opened.

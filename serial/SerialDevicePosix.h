@@ -14,7 +14,7 @@ std::string ResolvePortPath(const std::string& portName,
                             const std::string& devicePrefix = kDefaultDevicePrefix);
 
 class PosixSerialDevice final : public ISerialDevice {
-public:
+  public:
     explicit PosixSerialDevice(std::string devicePrefix = kDefaultDevicePrefix);
     ~PosixSerialDevice() override;
     PosixSerialDevice(const PosixSerialDevice&) = delete;
@@ -32,7 +32,7 @@ public:
     // The open descriptor, or -1 (for tests and benchmarks).
     int Descriptor() const { return fd_; }
 
-private:
+  private:
     std::string devicePrefix_;
     int fd_ = -1;
 };

@@ -47,7 +47,7 @@ static_assert(NOPARITY == ptNONE && ODDPARITY == ptODD && EVENPARITY == ptEVEN &
               MARKPARITY == ptMARK && SPACEPARITY == ptSPACE);
 
 class Win32SerialDevice final : public ISerialDevice {
-public:
+  public:
     ~Win32SerialDevice() override { Close(); }
 
     bool Open(const std::string& portName) override {
@@ -106,7 +106,7 @@ public:
         handle_ = INVALID_HANDLE_VALUE;
     }
 
-private:
+  private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 

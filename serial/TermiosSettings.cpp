@@ -4,28 +4,35 @@ namespace {
 
 tcflag_t CharacterSizeFlag(TComPortDataBits bits) {
     switch (bits) {
-        case db5BITS: return CS5;
-        case db6BITS: return CS6;
-        case db7BITS: return CS7;
-        default: return CS8;
+        case db5BITS:
+            return CS5;
+        case db6BITS:
+            return CS6;
+        case db7BITS:
+            return CS7;
+        default:
+            return CS8;
     }
 }
 
 // Parity shapes the frame only; mark and space are sticky parity (CMSPAR).
 tcflag_t ParityFlags(TComPortParity parity) {
     switch (parity) {
-        case ptODD: return PARENB | PARODD;
-        case ptEVEN: return PARENB;
-        case ptMARK: return PARENB | CMSPAR | PARODD;
-        case ptSPACE: return PARENB | CMSPAR;
-        default: return 0;
+        case ptODD:
+            return PARENB | PARODD;
+        case ptEVEN:
+            return PARENB;
+        case ptMARK:
+            return PARENB | CMSPAR | PARODD;
+        case ptSPACE:
+            return PARENB | CMSPAR;
+        default:
+            return 0;
     }
 }
 
 // A UART sends one and a half stop bits for CSTOPB with 5-bit characters.
-tcflag_t StopBitFlags(TComPortStopBits stopBits) {
-    return stopBits == sb1BITS ? 0 : CSTOPB;
-}
+tcflag_t StopBitFlags(TComPortStopBits stopBits) { return stopBits == sb1BITS ? 0 : CSTOPB; }
 
 }  // namespace
 

@@ -23,7 +23,7 @@ struct DeviceLog {
 };
 
 class RecordingDevice final : public ISerialDevice {
-public:
+  public:
     explicit RecordingDevice(DeviceLog& log) : log_(log) {}
     ~RecordingDevice() override {
         log_.destroyed = true;
@@ -61,13 +61,13 @@ public:
         open_ = false;
     }
 
-private:
+  private:
     DeviceLog& log_;
     bool open_ = false;
 };
 
 class ComDrv32LogicTest : public ::testing::Test {
-protected:
+  protected:
     DeviceLog log_;
     std::unique_ptr<TCommPortDriver> driver_ =
         std::make_unique<TCommPortDriver>(nullptr, std::make_unique<RecordingDevice>(log_));

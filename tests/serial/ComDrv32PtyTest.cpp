@@ -1,11 +1,10 @@
 // TCommPortDriver on real pseudo-terminals linked as COMn in a temporary working directory.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <numeric>
 
@@ -22,7 +21,7 @@ namespace {
 
 // Collects what OnReceiveData hands over; bound to a method as the main window binds it.
 class Receiver {
-public:
+  public:
     void OnData(TCommPortDriver* sender, const char* data, std::int32_t size) {
         senders.push_back(sender);
         chunks.emplace_back(data, static_cast<std::size_t>(size));
@@ -33,7 +32,7 @@ public:
 };
 
 class ComDrv32PtyTest : public ::testing::Test {
-protected:
+  protected:
     PtyLink pty_;
     ScopedWorkingDir cwd_{pty_.Dir()};
     TCommPortDriver driver_;
@@ -48,7 +47,10 @@ protected:
 TEST_F(ComDrv32PtyTest, BytesArriveRawThroughTheEventLoopOnly) {
     Listen();
     ASSERT_TRUE(driver_.OpenPort());
-    const std::string bytes("\x20" "12.50\r\n\x03\x11\x13\x00\xff\x9c", 14);
+    const std::string bytes(
+        "\x20"
+        "12.50\r\n\x03\x11\x13\x00\xff\x9c",
+        14);
     ASSERT_TRUE(pty_.Write(bytes));
     EXPECT_TRUE(receiver_.chunks.empty());  // nothing outside a tick
     ASSERT_TRUE(RunEventLoopUntil([&] { return receiver_.All().size() >= bytes.size(); }));
@@ -228,9 +230,8 @@ TEST_P(OpenFailureTest, OpenReturnsFalseAndStaysClosed) {
     ScopedWorkingDir cwd(pty.Dir());
     GetParam().prepare(pty);
     const std::string prefix = pty.Dir() + "/no-such-device";
-    const int result = GetParam().asNobody
-                           ? RunAsNobody([&] { return TryOpenSilently(prefix); })
-                           : TryOpenSilently(prefix);
+    const int result = GetParam().asNobody ? RunAsNobody([&] { return TryOpenSilently(prefix); })
+                                           : TryOpenSilently(prefix);
     EXPECT_EQ(result, 0) << "1: opened, 2: ticks, 3: printed";
 }
 
@@ -238,8 +239,7 @@ const FailureRow kFailures[] = {
     {"NoLinkAndNoDevice", [](const PtyLink&) {}, false},
     {"LinkToMissingDevice", [](const PtyLink&) { ASSERT_EQ(::symlink("/dev/none", "COM2"), 0); },
      false},
-    {"RegularFile",
-     [](const PtyLink&) { ASSERT_EQ(::close(::creat("COM2", 0666)), 0); }, false},
+    {"RegularFile", [](const PtyLink&) { ASSERT_EQ(::close(::creat("COM2", 0666)), 0); }, false},
     {"LinkToRegularFile",
      [](const PtyLink&) {
          ASSERT_EQ(::close(::creat("data.bin", 0666)), 0);

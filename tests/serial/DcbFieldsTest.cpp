@@ -63,9 +63,7 @@ const DcbRow kRows[] = {
     {"inBuf7DropsRemainder", [](auto& s) { s.inBufSize = 7; }, [](auto& d) { d.XonLim = 1; }},
     {"outBufNotInDcb", [](auto& s) { s.outBufSize = 100; }, [](auto&) {}},
     {"everything",
-     [](auto& s) {
-         s = {br56000, db7BITS, sb2BITS, ptEVEN, hhRTSCTS, shXONXOFF, false, 1000, 10};
-     },
+     [](auto& s) { s = {br56000, db7BITS, sb2BITS, ptEVEN, hhRTSCTS, shXONXOFF, false, 1000, 10}; },
      [](auto& d) {
          d.BaudRate = 56000;
          d.ByteSize = 7;

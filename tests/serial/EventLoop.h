@@ -26,16 +26,16 @@ inline bool RunEventLoopUntil(const std::function<bool()>& condition,
 
 // Counts the timer events an object receives: the component's polling ticks.
 class TickCounter : public QObject {
-public:
+  public:
     explicit TickCounter(QObject* watched) { watched->installEventFilter(this); }
     int Ticks() const { return ticks_; }
 
-protected:
+  protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Timer) ++ticks_;
         return false;
     }
 
-private:
+  private:
     int ticks_ = 0;
 };

@@ -1,7 +1,7 @@
 // Test entry for the tests that need a Qt event loop: one QCoreApplication for the process.
-#include <QCoreApplication>
-
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -111,9 +111,15 @@ TEST(ScaleContentTest, ReadingsDriftSettleAndReportsComeEveryFewSeconds) {
     EXPECT_GT(reportLines, 0);
     std::string all;
     for (const SimLine& l : lines) all += l.bytes;
-    EXPECT_NE(all.find("RAPORT WA\xAF" "ENIA nr 1\r\n"), std::string::npos);
-    EXPECT_NE(all.find("RAPORT WA\xAF" "ENIA nr 2\r\n"), std::string::npos);
-    EXPECT_NE(all.find("Liczba wa\xBF" "e\xF1: "), std::string::npos);
+    EXPECT_NE(all.find("RAPORT WA\xAF"
+                       "ENIA nr 1\r\n"),
+              std::string::npos);
+    EXPECT_NE(all.find("RAPORT WA\xAF"
+                       "ENIA nr 2\r\n"),
+              std::string::npos);
+    EXPECT_NE(all.find("Liczba wa\xBF"
+                       "e\xF1: "),
+              std::string::npos);
     EXPECT_NE(all.find("SUMA:"), std::string::npos);
     EXPECT_NE(all.find("  1.  "), std::string::npos);  // a numbered weighing
 }

@@ -1,9 +1,8 @@
 // The built scale-sim program: what it sends, read through the real TCommPortDriver, is
 // byte for byte what its --log says it sent; it stops cleanly on signals.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sstream>
@@ -18,8 +17,8 @@ using namespace waga::test;
 namespace {
 
 std::vector<std::string> SimArgs(const TempDir& dir, std::vector<std::string> extra) {
-    std::vector<std::string> args = {BinPath("scale-sim"), "--link", dir.File("COM2"),
-                                     "--log", dir.File("sent.bin")};
+    std::vector<std::string> args = {BinPath("scale-sim"), "--link", dir.File("COM2"), "--log",
+                                     dir.File("sent.bin")};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
 }
@@ -62,8 +61,8 @@ TEST_P(ScaleSimRoundTripTest, ReceivedBytesEqualTheLog) {
     ASSERT_FALSE(sent.empty());
     EXPECT_TRUE(received == sent) << "received " << received.size() << " of " << sent.size();
     const std::string lines = GetParam().options[1];  // every row gives --count N first
-    EXPECT_EQ(sim.Stdout(), "scale-sim: sent " + lines + " lines, " +
-                                std::to_string(sent.size()) + " bytes\n");
+    EXPECT_EQ(sim.Stdout(),
+              "scale-sim: sent " + lines + " lines, " + std::to_string(sent.size()) + " bytes\n");
     std::istringstream times(ReadFile(dir.File("times.txt")));
     std::string row;
     unsigned long long index = 0, monotonic = 0, realtime = 0, count = 0, lastMonotonic = 0;

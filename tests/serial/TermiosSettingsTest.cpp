@@ -1,8 +1,7 @@
 // The termios2 mapping, first as a pure function, then read back from a pseudo-terminal
 // that a real TCommPortDriver configured.
-#include <sys/ioctl.h>
-
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include "ComDrv32.h"
 #include "SerialDevicePosix.h"
@@ -108,7 +107,7 @@ termios2 ReadBack(const PtyLink& pty) {
 }
 
 class PtyReadBackTest : public ::testing::Test {
-protected:
+  protected:
     PtyLink pty_;
     ScopedWorkingDir cwd_{pty_.Dir()};
 };

@@ -16,7 +16,7 @@ namespace waga::test {
 // A fresh directory under /tmp (mode 0755, so an unprivileged child can enter it), removed
 // with everything in it on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -26,19 +26,19 @@ public:
     // Path() + "/" + name.
     std::string File(std::string_view name) const;
 
-private:
+  private:
     std::string path_;
 };
 
 // Makes `dir` the working directory for the helper's lifetime, then returns to the old one.
 class ScopedWorkingDir {
-public:
+  public:
     explicit ScopedWorkingDir(const std::string& dir);
     ~ScopedWorkingDir();
     ScopedWorkingDir(const ScopedWorkingDir&) = delete;
     ScopedWorkingDir& operator=(const ScopedWorkingDir&) = delete;
 
-private:
+  private:
     std::string previous_;
 };
 
@@ -47,14 +47,14 @@ private:
 // written to the master wait unchanged in the terminal until a reader opens the link.
 // The destructor closes both sides and removes the link and the directory.
 class PtyLink {
-public:
+  public:
     explicit PtyLink(std::string linkName = "COM2");
     ~PtyLink();
     PtyLink(const PtyLink&) = delete;
     PtyLink& operator=(const PtyLink&) = delete;
 
     int MasterFd() const { return master_; }
-    int SlaveFd() const { return slave_; }   // -1 after CloseSlave()
+    int SlaveFd() const { return slave_; }                       // -1 after CloseSlave()
     const std::string& SlavePath() const { return slavePath_; }  // e.g. /dev/pts/7
     const std::string& Dir() const { return dir_.Path(); }       // holds the link
     std::string LinkPath() const { return dir_.File(linkName_); }
@@ -69,7 +69,7 @@ public:
     // Closes the master: the reader sees the peer vanish (hang-up).
     void CloseMaster();
 
-private:
+  private:
     TempDir dir_;
     std::string linkName_;
     std::string slavePath_;
@@ -90,7 +90,7 @@ int RunInChild(const std::function<int()>& body);
 
 // Collects everything written to the process's stdout and stderr descriptors while alive.
 class CaptureOutput {
-public:
+  public:
     CaptureOutput();
     ~CaptureOutput();
     CaptureOutput(const CaptureOutput&) = delete;
@@ -99,7 +99,7 @@ public:
     // Stops capturing (restores both descriptors) and returns what was written.
     std::string Finish();
 
-private:
+  private:
     int savedOut_ = -1;
     int savedErr_ = -1;
     std::string path_;
@@ -109,7 +109,7 @@ private:
 // A child program started with fork + exec in a working directory; stdout and stderr go to
 // files in a temporary directory. The destructor sends SIGKILL if it still runs and reaps it.
 class ChildProcess {
-public:
+  public:
     ChildProcess(const std::vector<std::string>& argv, const std::string& workingDir);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -123,7 +123,7 @@ public:
     std::string Stdout() const;
     std::string Stderr() const;
 
-private:
+  private:
     TempDir outputDir_;
     pid_t pid_ = -1;
     int status_ = -1;

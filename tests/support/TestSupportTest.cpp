@@ -1,12 +1,11 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "TestSupport.h"
 

@@ -20,12 +20,12 @@ struct SimLine {
 
 // A weight that moves toward a target, settles there, and then gets a new target.
 class WeightModel {
-public:
+  public:
     explicit WeightModel(std::uint64_t seed);
     // The next reading, e.g. " 12.50"; `settledNow` tells when a load has just settled.
     std::string NextReading(bool& settledNow);
 
-private:
+  private:
     std::mt19937_64 random_;
     double current_ = 0;
     double target_ = 0;
@@ -34,13 +34,13 @@ private:
 };
 
 class ScaleContent {
-public:
+  public:
     ScaleContent(const SimOptions& options);
     // The next line; `lineTime` is the sending schedule's time in seconds, which decides
     // when a report is due.
     SimLine NextLine(double lineTime);
 
-private:
+  private:
     std::string End() const { return crOnly_ ? "\r" : "\r\n"; }
     void StartReport(double lineTime);
     std::string NoiseLine();

@@ -32,7 +32,11 @@ using FlagSetter = std::function<void(SimOptions&)>;
 
 const std::map<std::string, ValueSetter>& ValueOptions() {
     static const std::map<std::string, ValueSetter> table = {
-        {"--link", [](SimOptions& o, const std::string& v) { o.link = v; return !v.empty(); }},
+        {"--link",
+         [](SimOptions& o, const std::string& v) {
+             o.link = v;
+             return !v.empty();
+         }},
         {"--rate", [](SimOptions& o, const std::string& v) { return ParseNumber(v, o.rate); }},
         {"--baud",
          [](SimOptions& o, const std::string& v) { return ParseUnsigned(v, o.baud) && o.baud; }},
@@ -46,7 +50,11 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
         {"--drain-timeout",
          [](SimOptions& o, const std::string& v) { return ParseNumber(v, o.drainTimeout); }},
         {"--seed", [](SimOptions& o, const std::string& v) { return ParseUnsigned(v, o.seed); }},
-        {"--log", [](SimOptions& o, const std::string& v) { o.logPath = v; return !v.empty(); }},
+        {"--log",
+         [](SimOptions& o, const std::string& v) {
+             o.logPath = v;
+             return !v.empty();
+         }},
         {"--timestamps",
          [](SimOptions& o, const std::string& v) {
              o.timestampsPath = v;

@@ -8,7 +8,7 @@
 #include <string>
 
 class SimPort {
-public:
+  public:
     SimPort() = default;
     ~SimPort();
     SimPort(const SimPort&) = delete;
@@ -26,7 +26,7 @@ public:
     // Bytes written but not yet read by the program.
     int QueuedForReader() const;
 
-private:
+  private:
     std::string linkPath_;
     std::string slavePath_;
     int master_ = -1;

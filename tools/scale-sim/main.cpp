@@ -20,7 +20,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 class Simulator {
-public:
+  public:
     Simulator(const SimOptions& options, SimPort& port, int signalFd)
         : options_(options), port_(port), signalFd_(signalFd), content_(options) {}
 
@@ -29,14 +29,15 @@ public:
     void Drain();
     void PrintSummary() const {
         std::printf("scale-sim: sent %llu lines, %llu bytes\n",
-                    static_cast<unsigned long long>(lines_), static_cast<unsigned long long>(bytes_));
+                    static_cast<unsigned long long>(lines_),
+                    static_cast<unsigned long long>(bytes_));
     }
     ~Simulator() {
         if (logFd_ >= 0) ::close(logFd_);
         if (timestampsFd_ >= 0) ::close(timestampsFd_);
     }
 
-private:
+  private:
     bool WaitFor(Clock::time_point until);  // false when a signal came
     bool WaitForReader();
     bool WriteLine(const std::string& bytes);
@@ -140,10 +141,10 @@ void Simulator::RecordTimestamp() {
     ::clock_gettime(CLOCK_MONOTONIC, &mono);
     ::clock_gettime(CLOCK_REALTIME, &real);
     char text[96];
-    const int n = std::snprintf(text, sizeof text, "%llu %lld%09ld %lld%09ld\n",
-                                static_cast<unsigned long long>(lines_),
-                                static_cast<long long>(mono.tv_sec), mono.tv_nsec,
-                                static_cast<long long>(real.tv_sec), real.tv_nsec);
+    const int n =
+        std::snprintf(text, sizeof text, "%llu %lld%09ld %lld%09ld\n",
+                      static_cast<unsigned long long>(lines_), static_cast<long long>(mono.tv_sec),
+                      mono.tv_nsec, static_cast<long long>(real.tv_sec), real.tv_nsec);
     WriteAllTo(timestampsFd_, text, static_cast<std::size_t>(n));
 }
 
