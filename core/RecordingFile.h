@@ -5,7 +5,8 @@
 #include <string_view>
 
 // Opens an existing file (never creates it) for reading and writing, appends the line's bytes
-// and CR LF, closes it. False on any failure; the file is released in every case.
+// and CR LF, closes it. False on any failure; the file is released in every case, and a failed
+// append cuts the file back to its earlier size (no partial line stays behind).
 bool AppendRecordLine(const std::string& fileName, std::string_view line);
 
 // True when a file (or anything else) of that name exists.

@@ -1,0 +1,87 @@
+#include "FaultFixture.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <filesystem>
+
+#include "Reconnect.h"
+#include "SoakCompare.h"
+
+using waga::test::BinPath;
+using waga::test::ChildProcess;
+
+Simulator::Simulator(const std::string& linkPath, const std::vector<std::string>& extra)
+    : linkPath_(linkPath) {
+    std::vector<std::string> argv = {BinPath("scale-sim"), "--link", linkPath, "--log",
+                                     logDir_.File("sent.bin"), "--quiet"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    process_ = std::make_unique<ChildProcess>(argv, logDir_.Path());
+}
+
+bool Simulator::LinkReady() const {
+    std::error_code error;
+    return std::filesystem::is_symlink(linkPath_, error) &&
+           std::filesystem::exists(linkPath_, error);
+}
+
+std::string Simulator::Sent() const { return waga::test::ReadFile(logDir_.File("sent.bin")); }
+
+void FaultFixture::Start(const std::vector<std::string>& simOptions,
+                         const std::string& workingDir) {
+    workDir_ = workingDir.empty() ? dir_.Path() : workingDir;
+    cwd_ = std::make_unique<waga::test::ScopedWorkingDir>(workDir_);
+    sim_ = std::make_unique<Simulator>(WorkFile("COM2"), simOptions);
+    ASSERT_TRUE(waga::test::WaitUntil([&] { return sim_->LinkReady(); }))
+        << sim_->Process().Stderr();
+
+    form_ = std::make_unique<TForm1>();
+    form_->ComPortDriver->SetComPort(pnCOM2);
+    form_->ComPortDriver->SetComPortSpeed(br115200);
+    ASSERT_TRUE(form_->ComPortDriver->OpenPort());
+    form_->SetStatusText(PortOpenedText(pnCOM2, br115200) + " ");
+    form_->SetRecordReadingsChecked(true);
+    form_->SetShowReadingsChecked(true);
+    form_->CreateDayFile();
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+}
+
+void FaultFixture::TearDown() {
+    if (form_) form_->ComPortDriver->ClosePort();
+    form_.reset();
+    if (sim_) sim_->Process().Signal(SIGTERM);
+    sim_.reset();
+    cwd_.reset();
+}
+
+std::string FaultFixture::RecordingPath() const {
+    const std::string name = form_->RecordingFileName();
+    return name.find('/') == std::string::npos ? WorkFile(name) : name;
+}
+
+bool FaultFixture::WaitForRecorded(std::size_t bytes, int timeoutMs) {
+    return ModalAnswerer::WaitUntil([&] { return Recorded().size() >= bytes; }, timeoutMs);
+}
+
+void FaultFixture::Spin(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    ModalAnswerer::WaitUntil([&] { return timer.elapsed() >= ms; }, ms + 1000);
+}
+
+std::string ExpectedFor(const std::string& sent) { return ExpectedRecording(sent); }
+
+bool IsWholeLinePrefix(const std::string& recorded, const std::string& expected) {
+    if (recorded.empty()) return true;
+    return expected.compare(0, recorded.size(), recorded) == 0 && recorded.size() >= 2 &&
+           recorded.compare(recorded.size() - 2, 2, "\r\n") == 0;
+}
+
+bool IsWholeLineRun(const std::string& part, const std::string& expected) {
+    if (part.size() < 2 || part.compare(part.size() - 2, 2, "\r\n") != 0) return false;
+    for (std::size_t at = expected.find(part); at != std::string::npos;
+         at = expected.find(part, at + 1)) {
+        if (at == 0 || (at >= 2 && expected.compare(at - 2, 2, "\r\n") == 0)) return true;
+    }
+    return false;
+}
