@@ -76,6 +76,8 @@ void TForm1::ConnectHandlers() {
     connect(Mpodglad, &QAction::triggered, this, [this] { MpodgladClick(); });
     connect(Pomoc1, &QAction::triggered, this, [this] { MMpomClick(); });
     connect(Koniec1, &QAction::triggered, this, [this] { Koniec1Click(); });
+    connect(MMustaw_rs, &QAction::triggered, this, [this] { MMustaw_rsClick(); });
+    connect(MMabout, &QAction::triggered, this, [this] { MMaboutClick(); });
     connect(PCustawienia, &QTabWidget::currentChanged, this, [this] {
         if (!pageFromCode_) PCustawieniaChange();
     });
@@ -104,7 +106,7 @@ int TForm1::ActivePage() const { return PCustawienia->currentIndex(); }
 // Leaving the page that holds a focused limit edit counts as leaving the edit: a rejected text
 // refuses the switch and keeps the mark where it was.
 bool TForm1::PageSwitchAllowed(int index) {
-    if (index == ActivePage() || !Emaxlinie->hasFocus()) return true;
+    if (index == ActivePage() || !(focusWidget() == Emaxlinie)) return true;
     if (EmaxlinieExit()) return true;
     MarkViewItem(ActivePage());
     return false;

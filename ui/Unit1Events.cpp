@@ -75,7 +75,7 @@ bool TForm1::RecordingSwitchEvent(QEvent* event) {
 // while the limit edit has it: the edit's text is validated first, and a rejected text cancels
 // the press, as a message box takes over the mouse.
 bool TForm1::PressLeavesLimitEdit(QEvent* event) {
-    if (!Emaxlinie->hasFocus()) return false;
+    if (!(focusWidget() == Emaxlinie)) return false;
     const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
     QWidget* target = childAt(at);
     if (target == nullptr || target == Emaxlinie || !target->isEnabled()) return false;

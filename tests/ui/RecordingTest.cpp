@@ -1,0 +1,238 @@
+// The recording switch, the day's file and the choice of another file, with real boxes and the
+// real save dialog, through the window as the operator reaches them.
+
+#include <QDate>
+#include <QDir>
+#include <QFileDialog>
+
+#include "RecordingSwitch.h"
+#include "UiFixture.h"
+
+namespace {
+
+const char* const kSwitchOff = "Czy jesteś pewny że chcesz wyłączyć zapisywanie do pliku?";
+const char* const kSwitchOnError =
+    "Błąd zapisu do pliku!\nPrawdopodobnie nieprawidłowa ścieżka do pliku\nlub brak miejsca na "
+    "dysku.";
+const char* const kDayFileError = "Błąd zapisu do pliku!\nPrawdopodobnie brak miejsca na dysku.";
+const char* const kRename =
+    "Aby zmienić nazwę pliku, należy wyłączyć \"zapis do pliku\".\nCzy napewno wyłączyć \"zapis "
+    "do pliku\"?";
+
+bool Exists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
+
+}  // namespace
+
+TEST(DayFileNameRule, FourDigitYearTwoDigitMonthAndDay) {
+    std::tm date{};
+    date.tm_year = 2026 - 1900;
+    date.tm_mon = 11;
+    date.tm_mday = 6;
+    EXPECT_EQ(DayFileName(date), "20261206");
+    date.tm_year = 1999 - 1900;
+    date.tm_mon = 0;
+    date.tm_mday = 31;
+    EXPECT_EQ(DayFileName(date), "19990131");
+}
+
+using RecordingTest = UiFixture;
+
+TEST_F(RecordingTest, DayFileIsNamedAndCreatedWhenRecordingIsOn) {
+    const QString before = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
+    Form().CreateDayFile();
+    const QString after = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
+    const QString name = Form().Enazwapliku->text();
+    EXPECT_TRUE(name == before || name == after);
+    EXPECT_TRUE(Exists(Path(name.toStdString())));
+    EXPECT_TRUE(Form().RecordingChecked());
+    Feed("linia\r");
+    EXPECT_EQ(ReadFile(Path(name.toStdString())), "linia\r\n");
+}
+
+TEST_F(RecordingTest, DayFileStepKeepsAnExistingFileAndCreatesNothingWhenOff) {
+    const std::string name = QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
+    WriteFile(Path(name), "stare\r\n");
+    Form().CreateDayFile();
+    EXPECT_EQ(ReadFile(Path(name)), "stare\r\n");
+    QFile::remove(QString::fromStdString(Path(name)));
+    Form().SetRecordingChecked(false);
+    Form().CreateDayFile();
+    EXPECT_FALSE(Exists(Path(name)));
+    EXPECT_EQ(Form().Enazwapliku->text().toStdString(), name);
+}
+
+// The day's file cannot be created: the working directory has been removed, which refuses a new
+// file to every user, root included.
+TEST_F(RecordingTest, DayFileCreationFailureShowsTheBoxThenSwitchesOff) {
+    ASSERT_TRUE(QDir(QString::fromStdString(dir_->Path())).mkpath(QStringLiteral("gone")));
+    waga::test::ScopedWorkingDir into(Path("gone"));
+    ASSERT_TRUE(QDir(QString::fromStdString(dir_->Path())).rmdir(QStringLiteral("gone")));
+    ModalAnswerer answerer;
+    bool onWhileBoxOpen = false;
+    answerer.Push([&](QWidget* box) {
+        onWhileBoxOpen = Form().RecordingChecked();
+        ModalAnswerer::ClickButton("OK")(box);
+    });
+    Form().CreateDayFile();
+    ASSERT_EQ(answerer.Seen().size(), 1u);
+    EXPECT_EQ(answerer.Seen()[0].title, QString::fromUtf8("Błąd"));
+    EXPECT_EQ(answerer.Seen()[0].text, QString::fromUtf8(kDayFileError));
+    EXPECT_TRUE(onWhileBoxOpen);  // switched off only after the box was closed
+    EXPECT_FALSE(Form().RecordingChecked());
+}
+
+// Every row of the operator's table for a left press on the recording switch.
+TEST_F(RecordingTest, LeftPressRows) {
+    struct Row {
+        const char* what;
+        bool before;
+        bool fileExists;
+        std::string name;  // relative to the test directory, or a path into a missing folder
+        std::vector<ModalAnswerer::Action> answers;
+        std::vector<const char*> boxes;
+        bool after;
+    };
+    std::vector<Row> rows = {
+        {"on, Yes", true, true, "a.txt", {ModalAnswerer::ClickButton("&Tak")}, {kSwitchOff}, false},
+        {"on, No", true, true, "a.txt", {ModalAnswerer::ClickButton("&Nie")}, {kSwitchOff}, true},
+        {"on, Escape", true, true, "a.txt", {ModalAnswerer::PressKey(Qt::Key_Escape)}, {kSwitchOff}, true},
+        {"on, closed", true, true, "a.txt", {ModalAnswerer::CloseWindow()}, {kSwitchOff}, true},
+        {"on, Enter", true, true, "a.txt", {ModalAnswerer::PressKey(Qt::Key_Return)}, {kSwitchOff}, false},
+        {"off, file exists", false, true, "a.txt", {}, {}, true},
+        {"off, file created", false, false, "b.txt", {}, {}, true},
+        {"off, folder missing", false, false, "missing/c.txt", {ModalAnswerer::ClickButton("OK")},
+         {kSwitchOnError}, false},
+    };
+    Form().SetActivePage(1);
+    for (Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string path = Path(row.name);
+        if (row.fileExists) WriteFile(path, "zawartosc");
+        Form().SetRecordingFileName(path);
+        Form().SetRecordingChecked(row.before);
+        ModalAnswerer answerer;
+        for (auto& answer : row.answers) answerer.Push(answer);
+        ClickOn(Form().CBzapis);
+        QApplication::processEvents();
+        ASSERT_EQ(answerer.Seen().size(), row.boxes.size());
+        for (std::size_t i = 0; i < row.boxes.size(); ++i) {
+            EXPECT_EQ(answerer.Seen()[i].text, QString::fromUtf8(row.boxes[i]));
+        }
+        EXPECT_EQ(Form().RecordingChecked(), row.after);
+        if (row.fileExists) EXPECT_EQ(ReadFile(path), "zawartosc");
+        if (!row.before && row.after) EXPECT_TRUE(Exists(path));
+        EXPECT_EQ(answerer.Unexpected(), 0);
+    }
+}
+
+TEST_F(RecordingTest, OtherButtonsDoNothing) {
+    Form().SetActivePage(1);
+    for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+        for (bool before : {true, false}) {
+            Form().SetRecordingChecked(before);
+            ModalAnswerer answerer;
+            ClickOn(Form().CBzapis, button);
+            QApplication::processEvents();
+            EXPECT_TRUE(answerer.Seen().empty());
+            EXPECT_EQ(Form().RecordingChecked(), before);
+        }
+    }
+}
+
+// Mend: the space bar goes through the same handling as the left press, so switching on
+// creates a missing file and switching off asks first.
+TEST_F(RecordingTest, SpaceBarGoesThroughTheSameHandling) {
+    Form().SetActivePage(1);
+    Form().CBzapis->setFocus(Qt::TabFocusReason);
+    const std::string path = Path("space.txt");
+    Form().SetRecordingFileName(path);
+    Form().SetRecordingChecked(false);
+    QTest::keyClick(Form().CBzapis, Qt::Key_Space);
+    EXPECT_TRUE(Form().RecordingChecked());
+    EXPECT_TRUE(Exists(path));
+    Feed("po spacji\r");
+    EXPECT_EQ(ReadFile(path), "po spacji\r\n");
+
+    ModalAnswerer answerer;
+    answerer.Push(ModalAnswerer::ClickButton("&Nie"));
+    QTest::keyClick(Form().CBzapis, Qt::Key_Space);
+    EXPECT_TRUE(Form().RecordingChecked());
+    answerer.Push(ModalAnswerer::ClickButton("&Tak"));
+    QTest::keyClick(Form().CBzapis, Qt::Key_Space);
+    EXPECT_FALSE(Form().RecordingChecked());
+    EXPECT_EQ(answerer.Seen().size(), 2u);
+
+    Form().SetRecordingFileName(Path("missing/x.txt"));
+    answerer.Push(ModalAnswerer::ClickButton("OK"));
+    QTest::keyClick(Form().CBzapis, Qt::Key_Space);
+    EXPECT_FALSE(Form().RecordingChecked());
+    ASSERT_EQ(answerer.Seen().size(), 3u);
+    EXPECT_EQ(answerer.Seen()[2].text, QString::fromUtf8(kSwitchOnError));
+}
+
+TEST_F(RecordingTest, RenameFlowRows) {
+    struct Row {
+        const char* what;
+        bool before;
+        std::vector<ModalAnswerer::Action> answers;
+        bool dialogShown;
+        bool chooses;
+        bool after;
+    };
+    const std::string chosen = Path("wybrany.txt");
+    std::vector<Row> rows = {
+        {"on, No", true, {ModalAnswerer::ClickButton("&Nie")}, false, false, true},
+        {"on, Yes, cancelled", true,
+         {ModalAnswerer::ClickButton("&Tak"), ModalAnswerer::RejectDialog()}, true, false, false},
+        {"on, closed box, chosen", true,
+         {ModalAnswerer::CloseWindow(), ModalAnswerer::AcceptFileDialog(QString::fromStdString(chosen))},
+         true, true, false},
+        {"off, chosen", false, {ModalAnswerer::AcceptFileDialog(QString::fromStdString(chosen))},
+         true, true, false},
+    };
+    const QString startDir = QDir::currentPath();
+    for (Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Form().SetRecordingFileName("20261206");
+        Form().SetRecordingChecked(row.before);
+        bool onWhileDialogOpen = true;
+        ModalAnswerer answerer;
+        for (std::size_t i = 0; i < row.answers.size(); ++i) {
+            auto answer = row.answers[i];
+            answerer.Push([&, answer](QWidget* modal) {
+                if (qobject_cast<QFileDialog*>(modal)) onWhileDialogOpen = Form().RecordingChecked();
+                answer(modal);
+            });
+        }
+        Form().BzmienplikClick();
+        const auto& seen = answerer.Seen();
+        ASSERT_EQ(seen.size(), row.answers.size());
+        if (row.before) EXPECT_EQ(seen[0].text, QString::fromUtf8(kRename));
+        EXPECT_EQ(!seen.empty() && seen.back().className == "QFileDialog", row.dialogShown);
+        if (row.dialogShown) EXPECT_FALSE(onWhileDialogOpen);
+        EXPECT_EQ(Form().Enazwapliku->text().toStdString(), row.chooses ? chosen : "20261206");
+        EXPECT_EQ(Form().RecordingChecked(), row.after);
+        EXPECT_FALSE(Exists(chosen));  // choosing creates nothing
+        EXPECT_EQ(QDir::currentPath(), startDir);
+    }
+}
+
+TEST_F(RecordingTest, SaveDialogSettingsAndTheLastChosenName) {
+    QFileDialog* dialog = Form().SDplikzapisu;
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Wszystkie pliki (*)")});
+    Form().SetRecordingChecked(false);
+    const QString first = QString::fromStdString(Path("pierwszy.txt"));
+    ModalAnswerer answerer;
+    answerer.Push(ModalAnswerer::AcceptFileDialog(first));
+    Form().BzmienplikClick();
+    QStringList offered;
+    answerer.Push([&](QWidget* modal) {
+        offered = static_cast<QFileDialog*>(modal)->selectedFiles();
+        ModalAnswerer::RejectDialog()(modal);
+    });
+    Form().BzmienplikClick();
+    EXPECT_EQ(offered, QStringList{first});
+    EXPECT_EQ(Form().Enazwapliku->text(), first);
+}

@@ -1,0 +1,125 @@
+// Received bytes through the window's receive handler into the read-out, the report view and
+// the recording file, under each combination of the switches and both overflow rules.
+
+#include <QTextBlock>
+
+#include "UiFixture.h"
+
+namespace {
+
+struct SwitchRow {
+    bool showReadings;    // CBciaglymemo
+    bool recording;       // CBzapis
+    bool recordReadings;  // CBciaglyplik
+    // Expected effects of one reading " 12,50" followed by one report line "RAPORT".
+    std::vector<std::string> report;
+    std::string file;
+};
+
+const SwitchRow kSwitchRows[] = {
+    {false, false, false, {"RAPORT"}, ""},
+    {true, false, false, {" 12,50", "RAPORT"}, ""},
+    {false, true, false, {"RAPORT"}, "RAPORT\r\n"},
+    {false, true, true, {"RAPORT"}, " 12,50\r\nRAPORT\r\n"},
+    {true, true, true, {" 12,50", "RAPORT"}, " 12,50\r\nRAPORT\r\n"},
+    {false, false, true, {"RAPORT"}, ""},  // readings are recorded only while recording is on
+};
+
+}  // namespace
+
+using RoutingTest = UiFixture;
+
+TEST_F(RoutingTest, EachSwitchCombinationRoutesReadingsAndReports) {
+    for (const SwitchRow& row : kSwitchRows) {
+        SCOPED_TRACE(::testing::Message() << row.showReadings << row.recording << row.recordReadings);
+        const std::string file = Path("rec.txt");
+        WriteFile(file, "");
+        Form().SetRecordingFileName(file);
+        Form().ClearReport();
+        Form().SetShowReadingsChecked(row.showReadings);
+        Form().SetRecordingChecked(row.recording);
+        Form().SetRecordReadingsChecked(row.recordReadings);
+        Feed(" 12,5");
+        Feed("0\r\n");
+        EXPECT_EQ(Form().Readout(), "12.50");
+        Feed("RAPORT\r\n");
+        EXPECT_EQ(Form().Readout(), "");
+        EXPECT_EQ(ReportLines(), row.report);
+        EXPECT_EQ(ReadFile(file), row.file);
+    }
+}
+
+TEST_F(RoutingTest, WidgetTextFollowsTheLinesAfterTheEventLoopRuns) {
+    Feed("alpha\r\r gamma \r");
+    EXPECT_TRUE(Form().Mraport->FlushPending());
+    ModalAnswerer::WaitUntil([&] { return !Form().Mraport->FlushPending(); });
+    EXPECT_EQ(Form().Mraport->toPlainText(), QStringLiteral("alpha\n\n gamma "));
+    EXPECT_EQ(Form().Mraport->document()->blockCount(), 3);
+}
+
+TEST_F(RoutingTest, ReadOutAndViewStopAtByteZeroWhileTheFileGetsEveryByte) {
+    const std::string file = Path("rec.txt");
+    WriteFile(file, "");
+    Form().SetRecordingFileName(file);
+    Form().SetRecordReadingsChecked(true);
+    Feed(std::string("12.5\0xyz\r", 9));
+    EXPECT_EQ(Form().Readout(), "12.5");
+    Feed(std::string("ab\0cd\r", 6));
+    EXPECT_EQ(ReportLines(), (std::vector<std::string>{"ab"}));
+    EXPECT_EQ(ReadFile(file), std::string("12.5\0xyz\r\nab\0cd\r\n", 17));
+}
+
+TEST_F(RoutingTest, PolishBytesShowAsTheirLetters) {
+    Feed("\xA5\xB9 \xA3\xB3 \x8C\x9C\r");  // Ąą Łł Śś in Windows-1250
+    Form().Mraport->Flush();
+    EXPECT_EQ(Form().Mraport->toPlainText(), QString::fromUtf8("Ąą Łł Śś"));
+    Form().SetUnitCaption("g");
+    EXPECT_EQ(Form().Ljednost->text(), QStringLiteral("g"));
+}
+
+// The limit rule before each append, in both modes, with the widget checked against the model.
+TEST_F(RoutingTest, LimitRuleInBothModes) {
+    struct Row {
+        bool deleteOldest;
+        int limit;
+        int lines;
+        std::vector<std::string> expectedTail;
+        int expectedCount;
+    } rows[] = {
+        {true, 10, 10, {"r9"}, 10},
+        {true, 10, 11, {"r10"}, 10},
+        {true, 10, 25, {"r24"}, 10},
+        {false, 10, 10, {"r9"}, 10},
+        {false, 10, 11, {"r10"}, 1},
+        {false, 10, 25, {"r24"}, 5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.deleteOldest << " " << row.lines);
+        Form().ClearReport();
+        Form().SetMaxReportLines(row.limit);
+        Form().SetDeleteOldestSelected(row.deleteOldest);
+        Form().SetRecordingChecked(false);
+        FeedReportLines(row.lines);
+        EXPECT_EQ(Form().ReportLineCount(), row.expectedCount);
+        EXPECT_EQ(ReportLines().back(), row.expectedTail.back());
+        Form().Mraport->Flush();
+        EXPECT_EQ(Form().Mraport->document()->blockCount(), row.expectedCount);
+        EXPECT_EQ(Form().Mraport->document()->lastBlock().text().toStdString(), ReportLines().back());
+        EXPECT_EQ(Form().Mraport->document()->firstBlock().text().toStdString(), ReportLines().front());
+    }
+}
+
+// Deletes and appends spread over several flushes keep the widget equal to the model.
+TEST_F(RoutingTest, ViewMatchesModelAcrossFlushes) {
+    Form().SetRecordingChecked(false);
+    Form().SetMaxReportLines(50);
+    for (int round = 0; round < 20; ++round) {
+        FeedReportLines(round * 7 % 23, "x" + std::to_string(round) + "_");
+        if (round % 5 == 4) Form().ClearReport();
+        if (round % 3 == 0) Feed("\r");  // an empty report line
+        Form().Mraport->Flush();
+        QStringList model;
+        for (const std::string& line : Form().Mraport->Lines()) model << QString::fromStdString(line);
+        ASSERT_EQ(Form().Mraport->toPlainText(), model.join(QLatin1Char('\n'))) << round;
+    }
+}

@@ -1,0 +1,100 @@
+#pragma once
+// A shown main window in a fresh temporary working directory, with helpers to feed scale bytes
+// through the real pipeline and to press on controls through the window, as the mouse does.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "ModalAnswerer.h"
+#include "ReportView.h"
+#include "TestSupport.h"
+#include "Unit1.h"
+
+class UiFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::make_unique<waga::test::TempDir>();
+        cwd_ = std::make_unique<waga::test::ScopedWorkingDir>(dir_->Path());
+        form_ = std::make_unique<TForm1>();
+        form_->SetMaxLinesText("300");
+        // Recording goes to an existing file, so no test meets a file error box unasked.
+        WriteFile(Path("rec.txt"), "");
+        form_->SetRecordingFileName(Path("rec.txt"));
+        form_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+        form_->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    }
+    void TearDown() override {
+        form_.reset();
+        cwd_.reset();
+        dir_.reset();
+    }
+
+    TForm1& Form() { return *form_; }
+    std::string Path(const std::string& name) const { return dir_->File(name); }
+
+    void Feed(const std::string& bytes) {
+        form_->ComPortDriverReceiveData(form_->ComPortDriver, bytes.data(),
+                                        static_cast<std::int32_t>(bytes.size()));
+    }
+    // Report lines "prefix0", "prefix1", ...
+    void FeedReportLines(int count, const std::string& prefix = "r") {
+        std::string bytes;
+        for (int i = 0; i < count; ++i) bytes += prefix + std::to_string(i) + "\r";
+        Feed(bytes);
+    }
+    std::vector<std::string> ReportLines() const {
+        return {form_->Mraport->Lines().begin(), form_->Mraport->Lines().end()};
+    }
+    // A left press and release over the centre of a control, delivered to the window.
+    void ClickOn(QWidget* widget, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseClick(form_->windowHandle(), button, Qt::NoModifier,
+                          widget->mapTo(form_.get(), widget->rect().center()));
+    }
+    void ClickTab(int index) {
+        QTabBar* bar = form_->PCustawienia->tabBar();
+        QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                          bar->mapTo(form_.get(), bar->tabRect(index).center()));
+    }
+    // After a box has closed: the window is active again, as the window manager makes it.
+    void Reactivate() {
+        form_->activateWindow();
+        QTest::qWaitForWindowActive(form_.get());
+    }
+    // The control that has (or gets back, once the window is active) the window's focus.
+    QWidget* Focused() const { return form_->focusWidget(); }
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static void WriteFile(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    // Puts the focus into the limit edit on the "Podgląd" page and types `text` into it.
+    void TypeLimit(const QString& text) {
+        Reactivate();
+        form_->SetActivePage(2);
+        form_->Emaxlinie->setFocus(Qt::OtherFocusReason);
+        QApplication::processEvents();
+        form_->Emaxlinie->setText(text);
+    }
+
+    std::unique_ptr<waga::test::TempDir> dir_;
+    std::unique_ptr<waga::test::ScopedWorkingDir> cwd_;
+    std::unique_ptr<TForm1> form_;
+};
