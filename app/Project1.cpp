@@ -1,18 +1,61 @@
-// Program entry: the application object, the main window, the message loop.
-// Start-up steps (FormCreate) and the close handling belong to the main window.
+// Program entry: the application object, the three windows in their order (the main window with
+// its start-up sequence, the transmission settings dialog, the about dialog), the message loop.
 
 #include <QApplication>
+#include <exception>
+#include <memory>
 
+#include "MessageBoxes.h"
+#include "Pictures.h"
+#include "ProgramApplication.h"
+#include "ProgramWindows.h"
+#include "SignalCloser.h"
+#include "Uabout.h"
 #include "Unit1.h"
+#include "Uustaw.h"
 
-TForm1* Form1 = nullptr;
+namespace {
+
+// An error raised by a start-up step is shown in the program's system box; the program then runs
+// with what was done so far.
+void RunStartUp(TForm1& form) {
+    try {
+        form.FormCreate();
+    } catch (const std::exception& error) {
+        ShowEscapedErrorBox(QString::fromLocal8Bit(error.what()));
+    }
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    TForm1 form;
-    Form1 = &form;
-    form.show();
-    const int result = QApplication::exec();
+    InstallCloseSignalHandlers();
+    TApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);  // the main window's close ends the program
+    QApplication::setWindowIcon(ProgramIcon());
+
+    auto form = std::make_unique<TForm1>();
+    Form1 = form.get();
+    RunStartUp(*form);
+    auto settings = std::make_unique<TFormUstaw>(form->ComPortDriver);
+    FormUstaw = settings.get();
+    auto about = std::make_unique<TAboutBox>();
+    AboutBox = about.get();
+
+    int result = 0;
+    // A second copy whose quit request was already taken during start-up ends here.
+    if (!form->Quit.Taken()) {
+        SignalCloser closeOnSignal(form.get());
+        ExitWhenClosed exitOnClose(form.get());
+        form->show();
+        result = QApplication::exec();
+    }
+
+    AboutBox = nullptr;
+    about.reset();
+    FormUstaw = nullptr;
+    settings.reset();
     Form1 = nullptr;
+    form.reset();  // the port component closes the port
     return result;
 }

@@ -7,11 +7,15 @@
 #include <QFileDialog>
 #include <QMainWindow>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "ComDrv32.h"
+#include "InstanceGuard.h"
+#include "Konfig.h"
 #include "LineAssembler.h"
+#include "QuitRequest.h"
 #include "RecordingSwitch.h"
 #include "Umy_fun.h"
 
@@ -29,7 +33,10 @@ class QStatusBar;
 class QTabWidget;
 class ReportView;
 
-class TForm1 : public QMainWindow, public ILineEnvironment, public IRecordingControls {
+class TForm1 : public QMainWindow,
+               public ILineEnvironment,
+               public IRecordingControls,
+               public IKonfigTarget {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -99,6 +106,21 @@ public:
     void ComPortDriverReceiveData(TCommPortDriver* sender, const char* dataPtr,
                                   std::int32_t dataSize);
 
+    // ---- Start-up and close (Unit1Startup.cpp) ----
+    // The start-up sequence; the program entry runs it right after construction, before the
+    // window is shown.
+    void FormCreate();
+    void FormClose();
+    void MMustaw_rsClick();
+    void MMaboutClick();
+    // Free bytes of the working directory's drive for start-up's check (-1: unknown). Empty:
+    // the real figure; tests put their own figure here.
+    std::function<std::int64_t()> FreeSpaceQuery;
+    // The single-instance guard, held from FormCreate until FormClose or the process ends.
+    InstanceGuard InstanceMapping;
+    // A second copy's quit request (posted by FormCreate, taken by the next event loop).
+    QuitRequest Quit;
+
     // ---- Steps and accessors for start-up, close and the dialogs ----
     // Names the day's recording file "yyyymmdd" from today's local date and creates it when
     // recording is on and it is missing (error box and recording off when that fails).
@@ -110,15 +132,21 @@ public:
     QString StatusText() const;
     void ClearPendingLine() { assembler_.ClearPendingLine(); }
     const std::string& PendingLine() const { return assembler_.PendingLine(); }
-    void SetMaxReportLines(std::int32_t lines) { maxReportLines_ = lines; }
+    void SetMaxReportLines(std::int32_t lines) override { maxReportLines_ = lines; }
     void SetMaxLinesText(const std::string& text);  // Emaxlinie, Windows-1250
-    std::string MaxLinesText() const;
-    std::string UnitCaption() const;                  // Ljednost, Windows-1250
-    void SetUnitCaption(const std::string& caption);
-    std::string Readout() const;                      // Ldisplay, Windows-1250
-    void SetRecordReadingsChecked(bool checked);
-    void SetShowReadingsChecked(bool checked);
-    void SetDeleteOldestSelected(bool selected);
+    std::string MaxLinesText() const override;
+    std::string UnitCaption() const override;  // Ljednost, Windows-1250
+    void SetUnitCaption(const std::string& caption) override;
+    std::string Readout() const;  // Ldisplay, Windows-1250
+    void SetRecordReadingsChecked(bool checked) override;
+    void SetShowReadingsChecked(bool checked) override;
+    void SetDeleteOldestSelected(bool selected) override;
+
+    // ---- IKonfigTarget (the switches' getters and setters above serve it too) ----
+    TComPortNumber ComPort() const override;
+    void SetComPort(TComPortNumber port) override;
+    TComPortBaudRate ComPortSpeed() const override;
+    void SetComPortSpeed(TComPortBaudRate speed) override;
 
     // ---- ILineEnvironment ----
     void SetReadout(const std::string& text) override;
@@ -145,6 +173,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;  // runs FormClose (not in a second copy)
 
 private:
     void BuildClientControls();
