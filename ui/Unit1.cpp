@@ -78,8 +78,6 @@ void TForm1::ConnectHandlers() {
     connect(Koniec1, &QAction::triggered, this, [this] { Koniec1Click(); });
     connect(MMustaw_rs, &QAction::triggered, this, [this] { MMustaw_rsClick(); });
     connect(MMabout, &QAction::triggered, this, [this] { MMaboutClick(); });
-    connect(MMustaw_rs, &QAction::triggered, this, [this] { MMustaw_rsClick(); });
-    connect(MMabout, &QAction::triggered, this, [this] { MMaboutClick(); });
     connect(PCustawienia, &QTabWidget::currentChanged, this, [this] {
         if (!pageFromCode_) PCustawieniaChange();
     });
