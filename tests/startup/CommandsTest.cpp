@@ -1,0 +1,126 @@
+// The two menu commands that open the dialogs, wired to the real window: the reconnect after the
+// transmission settings dialog, and the about dialog shown without being modal. Also the box for
+// an error that escapes a handler.
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <stdexcept>
+
+#include "MessageBoxes.h"
+#include "ProgramWindows.h"
+#include "RadioGroup.h"
+#include "StartupFixture.h"
+#include "Uabout.h"
+#include "Uustaw.h"
+
+namespace {
+
+// Chooses a port in the settings dialog, then presses "Zamknij".
+ModalAnswerer::Action ChoosePort(int portIndex) {
+    return [portIndex](QWidget* modal) {
+        auto* dialog = qobject_cast<TFormUstaw*>(modal);
+        if (dialog == nullptr) {
+            modal->close();
+            return;
+        }
+        dialog->RGNumPortu->SetItemIndex(portIndex);
+        dialog->BOk->click();
+    };
+}
+
+struct ReconnectRow {
+    const char* name;
+    int chosenPort;  // index in the dialog
+    QString status;
+    bool pendingEmptied;
+};
+
+void PrintTo(const ReconnectRow& row, std::ostream* out) { *out << row.name; }
+
+class Reconnect : public StartupFixture, public ::testing::WithParamInterface<ReconnectRow> {};
+
+TEST_P(Reconnect, MenuCommandReopensThePortAndSetsTheStatus) {
+    const ReconnectRow& row = GetParam();
+    LinkPort("COM2");
+    LinkPort("COM3");
+    AbsentPort("COM4");
+    Form().FormCreate();
+    const std::string partial = " 12.5";
+    Form().ComPortDriverReceiveData(Form().ComPortDriver, partial.data(),
+                                    static_cast<std::int32_t>(partial.size()));
+    ModalAnswerer answerer;
+    answerer.Push(ChoosePort(row.chosenPort));
+
+    Form().MMustaw_rs->trigger();
+
+    ASSERT_EQ(answerer.Seen().size(), 1u);
+    EXPECT_EQ(answerer.Seen().front().className, "TFormUstaw");
+    EXPECT_EQ(Form().StatusText(), row.status);
+    EXPECT_EQ(Form().ComPortDriver->ComPort(), static_cast<TComPortNumber>(row.chosenPort));
+    EXPECT_EQ(Form().PendingLine(), row.pendingEmptied ? "" : partial);
+    EXPECT_TRUE(Form().Mwaga->isChecked());  // the command never moves the view mark
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Reconnect,
+    ::testing::Values(
+        ReconnectRow{"SamePort", 1,
+                     QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte."), true},
+        ReconnectRow{"OtherPort", 2,
+                     QString::fromUtf8("Połączenie RS232, COM3, prędkość: 2400 rozpoczęte."), true},
+        ReconnectRow{"AbsentPort", 3,
+                     QString::fromUtf8("Error: nie można się połączyć! Sprawdź ustawienia!"),
+                     false}),
+    [](const ::testing::TestParamInfo<ReconnectRow>& info) { return std::string(info.param.name); });
+
+using AboutCommand = StartupFixture;
+
+TEST_F(AboutCommand, ShowsTheOneAboutBoxWithoutMakingItModal) {
+    TAboutBox about;
+    AboutBox = &about;
+    Form().show();
+    Form().MMabout->trigger();
+    Form().MMabout->trigger();
+    AboutBox = nullptr;
+
+    EXPECT_TRUE(about.isVisible());
+    EXPECT_FALSE(about.isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(Form().findChildren<TAboutBox*>().isEmpty());  // no second box was made
+}
+
+// ---- An error escaping a handler ----
+
+class Throwing : public QObject {
+  public:
+    int handled = 0;
+
+  protected:
+    bool event(QEvent* event) override {
+        if (event->type() != QEvent::User) return QObject::event(event);
+        ++handled;
+        if (handled == 1) throw std::runtime_error("Nieoczekiwany stan portu");
+        return true;
+    }
+};
+
+TEST(EscapedError, IsShownInTheProgramBoxAndTheProgramGoesOn) {
+    Throwing target;
+    ModalAnswerer answerer;
+    answerer.Push(ModalAnswerer::ClickButton("OK"));
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+
+    ASSERT_TRUE(ModalAnswerer::WaitUntil([&] { return target.handled == 2; }));
+    ASSERT_EQ(answerer.Seen().size(), 1u);
+    const SeenModal& box = answerer.Seen().front();
+    EXPECT_EQ(box.title, ApplicationTitle(QCoreApplication::applicationFilePath()));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.text, QString::fromUtf8("Nieoczekiwany stan portu."));
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+// FormCreate with the real window, real pseudo-terminals and real boxes: what the operator finds
+// after start-up for each kind of konfig.ini and port, the free-space threshold, a second copy,
+// an unreadable konfig.ini, and the close.
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <filesystem>
+
+#include "InstanceGuard.h"
+#include "MessageBoxes.h"
+#include "StartupFixture.h"
+
+namespace {
+
+const QString kOpenedCom2 = QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte. ");
+const QString kStartFailed = QString::fromUtf8(
+    "BŁĄD W TRAKCIE PRÓBY NAWIĄZANIA POŁĄCZENIA z WAGĄ! SPRAWDŹ KONFIGURACJE KOMPUTERA oraz "
+    "KABEL i PONOWNIE URUCHOM PROGRAM!");
+
+struct StartRow {
+    const char* name;
+    const char* konfig;        // nullptr: no konfig.ini
+    const char* presentPort;   // linked to a pseudo-terminal
+    const char* absentPort;    // linked to nothing (nullptr: none)
+    QString status;
+    const char* limitText;
+    TComPortBaudRate speed;
+    bool dayFileCreated;
+};
+
+void PrintTo(const StartRow& row, std::ostream* out) { *out << row.name; }
+
+class StartSequence : public StartupFixture, public ::testing::WithParamInterface<StartRow> {};
+
+TEST_P(StartSequence, LeavesTheWindowAsTheOperatorExpects) {
+    const StartRow& row = GetParam();
+    if (row.konfig != nullptr) WriteWorkFile("konfig.ini", row.konfig);
+    LinkPort(row.presentPort);
+    if (row.absentPort != nullptr) AbsentPort(row.absentPort);
+    ModalAnswerer answerer;
+
+    Form().FormCreate();
+
+    EXPECT_TRUE(answerer.Seen().empty()) << answerer.Seen().front().text.toStdString();
+    EXPECT_EQ(Form().StatusText(), row.status);
+    EXPECT_EQ(Form().Emaxlinie->text().toStdString(), row.limitText);
+    EXPECT_EQ(Form().ComPortDriver->ComPortSpeed(), row.speed);
+    EXPECT_EQ(Form().ComPortDriver->ComPortDataBits(), db8BITS);
+    EXPECT_EQ(Form().ComPortDriver->ComPortParity(), ptNONE);
+    EXPECT_EQ(Form().ActivePage(), 0);
+    EXPECT_TRUE(Form().Mwaga->isChecked());
+    EXPECT_EQ(Form().Ivek->toolTip(),
+              QString::fromUtf8("INTERNET: www.vek.example\nEMAIL: biuro@vek.example"));
+    EXPECT_EQ(WorkFile(Form().RecordingFileName()), DayFile());  // named relative to the directory
+    EXPECT_EQ(std::filesystem::exists(DayFile()), row.dayFileCreated);
+    EXPECT_EQ(Form().pos(), QPoint(0, 0));
+    EXPECT_FALSE(Form().Quit.Posted());
+    EXPECT_TRUE(Form().InstanceMapping.Held());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StartSequence,
+    ::testing::Values(
+        StartRow{"NoKonfigCom2Present", nullptr, "COM2", nullptr, kOpenedCom2, "300", br2400,
+                 true},
+        StartRow{"NoKonfigCom2Absent", nullptr, "COM3", "COM2", kStartFailed, "300", br2400,
+                 true},
+        StartRow{"KonfigCom3At9600", "Numer_portu=3\r\nPredkosc_transmisji=9600\r\n", "COM3",
+                 nullptr,
+                 QString::fromUtf8("Połączenie RS232, COM3, prędkość: 9600 rozpoczęte. "), "300",
+                 br9600, true},
+        StartRow{"KonfigRecordingOffAndLimit", "Zapis_do_pliku=0\r\nMaksym_ilosc_lini=500\r\n",
+                 "COM2", nullptr, kOpenedCom2, "500", br2400, false},
+        StartRow{"KonfigLimitNotAccepted", "Maksym_ilosc_lini=abc\r\n", "COM2", nullptr,
+                 kOpenedCom2, "300", br2400, true},
+        StartRow{"KonfigSpeedTheDialogCannotShow", "Predkosc_transmisji=57600\r\n", "COM2",
+                 nullptr, QString::fromUtf8("Połączenie RS232, COM2, prędkość: 57600 rozpoczęte. "),
+                 "300", br57600, true}),
+    [](const ::testing::TestParamInfo<StartRow>& info) { return std::string(info.param.name); });
+
+// ---- Free space ----
+
+struct FreeSpaceRow {
+    const char* name;
+    std::int64_t freeBytes;
+    bool warned;
+};
+
+void PrintTo(const FreeSpaceRow& row, std::ostream* out) { *out << row.name; }
+
+class FreeSpaceCheck : public StartupFixture, public ::testing::WithParamInterface<FreeSpaceRow> {};
+
+TEST_P(FreeSpaceCheck, WarnsBelowOneMillionBytesOnly) {
+    const FreeSpaceRow& row = GetParam();
+    LinkPort("COM2");
+    Form().FreeSpaceQuery = [&] { return row.freeBytes; };
+    ModalAnswerer answerer;
+    if (row.warned) answerer.Push(ModalAnswerer::ClickButton("OK"));
+
+    Form().FormCreate();
+
+    ASSERT_EQ(answerer.Seen().size(), row.warned ? 1u : 0u);
+    EXPECT_EQ(answerer.Unexpected(), 0);
+    if (row.warned) {
+        const SeenModal& box = answerer.Seen().front();
+        EXPECT_EQ(box.title, QString::fromUtf8("Ostrzeżenie"));
+        EXPECT_EQ(box.icon, QMessageBox::Warning);
+        EXPECT_EQ(box.buttons, QStringList{"OK"});
+        EXPECT_EQ(box.text, QString::fromUtf8(
+                                "Zbyt mało wolnego miejsca na dysku!\nProgram potrzebuje około "
+                                "1MB wolnej przestrzeni do prawidłowego funkcjonowania."));
+    }
+    // The warning changes nothing else.
+    EXPECT_EQ(Form().StatusText(), kOpenedCom2);
+    EXPECT_TRUE(std::filesystem::exists(DayFile()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FreeSpaceCheck,
+    ::testing::Values(FreeSpaceRow{"ExactlyOneMillion", 1'000'000, false},
+                      FreeSpaceRow{"OneByteLess", 999'999, true},
+                      FreeSpaceRow{"OneMebibyteIsEnough", 1'048'576, false},
+                      FreeSpaceRow{"QueryFailed", -1, true},
+                      FreeSpaceRow{"DiskFull", 0, true},
+                      FreeSpaceRow{"Plenty", std::int64_t{1} << 50, false}),
+    [](const ::testing::TestParamInfo<FreeSpaceRow>& info) { return std::string(info.param.name); });
+
+// ---- A second copy ----
+
+using SecondCopy = StartupFixture;
+
+TEST_F(SecondCopy, IsToldThenEndsByItselfWithoutWritingKonfig) {
+    InstanceGuard firstCopy;
+    ASSERT_EQ(firstCopy.Acquire(), InstanceGuard::Result::Acquired);
+    LinkPort("COM2");
+    // The low-disk warning comes after the quit was posted: it must close by itself.
+    Form().FreeSpaceQuery = [] { return std::int64_t{10}; };
+    ModalAnswerer answerer;
+    answerer.Push(ModalAnswerer::ClickButton("OK"));
+
+    Form().FormCreate();
+
+    ASSERT_GE(answerer.Seen().size(), 1u);
+    const SeenModal& box = answerer.Seen().front();
+    EXPECT_EQ(box.title, QString::fromUtf8("Błąd"));
+    EXPECT_EQ(box.text, QString::fromUtf8("Program jest już w uruchomiony!"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(answerer.Unexpected(), 0) << "the warning waited for an answer";
+    EXPECT_TRUE(Form().Quit.Posted());
+    EXPECT_TRUE(Form().Quit.Taken());
+    EXPECT_FALSE(Form().InstanceMapping.Held());
+    // Every remaining step still ran.
+    EXPECT_EQ(Form().StatusText(), kOpenedCom2);
+    EXPECT_EQ(Form().Emaxlinie->text(), "300");
+    EXPECT_TRUE(std::filesystem::exists(DayFile()));
+    // Its window closing (should it happen) writes no konfig.ini, and the first copy keeps the
+    // guard.
+    Form().close();
+    EXPECT_FALSE(std::filesystem::exists(WorkFile("konfig.ini")));
+    InstanceGuard third;
+    EXPECT_EQ(third.Acquire(), InstanceGuard::Result::AlreadyRunning);
+}
+
+TEST_F(SecondCopy, QuitIsTakenByTheNextEventLoopWhenNoBoxFollows) {
+    InstanceGuard firstCopy;
+    ASSERT_EQ(firstCopy.Acquire(), InstanceGuard::Result::Acquired);
+    AbsentPort("COM2");
+    ModalAnswerer answerer;
+    answerer.Push(ModalAnswerer::ClickButton("OK"));
+
+    Form().FormCreate();
+    EXPECT_TRUE(Form().Quit.Posted());
+    EXPECT_FALSE(Form().Quit.Taken());
+    EXPECT_EQ(Form().StatusText(), kStartFailed);
+
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });  // no hang if it goes wrong
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(Form().Quit.Taken());
+}
+
+// ---- konfig.ini that exists but cannot be read ----
+
+using UnreadableKonfig = StartupFixture;
+
+TEST_F(UnreadableKonfig, BoxThenTheRestOfStartUpWithDefaults) {
+    std::filesystem::create_directory(WorkFile("konfig.ini"));
+    LinkPort("COM2");
+    ModalAnswerer answerer;
+    answerer.Push(ModalAnswerer::ClickButton("OK"));
+
+    Form().FormCreate();
+
+    ASSERT_EQ(answerer.Seen().size(), 1u);
+    const SeenModal& box = answerer.Seen().front();
+    EXPECT_EQ(box.title, ApplicationTitle(QCoreApplication::applicationFilePath()));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.buttons, QStringList{"OK"});
+    EXPECT_EQ(box.text, QString::fromUtf8("Nie można odczytać pliku ustawień konfig.ini.\n"
+                                          "Program użyje ustawień domyślnych."));
+    EXPECT_EQ(Form().StatusText(), kOpenedCom2);
+    EXPECT_EQ(Form().Emaxlinie->text(), "300");
+    EXPECT_EQ(Form().ActivePage(), 0);
+    EXPECT_TRUE(std::filesystem::exists(DayFile()));
+    EXPECT_EQ(Form().UnitCaption(), "kg");
+
+    // The close cannot replace a directory; it stays as it was.
+    Form().close();
+    EXPECT_TRUE(std::filesystem::is_directory(WorkFile("konfig.ini")));
+}
+
+// ---- Close ----
+
+using CloseSequence = StartupFixture;
+
+TEST_F(CloseSequence, WritesKonfigAndReleasesTheGuard) {
+    WriteWorkFile("konfig.ini", "Jednostka=g\r\nNumer_portu=3\r\nKasuj_poczatek=0\r\n");
+    LinkPort("COM3");
+    Form().FormCreate();
+    InstanceGuard next;
+    ASSERT_EQ(next.Acquire(), InstanceGuard::Result::AlreadyRunning);
+
+    Form().close();
+
+    EXPECT_EQ(ReadWorkFile("konfig.ini"),
+              "Numer_portu=3\r\nPredkosc_transmisji=2400\r\nZapis_do_pliku=1\r\n"
+              "Zapisuj_display=0\r\nWyswietlaj_display=0\r\nMaksym_ilosc_lini=300\r\n"
+              "Kasuj_poczatek=0\r\nJednostka=g\r\n");
+    EXPECT_EQ(next.Acquire(), InstanceGuard::Result::Acquired);
+}
+
+}  // namespace
