@@ -30,9 +30,8 @@ void FaultFixture::Start(const std::vector<std::string>& simOptions,
                          const std::string& workingDir) {
     workDir_ = workingDir.empty() ? dir_.Path() : workingDir;
     cwd_ = std::make_unique<waga::test::ScopedWorkingDir>(workDir_);
-    sim_ = std::make_unique<Simulator>(WorkFile("COM2"), simOptions);
-    ASSERT_TRUE(waga::test::WaitUntil([&] { return sim_->LinkReady(); }))
-        << sim_->Process().Stderr();
+    RestartSimulator(simOptions);
+    if (HasFatalFailure()) return;
 
     form_ = std::make_unique<TForm1>();
     form_->ComPortDriver->SetComPort(pnCOM2);
@@ -44,6 +43,13 @@ void FaultFixture::Start(const std::vector<std::string>& simOptions,
     form_->CreateDayFile();
     form_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+}
+
+void FaultFixture::RestartSimulator(const std::vector<std::string>& simOptions) {
+    sim_.reset();
+    sim_ = std::make_unique<Simulator>(WorkFile("COM2"), simOptions);
+    ASSERT_TRUE(waga::test::WaitUntil([&] { return sim_->LinkReady(); }))
+        << sim_->Process().Stderr();
 }
 
 void FaultFixture::TearDown() {

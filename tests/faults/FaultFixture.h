@@ -39,6 +39,8 @@ class FaultFixture : public ::testing::Test {
     // Starts the simulator in `workingDir` (the test's own directory when empty), then the window
     // there, connected to COM2 at 115200 bit/s with recording and readings recorded.
     void Start(const std::vector<std::string>& simOptions, const std::string& workingDir = "");
+    // A new simulator behind the same COM2 link (the old one, if still running, is killed).
+    void RestartSimulator(const std::vector<std::string>& simOptions);
     TForm1& Form() { return *form_; }
     Simulator& Sim() { return *sim_; }
     std::string WorkFile(const std::string& name) const { return workDir_ + "/" + name; }
