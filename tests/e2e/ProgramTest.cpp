@@ -1,0 +1,116 @@
+// The built program, offscreen, as a separate process: closed from outside by each signal, its
+// settings carried across a restart, the simulator's lines in the day's file, and a konfig.ini
+// it may not replace.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Konfig.h"
+#include "ProgramUnderTest.h"
+
+namespace {
+
+using waga::test::ChildProcess;
+using waga::test::WaitUntil;
+
+const std::string kDefaultKonfig =
+    "Numer_portu=2\r\nPredkosc_transmisji=2400\r\nZapis_do_pliku=1\r\nZapisuj_display=0\r\n"
+    "Wyswietlaj_display=0\r\nMaksym_ilosc_lini=300\r\nKasuj_poczatek=1\r\nJednostka=kg\r\n";
+
+struct SignalRow {
+    const char* name;
+    int signal;
+};
+
+TEST(ClosedFromOutside, EachSignalClosesLikeTheCloseButton) {
+    const SignalRow rows[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
+    for (const SignalRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        Workplace place;
+        ASSERT_EQ(RunAndClose(place, row.signal), 0);
+        // No konfig.ini at start: the close writes exactly the eight default lines.
+        EXPECT_EQ(place.Read("konfig.ini"), kDefaultKonfig);
+        EXPECT_EQ(place.Read(std::filesystem::path(place.DayFile()).filename()), "");
+    }
+}
+
+TEST(Restart, SettingsSurvive) {
+    Workplace place;
+    const KonfigWrite settings = {pnCOM2, br9600, true, true, true, "500", false, "t"};
+    // The same settings in another order, with a line the reader ignores.
+    place.Write("konfig.ini",
+                "Jednostka=t\r\nKasuj_poczatek=0\r\nMaksym_ilosc_lini=500\r\nnieznany=1\r\n"
+                "Wyswietlaj_display=1\r\nZapisuj_display=1\r\nZapis_do_pliku=1\r\n"
+                "Predkosc_transmisji=9600\r\nNumer_portu=2\r\n");
+
+    ASSERT_EQ(RunAndClose(place, SIGTERM), 0);
+    const std::string afterFirst = place.Read("konfig.ini");
+    EXPECT_EQ(afterFirst, FormatKonfig(settings));
+    ASSERT_EQ(RunAndClose(place, SIGTERM), 0);
+    EXPECT_EQ(place.Read("konfig.ini"), afterFirst);
+}
+
+// Readings are recorded too (Zapisuj_display=1), so every line the simulator sends, readings,
+// reports and lines of arbitrary bytes alike, must be in the day's file, byte for byte.
+TEST(Recording, SimulatorLinesLandInTheDayFile) {
+    Workplace place;
+    place.Write("konfig.ini", "Zapisuj_display=1\r\nPredkosc_transmisji=115200\r\n");
+    place.Pty().CloseSlave();  // the simulator brings its own terminal behind COM2
+    std::filesystem::remove(place.File("COM2"));
+    waga::test::TempDir logDir;
+    const std::string log = logDir.File("sent");
+    ChildProcess sim({waga::test::BinPath("scale-sim"), "--link", place.File("COM2"), "--mixed",
+                      "--rate", "200", "--count", "400", "--report-every", "0.2", "--seed", "7",
+                      "--wait-open", "--log", log, "--quiet"},
+                     place.Dir());
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(place.File("COM2")); }));
+
+    auto program = StartProgram(place);
+    ASSERT_EQ(sim.Wait(std::chrono::seconds(30)), 0) << sim.Stderr();
+    const std::string sent = waga::test::ReadFile(log);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_TRUE(WaitUntil([&] { return waga::test::ReadFile(place.DayFile()).size() >= sent.size(); }));
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(), 0);
+    EXPECT_EQ(waga::test::ReadFile(place.DayFile()), sent);
+}
+
+// The program as an unprivileged user: a konfig.ini it may not replace stays as it was, one it
+// may replace gets the program's settings.
+TEST(ReadOnlyKonfig, StaysAsItWasAtClose) {
+    struct Row {
+        const char* name;
+        uid_t owner;
+        mode_t mode;
+        bool replaced;
+    };
+    const Row rows[] = {{"owned by root, read-only", 0, 0444, false},
+                        {"owned by the user, read-only", waga::test::kNobodyId, 0444, false},
+                        {"owned by the user, writable", waga::test::kNobodyId, 0644, true}};
+    const std::string handWritten = "Jednostka=g\r\nNumer_portu=2\r\n";
+    const std::string saved = FormatKonfig({pnCOM2, br2400, true, false, false, "300", true, "g"});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Workplace place(waga::test::kNobodyId);
+        place.Write("konfig.ini", handWritten);
+        ASSERT_EQ(::chown(place.File("konfig.ini").c_str(), row.owner, row.owner), 0);
+        ASSERT_EQ(::chmod(place.File("konfig.ini").c_str(), row.mode), 0);
+
+        ASSERT_EQ(RunAndClose(place, SIGTERM, {.display = {}, .asNobody = true}), 0);
+
+        EXPECT_EQ(place.Read("konfig.ini"), row.replaced ? saved : handWritten);
+        struct stat after {};
+        ASSERT_EQ(::stat(place.File("konfig.ini").c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 0777, row.mode);
+        int leftovers = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(place.Dir()))
+            leftovers += entry.path().filename().string().starts_with("konfig.ini.") ? 1 : 0;
+        EXPECT_EQ(leftovers, 0);
+    }
+}
+
+}  // namespace
