@@ -12,5 +12,6 @@ std::int64_t FreeBytesOfWorkingDirectory() {
 
 QString LowFreeSpaceText() {
     return QStringLiteral("Zbyt mało wolnego miejsca na dysku!\rProgram potrzebuje około ") +
-           QString::number(1) + QStringLiteral("MB wolnej przestrzeni do prawidłowego funkcjonowania.");
+           QString::number(1) +
+           QStringLiteral("MB wolnej przestrzeni do prawidłowego funkcjonowania.");
 }

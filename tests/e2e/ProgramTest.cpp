@@ -73,7 +73,8 @@ TEST(Recording, SimulatorLinesLandInTheDayFile) {
     ASSERT_EQ(sim.Wait(std::chrono::seconds(30)), 0) << sim.Stderr();
     const std::string sent = waga::test::ReadFile(log);
     ASSERT_FALSE(sent.empty());
-    EXPECT_TRUE(WaitUntil([&] { return waga::test::ReadFile(place.DayFile()).size() >= sent.size(); }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return waga::test::ReadFile(place.DayFile()).size() >= sent.size(); }));
     program->Signal(SIGTERM);
     EXPECT_EQ(program->Wait(), 0);
     EXPECT_EQ(waga::test::ReadFile(place.DayFile()), sent);

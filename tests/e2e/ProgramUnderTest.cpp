@@ -66,8 +66,8 @@ int RunAndClose(const Workplace& place, int signal, const RunOptions& options) {
 XServer::XServer() {
     // -displayfd: the server picks a free display and prints its number.
     server_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0",
-                                 "1024x768x24", "-nolisten", "tcp"},
+        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp"},
         "/");
     waga::test::WaitUntil([&] {
         const std::string out = server_->Stdout();

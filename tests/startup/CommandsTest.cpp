@@ -75,7 +75,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReconnectRow{"AbsentPort", 3,
                      QString::fromUtf8("Error: nie można się połączyć! Sprawdź ustawienia!"),
                      false}),
-    [](const ::testing::TestParamInfo<ReconnectRow>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ReconnectRow>& info) {
+        return std::string(info.param.name);
+    });
 
 using AboutCommand = StartupFixture;
 

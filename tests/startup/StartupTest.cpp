@@ -16,16 +16,17 @@
 
 namespace {
 
-const QString kOpenedCom2 = QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte. ");
+const QString kOpenedCom2 =
+    QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte. ");
 const QString kStartFailed = QString::fromUtf8(
     "BŁĄD W TRAKCIE PRÓBY NAWIĄZANIA POŁĄCZENIA z WAGĄ! SPRAWDŹ KONFIGURACJE KOMPUTERA oraz "
     "KABEL i PONOWNIE URUCHOM PROGRAM!");
 
 struct StartRow {
     const char* name;
-    const char* konfig;        // nullptr: no konfig.ini
-    const char* presentPort;   // linked to a pseudo-terminal
-    const char* absentPort;    // linked to nothing (nullptr: none)
+    const char* konfig;       // nullptr: no konfig.ini
+    const char* presentPort;  // linked to a pseudo-terminal
+    const char* absentPort;   // linked to nothing (nullptr: none)
     QString status;
     const char* limitText;
     TComPortBaudRate speed;
@@ -65,21 +66,18 @@ TEST_P(StartSequence, LeavesTheWindowAsTheOperatorExpects) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, StartSequence,
     ::testing::Values(
-        StartRow{"NoKonfigCom2Present", nullptr, "COM2", nullptr, kOpenedCom2, "300", br2400,
-                 true},
-        StartRow{"NoKonfigCom2Absent", nullptr, "COM3", "COM2", kStartFailed, "300", br2400,
-                 true},
+        StartRow{"NoKonfigCom2Present", nullptr, "COM2", nullptr, kOpenedCom2, "300", br2400, true},
+        StartRow{"NoKonfigCom2Absent", nullptr, "COM3", "COM2", kStartFailed, "300", br2400, true},
         StartRow{"KonfigCom3At9600", "Numer_portu=3\r\nPredkosc_transmisji=9600\r\n", "COM3",
-                 nullptr,
-                 QString::fromUtf8("Połączenie RS232, COM3, prędkość: 9600 rozpoczęte. "), "300",
-                 br9600, true},
+                 nullptr, QString::fromUtf8("Połączenie RS232, COM3, prędkość: 9600 rozpoczęte. "),
+                 "300", br9600, true},
         StartRow{"KonfigRecordingOffAndLimit", "Zapis_do_pliku=0\r\nMaksym_ilosc_lini=500\r\n",
                  "COM2", nullptr, kOpenedCom2, "500", br2400, false},
         StartRow{"KonfigLimitNotAccepted", "Maksym_ilosc_lini=abc\r\n", "COM2", nullptr,
                  kOpenedCom2, "300", br2400, true},
-        StartRow{"KonfigSpeedTheDialogCannotShow", "Predkosc_transmisji=57600\r\n", "COM2",
-                 nullptr, QString::fromUtf8("Połączenie RS232, COM2, prędkość: 57600 rozpoczęte. "),
-                 "300", br57600, true}),
+        StartRow{"KonfigSpeedTheDialogCannotShow", "Predkosc_transmisji=57600\r\n", "COM2", nullptr,
+                 QString::fromUtf8("Połączenie RS232, COM2, prędkość: 57600 rozpoczęte. "), "300",
+                 br57600, true}),
     [](const ::testing::TestParamInfo<StartRow>& info) { return std::string(info.param.name); });
 
 // ---- Free space ----
@@ -110,24 +108,25 @@ TEST_P(FreeSpaceCheck, WarnsBelowOneMillionBytesOnly) {
         EXPECT_EQ(box.title, QString::fromUtf8("Ostrzeżenie"));
         EXPECT_EQ(box.icon, QMessageBox::Warning);
         EXPECT_EQ(box.buttons, QStringList{"OK"});
-        EXPECT_EQ(box.text, QString::fromUtf8(
-                                "Zbyt mało wolnego miejsca na dysku!\nProgram potrzebuje około "
-                                "1MB wolnej przestrzeni do prawidłowego funkcjonowania."));
+        EXPECT_EQ(box.text,
+                  QString::fromUtf8("Zbyt mało wolnego miejsca na dysku!\nProgram potrzebuje około "
+                                    "1MB wolnej przestrzeni do prawidłowego funkcjonowania."));
     }
     // The warning changes nothing else.
     EXPECT_EQ(Form().StatusText(), kOpenedCom2);
     EXPECT_TRUE(std::filesystem::exists(DayFile()));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, FreeSpaceCheck,
-    ::testing::Values(FreeSpaceRow{"ExactlyOneMillion", 1'000'000, false},
-                      FreeSpaceRow{"OneByteLess", 999'999, true},
-                      FreeSpaceRow{"OneMebibyteIsEnough", 1'048'576, false},
-                      FreeSpaceRow{"QueryFailed", -1, true},
-                      FreeSpaceRow{"DiskFull", 0, true},
-                      FreeSpaceRow{"Plenty", std::int64_t{1} << 50, false}),
-    [](const ::testing::TestParamInfo<FreeSpaceRow>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, FreeSpaceCheck,
+                         ::testing::Values(FreeSpaceRow{"ExactlyOneMillion", 1'000'000, false},
+                                           FreeSpaceRow{"OneByteLess", 999'999, true},
+                                           FreeSpaceRow{"OneMebibyteIsEnough", 1'048'576, false},
+                                           FreeSpaceRow{"QueryFailed", -1, true},
+                                           FreeSpaceRow{"DiskFull", 0, true},
+                                           FreeSpaceRow{"Plenty", std::int64_t{1} << 50, false}),
+                         [](const ::testing::TestParamInfo<FreeSpaceRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- A second copy ----
 
