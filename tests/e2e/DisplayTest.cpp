@@ -42,13 +42,13 @@ TEST(SecondCopy, ShowsTheBoxAndEndsByItself) {
     EXPECT_TRUE(second->Running());  // waits for the operator
     x.PressKey(box, "Return");
 
-    EXPECT_EQ(second->Wait(std::chrono::seconds(10)), 0);
+    EXPECT_EQ(second->Wait(std::chrono::seconds(10)), 0) << second->Stderr();
     EXPECT_TRUE(first->Running());
     EXPECT_EQ(place.Read("konfig.ini"), handWritten);
     EXPECT_TRUE(RecordsALine(place, "RAPORT 1"));  // the first copy still holds the port
 
     first->Signal(SIGTERM);
-    EXPECT_EQ(first->Wait(), 0);
+    EXPECT_EQ(first->Wait(), 0) << first->Stderr();
     EXPECT_NE(place.Read("konfig.ini"), handWritten);  // the first copy's close saved
 }
 
@@ -84,7 +84,7 @@ TEST(UnreadableKonfig, BoxThenTheProgramRunsWithDefaults) {
         EXPECT_TRUE(std::filesystem::exists(place.DayFile()));
         EXPECT_TRUE(RecordsALine(place, "RAPORT 2"));
         program->Signal(SIGTERM);
-        EXPECT_EQ(program->Wait(), 0);
+        EXPECT_EQ(program->Wait(), 0) << program->Stderr();
         if (row.asNobody)
             EXPECT_EQ(waga::test::ReadFile(konfig), "Jednostka=t\r\n");
         else
