@@ -64,7 +64,7 @@ TEST(Recording, SimulatorLinesLandInTheDayFile) {
     waga::test::TempDir logDir;
     const std::string log = logDir.File("sent");
     ChildProcess sim({waga::test::BinPath("scale-sim"), "--link", place.File("COM2"), "--mixed",
-                      "--rate", "200", "--count", "400", "--report-every", "0.2", "--seed", "7",
+                      "--rate", "200", "--count", "150", "--report-every", "0.2", "--seed", "7",
                       "--wait-open", "--log", log, "--quiet"},
                      place.Dir());
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(place.File("COM2")); }));
