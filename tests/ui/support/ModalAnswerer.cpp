@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QKeyEvent>
 #include <QMessageBox>
 
@@ -45,6 +46,7 @@ void ModalAnswerer::Poll() {
         ++unexpected_;
         seen_.push_back(Describe(modal));
         answered_ = modal;
+        modal->installEventFilter(this);
         modal->close();
         return;
     }
@@ -53,7 +55,17 @@ void ModalAnswerer::Poll() {
     actions_.pop_front();
     seen_.push_back(Describe(modal));
     answered_ = modal;
+    modal->installEventFilter(this);
     next.action(modal);
+}
+
+// A dialog that is hidden and shown again (a reused QFileDialog) is a new showing.
+bool ModalAnswerer::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Hide && watched == answered_) {
+        watched->removeEventFilter(this);
+        answered_ = nullptr;
+    }
+    return false;
 }
 
 ModalAnswerer::Action ModalAnswerer::ClickButton(const QString& text) {
@@ -92,8 +104,15 @@ ModalAnswerer::Action ModalAnswerer::AcceptFileDialog(const QString& path) {
             modal->close();
             return;
         }
-        dialog->selectFile(path);
+        // Typed into the name field, as the operator does (selectFile leaves a focused field).
+        auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (nameField != nullptr) {
+            nameField->setText(path);
+        } else {
+            dialog->selectFile(path);
+        }
         static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, reached publicly
+        if (dialog->isVisible()) dialog->reject();  // refused: free the test, its checks fail
     };
 }
 

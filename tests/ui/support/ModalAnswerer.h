@@ -49,6 +49,9 @@ public:
     // Runs the event loop until `done` holds or `timeoutMs` passes; returns `done()`.
     static bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct Queued {
         Action action;
