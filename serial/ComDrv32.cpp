@@ -68,6 +68,10 @@ void TCommPortDriver::PollPort() {
     if (!IsPortOpen()) return;
     const std::optional<std::size_t> count = device_->Read(buffer_.get(), inBufSize_);
     if (!count || *count == 0 || !onReceiveData_) return;
+    // Qt never re-enters a timer whose event is still being handled; a fresh timer keeps the
+    // ticks coming while the handler runs a modal box's event loop (a recording error).
+    StopPolling();
+    StartPolling();
     onReceiveData_(this, buffer_.get(), static_cast<std::int32_t>(*count));
 }
 
