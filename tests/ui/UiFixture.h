@@ -74,7 +74,7 @@ protected:
     // After a box has closed: the window is active again, as the window manager makes it.
     void Reactivate() {
         form_->activateWindow();
-        QTest::qWaitForWindowActive(form_.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
     }
     // The control that has (or gets back, once the window is active) the window's focus.
     QWidget* Focused() const { return form_->focusWidget(); }
