@@ -207,7 +207,9 @@ TEST_F(LayoutTest, MenuItemsWithRadioGroupAndSeparators) {
         auto* menu = Form().findChild<QMenu*>(QString::fromLatin1(row.menu));
         EXPECT_TRUE(menu->actions().contains(action));
         EXPECT_EQ(action->isSeparator(), row.separator);
-        if (!row.separator) EXPECT_EQ(action->text(), QString::fromUtf8(row.caption));
+        if (!row.separator) {
+            EXPECT_EQ(action->text(), QString::fromUtf8(row.caption));
+        }
         EXPECT_EQ(action->actionGroup() == Form().ViewGroup, row.radio);
         EXPECT_EQ(action->isChecked(), row.checked);
         EXPECT_TRUE(action->shortcut().isEmpty());

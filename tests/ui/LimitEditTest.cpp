@@ -39,7 +39,9 @@ TEST(ReportLimitRules, TextsAreCheckedLikeTheEditDoes) {
         SCOPED_TRACE(row.text);
         const LimitVerdict verdict = CheckLineLimit(row.text);
         EXPECT_EQ(verdict.check, row.check);
-        if (row.check == LimitCheck::Accepted) EXPECT_EQ(verdict.value, row.value);
+        if (row.check == LimitCheck::Accepted) {
+            EXPECT_EQ(verdict.value, row.value);
+        }
     }
     EXPECT_STREQ(LimitMessage(LimitCheck::NotANumber), kNotANumber);
     EXPECT_STREQ(LimitMessage(LimitCheck::OutOfRange), kOutOfRange);

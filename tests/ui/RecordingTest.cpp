@@ -119,8 +119,12 @@ TEST_F(RecordingTest, LeftPressRows) {
             EXPECT_EQ(answerer.Seen()[i].text, QString::fromUtf8(row.boxes[i]));
         }
         EXPECT_EQ(Form().RecordingChecked(), row.after);
-        if (row.fileExists) EXPECT_EQ(ReadFile(path), "zawartosc");
-        if (!row.before && row.after) EXPECT_TRUE(Exists(path));
+        if (row.fileExists) {
+            EXPECT_EQ(ReadFile(path), "zawartosc");
+        }
+        if (!row.before && row.after) {
+            EXPECT_TRUE(Exists(path));
+        }
         EXPECT_EQ(answerer.Unexpected(), 0);
     }
 }
@@ -207,9 +211,13 @@ TEST_F(RecordingTest, RenameFlowRows) {
         Form().BzmienplikClick();
         const auto& seen = answerer.Seen();
         ASSERT_EQ(seen.size(), row.answers.size());
-        if (row.before) EXPECT_EQ(seen[0].text, QString::fromUtf8(kRename));
+        if (row.before) {
+            EXPECT_EQ(seen[0].text, QString::fromUtf8(kRename));
+        }
         EXPECT_EQ(!seen.empty() && seen.back().className == "QFileDialog", row.dialogShown);
-        if (row.dialogShown) EXPECT_FALSE(onWhileDialogOpen);
+        if (row.dialogShown) {
+            EXPECT_FALSE(onWhileDialogOpen);
+        }
         EXPECT_EQ(Form().Enazwapliku->text().toStdString(), row.chooses ? chosen : "20261206");
         EXPECT_EQ(Form().RecordingChecked(), row.after);
         EXPECT_FALSE(Exists(chosen));  // choosing creates nothing
