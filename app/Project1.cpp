@@ -36,6 +36,7 @@ int main(int argc, char* argv[]) {
 
     auto form = std::make_unique<TForm1>();
     Form1 = form.get();
+    SignalCloser closeOnSignal(form.get());
     RunStartUp(*form);
     auto settings = std::make_unique<TFormUstaw>(form->ComPortDriver);
     FormUstaw = settings.get();
@@ -43,9 +44,11 @@ int main(int argc, char* argv[]) {
     AboutBox = about.get();
 
     int result = 0;
-    // A second copy whose quit request was already taken during start-up ends here.
-    if (!form->Quit.Taken()) {
-        SignalCloser closeOnSignal(form.get());
+    if (closeOnSignal.Pending()) {
+        // Closed from outside while a start-up box was open: closed as the close button would.
+        form->close();
+    } else if (!form->Quit.Taken()) {
+        // (A second copy whose quit request was taken during start-up ends without this.)
         ExitWhenClosed exitOnClose(form.get());
         form->show();
         result = QApplication::exec();

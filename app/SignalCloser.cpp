@@ -47,7 +47,12 @@ void SignalCloser::SignalArrived() {
     unsigned char bytes[64];
     while (::read(closePipe[0], bytes, sizeof bytes) > 0) {
     }
-    window_->close();
+    if (window_->isVisible()) {
+        window_->close();
+    } else {
+        pending_ = true;
+        QCoreApplication::exit(0);
+    }
 }
 
 ExitWhenClosed::ExitWhenClosed(QWidget* window) : window_(window) {

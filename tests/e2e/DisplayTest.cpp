@@ -93,3 +93,46 @@ TEST(UnreadableKonfig, BoxThenTheProgramRunsWithDefaults) {
 }
 
 }  // namespace
+
+namespace {
+
+// A closing signal while a start-up box waits for the operator: the box closes by itself, the rest
+// of start-up runs, and the program ends with 0 without waiting for anyone.
+TEST(ClosedFromOutside, WhileAStartUpBoxIsOpen) {
+    struct Row {
+        const char* name;
+        bool secondCopy;  // else: konfig.ini is a directory
+        const char* boxTitle;
+    };
+    const Row rows[] = {{"second copy", true, "Błąd"},
+                        {"unreadable konfig.ini", false, "Project1"}};
+    XServer x;
+    ASSERT_TRUE(x.Ready());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Workplace place;
+        const std::string handWritten = "Jednostka=g\r\n";
+        std::unique_ptr<waga::test::ChildProcess> first;
+        if (row.secondCopy) {
+            place.Write("konfig.ini", handWritten);
+            first = StartProgram(place, {.display = x.Display()});
+            ASSERT_FALSE(x.WaitForWindow(kMainTitle, first->Pid()).empty());
+        } else {
+            std::filesystem::create_directory(place.File("konfig.ini"));
+        }
+        auto program = StartProgram(place, {.display = x.Display()});
+        ASSERT_FALSE(x.WaitForWindow(row.boxTitle, program->Pid()).empty());
+
+        program->Signal(SIGTERM);
+        EXPECT_EQ(program->Wait(std::chrono::seconds(10)), 0) << program->Stderr();
+        EXPECT_TRUE(std::filesystem::exists(place.DayFile()));
+        if (row.secondCopy) {
+            EXPECT_EQ(place.Read("konfig.ini"), handWritten);
+            EXPECT_TRUE(first->Running());
+        } else {
+            EXPECT_TRUE(std::filesystem::is_directory(place.File("konfig.ini")));
+        }
+    }
+}
+
+}  // namespace

@@ -73,7 +73,7 @@ XServer::XServer() {
         const std::string out = server_->Stdout();
         const std::size_t end = out.find('\n');
         if (end == std::string::npos) return false;
-        display_ = ":" + out.substr(0, end);
+        display_ = std::string(":").append(out, 0, end);
         return true;
     });
 }
