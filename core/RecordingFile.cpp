@@ -12,8 +12,8 @@ namespace {
 // Nothing more can be done if this fails too; the append is reported as failed either way.
 void CutBack(const std::string& fileName, long size) {
     std::error_code ignored;
-    std::filesystem::resize_file(std::filesystem::path(fileName),
-                                 static_cast<std::uintmax_t>(size), ignored);
+    std::filesystem::resize_file(std::filesystem::path(fileName), static_cast<std::uintmax_t>(size),
+                                 ignored);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ using waga::test::ChildProcess;
 
 Simulator::Simulator(const std::string& linkPath, const std::vector<std::string>& extra)
     : linkPath_(linkPath) {
-    std::vector<std::string> argv = {BinPath("scale-sim"), "--link", linkPath, "--log",
+    std::vector<std::string> argv = {BinPath("scale-sim"),     "--link", linkPath, "--log",
                                      logDir_.File("sent.bin"), "--quiet"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     process_ = std::make_unique<ChildProcess>(argv, logDir_.Path());

@@ -164,11 +164,12 @@ TEST(ProcessFaults, KilledWhileWritingKonfig) {
             << "run " << run << ": konfig.ini holds " << now.size() << " bytes of neither version";
         temporaries += LeftoverTemporaries(dir);
     }
-    std::printf("konfig.ini replaced %lld us after SIGTERM; %d kills: old file %d, new file %d, "
-                "a temporary file left by %d\n",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::microseconds>(replacedAfter).count()),
-                kRuns, kept, rewritten, temporaries);
+    std::printf(
+        "konfig.ini replaced %lld us after SIGTERM; %d kills: old file %d, new file %d, "
+        "a temporary file left by %d\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::microseconds>(replacedAfter).count()),
+        kRuns, kept, rewritten, temporaries);
 }
 
 TEST(ProcessFaults, TwoCopiesStartedAtOnce) {

@@ -69,7 +69,8 @@ std::string Output(const std::vector<std::string>& argv) {
 }
 
 std::vector<std::string> WindowsTitled(const std::string& title) {
-    std::istringstream ids(Output({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}));
+    std::istringstream ids(
+        Output({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}));
     std::vector<std::string> found;
     for (std::string id; ids >> id;) found.push_back(id);
     return found;

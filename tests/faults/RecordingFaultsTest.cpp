@@ -38,7 +38,7 @@ void ClickRecordingSwitch(TForm1& form) {
 TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     Start({"--rate", "400", "--wait-open"});
     Form().SetMaxReportLines(5000);  // the view keeps growing through the test
-    Form().SetActivePage(1);  // the "Plik" page, where the recording switch is
+    Form().SetActivePage(1);         // the "Plik" page, where the recording switch is
     ASSERT_TRUE(WaitForRecorded(3000));
     const int held = ::open(RecordingPath().c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
@@ -115,9 +115,8 @@ TEST_F(RecordingFaults, FileSystemFillsUpWhileRecording) {
 }
 
 TEST_F(RecordingFaults, RecordingFileIsTheFullDevice) {
-    std::filesystem::create_symlink("/dev/full", dir_.File(QDate::currentDate()
-                                                               .toString("yyyyMMdd")
-                                                               .toStdString()));
+    std::filesystem::create_symlink(
+        "/dev/full", dir_.File(QDate::currentDate().toString("yyyyMMdd").toStdString()));
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"), 100);
     Start({"--rate", "200", "--wait-open"});

@@ -34,10 +34,10 @@ TEST(SoakCompare, MismatchedCountsDifferingMissingAndExtraBytes) {
     };
     const std::vector<Row> rows = {
         {"5\r\n6\r\n", "5\r\n6\r\n", 0},
-        {"5\r\n6\r\n", "5\r\n", 3},        // the last line never reached the file
-        {"5\r\n", "5\r\n5\r\n", 3},        // a line recorded twice
-        {"5\r\n6\r\n", "5\n\r6\r\n", 2},   // bytes swapped
-        {"5\r\n6\r\n", "", 6},             // nothing recorded
+        {"5\r\n6\r\n", "5\r\n", 3},       // the last line never reached the file
+        {"5\r\n", "5\r\n5\r\n", 3},       // a line recorded twice
+        {"5\r\n6\r\n", "5\n\r6\r\n", 2},  // bytes swapped
+        {"5\r\n6\r\n", "", 6},            // nothing recorded
         {"", "", 0},
     };
     for (const Row& row : rows) {

@@ -87,8 +87,8 @@ int Compare(const std::map<std::string, std::string>& args) {
     }
     std::printf("lines=%zu bytes=%zu mismatched=%" PRIu64 " measured=%" PRIu64
                 " max_delay_ms=%.1f\n",
-                ends.size(), expected.size(), MismatchedBytes(expected, recorded),
-                delays.measured, static_cast<double>(delays.maxDelayNs) / 1e6);
+                ends.size(), expected.size(), MismatchedBytes(expected, recorded), delays.measured,
+                static_cast<double>(delays.maxDelayNs) / 1e6);
     return 0;
 }
 
