@@ -126,15 +126,31 @@ void KeepPermissions(const fs::path& from, const fs::path& to) {
         fs::permissions(to, status.permissions(), error);
 }
 
+// A writable konfig.ini in a folder where no new file can be made is rewritten in place, so
+// the settings are still saved. It is rewritten from its start and cut to the new length only
+// after the new bytes are on disk; the file is small and keeps the blocks it already has.
+bool RewriteInPlace(const fs::path& file, const std::string& bytes) {
+    FilePtr out(std::fopen(file.string().c_str(), "r+b"));
+    if (!out || !WriteAndFlush(out.get(), bytes)) return false;
+    if (std::fclose(out.release()) != 0) return false;
+    std::error_code error;
+    fs::resize_file(file, bytes.size(), error);
+    return !error;
+}
+
 }  // namespace
 
 bool SaveConfig(const IKonfigTarget& target, const fs::path& file) {
     const fs::path destination = ReplacementTarget(file);
     if (!MayReplace(destination)) return false;
+    const std::string bytes = FormatKonfig(CollectKonfig(target));
     fs::path temporary;
     FilePtr out = CreateTemporaryBeside(destination, temporary);
-    if (!out) return false;
-    const bool written = WriteAndFlush(out.get(), FormatKonfig(CollectKonfig(target)));
+    if (!out) {
+        std::error_code error;
+        return fs::is_regular_file(destination, error) && RewriteInPlace(destination, bytes);
+    }
+    const bool written = WriteAndFlush(out.get(), bytes);
     const bool closed = std::fclose(out.release()) == 0;
     std::error_code error;
     if (written && closed) {

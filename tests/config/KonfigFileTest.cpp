@@ -190,16 +190,30 @@ INSTANTIATE_TEST_SUITE_P(
                                                                     fs::perms::group_exec |
                                                                     fs::perms::others_read |
                                                                     fs::perms::others_exec);
-                                  }},
-                    UnwritableRow{"writable konfig.ini in a read-only directory",
-                                  [](const Dir& d) {
-                                      WriteFileBytes(d / "konfig.ini", "Numer_portu=3\r\n");
-                                      fs::permissions(d / "konfig.ini", fs::perms::all);
-                                      fs::permissions(d.path(), fs::perms::owner_all |
-                                                                    fs::perms::others_read |
-                                                                    fs::perms::others_exec);
                                   }}),
     [](const auto& info) { return RowName(info.param.what, info.index); });
+
+// No temporary file can be made beside it, but the file itself may be written: the settings
+// are rewritten in place rather than lost.
+TEST(SaveConfig, WritableFileInAReadOnlyDirectoryIsRewrittenInPlace) {
+    Dir dir;
+    WriteFileBytes(dir / "konfig.ini", "Numer_portu=3\r\nJednostka=kg and a much longer tail\r\n");
+    fs::permissions(dir / "konfig.ini", fs::perms::all);
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    const auto entriesBefore = Entries(dir.path());
+    const int code = RunAsNobody([&] {
+        FakeKonfigTarget target;
+        target.port = pnCOM4;
+        return SaveConfig(target, dir / "konfig.ini") ? 1 : 0;
+    });
+    fs::permissions(dir.path(), fs::perms::all);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(Entries(dir.path()), entriesBefore);
+    FakeKonfigTarget expected;
+    expected.port = pnCOM4;
+    EXPECT_EQ(ReadFile(dir / "konfig.ini"), FormatKonfig(CollectKonfig(expected)));
+}
 
 TEST(SaveConfig, ADirectoryNamedKonfigIniStaysADirectory) {
     Dir dir;
