@@ -16,6 +16,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 
+#include "AreaCheckBox.h"
 #include "Fonts.h"
 #include "MakerData.h"
 #include "Pictures.h"
@@ -128,7 +129,7 @@ void TForm1::BuildPlikPage() {
     TSplik = MakePage(PCustawienia, "TSplik", QStringLiteral("Plik"));
     GBustawplik = Make<QGroupBox>(TSplik, "GBustawplik", 0, 4, 209, 105);
     GBustawplik->setTitle(QStringLiteral("Ustawienia zapisu"));
-    CBzapis = Make<QCheckBox>(GBustawplik, "CBzapis", 8, 16, 97, 17);
+    CBzapis = Make<AreaCheckBox>(GBustawplik, "CBzapis", 8, 16, 97, 17);
     CBzapis->setText(QStringLiteral("Zapis do pliku"));
     CBzapis->setChecked(true);
     Enazwapliku = Make<QLineEdit>(GBustawplik, "Enazwapliku", 8, 40, 193, 21);
@@ -140,7 +141,7 @@ void TForm1::BuildPlikPage() {
     Bzmienplik = Make<QPushButton>(GBustawplik, "Bzmienplik", 120, 16, 83, 17);
     Bzmienplik->setText(QStringLiteral("Zmień nazwę..."));
     Bzmienplik->setAutoDefault(false);
-    CBciaglyplik = Make<QCheckBox>(GBustawplik, "CBciaglyplik", 8, 64, 97, 17);
+    CBciaglyplik = Make<AreaCheckBox>(GBustawplik, "CBciaglyplik", 8, 64, 97, 17);
     CBciaglyplik->setText(QStringLiteral("Zapisuj display"));
 }
 
@@ -157,7 +158,7 @@ void TForm1::BuildPodgladPage() {
     RBautoucinaj->setChecked(true);
     RBautowyczysc = Make<QRadioButton>(GBustawmemo, "RBautowyczysc", 32, 56, 97, 17);
     RBautowyczysc->setText(QStringLiteral("wyczyść całość"));
-    CBciaglymemo = Make<QCheckBox>(GBustawmemo, "CBciaglymemo", 8, 72, 113, 17);
+    CBciaglymemo = Make<AreaCheckBox>(GBustawmemo, "CBciaglymemo", 8, 72, 113, 17);
     CBciaglymemo->setText(QStringLiteral("Wyświetlaj display"));
     Bwyczysc = Make<QPushButton>(GBustawmemo, "Bwyczysc", 144, 80, 59, 17);
     Bwyczysc->setText(QStringLiteral("Wyczyść"));

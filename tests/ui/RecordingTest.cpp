@@ -3,6 +3,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QCheckBox>
 #include <QFileDialog>
 
 #include "RecordingSwitch.h"
@@ -141,6 +142,24 @@ TEST_F(RecordingTest, OtherButtonsDoNothing) {
             EXPECT_EQ(Form().RecordingChecked(), before);
         }
     }
+}
+
+// A press in the blank part of the box, right of its caption, runs the handler; the click
+// must then toggle the box too, or the file would be created while recording stays off.
+TEST_F(RecordingTest, ClickBesideTheCaptionTogglesLikeAnyOther) {
+    Form().SetActivePage(1);
+    const std::string path = Path("beside.txt");
+    Form().SetRecordingFileName(path);
+    Form().SetRecordingChecked(false);
+    QCheckBox* box = Form().CBzapis;
+    const QPoint nearRightEdge(box->width() - 2, box->height() / 2);
+    ModalAnswerer answerer;
+    QTest::mouseClick(Form().windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      box->mapTo(&Form(), nearRightEdge));
+    QApplication::processEvents();
+    EXPECT_TRUE(answerer.Seen().empty());
+    EXPECT_TRUE(Exists(path));
+    EXPECT_TRUE(Form().RecordingChecked());
 }
 
 // Mend: the space bar goes through the same handling as the left press, so switching on
