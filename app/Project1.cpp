@@ -2,6 +2,9 @@
 // its start-up sequence, the transmission settings dialog, the about dialog), the message loop.
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <exception>
 #include <memory>
 
@@ -26,11 +29,21 @@ void RunStartUp(TForm1& form) {
     }
 }
 
+// Qt's own texts (the save dialog, the edit menus) in Polish, like the rest of the program.
+void InstallPolishQtTexts(QTranslator& translator) {
+    if (translator.load(QLocale(QLocale::Polish), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&translator);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     InstallCloseSignalHandlers();
     TApplication application(argc, argv);
+    QTranslator qtTexts;
+    InstallPolishQtTexts(qtTexts);
     QApplication::setQuitOnLastWindowClosed(false);  // the main window's close ends the program
     QApplication::setWindowIcon(ProgramIcon());
 
