@@ -128,10 +128,15 @@ void KeepPermissions(const fs::path& from, const fs::path& to) {
 
 // A writable konfig.ini in a folder where no new file can be made is rewritten in place, so
 // the settings are still saved. It is rewritten from its start and cut to the new length only
-// after the new bytes are on disk; the file is small and keeps the blocks it already has.
+// after the new bytes are on disk. Where the old file was longer, a Ctrl+Z (which ends the file
+// for the reader) follows the new lines until the cut, so an interrupted save never lets old
+// lines behind the new ones count.
 bool RewriteInPlace(const fs::path& file, const std::string& bytes) {
+    std::error_code sizeError;
+    const std::uintmax_t oldSize = fs::file_size(file, sizeError);
+    const bool longerBefore = !sizeError && oldSize > bytes.size();
     FilePtr out(std::fopen(file.string().c_str(), "r+b"));
-    if (!out || !WriteAndFlush(out.get(), bytes)) return false;
+    if (!out || !WriteAndFlush(out.get(), longerBefore ? bytes + '\x1a' : bytes)) return false;
     if (std::fclose(out.release()) != 0) return false;
     std::error_code error;
     fs::resize_file(file, bytes.size(), error);

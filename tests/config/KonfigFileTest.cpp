@@ -193,11 +193,21 @@ INSTANTIATE_TEST_SUITE_P(
                                   }}),
     [](const auto& info) { return RowName(info.param.what, info.index); });
 
+void ExpectRewrittenInPlace(const std::string& before);
+
 // No temporary file can be made beside it, but the file itself may be written: the settings
 // are rewritten in place rather than lost.
 TEST(SaveConfig, WritableFileInAReadOnlyDirectoryIsRewrittenInPlace) {
+    for (const std::string& before :
+         {std::string("Numer_portu=3\r\n"), "Numer_portu=3\r\n" + std::string(600, '#')}) {
+        SCOPED_TRACE(before.size());
+        ExpectRewrittenInPlace(before);
+    }
+}
+
+void ExpectRewrittenInPlace(const std::string& before) {
     Dir dir;
-    WriteFileBytes(dir / "konfig.ini", "Numer_portu=3\r\nJednostka=kg and a much longer tail\r\n");
+    WriteFileBytes(dir / "konfig.ini", before);
     fs::permissions(dir / "konfig.ini", fs::perms::all);
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_read |
                                     fs::perms::others_exec);
