@@ -201,12 +201,12 @@ TEST(ProcessFaults, TwoCopiesStartedAtOnce) {
 
         // "OK" on the box: the second copy ends by itself, without writing konfig.ini.
         PressKeyIn(boxes[0], "Return");
-        EXPECT_EQ(second.Wait(std::chrono::seconds(10)), 0);
+        EXPECT_EQ(second.Wait(std::chrono::seconds(10)), 0) << second.Stderr();
         EXPECT_TRUE(first.Running());
         EXPECT_EQ(ReadFile(konfig), ShuffledKonfig());
 
         first.Signal(SIGTERM);
-        EXPECT_EQ(first.Wait(), 0);
+        EXPECT_EQ(first.Wait(), 0) << first.Stderr();
         EXPECT_EQ(ReadFile(konfig), FormatKonfig(kSettings));
     }
 }
