@@ -64,10 +64,12 @@ int RunAndClose(const Workplace& place, int signal, const RunOptions& options) {
 }
 
 XServer::XServer() {
-    // -displayfd: the server picks a free display and prints its number.
+    // -displayfd: the server picks a free display and prints its number. -noreset: the server
+    // does not reset when its last client (an xdotool run) leaves, so a program connecting at
+    // that moment is never refused.
     server_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
-                                 "-nolisten", "tcp"},
+                                 "-nolisten", "tcp", "-noreset"},
         "/");
     waga::test::WaitUntil([&] {
         const std::string out = server_->Stdout();
