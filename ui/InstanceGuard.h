@@ -1,10 +1,12 @@
 #pragma once
-// The single-instance guard: an exclusive flock on a lock file of the user's session. The lock
-// lives as long as the descriptor, so a copy that crashed never blocks the next one.
-
-#include <sys/types.h>
+// The single-instance guard. On Linux an exclusive flock on a lock file of the user's session;
+// on Windows the named file mapping "ApplicationTestMap". Either lives as long as the handle,
+// so a copy that crashed never blocks the next one.
 
 #include <string>
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
 
 class InstanceGuard {
   public:
@@ -24,16 +26,26 @@ class InstanceGuard {
     Result Acquire(const std::string& path);
     // Gives the lock up; harmless when nothing is held.
     void Release();
+#ifdef _WIN32
+    bool Held() const { return mapping_ != nullptr; }
+#else
     bool Held() const { return fd_ >= 0; }
+#endif
 
-    // $XDG_RUNTIME_DIR/ApplicationTestMap.lock, or the temporary directory with the user id in
-    // the name when the session has no runtime directory.
+    // Linux: $XDG_RUNTIME_DIR/ApplicationTestMap.lock, or the temporary directory with the user
+    // id in the name when the session has no runtime directory. Windows: the mapping's name.
     static std::string LockPath();
 
   private:
+#ifdef _WIN32
+    void* mapping_ = nullptr;  // HANDLE of the named file mapping
+#else
     int fd_ = -1;
+#endif
 };
 
+#ifndef _WIN32
 // The lock file's path from the runtime directory, the temporary directory and the user id (a
 // null or relative directory counts as absent).
 std::string InstanceLockPath(const char* runtimeDir, const char* tempDir, uid_t uid);
+#endif

@@ -202,7 +202,11 @@ void TForm1::BzmienplikClick() { ChangeRecordingFile(*this); }
 void TForm1::CreateDayFile() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     PrepareDayFile(*this, DayFileName(local));
 }
 
