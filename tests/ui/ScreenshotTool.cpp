@@ -35,7 +35,9 @@ void Save(QWidget& widget, const QString& path) {
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    // Absolute, as the window runs in a directory of its own below.
+    const QString outDir =
+        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".")).absolutePath();
     QDir().mkpath(outDir);
     QDir work(QDir::tempPath());
     const QString runDir = work.filePath(QStringLiteral("waga-screenshot-%1").arg(getpid()));
