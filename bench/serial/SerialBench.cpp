@@ -41,6 +41,18 @@ void BM_IdlePollTick(benchmark::State& state) {
 }
 BENCHMARK(BM_IdlePollTick);
 
+// Runs the event loop for `seconds` with nothing to do but the timers already running, and
+// reports the process's CPU time as seconds per hour and percent of one core.
+void ReportIdleCpu(benchmark::State& state, int seconds) {
+    const double before = ProcessCpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const double cpu = ProcessCpuSeconds() - before;
+    state.counters["cpu_s_per_hour"] = cpu / seconds * 3600.0;
+    state.counters["core_percent"] = cpu / seconds * 100.0;
+}
+
 // The real thing: the event loop running for a few seconds with the 50 ms polling timer.
 void BM_IdleEventLoop(benchmark::State& state) {
     PtyLink pty;
@@ -49,35 +61,19 @@ void BM_IdleEventLoop(benchmark::State& state) {
     driver.SetOnReceiveData([](TCommPortDriver*, const char*, std::int32_t) {});
     if (!driver.OpenPort()) state.SkipWithError("cannot open the pseudo-terminal");
     const int seconds = static_cast<int>(state.range(0));
-    double cpu = 0;
-    for (auto _ : state) {
-        const double before = ProcessCpuSeconds();
-        QEventLoop loop;
-        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
-        loop.exec();
-        cpu = ProcessCpuSeconds() - before;
-    }
-    state.counters["cpu_s_per_hour"] = cpu / seconds * 3600.0;
-    state.counters["core_percent"] = cpu / seconds * 100.0;
+    for (auto _ : state) ReportIdleCpu(state, seconds);
 }
 BENCHMARK(BM_IdleEventLoop)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond);
 
 // The floor under any 20 Hz poll: the same loop with a bare 50 ms timer and no port.
 void BM_IdleEventLoopBareTimer(benchmark::State& state) {
     const int seconds = static_cast<int>(state.range(0));
-    double cpu = 0;
     for (auto _ : state) {
         QTimer bare;
         QObject::connect(&bare, &QTimer::timeout, [] {});
         bare.start(50);
-        const double before = ProcessCpuSeconds();
-        QEventLoop loop;
-        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
-        loop.exec();
-        cpu = ProcessCpuSeconds() - before;
+        ReportIdleCpu(state, seconds);
     }
-    state.counters["cpu_s_per_hour"] = cpu / seconds * 3600.0;
-    state.counters["core_percent"] = cpu / seconds * 100.0;
 }
 BENCHMARK(BM_IdleEventLoopBareTimer)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond);
 
