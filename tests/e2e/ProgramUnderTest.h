@@ -1,8 +1,7 @@
 #pragma once
 // The built program as a separate process, the way an operator starts it: in a working directory
 // with a pseudo-terminal linked as COM2, its own runtime directory for the single-instance guard,
-// offscreen or on an Xvfb display, as root or as the unprivileged user. An X server helper finds
-// the program's windows by title and presses keys in them with xdotool.
+// offscreen or on an Xvfb display (XServer.h), as root or as the unprivileged user.
 
 #include <sys/types.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "XServer.h"
 
 // A working directory with a pseudo-terminal linked as COM2 (the directory is the PtyLink's own).
 class Workplace {
@@ -48,28 +48,4 @@ std::unique_ptr<waga::test::ChildProcess> StartProgram(const Workplace& place,
 // `signal` and returns the exit status (-1: it never started or did not end).
 int RunAndClose(const Workplace& place, int signal, const RunOptions& options = {});
 
-// An Xvfb server on a free display for the test's lifetime.
-class XServer {
-  public:
-    XServer();
-    ~XServer();
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-
-    bool Ready() const { return !display_.empty(); }
-    const std::string& Display() const { return display_; }
-
-    // Ids of the shown windows titled exactly `title` that belong to process `pid`.
-    std::vector<std::string> Windows(const std::string& title, pid_t pid) const;
-    // Waits until process `pid` shows a window titled `title`; returns its id or "".
-    std::string WaitForWindow(const std::string& title, pid_t pid,
-                              std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
-    // Gives the window the keyboard focus and presses `key` (an xdotool key name).
-    void PressKey(const std::string& windowId, const std::string& key) const;
-
-  private:
-    std::string Run(const std::vector<std::string>& argv) const;
-
-    std::unique_ptr<waga::test::ChildProcess> server_;
-    std::string display_;
-};
+using waga::test::XServer;

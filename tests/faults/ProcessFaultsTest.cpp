@@ -173,7 +173,7 @@ TEST(ProcessFaults, KilledWhileWritingKonfig) {
 }
 
 TEST(ProcessFaults, TwoCopiesStartedAtOnce) {
-    XServer x;
+    ChildDisplay x;
     ASSERT_TRUE(x.Ready()) << "Xvfb did not start";
     PtyLink pty("COM2");
     const std::string dir = pty.Dir();
@@ -188,19 +188,19 @@ TEST(ProcessFaults, TwoCopiesStartedAtOnce) {
         auto b = StartProgram(dir);
 
         std::vector<std::string> boxes;
-        ASSERT_TRUE(WaitUntil([&] { return !(boxes = WindowsTitled("Błąd")).empty(); },
+        ASSERT_TRUE(WaitUntil([&] { return !(boxes = x.Windows("Błąd")).empty(); },
                               std::chrono::seconds(20)))
             << a->Stderr() << b->Stderr();
-        ASSERT_TRUE(WaitUntil([&] { return !WindowsTitled(title).empty(); }));
+        ASSERT_TRUE(WaitUntil([&] { return !x.Windows(title).empty(); }));
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(WindowsTitled(title).size(), 1u);
-        const int boxPid = WindowPid(boxes[0]);
+        EXPECT_EQ(x.Windows(title).size(), 1u);
+        const int boxPid = x.WindowPid(boxes[0]);
         ASSERT_TRUE(boxPid == a->Pid() || boxPid == b->Pid());
         ChildProcess& second = boxPid == a->Pid() ? *a : *b;
         ChildProcess& first = boxPid == a->Pid() ? *b : *a;
 
         // "OK" on the box: the second copy ends by itself, without writing konfig.ini.
-        PressKeyIn(boxes[0], "Return");
+        x.PressKey(boxes[0], "Return");
         EXPECT_EQ(second.Wait(std::chrono::seconds(10)), 0) << second.Stderr();
         EXPECT_TRUE(first.Running());
         EXPECT_EQ(ReadFile(konfig), ShuffledKonfig());

@@ -1,6 +1,6 @@
 #pragma once
 // Running the built program as a separate process: its environment (own guard directory, a
-// display), an X server for the tests that must see its boxes, and small X queries.
+// display), and an X server for the tests that must see its boxes.
 
 #include <memory>
 #include <optional>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "XServer.h"
 
 // Sets an environment variable for the helper's lifetime (children inherit it).
 class ScopedEnv {
@@ -34,27 +35,12 @@ class GuardDir {
     ScopedEnv env_;
 };
 
-// An Xvfb server on a free display, with DISPLAY and the xcb platform set for the children.
-class XServer {
+// An Xvfb server whose display, with the xcb platform, the children started meanwhile inherit.
+class ChildDisplay : public waga::test::XServer {
   public:
-    XServer();
-    ~XServer();
-    bool Ready() const { return !display_.empty(); }
-    const std::string& Display() const { return display_; }
+    ChildDisplay();
 
   private:
-    std::unique_ptr<waga::test::ChildProcess> server_;
-    std::string display_;
     std::unique_ptr<ScopedEnv> displayEnv_;
     std::unique_ptr<ScopedEnv> platformEnv_;
 };
-
-// Runs a program to its end (10 s at most) and returns what it printed.
-std::string Output(const std::vector<std::string>& argv);
-
-// Shown X windows whose title is exactly `title`, as decimal ids.
-std::vector<std::string> WindowsTitled(const std::string& title);
-// Gives a window the keyboard focus and presses a key there (xdotool key names, e.g. "Return").
-void PressKeyIn(const std::string& windowId, const std::string& key);
-// The process id a window belongs to (_NET_WM_PID), or -1.
-int WindowPid(const std::string& windowId);

@@ -1,0 +1,76 @@
+#include "XServer.h"
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "TestSupport.h"
+
+namespace waga::test {
+
+XServer::XServer() {
+    // -displayfd: the server picks a free display and prints its number. -noreset: the server
+    // does not reset when its last client (an xdotool run) leaves, so a program connecting at
+    // that moment is never refused.
+    server_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp", "-noreset"},
+        "/");
+    WaitUntil([&] {
+        const std::string out = server_->Stdout();
+        const std::size_t end = out.find('\n');
+        if (end == std::string::npos) return false;
+        display_ = std::string(":").append(out, 0, end);
+        return true;
+    });
+}
+
+XServer::~XServer() {
+    server_->Signal(SIGTERM);
+    server_->Wait(std::chrono::seconds(5));
+}
+
+std::string XServer::Run(const std::vector<std::string>& argv) const {
+    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_};
+    withDisplay.insert(withDisplay.end(), argv.begin(), argv.end());
+    ChildProcess tool(withDisplay, "/");
+    tool.Wait(std::chrono::seconds(10));
+    return tool.Stdout();
+}
+
+std::vector<std::string> XServer::Windows(const std::string& title, pid_t pid) const {
+    std::vector<std::string> argv = {"/usr/bin/xdotool", "search", "--onlyvisible"};
+    if (pid > 0) argv.insert(argv.end(), {"--pid", std::to_string(pid)});
+    argv.insert(argv.end(), {"--name", "^" + title + "$"});
+    std::istringstream ids(Run(argv));
+    std::vector<std::string> found;
+    for (std::string id; ids >> id;) found.push_back(id);
+    return found;
+}
+
+std::string XServer::WaitForWindow(const std::string& title, pid_t pid,
+                                   std::chrono::milliseconds timeout) const {
+    std::string id;
+    WaitUntil(
+        [&] {
+            const std::vector<std::string> found = Windows(title, pid);
+            if (found.empty()) return false;
+            id = found.front();
+            return true;
+        },
+        timeout);
+    return id;
+}
+
+int XServer::WindowPid(const std::string& windowId) const {
+    const std::string out = Run({"/usr/bin/xdotool", "getwindowpid", windowId});
+    return out.empty() ? -1 : std::atoi(out.c_str());
+}
+
+void XServer::PressKey(const std::string& windowId, const std::string& key) const {
+    Run({"/usr/bin/xdotool", "windowfocus", "--sync", windowId});
+    Run({"/usr/bin/xdotool", "key", "--clearmodifiers", key});
+}
+
+}  // namespace waga::test

@@ -1,0 +1,44 @@
+#pragma once
+// An Xvfb server on a free display for a test's lifetime, and xdotool queries on it: the built
+// program's windows found by title and keys pressed in them, as an operator would.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace waga::test {
+
+class ChildProcess;
+
+class XServer {
+  public:
+    XServer();
+    virtual ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    bool Ready() const { return !display_.empty(); }
+    const std::string& Display() const { return display_; }
+
+    // Ids of the shown windows titled exactly `title`; with `pid`, only those of that process.
+    std::vector<std::string> Windows(const std::string& title, pid_t pid = 0) const;
+    // Waits until process `pid` shows a window titled `title`; returns its id or "".
+    std::string WaitForWindow(const std::string& title, pid_t pid,
+                              std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
+    // The process a window belongs to, or -1.
+    int WindowPid(const std::string& windowId) const;
+    // Gives the window the keyboard focus and presses `key` (an xdotool key name).
+    void PressKey(const std::string& windowId, const std::string& key) const;
+
+  private:
+    // Runs a tool on this display (10 s at most) and returns what it printed.
+    std::string Run(const std::vector<std::string>& argv) const;
+
+    std::unique_ptr<ChildProcess> server_;
+    std::string display_;
+};
+
+}  // namespace waga::test
