@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTranslator>
 #include <exception>
 #include <memory>
@@ -42,6 +44,14 @@ void InstallPolishQtTexts(QTranslator& translator) {
 int main(int argc, char* argv[]) {
     InstallCloseSignalHandlers();
     TApplication application(argc, argv);
+    // Qt's own user settings (the save dialog's history) go to a directory of this run, removed
+    // at exit: the program keeps its settings in konfig.ini only, and closing never waits on a
+    // settings lock shared with other programs of the user.
+    QTemporaryDir qtSettings;
+    if (qtSettings.isValid()) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, qtSettings.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, qtSettings.path());
+    }
     QTranslator qtTexts;
     InstallPolishQtTexts(qtTexts);
     QApplication::setQuitOnLastWindowClosed(false);  // the main window's close ends the program

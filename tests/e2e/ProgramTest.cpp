@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "Konfig.h"
 #include "ProgramUnderTest.h"
@@ -36,6 +38,26 @@ TEST(ClosedFromOutside, EachSignalClosesLikeTheCloseButton) {
         EXPECT_EQ(place.Read("konfig.ini"), kDefaultKonfig);
         EXPECT_EQ(place.Read(std::filesystem::path(place.DayFile()).filename()), "");
     }
+}
+
+// The program keeps its settings in konfig.ini only: a run writes nothing into the user's home
+// (Qt's own settings of the save dialog included, whose shared lock once held a closing copy).
+TEST(ClosedFromOutside, WritesNothingIntoTheHomeDirectory) {
+    Workplace place;
+    waga::test::TempDir home;
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedConfig = oldConfig ? oldConfig : "";
+    ::setenv("HOME", home.Path().c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+    const int status = RunAndClose(place, SIGTERM);
+    ::setenv("HOME", oldHome.c_str(), 1);
+    if (oldConfig) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    EXPECT_EQ(status, 0);
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home.Path()))
+        written.push_back(entry.path().string());
+    EXPECT_TRUE(written.empty()) << written.front();
 }
 
 TEST(Restart, SettingsSurvive) {
