@@ -50,7 +50,7 @@ std::size_t LineAssembler::ContentEnd() const {
 
 void LineAssembler::HandOverPendingLine() {
     // The line leaves pending_ before the sink runs: a nested call starts a fresh line.
-    std::string line(pending_);
+    const Win1250Text line(pending_);
     pending_.clear();
     sink_(line);
 }

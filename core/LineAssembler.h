@@ -7,9 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "Win1250.h"
+
 class LineAssembler {
-public:
-    using LineSink = std::function<void(const std::string& line)>;
+  public:
+    using LineSink = std::function<void(const Win1250Text& line)>;
 
     // Bytes pending without a carriage return are handed over as one line at this size,
     // so memory stays bounded and nothing is dropped.
@@ -27,7 +29,7 @@ public:
 
     const std::string& PendingLine() const { return pending_; }
 
-private:
+  private:
     // Works through input_ from next_ to its end; also entered by nested calls.
     void ConsumeInput();
     // End of the run of line content starting at next_: the first CR or LF, or where pending_
@@ -38,6 +40,6 @@ private:
 
     LineSink sink_;
     std::string pending_;
-    std::string input_;    // received bytes not yet looked at
-    std::size_t next_ = 0; // position of the next byte of input_ to look at
+    std::string input_;     // received bytes not yet looked at
+    std::size_t next_ = 0;  // position of the next byte of input_ to look at
 };

@@ -21,8 +21,8 @@ constexpr const char* kRenameQuestion =
 
 std::string DayFileName(const std::tm& localDate) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", localDate.tm_year + 1900,
-                  localDate.tm_mon + 1, localDate.tm_mday);
+    std::snprintf(text, sizeof text, "%04d%02d%02d", localDate.tm_year + 1900, localDate.tm_mon + 1,
+                  localDate.tm_mday);
     return text;
 }
 

@@ -7,19 +7,15 @@
 #include <optional>
 #include <string>
 
-enum class ConfirmAnswer { Yes, No, Closed };  // Closed: the box's title-bar close button
+#include "OperatorBoxes.h"
 
-class IRecordingControls {
-public:
-    virtual ~IRecordingControls() = default;
+class IRecordingControls : public virtual IOperatorBoxes {
+  public:
     virtual bool RecordingChecked() const = 0;
     virtual void SetRecordingChecked(bool checked) = 0;
     // The name in Enazwapliku as the file system takes it.
     virtual std::string RecordingFileName() const = 0;
     virtual void SetRecordingFileName(const std::string& name) = 0;
-    // Modal boxes; texts are UTF-8, a '\r' starts a new line.
-    virtual ConfirmAnswer AskConfirmation(const std::string& text) = 0;
-    virtual void ShowError(const std::string& text) = 0;
     // The save dialog: the chosen full path, or nothing when cancelled.
     virtual std::optional<std::string> ChooseRecordingFile() = 0;
 };

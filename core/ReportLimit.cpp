@@ -1,21 +1,23 @@
 #include "ReportLimit.h"
 
+#include "LineRouting.h"
 #include "TextToInt.h"
-#include "Umy_fun.h"
 
-LimitVerdict CheckLineLimit(std::string_view text) {
-    const std::optional<std::int32_t> value = TextToInt(text);
+LimitVerdict CheckLineLimit(const Win1250Text& text) {
+    const std::optional<std::int32_t> value = TextToInt(text.Bytes());
     if (!value) return {LimitCheck::NotANumber, 0};
-    if (*value > kMaxReportLines || *value < kMinReportLines) return {LimitCheck::OutOfRange, *value};
+    if (*value > kMaxReportLines || *value < kMinReportLines)
+        return {LimitCheck::OutOfRange, *value};
     return {LimitCheck::Accepted, *value};
 }
 
-const char* LimitMessage(LimitCheck check) {
+std::string LimitMessage(LimitCheck check) {
     switch (check) {
         case LimitCheck::NotANumber:
             return "Podana wartość nie jest prawidłowa!";
         case LimitCheck::OutOfRange:
-            return "Ilość linii musi być liczbą z przedziału 10-5000.";
+            return "Ilość linii musi być liczbą z przedziału " + std::to_string(kMinReportLines) +
+                   "-" + std::to_string(kMaxReportLines) + ".";
         case LimitCheck::Accepted:
             break;
     }

@@ -2,12 +2,12 @@
 // The report view's line limit as the operator types it into Emaxlinie.
 
 #include <cstdint>
-#include <string_view>
+#include <string>
+
+#include "SettingsFormat.h"
+#include "Win1250.h"
 
 class ILineEnvironment;
-
-inline constexpr std::int32_t kMinReportLines = 10;
-inline constexpr std::int32_t kMaxReportLines = 5000;
 
 enum class LimitCheck { Accepted, NotANumber, OutOfRange };
 
@@ -16,12 +16,12 @@ struct LimitVerdict {
     std::int32_t value;  // meaningful when Accepted
 };
 
-// Converts the edit's whole text with TextToInt and checks the range 10..5000 (upper bound
-// first; both bounds give the same message).
-LimitVerdict CheckLineLimit(std::string_view text);
+// Converts the edit's whole text with TextToInt and checks the range kMinReportLines to
+// kMaxReportLines (upper bound first; both bounds give the same message).
+LimitVerdict CheckLineLimit(const Win1250Text& text);
 
 // The operator's message for a rejected text, UTF-8; empty for an accepted one.
-const char* LimitMessage(LimitCheck check);
+std::string LimitMessage(LimitCheck check);
 
 // Applies an accepted limit to a view holding n lines: when value < n, line 0 is deleted
 // n - value + 1 times, so value - 1 lines (the newest) remain and the next append brings the view

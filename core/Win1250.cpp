@@ -83,10 +83,10 @@ std::string EncodeWin1250(std::u16string_view text) {
     return bytes;
 }
 
-std::string Utf8ToWin1250(std::string_view utf8) {
+Win1250Text Utf8ToWin1250(std::string_view utf8) {
     std::string bytes;
     bytes.reserve(utf8.size());
     std::size_t pos = 0;
     while (pos < utf8.size()) bytes.push_back(EncodeChar(NextUtf8(utf8, pos)));
-    return bytes;
+    return Win1250Text(std::move(bytes));
 }

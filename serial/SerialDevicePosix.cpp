@@ -1,6 +1,7 @@
 #include "SerialDevicePosix.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -26,9 +27,22 @@ bool IsTerminal(int fd) {
     return ::ioctl(fd, TCGETS2, &t) == 0;
 }
 
-void SetModemLine(int fd, int line, bool raised) {
+bool SetModemLine(int fd, int line, bool raised) {
     int bits = line;
-    (void)::ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &bits);
+    return ::ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+int FlushSelector(bool discardInput, bool discardOutput) {
+    if (discardInput && discardOutput) return TCIOFLUSH;
+    return discardInput ? TCIFLUSH : TCOFLUSH;
+}
+
+// Errors after which the device will not come back under this descriptor: the terminal was hung
+// up or its driver went away (a USB adapter pulled out).
+bool IsLossError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+OpenResult Refused(OpenFailure failure, int error, const std::string& device) {
+    return {failure, error, device};
 }
 
 }  // namespace
@@ -41,62 +55,103 @@ std::string ResolvePortPath(const std::string& portName, const std::string& devi
     return devicePrefix + static_cast<char>(digit - 1);
 }
 
+std::string PortDeviceName(const std::string& portName, const std::string& devicePrefix) {
+    const std::string path = ResolvePortPath(portName, devicePrefix);
+    if (path != portName) return path;
+    char target[4096];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : path;
+}
+
+OpenFailure OpenFailureFromErrno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+        case ENOTDIR:
+        case ELOOP:
+            return OpenFailure::MissingDevice;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return OpenFailure::PermissionDenied;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return OpenFailure::Busy;
+        case ENOTTY:
+        case EISDIR:
+            return OpenFailure::NotATerminal;
+        default:
+            return OpenFailure::Other;
+    }
+}
+
 PosixSerialDevice::PosixSerialDevice(std::string devicePrefix)
     : devicePrefix_(std::move(devicePrefix)) {}
 
 PosixSerialDevice::~PosixSerialDevice() { Close(); }
 
-bool PosixSerialDevice::Open(const std::string& portName) {
-    if (IsOpen()) return true;
+OpenResult PosixSerialDevice::Open(const std::string& portName) {
+    const std::string device = PortDeviceName(portName, devicePrefix_);
+    if (IsOpen()) return {OpenFailure::None, 0, device};
     const std::string path = ResolvePortPath(portName, devicePrefix_);
-    if (path.empty()) return false;
+    if (path.empty()) return Refused(OpenFailure::MissingDevice, ENOENT, portName);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    // Exclusive like a Windows port: one holder at a time, in this process or any other.
-    if (!IsTerminal(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (fd < 0) return Refused(OpenFailureFromErrno(errno), errno, device);
+    if (!IsTerminal(fd)) {
         ::close(fd);
-        return false;
+        return Refused(OpenFailure::NotATerminal, ENOTTY, device);
+    }
+    // Exclusive like a Windows port: one holder at a time, in this process or any other.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return Refused(OpenFailureFromErrno(error), error, device);
     }
     (void)::ioctl(fd, TIOCEXCL);
     fd_ = fd;
-    return true;
+    return {OpenFailure::None, 0, device};
 }
 
-void PosixSerialDevice::ApplyLineSettings(const SerialLineSettings& settings) {
-    if (!IsOpen()) return;
+bool PosixSerialDevice::ApplyLineSettings(const SerialLineSettings& settings) {
+    if (!IsOpen()) return false;
     termios2 current{};
-    const cc_t line = ::ioctl(fd_, TCGETS2, &current) == 0 ? current.c_line : 0;
-    termios2 wanted = ComputeTermios2(settings, line);
-    (void)::ioctl(fd_, TCSETS2, &wanted);
+    const bool read = ::ioctl(fd_, TCGETS2, &current) == 0;
+    termios2 wanted = ComputeTermios2(settings, read ? current.c_line : 0);
+    const bool written = ::ioctl(fd_, TCSETS2, &wanted) == 0;
     const ModemLineStates lines = ComputeModemLines(settings);
-    SetModemLine(fd_, TIOCM_DTR, lines.dtr);
-    SetModemLine(fd_, TIOCM_RTS, lines.rts);
+    const bool dtr = SetModemLine(fd_, TIOCM_DTR, lines.dtr);
+    const bool rts = SetModemLine(fd_, TIOCM_RTS, lines.rts);
+    return read && written && dtr && rts;
 }
 
 // The kernel sizes its own queues; there is nothing to set.
-void PosixSerialDevice::SetQueueSizes(std::uint16_t, std::uint16_t) {}
+bool PosixSerialDevice::SetQueueSizes(std::uint16_t, std::uint16_t) { return IsOpen(); }
 
 // VMIN = VTIME = 0 and O_NONBLOCK already make every read return at once.
-void PosixSerialDevice::SetReadTimeouts() {}
+bool PosixSerialDevice::SetReadTimeouts() { return IsOpen(); }
 
-void PosixSerialDevice::Purge(bool discardInput, bool discardOutput) {
-    if (!IsOpen()) return;
-    if (discardInput && discardOutput) {
-        (void)::ioctl(fd_, TCFLSH, TCIOFLUSH);
-    } else if (discardInput) {
-        (void)::ioctl(fd_, TCFLSH, TCIFLUSH);
-    } else if (discardOutput) {
-        (void)::ioctl(fd_, TCFLSH, TCOFLUSH);
-    }
+bool PosixSerialDevice::Purge(bool discardInput, bool discardOutput) {
+    if (!IsOpen()) return false;
+    if (!discardInput && !discardOutput) return true;
+    return ::ioctl(fd_, TCFLSH, FlushSelector(discardInput, discardOutput)) == 0;
 }
 
-std::optional<std::size_t> PosixSerialDevice::Read(char* buffer, std::size_t maxBytes) {
-    if (!IsOpen()) return std::nullopt;
-    if (maxBytes == 0) return 0;
+// With VMIN = VTIME = 0 a read of an empty queue returns 0 bytes, as does a read of a hung-up
+// terminal; only the latter reports POLLHUP.
+bool PosixSerialDevice::HungUp() const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLNVAL)) != 0;
+}
+
+ReadResult PosixSerialDevice::Read(char* buffer, std::size_t maxBytes) {
+    if (!IsOpen()) return {ReadStatus::Failed, 0};
+    if (maxBytes == 0) return {ReadStatus::Ok, 0};
     const ssize_t n = ::read(fd_, buffer, maxBytes);
-    if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
-    return std::nullopt;
+    if (n > 0) return {ReadStatus::Ok, static_cast<std::size_t>(n)};
+    if (n == 0) return {HungUp() ? ReadStatus::Lost : ReadStatus::Ok, 0};
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return {ReadStatus::Ok, 0};
+    return {IsLossError(errno) ? ReadStatus::Lost : ReadStatus::Failed, 0};
 }
 
 void PosixSerialDevice::Close() {

@@ -13,6 +13,14 @@ inline constexpr const char* kDefaultDevicePrefix = "/dev/ttyS";
 std::string ResolvePortPath(const std::string& portName,
                             const std::string& devicePrefix = kDefaultDevicePrefix);
 
+// The device a port name stands for, as an operator would name it: the target of a COMn link
+// (as written in the link), the COMn file itself, or the default device.
+std::string PortDeviceName(const std::string& portName,
+                           const std::string& devicePrefix = kDefaultDevicePrefix);
+
+// The cause of a refused open() or flock() from its errno.
+OpenFailure OpenFailureFromErrno(int error);
+
 class PosixSerialDevice final : public ISerialDevice {
   public:
     explicit PosixSerialDevice(std::string devicePrefix = kDefaultDevicePrefix);
@@ -20,19 +28,19 @@ class PosixSerialDevice final : public ISerialDevice {
     PosixSerialDevice(const PosixSerialDevice&) = delete;
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
-    bool Open(const std::string& portName) override;
+    OpenResult Open(const std::string& portName) override;
     bool IsOpen() const override { return fd_ >= 0; }
-    void ApplyLineSettings(const SerialLineSettings& settings) override;
-    void SetQueueSizes(std::uint16_t inSize, std::uint16_t outSize) override;
-    void SetReadTimeouts() override;
-    void Purge(bool discardInput, bool discardOutput) override;
-    std::optional<std::size_t> Read(char* buffer, std::size_t maxBytes) override;
+    bool ApplyLineSettings(const SerialLineSettings& settings) override;
+    bool SetQueueSizes(std::uint16_t inSize, std::uint16_t outSize) override;
+    bool SetReadTimeouts() override;
+    bool Purge(bool discardInput, bool discardOutput) override;
+    ReadResult Read(char* buffer, std::size_t maxBytes) override;
     void Close() override;
-
-    // The open descriptor, or -1 (for tests and benchmarks).
-    int Descriptor() const { return fd_; }
+    int WaitableDescriptor() const override { return fd_; }
 
   private:
+    bool HungUp() const;
+
     std::string devicePrefix_;
     int fd_ = -1;
 };

@@ -4,6 +4,7 @@
 
 #include "DcbFields.h"
 #include "SerialDevice.h"
+#include "Win32Errors.h"
 
 namespace {
 
@@ -45,34 +46,50 @@ static_assert(RTS_CONTROL_HANDSHAKE == kRtsControlHandshake &&
 static_assert(ONESTOPBIT == sb1BITS && ONE5STOPBITS == sb1HALFBITS && TWOSTOPBITS == sb2BITS);
 static_assert(NOPARITY == ptNONE && ODDPARITY == ptODD && EVENPARITY == ptEVEN &&
               MARKPARITY == ptMARK && SPACEPARITY == ptSPACE);
+static_assert(ERROR_FILE_NOT_FOUND == win32_error::kFileNotFound &&
+              ERROR_PATH_NOT_FOUND == win32_error::kPathNotFound &&
+              ERROR_ACCESS_DENIED == win32_error::kAccessDenied &&
+              ERROR_INVALID_HANDLE == win32_error::kInvalidHandle &&
+              ERROR_NOT_READY == win32_error::kNotReady &&
+              ERROR_BAD_COMMAND == win32_error::kBadCommand &&
+              ERROR_GEN_FAILURE == win32_error::kGenFailure &&
+              ERROR_SHARING_VIOLATION == win32_error::kSharingViolation &&
+              ERROR_OPERATION_ABORTED == win32_error::kOperationAborted &&
+              ERROR_DEVICE_NOT_CONNECTED == win32_error::kDeviceNotConnected &&
+              ERROR_DEVICE_REMOVED == win32_error::kDeviceRemoved);
 
 class Win32SerialDevice final : public ISerialDevice {
   public:
     ~Win32SerialDevice() override { Close(); }
 
-    bool Open(const std::string& portName) override {
-        if (IsOpen()) return true;
+    OpenResult Open(const std::string& portName) override {
+        if (IsOpen()) return {OpenFailure::None, 0, portName};
         HANDLE h = CreateFileA(portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            return {OpenFailureFromWin32Error(error), static_cast<int>(error), portName};
+        }
         handle_ = h;
-        return true;
+        return {OpenFailure::None, 0, portName};
     }
 
     bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 
-    void ApplyLineSettings(const SerialLineSettings& settings) override {
-        if (!IsOpen()) return;
+    bool ApplyLineSettings(const SerialLineSettings& settings) override {
+        if (!IsOpen()) return false;
         DCB dcb = ToWindowsDcb(ComputeDcbFields(settings));
-        (void)SetCommState(handle_, &dcb);
+        return SetCommState(handle_, &dcb) != 0;
     }
 
-    void SetQueueSizes(std::uint16_t inSize, std::uint16_t outSize) override {
-        if (IsOpen()) (void)SetupComm(handle_, inSize, outSize);
+    bool SetQueueSizes(std::uint16_t inSize, std::uint16_t outSize) override {
+        return IsOpen() && SetupComm(handle_, inSize, outSize) != 0;
     }
 
-    void SetReadTimeouts() override {
-        if (!IsOpen()) return;
+    // Reads return at once: after the first byte, 1 ms without another ends the read, and an
+    // empty queue returns after 1 ms with nothing.
+    bool SetReadTimeouts() override {
+        if (!IsOpen()) return false;
         COMMTIMEOUTS timeouts;
         ZeroMemory(&timeouts, sizeof(timeouts));
         timeouts.ReadIntervalTimeout = 1;
@@ -80,24 +97,28 @@ class Win32SerialDevice final : public ISerialDevice {
         timeouts.ReadTotalTimeoutConstant = 1;
         timeouts.WriteTotalTimeoutMultiplier = 0;
         timeouts.WriteTotalTimeoutConstant = 0;
-        (void)SetCommTimeouts(handle_, &timeouts);
+        return SetCommTimeouts(handle_, &timeouts) != 0;
     }
 
-    void Purge(bool discardInput, bool discardOutput) override {
-        if (!IsOpen()) return;
+    bool Purge(bool discardInput, bool discardOutput) override {
+        if (!IsOpen()) return false;
         DWORD flags = 0;
         if (discardInput) flags |= PURGE_RXABORT | PURGE_RXCLEAR;
         if (discardOutput) flags |= PURGE_TXABORT | PURGE_TXCLEAR;
-        (void)PurgeComm(handle_, flags);
+        return PurgeComm(handle_, flags) != 0;
     }
 
-    std::optional<std::size_t> Read(char* buffer, std::size_t maxBytes) override {
-        if (!IsOpen()) return std::nullopt;
+    // ClearCommError first: it fails at once for a removed device, and it clears any line error
+    // that would otherwise hold up the read.
+    ReadResult Read(char* buffer, std::size_t maxBytes) override {
+        if (!IsOpen()) return {ReadStatus::Failed, 0};
+        DWORD lineErrors = 0;
+        if (!ClearCommError(handle_, &lineErrors, nullptr)) return Failure();
         DWORD bytesRead = 0;
         if (!ReadFile(handle_, buffer, static_cast<DWORD>(maxBytes), &bytesRead, nullptr)) {
-            return std::nullopt;
+            return Failure();
         }
-        return static_cast<std::size_t>(bytesRead);
+        return {ReadStatus::Ok, static_cast<std::size_t>(bytesRead)};
     }
 
     void Close() override {
@@ -106,7 +127,14 @@ class Win32SerialDevice final : public ISerialDevice {
         handle_ = INVALID_HANDLE_VALUE;
     }
 
+    // Windows has no descriptor to watch: the component reads on its timer.
+    int WaitableDescriptor() const override { return -1; }
+
   private:
+    static ReadResult Failure() {
+        return {IsWin32DeviceGoneError(GetLastError()) ? ReadStatus::Lost : ReadStatus::Failed, 0};
+    }
+
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 

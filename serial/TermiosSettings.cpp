@@ -2,7 +2,7 @@
 
 namespace {
 
-tcflag_t CharacterSizeFlag(TComPortDataBits bits) {
+tcflag_t CharacterSizeFlag(DataBits bits) {
     switch (bits) {
         case db5BITS:
             return CS5;
@@ -16,7 +16,7 @@ tcflag_t CharacterSizeFlag(TComPortDataBits bits) {
 }
 
 // Parity shapes the frame only; mark and space are sticky parity (CMSPAR).
-tcflag_t ParityFlags(TComPortParity parity) {
+tcflag_t ParityFlags(Parity parity) {
     switch (parity) {
         case ptODD:
             return PARENB | PARODD;
@@ -32,7 +32,7 @@ tcflag_t ParityFlags(TComPortParity parity) {
 }
 
 // A UART sends one and a half stop bits for CSTOPB with 5-bit characters.
-tcflag_t StopBitFlags(TComPortStopBits stopBits) { return stopBits == sb1BITS ? 0 : CSTOPB; }
+tcflag_t StopBitFlags(StopBits stopBits) { return stopBits == sb1BITS ? 0 : CSTOPB; }
 
 }  // namespace
 

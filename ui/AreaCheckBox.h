@@ -5,9 +5,9 @@
 #include <QCheckBox>
 
 class AreaCheckBox : public QCheckBox {
-public:
+  public:
     using QCheckBox::QCheckBox;
 
-protected:
+  protected:
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
 };

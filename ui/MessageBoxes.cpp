@@ -10,16 +10,16 @@ namespace {
 
 // A QMessageBox that tells a title-bar close apart from its escape button.
 class ProgramBox : public QMessageBox {
-public:
+  public:
     bool ClosedByTitleBar() const { return closedByTitleBar_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override {
         closedByTitleBar_ = true;
         QMessageBox::closeEvent(event);
     }
 
-private:
+  private:
     bool closedByTitleBar_ = false;
 };
 
@@ -58,7 +58,7 @@ void ShowWarningBox(const QString& text) {
     ShowOkBox(QStringLiteral("Ostrzeżenie"), QMessageBox::Warning, text);
 }
 
-ConfirmAnswer AskConfirmation(const QString& text) {
+ConfirmAnswer AskConfirmationBox(const QString& text) {
     ProgramBox box;
     Prepare(box, QStringLiteral("Potwierdzenie"), QMessageBox::Question, text);
     QPushButton* yes = box.addButton(QStringLiteral("&Tak"), QMessageBox::YesRole);

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "RecordingSwitch.h"  // ConfirmAnswer
+#include "OperatorBoxes.h"
 
 // "Błąd", stop icon, "OK".
 void ShowErrorBox(const QString& text);
@@ -12,7 +12,7 @@ void ShowErrorBox(const QString& text);
 void ShowWarningBox(const QString& text);
 // "Potwierdzenie", question icon, "&Tak" / "&Nie". Enter answers Tak, Escape answers Nie,
 // the title bar's close button gives Closed.
-ConfirmAnswer AskConfirmation(const QString& text);
+ConfirmAnswer AskConfirmationBox(const QString& text);
 
 // The box for an error that escaped a handler: stop icon, "OK", titled with the application
 // title (the program file's name up to its first dot, letters after the first in lower case).

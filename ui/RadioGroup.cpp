@@ -4,8 +4,8 @@
 #include <QRadioButton>
 #include <algorithm>
 
-TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns,
-                         QWidget* parent)
+RadioGroup::RadioGroup(const QString& caption, const QStringList& items, int columns,
+                       QWidget* parent)
     : QGroupBox(caption, parent) {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 2, 4, 4);
@@ -25,7 +25,7 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int c
     });
 }
 
-void TRadioGroup::SetItemIndex(int index) {
+void RadioGroup::SetItemIndex(int index) {
     const int clamped = std::clamp(index, -1, ItemCount() - 1);
     if (clamped == itemIndex_) return;
     itemIndex_ = clamped;
@@ -33,7 +33,7 @@ void TRadioGroup::SetItemIndex(int index) {
 }
 
 // An exclusive group cannot uncheck its checked button, so exclusivity is lifted meanwhile.
-void TRadioGroup::ShowIndex() {
+void RadioGroup::ShowIndex() {
     group_.setExclusive(false);
     for (int i = 0; i < ItemCount(); ++i) Button(i)->setChecked(i == itemIndex_);
     group_.setExclusive(true);

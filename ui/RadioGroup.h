@@ -1,5 +1,5 @@
 #pragma once
-// TRadioGroup: a captioned group of radio buttons whose selection is one integer index
+// RadioGroup: a captioned group of radio buttons whose selection is one integer index
 // (-1 for none). Items fill the columns top to bottom.
 
 #include <QButtonGroup>
@@ -9,10 +9,10 @@
 
 class QRadioButton;
 
-class TRadioGroup : public QGroupBox {
+class RadioGroup : public QGroupBox {
     Q_OBJECT
   public:
-    TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent);
+    RadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent);
 
     int ItemIndex() const { return itemIndex_; }
     // Clamps: below -1 gives -1, at or beyond the item count gives the last item.

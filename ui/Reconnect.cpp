@@ -1,22 +1,21 @@
 #include "Reconnect.h"
 
-#include "ComDrv32.h"
 #include "LineAssembler.h"
-#include "Umy_fun.h"
+#include "LineRouting.h"
+#include "SerialPort.h"
 
 namespace {
 
 // A selection index is the enumeration's ordinal; -1 (or anything out of range) keeps the
 // component's current value.
 template <typename Enum>
-void CopySelection(int index, int count, TCommPortDriver& port,
-                   void (TCommPortDriver::*setter)(Enum)) {
+void CopySelection(int index, int count, SerialPort& port, void (SerialPort::*setter)(Enum)) {
     if (index >= 0 && index < count) (port.*setter)(static_cast<Enum>(index));
 }
 
 }  // namespace
 
-QString PortOpenedText(TComPortNumber port, TComPortBaudRate speed) {
+QString PortOpenedText(PortNumber port, BaudRate speed) {
     return QString("Połączenie RS232, COM%1, prędkość: %2 rozpoczęte.")
         .arg(static_cast<int>(port) + 1)
         .arg(QString::fromStdString(SpeedToText(speed)));
@@ -24,18 +23,19 @@ QString PortOpenedText(TComPortNumber port, TComPortBaudRate speed) {
 
 QString ReconnectFailedText() { return "Error: nie można się połączyć! Sprawdź ustawienia!"; }
 
-QString ReconnectPort(const PortSelections& chosen, TCommPortDriver& port, LineAssembler& lines) {
+QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LineAssembler& lines) {
     if (port.IsPortOpen()) port.ClosePort();
-    CopySelection(chosen.speed, kBaudRateCount, port, &TCommPortDriver::SetComPortSpeed);
-    CopySelection(chosen.dataBits, db8BITS + 1, port, &TCommPortDriver::SetComPortDataBits);
-    CopySelection(chosen.parity, ptSPACE + 1, port, &TCommPortDriver::SetComPortParity);
-    CopySelection(chosen.port, kComPortCount, port, &TCommPortDriver::SetComPort);
+    CopySelection(chosen.speed, kBaudRateCount, port, &SerialPort::SetComPortSpeed);
+    CopySelection(chosen.dataBits, db8BITS + 1, port, &SerialPort::SetComPortDataBits);
+    CopySelection(chosen.parity, ptSPACE + 1, port, &SerialPort::SetComPortParity);
+    CopySelection(chosen.port, kComPortCount, port, &SerialPort::SetComPort);
     if (!port.OpenPort()) return ReconnectFailedText();
     lines.ClearPendingLine();
     return PortOpenedText(port.ComPort(), port.ComPortSpeed());
 }
 
-QString ShowSettingsAndReconnect(TFormUstaw& dialog, TCommPortDriver& port, LineAssembler& lines) {
+QString ShowSettingsAndReconnect(PortSettingsDialog& dialog, SerialPort& port,
+                                 LineAssembler& lines) {
     dialog.SetPortDriver(&port);
     dialog.exec();
     return ReconnectPort(dialog.Selections(), port, lines);

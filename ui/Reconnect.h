@@ -3,15 +3,15 @@
 
 #include <QString>
 
-#include "ComPortTypes.h"
-#include "Uustaw.h"
+#include "PortSettingsDialog.h"
+#include "PortTypes.h"
 
 class LineAssembler;
-class TCommPortDriver;
+class SerialPort;
 
 // "Połączenie RS232, COM<n>, prędkość: <speed> rozpoczęte." (no trailing space; start-up adds
 // one after it).
-QString PortOpenedText(TComPortNumber port, TComPortBaudRate speed);
+QString PortOpenedText(PortNumber port, BaudRate speed);
 
 // "Error: nie można się połączyć! Sprawdź ustawienia!"
 QString ReconnectFailedText();
@@ -19,8 +19,9 @@ QString ReconnectFailedText();
 // Closes the port if open, copies the selections into it (speed, data bits, parity, port, in that
 // order; a group with nothing selected keeps the component's value), opens it and returns the
 // status bar text. PendingLine is emptied only when the port opened.
-QString ReconnectPort(const PortSelections& chosen, TCommPortDriver& port, LineAssembler& lines);
+QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LineAssembler& lines);
 
 // MMustaw_rsClick: shows the dialog modally; however it was closed, reconnects with its
 // selections and returns the status bar text.
-QString ShowSettingsAndReconnect(TFormUstaw& dialog, TCommPortDriver& port, LineAssembler& lines);
+QString ShowSettingsAndReconnect(PortSettingsDialog& dialog, SerialPort& port,
+                                 LineAssembler& lines);

@@ -30,7 +30,7 @@ void ReportView::Clear() {
     QueueFlush();
 }
 
-void ReportView::AppendLine(const std::string& line) {
+void ReportView::AppendLine(const Win1250Text& line) {
     lines_.push_back(line);
     QueueFlush();
 }
@@ -45,7 +45,7 @@ QString ReportView::JoinedText(std::size_t first) const {
     QString text;
     for (std::size_t i = first; i < lines_.size(); ++i) {
         if (i > first) text += QLatin1Char('\n');
-        text += FromWin1250(lines_[i]);
+        text += ToQString(lines_[i]);
     }
     return text;
 }

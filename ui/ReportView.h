@@ -8,26 +8,28 @@
 #include <deque>
 #include <string>
 
+#include "Win1250.h"
+
 class ReportView : public QPlainTextEdit {
     Q_OBJECT
-public:
+  public:
     explicit ReportView(QWidget* parent = nullptr);
 
     int LineCount() const { return static_cast<int>(lines_.size()); }
     void DeleteFirstLine();
     void Clear();
-    void AppendLine(const std::string& line);
-    const std::deque<std::string>& Lines() const { return lines_; }
+    void AppendLine(const Win1250Text& line);
+    const std::deque<Win1250Text>& Lines() const { return lines_; }
 
     // Brings the widget's text up to the model now.
     void Flush();
     bool FlushPending() const { return flushQueued_; }
 
-private:
+  private:
     void QueueFlush();
     QString JoinedText(std::size_t first) const;
 
-    std::deque<std::string> lines_;
+    std::deque<Win1250Text> lines_;
     int widgetLines_ = 0;  // lines the widget's document holds
     // The first kept_ lines of the model are the last kept_ lines of the document; the rest of
     // the document goes at the next flush, and the rest of the model is appended then.

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "LineAssembler.h"
+#include "LineRouting.h"
 #include "RecordingFile.h"
-#include "Umy_fun.h"
 
 namespace {
 
@@ -21,12 +21,14 @@ class QuietEnvironment : public ILineEnvironment {
     bool recording = false;
     std::string fileName;
 
-    void SetReadout(const std::string& text) override { benchmark::DoNotOptimize(text.data()); }
+    void SetReadout(const Win1250Text& text) override {
+        benchmark::DoNotOptimize(text.Bytes().data());
+    }
     int ReportLineCount() const override { return 0; }
     void DeleteFirstReportLine() override {}
     void ClearReport() override {}
-    void AppendReportLine(const std::string& line) override {
-        benchmark::DoNotOptimize(line.data());
+    void AppendReportLine(const Win1250Text& line) override {
+        benchmark::DoNotOptimize(line.Bytes().data());
     }
     bool ShowReadingsChecked() const override { return true; }
     bool RecordingChecked() const override { return recording; }
@@ -35,12 +37,14 @@ class QuietEnvironment : public ILineEnvironment {
     void UncheckRecording() override { recording = false; }
     std::int32_t MaxReportLines() const override { return 300; }
     std::string RecordingFileName() const override { return fileName; }
-    void ShowErrorBox(const std::string&) override {}
+    void ShowError(const std::string&) override {}
+    ConfirmAnswer AskConfirmation(const std::string&) override { return ConfirmAnswer::No; }
     char DecimalSeparator() const override { return ','; }
 };
 
 // Ten-byte lines: two weight readings and a report line.
-const std::vector<std::string> kLines = {"   1234.56", "-0012,5000", "NETTO  kg:"};
+const std::vector<Win1250Text> kLines = {Win1250Text("   1234.56"), Win1250Text("-0012,5000"),
+                                         Win1250Text("NETTO  kg:")};
 
 void BM_ProcessLine(benchmark::State& state) {
     QuietEnvironment env;
@@ -76,8 +80,8 @@ void BM_LineAssembly(benchmark::State& state) {
     while (stream.size() < 1 << 16) stream += stream.size() % 3 ? " 1234.56kg\r" : "   12,500\r\n";
     const auto chunk = static_cast<std::size_t>(state.range(0));
     std::size_t lines = 0;
-    LineAssembler assembler([&](const std::string& line) {
-        benchmark::DoNotOptimize(line.data());
+    LineAssembler assembler([&](const Win1250Text& line) {
+        benchmark::DoNotOptimize(line.Bytes().data());
         ++lines;
     });
     for (auto _ : state) {

@@ -9,7 +9,7 @@
 #include <QTimerEvent>
 #include <ctime>
 
-#include "ComDrv32.h"
+#include "SerialPort.h"
 #include "TestSupport.h"
 
 using waga::test::PtyLink;
@@ -29,8 +29,8 @@ double ProcessCpuSeconds() {
 void BM_IdlePollTick(benchmark::State& state) {
     PtyLink pty;
     ScopedWorkingDir cwd(pty.Dir());
-    TCommPortDriver driver;
-    driver.SetOnReceiveData([](TCommPortDriver*, const char*, std::int32_t) {});
+    SerialPort driver;
+    driver.SetOnReceiveData([](SerialPort*, const char*, std::int32_t) {});
     if (!driver.OpenPort()) state.SkipWithError("cannot open the pseudo-terminal");
     QTimerEvent tick(1);
     const double cpuBefore = ProcessCpuSeconds();
@@ -57,8 +57,8 @@ void ReportIdleCpu(benchmark::State& state, int seconds) {
 void BM_IdleEventLoop(benchmark::State& state) {
     PtyLink pty;
     ScopedWorkingDir cwd(pty.Dir());
-    TCommPortDriver driver;
-    driver.SetOnReceiveData([](TCommPortDriver*, const char*, std::int32_t) {});
+    SerialPort driver;
+    driver.SetOnReceiveData([](SerialPort*, const char*, std::int32_t) {});
     if (!driver.OpenPort()) state.SkipWithError("cannot open the pseudo-terminal");
     const int seconds = static_cast<int>(state.range(0));
     for (auto _ : state) ReportIdleCpu(state, seconds);
@@ -81,9 +81,9 @@ BENCHMARK(BM_IdleEventLoopBareTimer)->Arg(10)->Iterations(1)->Unit(benchmark::kS
 void BM_DeliveredBytes(benchmark::State& state) {
     PtyLink pty;
     ScopedWorkingDir cwd(pty.Dir());
-    TCommPortDriver driver;
+    SerialPort driver;
     std::uint64_t sum = 0;
-    driver.SetOnReceiveData([&](TCommPortDriver*, const char* data, std::int32_t size) {
+    driver.SetOnReceiveData([&](SerialPort*, const char* data, std::int32_t size) {
         sum += static_cast<unsigned char>(data[size - 1]);
     });
     if (!driver.OpenPort()) state.SkipWithError("cannot open the pseudo-terminal");

@@ -16,8 +16,8 @@
 #include <fstream>
 #include <string>
 
+#include "MainWindow.h"
 #include "ReportView.h"
-#include "Unit1.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr int kLinesPerTick = 288;
 
 struct BenchWindow {
     QString dir;
-    TForm1 form;
+    MainWindow form;
 
     explicit BenchWindow(int limit) {
         dir = QDir::temp().filePath(QStringLiteral("waga-ui-bench-%1").arg(getpid()));
@@ -47,7 +47,7 @@ struct BenchWindow {
         QDir(dir).removeRecursively();
     }
     void Feed(const std::string& bytes) {
-        form.ComPortDriverReceiveData(form.ComPortDriver, bytes.data(),
+        form.ComPortDriverReceiveData(&form.ComPortDriver(), bytes.data(),
                                       static_cast<std::int32_t>(bytes.size()));
     }
     void Fill(int lines, const std::string& text) {
@@ -95,7 +95,11 @@ void BM_TickOfReadingsFullView(benchmark::State& state) {
     state.counters["worst_tick_ms"] = worstTickMs;
     state.counters["view_lines"] = window.form.ReportLineCount();
 }
-BENCHMARK(BM_TickOfReadingsFullView)->Arg(10)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TickOfReadingsFullView)
+    ->Arg(10)
+    ->Arg(5000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The same with the file left out: the view's and the window's share alone.
 void BM_TickOfReadingsNoFile(benchmark::State& state) {
@@ -113,7 +117,11 @@ void BM_TickOfReadingsNoFile(benchmark::State& state) {
     state.counters["us_per_line"] =
         benchmark::Counter(lines, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_TickOfReadingsNoFile)->Arg(10)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TickOfReadingsNoFile)
+    ->Arg(10)
+    ->Arg(5000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Resident memory with a full view of 80-character report lines, kept full for many ticks.
 void BM_ResidentMemoryFullView80(benchmark::State& state) {

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Umy_fun.h"
+#include "LineRouting.h"
+#include "TestSupport.h"
 
 // Keeps the report view as a list of lines and logs every call in order, so tests can check
 // both the outcome and the sequence (for example: recording unchecked before the error box).
@@ -29,9 +30,9 @@ class FakeLineEnvironment : public ILineEnvironment {
     std::vector<std::string> errorBoxes;
     std::function<void()> whileErrorBoxOpen;
 
-    void SetReadout(const std::string& text) override {
-        readout = text;
-        calls.push_back("readout:" + text);
+    void SetReadout(const Win1250Text& text) override {
+        readout = text.Bytes();
+        calls.push_back("readout:" + text.Bytes());
     }
     int ReportLineCount() const override { return static_cast<int>(report.size()); }
     void DeleteFirstReportLine() override {
@@ -42,9 +43,9 @@ class FakeLineEnvironment : public ILineEnvironment {
         report.clear();
         calls.push_back("clear");
     }
-    void AppendReportLine(const std::string& line) override {
-        report.push_back(line);
-        calls.push_back("report:" + line);
+    void AppendReportLine(const Win1250Text& line) override {
+        report.push_back(line.Bytes());
+        calls.push_back("report:" + line.Bytes());
     }
     bool ShowReadingsChecked() const override { return showReadings; }
     bool RecordingChecked() const override { return recording; }
@@ -56,42 +57,22 @@ class FakeLineEnvironment : public ILineEnvironment {
     }
     std::int32_t MaxReportLines() const override { return maxLines; }
     std::string RecordingFileName() const override { return fileName; }
-    void ShowErrorBox(const std::string& text) override {
+    void ShowError(const std::string& text) override {
         errorBoxes.push_back(text);
         calls.push_back("error-box");
         if (whileErrorBoxOpen) whileErrorBoxOpen();
     }
+    ConfirmAnswer AskConfirmation(const std::string&) override { return ConfirmAnswer::No; }
     char DecimalSeparator() const override { return separator; }
 };
 
-// A fresh folder under /tmp, removed with everything in it when the object goes.
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/waga-core-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        std::error_code error;
-        std::filesystem::remove_all(path_, error);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+using waga::test::ReadFile;
+using waga::test::TempDir;
+using waga::test::WriteFile;
 
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& Path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-inline std::string ReadAll(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const std::string& fileName, const std::string& bytes) {
-    std::ofstream(fileName, std::ios::binary) << bytes;
+// Routes one line given as bytes.
+inline void ProcessBytes(const std::string& bytes, ILineEnvironment& env) {
+    ProcessLine(Win1250Text(bytes), env);
 }
 
 // A short printable form of a byte string for test names and messages.

@@ -10,7 +10,7 @@
 
 #include "CoreTestSupport.h"
 #include "LineAssembler.h"
-#include "Umy_fun.h"
+#include "LineRouting.h"
 
 using namespace std::string_literals;
 
@@ -18,7 +18,7 @@ namespace {
 
 struct Collector {
     std::vector<std::string> lines;
-    LineAssembler assembler{[this](const std::string& line) { lines.push_back(line); }};
+    LineAssembler assembler{[this](const Win1250Text& line) { lines.push_back(line.Bytes()); }};
 
     void Feed(const std::string& bytes) {
         assembler.Receive(bytes.data(), static_cast<std::int32_t>(bytes.size()));
@@ -169,8 +169,8 @@ TEST(ReentryTest, NestedChunksKeepOrderAndLoseNothing) {
     char buffer[16];
     std::vector<std::string> nested = {"C\rD", "\rE\r"};
     LineAssembler* self = nullptr;
-    LineAssembler assembler([&](const std::string& line) {
-        lines.push_back(line);
+    LineAssembler assembler([&](const Win1250Text& line) {
+        lines.push_back(line.Bytes());
         if (!nested.empty()) {
             const std::string chunk = nested.front();
             nested.erase(nested.begin());
@@ -195,7 +195,7 @@ TEST(ReentryTest, ErrorBoxFeedingMoreBytesSeesEveryLineOnceInOrder) {
     TempDir dir;
     FakeLineEnvironment env;
     env.fileName = dir.File("gone");
-    LineAssembler assembler([&](const std::string& line) { ProcessLine(line, env); });
+    LineAssembler assembler([&](const Win1250Text& line) { ProcessLine(line, env); });
     const std::vector<std::string> ticks = {"1.5\r\nT", "WO\r\n", "3\r", "\n4"};
     std::size_t nextTick = 0;
     env.whileErrorBoxOpen = [&] {

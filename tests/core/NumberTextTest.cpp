@@ -5,7 +5,7 @@
 #include <string>
 
 #include "CoreTestSupport.h"
-#include "NumberTest.h"
+#include "NumberText.h"
 
 using namespace std::string_literals;
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "CoreTestSupport.h"
-#include "Umy_fun.h"
+#include "LineRouting.h"
 #include "Win1250.h"
 
 using namespace std::string_literals;
@@ -37,14 +37,14 @@ TEST_P(ClassifyTest, SetsTheReadoutAndRoutesTheRawLine) {
     env.recording = true;
     env.recordReadings = true;
     env.fileName = dir.File("rec");
-    WriteAll(env.fileName, "");
+    WriteFile(env.fileName, "");
 
-    ProcessLine(c.line, env);
+    ProcessBytes(c.line, env);
 
     EXPECT_EQ(env.readout, c.readout);
     const std::string shown = c.line.substr(0, c.line.find('\0'));
     EXPECT_EQ(env.report, c.reading ? std::vector<std::string>{} : std::vector{shown});
-    EXPECT_EQ(ReadAll(env.fileName), c.line + "\r\n");
+    EXPECT_EQ(ReadFile(env.fileName), c.line + "\r\n");
     EXPECT_TRUE(env.errorBoxes.empty());
 }
 
@@ -101,16 +101,16 @@ TEST_P(RoutingTest, FollowsTheSwitches) {
     env.deleteOldest = deleteOldest;
     env.report = {"old"};
     env.fileName = dir.File("rec");
-    WriteAll(env.fileName, "x\r\n");
+    WriteFile(env.fileName, "x\r\n");
     const std::string line = c.reading ? " 7,25" : "TARA";
 
-    ProcessLine(line, env);
+    ProcessBytes(line, env);
 
     EXPECT_EQ(env.readout, c.reading ? "7.25" : "");
     const std::vector<std::string> report =
         c.toReport ? std::vector<std::string>{"old", line} : std::vector<std::string>{"old"};
     EXPECT_EQ(env.report, report);
-    EXPECT_EQ(ReadAll(env.fileName), c.toFile ? "x\r\n" + line + "\r\n" : "x\r\n");
+    EXPECT_EQ(ReadFile(env.fileName), c.toFile ? "x\r\n" + line + "\r\n" : "x\r\n");
     EXPECT_EQ(env.recording, c.recording);
     EXPECT_TRUE(env.errorBoxes.empty());
 }
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(AllSwitches, RoutingTest,
 TEST(RoutingOrderTest, ReportLineGoesToTheViewBeforeTheReadoutIsEmptied) {
     FakeLineEnvironment env;
     env.recording = false;
-    ProcessLine("TEXT", env);
+    ProcessBytes("TEXT", env);
     EXPECT_EQ(env.calls, (std::vector<std::string>{"report:TEXT", "readout:"}));
 }
 
@@ -168,7 +168,7 @@ TEST_P(LimitRuleTest, TrimsBeforeAppending) {
     env.deleteOldest = c.deleteOldest;
     for (int i = 0; i < c.before; ++i) env.report.push_back("line" + std::to_string(i));
 
-    ProcessLine("NEW", env);
+    ProcessBytes("NEW", env);
 
     ASSERT_EQ(static_cast<int>(env.report.size()), c.after);
     EXPECT_EQ(env.report.front(), c.top);
@@ -191,7 +191,7 @@ TEST(LimitRuleTest, ReadingsShownInTheReportFollowTheSameRule) {
     env.showReadings = true;
     env.maxLines = 10;
     env.deleteOldest = true;
-    for (int i = 0; i < 25; ++i) ProcessLine(std::to_string(i), env);
+    for (int i = 0; i < 25; ++i) ProcessBytes(std::to_string(i), env);
     ASSERT_EQ(env.report.size(), 10u);
     EXPECT_EQ(env.report.front(), "15");
     EXPECT_EQ(env.report.back(), "24");
@@ -201,14 +201,13 @@ TEST(RecordingFailureTest, DeletedFileSwitchesRecordingOffWithOneBox) {
     TempDir dir;
     FakeLineEnvironment env;
     env.fileName = dir.File("gone");
-    ProcessLine("A", env);
-    ProcessLine("B", env);
-    ProcessLine("1.5", env);
+    ProcessBytes("A", env);
+    ProcessBytes("B", env);
+    ProcessBytes("1.5", env);
     EXPECT_EQ(env.calls, (std::vector<std::string>{"report:A", "readout:", "uncheck", "error-box",
                                                    "report:B", "readout:", "readout:1.5"}));
     ASSERT_EQ(env.errorBoxes.size(), 1u);
-    EXPECT_EQ(env.errorBoxes[0],
-              Utf8ToWin1250("Błąd zapisu do pliku! Prawdopodobnie brak miejsca na dysku!"));
+    EXPECT_EQ(env.errorBoxes[0], "Błąd zapisu do pliku! Prawdopodobnie brak miejsca na dysku!");
     EXPECT_FALSE(std::filesystem::exists(env.fileName));
 }
 
@@ -219,14 +218,14 @@ TEST(RecordingFailureTest, LinesRoutedWhileTheBoxIsOpenMakeNoFileAttempt) {
     FakeLineEnvironment env;
     env.fileName = dir.File("gone");
     env.whileErrorBoxOpen = [&] {
-        ProcessLine("INSIDE", env);
-        WriteAll(env.fileName, "");  // even a file reappearing now gets nothing
-        ProcessLine("INSIDE2", env);
+        ProcessBytes("INSIDE", env);
+        WriteFile(env.fileName, "");  // even a file reappearing now gets nothing
+        ProcessBytes("INSIDE2", env);
     };
-    ProcessLine("FIRST", env);
+    ProcessBytes("FIRST", env);
     EXPECT_EQ(env.errorBoxes.size(), 1u);
     EXPECT_EQ(env.report, (std::vector<std::string>{"FIRST", "INSIDE", "INSIDE2"}));
-    EXPECT_EQ(ReadAll(env.fileName), "");
+    EXPECT_EQ(ReadFile(env.fileName), "");
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "CoreTestSupport.h"
+#include "LineRouting.h"
 #include "RecordingFile.h"
-#include "Umy_fun.h"
 
 using namespace std::string_literals;
 
@@ -20,7 +20,7 @@ namespace {
 TEST(RecordingFileTest, AppendsRawBytesThenCrLfInArrivalOrder) {
     TempDir dir;
     const std::string name = dir.File("20240102");
-    WriteAll(name, "earlier\r\n");
+    WriteFile(name, "earlier\r\n");
     std::string every;
     for (int b = 0; b < 256; ++b) every.push_back(static_cast<char>(b));
     const std::vector<std::string> lines = {" 12,50", "", "   ", every, "1.5\0kg\xFF"s};
@@ -29,7 +29,7 @@ TEST(RecordingFileTest, AppendsRawBytesThenCrLfInArrivalOrder) {
         ASSERT_TRUE(AppendRecordLine(name, line));
         expected += line + "\r\n";
     }
-    EXPECT_EQ(ReadAll(name), expected);
+    EXPECT_EQ(ReadFile(name), expected);
 }
 
 TEST(RecordingFileTest, ProcessLineWritesEveryByteOfEveryLine) {
@@ -41,10 +41,10 @@ TEST(RecordingFileTest, ProcessLineWritesEveryByteOfEveryLine) {
     std::string expected;
     for (int b = 0; b < 256; ++b) {
         const std::string line = "1" + std::string(1, static_cast<char>(b)) + "2";
-        ProcessLine(line, env);
+        ProcessBytes(line, env);
         expected += line + "\r\n";
     }
-    EXPECT_EQ(ReadAll(env.fileName), expected);
+    EXPECT_EQ(ReadFile(env.fileName), expected);
     EXPECT_TRUE(env.errorBoxes.empty());
 }
 
@@ -53,12 +53,12 @@ TEST(RecordingFileTest, ExistsAndCreate) {
     const std::string name = dir.File("new");
     EXPECT_FALSE(RecordingFileExists(name));
     EXPECT_FALSE(RecordingFileExists(""));
-    EXPECT_TRUE(RecordingFileExists(dir.Path().string()));
+    EXPECT_TRUE(RecordingFileExists(dir.Path()));
     ASSERT_TRUE(CreateEmptyFile(name));
     EXPECT_TRUE(RecordingFileExists(name));
-    WriteAll(name, "content");
+    WriteFile(name, "content");
     ASSERT_TRUE(CreateEmptyFile(name));  // truncates
-    EXPECT_EQ(ReadAll(name), "");
+    EXPECT_EQ(ReadFile(name), "");
     EXPECT_FALSE(CreateEmptyFile(dir.File("missing/new")));
     EXPECT_FALSE(CreateEmptyFile(""));
 }
@@ -66,8 +66,8 @@ TEST(RecordingFileTest, ExistsAndCreate) {
 // Routes one report line to a recording file that cannot take it and checks what the operator
 // gets: recording off first, then exactly one box; the line still reaches the report view.
 void ExpectOneFailure(FakeLineEnvironment& env) {
-    ProcessLine("TARA", env);
-    ProcessLine("NETTO", env);
+    ProcessBytes("TARA", env);
+    ProcessBytes("NETTO", env);
     EXPECT_EQ(env.calls, (std::vector<std::string>{"report:TARA", "readout:", "uncheck",
                                                    "error-box", "report:NETTO", "readout:"}));
     EXPECT_FALSE(env.recording);
@@ -84,13 +84,13 @@ class BadRecordingFileTest : public ::testing::TestWithParam<BadName> {};
 
 TEST_P(BadRecordingFileTest, OneErrorBoxRecordingOffNothingCreated) {
     TempDir dir;
-    std::filesystem::create_directory(dir.Path() / "folder");
-    std::filesystem::create_symlink("/dev/full", dir.Path() / "full");
+    std::filesystem::create_directory(dir.File("folder"));
+    std::filesystem::create_symlink("/dev/full", dir.File("full"));
     const auto before = std::filesystem::recursive_directory_iterator(dir.Path());
     std::vector<std::filesystem::path> entries(begin(before), end(before));
 
     std::string name = GetParam().name;
-    if (name.starts_with('@')) name = dir.Path().string() + name.substr(1);
+    if (name.starts_with('@')) name = dir.Path() + name.substr(1);
     const auto openFiles = [] {
         const auto fds = std::filesystem::directory_iterator("/proc/self/fd");
         return std::distance(begin(fds), end(fds));
@@ -103,7 +103,7 @@ TEST_P(BadRecordingFileTest, OneErrorBoxRecordingOffNothingCreated) {
 
     const auto after = std::filesystem::recursive_directory_iterator(dir.Path());
     EXPECT_EQ(std::vector<std::filesystem::path>(begin(after), end(after)), entries);
-    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "folder"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, BadRecordingFileTest,
@@ -121,7 +121,7 @@ TEST(BadRecordingFileTest, NoWritePermission) {
     TempDir dir;
     ::chmod(dir.Path().c_str(), 0755);
     const std::string name = dir.File("rec");
-    WriteAll(name, "kept\r\n");
+    WriteFile(name, "kept\r\n");
     ::chmod(name.c_str(), 0644);
 
     const pid_t child = ::fork();
@@ -130,8 +130,8 @@ TEST(BadRecordingFileTest, NoWritePermission) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
         FakeLineEnvironment env;
         env.fileName = name;
-        ProcessLine("TARA", env);
-        ProcessLine("NETTO", env);
+        ProcessBytes("TARA", env);
+        ProcessBytes("NETTO", env);
         const std::vector<std::string> expected = {"report:TARA", "readout:",     "uncheck",
                                                    "error-box",   "report:NETTO", "readout:"};
         ::_exit(env.calls == expected && !env.recording ? 0 : 1);
@@ -140,7 +140,7 @@ TEST(BadRecordingFileTest, NoWritePermission) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong calls, 2: could not drop root";
-    EXPECT_EQ(ReadAll(name), "kept\r\n");
+    EXPECT_EQ(ReadFile(name), "kept\r\n");
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "CoreTestSupport.h"
+#include "LineRouting.h"
 #include "TextToInt.h"
-#include "Umy_fun.h"
 #include "Win1250.h"
 
 using namespace std::string_literals;
@@ -103,7 +103,7 @@ TEST(Win1250Test, Utf8Texts) {
         {"\xFFx", "?x"},            // not a lead byte
         {"", ""},
     };
-    for (const auto& row : rows) EXPECT_EQ(Utf8ToWin1250(row.utf8), row.bytes) << row.utf8;
+    for (const auto& row : rows) EXPECT_EQ(Utf8ToWin1250(row.utf8).Bytes(), row.bytes) << row.utf8;
 }
 
 TEST(TextRoutinesTest, SpacesDotsAndCommas) {

@@ -7,9 +7,9 @@
 #include <QPixmap>
 #include <QTextStream>
 
-#include "ComDrv32.h"
-#include "Uabout.h"
-#include "Uustaw.h"
+#include "AboutDialog.h"
+#include "PortSettingsDialog.h"
+#include "SerialPort.h"
 
 namespace {
 
@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
     QDir().mkpath(dir);
     bool ok = true;
 
-    TCommPortDriver port;
+    SerialPort port;
     port.SetComPortSpeed(br2400);
-    TFormUstaw settings(&port);
+    PortSettingsDialog settings(&port);
     settings.show();
     ok &= Save(settings, dir, "ustawienia.png");
     settings.hide();
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     settings.show();
     ok &= Save(settings, dir, "ustawienia-57600.png");
 
-    TAboutBox about;
+    AboutDialog about;
     about.show();
     ok &= Save(about, dir, "o-producencie.png");
     about.IvekClick();

@@ -9,11 +9,12 @@
 #include <filesystem>
 #include <vector>
 
-#include "ComDrv32.h"
 #include "DialogTestSupport.h"
 #include "LineAssembler.h"
 #include "RadioGroup.h"
 #include "Reconnect.h"
+#include "SerialPort.h"
+#include "TestSupport.h"
 
 using waga::test::PtyLink;
 using waga::test::ScopedWorkingDir;
@@ -23,11 +24,11 @@ namespace {
 // The main window's side of a reconnect: a port component whose bytes go to a line assembler.
 struct Receiver {
     std::vector<std::string> lines;
-    LineAssembler assembler{[this](const std::string& line) { lines.push_back(line); }};
-    TCommPortDriver port;
+    LineAssembler assembler{[this](const Win1250Text& line) { lines.push_back(line.Bytes()); }};
+    SerialPort port;
     Receiver() {
         port.SetComPortPollingDelay(5);
-        port.SetOnReceiveData([this](TCommPortDriver*, const char* data, std::int32_t size) {
+        port.SetOnReceiveData([this](SerialPort*, const char* data, std::int32_t size) {
             assembler.Receive(data, size);
         });
     }
@@ -60,7 +61,7 @@ TEST(Reconnect, MovesToTheChosenPortAndSpeedAndEmptiesPendingLine) {
     EXPECT_EQ(receiver.assembler.PendingLine(), "");
     // The first line after the reconnect is not joined to what was pending before it.
     ASSERT_TRUE(com3.Write("12.50\r"));
-    ASSERT_TRUE(ProcessUntil([&] { return !receiver.lines.empty(); }));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !receiver.lines.empty(); }));
     EXPECT_EQ(receiver.lines, std::vector<std::string>{"12.50"});
 }
 
@@ -97,22 +98,22 @@ TEST(Reconnect, EveryCloseSetsEightDataBitsAndNoParity) {
     Receiver receiver;
     receiver.port.SetComPortDataBits(db7BITS);
     receiver.port.SetComPortParity(ptEVEN);
-    TFormUstaw dialog(&receiver.port);
+    PortSettingsDialog dialog(&receiver.port);
     dialog.FormShow();
     ReconnectPort(dialog.Selections(), receiver.port, receiver.assembler);
-    EXPECT_EQ(receiver.port.ComPortDataBits(), db8BITS);
-    EXPECT_EQ(receiver.port.ComPortParity(), ptNONE);
+    EXPECT_EQ(receiver.port.LineSettings().dataBits, db8BITS);
+    EXPECT_EQ(receiver.port.LineSettings().parity, ptNONE);
 }
 
 // Speeds the dialog cannot show: closing it without choosing keeps them.
-class ReconnectFastSpeed : public testing::TestWithParam<TComPortBaudRate> {};
+class ReconnectFastSpeed : public testing::TestWithParam<BaudRate> {};
 
 TEST_P(ReconnectFastSpeed, IsKeptWhenNoSpeedWasChosen) {
     PtyLink com2("COM2");
     ScopedWorkingDir cwd(com2.Dir());
     Receiver receiver;
     receiver.port.SetComPortSpeed(GetParam());
-    TFormUstaw dialog;
+    PortSettingsDialog dialog;
     QTimer::singleShot(0, &dialog, [&] { dialog.BOk->click(); });
     const QString status = ShowSettingsAndReconnect(dialog, receiver.port, receiver.assembler);
     EXPECT_EQ(receiver.port.ComPortSpeed(), GetParam());
@@ -131,7 +132,7 @@ TEST(Reconnect, AFastSpeedGivesWayToOneTheOperatorChose) {
     ScopedWorkingDir cwd(com2.Dir());
     Receiver receiver;
     receiver.port.SetComPortSpeed(br57600);
-    TFormUstaw dialog;
+    PortSettingsDialog dialog;
     QTimer::singleShot(0, &dialog, [&] {
         dialog.RGSzybkosc->Button(7)->click();  // "14400"
         dialog.BOk->click();
@@ -149,7 +150,7 @@ TEST(Reconnect, TheDialogsPortChoiceIsAppliedAfterItCloses) {
     Receiver receiver;
     receiver.port.SetComPort(pnCOM2);
     ASSERT_TRUE(receiver.port.OpenPort());
-    TFormUstaw dialog;
+    PortSettingsDialog dialog;
     bool openWhileShown = false;
     QTimer::singleShot(0, &dialog, [&] {
         openWhileShown = receiver.port.IsPortOpen();

@@ -8,7 +8,9 @@
 
 #include <filesystem>
 
-#include "ProgramUnderTest.h"
+#include "ProgramRun.h"
+
+using namespace waga::test;
 
 namespace {
 

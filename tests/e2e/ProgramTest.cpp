@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "Konfig.h"
-#include "ProgramUnderTest.h"
+#include "ProgramRun.h"
+#include "SettingsFormat.h"
+
+using namespace waga::test;
 
 namespace {
 
@@ -62,7 +64,8 @@ TEST(ClosedFromOutside, WritesNothingIntoTheHomeDirectory) {
 
 TEST(Restart, SettingsSurvive) {
     Workplace place;
-    const KonfigWrite settings = {pnCOM2, br9600, true, true, true, "500", false, "t"};
+    const SettingsWrite settings = {pnCOM2, br9600,          true, true, true, Win1250Text("500"),
+                                    false,  Win1250Text("t")};
     // The same settings in another order, with a line the reader ignores.
     place.Write("konfig.ini",
                 "Jednostka=t\r\nKasuj_poczatek=0\r\nMaksym_ilosc_lini=500\r\nnieznany=1\r\n"
@@ -71,7 +74,7 @@ TEST(Restart, SettingsSurvive) {
 
     ASSERT_EQ(RunAndClose(place, SIGTERM), 0);
     const std::string afterFirst = place.Read("konfig.ini");
-    EXPECT_EQ(afterFirst, FormatKonfig(settings));
+    EXPECT_EQ(afterFirst, FormatSettings(settings));
     ASSERT_EQ(RunAndClose(place, SIGTERM), 0);
     EXPECT_EQ(place.Read("konfig.ini"), afterFirst);
 }
@@ -115,7 +118,8 @@ TEST(ReadOnlyKonfig, StaysAsItWasAtClose) {
                         {"owned by the user, read-only", waga::test::kNobodyId, 0444, false},
                         {"owned by the user, writable", waga::test::kNobodyId, 0644, true}};
     const std::string handWritten = "Jednostka=g\r\nNumer_portu=2\r\n";
-    const std::string saved = FormatKonfig({pnCOM2, br2400, true, false, false, "300", true, "g"});
+    const std::string saved = FormatSettings(
+        {pnCOM2, br2400, true, false, false, Win1250Text("300"), true, Win1250Text("g")});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Workplace place(waga::test::kNobodyId);

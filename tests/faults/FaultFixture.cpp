@@ -33,10 +33,10 @@ void FaultFixture::Start(const std::vector<std::string>& simOptions,
     RestartSimulator(simOptions);
     if (HasFatalFailure()) return;
 
-    form_ = std::make_unique<TForm1>();
-    form_->ComPortDriver->SetComPort(pnCOM2);
-    form_->ComPortDriver->SetComPortSpeed(br115200);
-    ASSERT_TRUE(form_->ComPortDriver->OpenPort());
+    form_ = std::make_unique<MainWindow>();
+    form_->ComPortDriver().SetComPort(pnCOM2);
+    form_->ComPortDriver().SetComPortSpeed(br115200);
+    ASSERT_TRUE(form_->ComPortDriver().OpenPort());
     form_->SetStatusText(PortOpenedText(pnCOM2, br115200) + " ");
     form_->SetRecordReadingsChecked(true);
     form_->SetShowReadingsChecked(true);
@@ -53,7 +53,7 @@ void FaultFixture::RestartSimulator(const std::vector<std::string>& simOptions) 
 }
 
 void FaultFixture::TearDown() {
-    if (form_) form_->ComPortDriver->ClosePort();
+    if (form_) form_->ComPortDriver().ClosePort();
     form_.reset();
     if (sim_) sim_->Process().Signal(SIGTERM);
     sim_.reset();
@@ -66,14 +66,11 @@ std::string FaultFixture::RecordingPath() const {
 }
 
 bool FaultFixture::WaitForRecorded(std::size_t bytes, int timeoutMs) {
-    return ModalAnswerer::WaitUntil([&] { return Recorded().size() >= bytes; }, timeoutMs);
+    return waga::test::RunEventsUntil([&] { return Recorded().size() >= bytes; },
+                                      std::chrono::milliseconds(timeoutMs));
 }
 
-void FaultFixture::Spin(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    ModalAnswerer::WaitUntil([&] { return timer.elapsed() >= ms; }, ms + 1000);
-}
+void FaultFixture::Spin(int ms) { waga::test::RunEvents(std::chrono::milliseconds(ms)); }
 
 std::string ExpectedFor(const std::string& sent) { return ExpectedRecording(sent); }
 

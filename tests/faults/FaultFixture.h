@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "Controls.h"
+#include "MainWindow.h"
 #include "ModalAnswerer.h"
+#include "SerialPort.h"
 #include "TestSupport.h"
-#include "Unit1.h"
 
 // scale-sim as a child process, with its --log in a directory of its own.
 class Simulator {
@@ -41,7 +43,7 @@ class FaultFixture : public ::testing::Test {
     void Start(const std::vector<std::string>& simOptions, const std::string& workingDir = "");
     // A new simulator behind the same COM2 link (the old one, if still running, is killed).
     void RestartSimulator(const std::vector<std::string>& simOptions);
-    TForm1& Form() { return *form_; }
+    MainWindow& Form() { return *form_; }
     Simulator& Sim() { return *sim_; }
     std::string WorkFile(const std::string& name) const { return workDir_ + "/" + name; }
     std::string RecordingPath() const;
@@ -57,7 +59,7 @@ class FaultFixture : public ::testing::Test {
     std::string workDir_;
     std::unique_ptr<waga::test::ScopedWorkingDir> cwd_;
     std::unique_ptr<Simulator> sim_;
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<MainWindow> form_;
 };
 
 // What the recording file must hold for the bytes sent (every line recorded, CR LF each).

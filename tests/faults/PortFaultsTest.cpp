@@ -7,7 +7,7 @@
 #include <QPushButton>
 
 #include "FaultFixture.h"
-#include "Uustaw.h"
+#include "PortSettingsDialog.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ using PortFaults = FaultFixture;
 ModalAnswerer::Action PressOk(QString* seenClass) {
     return [seenClass](QWidget* modal) {
         *seenClass = modal->metaObject()->className();
-        if (auto* dialog = qobject_cast<TFormUstaw*>(modal)) dialog->BOk->click();
+        if (auto* dialog = qobject_cast<PortSettingsDialog*>(modal)) dialog->BOk->click();
     };
 }
 
@@ -36,8 +36,8 @@ TEST_F(PortFaults, SimulatorKilledAndBackThroughTheSettingsDialog) {
     EXPECT_TRUE(answerer.Seen().empty());
     EXPECT_EQ(answerer.Unexpected(), 0);
     EXPECT_EQ(Form().StatusText(), opened);
-    EXPECT_TRUE(Form().CBzapis->isChecked());
-    EXPECT_TRUE(Form().ComPortDriver->IsPortOpen());
+    EXPECT_TRUE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
+    EXPECT_TRUE(Form().ComPortDriver().IsPortOpen());
     // Every line read before the fault is in the file, whole; only what still waited in the
     // terminal when it went can be missing.
     const std::string firstRun = ExpectedFor(Sim().Sent());
@@ -51,12 +51,12 @@ TEST_F(PortFaults, SimulatorKilledAndBackThroughTheSettingsDialog) {
 
     QString dialogClass;
     answerer.Push(PressOk(&dialogClass), 100);
-    Form().MMustaw_rs->trigger();
+    Find<QAction>(Form(), "MMustaw_rs")->trigger();
     ASSERT_EQ(answerer.Seen().size(), 1u);
-    EXPECT_EQ(dialogClass, "TFormUstaw");
+    EXPECT_EQ(dialogClass, "PortSettingsDialog");
     EXPECT_EQ(Form().StatusText(),
               QString::fromUtf8("Połączenie RS232, COM2, prędkość: 115200 rozpoczęte."));
-    EXPECT_EQ(Form().ComPortDriver->ComPortSpeed(), br115200);  // the dialog cannot show it
+    EXPECT_EQ(Form().ComPortDriver().ComPortSpeed(), br115200);  // the dialog cannot show it
 
     // Lines flow again; the new ones follow the old ones, nothing joined to a stale fragment.
     ASSERT_TRUE(WaitForRecorded(beforeFault.size() + 1500));

@@ -7,31 +7,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDate>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
-#include "Konfig.h"
 #include "ProgramRun.h"
+#include "SettingsFormat.h"
 #include "TestSupport.h"
 
 namespace fs = std::filesystem;
-using waga::test::BinPath;
 using waga::test::ChildProcess;
+using waga::test::GuardDir;
 using waga::test::PtyLink;
 using waga::test::ReadFile;
+using waga::test::StartProgram;
 using waga::test::WaitUntil;
+using waga::test::WriteFile;
+using waga::test::XServer;
 
 namespace {
 
-const KonfigWrite kSettings = {pnCOM2, br9600, true, true, false, "500", false, "g"};
+const SettingsWrite kSettings = {pnCOM2, br9600,          true, true, false, Win1250Text("500"),
+                                 false,  Win1250Text("g")};
 
 // The same settings as kSettings in another key order: the program reads them alike, and its
 // own save writes them in table order, so the two files tell apart "kept" and "rewritten".
 std::string ShuffledKonfig() {
-    const std::string canonical = FormatKonfig(kSettings);
+    const std::string canonical = FormatSettings(kSettings);
     std::vector<std::string> lines;
     for (std::size_t at = 0; at < canonical.size();) {
         const std::size_t end = canonical.find("\r\n", at) + 2;
@@ -43,13 +45,7 @@ std::string ShuffledKonfig() {
     return shuffled;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string DayFile(const std::string& dir) {
-    return dir + "/" + QDate::currentDate().toString("yyyyMMdd").toStdString();
-}
+std::string DayFile(const std::string& dir) { return waga::test::DayFileIn(dir); }
 
 int LeftoverTemporaries(const std::string& dir) {
     int count = 0;
@@ -60,16 +56,6 @@ int LeftoverTemporaries(const std::string& dir) {
         }
     }
     return count;
-}
-
-// The program started in `dir`, optionally as the unprivileged user.
-std::unique_ptr<ChildProcess> StartProgram(const std::string& dir, bool asNobody = false) {
-    std::vector<std::string> argv;
-    if (asNobody) {
-        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-    }
-    argv.push_back(BinPath("Project1"));
-    return std::make_unique<ChildProcess>(argv, dir);
 }
 
 TEST(ProcessFaults, KonfigReadOnlyAtClose) {
@@ -95,7 +81,7 @@ TEST(ProcessFaults, KonfigReadOnlyAtClose) {
         ASSERT_EQ(::chmod(konfig.c_str(), row.mode), 0);
         GuardDir guard(waga::test::kNobodyId);
 
-        auto program = StartProgram(dir, true);
+        auto program = StartProgram(dir, {.asNobody = true});
         ASSERT_TRUE(WaitUntil([&] { return fs::exists(DayFile(dir)); }))
             << "the program made no recording file: " << program->Stderr();
         const std::string lines = " 12.50\r\nRAPORT nr 1\r\n";
@@ -104,7 +90,7 @@ TEST(ProcessFaults, KonfigReadOnlyAtClose) {
         program->Signal(SIGTERM);
 
         EXPECT_EQ(program->Wait(), 0) << program->Stderr();
-        EXPECT_EQ(ReadFile(konfig), row.rewritten ? FormatKonfig(kSettings) : ShuffledKonfig());
+        EXPECT_EQ(ReadFile(konfig), row.rewritten ? FormatSettings(kSettings) : ShuffledKonfig());
         struct stat after {};
         ASSERT_EQ(::stat(konfig.c_str(), &after), 0);
         EXPECT_EQ(after.st_mode & 07777, row.mode);
@@ -147,7 +133,7 @@ TEST(ProcessFaults, KilledWhileWritingKonfig) {
     }
     const auto replacedAfter = std::chrono::steady_clock::now() - closing;
     ASSERT_EQ(program->Wait(), 0);
-    ASSERT_EQ(ReadFile(konfig), FormatKonfig(kSettings));
+    ASSERT_EQ(ReadFile(konfig), FormatSettings(kSettings));
 
     constexpr int kRuns = 24;
     int kept = 0, rewritten = 0, temporaries = 0;
@@ -159,8 +145,8 @@ TEST(ProcessFaults, KilledWhileWritingKonfig) {
         program->Wait();
         const std::string now = ReadFile(konfig);
         kept += now == ShuffledKonfig();
-        rewritten += now == FormatKonfig(kSettings);
-        EXPECT_TRUE(now == ShuffledKonfig() || now == FormatKonfig(kSettings))
+        rewritten += now == FormatSettings(kSettings);
+        EXPECT_TRUE(now == ShuffledKonfig() || now == FormatSettings(kSettings))
             << "run " << run << ": konfig.ini holds " << now.size() << " bytes of neither version";
         temporaries += LeftoverTemporaries(dir);
     }
@@ -173,7 +159,7 @@ TEST(ProcessFaults, KilledWhileWritingKonfig) {
 }
 
 TEST(ProcessFaults, TwoCopiesStartedAtOnce) {
-    ChildDisplay x;
+    XServer x;
     ASSERT_TRUE(x.Ready()) << "Xvfb did not start";
     PtyLink pty("COM2");
     const std::string dir = pty.Dir();
@@ -184,8 +170,8 @@ TEST(ProcessFaults, TwoCopiesStartedAtOnce) {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         WriteFile(konfig, ShuffledKonfig());
-        auto a = StartProgram(dir);
-        auto b = StartProgram(dir);
+        auto a = StartProgram(dir, {.display = x.Display()});
+        auto b = StartProgram(dir, {.display = x.Display()});
 
         std::vector<std::string> boxes;
         ASSERT_TRUE(WaitUntil([&] { return !(boxes = x.Windows("Błąd")).empty(); },
@@ -207,7 +193,7 @@ TEST(ProcessFaults, TwoCopiesStartedAtOnce) {
 
         first.Signal(SIGTERM);
         EXPECT_EQ(first.Wait(), 0) << first.Stderr();
-        EXPECT_EQ(ReadFile(konfig), FormatKonfig(kSettings));
+        EXPECT_EQ(ReadFile(konfig), FormatSettings(kSettings));
     }
 }
 

@@ -30,9 +30,11 @@ std::string ReadDescriptor(int fd) {
 }
 
 // A left click on the recording switch, as the operator gives it.
-void ClickRecordingSwitch(TForm1& form) {
-    QTest::mouseClick(form.windowHandle(), Qt::LeftButton, Qt::NoModifier,
-                      form.CBzapis->mapTo(&form, QPoint(8, form.CBzapis->height() / 2)));
+void ClickRecordingSwitch(MainWindow& form) {
+    QTest::mouseClick(
+        form.windowHandle(), Qt::LeftButton, Qt::NoModifier,
+        Find<QCheckBox>(form, "CBzapis")
+            ->mapTo(&form, QPoint(8, Find<QCheckBox>(form, "CBzapis")->height() / 2)));
 }
 
 TEST_F(RecordingFaults, FileDeletedWhileRecording) {
@@ -48,7 +50,8 @@ TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"), 300);
     ASSERT_EQ(::unlink(RecordingPath().c_str()), 0);
-    ASSERT_TRUE(ModalAnswerer::WaitUntil([&] { return !answerer.Seen().empty(); }, 10000));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !answerer.Seen().empty(); },
+                                           std::chrono::milliseconds(10000)));
     const int viewAfterBox = Form().ReportLineCount();
     Spin(600);  // lines keep arriving: no second box, the view goes on
 
@@ -56,7 +59,7 @@ TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     EXPECT_EQ(answerer.Seen()[0].title, QString::fromUtf8("Błąd"));
     EXPECT_EQ(answerer.Seen()[0].text, kAppendFailedText);
     EXPECT_EQ(answerer.Unexpected(), 0);
-    EXPECT_FALSE(Form().CBzapis->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
     EXPECT_FALSE(std::filesystem::exists(RecordingPath()));
     EXPECT_TRUE(Form().StatusText().startsWith(QString::fromUtf8("Połączenie RS232, COM2")));
     EXPECT_GT(Form().ReportLineCount(), viewAfterBox);  // lines still reach the view
@@ -68,7 +71,7 @@ TEST_F(RecordingFaults, FileDeletedWhileRecording) {
 
     // Switching recording on again creates the file anew and recording goes on without a box.
     ClickRecordingSwitch(Form());
-    EXPECT_TRUE(Form().CBzapis->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
     ASSERT_TRUE(WaitForRecorded(500));
     Spin(200);
     EXPECT_EQ(answerer.Seen().size(), 1u);
@@ -102,12 +105,13 @@ TEST_F(RecordingFaults, FileSystemFillsUpWhileRecording) {
     // as the program takes them; 64 KiB fill within a few seconds.
     Start({"--mixed", "--rate", "0", "--wait-open", "--seed", "7"}, dir_.File("disk"));
 
-    ASSERT_TRUE(ModalAnswerer::WaitUntil([&] { return !answerer.Seen().empty(); }, 20000));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !answerer.Seen().empty(); },
+                                           std::chrono::milliseconds(20000)));
     Spin(500);
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
     EXPECT_EQ(answerer.Seen()[0].text, kAppendFailedText);
-    EXPECT_FALSE(Form().CBzapis->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
     const std::string recorded = Recorded();
     EXPECT_GT(recorded.size(), 32u * 1024) << "the file system should have been nearly full";
     EXPECT_TRUE(IsWholeLinePrefix(recorded, ExpectedFor(Sim().Sent())))
@@ -121,12 +125,13 @@ TEST_F(RecordingFaults, RecordingFileIsTheFullDevice) {
     answerer.Push(ModalAnswerer::ClickButton("OK"), 100);
     Start({"--rate", "200", "--wait-open"});
 
-    ASSERT_TRUE(ModalAnswerer::WaitUntil([&] { return !answerer.Seen().empty(); }, 10000));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !answerer.Seen().empty(); },
+                                           std::chrono::milliseconds(10000)));
     Spin(400);
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
     EXPECT_EQ(answerer.Seen()[0].text, kAppendFailedText);
-    EXPECT_FALSE(Form().CBzapis->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
     EXPECT_GT(Form().ReportLineCount(), 0);  // the lines still reach the view
 }
 

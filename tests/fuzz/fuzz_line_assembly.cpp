@@ -38,7 +38,7 @@ void Feed(LineAssembler& assembler, std::string_view chunk) {
 
 Result InChunks(const std::vector<std::string_view>& chunks) {
     Result r;
-    LineAssembler assembler([&](const std::string& line) { r.lines.push_back(line); });
+    LineAssembler assembler([&](const Win1250Text& line) { r.lines.push_back(line.Bytes()); });
     for (auto chunk : chunks) Feed(assembler, chunk);
     r.pending = assembler.PendingLine();
     return r;
@@ -48,8 +48,8 @@ Result Nested(const std::vector<std::string_view>& chunks) {
     Result r;
     std::size_t next = 0;
     LineAssembler* self = nullptr;
-    LineAssembler assembler([&](const std::string& line) {
-        r.lines.push_back(line);
+    LineAssembler assembler([&](const Win1250Text& line) {
+        r.lines.push_back(line.Bytes());
         if (next < chunks.size()) Feed(*self, chunks[next++]);
     });
     self = &assembler;

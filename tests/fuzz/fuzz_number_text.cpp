@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "NumberTest.h"
+#include "NumberText.h"
 
 namespace {
 

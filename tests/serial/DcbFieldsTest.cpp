@@ -85,7 +85,7 @@ TEST(DcbFieldsSpeedTest, EveryRateOfTheTable) {
                                       14400, 19200, 38400, 56000, 57600, 115200};
     for (int i = 0; i < kBaudRateCount; ++i) {
         SerialLineSettings s;
-        s.speed = static_cast<TComPortBaudRate>(i);
+        s.speed = static_cast<BaudRate>(i);
         EXPECT_EQ(ComputeDcbFields(s).BaudRate, expected[i]) << "ordinal " << i;
     }
 }

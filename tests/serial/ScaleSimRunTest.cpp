@@ -1,4 +1,4 @@
-// The built scale-sim program: what it sends, read through the real TCommPortDriver, is
+// The built scale-sim program: what it sends, read through the real SerialPort, is
 // byte for byte what its --log says it sent; it stops cleanly on signals.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "ComDrv32.h"
-#include "EventLoop.h"
+#include "SerialPort.h"
 #include "TestSupport.h"
+#include "TickCounter.h"
 
 using namespace std::chrono_literals;
 using namespace waga::test;
@@ -44,16 +44,16 @@ TEST_P(ScaleSimRoundTripTest, ReceivedBytesEqualTheLog) {
     ASSERT_TRUE(WaitUntil([&] { return LinkExists(dir.File("COM2")); })) << sim.Stderr();
 
     ScopedWorkingDir cwd(dir.Path());
-    TCommPortDriver driver;
+    SerialPort driver;
     driver.SetComPortSpeed(br115200);
     driver.SetComPortPollingDelay(GetParam().pollingDelay);
     std::string received;
-    driver.SetOnReceiveData([&](TCommPortDriver*, const char* data, std::int32_t size) {
+    driver.SetOnReceiveData([&](SerialPort*, const char* data, std::int32_t size) {
         received.append(data, static_cast<std::size_t>(size));
     });
     ASSERT_TRUE(driver.OpenPort());
-    ASSERT_TRUE(RunEventLoopUntil([&] { return !sim.Running(); }, 60s));
-    RunEventLoop(100ms);
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !sim.Running(); }, 60s));
+    waga::test::RunEvents(100ms);
     driver.ClosePort();
 
     EXPECT_EQ(sim.Wait(), 0) << sim.Stderr();

@@ -1,10 +1,10 @@
 // The termios2 mapping, first as a pure function, then read back from a pseudo-terminal
-// that a real TCommPortDriver configured.
+// that a real SerialPort configured.
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
-#include "ComDrv32.h"
 #include "SerialDevicePosix.h"
+#include "SerialPort.h"
 #include "TermiosSettings.h"
 #include "TestSupport.h"
 
@@ -17,10 +17,10 @@ constexpr tcflag_t kFrameBits = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTS
 
 struct FrameRow {
     const char* name;
-    TComPortDataBits dataBits;
-    TComPortParity parity;
-    TComPortStopBits stopBits;
-    TComPortHwHandshaking hw;
+    DataBits dataBits;
+    Parity parity;
+    StopBits stopBits;
+    HwHandshaking hw;
     tcflag_t frame;  // expected bits of kFrameBits
 };
 
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, TermiosFrameTest, ::testing::ValuesIn(kFrames),
 TEST(TermiosSettingsTest, EverySpeedThroughBother) {
     for (int i = 0; i < kBaudRateCount; ++i) {
         SerialLineSettings s;
-        s.speed = static_cast<TComPortBaudRate>(i);
+        s.speed = static_cast<BaudRate>(i);
         const termios2 t = ComputeTermios2(s);
         EXPECT_EQ(t.c_cflag & CBAUD, tcflag_t(BOTHER)) << i;
         EXPECT_EQ(t.c_ospeed, kComPortBaudRates[i]) << i;
@@ -83,7 +83,7 @@ TEST(TermiosSettingsTest, SoftwareHandshakeAndModemLines) {
 
     struct {
         bool dtr;
-        TComPortHwHandshaking hw;
+        HwHandshaking hw;
         bool wantDtr, wantRts;
     } rows[] = {{true, hhNONE, true, false},
                 {false, hhNONE, false, false},
@@ -114,8 +114,8 @@ class PtyReadBackTest : public ::testing::Test {
 
 TEST_F(PtyReadBackTest, EverySpeedIsSetForReal) {
     for (int i = 0; i < kBaudRateCount; ++i) {
-        TCommPortDriver driver;
-        driver.SetComPortSpeed(static_cast<TComPortBaudRate>(i));
+        SerialPort driver;
+        driver.SetComPortSpeed(static_cast<BaudRate>(i));
         ASSERT_TRUE(driver.OpenPort());
         const termios2 t = ReadBack(pty_);
         EXPECT_EQ(t.c_ospeed, kComPortBaudRates[i]) << "ordinal " << i;
@@ -128,7 +128,7 @@ TEST_F(PtyReadBackTest, EverySpeedIsSetForReal) {
 TEST_F(PtyReadBackTest, FrameRawModeAndFlowControl) {
     constexpr tcflag_t kKeptByPty = CSTOPB | PARODD | CMSPAR | CRTSCTS;
     for (const FrameRow& row : kFrames) {
-        TCommPortDriver driver;
+        SerialPort driver;
         driver.SetComPortDataBits(row.dataBits);
         driver.SetComPortParity(row.parity);
         driver.SetComPortStopBits(row.stopBits);

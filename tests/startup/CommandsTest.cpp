@@ -10,19 +10,18 @@
 #include <QPushButton>
 #include <stdexcept>
 
+#include "AboutDialog.h"
 #include "MessageBoxes.h"
-#include "ProgramWindows.h"
+#include "PortSettingsDialog.h"
 #include "RadioGroup.h"
 #include "StartupFixture.h"
-#include "Uabout.h"
-#include "Uustaw.h"
 
 namespace {
 
 // Chooses a port in the settings dialog, then presses "Zamknij".
 ModalAnswerer::Action ChoosePort(int portIndex) {
     return [portIndex](QWidget* modal) {
-        auto* dialog = qobject_cast<TFormUstaw*>(modal);
+        auto* dialog = qobject_cast<PortSettingsDialog*>(modal);
         if (dialog == nullptr) {
             modal->close();
             return;
@@ -48,21 +47,22 @@ TEST_P(Reconnect, MenuCommandReopensThePortAndSetsTheStatus) {
     LinkPort("COM2");
     LinkPort("COM3");
     AbsentPort("COM4");
-    Form().FormCreate();
+    Startup().FormCreate();
     const std::string partial = " 12.5";
-    Form().ComPortDriverReceiveData(Form().ComPortDriver, partial.data(),
+    Form().ComPortDriverReceiveData(&Form().ComPortDriver(), partial.data(),
                                     static_cast<std::int32_t>(partial.size()));
     ModalAnswerer answerer;
     answerer.Push(ChoosePort(row.chosenPort));
 
-    Form().MMustaw_rs->trigger();
+    Find<QAction>(Form(), "MMustaw_rs")->trigger();
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
-    EXPECT_EQ(answerer.Seen().front().className, "TFormUstaw");
+    EXPECT_EQ(answerer.Seen().front().className, "PortSettingsDialog");
     EXPECT_EQ(Form().StatusText(), row.status);
-    EXPECT_EQ(Form().ComPortDriver->ComPort(), static_cast<TComPortNumber>(row.chosenPort));
+    EXPECT_EQ(Form().ComPortDriver().ComPort(), static_cast<PortNumber>(row.chosenPort));
     EXPECT_EQ(Form().PendingLine(), row.pendingEmptied ? "" : partial);
-    EXPECT_TRUE(Form().Mwaga->isChecked());  // the command never moves the view mark
+    EXPECT_TRUE(
+        Find<QAction>(Form(), "Mwaga")->isChecked());  // the command never moves the view mark
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -82,17 +82,18 @@ INSTANTIATE_TEST_SUITE_P(
 using AboutCommand = StartupFixture;
 
 TEST_F(AboutCommand, ShowsTheOneAboutBoxWithoutMakingItModal) {
-    TAboutBox about;
-    AboutBox = &about;
     Form().show();
-    Form().MMabout->trigger();
-    Form().MMabout->trigger();
-    AboutBox = nullptr;
+    Find<QAction>(Form(), "MMabout")->trigger();
+    Find<QAction>(Form(), "MMabout")->trigger();
 
+    AboutDialog& about = Form().About();
     EXPECT_TRUE(about.isVisible());
     EXPECT_FALSE(about.isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_TRUE(Form().findChildren<TAboutBox*>().isEmpty());  // no second box was made
+    int shown = 0;  // no second box was made
+    for (QWidget* window : QApplication::topLevelWidgets())
+        shown += qobject_cast<AboutDialog*>(window) != nullptr && window->isVisible();
+    EXPECT_EQ(shown, 1);
 }
 
 // ---- An error escaping a handler ----
@@ -117,7 +118,7 @@ TEST(EscapedError, IsShownInTheProgramBoxAndTheProgramGoesOn) {
     QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
     QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
 
-    ASSERT_TRUE(ModalAnswerer::WaitUntil([&] { return target.handled == 2; }));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return target.handled == 2; }));
     ASSERT_EQ(answerer.Seen().size(), 1u);
     const SeenModal& box = answerer.Seen().front();
     EXPECT_EQ(box.title, ApplicationTitle(QCoreApplication::applicationFilePath()));

@@ -12,15 +12,17 @@
 #include <QTimer>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Controls.h"
+#include "MainWindow.h"
 #include "ModalAnswerer.h"
+#include "SerialPort.h"
+#include "StartupSequence.h"
 #include "TestSupport.h"
-#include "Unit1.h"
 
 class StartupFixture : public ::testing::Test {
   protected:
@@ -29,11 +31,13 @@ class StartupFixture : public ::testing::Test {
         if (previous != nullptr) previousRuntimeDir_ = previous;
         ::setenv("XDG_RUNTIME_DIR", runtimeDir_.Path().c_str(), 1);
         cwd_ = std::make_unique<waga::test::ScopedWorkingDir>(work_.Path());
-        form_ = std::make_unique<TForm1>();
-        form_->FreeSpaceQuery = [] { return std::int64_t{1} << 40; };
+        form_ = std::make_unique<MainWindow>();
+        startup_ = std::make_unique<StartupSequence>(*form_);
+        startup_->FreeSpaceQuery = [] { return std::int64_t{1} << 40; };
     }
 
     void TearDown() override {
+        startup_.reset();
         form_.reset();
         ptys_.clear();
         cwd_.reset();
@@ -47,7 +51,8 @@ class StartupFixture : public ::testing::Test {
         QCoreApplication::exec();
     }
 
-    TForm1& Form() { return *form_; }
+    MainWindow& Form() { return *form_; }
+    StartupSequence& Startup() { return *startup_; }
     std::string WorkFile(const std::string& name) const { return work_.File(name); }
     std::string DayFile() const {
         return WorkFile(QDate::currentDate().toString("yyyyMMdd").toStdString());
@@ -64,7 +69,7 @@ class StartupFixture : public ::testing::Test {
         std::filesystem::create_symlink(work_.File("no-such-device"), WorkFile(name));
     }
     void WriteWorkFile(const std::string& name, const std::string& bytes) {
-        std::ofstream(WorkFile(name), std::ios::binary) << bytes;
+        waga::test::WriteFile(WorkFile(name), bytes);
     }
     std::string ReadWorkFile(const std::string& name) const {
         return waga::test::ReadFile(WorkFile(name));
@@ -77,5 +82,6 @@ class StartupFixture : public ::testing::Test {
     std::optional<std::string> previousRuntimeDir_;
     std::unique_ptr<waga::test::ScopedWorkingDir> cwd_;
     std::vector<std::unique_ptr<waga::test::PtyLink>> ptys_;
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<MainWindow> form_;
+    std::unique_ptr<StartupSequence> startup_;
 };

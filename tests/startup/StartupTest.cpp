@@ -29,7 +29,7 @@ struct StartRow {
     const char* absentPort;   // linked to nothing (nullptr: none)
     QString status;
     const char* limitText;
-    TComPortBaudRate speed;
+    BaudRate speed;
     bool dayFileCreated;
 };
 
@@ -44,23 +44,23 @@ TEST_P(StartSequence, LeavesTheWindowAsTheOperatorExpects) {
     if (row.absentPort != nullptr) AbsentPort(row.absentPort);
     ModalAnswerer answerer;
 
-    Form().FormCreate();
+    Startup().FormCreate();
 
     EXPECT_TRUE(answerer.Seen().empty()) << answerer.Seen().front().text.toStdString();
     EXPECT_EQ(Form().StatusText(), row.status);
-    EXPECT_EQ(Form().Emaxlinie->text().toStdString(), row.limitText);
-    EXPECT_EQ(Form().ComPortDriver->ComPortSpeed(), row.speed);
-    EXPECT_EQ(Form().ComPortDriver->ComPortDataBits(), db8BITS);
-    EXPECT_EQ(Form().ComPortDriver->ComPortParity(), ptNONE);
+    EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text().toStdString(), row.limitText);
+    EXPECT_EQ(Form().ComPortDriver().ComPortSpeed(), row.speed);
+    EXPECT_EQ(Form().ComPortDriver().LineSettings().dataBits, db8BITS);
+    EXPECT_EQ(Form().ComPortDriver().LineSettings().parity, ptNONE);
     EXPECT_EQ(Form().ActivePage(), 0);
-    EXPECT_TRUE(Form().Mwaga->isChecked());
-    EXPECT_EQ(Form().Ivek->toolTip(),
+    EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());
+    EXPECT_EQ(Find<QLabel>(Form(), "Ivek")->toolTip(),
               QString::fromUtf8("INTERNET: www.vek.example\nEMAIL: biuro@vek.example"));
     EXPECT_EQ(WorkFile(Form().RecordingFileName()), DayFile());  // named relative to the directory
     EXPECT_EQ(std::filesystem::exists(DayFile()), row.dayFileCreated);
     EXPECT_EQ(Form().pos(), QPoint(0, 0));
-    EXPECT_FALSE(Form().Quit.Posted());
-    EXPECT_TRUE(Form().InstanceMapping.Held());
+    EXPECT_FALSE(Startup().Quit.Posted());
+    EXPECT_TRUE(Startup().InstanceMapping.Held());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,11 +95,11 @@ class FreeSpaceCheck : public StartupFixture, public ::testing::WithParamInterfa
 TEST_P(FreeSpaceCheck, WarnsBelowOneMillionBytesOnly) {
     const FreeSpaceRow& row = GetParam();
     LinkPort("COM2");
-    Form().FreeSpaceQuery = [&] { return row.freeBytes; };
+    Startup().FreeSpaceQuery = [&] { return row.freeBytes; };
     ModalAnswerer answerer;
     if (row.warned) answerer.Push(ModalAnswerer::ClickButton("OK"));
 
-    Form().FormCreate();
+    Startup().FormCreate();
 
     ASSERT_EQ(answerer.Seen().size(), row.warned ? 1u : 0u);
     EXPECT_EQ(answerer.Unexpected(), 0);
@@ -137,13 +137,13 @@ TEST_F(SecondCopy, IsToldThenEndsByItselfWithoutWritingKonfig) {
     ASSERT_EQ(firstCopy.Acquire(), InstanceGuard::Result::Acquired);
     LinkPort("COM2");
     // The low-disk warning comes after the quit was posted: it must close by itself.
-    Form().FreeSpaceQuery = [] { return std::int64_t{10}; };
+    Startup().FreeSpaceQuery = [] { return std::int64_t{10}; };
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"));
     // Answers the warning only if it is still open after 3 s.
     answerer.Push(ModalAnswerer::ClickButton("OK"), 3000);
 
-    Form().FormCreate();
+    Startup().FormCreate();
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
     const SeenModal& box = answerer.Seen().front();
@@ -151,12 +151,12 @@ TEST_F(SecondCopy, IsToldThenEndsByItselfWithoutWritingKonfig) {
     EXPECT_EQ(box.text, QString::fromUtf8("Program jest już w uruchomiony!"));
     EXPECT_EQ(box.icon, QMessageBox::Critical);
     EXPECT_EQ(answerer.PendingActions(), 1u) << "the warning waited for an answer";
-    EXPECT_TRUE(Form().Quit.Posted());
-    EXPECT_TRUE(Form().Quit.Taken());
-    EXPECT_FALSE(Form().InstanceMapping.Held());
+    EXPECT_TRUE(Startup().Quit.Posted());
+    EXPECT_TRUE(Startup().Quit.Taken());
+    EXPECT_FALSE(Startup().InstanceMapping.Held());
     // Every remaining step still ran.
     EXPECT_EQ(Form().StatusText(), kOpenedCom2);
-    EXPECT_EQ(Form().Emaxlinie->text(), "300");
+    EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(), "300");
     EXPECT_TRUE(std::filesystem::exists(DayFile()));
     // Its window closing (should it happen) writes no konfig.ini, and the first copy keeps the
     // guard.
@@ -173,14 +173,14 @@ TEST_F(SecondCopy, QuitIsTakenByTheNextEventLoopWhenNoBoxFollows) {
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"));
 
-    Form().FormCreate();
-    EXPECT_TRUE(Form().Quit.Posted());
-    EXPECT_FALSE(Form().Quit.Taken());
+    Startup().FormCreate();
+    EXPECT_TRUE(Startup().Quit.Posted());
+    EXPECT_FALSE(Startup().Quit.Taken());
     EXPECT_EQ(Form().StatusText(), kStartFailed);
 
     QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });  // no hang if it goes wrong
     EXPECT_EQ(QCoreApplication::exec(), 0);
-    EXPECT_TRUE(Form().Quit.Taken());
+    EXPECT_TRUE(Startup().Quit.Taken());
 }
 
 // ---- konfig.ini that exists but cannot be read ----
@@ -193,7 +193,7 @@ TEST_F(UnreadableKonfig, BoxThenTheRestOfStartUpWithDefaults) {
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"));
 
-    Form().FormCreate();
+    Startup().FormCreate();
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
     const SeenModal& box = answerer.Seen().front();
@@ -203,10 +203,10 @@ TEST_F(UnreadableKonfig, BoxThenTheRestOfStartUpWithDefaults) {
     EXPECT_EQ(box.text, QString::fromUtf8("Nie można odczytać pliku ustawień konfig.ini.\n"
                                           "Program użyje ustawień domyślnych."));
     EXPECT_EQ(Form().StatusText(), kOpenedCom2);
-    EXPECT_EQ(Form().Emaxlinie->text(), "300");
+    EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(), "300");
     EXPECT_EQ(Form().ActivePage(), 0);
     EXPECT_TRUE(std::filesystem::exists(DayFile()));
-    EXPECT_EQ(Form().UnitCaption(), "kg");
+    EXPECT_EQ(Form().UnitCaption().Bytes(), "kg");
 
     // The close cannot replace a directory; it stays as it was.
     Form().close();
@@ -220,7 +220,7 @@ using CloseSequence = StartupFixture;
 TEST_F(CloseSequence, WritesKonfigAndReleasesTheGuard) {
     WriteWorkFile("konfig.ini", "Jednostka=g\r\nNumer_portu=3\r\nKasuj_poczatek=0\r\n");
     LinkPort("COM3");
-    Form().FormCreate();
+    Startup().FormCreate();
     InstanceGuard next;
     ASSERT_EQ(next.Acquire(), InstanceGuard::Result::AlreadyRunning);
 

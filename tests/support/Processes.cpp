@@ -135,6 +135,10 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "RawPseudoTerminal.h"
+
 namespace waga::test {
 
 // A fresh directory under /tmp (mode 0755, so an unprivileged child can enter it), removed
@@ -53,28 +55,26 @@ class PtyLink {
     PtyLink(const PtyLink&) = delete;
     PtyLink& operator=(const PtyLink&) = delete;
 
-    int MasterFd() const { return master_; }
-    int SlaveFd() const { return slave_; }                       // -1 after CloseSlave()
-    const std::string& SlavePath() const { return slavePath_; }  // e.g. /dev/pts/7
-    const std::string& Dir() const { return dir_.Path(); }       // holds the link
+    int MasterFd() const { return pty_.MasterFd(); }
+    int SlaveFd() const { return pty_.SlaveFd(); }                     // -1 after CloseSlave()
+    const std::string& SlavePath() const { return pty_.SlavePath(); }  // e.g. /dev/pts/7
+    const std::string& Dir() const { return dir_.Path(); }             // holds the link
     std::string LinkPath() const { return dir_.File(linkName_); }
 
     // Writes every byte to the master, waiting while the terminal is full (up to 10 s).
     // False if the master refused (e.g. the slave was closed by everyone).
     bool Write(std::string_view bytes) const;
     // Bytes waiting in the slave's input queue (FIONREAD on the kept slave descriptor).
-    int QueuedForReader() const;
+    int QueuedForReader() const { return pty_.QueuedForReader(); }
     // Closes the helper's own slave descriptor.
-    void CloseSlave();
+    void CloseSlave() { pty_.CloseSlave(); }
     // Closes the master: the reader sees the peer vanish (hang-up).
-    void CloseMaster();
+    void CloseMaster() { pty_.CloseMaster(); }
 
   private:
     TempDir dir_;
     std::string linkName_;
-    std::string slavePath_;
-    int master_ = -1;
-    int slave_ = -1;
+    RawPseudoTerminal pty_;
 };
 
 inline constexpr uid_t kNobodyId = 65534;
@@ -131,10 +131,19 @@ class ChildProcess {
 
 // The whole content of a file ("" if it cannot be read).
 std::string ReadFile(const std::string& path);
+// Writes the bytes as the file's whole content (binary, replacing any old contents).
+void WriteFile(const std::string& path, const std::string& bytes);
 
-// Polls `condition` every few milliseconds until it holds or `timeout` passes.
+// Polls `condition` every few milliseconds until it holds or `timeout` passes. The Qt event loop
+// does not run meanwhile (RunEventsUntil runs it).
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Runs the Qt event loop until `condition` holds or `timeout` passes; returns `condition()`.
+bool RunEventsUntil(const std::function<bool()>& condition,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Runs the Qt event loop for `duration`.
+void RunEvents(std::chrono::milliseconds duration);
 
 // A built program in the binary directory (WAGA_BIN_DIR, set by waga_add_gtest).
 std::string BinPath(std::string_view program);

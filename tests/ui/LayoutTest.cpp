@@ -120,44 +120,48 @@ TEST_F(LayoutTest, CaptionsAndInitialTexts) {
         EXPECT_EQ(TextOf(widget), QString::fromUtf8(row.text));
     }
     EXPECT_EQ(Form().windowTitle(), QString::fromUtf8("Program do komunikacji z wagą."));
-    EXPECT_EQ(Form().PCustawienia->count(), 3);
+    EXPECT_EQ(Find<QTabWidget>(Form(), "PCustawienia")->count(), 3);
     const char* tabs[] = {"Waga", "Plik", "Podgląd"};
     const char* pages[] = {"TSvek", "TSplik", "TSraport"};
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(Form().PCustawienia->tabText(i), QString::fromUtf8(tabs[i]));
-        EXPECT_EQ(Form().PCustawienia->widget(i)->objectName(), QString::fromLatin1(pages[i]));
+        EXPECT_EQ(Find<QTabWidget>(Form(), "PCustawienia")->tabText(i), QString::fromUtf8(tabs[i]));
+        EXPECT_EQ(Find<QTabWidget>(Form(), "PCustawienia")->widget(i)->objectName(),
+                  QString::fromLatin1(pages[i]));
     }
-    EXPECT_EQ(Form().Enazwapliku->toolTip(),
+    EXPECT_EQ(Find<QLineEdit>(Form(), "Enazwapliku")->toolTip(),
               QString::fromUtf8("Nazwa pliku do którego zapisywane są dane z wagi. Aby ją "
                                 "zmienić wybierz \"Zmień nazwę...\"."));
 }
 
 TEST_F(LayoutTest, InitialStateOfSwitchesPagesAndViews) {
-    EXPECT_TRUE(Form().CBzapis->isChecked());
-    EXPECT_FALSE(Form().CBciaglyplik->isChecked());
-    EXPECT_FALSE(Form().CBciaglymemo->isChecked());
-    EXPECT_TRUE(Form().RBautoucinaj->isChecked());
-    EXPECT_FALSE(Form().RBautowyczysc->isChecked());
-    EXPECT_TRUE(Form().Enazwapliku->isReadOnly());
+    EXPECT_TRUE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(Form(), "CBciaglyplik")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(Form(), "CBciaglymemo")->isChecked());
+    EXPECT_TRUE(Find<QRadioButton>(Form(), "RBautoucinaj")->isChecked());
+    EXPECT_FALSE(Find<QRadioButton>(Form(), "RBautowyczysc")->isChecked());
+    EXPECT_TRUE(Find<QLineEdit>(Form(), "Enazwapliku")->isReadOnly());
     EXPECT_EQ(Form().ActivePage(), 2);  // the page stored in the layout
-    EXPECT_TRUE(Form().Mwaga->isChecked());
+    EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());
     EXPECT_EQ(Form().ReportLineCount(), 0);
     EXPECT_TRUE(Form().StatusText().isEmpty());
     EXPECT_EQ(Form().MaxReportLines(), 300);
-    EXPECT_FALSE(Form().Mraport->isUndoRedoEnabled());
-    EXPECT_EQ(Form().Mraport->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_EQ(Form().Mraport->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(Form().Mraport->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_TRUE(Form().Mraport->isReadOnly());
-    EXPECT_TRUE(Form().Mraport->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_FALSE(Form().StatusBar->isSizeGripEnabled());
-    EXPECT_EQ(Form().Image1->pixmap().size(), QSize(136, 115));
-    EXPECT_EQ(Form().Ivek->pixmap().size(), QSize(142, 48));
+    EXPECT_FALSE(Find<ReportView>(Form(), "Mraport")->isUndoRedoEnabled());
+    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->horizontalScrollBarPolicy(),
+              Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->verticalScrollBarPolicy(),
+              Qt::ScrollBarAlwaysOn);
+    EXPECT_TRUE(Find<ReportView>(Form(), "Mraport")->isReadOnly());
+    EXPECT_TRUE(Find<ReportView>(Form(), "Mraport")->textInteractionFlags() &
+                Qt::TextSelectableByMouse);
+    EXPECT_FALSE(Find<QStatusBar>(Form(), "StatusBar")->isSizeGripEnabled());
+    EXPECT_EQ(Find<QLabel>(Form(), "Image1")->pixmap().size(), QSize(136, 115));
+    EXPECT_EQ(Find<QLabel>(Form(), "Ivek")->pixmap().size(), QSize(142, 48));
     EXPECT_FALSE(Form().windowIcon().isNull());
 }
 
 TEST_F(LayoutTest, FixedSizeWindowWithMinimiseOnly) {
-    EXPECT_EQ(Form().Client->size(), QSize(792, 526));
+    EXPECT_EQ(Find<QWidget>(Form(), "Client")->size(), QSize(792, 526));
     EXPECT_EQ(Form().minimumSize(), Form().maximumSize());
     const Qt::WindowFlags flags = Form().windowFlags();
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
@@ -172,10 +176,10 @@ TEST_F(LayoutTest, FontsByPixelSize) {
         int pixelSize;
         bool bold;
     } rows[] = {
-        {Form().Ldisplay, "Liberation Sans", 86, false},
-        {Form().Ljednost, "Liberation Sans", 28, true},
-        {Form().Mraport, "Liberation Mono", 13, false},
-        {Form().CBzapis, "Liberation Sans", 10, false},
+        {Find<QLabel>(Form(), "Ldisplay"), "Liberation Sans", 86, false},
+        {Find<QLabel>(Form(), "Ljednost"), "Liberation Sans", 28, true},
+        {Find<ReportView>(Form(), "Mraport"), "Liberation Mono", 13, false},
+        {Find<QCheckBox>(Form(), "CBzapis"), "Liberation Sans", 10, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.widget->objectName().toStdString());
@@ -185,12 +189,16 @@ TEST_F(LayoutTest, FontsByPixelSize) {
         EXPECT_EQ(info.bold(), row.bold);
     }
     // The read-out's widest usual text fits its box.
-    EXPECT_LE(Form().Ldisplay->fontMetrics().horizontalAdvance(QStringLiteral("-9999.99")), 345);
+    EXPECT_LE(Find<QLabel>(Form(), "Ldisplay")
+                  ->fontMetrics()
+                  .horizontalAdvance(QStringLiteral("-9999.99")),
+              345);
 }
 
 TEST_F(LayoutTest, ShortCaptionsFitTheirBoxes) {
-    for (QLabel* label : {Form().Lmaxlinie1, Form().Lmaxlinie2, Form().Label5, Form().Lvek2,
-                          Form().Lvek3}) {
+    for (QLabel* label : {Find<QLabel>(Form(), "Lmaxlinie1"), Find<QLabel>(Form(), "Lmaxlinie2"),
+                          Find<QLabel>(Form(), "Label5"), Find<QLabel>(Form(), "Lvek2"),
+                          Find<QLabel>(Form(), "Lvek3")}) {
         SCOPED_TRACE(label->objectName().toStdString());
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     }
@@ -198,8 +206,8 @@ TEST_F(LayoutTest, ShortCaptionsFitTheirBoxes) {
 
 TEST_F(LayoutTest, MenuItemsWithRadioGroupAndSeparators) {
     EXPECT_EQ(Form().menuBar()->actions().size(), 2);
-    EXPECT_EQ(Form().MMwidok->title(), QStringLiteral("&Widok"));
-    EXPECT_EQ(Form().MMpom->title(), QStringLiteral("&Pomoc"));
+    EXPECT_EQ(Find<QMenu>(Form(), "MMwidok")->title(), QStringLiteral("&Widok"));
+    EXPECT_EQ(Find<QMenu>(Form(), "MMpom")->title(), QStringLiteral("&Pomoc"));
     for (const MenuRow& row : kMenu) {
         SCOPED_TRACE(row.name);
         auto* action = Form().findChild<QAction*>(QString::fromLatin1(row.name));
@@ -210,11 +218,11 @@ TEST_F(LayoutTest, MenuItemsWithRadioGroupAndSeparators) {
         if (!row.separator) {
             EXPECT_EQ(action->text(), QString::fromUtf8(row.caption));
         }
-        EXPECT_EQ(action->actionGroup() == Form().ViewGroup, row.radio);
+        EXPECT_EQ(action->actionGroup() == Find<QActionGroup>(Form(), "ViewGroup"), row.radio);
         EXPECT_EQ(action->isChecked(), row.checked);
         EXPECT_TRUE(action->shortcut().isEmpty());
     }
-    EXPECT_TRUE(Form().ViewGroup->isExclusive());
+    EXPECT_TRUE(Find<QActionGroup>(Form(), "ViewGroup")->isExclusive());
 }
 
 TEST_F(LayoutTest, TabOrderOfEachPage) {
@@ -231,12 +239,12 @@ TEST_F(LayoutTest, TabOrderOfEachPage) {
         return names;
     };
     Form().SetActivePage(1);
-    EXPECT_EQ(order(Form().PCustawienia->tabBar(), 5),
-              (std::vector<QString>{"CBzapis", "Enazwapliku", "Bzmienplik", "CBciaglyplik",
-                                    "Mraport"}));
+    EXPECT_EQ(
+        order(Find<QTabWidget>(Form(), "PCustawienia")->tabBar(), 5),
+        (std::vector<QString>{"CBzapis", "Enazwapliku", "Bzmienplik", "CBciaglyplik", "Mraport"}));
     Form().SetActivePage(2);
     // The chain holds both radio buttons; the Tab key itself stops only at the selected one.
-    EXPECT_EQ(order(Form().PCustawienia->tabBar(), 6),
+    EXPECT_EQ(order(Find<QTabWidget>(Form(), "PCustawienia")->tabBar(), 6),
               (std::vector<QString>{"Bwyczysc", "RBautowyczysc", "RBautoucinaj", "Emaxlinie",
                                     "CBciaglymemo", "Mraport"}));
 }
@@ -249,8 +257,8 @@ TEST_F(LayoutTest, LongTextsNeverWidenTheReadOutOrTheWindow) {
           std::string(200, '7') + "\r"}) {
         Feed(line + "\r");
         QApplication::processEvents();
-        EXPECT_EQ(Form().Ldisplay->size(), QSize(345, 97));
-        EXPECT_EQ(Form().Ldisplay->pos(), QPoint(216, 8));
+        EXPECT_EQ(Find<QLabel>(Form(), "Ldisplay")->size(), QSize(345, 97));
+        EXPECT_EQ(Find<QLabel>(Form(), "Ldisplay")->pos(), QPoint(216, 8));
         EXPECT_EQ(Form().size(), window);
     }
 }

@@ -16,20 +16,13 @@ struct LimitRow {
 };
 
 const LimitRow kLimitRows[] = {
-    {"300", LimitCheck::Accepted, 300},
-    {"  300", LimitCheck::Accepted, 300},
-    {"+300", LimitCheck::Accepted, 300},
-    {"10", LimitCheck::Accepted, 10},
-    {"5000", LimitCheck::Accepted, 5000},
-    {"$12C", LimitCheck::Accepted, 300},
-    {"300 ", LimitCheck::NotANumber, 0},
-    {"3OO", LimitCheck::NotANumber, 0},
-    {"", LimitCheck::NotANumber, 0},
-    {"abc", LimitCheck::NotANumber, 0},
-    {"9", LimitCheck::OutOfRange, 0},
-    {"5001", LimitCheck::OutOfRange, 0},
-    {"-300", LimitCheck::OutOfRange, 0},
-    {"99999999999", LimitCheck::NotANumber, 0},
+    {"300", LimitCheck::Accepted, 300},   {"  300", LimitCheck::Accepted, 300},
+    {"+300", LimitCheck::Accepted, 300},  {"10", LimitCheck::Accepted, 10},
+    {"5000", LimitCheck::Accepted, 5000}, {"$12C", LimitCheck::Accepted, 300},
+    {"300 ", LimitCheck::NotANumber, 0},  {"3OO", LimitCheck::NotANumber, 0},
+    {"", LimitCheck::NotANumber, 0},      {"abc", LimitCheck::NotANumber, 0},
+    {"9", LimitCheck::OutOfRange, 0},     {"5001", LimitCheck::OutOfRange, 0},
+    {"-300", LimitCheck::OutOfRange, 0},  {"99999999999", LimitCheck::NotANumber, 0},
 };
 
 }  // namespace
@@ -37,14 +30,14 @@ const LimitRow kLimitRows[] = {
 TEST(ReportLimitRules, TextsAreCheckedLikeTheEditDoes) {
     for (const LimitRow& row : kLimitRows) {
         SCOPED_TRACE(row.text);
-        const LimitVerdict verdict = CheckLineLimit(row.text);
+        const LimitVerdict verdict = CheckLineLimit(Win1250Text(row.text));
         EXPECT_EQ(verdict.check, row.check);
         if (row.check == LimitCheck::Accepted) {
             EXPECT_EQ(verdict.value, row.value);
         }
     }
-    EXPECT_STREQ(LimitMessage(LimitCheck::NotANumber), kNotANumber);
-    EXPECT_STREQ(LimitMessage(LimitCheck::OutOfRange), kOutOfRange);
+    EXPECT_EQ(LimitMessage(LimitCheck::NotANumber), kNotANumber);
+    EXPECT_EQ(LimitMessage(LimitCheck::OutOfRange), kOutOfRange);
 }
 
 using LimitEditTest = UiFixture;
@@ -58,39 +51,40 @@ TEST_F(LimitEditTest, LeavingWithTabAcceptsOrKeepsTheFocus) {
         TypeLimit(QString::fromLatin1(row.text));
         ModalAnswerer answerer;
         if (row.check != LimitCheck::Accepted) answerer.Push(ModalAnswerer::ClickButton("OK"));
-        QTest::keyClick(Form().Emaxlinie, Qt::Key_Tab);
+        QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Tab);
         QApplication::processEvents();
         if (row.check == LimitCheck::Accepted) {
             EXPECT_TRUE(answerer.Seen().empty());
             EXPECT_EQ(Form().MaxReportLines(), row.value);
-            EXPECT_NE(Focused(), Form().Emaxlinie);
+            EXPECT_NE(Focused(), Find<QLineEdit>(Form(), "Emaxlinie"));
         } else {
             ASSERT_EQ(answerer.Seen().size(), 1u);
             EXPECT_EQ(answerer.Seen()[0].title, QString::fromUtf8("Błąd"));
             EXPECT_EQ(answerer.Seen()[0].text, QString::fromUtf8(LimitMessage(row.check)));
             EXPECT_EQ(Form().MaxReportLines(), 300);
-            EXPECT_TRUE(Focused() == Form().Emaxlinie);
+            EXPECT_TRUE(Focused() == Find<QLineEdit>(Form(), "Emaxlinie"));
         }
-        EXPECT_EQ(Form().Emaxlinie->text(), QString::fromLatin1(row.text));  // never rewritten
+        EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(),
+                  QString::fromLatin1(row.text));  // never rewritten
         EXPECT_EQ(answerer.Unexpected(), 0);
     }
 }
 
 TEST_F(LimitEditTest, EnterMovesOnLikeTabAndInsertsNothing) {
     TypeLimit(QStringLiteral("120"));
-    QTest::keyClick(Form().Emaxlinie, Qt::Key_Return);
-    EXPECT_TRUE(Focused() == Form().CBciaglymemo);
+    QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Return);
+    EXPECT_TRUE(Focused() == Find<QCheckBox>(Form(), "CBciaglymemo"));
     EXPECT_EQ(Form().MaxReportLines(), 120);
-    EXPECT_EQ(Form().Emaxlinie->text(), QStringLiteral("120"));
+    EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(), QStringLiteral("120"));
 
     TypeLimit(QStringLiteral("abc"));
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::PressKey(Qt::Key_Return));
-    QTest::keyClick(Form().Emaxlinie, Qt::Key_Return);
+    QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Return);
     QApplication::processEvents();
     EXPECT_EQ(answerer.Seen().size(), 1u);
-    EXPECT_TRUE(Focused() == Form().Emaxlinie);
-    EXPECT_EQ(Form().Emaxlinie->text(), QStringLiteral("abc"));
+    EXPECT_TRUE(Focused() == Find<QLineEdit>(Form(), "Emaxlinie"));
+    EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(), QStringLiteral("abc"));
     char other = 'x';
     Form().EmaxlinieKeyPress(other);
     EXPECT_EQ(other, 'x');
@@ -101,12 +95,13 @@ TEST_F(LimitEditTest, ClickElsewhereWithARejectedTextIsCancelled) {
     TypeLimit(QStringLiteral("9"));
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"));
-    ClickOn(Form().Bwyczysc);  // a press that would take the focus and click the button
+    ClickOn(Find<QPushButton>(
+        Form(), "Bwyczysc"));  // a press that would take the focus and click the button
     QApplication::processEvents();
     ASSERT_EQ(answerer.Seen().size(), 1u);  // the limit box only: the click never happened
     EXPECT_EQ(answerer.Seen()[0].text, QString::fromUtf8(kOutOfRange));
-    EXPECT_TRUE(Focused() == Form().Emaxlinie);
-    EXPECT_FALSE(Form().Bwyczysc->isDown());
+    EXPECT_TRUE(Focused() == Find<QLineEdit>(Form(), "Emaxlinie"));
+    EXPECT_FALSE(Find<QPushButton>(Form(), "Bwyczysc")->isDown());
 }
 
 TEST_F(LimitEditTest, PageSwitchIsRefusedWhileTheTextIsRejected) {
@@ -117,20 +112,20 @@ TEST_F(LimitEditTest, PageSwitchIsRefusedWhileTheTextIsRejected) {
     ClickTab(0);
     QApplication::processEvents();
     EXPECT_EQ(Form().ActivePage(), 2);
-    EXPECT_TRUE(Focused() == Form().Emaxlinie);
+    EXPECT_TRUE(Focused() == Find<QLineEdit>(Form(), "Emaxlinie"));
     Reactivate();
-    Form().Mwaga->trigger();  // the menu's way to the page counts as leaving too
+    Find<QAction>(Form(), "Mwaga")->trigger();  // the menu's way to the page counts as leaving too
     QApplication::processEvents();
     EXPECT_EQ(Form().ActivePage(), 2);
     EXPECT_EQ(answerer.Seen().size(), 2u);
     EXPECT_EQ(answerer.Unexpected(), 0);
 
-    Form().Emaxlinie->setText(QStringLiteral("50"));
+    Find<QLineEdit>(Form(), "Emaxlinie")->setText(QStringLiteral("50"));
     Reactivate();
     ClickTab(0);
     QApplication::processEvents();
     EXPECT_EQ(Form().ActivePage(), 0);
-    EXPECT_TRUE(Form().Mwaga->isChecked());
+    EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());
     EXPECT_EQ(Form().MaxReportLines(), 50);
     EXPECT_EQ(answerer.Seen().size(), 2u);
 }
@@ -140,8 +135,8 @@ TEST_F(LimitEditTest, TheBoxItselfDoesNotCountAsLeaving) {
     TypeLimit(QStringLiteral("abc"));
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"), 100);
-    QTest::keyClick(Form().Emaxlinie, Qt::Key_Tab);
-    ModalAnswerer::WaitUntil([] { return false; }, 200);
+    QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Tab);
+    waga::test::RunEvents(std::chrono::milliseconds(200));
     EXPECT_EQ(answerer.Seen().size(), 1u);
     EXPECT_EQ(answerer.Unexpected(), 0);
 }
@@ -154,11 +149,9 @@ TEST_F(LimitEditTest, AcceptedLimitTrimsTheViewFromTheTop) {
         int remaining;
         const char* first;
     } rows[] = {
-        {250, true, "100", 99, "r151"},
-        {100, true, "100", 100, "r0"},
+        {250, true, "100", 99, "r151"},  {100, true, "100", 100, "r0"},
         {250, false, "100", 99, "r151"},  // "wyczyść całość" trims the same way
-        {250, true, "400", 250, "r0"},
-        {20, true, "10", 9, "r11"},
+        {250, true, "400", 250, "r0"},   {20, true, "10", 9, "r11"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.lines);
@@ -168,7 +161,7 @@ TEST_F(LimitEditTest, AcceptedLimitTrimsTheViewFromTheTop) {
         FeedReportLines(row.lines);
         Form().SetDeleteOldestSelected(row.deleteOldest);
         TypeLimit(QString::fromLatin1(row.text));
-        QTest::keyClick(Form().Emaxlinie, Qt::Key_Tab);
+        QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Tab);
         EXPECT_EQ(Form().ReportLineCount(), row.remaining);
         EXPECT_EQ(ReportLines().front(), row.first);
     }
@@ -177,7 +170,7 @@ TEST_F(LimitEditTest, AcceptedLimitTrimsTheViewFromTheTop) {
     Form().SetMaxReportLines(300);
     FeedReportLines(250);
     TypeLimit(QStringLiteral("100"));
-    QTest::keyClick(Form().Emaxlinie, Qt::Key_Tab);
+    QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Tab);
     FeedReportLines(1, "a");
     EXPECT_EQ(Form().ReportLineCount(), 100);
     FeedReportLines(1, "b");
@@ -199,7 +192,7 @@ TEST_F(LimitEditTest, ClearingAskedYesEmptiesNoKeeps) {
     for (Row& row : rows) {
         Form().ClearReport();
         FeedReportLines(12);
-        Form().SetReadout("7.5");
+        Form().SetReadout(Win1250Text("7.5"));
         ModalAnswerer answerer;
         answerer.Push(row.answer);
         Form().BwyczyscClick();
@@ -208,7 +201,7 @@ TEST_F(LimitEditTest, ClearingAskedYesEmptiesNoKeeps) {
         EXPECT_EQ(answerer.Seen()[0].text,
                   QString::fromUtf8("Czy napewno wyczyścić okno z raportami?"));
         EXPECT_EQ(Form().ReportLineCount(), row.remaining);
-        EXPECT_EQ(Form().Readout(), "7.5");
+        EXPECT_EQ(Form().Readout().Bytes(), "7.5");
         EXPECT_EQ(Form().MaxReportLines(), 300);
     }
 }

@@ -2,16 +2,15 @@
 // title and text of the box for an error that escaped a handler.
 
 #include <QActionGroup>
+#include <QDesktopServices>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
 
-#include <QDesktopServices>
-#include <QDir>
-
 #include "MessageBoxes.h"
-#include "UrlCatcher.h"
 #include "UiFixture.h"
+#include "UrlCatcher.h"
 
 TEST(MessageBoxes, KindsHaveTheirTitlesIconsAndButtons) {
     struct Row {
@@ -21,8 +20,13 @@ TEST(MessageBoxes, KindsHaveTheirTitlesIconsAndButtons) {
         QStringList buttons;
     } rows[] = {
         {[] { ShowErrorBox(QStringLiteral("a\rb")); }, "Błąd", QMessageBox::Critical, {"OK"}},
-        {[] { ShowWarningBox(QStringLiteral("a\rb")); }, "Ostrzeżenie", QMessageBox::Warning, {"OK"}},
-        {[] { AskConfirmation(QStringLiteral("a\rb")); }, "Potwierdzenie", QMessageBox::Question,
+        {[] { ShowWarningBox(QStringLiteral("a\rb")); },
+         "Ostrzeżenie",
+         QMessageBox::Warning,
+         {"OK"}},
+        {[] { AskConfirmationBox(QStringLiteral("a\rb")); },
+         "Potwierdzenie",
+         QMessageBox::Question,
          {"&Tak", "&Nie"}},
     };
     for (Row& row : rows) {
@@ -63,7 +67,7 @@ TEST(MessageBoxes, ConfirmationAnswers) {
     for (Row& row : rows) {
         ModalAnswerer answerer;
         answerer.Push(row.action);
-        EXPECT_EQ(AskConfirmation(QStringLiteral("?")), row.answer);
+        EXPECT_EQ(AskConfirmationBox(QStringLiteral("?")), row.answer);
     }
 }
 
@@ -84,16 +88,15 @@ TEST(MessageBoxes, EscapedErrorTitleAndText) {
         const char* message;
         const char* shown;
     } texts[] = {
-        {"", ""},
-        {"Brak pliku", "Brak pliku."},
-        {"Koniec.", "Koniec."},
+        {"", ""},        {"Brak pliku", "Brak pliku."}, {"Koniec.", "Koniec."},
         {"Co?", "Co?."},  // '?' sorts after '.': gets a stop
-        {"a!", "a!"},    // '!' sorts before '.': none
+        {"a!", "a!"},     // '!' sorts before '.': none
         {"(x)", "(x)"},
     };
     for (const TextRow& row : texts) {
         SCOPED_TRACE(row.message);
-        EXPECT_EQ(EscapedErrorText(QString::fromLatin1(row.message)), QString::fromLatin1(row.shown));
+        EXPECT_EQ(EscapedErrorText(QString::fromLatin1(row.message)),
+                  QString::fromLatin1(row.shown));
     }
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"));
@@ -109,7 +112,9 @@ TEST_F(NavigationTest, TabsMarkTheMenuAndTheMenuShowsPagesWithoutAChangeEvent) {
     struct Row {
         int tab;
         QAction* marked;
-    } tabs[] = {{1, Form().Mplik}, {2, Form().Mpodglad}, {0, Form().Mwaga}};
+    } tabs[] = {{1, Find<QAction>(Form(), "Mplik")},
+                {2, Find<QAction>(Form(), "Mpodglad")},
+                {0, Find<QAction>(Form(), "Mwaga")}};
     for (const Row& row : tabs) {
         ClickTab(row.tab);
         EXPECT_EQ(Form().ActivePage(), row.tab);
@@ -118,27 +123,33 @@ TEST_F(NavigationTest, TabsMarkTheMenuAndTheMenuShowsPagesWithoutAChangeEvent) {
     struct MenuRow {
         QAction* item;
         int page;
-    } items[] = {{Form().Mpodglad, 2}, {Form().Mplik, 1}, {Form().Mplik, 1}, {Form().Mwaga, 0}};
+    } items[] = {{Find<QAction>(Form(), "Mpodglad"), 2},
+                 {Find<QAction>(Form(), "Mplik"), 1},
+                 {Find<QAction>(Form(), "Mplik"), 1},
+                 {Find<QAction>(Form(), "Mwaga"), 0}};
     for (const MenuRow& row : items) {
         bool markedInHandler = false;
         row.item->trigger();
         markedInHandler = row.item->isChecked();
         EXPECT_EQ(Form().ActivePage(), row.page);
         EXPECT_TRUE(markedInHandler);
-        EXPECT_EQ(int(Form().ViewGroup->actions().count(Form().ViewGroup->checkedAction())), 1);
+        EXPECT_EQ(int(Find<QActionGroup>(Form(), "ViewGroup")
+                          ->actions()
+                          .count(Find<QActionGroup>(Form(), "ViewGroup")->checkedAction())),
+                  1);
     }
-    EXPECT_FALSE(Form().MMustaw_rs->isCheckable());  // never marked or cleared
+    EXPECT_FALSE(Find<QAction>(Form(), "MMustaw_rs")->isCheckable());  // never marked or cleared
     Form().SetActivePage(1);
-    EXPECT_TRUE(Form().Mwaga->isChecked());  // code sets the page without marking
+    EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());  // code sets the page without marking
 }
 
 TEST_F(NavigationTest, HelpOpensTheLocalDocumentAndExitCloses) {
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-    Form().Pomoc1->trigger();
+    Find<QAction>(Form(), "Pomoc1")->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_EQ(catcher.last, QUrl::fromLocalFile(QDir::current().absoluteFilePath("doc/pomoc.htm")));
     EXPECT_TRUE(Form().isVisible());
-    Form().Koniec1->trigger();
+    Find<QAction>(Form(), "Koniec1")->trigger();
     EXPECT_FALSE(Form().isVisible());
 }

@@ -10,8 +10,8 @@ using PtyTest = UiFixture;
 TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
     waga::test::PtyLink pty("COM2");
     waga::test::ScopedWorkingDir into(pty.Dir());
-    Form().ComPortDriver->SetComPort(pnCOM2);
-    ASSERT_TRUE(Form().ComPortDriver->OpenPort());
+    Form().ComPortDriver().SetComPort(pnCOM2);
+    ASSERT_TRUE(Form().ComPortDriver().OpenPort());
     Form().SetRecordingFileName(Path("missing/rec.txt"));  // every append fails
 
     std::string sent;
@@ -35,8 +35,10 @@ TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
         }
     });
     feeder.start(20);
-    ASSERT_TRUE(ModalAnswerer::WaitUntil([&] { return !answerer.Seen().empty(); }, 10000));
-    ASSERT_TRUE(ModalAnswerer::WaitUntil([&] { return Form().ReportLineCount() == 21; }, 10000));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !answerer.Seen().empty(); },
+                                           std::chrono::milliseconds(10000)));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return Form().ReportLineCount() == 21; },
+                                           std::chrono::milliseconds(10000)));
     feeder.stop();
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
@@ -48,5 +50,5 @@ TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
     for (int i = 0; i < 20; ++i) expected.push_back("przed" + std::to_string(i));
     EXPECT_EQ(ReportLines(), expected);
     EXPECT_EQ(answerer.Unexpected(), 0);
-    Form().ComPortDriver->ClosePort();
+    Form().ComPortDriver().ClosePort();
 }

@@ -1,9 +1,9 @@
 // The recording switch, the day's file and the choice of another file, with real boxes and the
 // real save dialog, through the window as the operator reaches them.
 
+#include <QCheckBox>
 #include <QDate>
 #include <QDir>
-#include <QCheckBox>
 #include <QFileDialog>
 
 #include "RecordingSwitch.h"
@@ -42,7 +42,7 @@ TEST_F(RecordingTest, DayFileIsNamedAndCreatedWhenRecordingIsOn) {
     const QString before = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
     Form().CreateDayFile();
     const QString after = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
-    const QString name = Form().Enazwapliku->text();
+    const QString name = Find<QLineEdit>(Form(), "Enazwapliku")->text();
     EXPECT_TRUE(name == before || name == after);
     EXPECT_TRUE(Exists(Path(name.toStdString())));
     EXPECT_TRUE(Form().RecordingChecked());
@@ -51,7 +51,8 @@ TEST_F(RecordingTest, DayFileIsNamedAndCreatedWhenRecordingIsOn) {
 }
 
 TEST_F(RecordingTest, DayFileStepKeepsAnExistingFileAndCreatesNothingWhenOff) {
-    const std::string name = QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
+    const std::string name =
+        QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
     WriteFile(Path(name), "stare\r\n");
     Form().CreateDayFile();
     EXPECT_EQ(ReadFile(Path(name)), "stare\r\n");
@@ -59,7 +60,7 @@ TEST_F(RecordingTest, DayFileStepKeepsAnExistingFileAndCreatesNothingWhenOff) {
     Form().SetRecordingChecked(false);
     Form().CreateDayFile();
     EXPECT_FALSE(Exists(Path(name)));
-    EXPECT_EQ(Form().Enazwapliku->text().toStdString(), name);
+    EXPECT_EQ(Find<QLineEdit>(Form(), "Enazwapliku")->text().toStdString(), name);
 }
 
 // The day's file cannot be created: the working directory has been removed, which refuses a new
@@ -96,13 +97,30 @@ TEST_F(RecordingTest, LeftPressRows) {
     std::vector<Row> rows = {
         {"on, Yes", true, true, "a.txt", {ModalAnswerer::ClickButton("&Tak")}, {kSwitchOff}, false},
         {"on, No", true, true, "a.txt", {ModalAnswerer::ClickButton("&Nie")}, {kSwitchOff}, true},
-        {"on, Escape", true, true, "a.txt", {ModalAnswerer::PressKey(Qt::Key_Escape)}, {kSwitchOff}, true},
+        {"on, Escape",
+         true,
+         true,
+         "a.txt",
+         {ModalAnswerer::PressKey(Qt::Key_Escape)},
+         {kSwitchOff},
+         true},
         {"on, closed", true, true, "a.txt", {ModalAnswerer::CloseWindow()}, {kSwitchOff}, true},
-        {"on, Enter", true, true, "a.txt", {ModalAnswerer::PressKey(Qt::Key_Return)}, {kSwitchOff}, false},
+        {"on, Enter",
+         true,
+         true,
+         "a.txt",
+         {ModalAnswerer::PressKey(Qt::Key_Return)},
+         {kSwitchOff},
+         false},
         {"off, file exists", false, true, "a.txt", {}, {}, true},
         {"off, file created", false, false, "b.txt", {}, {}, true},
-        {"off, folder missing", false, false, "missing/c.txt", {ModalAnswerer::ClickButton("OK")},
-         {kSwitchOnError}, false},
+        {"off, folder missing",
+         false,
+         false,
+         "missing/c.txt",
+         {ModalAnswerer::ClickButton("OK")},
+         {kSwitchOnError},
+         false},
     };
     Form().SetActivePage(1);
     for (Row& row : rows) {
@@ -113,7 +131,7 @@ TEST_F(RecordingTest, LeftPressRows) {
         Form().SetRecordingChecked(row.before);
         ModalAnswerer answerer;
         for (auto& answer : row.answers) answerer.Push(answer);
-        ClickOn(Form().CBzapis);
+        ClickOn(Find<QCheckBox>(Form(), "CBzapis"));
         QApplication::processEvents();
         ASSERT_EQ(answerer.Seen().size(), row.boxes.size());
         for (std::size_t i = 0; i < row.boxes.size(); ++i) {
@@ -136,7 +154,7 @@ TEST_F(RecordingTest, OtherButtonsDoNothing) {
         for (bool before : {true, false}) {
             Form().SetRecordingChecked(before);
             ModalAnswerer answerer;
-            ClickOn(Form().CBzapis, button);
+            ClickOn(Find<QCheckBox>(Form(), "CBzapis"), button);
             QApplication::processEvents();
             EXPECT_TRUE(answerer.Seen().empty());
             EXPECT_EQ(Form().RecordingChecked(), before);
@@ -151,7 +169,7 @@ TEST_F(RecordingTest, ClickBesideTheCaptionTogglesLikeAnyOther) {
     const std::string path = Path("beside.txt");
     Form().SetRecordingFileName(path);
     Form().SetRecordingChecked(false);
-    QCheckBox* box = Form().CBzapis;
+    QCheckBox* box = Find<QCheckBox>(Form(), "CBzapis");
     const QPoint nearRightEdge(box->width() - 2, box->height() / 2);
     ModalAnswerer answerer;
     QTest::mouseClick(Form().windowHandle(), Qt::LeftButton, Qt::NoModifier,
@@ -166,11 +184,11 @@ TEST_F(RecordingTest, ClickBesideTheCaptionTogglesLikeAnyOther) {
 // creates a missing file and switching off asks first.
 TEST_F(RecordingTest, SpaceBarGoesThroughTheSameHandling) {
     Form().SetActivePage(1);
-    Form().CBzapis->setFocus(Qt::TabFocusReason);
+    Find<QCheckBox>(Form(), "CBzapis")->setFocus(Qt::TabFocusReason);
     const std::string path = Path("space.txt");
     Form().SetRecordingFileName(path);
     Form().SetRecordingChecked(false);
-    QTest::keyClick(Form().CBzapis, Qt::Key_Space);
+    QTest::keyClick(Find<QCheckBox>(Form(), "CBzapis"), Qt::Key_Space);
     EXPECT_TRUE(Form().RecordingChecked());
     EXPECT_TRUE(Exists(path));
     Feed("po spacji\r");
@@ -178,16 +196,16 @@ TEST_F(RecordingTest, SpaceBarGoesThroughTheSameHandling) {
 
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("&Nie"));
-    QTest::keyClick(Form().CBzapis, Qt::Key_Space);
+    QTest::keyClick(Find<QCheckBox>(Form(), "CBzapis"), Qt::Key_Space);
     EXPECT_TRUE(Form().RecordingChecked());
     answerer.Push(ModalAnswerer::ClickButton("&Tak"));
-    QTest::keyClick(Form().CBzapis, Qt::Key_Space);
+    QTest::keyClick(Find<QCheckBox>(Form(), "CBzapis"), Qt::Key_Space);
     EXPECT_FALSE(Form().RecordingChecked());
     EXPECT_EQ(answerer.Seen().size(), 2u);
 
     Form().SetRecordingFileName(Path("missing/x.txt"));
     answerer.Push(ModalAnswerer::ClickButton("OK"));
-    QTest::keyClick(Form().CBzapis, Qt::Key_Space);
+    QTest::keyClick(Find<QCheckBox>(Form(), "CBzapis"), Qt::Key_Space);
     EXPECT_FALSE(Form().RecordingChecked());
     ASSERT_EQ(answerer.Seen().size(), 3u);
     EXPECT_EQ(answerer.Seen()[2].text, QString::fromUtf8(kSwitchOnError));
@@ -205,13 +223,25 @@ TEST_F(RecordingTest, RenameFlowRows) {
     const std::string chosen = Path("wybrany.txt");
     std::vector<Row> rows = {
         {"on, No", true, {ModalAnswerer::ClickButton("&Nie")}, false, false, true},
-        {"on, Yes, cancelled", true,
-         {ModalAnswerer::ClickButton("&Tak"), ModalAnswerer::RejectDialog()}, true, false, false},
-        {"on, closed box, chosen", true,
-         {ModalAnswerer::CloseWindow(), ModalAnswerer::AcceptFileDialog(QString::fromStdString(chosen))},
-         true, true, false},
-        {"off, chosen", false, {ModalAnswerer::AcceptFileDialog(QString::fromStdString(chosen))},
-         true, true, false},
+        {"on, Yes, cancelled",
+         true,
+         {ModalAnswerer::ClickButton("&Tak"), ModalAnswerer::RejectDialog()},
+         true,
+         false,
+         false},
+        {"on, closed box, chosen",
+         true,
+         {ModalAnswerer::CloseWindow(),
+          ModalAnswerer::AcceptFileDialog(QString::fromStdString(chosen))},
+         true,
+         true,
+         false},
+        {"off, chosen",
+         false,
+         {ModalAnswerer::AcceptFileDialog(QString::fromStdString(chosen))},
+         true,
+         true,
+         false},
     };
     const QString startDir = QDir::currentPath();
     for (Row& row : rows) {
@@ -223,7 +253,8 @@ TEST_F(RecordingTest, RenameFlowRows) {
         for (std::size_t i = 0; i < row.answers.size(); ++i) {
             auto answer = row.answers[i];
             answerer.Push([&, answer](QWidget* modal) {
-                if (qobject_cast<QFileDialog*>(modal)) onWhileDialogOpen = Form().RecordingChecked();
+                if (qobject_cast<QFileDialog*>(modal))
+                    onWhileDialogOpen = Form().RecordingChecked();
                 answer(modal);
             });
         }
@@ -237,7 +268,8 @@ TEST_F(RecordingTest, RenameFlowRows) {
         if (row.dialogShown) {
             EXPECT_FALSE(onWhileDialogOpen);
         }
-        EXPECT_EQ(Form().Enazwapliku->text().toStdString(), row.chooses ? chosen : "20261206");
+        EXPECT_EQ(Find<QLineEdit>(Form(), "Enazwapliku")->text().toStdString(),
+                  row.chooses ? chosen : "20261206");
         EXPECT_EQ(Form().RecordingChecked(), row.after);
         EXPECT_FALSE(Exists(chosen));  // choosing creates nothing
         EXPECT_EQ(QDir::currentPath(), startDir);
@@ -245,7 +277,7 @@ TEST_F(RecordingTest, RenameFlowRows) {
 }
 
 TEST_F(RecordingTest, SaveDialogSettingsAndTheLastChosenName) {
-    QFileDialog* dialog = Form().SDplikzapisu;
+    QFileDialog* dialog = Find<QFileDialog>(Form(), "SDplikzapisu");
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Wszystkie pliki (*)")});
@@ -261,5 +293,5 @@ TEST_F(RecordingTest, SaveDialogSettingsAndTheLastChosenName) {
     });
     Form().BzmienplikClick();
     EXPECT_EQ(offered, QStringList{first});
-    EXPECT_EQ(Form().Enazwapliku->text(), first);
+    EXPECT_EQ(Find<QLineEdit>(Form(), "Enazwapliku")->text(), first);
 }

@@ -9,13 +9,13 @@
 #include <QThread>
 #include <string>
 
-#include "Pictures.h"
-#include "Unit1.h"
+#include "Drawing.h"
+#include "MainWindow.h"
 
 namespace {
 
-void Feed(TForm1& form, const std::string& bytes) {
-    form.ComPortDriverReceiveData(form.ComPortDriver, bytes.data(),
+void Feed(MainWindow& form, const std::string& bytes) {
+    form.ComPortDriverReceiveData(&form.ComPortDriver(), bytes.data(),
                                   static_cast<std::int32_t>(bytes.size()));
 }
 
@@ -44,8 +44,8 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(runDir);
     QDir::setCurrent(runDir);
 
-    TForm1 form;
-    form.SetMaxLinesText("300");
+    MainWindow form;
+    form.SetMaxLinesText(Win1250Text("300"));
     form.EmaxlinieExit();
     form.SetStatusText(QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte. "));
     form.CreateDayFile();
@@ -56,8 +56,9 @@ int main(int argc, char* argv[]) {
         Feed(form, "  " + std::to_string(i) + "  2026-12-06  08:" + (i < 10 ? "0" : "") +
                        std::to_string(i) + "   " + std::to_string(100 + i * 7) + ".50\r\n");
     }
-    Feed(form, "SUMA: 4123.00 kg  -- linia dluga, ktora wychodzi poza prawa krawedz podgladu "
-               "raportow i wymaga przewijania w poziomie\r\n");
+    Feed(form,
+         "SUMA: 4123.00 kg  -- linia dluga, ktora wychodzi poza prawa krawedz podgladu "
+         "raportow i wymaga przewijania w poziomie\r\n");
     Feed(form, " 12.50\r\n");
     const char* names[] = {"page0-waga.png", "page1-plik.png", "page2-podglad.png"};
     for (int page = 0; page < 3; ++page) {
@@ -69,10 +70,11 @@ int main(int argc, char* argv[]) {
     Save(form, QDir(outDir).filePath(QStringLiteral("readout-initial-caption.png")));
     Feed(form, "123456789012345678901234567890\r");
     Save(form, QDir(outDir).filePath(QStringLiteral("readout-long.png")));
-    form.MMwidok->popup(form.mapToGlobal(QPoint(0, 20)));
+    form.findChild<QMenu*>("MMwidok")->popup(form.mapToGlobal(QPoint(0, 20)));
     Settle();
-    form.MMwidok->grab().save(QDir(outDir).filePath(QStringLiteral("menu-widok.png")));
-    form.MMwidok->hide();
+    form.findChild<QMenu*>("MMwidok")->grab().save(
+        QDir(outDir).filePath(QStringLiteral("menu-widok.png")));
+    form.findChild<QMenu*>("MMwidok")->hide();
     ScalePicture().save(QDir(outDir).filePath(QStringLiteral("picture-scale.png")));
     MakerLogo().save(QDir(outDir).filePath(QStringLiteral("picture-logo.png")));
     ProgramIconImage(32).save(QDir(outDir).filePath(QStringLiteral("picture-icon.png")));

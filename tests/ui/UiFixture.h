@@ -13,24 +13,24 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
 
+#include "Controls.h"
+#include "MainWindow.h"
 #include "ModalAnswerer.h"
 #include "ReportView.h"
+#include "SerialPort.h"
 #include "TestSupport.h"
-#include "Unit1.h"
 
 class UiFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = std::make_unique<waga::test::TempDir>();
         cwd_ = std::make_unique<waga::test::ScopedWorkingDir>(dir_->Path());
-        form_ = std::make_unique<TForm1>();
-        form_->SetMaxLinesText("300");
+        form_ = std::make_unique<MainWindow>();
+        form_->SetMaxLinesText(Win1250Text("300"));
         // Recording goes to an existing file, so no test meets a file error box unasked.
         WriteFile(Path("rec.txt"), "");
         form_->SetRecordingFileName(Path("rec.txt"));
@@ -45,11 +45,11 @@ protected:
         dir_.reset();
     }
 
-    TForm1& Form() { return *form_; }
+    MainWindow& Form() { return *form_; }
     std::string Path(const std::string& name) const { return dir_->File(name); }
 
     void Feed(const std::string& bytes) {
-        form_->ComPortDriverReceiveData(form_->ComPortDriver, bytes.data(),
+        form_->ComPortDriverReceiveData(&form_->ComPortDriver(), bytes.data(),
                                         static_cast<std::int32_t>(bytes.size()));
     }
     // Report lines "prefix0", "prefix1", ...
@@ -59,7 +59,9 @@ protected:
         Feed(bytes);
     }
     std::vector<std::string> ReportLines() const {
-        return {form_->Mraport->Lines().begin(), form_->Mraport->Lines().end()};
+        std::vector<std::string> lines;
+        for (const Win1250Text& line : form_->Report().Lines()) lines.push_back(line.Bytes());
+        return lines;
     }
     // A left press and release over the centre of a control, delivered to the window.
     void ClickOn(QWidget* widget, Qt::MouseButton button = Qt::LeftButton) {
@@ -67,7 +69,7 @@ protected:
                           widget->mapTo(form_.get(), widget->rect().center()));
     }
     void ClickTab(int index) {
-        QTabBar* bar = form_->PCustawienia->tabBar();
+        QTabBar* bar = Find<QTabWidget>(*form_, "PCustawienia")->tabBar();
         QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier,
                           bar->mapTo(form_.get(), bar->tabRect(index).center()));
     }
@@ -78,23 +80,20 @@ protected:
     }
     // The control that has (or gets back, once the window is active) the window's focus.
     QWidget* Focused() const { return form_->focusWidget(); }
-    static std::string ReadFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string ReadFile(const std::string& path) { return waga::test::ReadFile(path); }
     static void WriteFile(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
+        waga::test::WriteFile(path, bytes);
     }
     // Puts the focus into the limit edit on the "Podgląd" page and types `text` into it.
     void TypeLimit(const QString& text) {
         Reactivate();
         form_->SetActivePage(2);
-        form_->Emaxlinie->setFocus(Qt::OtherFocusReason);
+        Find<QLineEdit>(*form_, "Emaxlinie")->setFocus(Qt::OtherFocusReason);
         QApplication::processEvents();
-        form_->Emaxlinie->setText(text);
+        Find<QLineEdit>(*form_, "Emaxlinie")->setText(text);
     }
 
     std::unique_ptr<waga::test::TempDir> dir_;
     std::unique_ptr<waga::test::ScopedWorkingDir> cwd_;
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<MainWindow> form_;
 };

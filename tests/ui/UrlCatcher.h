@@ -5,9 +5,9 @@
 
 class UrlCatcher : public QObject {
     Q_OBJECT
-public slots:
+  public slots:
     void open(const QUrl& url) { last = url; }
 
-public:
+  public:
     QUrl last;
 };

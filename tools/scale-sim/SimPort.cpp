@@ -1,13 +1,10 @@
 #include "SimPort.h"
 
-#include <fcntl.h>
-#include <pty.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -16,21 +13,9 @@
 SimPort::~SimPort() { Destroy(); }
 
 bool SimPort::Create(const std::string& linkPath, std::string& error) {
-    char name[256] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-        error = std::string("openpty: ") + std::strerror(errno);
-        return false;
-    }
-    slavePath_ = name;
-    termios raw{};
-    ::tcgetattr(slave_, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave_, TCSANOW, &raw);
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    if (!pty_.Open(error)) return false;
     struct stat st {};
-    ::fstat(slave_, &st);
+    ::fstat(pty_.SlaveFd(), &st);
     slaveDev_ = st.st_dev;
     slaveIno_ = st.st_ino;
 
@@ -42,7 +27,7 @@ bool SimPort::Create(const std::string& linkPath, std::string& error) {
         }
         ::unlink(linkPath.c_str());
     }
-    if (::symlink(slavePath_.c_str(), linkPath.c_str()) != 0) {
+    if (::symlink(pty_.SlavePath().c_str(), linkPath.c_str()) != 0) {
         error = "symlink " + linkPath + ": " + std::strerror(errno);
         return false;
     }
@@ -54,14 +39,12 @@ void SimPort::Destroy() {
     if (!linkPath_.empty()) {
         char target[256] = {};
         const ssize_t n = ::readlink(linkPath_.c_str(), target, sizeof target - 1);
-        if (n > 0 && slavePath_ == std::string(target, static_cast<std::size_t>(n))) {
+        if (n > 0 && pty_.SlavePath() == std::string(target, static_cast<std::size_t>(n))) {
             ::unlink(linkPath_.c_str());
         }
         linkPath_.clear();
     }
-    if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
-    slave_ = master_ = -1;
+    pty_.Close();
 }
 
 // A program that opened the port holds flock(LOCK_EX) on the device; /proc/locks lists it
@@ -84,7 +67,4 @@ bool SimPort::HeldByReader() const {
     return false;
 }
 
-int SimPort::QueuedForReader() const {
-    int queued = 0;
-    return ::ioctl(slave_, FIONREAD, &queued) == 0 ? queued : 0;
-}
+int SimPort::QueuedForReader() const { return std::max(pty_.QueuedForReader(), 0); }

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "RawPseudoTerminal.h"
+
 class SimPort {
   public:
     SimPort() = default;
@@ -20,17 +22,15 @@ class SimPort {
     // Removes the link (if it still leads to this terminal) and closes both sides.
     void Destroy();
 
-    int MasterFd() const { return master_; }
+    int MasterFd() const { return pty_.MasterFd(); }
     // True while some process holds the exclusive lock a serial program takes on the device.
     bool HeldByReader() const;
     // Bytes written but not yet read by the program.
     int QueuedForReader() const;
 
   private:
+    RawPseudoTerminal pty_;
     std::string linkPath_;
-    std::string slavePath_;
-    int master_ = -1;
-    int slave_ = -1;
     dev_t slaveDev_ = 0;
     ino_t slaveIno_ = 0;
 };

@@ -6,8 +6,8 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 
 ModalAnswerer::ModalAnswerer(int pollMs) {
@@ -111,7 +111,7 @@ ModalAnswerer::Action ModalAnswerer::AcceptFileDialog(const QString& path) {
         } else {
             dialog->selectFile(path);
         }
-        static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, reached publicly
+        static_cast<QDialog*>(dialog)->accept();    // QFileDialog::accept, reached publicly
         if (dialog->isVisible()) dialog->reject();  // refused: free the test, its checks fail
     };
 }
@@ -124,13 +124,4 @@ ModalAnswerer::Action ModalAnswerer::RejectDialog() {
             modal->close();
         }
     };
-}
-
-bool ModalAnswerer::WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return done();
 }

@@ -16,15 +16,15 @@
 
 // What the helper saw of one modal window, at the moment it answered it.
 struct SeenModal {
-    QString className;  // e.g. "QMessageBox", "QFileDialog"
-    QString title;      // window title
-    QString text;       // QMessageBox text (empty for other windows)
+    QString className;    // e.g. "QMessageBox", "QFileDialog"
+    QString title;        // window title
+    QString text;         // QMessageBox text (empty for other windows)
     QStringList buttons;  // QMessageBox button texts, in layout order
     int icon = 0;         // QMessageBox::Icon value
 };
 
 class ModalAnswerer : public QObject {
-public:
+  public:
     using Action = std::function<void(QWidget* modal)>;
 
     explicit ModalAnswerer(int pollMs = 5);
@@ -35,24 +35,21 @@ public:
     void Push(Action action, int delayMs = 0);
 
     // Ready-made actions.
-    static Action ClickButton(const QString& text);  // QMessageBox button by its text
-    static Action PressKey(int key);                 // key press and release on the window
-    static Action CloseWindow();                     // as the title bar's close button
+    static Action ClickButton(const QString& text);       // QMessageBox button by its text
+    static Action PressKey(int key);                      // key press and release on the window
+    static Action CloseWindow();                          // as the title bar's close button
     static Action AcceptFileDialog(const QString& path);  // select the file, then accept
-    static Action RejectDialog();                    // cancel
+    static Action RejectDialog();                         // cancel
 
     const std::vector<SeenModal>& Seen() const { return seen_; }
     // Modal windows that appeared with no action queued (each was closed to free the test).
     int Unexpected() const { return unexpected_; }
     std::size_t PendingActions() const { return actions_.size(); }
 
-    // Runs the event loop until `done` holds or `timeoutMs` passes; returns `done()`.
-    static bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     struct Queued {
         Action action;
         int delayMs;

@@ -1,0 +1,82 @@
+#include "StartupSequence.h"
+
+#include "FreeSpace.h"
+#include "MainWindow.h"
+#include "MessageBoxes.h"
+#include "Reconnect.h"
+#include "SerialPort.h"
+#include "SettingsFile.h"
+
+namespace {
+
+QString StartFailedText() {
+    return QStringLiteral(
+        "BŁĄD W TRAKCIE PRÓBY NAWIĄZANIA POŁĄCZENIA z WAGĄ! SPRAWDŹ KONFIGURACJE KOMPUTERA oraz "
+        "KABEL i PONOWNIE URUCHOM PROGRAM!");
+}
+
+}  // namespace
+
+StartupSequence::StartupSequence(MainWindow& window) : window_(window) {
+    connect(&window, &MainWindow::Closing, this, [this] { FormClose(); });
+}
+
+void StartupSequence::FormCreate() {
+    CheckSingleInstance();
+    WarnWhenDiskNearlyFull();
+    ApplySerialDefaults();
+    window_.SetMaxReportLines(*DefaultSettings().maxReportLines);
+    ReadSettings();
+    window_.SetMaxLinesText(Win1250Text(std::to_string(window_.MaxReportLines())));
+    OpenPortAndReport();
+    window_.SetActivePage(MainWindow::kPageWaga);
+    window_.CreateDayFile();
+    // The outer size follows from the fixed client area and the window system's frame.
+    window_.move(0, 0);
+}
+
+void StartupSequence::FormClose() {
+    if (Quit.Posted()) return;
+    InstanceMapping.Release();
+    SaveConfig(window_);  // the result is not examined
+}
+
+// A second copy is told so and posts its quit request; start-up goes on either way.
+void StartupSequence::CheckSingleInstance() {
+    if (InstanceMapping.Acquire() != InstanceGuard::Result::AlreadyRunning) return;
+    ShowErrorBox(QStringLiteral("Program jest już w uruchomiony!"));
+    Quit.Post();
+}
+
+void StartupSequence::WarnWhenDiskNearlyFull() {
+    const std::int64_t freeBytes =
+        FreeSpaceQuery ? FreeSpaceQuery() : FreeBytesOfWorkingDirectory();
+    if (TooLittleFreeSpace(freeBytes)) ShowWarningBox(LowFreeSpaceText());
+}
+
+// In this order; the port is closed, so these only store values.
+void StartupSequence::ApplySerialDefaults() {
+    SerialPort& port = window_.ComPortDriver();
+    port.SetComPortSpeed(*DefaultSettings().comPortSpeed);
+    port.SetComPortDataBits(db8BITS);
+    port.SetComPortParity(ptNONE);
+    port.SetComPort(*DefaultSettings().comPort);
+}
+
+// A konfig.ini that cannot be read is reported in the program's system box; start-up then goes
+// on with the defaults, as if the file were absent.
+void StartupSequence::ReadSettings() {
+    const SettingsLoadResult loaded = LoadConfig(window_);
+    if (loaded.status == SettingsLoadStatus::Unreadable)
+        ShowEscapedErrorBox(QString::fromStdString(loaded.errorText));
+}
+
+// Start-up's text ends with a space after the full stop; a failure is not retried.
+void StartupSequence::OpenPortAndReport() {
+    SerialPort& port = window_.ComPortDriver();
+    if (port.OpenPort())
+        window_.SetStatusText(PortOpenedText(port.ComPort(), port.ComPortSpeed()) +
+                              QLatin1Char(' '));
+    else
+        window_.SetStatusText(StartFailedText());
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The program's start-up sequence and close step around the main window. Start-up (FormCreate):
+// the single-instance guard, the free-space warning, the serial line defaults, konfig.ini, the
+// port with its status text, the first page, the day's recording file and the window's place.
+// Close (FormClose, when the window closes): the guard is released and konfig.ini written back.
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+
+#include "InstanceGuard.h"
+#include "QuitRequest.h"
+
+class MainWindow;
+
+class StartupSequence : public QObject {
+  public:
+    explicit StartupSequence(MainWindow& window);
+
+    // Runs before the window is first shown.
+    void FormCreate();
+    // Runs when the window closes; a second copy never writes konfig.ini.
+    void FormClose();
+
+    // Free bytes of the working directory's drive for the free-space check (-1: unknown).
+    // Empty: the real figure; tests put their own figure here.
+    std::function<std::int64_t()> FreeSpaceQuery;
+    // The single-instance guard, held from FormCreate until FormClose or the process ends.
+    InstanceGuard InstanceMapping;
+    // A second copy's quit request (posted by FormCreate, taken by the next event loop).
+    QuitRequest Quit;
+
+  private:
+    void CheckSingleInstance();
+    void WarnWhenDiskNearlyFull();
+    void ApplySerialDefaults();
+    void ReadSettings();
+    void OpenPortAndReport();
+
+    MainWindow& window_;
+};

@@ -1,0 +1,75 @@
+// Program entry: the application object, the main window (which owns the two dialogs) with its
+// start-up sequence, the message loop, and the close.
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <exception>
+#include <memory>
+
+#include "Drawing.h"
+#include "MainWindow.h"
+#include "MessageBoxes.h"
+#include "ProgramApplication.h"
+#include "SignalCloser.h"
+#include "StartupSequence.h"
+
+namespace {
+
+// An error raised by a start-up step is shown in the program's system box; the program then runs
+// with what was done so far.
+void RunStartUp(StartupSequence& startup) {
+    try {
+        startup.FormCreate();
+    } catch (const std::exception& error) {
+        ShowEscapedErrorBox(QString::fromLocal8Bit(error.what()));
+    }
+}
+
+// Qt's own texts (the save dialog, the edit menus) in Polish, like the rest of the program.
+void InstallPolishQtTexts(QTranslator& translator) {
+    if (translator.load(QLocale(QLocale::Polish), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&translator);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    InstallCloseSignalHandlers();
+    ProgramApplication application(argc, argv);
+    // Qt's own user settings (the save dialog's history) go to a directory of this run, removed
+    // at exit: the program keeps its settings in konfig.ini only, and closing never waits on a
+    // settings lock shared with other programs of the user.
+    QTemporaryDir qtSettings;
+    if (qtSettings.isValid()) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, qtSettings.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, qtSettings.path());
+    }
+    QTranslator qtTexts;
+    InstallPolishQtTexts(qtTexts);
+    QApplication::setQuitOnLastWindowClosed(false);  // the main window's close ends the program
+    QApplication::setWindowIcon(ProgramIcon());
+
+    auto form = std::make_unique<MainWindow>();
+    StartupSequence startup(*form);
+    SignalCloser closeOnSignal(form.get());
+    RunStartUp(startup);
+
+    int result = 0;
+    if (closeOnSignal.Pending()) {
+        // Closed from outside while a start-up box was open: closed as the close button would.
+        form->close();
+    } else if (!startup.Quit.Taken()) {
+        // (A second copy whose quit request was taken during start-up ends without this.)
+        ExitWhenClosed exitOnClose(form.get());
+        form->show();
+        result = QApplication::exec();
+    }
+    form.reset();  // the port component closes the port
+    return result;
+}

@@ -1,0 +1,135 @@
+#include "SerialPort.h"
+
+#include <QTimerEvent>
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Windows never ticks faster than every 10 ms; a zero interval here would spin the loop.
+constexpr int kMinimumTimerInterval = 10;
+
+template <typename Enum>
+bool InRange(Enum value, int count) {
+    return static_cast<int>(value) < count;
+}
+
+}  // namespace
+
+SerialPort::SerialPort(QObject* owner) : SerialPort(owner, CreatePlatformSerialDevice()) {}
+
+SerialPort::SerialPort(QObject* owner, std::unique_ptr<ISerialDevice> device)
+    : QObject(owner),
+      device_(device ? std::move(device) : CreatePlatformSerialDevice()),
+      buffer_(new char[settings_.inBufSize]) {}
+
+// The port is closed and the timer stopped before the receive buffer goes.
+SerialPort::~SerialPort() {
+    ClosePort();
+    buffer_.reset();
+}
+
+bool SerialPort::OpenPort() {
+    if (IsPortOpen()) return true;
+    lastOpen_ = device_->Open(PortName(comPort_));
+    if (!lastOpen_.Opened()) return false;
+    ApplyPortSettings();
+    (void)device_->SetReadTimeouts();  // refused settings are ignored, as on Windows
+    StartPolling();
+    return true;
+}
+
+void SerialPort::ClosePort() {
+    if (!IsPortOpen()) return;
+    StopPolling();
+    device_->Close();
+}
+
+bool SerialPort::IsPortOpen() const { return device_->IsOpen(); }
+
+void SerialPort::ApplyPortSettings() {
+    if (!IsPortOpen()) return;
+    (void)device_->ApplyLineSettings(settings_);
+    PurgeBuffers(true, true);
+    (void)device_->SetQueueSizes(settings_.inBufSize, settings_.outBufSize);
+}
+
+void SerialPort::PurgeBuffers(bool discardInput, bool discardOutput) {
+    if (!IsPortOpen()) return;
+    (void)device_->Purge(discardInput, discardOutput);
+}
+
+void SerialPort::timerEvent(QTimerEvent*) { PollPort(); }
+
+void SerialPort::PollPort() {
+    if (!IsPortOpen()) return;
+    const ReadResult read = device_->Read(buffer_.get(), settings_.inBufSize);
+    if (read.status != ReadStatus::Ok || read.count == 0 || !onReceiveData_) return;
+    // Qt never re-enters a timer whose event is still being handled; a fresh timer keeps the
+    // ticks coming while the handler runs a modal box's event loop (a recording error).
+    StopPolling();
+    StartPolling();
+    onReceiveData_(this, buffer_.get(), static_cast<std::int32_t>(read.count));
+}
+
+void SerialPort::StartPolling() {
+    timerId_ = startTimer(std::max<int>(pollingDelay_, kMinimumTimerInterval));
+}
+
+void SerialPort::StopPolling() {
+    if (timerId_ != 0) killTimer(timerId_);
+    timerId_ = 0;
+}
+
+template <typename T>
+void SerialPort::StoreLineSetting(T SerialLineSettings::*field, T value) {
+    settings_.*field = value;
+    ApplyPortSettings();  // does nothing while closed
+}
+
+void SerialPort::SetComPort(PortNumber value) {
+    if (IsPortOpen() || !InRange(value, kComPortCount)) return;
+    comPort_ = value;
+}
+
+void SerialPort::SetComPortSpeed(BaudRate value) {
+    if (InRange(value, kBaudRateCount)) StoreLineSetting(&SerialLineSettings::speed, value);
+}
+
+void SerialPort::SetComPortDataBits(DataBits value) {
+    if (InRange(value, db8BITS + 1)) StoreLineSetting(&SerialLineSettings::dataBits, value);
+}
+
+void SerialPort::SetComPortStopBits(StopBits value) {
+    if (InRange(value, sb2BITS + 1)) StoreLineSetting(&SerialLineSettings::stopBits, value);
+}
+
+void SerialPort::SetComPortParity(Parity value) {
+    if (InRange(value, ptSPACE + 1)) StoreLineSetting(&SerialLineSettings::parity, value);
+}
+
+void SerialPort::SetComPortHwHandshaking(HwHandshaking value) {
+    if (InRange(value, hhRTSCTS + 1)) StoreLineSetting(&SerialLineSettings::hwHandshaking, value);
+}
+
+void SerialPort::SetComPortSwHandshaking(SwHandshaking value) {
+    if (InRange(value, shXONXOFF + 1)) StoreLineSetting(&SerialLineSettings::swHandshaking, value);
+}
+
+// The buffer is replaced only while closed; its old contents are not kept.
+void SerialPort::SetComPortInBufSize(std::uint16_t value) {
+    if (IsPortOpen() || value == settings_.inBufSize) return;
+    buffer_.reset();
+    settings_.inBufSize = value;
+    buffer_.reset(new char[settings_.inBufSize]);
+}
+
+void SerialPort::SetComPortPollingDelay(std::uint16_t value) {
+    if (value == pollingDelay_) return;
+    const bool polling = IsPortOpen();
+    if (polling) StopPolling();
+    pollingDelay_ = value;
+    if (polling) StartPolling();
+}
+
+void SerialPort::SetOnReceiveData(ReceiveDataEvent handler) { onReceiveData_ = std::move(handler); }

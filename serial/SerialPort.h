@@ -1,0 +1,89 @@
+#pragma once
+// SerialPort: the serial port component. It owns one serial port, applies the line settings,
+// polls it on the user-interface thread and hands every batch of received bytes to OnReceiveData.
+// It only receives and never reports anything to the operator itself.
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "SerialDevice.h"
+
+class SerialPort;
+
+// Raised from the polling tick: DataSize is 1 .. ComPortInBufSize, DataPtr points into the
+// component's receive buffer and stays valid until the next poll.
+using ReceiveDataEvent =
+    std::function<void(SerialPort* Sender, const char* DataPtr, std::int32_t DataSize)>;
+
+class SerialPort : public QObject {
+    Q_OBJECT
+  public:
+    explicit SerialPort(QObject* owner = nullptr);
+    // For tests and other platforms: a component over a given device layer.
+    SerialPort(QObject* owner, std::unique_ptr<ISerialDevice> device);
+    ~SerialPort() override;
+
+    // True when the port is open (also when it already was). A refusal's cause stays available
+    // in LastOpenResult until the next attempt.
+    bool OpenPort();
+    const OpenResult& LastOpenResult() const { return lastOpen_; }
+    void ClosePort();
+    bool IsPortOpen() const;
+    void ApplyPortSettings();
+    void PurgeBuffers(bool discardInput, bool discardOutput);
+
+    // The port: it changes only while closed.
+    PortNumber ComPort() const { return comPort_; }
+    void SetComPort(PortNumber value);
+
+    // The line settings. One changed while the port is open is applied at once, with all the
+    // others, and both queues are purged; a value out of its enumeration's range is ignored.
+    const SerialLineSettings& LineSettings() const { return settings_; }
+    BaudRate ComPortSpeed() const { return settings_.speed; }
+    void SetComPortSpeed(BaudRate value);
+    void SetComPortDataBits(DataBits value);
+    void SetComPortStopBits(StopBits value);
+    void SetComPortParity(Parity value);
+    void SetComPortHwHandshaking(HwHandshaking value);
+    void SetComPortSwHandshaking(SwHandshaking value);
+    // Raise DTR on open (taken by the next open or setting change).
+    void SetEnableDTROnOpen(bool value) { settings_.enableDtr = value; }
+
+    // The receive buffer (replaced only while closed) and the output queue's size.
+    std::uint16_t ComPortInBufSize() const { return settings_.inBufSize; }
+    void SetComPortInBufSize(std::uint16_t value);
+    void SetComPortOutBufSize(std::uint16_t value) { settings_.outBufSize = value; }
+
+    std::uint16_t ComPortPollingDelay() const { return pollingDelay_; }
+    void SetComPortPollingDelay(std::uint16_t value);
+    // Kept for the component's users; the program never sends, so nothing uses it.
+    std::uint16_t OutputTimeout() const { return outputTimeout_; }
+    void SetOutputTimeout(std::uint16_t value) { outputTimeout_ = value; }
+
+    const ReceiveDataEvent& OnReceiveData() const { return onReceiveData_; }
+    void SetOnReceiveData(ReceiveDataEvent handler);
+
+  protected:
+    // PollPort: each tick of the polling timer reads the port and raises OnReceiveData.
+    void timerEvent(QTimerEvent* event) override;
+
+  private:
+    void PollPort();
+    void StartPolling();
+    void StopPolling();
+    // Stores a line setting and, while open, applies all settings at once.
+    template <typename T>
+    void StoreLineSetting(T SerialLineSettings::*field, T value);
+
+    std::unique_ptr<ISerialDevice> device_;
+    PortNumber comPort_ = pnCOM2;
+    SerialLineSettings settings_;  // 9600 bit/s, 8 data bits, no parity, one stop bit, DTR
+    ReceiveDataEvent onReceiveData_;
+    std::uint16_t pollingDelay_ = 50;
+    std::uint16_t outputTimeout_ = 4000;
+    int timerId_ = 0;
+    std::unique_ptr<char[]> buffer_;
+    OpenResult lastOpen_;
+};

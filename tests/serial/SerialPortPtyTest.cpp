@@ -1,0 +1,263 @@
+// SerialPort on real pseudo-terminals linked as COMn in a temporary working directory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <numeric>
+
+#include "SerialDevicePosix.h"
+#include "SerialPort.h"
+#include "TermiosSettings.h"
+#include "TestSupport.h"
+#include "TickCounter.h"
+
+using namespace std::chrono_literals;
+using namespace waga::test;
+
+namespace {
+
+// Collects what OnReceiveData hands over; bound to a method as the main window binds it.
+class Receiver {
+  public:
+    void OnData(SerialPort* sender, const char* data, std::int32_t size) {
+        senders.push_back(sender);
+        chunks.emplace_back(data, static_cast<std::size_t>(size));
+    }
+    std::string All() const { return std::accumulate(chunks.begin(), chunks.end(), std::string()); }
+    std::vector<SerialPort*> senders;
+    std::vector<std::string> chunks;
+};
+
+class SerialPortPtyTest : public ::testing::Test {
+  protected:
+    PtyLink pty_;
+    ScopedWorkingDir cwd_{pty_.Dir()};
+    SerialPort driver_;
+    Receiver receiver_;
+
+    void Listen() { driver_.SetOnReceiveData(std::bind_front(&Receiver::OnData, &receiver_)); }
+    bool WaitQueued(int bytes) {
+        return WaitUntil([&] { return pty_.QueuedForReader() >= bytes; });
+    }
+};
+
+TEST_F(SerialPortPtyTest, BytesArriveRawThroughTheEventLoopOnly) {
+    Listen();
+    ASSERT_TRUE(driver_.OpenPort());
+    const std::string bytes(
+        "\x20"
+        "12.50\r\n\x03\x11\x13\x00\xff\x9c",
+        14);
+    ASSERT_TRUE(pty_.Write(bytes));
+    EXPECT_TRUE(receiver_.chunks.empty());  // nothing outside a tick
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= bytes.size(); }));
+    EXPECT_EQ(receiver_.All(), bytes);
+    EXPECT_EQ(receiver_.senders.front(), &driver_);
+    pollfd echo{pty_.MasterFd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&echo, 1, 50), 0) << "nothing may be echoed back";
+}
+
+TEST_F(SerialPortPtyTest, ChunksOfAtMostTheBufferSizeOneTickEach) {
+    Listen();
+    ASSERT_TRUE(driver_.OpenPort());
+    driver_.SetComPortPollingDelay(200);  // time enough for the whole block to queue up
+    std::string block(5000, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
+    ASSERT_TRUE(pty_.Write(block));
+    ASSERT_TRUE(WaitQueued(4000));
+    TickCounter ticks(&driver_);
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= 5000; }));
+    std::vector<std::size_t> sizes;
+    for (const std::string& c : receiver_.chunks) sizes.push_back(c.size());
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{2048, 2048, 904}));
+    EXPECT_EQ(ticks.Ticks(), 3);
+    EXPECT_EQ(receiver_.All(), block);
+    // Empty ticks raise nothing.
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return ticks.Ticks() >= 5; }));
+    EXPECT_EQ(receiver_.chunks.size(), 3u);
+}
+
+TEST_F(SerialPortPtyTest, BytesWithoutAHandlerAreReadAndDropped) {
+    ASSERT_TRUE(driver_.OpenPort());
+    ASSERT_TRUE(pty_.Write("dropped\r"));
+    ASSERT_TRUE(WaitQueued(8));
+    TickCounter ticks(&driver_);
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return ticks.Ticks() >= 2; }));
+    EXPECT_EQ(pty_.QueuedForReader(), 0);
+    Listen();
+    ASSERT_TRUE(pty_.Write("kept\r"));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
+    EXPECT_EQ(receiver_.All(), "kept\r");
+}
+
+TEST_F(SerialPortPtyTest, OpenPurgesWhatWaitedBefore) {
+    ASSERT_TRUE(pty_.Write("stale"));
+    ASSERT_TRUE(WaitQueued(5));
+    Listen();
+    ASSERT_TRUE(driver_.OpenPort());
+    EXPECT_EQ(pty_.QueuedForReader(), 0);
+    ASSERT_TRUE(pty_.Write("fresh"));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
+    EXPECT_EQ(receiver_.All(), "fresh");
+}
+
+TEST_F(SerialPortPtyTest, SpeedChangeWhileOpenReappliesAndPurges) {
+    Listen();
+    ASSERT_TRUE(driver_.OpenPort());
+    driver_.SetComPortPollingDelay(5000);  // no tick takes the bytes first
+    ASSERT_TRUE(pty_.Write("pending"));
+    ASSERT_TRUE(WaitQueued(7));
+    driver_.SetComPortSpeed(br56000);
+    EXPECT_EQ(pty_.QueuedForReader(), 0);
+    termios2 t{};
+    ASSERT_EQ(::ioctl(pty_.MasterFd(), TCGETS2, &t), 0);
+    EXPECT_EQ(t.c_ospeed, 56000u);
+}
+
+TEST_F(SerialPortPtyTest, SecondComponentAndSecondProcessAreRefused) {
+    ASSERT_TRUE(driver_.OpenPort());
+    SerialPort second;
+    TickCounter ticks(&second);
+    EXPECT_FALSE(second.OpenPort());
+    EXPECT_FALSE(second.IsPortOpen());
+    const int child = RunInChild([] {
+        SerialPort other;
+        return other.OpenPort() ? 1 : 0;
+    });
+    EXPECT_EQ(child, 0);
+    waga::test::RunEvents(120ms);
+    EXPECT_EQ(ticks.Ticks(), 0);
+
+    driver_.ClosePort();
+    EXPECT_FALSE(driver_.IsPortOpen());
+    EXPECT_TRUE(second.OpenPort());
+    second.ClosePort();
+    EXPECT_TRUE(driver_.OpenPort());  // reopen after close
+}
+
+TEST_F(SerialPortPtyTest, OpensTheDeviceNamedByComPort) {
+    PtyLink com3("COM3");
+    ASSERT_EQ(::symlink(com3.SlavePath().c_str(), "COM3"), 0);
+    driver_.SetComPort(pnCOM3);
+    Listen();
+    ASSERT_TRUE(driver_.OpenPort());
+    ASSERT_TRUE(com3.Write("three"));
+    ASSERT_TRUE(pty_.Write("two"));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
+    waga::test::RunEvents(100ms);
+    EXPECT_EQ(receiver_.All(), "three");
+}
+
+TEST_F(SerialPortPtyTest, WithoutALinkTheDevicePrefixIsUsed) {
+    TempDir devices;
+    ASSERT_EQ(::symlink(pty_.SlavePath().c_str(), devices.File("ttyS3").c_str()), 0);
+    SerialPort driver(nullptr, std::make_unique<PosixSerialDevice>(devices.File("ttyS")));
+    driver.SetComPort(pnCOM4);
+    Receiver receiver;
+    driver.SetOnReceiveData(std::bind_front(&Receiver::OnData, &receiver));
+    ASSERT_TRUE(driver.OpenPort());
+    ASSERT_TRUE(pty_.Write("S3"));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver.All() == "S3"; }));
+}
+
+TEST_F(SerialPortPtyTest, VanishedPeerGivesNoEventAndPollingGoesOn) {
+    Listen();
+    ASSERT_TRUE(driver_.OpenPort());
+    ASSERT_TRUE(pty_.Write("before"));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All() == "before"; }));
+    pty_.CloseSlave();
+    pty_.CloseMaster();
+    TickCounter ticks(&driver_);
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return ticks.Ticks() >= 4; }));
+    EXPECT_EQ(receiver_.chunks.size(), 1u);
+    EXPECT_TRUE(driver_.IsPortOpen());
+    driver_.ClosePort();
+    EXPECT_FALSE(driver_.IsPortOpen());
+}
+
+// An ordinary user (not root, who passes every exclusive check) closes and opens again:
+// the exclusive flag must not outlive the descriptor.
+TEST_F(SerialPortPtyTest, UnprivilegedUserCanReopenAfterClose) {
+    ASSERT_EQ(::chown(pty_.SlavePath().c_str(), kNobodyId, kNobodyId), 0);
+    const int result = RunAsNobody([] {
+        SerialPort driver;
+        if (!driver.OpenPort()) return 1;
+        driver.ClosePort();
+        if (!driver.OpenPort()) return 2;
+        SerialPort second;
+        if (second.OpenPort()) return 3;
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(SerialPortPtyTest, PortIsFreeAfterDestruction) {
+    {
+        SerialPort first;
+        ASSERT_TRUE(first.OpenPort());
+    }
+    EXPECT_TRUE(driver_.OpenPort());
+}
+
+// Every way an open can fail: false, still closed, no timer, nothing printed.
+struct FailureRow {
+    const char* name;
+    std::function<void(const PtyLink&)> prepare;  // runs in the working directory
+    bool asNobody;
+};
+
+class OpenFailureTest : public ::testing::TestWithParam<FailureRow> {};
+
+int TryOpenSilently(const std::string& devicePrefix) {
+    SerialPort driver(nullptr, std::make_unique<PosixSerialDevice>(devicePrefix));
+    TickCounter ticks(&driver);
+    CaptureOutput output;
+    const bool opened = driver.OpenPort();
+    driver.ClosePort();
+    waga::test::RunEvents(120ms);
+    const std::string printed = output.Finish();
+    if (opened || driver.IsPortOpen()) return 1;
+    if (ticks.Ticks() != 0) return 2;
+    if (!printed.empty()) return 3;
+    return 0;
+}
+
+TEST_P(OpenFailureTest, OpenReturnsFalseAndStaysClosed) {
+    PtyLink pty("unused");
+    ScopedWorkingDir cwd(pty.Dir());
+    GetParam().prepare(pty);
+    const std::string prefix = pty.Dir() + "/no-such-device";
+    const int result = GetParam().asNobody ? RunAsNobody([&] { return TryOpenSilently(prefix); })
+                                           : TryOpenSilently(prefix);
+    EXPECT_EQ(result, 0) << "1: opened, 2: ticks, 3: printed";
+}
+
+const FailureRow kFailures[] = {
+    {"NoLinkAndNoDevice", [](const PtyLink&) {}, false},
+    {"LinkToMissingDevice", [](const PtyLink&) { ASSERT_EQ(::symlink("/dev/none", "COM2"), 0); },
+     false},
+    {"RegularFile", [](const PtyLink&) { ASSERT_EQ(::close(::creat("COM2", 0666)), 0); }, false},
+    {"LinkToRegularFile",
+     [](const PtyLink&) {
+         ASSERT_EQ(::close(::creat("data.bin", 0666)), 0);
+         ASSERT_EQ(::symlink("data.bin", "COM2"), 0);
+     },
+     false},
+    {"CharacterDeviceThatIsNoTerminal",
+     [](const PtyLink&) { ASSERT_EQ(::symlink("/dev/null", "COM2"), 0); }, false},
+    {"Directory", [](const PtyLink&) { ASSERT_EQ(::mkdir("COM2", 0755), 0); }, false},
+    {"PermissionDenied",
+     [](const PtyLink& pty) {
+         ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0600), 0);
+         ASSERT_EQ(::symlink(pty.SlavePath().c_str(), "COM2"), 0);
+     },
+     true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, OpenFailureTest, ::testing::ValuesIn(kFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

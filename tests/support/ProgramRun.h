@@ -1,0 +1,85 @@
+#pragma once
+// The built program as a separate process, the way an operator starts it: in a working directory
+// (with a pseudo-terminal linked as COM2), with its own runtime directory for the single-instance
+// guard, offscreen or on an Xvfb display (XServer.h), as root or as the unprivileged user.
+
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "TestSupport.h"
+#include "XServer.h"
+
+namespace waga::test {
+
+// Sets an environment variable for the helper's lifetime (children inherit it).
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+// A directory of the program's own for its single-instance guard (XDG_RUNTIME_DIR, set for the
+// helper's lifetime), so that copies started by other tests at the same time cannot meet this
+// test's copies. `owner` is the user id that runs the program.
+class GuardDir {
+  public:
+    explicit GuardDir(uid_t owner = 0);
+    const std::string& Path() const { return dir_.Path(); }
+
+  private:
+    TempDir dir_;
+    ScopedEnv env_;
+};
+
+// A working directory with a pseudo-terminal linked as COM2 (the directory is the PtyLink's own)
+// and a runtime directory for the guard.
+class Workplace {
+  public:
+    // `owner`: the user the program runs as; the directory, the terminal and the runtime
+    // directory are handed to that user.
+    explicit Workplace(uid_t owner = 0);
+
+    const std::string& Dir() const { return pty_.Dir(); }
+    std::string File(const std::string& name) const { return Dir() + "/" + name; }
+    PtyLink& Pty() { return pty_; }
+    const std::string& RuntimeDir() const { return runtime_.Path(); }
+    // The recording file named after today's local date.
+    std::string DayFile() const;
+    void Write(const std::string& name, const std::string& bytes) const;
+    std::string Read(const std::string& name) const;
+
+  private:
+    PtyLink pty_;
+    TempDir runtime_;
+};
+
+struct RunOptions {
+    std::string display;  // empty: offscreen
+    bool asNobody = false;
+    std::string runtimeDir;  // XDG_RUNTIME_DIR; empty: the test's own (see GuardDir)
+};
+
+// The recording file named after today's local date in `dir`.
+std::string DayFileIn(const std::string& dir);
+
+// Starts build/bin/Project1 in `workingDir`.
+std::unique_ptr<ChildProcess> StartProgram(const std::string& workingDir,
+                                           const RunOptions& options = {});
+// Starts it in the workplace, with the workplace's runtime directory.
+std::unique_ptr<ChildProcess> StartProgram(const Workplace& place, RunOptions options = {});
+
+// Runs the program until its start-up is over (the day's recording file, removed first if an
+// earlier run left it, exists again), then sends `signal` and returns the exit status (-1: it
+// never started or did not end).
+int RunAndClose(const Workplace& place, int signal, const RunOptions& options = {});
+
+}  // namespace waga::test

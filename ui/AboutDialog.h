@@ -1,0 +1,72 @@
+#pragma once
+// AboutDialog: the about dialog, shown without being modal. The logo unfolds a panel with the
+// maker's advertising text; the web and e-mail links open through the desktop shell.
+
+#include <QDialog>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QWindow;
+class BevelPanel;
+class ClickLabel;
+
+class AboutDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // Client heights of the two layouts. The outer heights (291 and 387 with a 27-pixel title bar
+    // and border) follow from whatever frame the window system adds.
+    static constexpr int kClientWidth = 266;
+    static constexpr int kFoldedClientHeight = 264;
+    static constexpr int kUnfoldedClientHeight = 360;
+    static constexpr int kFoldedPanelHeight = 209;
+    static constexpr int kUnfoldedPanelHeight = 305;
+    static constexpr int kFoldedButtonTop = 228;
+    static constexpr int kUnfoldedButtonTop = 324;
+    static constexpr int kVersionRightEdge = 226;
+
+    explicit AboutDialog(QWidget* parent = nullptr);
+
+    // The shell call of the links; tests replace it. The result is not examined.
+    using UrlOpener = std::function<void(const QUrl&)>;
+    void SetUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
+
+    void FormActivate();  // fold, and show the version
+    void IvekClick();     // unfold when folded, else fold
+    void Label3Click();
+    void LvekemailClick();
+    void OKButtonClick();
+    bool Folded() const;
+
+    BevelPanel* Panel1;
+    ClickLabel* Ivek;
+    QLabel* Label2;
+    QLabel* Label4;
+    ClickLabel* Label3;
+    QLabel* Label1;
+    ClickLabel* Lvekemail;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Lvek1;
+    QLabel* Lversion;
+    QPlainTextEdit* Mreklama;
+    QPushButton* OKButton;
+
+  protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void BuildPanel();
+    void BuildLinks();
+    void BuildMakerLines();
+    void SetLayout(int panelHeight, int clientHeight, int buttonTop);
+    void NoteFocusWindow(QWindow* window);
+
+    UrlOpener openUrl_;
+    bool placed_ = false;              // centred once; later showings keep the place
+    QPointer<QWindow> previousFocus_;  // the program's window that had the focus before us
+};

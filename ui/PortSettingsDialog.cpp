@@ -1,0 +1,77 @@
+#include "PortSettingsDialog.h"
+
+#include <QPushButton>
+#include <QScreen>
+
+#include "Drawing.h"
+#include "RadioGroup.h"
+#include "SerialPort.h"
+
+namespace {
+
+RadioGroup* MakeGroup(QWidget* parent, const QString& caption, const QStringList& items,
+                      int columns, QRect geometry, int selected) {
+    auto* group = new RadioGroup(caption, items, columns, parent);
+    group->setGeometry(geometry);
+    group->SetItemIndex(selected);
+    return group;
+}
+
+}  // namespace
+
+PortSettingsDialog::PortSettingsDialog(SerialPort* portDriver, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      portDriver_(portDriver) {
+    setObjectName("FormUstaw");
+    setWindowTitle("Ustawienia...");
+    setFont(DialogFont(11));
+    setFixedSize(273, 175);
+    RGNumPortu = MakeGroup(this, "Numer portu", {"COMM1", "COMM2", "COMM3", "COMM4"}, 1,
+                           QRect(16, 8, 89, 97), 1);
+    RGSzybkosc = MakeGroup(this, "Szybkość transmisji",
+                           {"110", "300", "600", "1200", "2400", "4800", "9600", "14400"}, 2,
+                           QRect(120, 8, 137, 97), 4);
+    BOk = new QPushButton("Zamknij", this);
+    BOk->setGeometry(88, 128, 105, 33);
+    RGDataBit = MakeGroup(this, "Bitów danych", {"5", "6", "7", "8"}, 1, QRect(8, 208, 81, 97), 3);
+    RGParity = MakeGroup(this, "Parzystość", {"none", "odd", "even", "mark", "space"}, 1,
+                         QRect(96, 208, 73, 97), 0);
+    RGDataBit->hide();
+    RGParity->hide();
+    RGNumPortu->setObjectName("RGNumPortu");
+    RGSzybkosc->setObjectName("RGSzybkosc");
+    BOk->setObjectName("BOk");
+    connect(BOk, &QPushButton::clicked, this, &PortSettingsDialog::BOkClick);
+}
+
+void PortSettingsDialog::FormShow() {
+    if (portDriver_) ShowPortAndSpeed(portDriver_->ComPort(), portDriver_->ComPortSpeed());
+}
+
+void PortSettingsDialog::ShowPortAndSpeed(PortNumber port, BaudRate speed) {
+    RGNumPortu->SetItemIndex(port);
+    RGSzybkosc->SetItemIndex(speed < RGSzybkosc->ItemCount() ? int{speed} : -1);
+}
+
+void PortSettingsDialog::BOkClick() { close(); }
+
+PortSelections PortSettingsDialog::Selections() const {
+    return {RGNumPortu->ItemIndex(), RGSzybkosc->ItemIndex(), RGDataBit->ItemIndex(),
+            RGParity->ItemIndex()};
+}
+
+void PortSettingsDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormShow();
+    CentreOnScreen();
+    BOk->setFocus();
+}
+
+void PortSettingsDialog::CentreOnScreen() {
+    if (const QScreen* shown = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(shown->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}

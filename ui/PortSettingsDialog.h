@@ -1,0 +1,50 @@
+#pragma once
+// PortSettingsDialog: the transmission settings dialog. It only shows the port component's port and
+// speed and collects the operator's selections; the reconnect after it closes is ReconnectPort.
+
+#include <QDialog>
+
+#include "PortTypes.h"
+
+class QPushButton;
+class SerialPort;
+class RadioGroup;
+
+// The dialog's radio group indexes (-1: nothing selected), each an enumeration ordinal.
+struct PortSelections {
+    int port = -1;      // PortNumber
+    int speed = -1;     // BaudRate
+    int dataBits = -1;  // DataBits
+    int parity = -1;    // Parity
+};
+
+class PortSettingsDialog : public QDialog {
+    Q_OBJECT
+  public:
+    explicit PortSettingsDialog(SerialPort* portDriver = nullptr, QWidget* parent = nullptr);
+
+    void SetPortDriver(SerialPort* portDriver) { portDriver_ = portDriver; }
+
+    // Loads RGNumPortu and RGSzybkosc from the port component (run on every showing).
+    void FormShow();
+    // Selects the given port and speed. A speed the group cannot show (19200 and above) selects
+    // no speed at all, so that closing the dialog cannot silently change it to 14400.
+    void ShowPortAndSpeed(PortNumber port, BaudRate speed);
+    void BOkClick();
+
+    PortSelections Selections() const;
+
+    RadioGroup* RGNumPortu;
+    RadioGroup* RGSzybkosc;
+    QPushButton* BOk;
+    RadioGroup* RGDataBit;  // never shown: always 8 data bits
+    RadioGroup* RGParity;   // never shown: always no parity
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void CentreOnScreen();
+
+    SerialPort* portDriver_;
+};
