@@ -3,6 +3,13 @@ option(WAGA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer
 
 add_compile_options(-Wall -Wextra -Wpedantic)
 
+# The hardening Debian builds its packages with: checked buffer functions, and every symbol bound
+# at start so the relocation table can be made read-only.
+if(NOT WAGA_SANITIZE AND NOT WAGA_FUZZ)
+  add_compile_definitions($<$<CONFIG:Release,RelWithDebInfo>:_FORTIFY_SOURCE=2>)
+  add_link_options(-Wl,-z,relro,-z,now)
+endif()
+
 if(WAGA_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)
