@@ -7,16 +7,6 @@
 #include "SerialPort.h"
 #include "SettingsFile.h"
 
-namespace {
-
-QString StartFailedText() {
-    return QStringLiteral(
-        "BŁĄD W TRAKCIE PRÓBY NAWIĄZANIA POŁĄCZENIA z WAGĄ! SPRAWDŹ KONFIGURACJE KOMPUTERA oraz "
-        "KABEL i PONOWNIE URUCHOM PROGRAM!");
-}
-
-}  // namespace
-
 StartupSequence::StartupSequence(MainWindow& window) : window_(window) {
     connect(&window, &MainWindow::Closing, this, [this] { FormClose(); });
 }

@@ -134,6 +134,11 @@ void MainWindow::MMustaw_rsClick() {
     SetStatusText(ShowSettingsAndReconnect(*settingsDialog_, *comPortDriver_, assembler_));
 }
 
+void MainWindow::ReopenPort() {
+    const PortSelections same{comPortDriver_->ComPort(), comPortDriver_->ComPortSpeed()};
+    SetStatusText(ReconnectPort(same, *comPortDriver_, assembler_));
+}
+
 void MainWindow::Koniec1Click() { close(); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

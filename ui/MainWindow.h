@@ -56,6 +56,9 @@ class MainWindow : public QMainWindow,
     void MMaboutClick();
     // "Parametry transmisji...": the dialog, then the reconnect with its choices.
     void MMustaw_rsClick();
+    // Closes the port and opens it again with the same settings, as the settings dialog's
+    // reconnect does (status text, PendingLine emptied when it opens).
+    void ReopenPort();
     void Koniec1Click();
     // Validates and applies the limit text; false when it was rejected (box shown, focus kept).
     bool EmaxlinieExit();

@@ -15,14 +15,6 @@ void CopySelection(int index, int count, SerialPort& port, void (SerialPort::*se
 
 }  // namespace
 
-QString PortOpenedText(PortNumber port, BaudRate speed) {
-    return QString("Połączenie RS232, COM%1, prędkość: %2 rozpoczęte.")
-        .arg(static_cast<int>(port) + 1)
-        .arg(QString::fromStdString(SpeedToText(speed)));
-}
-
-QString ReconnectFailedText() { return "Error: nie można się połączyć! Sprawdź ustawienia!"; }
-
 QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LineAssembler& lines) {
     if (port.IsPortOpen()) port.ClosePort();
     CopySelection(chosen.speed, kBaudRateCount, port, &SerialPort::SetComPortSpeed);

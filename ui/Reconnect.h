@@ -4,17 +4,11 @@
 #include <QString>
 
 #include "PortSettingsDialog.h"
+#include "PortStatusTexts.h"
 #include "PortTypes.h"
 
 class LineAssembler;
 class SerialPort;
-
-// "Połączenie RS232, COM<n>, prędkość: <speed> rozpoczęte." (no trailing space; start-up adds
-// one after it).
-QString PortOpenedText(PortNumber port, BaudRate speed);
-
-// "Error: nie można się połączyć! Sprawdź ustawienia!"
-QString ReconnectFailedText();
 
 // Closes the port if open, copies the selections into it (speed, data bits, parity, port, in that
 // order; a group with nothing selected keeps the component's value), opens it and returns the

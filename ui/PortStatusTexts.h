@@ -1,0 +1,24 @@
+#pragma once
+// What the status bar, its tooltip and the serial ports window say about the port.
+
+#include <QString>
+
+#include "PortTypes.h"
+#include "SerialDevice.h"
+
+// "Połączenie RS232, COM<n>, prędkość: <speed> rozpoczęte." (no trailing space; start-up adds
+// one after it).
+QString PortOpenedText(PortNumber port, BaudRate speed);
+
+// "Error: nie można się połączyć! Sprawdź ustawienia!" (the settings dialog's reconnect failed).
+QString ReconnectFailedText();
+
+// The start-up's text when the port does not open.
+QString StartFailedText();
+
+// "Połączenie RS232, COM<n> przerwane. Ponawiam próbę połączenia..." (an open port was lost).
+QString PortLostText(PortNumber port);
+
+// Why a port did not open, for the operator, e.g. "brak urządzenia /dev/ttyUSB0"; empty when it
+// opened.
+QString OpenFailureCause(const OpenResult& result);
