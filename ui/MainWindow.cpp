@@ -27,6 +27,7 @@
 #include "Drawing.h"
 #include "MessageBoxes.h"
 #include "PortSettingsDialog.h"
+#include "ReadoutLabel.h"
 #include "Reconnect.h"
 #include "ReportLimit.h"
 #include "ReportView.h"
@@ -310,10 +311,10 @@ void MainWindow::SetReadout(const Win1250Text& text) {
 void MainWindow::ShowReadout() {
     if (!readoutPending_) return;
     readoutPending_ = false;
-    Ldisplay->setText(ToQString(readout_));
+    Ldisplay->SetReading(ToQString(readout_));
 }
 
-Win1250Text MainWindow::Readout() const { return ToWin1250(Ldisplay->text()); }
+Win1250Text MainWindow::Readout() const { return ToWin1250(Ldisplay->Reading()); }
 
 Win1250Text MainWindow::UnitCaption() const { return ToWin1250(Ljednost->text()); }
 

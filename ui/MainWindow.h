@@ -29,6 +29,7 @@ class QPushButton;
 class QRadioButton;
 class QStatusBar;
 class QTabWidget;
+class ReadoutLabel;
 class ReportView;
 class SerialPort;
 
@@ -159,7 +160,7 @@ class MainWindow : public QMainWindow,
     void ShowReadout();
 
     // Controls (created in the constructor, named by objectName too).
-    QLabel* Ldisplay = nullptr;
+    ReadoutLabel* Ldisplay = nullptr;
     QLabel* Ljednost = nullptr;
     QTabWidget* PCustawienia = nullptr;
     QLabel* Ivek = nullptr;

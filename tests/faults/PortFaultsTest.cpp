@@ -63,8 +63,10 @@ TEST_F(PortFaults, SimulatorKilledAndBackReconnectsByItselfTwice) {
         EXPECT_FALSE(Form().RetryingLostPort());
         EXPECT_EQ(Form().StatusText(), PortOpenedText(pnCOM2, br115200));
 
-        // Lines flow again; the new ones follow the old ones, nothing joined to a fragment.
+        // Lines flow again; the new ones follow the old ones, nothing joined to a fragment, and
+        // the read-out shows the scale's weight again.
         ASSERT_TRUE(WaitForRecorded(before.size() + 1500));
+        EXPECT_TRUE(RunEventsUntil([&] { return !Readout(Form()).isEmpty(); }));
         const std::string after = Recorded();
         EXPECT_EQ(after.compare(0, before.size(), before), 0);
         EXPECT_TRUE(IsWholeLinePrefix(after.substr(before.size()), ExpectedFor(Sim().Sent())));
