@@ -35,8 +35,8 @@ void ReadoutLabel::SetBaseFont(const QFont& font) {
 void ReadoutLabel::SetReading(const QString& reading) {
     reading_ = reading;
     const int room = contentsRect().width();
-    const QString measured = reading.size() > kLongestMeasured ? reading.right(kLongestMeasured)
-                                                               : reading;
+    const QString measured =
+        reading.size() > kLongestMeasured ? reading.right(kLongestMeasured) : reading;
     QFont font = base_;
     const int full = Width(font, measured);
     if (full > room) {
