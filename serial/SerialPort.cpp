@@ -94,19 +94,23 @@ bool SerialPort::WaitingWithoutTimer() const {
 
 void SerialPort::OnReadable() {
     notifier_->setEnabled(false);
-    ReadPort([this] { standDown_.start(Interval(pollingDelay_)); });
+    ReadPort([this](bool bufferFull) {
+        // A full buffer means more is waiting (a burst, or the program was held up): it is read
+        // as soon as the event loop has had its turn, so nothing waits a polling delay per 2 KB.
+        standDown_.start(bufferFull ? 0 : Interval(pollingDelay_));
+    });
 }
 
 // Qt never re-enters a timer whose event is still being handled; a fresh timer keeps the ticks
 // coming while the handler runs a modal box's event loop.
 void SerialPort::timerEvent(QTimerEvent*) {
-    ReadPort([this] {
+    ReadPort([this](bool) {
         StopPolling();
         StartPolling();
     });
 }
 
-void SerialPort::ReadPort(const std::function<void()>& rearm) {
+void SerialPort::ReadPort(const std::function<void(bool bufferFull)>& rearm) {
     if (!IsPortOpen()) return;
     const ReadResult read = device_->Read(buffer_.get(), settings_.inBufSize);
     if (read.status == ReadStatus::Lost) {
@@ -114,7 +118,7 @@ void SerialPort::ReadPort(const std::function<void()>& rearm) {
         if (onPortLost_) onPortLost_(this);
         return;
     }
-    rearm();
+    rearm(read.count == settings_.inBufSize);
     if (read.status != ReadStatus::Ok || read.count == 0 || !onReceiveData_) return;
     onReceiveData_(this, buffer_.get(), static_cast<std::int32_t>(read.count));
 }

@@ -84,9 +84,10 @@ class SerialPort : public QObject {
     void timerEvent(QTimerEvent* event) override;
 
   private:
-    // Reads once, then raises OnReceiveData or OnPortLost. `rearm` runs before either event, so
-    // that reading goes on while a handler runs a modal box's event loop (a recording error).
-    void ReadPort(const std::function<void()>& rearm);
+    // Reads once, then raises OnReceiveData or OnPortLost. `rearm` (told whether the read filled
+    // the buffer) runs before either event, so that reading goes on while a handler runs a modal
+    // box's event loop (a recording error).
+    void ReadPort(const std::function<void(bool bufferFull)>& rearm);
     void OnReadable();
     void StartWatching();
     void StopWatching();

@@ -1,37 +1,52 @@
 #include "ReportView.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTimer>
+#include <algorithm>
 
 #include "Win1250Qt.h"
 
-ReportView::ReportView(QWidget* parent) : QPlainTextEdit(parent) {
-    setReadOnly(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    setUndoRedoEnabled(false);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+namespace {
+
+constexpr int kMargin = 4;  // blank space around the text, as a text edit leaves it
+
+}  // namespace
+
+ReportView::ReportView(QWidget* parent) : QAbstractScrollArea(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setTabChangesFocus(true);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setCursor(Qt::IBeamCursor);
 }
 
 void ReportView::DeleteFirstLine() {
     if (lines_.empty()) return;
+    if (static_cast<int>(lines_.front().Bytes().size()) == longestLine_) longestMayHaveLeft_ = true;
     lines_.pop_front();
-    if (kept_ > 0) --kept_;
+    ++firstSerial_;
     QueueFlush();
 }
 
 void ReportView::Clear() {
+    firstSerial_ += static_cast<std::int64_t>(lines_.size());
     lines_.clear();
-    kept_ = 0;
+    longestLine_ = 0;
+    longestMayHaveLeft_ = false;
     QueueFlush();
 }
 
 void ReportView::AppendLine(const Win1250Text& line) {
     lines_.push_back(line);
+    longestLine_ = std::max(longestLine_, static_cast<int>(line.Bytes().size()));
     QueueFlush();
 }
 
@@ -41,41 +56,202 @@ void ReportView::QueueFlush() {
     QTimer::singleShot(0, this, [this] { Flush(); });
 }
 
-QString ReportView::JoinedText(std::size_t first) const {
+void ReportView::Flush() {
+    flushQueued_ = false;
+    if (longestMayHaveLeft_) {
+        longestLine_ = 0;
+        for (const Win1250Text& line : lines_)
+            longestLine_ = std::max(longestLine_, static_cast<int>(line.Bytes().size()));
+        longestMayHaveLeft_ = false;
+    }
+    const bool atEnd = followEnd_;
+    UpdateScrollBars();
+    if (atEnd) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    followEnd_ = atEnd;
+    viewport()->update();
+}
+
+int ReportView::RowHeight() const { return std::max(1, fontMetrics().lineSpacing()); }
+
+int ReportView::ColumnWidth() const {
+    return std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0')));
+}
+
+int ReportView::VisibleRows() const {
+    return std::max(1, (viewport()->height() - 2 * kMargin) / RowHeight());
+}
+
+// Vertical steps are lines, horizontal ones pixels; a line as long as the longest fits the end
+// of the horizontal range.
+void ReportView::UpdateScrollBars() {
+    QScrollBar* rows = verticalScrollBar();
+    rows->setRange(0, std::max(0, LineCount() - VisibleRows()));
+    rows->setPageStep(VisibleRows());
+    rows->setSingleStep(1);
+    QScrollBar* columns = horizontalScrollBar();
+    const int textWidth = longestLine_ * ColumnWidth() + 2 * kMargin;
+    columns->setRange(0, std::max(0, textWidth - viewport()->width()));
+    columns->setPageStep(viewport()->width());
+    columns->setSingleStep(ColumnWidth());
+}
+
+void ReportView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    Flush();
+}
+
+void ReportView::scrollContentsBy(int, int) {
+    followEnd_ = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+    viewport()->update();
+}
+
+int ReportView::FirstVisibleLine() const { return verticalScrollBar()->value(); }
+
+QString ReportView::LineText(std::int64_t serial, int from, int count) const {
+    const std::string& bytes = lines_[static_cast<std::size_t>(serial - firstSerial_)].Bytes();
+    if (from >= static_cast<int>(bytes.size()) || count <= 0) return {};
+    return Win1250BytesToQString(std::string_view(bytes).substr(static_cast<std::size_t>(from),
+                                                                static_cast<std::size_t>(count)));
+}
+
+// Each row is drawn from the first column in sight to the last, in up to three pieces (before,
+// inside and after the selection), each at its own columns.
+void ReportView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const int rowHeight = RowHeight();
+    const int columnWidth = ColumnWidth();
+    const int shift = horizontalScrollBar()->value();
+    const int firstColumn = std::max(0, (shift - kMargin) / columnWidth);
+    const int columns = viewport()->width() / columnWidth + 2;
+    const Place from = std::min(anchor_, cursor_);
+    const Place to = std::max(anchor_, cursor_);
+    const QPalette& colours = palette();
+    const int ascent = fontMetrics().ascent();
+    const int rows = viewport()->height() / rowHeight + 1;
+    for (int row = 0; row < rows; ++row) {
+        const int index = FirstVisibleLine() + row;
+        if (index >= LineCount()) break;
+        const std::int64_t serial = firstSerial_ + index;
+        const int length = static_cast<int>(lines_[static_cast<std::size_t>(index)].Bytes().size());
+        const int end = std::min(length, firstColumn + columns);
+        int selectedFrom = end, selectedTo = end;
+        if (from.serial <= serial && serial <= to.serial && !(from == to)) {
+            selectedFrom = from.serial == serial ? from.column : 0;
+            selectedTo = to.serial == serial ? to.column : length + 1;  // + the line's end
+        }
+        const int y = kMargin + row * rowHeight;
+        const auto x = [&](int column) { return kMargin + column * columnWidth - shift; };
+        const int pieces[4] = {firstColumn, std::clamp(selectedFrom, firstColumn, end),
+                               std::clamp(selectedTo, firstColumn, end), end};
+        if (selectedTo > selectedFrom && selectedTo > firstColumn) {
+            const int right = std::min(selectedTo, firstColumn + columns);
+            painter.fillRect(
+                QRect(x(std::max(selectedFrom, firstColumn)), y,
+                      (right - std::max(selectedFrom, firstColumn)) * columnWidth, rowHeight),
+                colours.color(QPalette::Highlight));
+        }
+        for (int piece = 0; piece < 3; ++piece) {
+            if (pieces[piece + 1] <= pieces[piece]) continue;
+            painter.setPen(colours.color(piece == 1 ? QPalette::HighlightedText : QPalette::Text));
+            painter.drawText(x(pieces[piece]), y + ascent,
+                             LineText(serial, pieces[piece], pieces[piece + 1] - pieces[piece]));
+        }
+    }
+}
+
+ReportView::Place ReportView::PlaceAt(QPoint point) const {
+    if (lines_.empty()) return {firstSerial_, 0};
+    const int row = std::max(0, point.y() - kMargin) / RowHeight();
+    const int index = std::min(LineCount() - 1, FirstVisibleLine() + row);
+    const int length = static_cast<int>(lines_[static_cast<std::size_t>(index)].Bytes().size());
+    const int x = point.x() - kMargin + horizontalScrollBar()->value();
+    const int column = (std::max(0, x) + ColumnWidth() / 2) / ColumnWidth();
+    return {firstSerial_ + index, std::min(column, length)};
+}
+
+void ReportView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(event);
+    cursor_ = PlaceAt(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = cursor_;
+    viewport()->update();
+}
+
+void ReportView::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton)) return;
+    cursor_ = PlaceAt(event->position().toPoint());
+    viewport()->update();
+}
+
+QString ReportView::Text() const {
     QString text;
-    for (std::size_t i = first; i < lines_.size(); ++i) {
-        if (i > first) text += QLatin1Char('\n');
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (i > 0) text += QLatin1Char('\n');
         text += ToQString(lines_[i]);
     }
     return text;
 }
 
-void ReportView::Flush() {
-    flushQueued_ = false;
-    const int removeTop = widgetLines_ - static_cast<int>(kept_);
-    const std::size_t appended = lines_.size() - kept_;
-    if (removeTop == 0 && appended == 0) return;
-
-    QScrollBar* bar = verticalScrollBar();
-    const bool followEnd = bar->value() == bar->maximum();
-    if (kept_ == 0) {
-        setPlainText(JoinedText(0));
-    } else {
-        QTextCursor cursor(document());
-        cursor.beginEditBlock();
-        if (removeTop > 0) {
-            cursor.setPosition(0);
-            cursor.setPosition(document()->findBlockByNumber(removeTop).position(),
-                               QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-        }
-        if (appended > 0) {
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(QLatin1Char('\n') + JoinedText(kept_));
-        }
-        cursor.endEditBlock();
+// Lines that have left the top since the selection was made are gone from it.
+QString ReportView::SelectedText() const {
+    Place from = std::min(anchor_, cursor_);
+    const Place to = std::max(anchor_, cursor_);
+    const std::int64_t last = firstSerial_ + LineCount() - 1;
+    if (from == to || to.serial < firstSerial_ || from.serial > last) return {};
+    if (from.serial < firstSerial_) from = {firstSerial_, 0};
+    QString text;
+    for (std::int64_t serial = from.serial; serial <= std::min(to.serial, last); ++serial) {
+        const int length = static_cast<int>(
+            lines_[static_cast<std::size_t>(serial - firstSerial_)].Bytes().size());
+        const int begin = serial == from.serial ? from.column : 0;
+        const int end = serial == to.serial ? std::min(to.column, length) : length;
+        if (serial > from.serial) text += QLatin1Char('\n');
+        text += LineText(serial, begin, end - begin);
     }
-    widgetLines_ = static_cast<int>(lines_.size());
-    kept_ = lines_.size();
-    if (followEnd) bar->setValue(bar->maximum());
+    return text;
+}
+
+void ReportView::SelectAll() {
+    if (lines_.empty()) return;
+    anchor_ = {firstSerial_, 0};
+    cursor_ = {firstSerial_ + LineCount() - 1, static_cast<int>(lines_.back().Bytes().size())};
+    viewport()->update();
+}
+
+void ReportView::CopySelection() const {
+    const QString selected = SelectedText();
+    if (!selected.isEmpty()) QApplication::clipboard()->setText(selected);
+}
+
+void ReportView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) return CopySelection();
+    if (event->matches(QKeySequence::SelectAll)) return SelectAll();
+    QScrollBar* rows = verticalScrollBar();
+    switch (event->key()) {
+        case Qt::Key_Up:
+            return rows->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        case Qt::Key_Down:
+            return rows->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        case Qt::Key_Home:
+            return rows->triggerAction(QAbstractSlider::SliderToMinimum);
+        case Qt::Key_End:
+            return rows->triggerAction(QAbstractSlider::SliderToMaximum);
+        case Qt::Key_Left:
+            return horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        case Qt::Key_Right:
+            return horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        default:
+            QAbstractScrollArea::keyPressEvent(event);  // page keys; others go to the window
+    }
+}
+
+void ReportView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(QStringLiteral("&Kopiuj"), this, [this] { CopySelection(); });
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(!SelectedText().isEmpty());
+    QAction* all =
+        menu.addAction(QStringLiteral("Zaznacz &wszystko"), this, [this] { SelectAll(); });
+    all->setShortcut(QKeySequence::SelectAll);
+    all->setEnabled(!lines_.empty());
+    menu.exec(event->globalPos());
 }

@@ -1,16 +1,20 @@
 #pragma once
-// Mraport: the report view. An exact model of its lines (Windows-1250 bytes, line 0 the oldest)
-// answers every count, delete and append at once; the text widget receives the net change of
-// all of them in one edit block when the event loop next runs (or when Flush is called), so a
-// full view that drops its top line for each new one costs the same at 5000 lines as at 10.
+// Mraport: the report view, a read-only, scrolling view of whole lines (line 0 the oldest) that
+// never wraps. It keeps the lines as received (Windows-1250 bytes) and draws only the rows and
+// columns in sight, so neither a full view that drops its top line for each new one nor a line
+// thousands of characters long costs more than the few rows on screen. Counting, deleting and
+// appending lines take effect in the model at once; the scroll bars and the picture follow when
+// the event loop next runs (or when Flush is called). The operator can select with the mouse
+// (or Ctrl+A) and copy with Ctrl+C or the context menu.
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
+#include <QPoint>
+#include <cstdint>
 #include <deque>
-#include <string>
 
 #include "Win1250.h"
 
-class ReportView : public QPlainTextEdit {
+class ReportView : public QAbstractScrollArea {
     Q_OBJECT
   public:
     explicit ReportView(QWidget* parent = nullptr);
@@ -21,18 +25,54 @@ class ReportView : public QPlainTextEdit {
     void AppendLine(const Win1250Text& line);
     const std::deque<Win1250Text>& Lines() const { return lines_; }
 
-    // Brings the widget's text up to the model now.
+    // Brings the scroll bars and the picture up to the lines now.
     void Flush();
     bool FlushPending() const { return flushQueued_; }
 
+    // Every line, joined by '\n' (what "Zaznacz wszystko" and copying take).
+    QString Text() const;
+    // The selected text ("" without a selection), and selecting all of it.
+    QString SelectedText() const;
+    void SelectAll();
+    // The first line in sight (an index into Lines()).
+    int FirstVisibleLine() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
   private:
+    // A place in the text: a line by its serial number (never reused, so a selection stays on its
+    // lines while older ones leave the top) and a column in that line.
+    struct Place {
+        std::int64_t serial = 0;
+        int column = 0;
+        bool operator<(const Place& other) const {
+            return serial != other.serial ? serial < other.serial : column < other.column;
+        }
+        bool operator==(const Place&) const = default;
+    };
+
     void QueueFlush();
-    QString JoinedText(std::size_t first) const;
+    void UpdateScrollBars();
+    int RowHeight() const;
+    int ColumnWidth() const;
+    int VisibleRows() const;
+    Place PlaceAt(QPoint viewportPoint) const;
+    QString LineText(std::int64_t serial, int from, int count) const;
+    void CopySelection() const;
 
     std::deque<Win1250Text> lines_;
-    int widgetLines_ = 0;  // lines the widget's document holds
-    // The first kept_ lines of the model are the last kept_ lines of the document; the rest of
-    // the document goes at the next flush, and the rest of the model is appended then.
-    std::size_t kept_ = 0;
+    std::int64_t firstSerial_ = 0;  // serial number of lines_.front()
+    int longestLine_ = 0;           // characters of the longest line, for the horizontal range
+    bool longestMayHaveLeft_ = false;
     bool flushQueued_ = false;
+    bool followEnd_ = true;  // the last line stays in sight as lines arrive
+    Place anchor_;           // where the selection began
+    Place cursor_;           // where it ends; equal to anchor_ means none
 };

@@ -146,15 +146,10 @@ TEST_F(LayoutTest, InitialStateOfSwitchesPagesAndViews) {
     EXPECT_EQ(Form().ReportLineCount(), 0);
     EXPECT_TRUE(Form().StatusText().isEmpty());
     EXPECT_EQ(Form().MaxReportLines(), 300);
-    EXPECT_FALSE(Find<ReportView>(Form(), "Mraport")->isUndoRedoEnabled());
-    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->horizontalScrollBarPolicy(),
               Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->verticalScrollBarPolicy(),
               Qt::ScrollBarAlwaysOn);
-    EXPECT_TRUE(Find<ReportView>(Form(), "Mraport")->isReadOnly());
-    EXPECT_TRUE(Find<ReportView>(Form(), "Mraport")->textInteractionFlags() &
-                Qt::TextSelectableByMouse);
     EXPECT_FALSE(Find<QStatusBar>(Form(), "StatusBar")->isSizeGripEnabled());
     EXPECT_EQ(Find<QLabel>(Form(), "Image1")->pixmap().size(), QSize(136, 115));
     EXPECT_EQ(Find<QLabel>(Form(), "Ivek")->pixmap().size(), QSize(142, 48));

@@ -1,7 +1,8 @@
 // Received bytes through the window's receive handler into the read-out, the report view and
 // the recording file, under each combination of the switches and both overflow rules.
 
-#include <QTextBlock>
+#include <QClipboard>
+#include <QScrollBar>
 
 #include "UiFixture.h"
 #include "Win1250Qt.h"
@@ -56,9 +57,8 @@ TEST_F(RoutingTest, WidgetTextFollowsTheLinesAfterTheEventLoopRuns) {
     EXPECT_TRUE(Find<ReportView>(Form(), "Mraport")->FlushPending());
     waga::test::RunEventsUntil(
         [&] { return !Find<ReportView>(Form(), "Mraport")->FlushPending(); });
-    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->toPlainText(),
-              QStringLiteral("alpha\n\n gamma "));
-    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->document()->blockCount(), 3);
+    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->Text(), QStringLiteral("alpha\n\n gamma "));
+    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->LineCount(), 3);
 }
 
 TEST_F(RoutingTest, ReadOutAndViewStopAtByteZeroWhileTheFileGetsEveryByte) {
@@ -76,7 +76,7 @@ TEST_F(RoutingTest, ReadOutAndViewStopAtByteZeroWhileTheFileGetsEveryByte) {
 TEST_F(RoutingTest, PolishBytesShowAsTheirLetters) {
     Feed("\xA5\xB9 \xA3\xB3 \x8C\x9C\r");  // Ąą Łł Śś in Windows-1250
     Find<ReportView>(Form(), "Mraport")->Flush();
-    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->toPlainText(), QString::fromUtf8("Ąą Łł Śś"));
+    EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->Text(), QString::fromUtf8("Ąą Łł Śś"));
     Form().SetUnitCaption(Win1250Text("g"));
     EXPECT_EQ(Find<QLabel>(Form(), "Ljednost")->text(), QStringLiteral("g"));
 }
@@ -102,13 +102,11 @@ TEST_F(RoutingTest, LimitRuleInBothModes) {
         FeedReportLines(row.lines);
         EXPECT_EQ(Form().ReportLineCount(), row.expectedCount);
         EXPECT_EQ(ReportLines().back(), row.expectedTail.back());
-        Find<ReportView>(Form(), "Mraport")->Flush();
-        EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->document()->blockCount(), row.expectedCount);
-        EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->document()->lastBlock().text().toStdString(),
-                  ReportLines().back());
-        EXPECT_EQ(
-            Find<ReportView>(Form(), "Mraport")->document()->firstBlock().text().toStdString(),
-            ReportLines().front());
+        // The view's scroll range follows the lines once it is brought up to date.
+        auto* view = Find<ReportView>(Form(), "Mraport");
+        view->Flush();
+        EXPECT_EQ(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
+        EXPECT_EQ(view->Text().count(QLatin1Char('\n')) + 1, row.expectedCount);
     }
 }
 
@@ -124,7 +122,7 @@ TEST_F(RoutingTest, ViewMatchesModelAcrossFlushes) {
         QStringList model;
         for (const Win1250Text& line : Find<ReportView>(Form(), "Mraport")->Lines())
             model << QString::fromStdString(line.Bytes());
-        ASSERT_EQ(Find<ReportView>(Form(), "Mraport")->toPlainText(), model.join(QLatin1Char('\n')))
+        ASSERT_EQ(Find<ReportView>(Form(), "Mraport")->Text(), model.join(QLatin1Char('\n')))
             << round;
     }
 }
@@ -142,4 +140,52 @@ TEST(Win1250AtTheWindow, EveryByteRoundTripsAndForeignCharactersBecomeQuestionMa
     EXPECT_EQ(ToWin1250(QString::fromUtf8("Łódź 日 €")).Bytes(),
               "\xA3\xF3"
               "d\x9F ? \x80");
+}
+
+// The operator selects with the mouse or Ctrl+A and copies with Ctrl+C; a selection stays on its
+// lines while older ones leave the top, and is gone with them.
+TEST_F(RoutingTest, TheReportViewSelectsAndCopiesWholeAndPartLines) {
+    Form().SetRecordingChecked(false);
+    FeedReportLines(6, "linia ");
+    auto* view = Find<ReportView>(Form(), "Mraport");
+    view->Flush();
+    QWidget* paper = view->viewport();
+    const QFontMetrics metrics(view->font());
+    const auto at = [&](int row, int column) {
+        return QPoint(4 + column * metrics.horizontalAdvance(QLatin1Char('0')),
+                      4 + row * metrics.lineSpacing() + metrics.lineSpacing() / 2);
+    };
+    QTest::mousePress(paper, Qt::LeftButton, Qt::NoModifier, at(1, 2));
+    QTest::mouseMove(paper, at(2, 4));
+    QTest::mouseRelease(paper, Qt::LeftButton, Qt::NoModifier, at(2, 4));
+    EXPECT_EQ(view->SelectedText(), QStringLiteral("nia 1\nlini"));
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("nia 1\nlini"));
+
+    Form().SetMaxReportLines(6);
+    FeedReportLines(2, "nowa ");  // "linia 0" and "linia 1" leave the top
+    EXPECT_EQ(view->SelectedText(), QStringLiteral("lini"));  // only the part in "linia 2" is left
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(view->SelectedText(), view->Text());
+}
+
+// A line far wider than the view is not wrapped; the horizontal range reaches its end, and an
+// operator who scrolled up is not pulled back down by new lines.
+TEST_F(RoutingTest, TheReportViewScrollsToLongLinesAndStaysWhereTheOperatorLooks) {
+    Form().SetRecordingChecked(false);
+    const std::string wide(4000, 'W');
+    Feed(wide + "\r");
+    FeedReportLines(100);
+    auto* view = Find<ReportView>(Form(), "Mraport");
+    view->Flush();
+    const int columnWidth = QFontMetrics(view->font()).horizontalAdvance(QLatin1Char('0'));
+    EXPECT_GE(view->horizontalScrollBar()->maximum() + view->viewport()->width(),
+              4000 * columnWidth);
+    EXPECT_EQ(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
+    view->verticalScrollBar()->setValue(0);
+    FeedReportLines(5, "x");
+    view->Flush();
+    EXPECT_EQ(view->FirstVisibleLine(), 0);
+    EXPECT_EQ(view->Lines().front().Bytes(), wide);
 }
