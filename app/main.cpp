@@ -53,6 +53,8 @@ int main(int argc, char* argv[]) {
     QTranslator qtTexts;
     InstallPolishQtTexts(qtTexts);
     QApplication::setQuitOnLastWindowClosed(false);  // the main window's close ends the program
+    // A steady text cursor: a blinking one wakes the program twice a second while it waits.
+    QApplication::setCursorFlashTime(0);
     QApplication::setWindowIcon(ProgramIcon());
 
     auto form = std::make_unique<MainWindow>();
