@@ -79,11 +79,14 @@ void SerialPort::StartWatching() {
     connect(notifier_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
 }
 
-// The notifier goes before the descriptor is closed.
+// The notifier stops watching before the descriptor is closed. It is deleted later: this may run
+// inside its own signal (a loss seen by a read it started).
 void SerialPort::StopWatching() {
     StopPolling();
     standDown_.stop();
-    delete notifier_;
+    if (notifier_ == nullptr) return;
+    notifier_->setEnabled(false);
+    notifier_->deleteLater();
     notifier_ = nullptr;
 }
 
