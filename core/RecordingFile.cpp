@@ -2,50 +2,40 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
+// The same system calls serve on Windows (mingw-w64), where a file must also be opened as binary
+// so that no line end is translated, and where descriptors are not inherited anyway.
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
 #endif
 
 namespace {
 
-// The few system calls the writer needs, under one name on both platforms.
-#if defined(_WIN32)
-int OpenForAppend(const char* name) { return ::_open(name, _O_WRONLY | _O_APPEND | _O_BINARY); }
-long long WriteBytes(int fd, const std::string& bytes) {
-    return ::_write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
-}
-long long FileSize(int fd) {
-    struct _stat64 st {};
-    return ::_fstat64(fd, &st) == 0 ? st.st_size : -1;
-}
-void Truncate(int fd, long long size) { (void)::_chsize_s(fd, size); }
-void CloseFile(int fd) { ::_close(fd); }
-#else
 // No O_CREAT: a file that is not there is a failure, never made here.
-int OpenForAppend(const char* name) { return ::open(name, O_WRONLY | O_APPEND | O_CLOEXEC); }
+int OpenForAppend(const char* name) {
+    return ::open(name, O_WRONLY | O_APPEND | O_BINARY | O_CLOEXEC);
+}
+
 long long WriteBytes(int fd, const std::string& bytes) {
-    ssize_t n;
+    long long n;
     do {
-        n = ::write(fd, bytes.data(), bytes.size());
+        n = ::write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
     } while (n < 0 && errno == EINTR);
     return n;
 }
-long long FileSize(int fd) {
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
-}
-void Truncate(int fd, long long size) { (void)::ftruncate(fd, size); }
-void CloseFile(int fd) { ::close(fd); }
-#endif
 
 }  // namespace
+
+RecordingWriter::~RecordingWriter() { Close(); }
 
 bool RecordingWriter::Open(const std::string& fileName) {
     Close();
@@ -57,15 +47,16 @@ bool RecordingWriter::Open(const std::string& fileName) {
 
 void RecordingWriter::Close() {
     if (fd_ < 0) return;
-    CloseFile(fd_);
+    ::close(fd_);
     fd_ = -1;
     openName_.clear();
 }
 
 // Only this program's bytes are taken away: the file's end minus what the failed write added.
 void RecordingWriter::CutBack(std::int64_t written) {
-    const long long size = FileSize(fd_);
-    if (written > 0 && size >= written) Truncate(fd_, size - written);
+    struct stat st {};
+    if (written > 0 && ::fstat(fd_, &st) == 0 && st.st_size >= written)
+        (void)::ftruncate(fd_, st.st_size - written);
 }
 
 bool RecordingWriter::Append(const std::string& fileName, std::string_view line) {

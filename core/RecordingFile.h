@@ -14,7 +14,7 @@
 class RecordingWriter {
   public:
     RecordingWriter() = default;
-    ~RecordingWriter() { Close(); }
+    ~RecordingWriter();  // closes the file
     RecordingWriter(const RecordingWriter&) = delete;
     RecordingWriter& operator=(const RecordingWriter&) = delete;
 
