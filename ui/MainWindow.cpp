@@ -30,6 +30,7 @@
 #include "ReportLimit.h"
 #include "ReportView.h"
 #include "SerialPort.h"
+#include "SerialPortsWindow.h"
 #include "Win1250Qt.h"
 
 MainWindow::MainWindow(QWidget* parent)
@@ -57,6 +58,7 @@ MainWindow::MainWindow(QWidget* parent)
         });
     settingsDialog_ = std::make_unique<PortSettingsDialog>(comPortDriver_);
     aboutDialog_ = std::make_unique<AboutDialog>();
+    portsWindow_ = std::make_unique<SerialPortsWindow>(comPortDriver_);
     ConnectHandlers();
 }
 
@@ -76,6 +78,9 @@ void MainWindow::ConnectHandlers() {
     connect(Koniec1, &QAction::triggered, this, [this] { Koniec1Click(); });
     connect(MMustaw_rs, &QAction::triggered, this, [this] { MMustaw_rsClick(); });
     connect(MMabout, &QAction::triggered, this, [this] { MMaboutClick(); });
+    connect(MMporty, &QAction::triggered, this, [this] { MMportyClick(); });
+    connect(portsWindow_.get(), &SerialPortsWindow::PortAssigned, this,
+            [this](PortNumber port) { PortLinkAssigned(port); });
     connect(PCustawienia, &QTabWidget::currentChanged, this, [this] {
         if (!pageFromCode_) PCustawieniaChange();
     });
@@ -137,6 +142,18 @@ void MainWindow::MMustaw_rsClick() {
 void MainWindow::ReopenPort() {
     const PortSelections same{comPortDriver_->ComPort(), comPortDriver_->ComPortSpeed()};
     SetStatusText(ReconnectPort(same, *comPortDriver_, assembler_));
+}
+
+// Not modal: the operator can plug the adapter in, refresh, and watch the status bar and the
+// read-out while the window stays open.
+void MainWindow::MMportyClick() {
+    portsWindow_->show();
+    portsWindow_->raise();
+    portsWindow_->activateWindow();
+}
+
+void MainWindow::PortLinkAssigned(PortNumber port) {
+    if (port == comPortDriver_->ComPort()) ReopenPort();
 }
 
 void MainWindow::Koniec1Click() { close(); }

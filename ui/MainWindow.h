@@ -30,6 +30,7 @@ class QStatusBar;
 class QTabWidget;
 class ReportView;
 class SerialPort;
+class SerialPortsWindow;
 
 class MainWindow : public QMainWindow,
                    public ILineEnvironment,
@@ -46,6 +47,7 @@ class MainWindow : public QMainWindow,
     SerialPort& ComPortDriver() { return *comPortDriver_; }
     PortSettingsDialog& SettingsDialog() { return *settingsDialog_; }
     AboutDialog& About() { return *aboutDialog_; }
+    SerialPortsWindow& PortsWindow() { return *portsWindow_; }
     const ReportView& Report() const { return *Mraport; }
 
     // ---- Handlers ----
@@ -59,6 +61,11 @@ class MainWindow : public QMainWindow,
     // Closes the port and opens it again with the same settings, as the settings dialog's
     // reconnect does (status text, PendingLine emptied when it opens).
     void ReopenPort();
+    // "Porty szeregowe...": shows the serial ports window.
+    void MMportyClick();
+    // A COMn link was assigned in the serial ports window: the program's own port reconnects at
+    // once, so that the status bar tells whether the new device opened.
+    void PortLinkAssigned(PortNumber port);
     void Koniec1Click();
     // Validates and applies the limit text; false when it was rejected (box shown, focus kept).
     bool EmaxlinieExit();
@@ -164,6 +171,7 @@ class MainWindow : public QMainWindow,
     QAction* Mplik = nullptr;
     QAction* Mpodglad = nullptr;
     QAction* MMustaw_rs = nullptr;
+    QAction* MMporty = nullptr;
     QAction* Pomoc1 = nullptr;
     QAction* MMabout = nullptr;
     QAction* Koniec1 = nullptr;
@@ -172,6 +180,7 @@ class MainWindow : public QMainWindow,
     SerialPort* comPortDriver_ = nullptr;
     std::unique_ptr<PortSettingsDialog> settingsDialog_;
     std::unique_ptr<AboutDialog> aboutDialog_;
+    std::unique_ptr<SerialPortsWindow> portsWindow_;
     LineAssembler assembler_;
     QString lastChosenFile_;  // offered again by the save dialog
     std::int32_t maxReportLines_ = 0;
