@@ -52,16 +52,19 @@ LinkResult AssignPortLink(const std::string& linkPath, const std::string& target
     return result;
 }
 
+// Devices are compared by their paths with every link resolved (std::filesystem::equivalent does
+// not compare character devices).
 std::string StableDeviceName(const std::string& device, const std::string& byIdFolder) {
     std::error_code error;
+    const fs::path wanted = fs::canonical(device, error);
+    if (error) return {};
     fs::directory_iterator entries(byIdFolder, error);
     if (error) return {};
     std::vector<std::string> matches;
     for (const fs::directory_entry& entry : entries) {
-        std::error_code unreadable;
-        if (fs::equivalent(entry.path(), device, unreadable) && !unreadable) {
-            matches.push_back(entry.path().string());
-        }
+        std::error_code unresolved;
+        const fs::path resolved = fs::canonical(entry.path(), unresolved);
+        if (!unresolved && resolved == wanted) matches.push_back(entry.path().string());
     }
     if (matches.empty()) return {};
     return *std::min_element(matches.begin(), matches.end());
