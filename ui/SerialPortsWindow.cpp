@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -38,7 +37,7 @@ enum DeviceColumn {
 };
 constexpr int kLinkTargetRole = Qt::UserRole;  // on a device row: the name the link leads to
 constexpr int kFewestDeviceRows = 3;
-constexpr int kMostDeviceRows = 8;  // more scroll
+constexpr int kMostDeviceRows = 8;  // beyond this the devices table scrolls
 
 QString FromPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -183,7 +182,7 @@ void SerialPortsWindow::BuildTables() {
     TUrzadzenia->setColumnHidden(kDeviceStable, !PortAssignmentOffered());
     devicesLayout->addWidget(TUrzadzenia);
     LBrakUrzadzen = new QLabel(
-        QStringLiteral("Nie znaleziono żadnego urządzenia szeregowego. Podłącz adapter i naciśnij "
+        QStringLiteral("Nie znaleziono żadnego urządzenia szeregowego. Podłącz przejściówkę i "
                        "„Odśwież”."),
         devices);
     LBrakUrzadzen->setObjectName(QStringLiteral("LBrakUrzadzen"));

@@ -36,6 +36,8 @@ struct AssignRow {
     const char* previousTarget;  // Replaced: the old link's target
 };
 
+void PrintTo(const AssignRow& row, std::ostream* out) { *out << row.name; }
+
 class AssignPortLinkTest : public testing::TestWithParam<AssignRow> {};
 
 TEST_P(AssignPortLinkTest, LeavesTheNameAsTheOutcomeSays) {
@@ -99,6 +101,8 @@ struct FailureRow {
     bool linkBefore;
     int expectedErrno;
 };
+
+void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.name; }
 
 class AssignPortLinkFailureTest : public testing::TestWithParam<FailureRow> {};
 

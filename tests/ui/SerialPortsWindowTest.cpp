@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QMenu>
 #include <QTableWidget>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "SerialDevicePosix.h"
@@ -219,6 +221,26 @@ TEST_F(SerialPortsWindowTest, LeavesAFileOrFolderNamedLikeThePortAlone) {
             fs::remove("COM4");
         }
     }
+}
+
+// A working folder where no link can be made (here: removed while the program is in it, which
+// refuses even root); the box names the port, the device and the system's reason.
+TEST_F(SerialPortsWindowTest, ALinkTheSystemRefusesIsReported) {
+    OpenWindow();
+    fs::create_directory(Path("usuniety"));
+    waga::test::ScopedWorkingDir into(Path("usuniety"));
+    fs::remove(Path("usuniety"));
+    ModalAnswerer answerer;
+    answerer.Push(ModalAnswerer::ClickButton("OK"));
+
+    Assign(pnCOM3, 1);
+
+    ASSERT_TRUE(RunEventsUntil([&] { return !answerer.Seen().empty(); }));
+    EXPECT_EQ(answerer.Seen()[0].text,
+              QString("Nie można przypisać portu COM3 do %1: %2 (błąd %3).")
+                  .arg(Q(b_.SlavePath()), QString::fromLocal8Bit(std::strerror(ENOENT)))
+                  .arg(ENOENT));
+    EXPECT_EQ(Message(), "");
 }
 
 // The program's own port (COM2) assigned to device B: it reopens at once on B, whether it was
