@@ -237,7 +237,7 @@ void SerialPortsWindow::Refresh(bool showing) {
     }
     LWskazowka->setText(hint);
     FillPorts();
-    FillDevices();
+    FillDevices(showing);
     FitToTables(showing);
     SelectionChanged();
 }
@@ -266,18 +266,24 @@ void SerialPortsWindow::FillPorts() {
     TPorty->selectRow(selected >= 0 ? selected : fallback);
 }
 
-void SerialPortsWindow::FillDevices() {
+// Which device is selected: on a new showing the first with a stable name (a USB adapter, the
+// usual pick), else the first; on a refresh a device that has just appeared (the adapter just
+// plugged in), else the one selected before.
+void SerialPortsWindow::FillDevices(bool showing) {
+    QStringList before;
+    for (int row = 0; row < TUrzadzenia->rowCount(); ++row) {
+        before << TUrzadzenia->item(row, kDevicePath)->text();
+    }
     const int selectedRow = SelectedRow(TUrzadzenia);
-    const QString selected =
-        selectedRow >= 0 ? TUrzadzenia->item(selectedRow, kDevicePath)->text() : QString();
+    const QString selected = selectedRow >= 0 ? before[selectedRow] : QString();
     const QList<PresentSerialDevice> devices =
         deviceSource_ ? deviceSource_() : QList<PresentSerialDevice>{};
     TUrzadzenia->clearContents();
     TUrzadzenia->setRowCount(static_cast<int>(devices.size()));
-    // The row selected before, else the first device with a stable name (a USB adapter, the usual
-    // pick), else the first.
-    int reselect = -1;
+    int kept = -1;
     int firstStable = -1;
+    int firstNew = -1;
+    int firstNewStable = -1;
     for (int row = 0; row < TUrzadzenia->rowCount(); ++row) {
         const PresentSerialDevice& device = devices[row];
         const QString stable = PortAssignmentOffered()
@@ -290,11 +296,19 @@ void SerialPortsWindow::FillDevices() {
         TUrzadzenia->setItem(row, kDeviceMaker, Cell(device.manufacturer));
         TUrzadzenia->setItem(row, kDeviceSerial, Cell(device.serialNumber));
         TUrzadzenia->setItem(row, kDeviceStable, Cell(stable));
-        if (device.device == selected) reselect = row;
+        const bool appeared = !before.contains(device.device);
+        if (device.device == selected) kept = row;
         if (!stable.isEmpty() && firstStable < 0) firstStable = row;
+        if (appeared && firstNew < 0) firstNew = row;
+        if (appeared && !stable.isEmpty() && firstNewStable < 0) firstNewStable = row;
     }
-    if (reselect < 0) reselect = std::max(firstStable, 0);
-    if (!devices.isEmpty()) TUrzadzenia->selectRow(reselect);
+    int pick = std::max(firstStable, 0);
+    if (!showing && firstNew >= 0) {
+        pick = firstNewStable >= 0 ? firstNewStable : firstNew;
+    } else if (!showing && kept >= 0) {
+        pick = kept;
+    }
+    if (!devices.isEmpty()) TUrzadzenia->selectRow(pick);
     LBrakUrzadzen->setVisible(devices.isEmpty());
 }
 

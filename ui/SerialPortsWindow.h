@@ -45,7 +45,7 @@ class SerialPortsWindow : public QDialog {
     void BuildTables();
     void BuildButtons();
     void FillPorts();
-    void FillDevices();
+    void FillDevices(bool showing);
     void Refresh(bool showing);
     void FitToTables(bool showing);
     void SelectionChanged();

@@ -143,14 +143,27 @@ TEST_F(SerialPortsWindowTest, ListsTheDevicesWithTheirStableNames) {
     EXPECT_EQ(Row("TUrzadzenia", 1), QStringList({Q(b_.SlavePath()), "—", "—", "—", "—"}));
     EXPECT_FALSE(Find<QLabel>(Window(), "LBrakUrzadzen")->isVisible());
 
-    // The adapter with a stable name is the one offered first, wherever it stands in the list.
-    std::swap(devices_[0], devices_[1]);
-    Find<QPushButton>(Window(), "BOdswiez")->click();
-    Table("TUrzadzenia")->clearSelection();
+    // Offered first: on showing the adapter with a stable name, wherever it stands in the list;
+    // on a refresh a device that has just appeared; else the operator's choice stays.
+    const auto selected = [&] {
+        const QModelIndexList rows = Table("TUrzadzenia")->selectionModel()->selectedRows();
+        return rows.size() == 1 ? Table("TUrzadzenia")->item(rows[0].row(), 0)->text() : "";
+    };
+    const PresentSerialDevice a = devices_[0];
+    const PresentSerialDevice b = devices_[1];
     Window().close();
+    devices_ = {b, a};
     OpenWindow();
-    ASSERT_EQ(Table("TUrzadzenia")->selectionModel()->selectedRows().size(), 1);
-    EXPECT_EQ(Table("TUrzadzenia")->selectionModel()->selectedRows()[0].row(), 1);
+    EXPECT_EQ(selected(), a.device);
+    Table("TUrzadzenia")->selectRow(0);
+    Find<QPushButton>(Window(), "BOdswiez")->click();
+    EXPECT_EQ(selected(), b.device);
+    Window().close();
+    devices_ = {b};
+    OpenWindow();
+    devices_ = {b, a};  // plugged in while the window is open
+    Find<QPushButton>(Window(), "BOdswiez")->click();
+    EXPECT_EQ(selected(), a.device);
 
     // Unplugged: nothing to assign, and the window says what to do.
     devices_.clear();
