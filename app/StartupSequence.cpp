@@ -65,8 +65,8 @@ void StartupSequence::ReadSettings() {
 void StartupSequence::OpenPortAndReport() {
     SerialPort& port = window_.ComPortDriver();
     if (port.OpenPort())
-        window_.SetStatusText(PortOpenedText(port.ComPort(), port.ComPortSpeed()) +
-                              QLatin1Char(' '));
+        window_.ReportPortOpened(PortOpenedText(port.ComPort(), port.ComPortSpeed()) +
+                                 QLatin1Char(' '));
     else
-        window_.SetStatusText(StartFailedText());
+        window_.ReportPortFailed(StartFailedText());
 }

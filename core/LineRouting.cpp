@@ -23,10 +23,11 @@ void AppendToReport(const Win1250Text& line, ILineEnvironment& env) {
     env.AppendReportLine(Win1250Text(std::string(line.Shown())));
 }
 
-// Appends the raw line to the recording file. On failure recording goes off before the box is
-// shown, so lines routed while the box is open make no further attempt.
+// Appends the raw line to the recording file. On failure the writer has closed the file, and
+// recording goes off before the box is shown, so lines routed while the box is open make no
+// further attempt.
 void AppendToRecording(const Win1250Text& line, ILineEnvironment& env) {
-    if (AppendRecordLine(env.RecordingFileName(), line.Bytes())) return;
+    if (env.RecordingOutput().Append(env.RecordingFileName(), line.Bytes())) return;
     env.UncheckRecording();
     env.ShowError("Błąd zapisu do pliku! Prawdopodobnie brak miejsca na dysku!");
 }

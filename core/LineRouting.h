@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "OperatorBoxes.h"
+#include "RecordingFile.h"
 #include "Win1250.h"
 
 // What ProcessLine needs of the main window.
@@ -33,6 +34,8 @@ class ILineEnvironment : public virtual IOperatorBoxes {
 
     // Text of Enazwapliku: the recording file's name.
     virtual std::string RecordingFileName() const = 0;
+    // The recording file's writer, closed by the window when a received chunk is done.
+    virtual RecordingWriter& RecordingOutput() = 0;
 
     // The decimal separator of the number test (the program passes ',').
     virtual char DecimalSeparator() const = 0;

@@ -1,37 +1,87 @@
 #include "RecordingFile.h"
 
-#include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
-// Cuts the file back to the size it had before a failed append, so that a line that did not fit
-// (a full disk takes part of a long line) leaves no fragment for the next line to be glued to.
-// Nothing more can be done if this fails too; the append is reported as failed either way.
-void CutBack(const std::string& fileName, long size) {
-    std::error_code ignored;
-    std::filesystem::resize_file(std::filesystem::path(fileName), static_cast<std::uintmax_t>(size),
-                                 ignored);
+// The few system calls the writer needs, under one name on both platforms.
+#if defined(_WIN32)
+int OpenForAppend(const char* name) { return ::_open(name, _O_WRONLY | _O_APPEND | _O_BINARY); }
+long long WriteBytes(int fd, const std::string& bytes) {
+    return ::_write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
 }
+long long FileSize(int fd) {
+    struct _stat64 st {};
+    return ::_fstat64(fd, &st) == 0 ? st.st_size : -1;
+}
+void Truncate(int fd, long long size) { (void)::_chsize_s(fd, size); }
+void CloseFile(int fd) { ::_close(fd); }
+#else
+// No O_CREAT: a file that is not there is a failure, never made here.
+int OpenForAppend(const char* name) { return ::open(name, O_WRONLY | O_APPEND | O_CLOEXEC); }
+long long WriteBytes(int fd, const std::string& bytes) {
+    ssize_t n;
+    do {
+        n = ::write(fd, bytes.data(), bytes.size());
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+long long FileSize(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+void Truncate(int fd, long long size) { (void)::ftruncate(fd, size); }
+void CloseFile(int fd) { ::close(fd); }
+#endif
 
 }  // namespace
 
+bool RecordingWriter::Open(const std::string& fileName) {
+    Close();
+    fd_ = OpenForAppend(fileName.c_str());
+    if (fd_ < 0) return false;
+    openName_ = fileName;
+    return true;
+}
+
+void RecordingWriter::Close() {
+    if (fd_ < 0) return;
+    CloseFile(fd_);
+    fd_ = -1;
+    openName_.clear();
+}
+
+// Only this program's bytes are taken away: the file's end minus what the failed write added.
+void RecordingWriter::CutBack(std::int64_t written) {
+    const long long size = FileSize(fd_);
+    if (written > 0 && size >= written) Truncate(fd_, size - written);
+}
+
+bool RecordingWriter::Append(const std::string& fileName, std::string_view line) {
+    if ((fd_ < 0 || openName_ != fileName) && !Open(fileName)) return false;
+    record_.assign(line);
+    record_ += "\r\n";
+    const long long written = WriteBytes(fd_, record_);
+    if (written == static_cast<long long>(record_.size())) return true;
+    CutBack(written);
+    Close();
+    return false;
+}
+
 bool AppendRecordLine(const std::string& fileName, std::string_view line) {
-    // "r+b" opens an existing file only: a missing file is a failure, never created here.
-    std::FILE* file = std::fopen(fileName.c_str(), "r+b");
-    if (file == nullptr) return false;
-    std::string record(line);
-    record += "\r\n";
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    const long start = ok ? std::ftell(file) : -1;  // -1: size unknown, nothing to cut back
-    ok = ok && std::fwrite(record.data(), 1, record.size(), file) == record.size();
-    ok = std::fflush(file) == 0 && ok;
-    // Closed in every case, so a failed append never keeps the file.
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok && start >= 0) CutBack(fileName, start);
-    return ok;
+    RecordingWriter writer;
+    return writer.Append(fileName, line);
 }
 
 bool RecordingFileExists(const std::string& fileName) {

@@ -74,6 +74,9 @@ class ISerialDevice {
     // A descriptor that becomes readable when data arrives or the port is lost, for reading
     // on arrival instead of on a clock; -1 where the platform has none (Windows) or while closed.
     virtual int WaitableDescriptor() const = 0;
+    // Whether the device a port name stands for is there now, cheaply and without opening it
+    // (a file-system look-up on POSIX; Windows has nothing cheaper than the open, so true).
+    virtual bool Present(const std::string& portName) const = 0;
 };
 
 // The device layer of the platform this is built for.

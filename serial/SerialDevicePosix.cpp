@@ -154,6 +154,13 @@ ReadResult PosixSerialDevice::Read(char* buffer, std::size_t maxBytes) {
     return {IsLossError(errno) ? ReadStatus::Lost : ReadStatus::Failed, 0};
 }
 
+// stat follows a COMn link to its device: a link whose adapter is unplugged is not present.
+bool PosixSerialDevice::Present(const std::string& portName) const {
+    const std::string path = ResolvePortPath(portName, devicePrefix_);
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
 void PosixSerialDevice::Close() {
     if (!IsOpen()) return;
     // Clear the exclusive flag: a pseudo-terminal outlives this descriptor, and a flag left

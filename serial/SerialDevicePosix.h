@@ -37,6 +37,7 @@ class PosixSerialDevice final : public ISerialDevice {
     ReadResult Read(char* buffer, std::size_t maxBytes) override;
     void Close() override;
     int WaitableDescriptor() const override { return fd_; }
+    bool Present(const std::string& portName) const override;
 
   private:
     bool HungUp() const;

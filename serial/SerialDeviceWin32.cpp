@@ -129,6 +129,7 @@ class Win32SerialDevice final : public ISerialDevice {
 
     // Windows has no descriptor to watch: the component reads on its timer.
     int WaitableDescriptor() const override { return -1; }
+    bool Present(const std::string&) const override { return true; }
 
   private:
     static ReadResult Failure() {

@@ -1,5 +1,6 @@
 #include "SerialPort.h"
 
+#include <QSocketNotifier>
 #include <QTimerEvent>
 #include <algorithm>
 #include <utility>
@@ -8,6 +9,10 @@ namespace {
 
 // Windows never ticks faster than every 10 ms; a zero interval here would spin the loop.
 constexpr int kMinimumTimerInterval = 10;
+
+int Interval(std::uint16_t pollingDelay) {
+    return std::max<int>(pollingDelay, kMinimumTimerInterval);
+}
 
 template <typename Enum>
 bool InRange(Enum value, int count) {
@@ -21,7 +26,12 @@ SerialPort::SerialPort(QObject* owner) : SerialPort(owner, CreatePlatformSerialD
 SerialPort::SerialPort(QObject* owner, std::unique_ptr<ISerialDevice> device)
     : QObject(owner),
       device_(device ? std::move(device) : CreatePlatformSerialDevice()),
-      buffer_(new char[settings_.inBufSize]) {}
+      buffer_(new char[settings_.inBufSize]) {
+    standDown_.setSingleShot(true);
+    connect(&standDown_, &QTimer::timeout, this, [this] {
+        if (notifier_ != nullptr) notifier_->setEnabled(true);
+    });
+}
 
 // The port is closed and the timer stopped before the receive buffer goes.
 SerialPort::~SerialPort() {
@@ -35,13 +45,13 @@ bool SerialPort::OpenPort() {
     if (!lastOpen_.Opened()) return false;
     ApplyPortSettings();
     (void)device_->SetReadTimeouts();  // refused settings are ignored, as on Windows
-    StartPolling();
+    StartWatching();
     return true;
 }
 
 void SerialPort::ClosePort() {
     if (!IsPortOpen()) return;
-    StopPolling();
+    StopWatching();
     device_->Close();
 }
 
@@ -59,22 +69,57 @@ void SerialPort::PurgeBuffers(bool discardInput, bool discardOutput) {
     (void)device_->Purge(discardInput, discardOutput);
 }
 
-void SerialPort::timerEvent(QTimerEvent*) { PollPort(); }
+void SerialPort::StartWatching() {
+    const int fd = device_->WaitableDescriptor();
+    if (fd < 0) {
+        StartPolling();
+        return;
+    }
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
+}
 
-void SerialPort::PollPort() {
+// The notifier goes before the descriptor is closed.
+void SerialPort::StopWatching() {
+    StopPolling();
+    standDown_.stop();
+    delete notifier_;
+    notifier_ = nullptr;
+}
+
+bool SerialPort::WaitingWithoutTimer() const {
+    return notifier_ != nullptr && notifier_->isEnabled() && !standDown_.isActive() &&
+           timerId_ == 0;
+}
+
+void SerialPort::OnReadable() {
+    notifier_->setEnabled(false);
+    ReadPort([this] { standDown_.start(Interval(pollingDelay_)); });
+}
+
+// Qt never re-enters a timer whose event is still being handled; a fresh timer keeps the ticks
+// coming while the handler runs a modal box's event loop.
+void SerialPort::timerEvent(QTimerEvent*) {
+    ReadPort([this] {
+        StopPolling();
+        StartPolling();
+    });
+}
+
+void SerialPort::ReadPort(const std::function<void()>& rearm) {
     if (!IsPortOpen()) return;
     const ReadResult read = device_->Read(buffer_.get(), settings_.inBufSize);
+    if (read.status == ReadStatus::Lost) {
+        StopWatching();
+        if (onPortLost_) onPortLost_(this);
+        return;
+    }
+    rearm();
     if (read.status != ReadStatus::Ok || read.count == 0 || !onReceiveData_) return;
-    // Qt never re-enters a timer whose event is still being handled; a fresh timer keeps the
-    // ticks coming while the handler runs a modal box's event loop (a recording error).
-    StopPolling();
-    StartPolling();
     onReceiveData_(this, buffer_.get(), static_cast<std::int32_t>(read.count));
 }
 
-void SerialPort::StartPolling() {
-    timerId_ = startTimer(std::max<int>(pollingDelay_, kMinimumTimerInterval));
-}
+void SerialPort::StartPolling() { timerId_ = startTimer(Interval(pollingDelay_)); }
 
 void SerialPort::StopPolling() {
     if (timerId_ != 0) killTimer(timerId_);
@@ -124,9 +169,10 @@ void SerialPort::SetComPortInBufSize(std::uint16_t value) {
     buffer_.reset(new char[settings_.inBufSize]);
 }
 
+// A running polling timer takes the new delay at once; a stand-down, from the next read.
 void SerialPort::SetComPortPollingDelay(std::uint16_t value) {
     if (value == pollingDelay_) return;
-    const bool polling = IsPortOpen();
+    const bool polling = timerId_ != 0;
     if (polling) StopPolling();
     pollingDelay_ = value;
     if (polling) StartPolling();

@@ -1,21 +1,29 @@
 #pragma once
 // SerialPort: the serial port component. It owns one serial port, applies the line settings,
-// polls it on the user-interface thread and hands every batch of received bytes to OnReceiveData.
-// It only receives and never reports anything to the operator itself.
+// reads it on the user-interface thread and hands every batch of received bytes to OnReceiveData.
+// Where the system can tell when bytes arrive (a descriptor to watch, on POSIX), the port is read
+// as soon as they do and then left alone for PollingDelay, so an idle port costs no wake-ups and
+// a busy one is read once per PollingDelay; elsewhere it is read on a PollingDelay timer. A port
+// that is gone (hang-up, adapter pulled out) raises OnPortLost once and is read no more. The
+// component only receives and never reports anything to the operator itself.
 
 #include <QObject>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "SerialDevice.h"
 
+class QSocketNotifier;
 class SerialPort;
 
-// Raised from the polling tick: DataSize is 1 .. ComPortInBufSize, DataPtr points into the
-// component's receive buffer and stays valid until the next poll.
+// Raised from a read: DataSize is 1 .. ComPortInBufSize, DataPtr points into the component's
+// receive buffer and stays valid until the next read.
 using ReceiveDataEvent =
     std::function<void(SerialPort* Sender, const char* DataPtr, std::int32_t DataSize)>;
+// Raised once when the open port is gone; the port stays open (and unread) until closed.
+using PortLostEvent = std::function<void(SerialPort* Sender)>;
 
 class SerialPort : public QObject {
     Q_OBJECT
@@ -29,6 +37,8 @@ class SerialPort : public QObject {
     // in LastOpenResult until the next attempt.
     bool OpenPort();
     const OpenResult& LastOpenResult() const { return lastOpen_; }
+    // Whether the port's device is there now (cheap; no open), for retrying after a loss.
+    bool DevicePresent() const { return device_->Present(PortName(comPort_)); }
     void ClosePort();
     bool IsPortOpen() const;
     void ApplyPortSettings();
@@ -64,13 +74,22 @@ class SerialPort : public QObject {
 
     const ReceiveDataEvent& OnReceiveData() const { return onReceiveData_; }
     void SetOnReceiveData(ReceiveDataEvent handler);
+    void SetOnPortLost(PortLostEvent handler) { onPortLost_ = std::move(handler); }
+
+    // True while the component waits for bytes without any timer (an idle watched port).
+    bool WaitingWithoutTimer() const;
 
   protected:
-    // PollPort: each tick of the polling timer reads the port and raises OnReceiveData.
+    // On the timer path each tick reads the port.
     void timerEvent(QTimerEvent* event) override;
 
   private:
-    void PollPort();
+    // Reads once, then raises OnReceiveData or OnPortLost. `rearm` runs before either event, so
+    // that reading goes on while a handler runs a modal box's event loop (a recording error).
+    void ReadPort(const std::function<void()>& rearm);
+    void OnReadable();
+    void StartWatching();
+    void StopWatching();
     void StartPolling();
     void StopPolling();
     // Stores a line setting and, while open, applies all settings at once.
@@ -81,9 +100,12 @@ class SerialPort : public QObject {
     PortNumber comPort_ = pnCOM2;
     SerialLineSettings settings_;  // 9600 bit/s, 8 data bits, no parity, one stop bit, DTR
     ReceiveDataEvent onReceiveData_;
+    PortLostEvent onPortLost_;
     std::uint16_t pollingDelay_ = 50;
     std::uint16_t outputTimeout_ = 4000;
-    int timerId_ = 0;
+    int timerId_ = 0;                      // the polling timer (timer path)
+    QSocketNotifier* notifier_ = nullptr;  // the watched descriptor (watched path)
+    QTimer standDown_;                     // PollingDelay after a read before watching again
     std::unique_ptr<char[]> buffer_;
     OpenResult lastOpen_;
 };

@@ -20,12 +20,14 @@
 #include <QTabWidget>
 #include <QUrl>
 #include <QWindow>
+#include <cstdio>
 #include <ctime>
 
 #include "AboutDialog.h"
 #include "Drawing.h"
 #include "MessageBoxes.h"
 #include "PortSettingsDialog.h"
+#include "ReadoutLabel.h"
 #include "Reconnect.h"
 #include "ReportLimit.h"
 #include "ReportView.h"
@@ -56,6 +58,9 @@ MainWindow::MainWindow(QWidget* parent)
         [this](SerialPort* sender, const char* dataPtr, std::int32_t dataSize) {
             ComPortDriverReceiveData(sender, dataPtr, dataSize);
         });
+    comPortDriver_->SetOnPortLost([this](SerialPort* sender) { ComPortDriverPortLost(sender); });
+    retryTimer_.setInterval(1000);
+    connect(&retryTimer_, &QTimer::timeout, this, [this] { RetryLostPort(); });
     settingsDialog_ = std::make_unique<PortSettingsDialog>(comPortDriver_);
     aboutDialog_ = std::make_unique<AboutDialog>();
     portsWindow_ = std::make_unique<SerialPortsWindow>(comPortDriver_);
@@ -65,7 +70,9 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     // The port goes first, so no tick can reach a half-destroyed window.
+    retryTimer_.stop();
     comPortDriver_->SetOnReceiveData(nullptr);
+    comPortDriver_->SetOnPortLost(nullptr);
     delete comPortDriver_;
     comPortDriver_ = nullptr;
 }
@@ -135,13 +142,51 @@ void MainWindow::MMaboutClick() {
     aboutDialog_->activateWindow();
 }
 
+// The operator's own reconnect takes over from the automatic one.
 void MainWindow::MMustaw_rsClick() {
-    SetStatusText(ShowSettingsAndReconnect(*settingsDialog_, *comPortDriver_, assembler_));
+    retryTimer_.stop();
+    const QString status = ShowSettingsAndReconnect(*settingsDialog_, *comPortDriver_, assembler_);
+    comPortDriver_->IsPortOpen() ? ReportPortOpened(status) : ReportPortFailed(status);
 }
 
 void MainWindow::ReopenPort() {
+    retryTimer_.stop();
     const PortSelections same{comPortDriver_->ComPort(), comPortDriver_->ComPortSpeed()};
-    SetStatusText(ReconnectPort(same, *comPortDriver_, assembler_));
+    const QString status = ReconnectPort(same, *comPortDriver_, assembler_);
+    comPortDriver_->IsPortOpen() ? ReportPortOpened(status) : ReportPortFailed(status);
+}
+
+void MainWindow::ComPortDriverPortLost(SerialPort* /*sender*/) {
+    comPortDriver_->ClosePort();
+    SetReadout(Win1250Text());
+    SetStatusText(PortLostText(comPortDriver_->ComPort()));
+    StatusBar->setToolTip({});
+    std::fprintf(stderr, "Project1: %s: %s\n", PortName(comPortDriver_->ComPort()).c_str(),
+                 "połączenie przerwane, ponawiam próbę połączenia");
+    retryTimer_.start();
+}
+
+// Quiet by design: no box, no output and no open while the device is missing, so a retry costs
+// one file-system look-up a second.
+void MainWindow::RetryLostPort() {
+    if (!comPortDriver_->DevicePresent() || !comPortDriver_->OpenPort()) return;
+    retryTimer_.stop();
+    assembler_.ClearPendingLine();  // a fragment from before the loss must not start a line
+    ReportPortOpened(PortOpenedText(comPortDriver_->ComPort(), comPortDriver_->ComPortSpeed()));
+}
+
+void MainWindow::ReportPortOpened(const QString& statusText) {
+    SetStatusText(statusText);
+    StatusBar->setToolTip({});
+}
+
+void MainWindow::ReportPortFailed(const QString& statusText) {
+    SetStatusText(statusText);
+    const QString cause = OpenFailureCause(comPortDriver_->LastOpenResult());
+    StatusBar->setToolTip(cause);
+    std::fprintf(stderr, "Project1: %s: %s\n", PortName(comPortDriver_->ComPort()).c_str(),
+                 cause.toLocal8Bit().constData());
+    SetReadout(Win1250Text());
 }
 
 // Not modal: the operator can plug the adapter in, refresh, and watch the status bar and the
@@ -244,7 +289,12 @@ ConfirmAnswer MainWindow::AskConfirmation(const std::string& text) {
     return AskConfirmationBox(QString::fromStdString(text));
 }
 
-void MainWindow::ShowError(const std::string& text) { ShowErrorBox(QString::fromStdString(text)); }
+// Nothing stays open or held back while the operator reads a box.
+void MainWindow::ShowError(const std::string& text) {
+    recording_.Close();
+    ShowReadout();
+    ShowErrorBox(QString::fromStdString(text));
+}
 
 // The save dialog never changes the working directory; it offers the last chosen name again.
 std::optional<std::string> MainWindow::ChooseRecordingFile() {
@@ -258,14 +308,30 @@ std::optional<std::string> MainWindow::ChooseRecordingFile() {
 
 // ---- The line pipeline ----
 
+// A chunk's lines are routed with the recording file open and the read-out's text held back;
+// both are settled before the handler returns to the event loop.
 void MainWindow::ComPortDriverReceiveData(SerialPort* /*sender*/, const char* dataPtr,
                                           std::int32_t dataSize) {
+    ++chunkDepth_;
     assembler_.Receive(dataPtr, dataSize);
+    --chunkDepth_;
+    recording_.Close();
+    ShowReadout();
 }
 
-void MainWindow::SetReadout(const Win1250Text& text) { Ldisplay->setText(ToQString(text)); }
+void MainWindow::SetReadout(const Win1250Text& text) {
+    readout_ = text;
+    readoutPending_ = true;
+    if (chunkDepth_ == 0) ShowReadout();
+}
 
-Win1250Text MainWindow::Readout() const { return ToWin1250(Ldisplay->text()); }
+void MainWindow::ShowReadout() {
+    if (!readoutPending_) return;
+    readoutPending_ = false;
+    Ldisplay->SetReading(ToQString(readout_));
+}
+
+Win1250Text MainWindow::Readout() const { return ToWin1250(Ldisplay->Reading()); }
 
 Win1250Text MainWindow::UnitCaption() const { return ToWin1250(Ljednost->text()); }
 

@@ -6,6 +6,7 @@
 // objectName the rest of the program and the tests find it by (CBzapis, Mraport, ...).
 
 #include <QMainWindow>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,6 +29,7 @@ class QPushButton;
 class QRadioButton;
 class QStatusBar;
 class QTabWidget;
+class ReadoutLabel;
 class ReportView;
 class SerialPort;
 class SerialPortsWindow;
@@ -66,6 +68,16 @@ class MainWindow : public QMainWindow,
     // A COMn link was assigned in the serial ports window: the program's own port reconnects at
     // once, so that the status bar tells whether the new device opened.
     void PortLinkAssigned(PortNumber port);
+    // The open port is gone: it is closed, the read-out emptied, the status bar says so, and the
+    // same port is tried again about once a second until it opens.
+    void ComPortDriverPortLost(SerialPort* sender);
+    // One try of the automatic reconnect: nothing but a look-up while the device is missing.
+    void RetryLostPort();
+    bool RetryingLostPort() const { return retryTimer_.isActive(); }
+    // The outcome of an open: the status text, and when it failed also the cause (in the status
+    // bar's tooltip and on standard error) and an empty read-out, so no stale weight is shown.
+    void ReportPortOpened(const QString& statusText);
+    void ReportPortFailed(const QString& statusText);
     void Koniec1Click();
     // Validates and applies the limit text; false when it was rejected (box shown, focus kept).
     bool EmaxlinieExit();
@@ -117,6 +129,7 @@ class MainWindow : public QMainWindow,
     void UncheckRecording() override;
     std::int32_t MaxReportLines() const override { return maxReportLines_; }
     std::string RecordingFileName() const override;
+    RecordingWriter& RecordingOutput() override { return recording_; }
     char DecimalSeparator() const override { return ','; }
 
     // ---- IRecordingControls and the boxes ----
@@ -150,9 +163,11 @@ class MainWindow : public QMainWindow,
     bool PressLeavesLimitEdit(QEvent* event);
     bool PageSwitchAllowed(int page);
     void MoveFocusFromLimitEdit(bool forward);
+    // Brings the read-out's text up to the last value set (once per received chunk).
+    void ShowReadout();
 
     // Controls (created in the constructor, named by objectName too).
-    QLabel* Ldisplay = nullptr;
+    ReadoutLabel* Ldisplay = nullptr;
     QLabel* Ljednost = nullptr;
     QTabWidget* PCustawienia = nullptr;
     QLabel* Ivek = nullptr;
@@ -181,7 +196,12 @@ class MainWindow : public QMainWindow,
     std::unique_ptr<PortSettingsDialog> settingsDialog_;
     std::unique_ptr<AboutDialog> aboutDialog_;
     std::unique_ptr<SerialPortsWindow> portsWindow_;
+    QTimer retryTimer_;  // the automatic reconnect after a lost port
     LineAssembler assembler_;
+    RecordingWriter recording_;  // open only while a received chunk is worked through
+    Win1250Text readout_;        // the read-out's value; the label shows it once per chunk
+    bool readoutPending_ = false;
+    int chunkDepth_ = 0;      // received chunks being worked through (nested under an error box)
     QString lastChosenFile_;  // offered again by the save dialog
     std::int32_t maxReportLines_ = 0;
     bool pageFromCode_ = false;

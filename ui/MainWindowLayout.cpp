@@ -22,6 +22,7 @@
 #include "Drawing.h"
 #include "MainWindow.h"
 #include "MakerData.h"
+#include "ReadoutLabel.h"
 #include "ReportView.h"
 #include "Win1250Qt.h"
 
@@ -44,9 +45,12 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int
 }
 
 // A label whose text is set by the program: fixed size, so no text can widen it or the window.
-QLabel* MakeReadoutLabel(QWidget* parent, const char* name, const QString& caption,
-                         const QRect& box, const QFont& font) {
-    QLabel* label = MakeLabel(parent, name, caption, box.x(), box.y(), box.width(), box.height());
+template <typename Label = QLabel>
+Label* MakeReadoutLabel(QWidget* parent, const char* name, const QString& caption, const QRect& box,
+                        const QFont& font) {
+    auto* label = Make<Label>(parent, name, box.x(), box.y(), box.width(), box.height());
+    label->setTextFormat(Qt::PlainText);
+    label->setText(caption);
     label->setFixedSize(box.size());
     label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     label->setWordWrap(false);
@@ -95,8 +99,10 @@ void MainWindow::BuildClientControls() {
     picture->setPixmap(QPixmap::fromImage(ScalePicture()));
 
     // Arial with a 96-pixel cell (86-pixel em): "-9999.99" stays whole in the 345-pixel box.
-    Ldisplay = MakeReadoutLabel(client, "Ldisplay", QStringLiteral("-9999.99"),
-                                QRect(216, 8, 345, 97), ArialFont(86));
+    Ldisplay = MakeReadoutLabel<ReadoutLabel>(client, "Ldisplay", QStringLiteral("-9999.99"),
+                                              QRect(216, 8, 345, 97), ArialFont(86));
+    Ldisplay->SetBaseFont(ArialFont(86));
+    Ldisplay->SetReading(QStringLiteral("-9999.99"));
     Ljednost = MakeReadoutLabel(client, "Ljednost", ToQString(*DefaultSettings().unit),
                                 QRect(216, 104, 345, 33), ArialFont(28, true));
 

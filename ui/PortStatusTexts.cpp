@@ -29,8 +29,9 @@ QString OpenFailureCause(const OpenResult& result) {
         case OpenFailure::MissingDevice:
             return QString("brak urządzenia %1").arg(device);
         case OpenFailure::PermissionDenied:
-            return QString("brak uprawnień do %1 — dodaj konto do grupy dialout i zaloguj się "
-                           "ponownie")
+            return QString(
+                       "brak uprawnień do %1 — dodaj konto do grupy dialout i zaloguj się "
+                       "ponownie")
                 .arg(device);
         case OpenFailure::Busy:
             return QString("%1: port zajęty przez inny program").arg(device);

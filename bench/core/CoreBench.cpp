@@ -37,6 +37,8 @@ class QuietEnvironment : public ILineEnvironment {
     void UncheckRecording() override { recording = false; }
     std::int32_t MaxReportLines() const override { return 300; }
     std::string RecordingFileName() const override { return fileName; }
+    RecordingWriter& RecordingOutput() override { return writer; }
+    RecordingWriter writer;
     void ShowError(const std::string&) override {}
     ConfirmAnswer AskConfirmation(const std::string&) override { return ConfirmAnswer::No; }
     char DecimalSeparator() const override { return ','; }

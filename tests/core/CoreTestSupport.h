@@ -57,6 +57,8 @@ class FakeLineEnvironment : public ILineEnvironment {
     }
     std::int32_t MaxReportLines() const override { return maxLines; }
     std::string RecordingFileName() const override { return fileName; }
+    RecordingWriter& RecordingOutput() override { return writer; }
+    RecordingWriter writer;
     void ShowError(const std::string& text) override {
         errorBoxes.push_back(text);
         calls.push_back("error-box");
@@ -70,9 +72,11 @@ using waga::test::ReadFile;
 using waga::test::TempDir;
 using waga::test::WriteFile;
 
-// Routes one line given as bytes.
-inline void ProcessBytes(const std::string& bytes, ILineEnvironment& env) {
+// Routes one line given as bytes, as the only line of a received chunk (the recording file is
+// closed afterwards, as the window does at the end of a chunk).
+inline void ProcessBytes(const std::string& bytes, FakeLineEnvironment& env) {
     ProcessLine(Win1250Text(bytes), env);
+    env.writer.Close();
 }
 
 // A short printable form of a byte string for test names and messages.

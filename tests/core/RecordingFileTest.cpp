@@ -144,3 +144,46 @@ TEST(BadRecordingFileTest, NoWritePermission) {
 }
 
 }  // namespace
+
+namespace {
+
+// One chunk's lines go through one open; the file is closed when the chunk is done, so a file
+// deleted or renamed between chunks is found missing by the next chunk's first line.
+TEST(RecordingWriterTest, OneOpenPerChunkAndADeletionSeenAtTheNextChunk) {
+    TempDir dir;
+    const std::string name = dir.File("rec");
+    CreateEmptyFile(name);
+    RecordingWriter writer;
+    ASSERT_TRUE(writer.Append(name, "A"));
+    ASSERT_TRUE(std::filesystem::remove(name));  // deleted while the chunk is worked through
+    EXPECT_TRUE(writer.Append(name, "B"));       // the open file takes the chunk's last line
+    writer.Close();
+    EXPECT_FALSE(writer.Append(name, "C"));  // the next chunk finds it gone, and creates nothing
+    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_FALSE(std::filesystem::exists(name));
+
+    CreateEmptyFile(name);
+    const std::string other = dir.File("other");
+    CreateEmptyFile(other);
+    ASSERT_TRUE(writer.Append(name, "D"));
+    ASSERT_TRUE(writer.Append(other, "E"));  // another name: that file is opened instead
+    writer.Close();
+    EXPECT_EQ(ReadFile(name), "D\r\n");
+    EXPECT_EQ(ReadFile(other), "E\r\n");
+}
+
+// In a chunk whose file has gone the box comes at the first line that must be recorded, after
+// recording went off; the chunk's other lines still reach the view and try no file.
+TEST(RecordingWriterTest, AFailedChunkShowsOneBoxAtItsFirstRecordedLine) {
+    TempDir dir;
+    FakeLineEnvironment env;
+    env.fileName = dir.File("gone");
+    for (const char* line : {"1.5", "TARA", "NETTO"}) ProcessLine(Win1250Text(line), env);
+    env.writer.Close();
+    EXPECT_EQ(env.calls,
+              (std::vector<std::string>{"readout:1.5", "report:TARA", "readout:", "uncheck",
+                                        "error-box", "report:NETTO", "readout:"}));
+    EXPECT_FALSE(env.writer.IsOpen());
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include "ProgramRun.h"
 #include "SettingsFormat.h"
 
+using namespace std::chrono_literals;
 using namespace waga::test;
 
 namespace {
@@ -141,3 +142,70 @@ TEST(ReadOnlyKonfig, StaysAsItWasAtClose) {
 }
 
 }  // namespace
+
+// The terminal goes away while the program records (the simulator killed mid-stream, then a
+// simulator that closes its terminal when done), and each time a new terminal is linked as COM2:
+// recording resumes by itself, nothing sent after it resumes is lost and no fragment from before
+// is joined to a line. A SIGTERM while it is still retrying closes the program cleanly.
+TEST(Reconnect, RecordingResumesByItselfWhenANewTerminalIsLinked) {
+    Workplace place;
+    place.Write("konfig.ini", "Zapisuj_display=1\r\nPredkosc_transmisji=115200\r\n");
+    place.Pty().CloseSlave();  // each simulator brings its own terminal behind COM2
+    std::filesystem::remove(place.File("COM2"));
+    waga::test::TempDir logDir;
+    auto startSim = [&](int round, const std::vector<std::string>& extra) {
+        std::vector<std::string> argv = {BinPath("scale-sim"),
+                                         "--link",
+                                         place.File("COM2"),
+                                         "--mixed",
+                                         "--rate",
+                                         "300",
+                                         "--wait-open",
+                                         "--seed",
+                                         std::to_string(round),
+                                         "--log",
+                                         logDir.File("sent" + std::to_string(round)),
+                                         "--quiet"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        auto sim = std::make_unique<ChildProcess>(argv, place.Dir());
+        EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(place.File("COM2")); }));
+        return sim;
+    };
+    auto recorded = [&] { return ReadFile(place.DayFile()); };
+
+    auto sim = startSim(1, {});
+    auto program = StartProgram(place);
+    ASSERT_TRUE(WaitUntil([&] { return recorded().size() > 2000; })) << program->Stderr();
+    sim->Signal(SIGKILL);  // the terminal goes mid-stream
+    ASSERT_EQ(sim->Wait(), 128 + SIGKILL);
+
+    for (int round = 2; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // What was recorded from the terminal that went: whole lines only.
+        ASSERT_TRUE(WaitUntil([&] {
+            const std::string now = recorded();
+            return now.size() >= 2 && now.compare(now.size() - 2, 2, "\r\n") == 0;
+        }));
+        const std::string before = recorded();
+        const auto linked = std::chrono::steady_clock::now();
+        sim = startSim(round, {"--count", "200"});
+        ASSERT_TRUE(WaitUntil([&] { return recorded().size() > before.size(); }, 3s));
+        std::printf("recording resumed %lld ms after the new terminal was linked\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - linked)
+                                               .count()));
+        ASSERT_EQ(sim->Wait(std::chrono::seconds(30)), 0) << sim->Stderr();
+        const std::string sent = ReadFile(logDir.File("sent" + std::to_string(round)));
+        ASSERT_TRUE(WaitUntil([&] { return recorded().size() >= before.size() + sent.size(); }));
+        EXPECT_EQ(recorded(), before + sent);
+    }
+
+    // The last simulator closed its terminal: the program says so once and keeps retrying; told
+    // to close then, it closes cleanly.
+    std::filesystem::remove(place.File("COM2"));
+    ASSERT_TRUE(
+        WaitUntil([&] { return program->Stderr().find("przerwane") != std::string::npos; }));
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(), 0) << program->Stderr();
+    EXPECT_NE(place.Read("konfig.ini").find("Predkosc_transmisji=115200\r\n"), std::string::npos);
+}

@@ -1,69 +1,111 @@
 // The port vanishes under the running program (the simulator is killed, as a cable or adapter
-// goes) and comes back (a new simulator behind the same COM2 link); the operator reconnects with
-// "Parametry transmisji..." and its OK button.
+// goes) and comes back (a new simulator behind the same COM2 link): the program sees the loss,
+// says so, and reconnects by itself; the operator's own reconnect through "Parametry
+// transmisji..." takes over from the automatic one.
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
+#include <QStatusBar>
+#include <chrono>
 
 #include "FaultFixture.h"
 #include "PortSettingsDialog.h"
+#include "PortStatusTexts.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using PortFaults = FaultFixture;
+using waga::test::RunEventsUntil;
 
-// The settings dialog answered with its OK button, leaving every selection as shown.
-ModalAnswerer::Action PressOk(QString* seenClass) {
-    return [seenClass](QWidget* modal) {
+// The settings dialog answered with its OK button, leaving every selection as shown; `during`
+// runs while it is open.
+ModalAnswerer::Action PressOk(QString* seenClass, std::function<void()> during = {}) {
+    return [seenClass, during](QWidget* modal) {
         *seenClass = modal->metaObject()->className();
+        if (during) during();
         if (auto* dialog = qobject_cast<PortSettingsDialog*>(modal)) dialog->BOk->click();
     };
 }
 
-TEST_F(PortFaults, SimulatorKilledAndBackThroughTheSettingsDialog) {
-    Start({"--rate", "300", "--wait-open"});
-    const QString opened = Form().StatusText();
-    ASSERT_EQ(opened, QString::fromUtf8("Połączenie RS232, COM2, prędkość: 115200 rozpoczęte. "));
-    ASSERT_TRUE(WaitForRecorded(1500));
+QString Readout(MainWindow& form) { return Find<QLabel>(form, "Ldisplay")->text(); }
 
+TEST_F(PortFaults, SimulatorKilledAndBackReconnectsByItselfTwice) {
+    Start({"--rate", "300", "--wait-open"});
+    ASSERT_TRUE(WaitForRecorded(1500));
     ModalAnswerer answerer;
+    std::string before;
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Sim().Process().Signal(SIGKILL);
+        ASSERT_EQ(Sim().Process().Wait(), 128 + SIGKILL);
+        ASSERT_TRUE(RunEventsUntil([&] { return Form().RetryingLostPort(); }));
+
+        // The operator sees the loss: no box, the port closed, no stale weight, recording on.
+        EXPECT_EQ(Form().StatusText(), PortLostText(pnCOM2));
+        EXPECT_FALSE(Form().ComPortDriver().IsPortOpen());
+        EXPECT_EQ(Readout(Form()), "");
+        EXPECT_TRUE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
+        // Every line read before the fault is in the file, whole.
+        const std::string sent = before + ExpectedFor(Sim().Sent());
+        before = Recorded();
+        ASSERT_TRUE(IsWholeLinePrefix(before, sent));
+
+        RestartSimulator({"--rate", "300", "--wait-open", "--seed", std::to_string(round)});
+        const auto back = std::chrono::steady_clock::now();
+        ASSERT_TRUE(RunEventsUntil([&] { return Form().ComPortDriver().IsPortOpen(); }, 3s));
+        std::printf("reconnected %lld ms after the new terminal was linked\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - back)
+                                               .count()));
+        EXPECT_FALSE(Form().RetryingLostPort());
+        EXPECT_EQ(Form().StatusText(), PortOpenedText(pnCOM2, br115200));
+
+        // Lines flow again; the new ones follow the old ones, nothing joined to a fragment, and
+        // the read-out shows the scale's weight again.
+        ASSERT_TRUE(WaitForRecorded(before.size() + 1500));
+        EXPECT_TRUE(RunEventsUntil([&] { return !Readout(Form()).isEmpty(); }));
+        const std::string after = Recorded();
+        EXPECT_EQ(after.compare(0, before.size(), before), 0);
+        EXPECT_TRUE(IsWholeLinePrefix(after.substr(before.size()), ExpectedFor(Sim().Sent())));
+        before = after.substr(0, before.size());
+    }
+    EXPECT_TRUE(answerer.Seen().empty());
+}
+
+// The operator opens "Parametry transmisji..." while the automatic reconnect runs: it stops, and
+// the dialog's failure is reported as described (with the cause in the tooltip), not retried.
+TEST_F(PortFaults, TheOperatorsReconnectTakesOverFromTheAutomaticOne) {
+    Start({"--rate", "300", "--wait-open"});
+    ASSERT_TRUE(WaitForRecorded(500));
     Sim().Process().Signal(SIGKILL);
     ASSERT_EQ(Sim().Process().Wait(), 128 + SIGKILL);
-    Spin(500);  // polling goes on against the vanished terminal
+    ASSERT_TRUE(RunEventsUntil([&] { return Form().RetryingLostPort(); }));
 
-    // The operator sees nothing change: no box, the same status, recording still on.
-    EXPECT_TRUE(answerer.Seen().empty());
-    EXPECT_EQ(answerer.Unexpected(), 0);
-    EXPECT_EQ(Form().StatusText(), opened);
-    EXPECT_TRUE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
-    EXPECT_TRUE(Form().ComPortDriver().IsPortOpen());
-    // Every line read before the fault is in the file, whole; only what still waited in the
-    // terminal when it went can be missing.
-    const std::string firstRun = ExpectedFor(Sim().Sent());
-    const std::string beforeFault = Recorded();
-    ASSERT_TRUE(IsWholeLinePrefix(beforeFault, firstRun));
-    EXPECT_LE(firstRun.size() - beforeFault.size(), 8192u);
-
-    RestartSimulator({"--rate", "300", "--wait-open", "--seed", "2"});
-    Spin(300);
-    EXPECT_EQ(Recorded(), beforeFault);  // nothing arrives through the old terminal
-
+    ModalAnswerer answerer;
     QString dialogClass;
-    answerer.Push(PressOk(&dialogClass), 100);
+    bool retryingWhileOpen = true;
+    answerer.Push(PressOk(&dialogClass, [&] { retryingWhileOpen = Form().RetryingLostPort(); }));
     Find<QAction>(Form(), "MMustaw_rs")->trigger();
-    ASSERT_EQ(answerer.Seen().size(), 1u);
     EXPECT_EQ(dialogClass, "PortSettingsDialog");
-    EXPECT_EQ(Form().StatusText(),
-              QString::fromUtf8("Połączenie RS232, COM2, prędkość: 115200 rozpoczęte."));
-    EXPECT_EQ(Form().ComPortDriver().ComPortSpeed(), br115200);  // the dialog cannot show it
+    EXPECT_FALSE(retryingWhileOpen);
+    EXPECT_EQ(Form().StatusText(), ReconnectFailedText());
+    EXPECT_TRUE(Find<QStatusBar>(Form(), "StatusBar")->toolTip().startsWith("brak urządzenia "));
+    EXPECT_EQ(Readout(Form()), "");
 
-    // Lines flow again; the new ones follow the old ones, nothing joined to a stale fragment.
-    ASSERT_TRUE(WaitForRecorded(beforeFault.size() + 1500));
-    Spin(100);
-    const std::string after = Recorded();
-    EXPECT_EQ(after.compare(0, beforeFault.size(), beforeFault), 0);
-    EXPECT_TRUE(IsWholeLinePrefix(after.substr(beforeFault.size()), ExpectedFor(Sim().Sent())));
+    // Not retried: a terminal that comes back stays unused until the operator reconnects.
+    RestartSimulator({"--rate", "300", "--wait-open", "--seed", "3"});
+    waga::test::RunEvents(2500ms);
+    EXPECT_FALSE(Form().ComPortDriver().IsPortOpen());
+    answerer.Push(PressOk(&dialogClass));
+    Find<QAction>(Form(), "MMustaw_rs")->trigger();
+    EXPECT_EQ(Form().StatusText(), PortOpenedText(pnCOM2, br115200));
+    EXPECT_EQ(Form().ComPortDriver().ComPortSpeed(), br115200);  // the dialog cannot show it
+    EXPECT_TRUE(Find<QStatusBar>(Form(), "StatusBar")->toolTip().isEmpty());
+    const std::size_t reopened = Recorded().size();
+    ASSERT_TRUE(WaitForRecorded(reopened + 500));
     EXPECT_EQ(answerer.Unexpected(), 0);
 }
 

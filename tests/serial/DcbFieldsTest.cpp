@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "DcbFields.h"
+#include "Win32Errors.h"
 
 namespace {
 
@@ -45,7 +46,28 @@ const DcbRow kRows[] = {
     {"even", [](auto& s) { s.parity = ptEVEN; }, [](auto& d) { d.Parity = 2; }},
     {"mark", [](auto& s) { s.parity = ptMARK; }, [](auto& d) { d.Parity = 3; }},
     {"space", [](auto& s) { s.parity = ptSPACE; }, [](auto& d) { d.Parity = 4; }},
-    {"stop1half", [](auto& s) { s.stopBits = sb1HALFBITS; }, [](auto& d) { d.StopBits = 1; }},
+    // Windows takes 1.5 stop bits only with 5 data bits and 2 only with more: the DCB asks for
+    // what the UART really sends, so SetCommState is not refused as a whole.
+    {"stop1halfWith8BitsIs2", [](auto& s) { s.stopBits = sb1HALFBITS; },
+     [](auto& d) { d.StopBits = 2; }},
+    {"stop1halfWith5Bits",
+     [](auto& s) {
+         s.stopBits = sb1HALFBITS;
+         s.dataBits = db5BITS;
+     },
+     [](auto& d) {
+         d.StopBits = 1;
+         d.ByteSize = 5;
+     }},
+    {"stop2With5BitsIs1half",
+     [](auto& s) {
+         s.stopBits = sb2BITS;
+         s.dataBits = db5BITS;
+     },
+     [](auto& d) {
+         d.StopBits = 1;
+         d.ByteSize = 5;
+     }},
     {"stop2", [](auto& s) { s.stopBits = sb2BITS; }, [](auto& d) { d.StopBits = 2; }},
     {"rtscts", [](auto& s) { s.hwHandshaking = hhRTSCTS; },
      [](auto& d) {
@@ -91,3 +113,28 @@ TEST(DcbFieldsSpeedTest, EveryRateOfTheTable) {
 }
 
 }  // namespace
+
+// The Windows error codes read the same way on every platform: which mean a missing or busy
+// port at open, and which mean a device gone at a read.
+TEST(Win32ErrorsTest, OpenCausesAndLossCodes) {
+    using namespace win32_error;
+    const struct {
+        unsigned long code;
+        OpenFailure atOpen;
+        bool goneAtRead;
+    } rows[] = {
+        {kFileNotFound, OpenFailure::MissingDevice, false},
+        {kPathNotFound, OpenFailure::MissingDevice, false},
+        {kAccessDenied, OpenFailure::Busy, true},
+        {kSharingViolation, OpenFailure::Busy, false},
+        {kGenFailure, OpenFailure::Other, true},
+        {kNotReady, OpenFailure::Other, true},
+        {kDeviceRemoved, OpenFailure::Other, true},
+        {kOperationAborted, OpenFailure::Other, true},
+        {87 /* invalid parameter */, OpenFailure::Other, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(OpenFailureFromWin32Error(row.code), row.atOpen) << row.code;
+        EXPECT_EQ(IsWin32DeviceGoneError(row.code), row.goneAtRead) << row.code;
+    }
+}

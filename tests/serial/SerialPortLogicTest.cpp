@@ -17,6 +17,7 @@ struct DeviceLog {
     std::vector<SerialLineSettings> applied;
     std::vector<std::size_t> readSizes;
     std::deque<std::optional<std::string>> reads;  // scripted results; empty = 0 bytes
+    std::size_t lostFromRead = 0;                  // reads from this one on (1-based) are Lost
     bool refuseOpen = false;
     bool destroyed = false;
     bool openWhenDestroyed = false;
@@ -54,6 +55,8 @@ class RecordingDevice final : public ISerialDevice {
     }
     ReadResult Read(char* buffer, std::size_t max) override {
         log_.readSizes.push_back(max);
+        if (log_.lostFromRead != 0 && log_.readSizes.size() >= log_.lostFromRead)
+            return {ReadStatus::Lost, 0};
         if (log_.reads.empty()) return {ReadStatus::Ok, 0};
         std::optional<std::string> next = log_.reads.front();
         log_.reads.pop_front();
@@ -63,6 +66,7 @@ class RecordingDevice final : public ISerialDevice {
         return {ReadStatus::Ok, n};
     }
     int WaitableDescriptor() const override { return -1; }
+    bool Present(const std::string&) const override { return true; }
     void Close() override {
         log_.calls.push_back("Close");
         open_ = false;
@@ -218,6 +222,23 @@ TEST_F(SerialPortLogicTest, FailedAndEmptyReadsRaiseNothingAndPollingGoesOn) {
     const std::size_t reads = log_.readSizes.size();
     EXPECT_TRUE(waga::test::RunEventsUntil([&] { return log_.readSizes.size() > reads + 2; }));
     EXPECT_EQ(received_.size(), 1u);
+}
+
+// On the timer path too (Windows): a lost port raises the loss event once and is read no more.
+TEST_F(SerialPortLogicTest, ALostPortIsReportedOnceAndReadNoMore) {
+    log_.reads = {std::string("ab")};
+    log_.lostFromRead = 2;
+    Listen();
+    int losses = 0;
+    driver_->SetOnPortLost([&](SerialPort*) { ++losses; });
+    ASSERT_TRUE(driver_->OpenPort());
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return losses > 0; }));
+    const std::size_t reads = log_.readSizes.size();
+    waga::test::RunEvents(200ms);
+    EXPECT_EQ(losses, 1);
+    EXPECT_EQ(log_.readSizes.size(), reads);
+    EXPECT_EQ(received_, std::vector<std::string>{"ab"});
+    EXPECT_TRUE(driver_->IsPortOpen());  // closing is the owner's decision
 }
 
 TEST_F(SerialPortLogicTest, NewPollingDelayRestartsTheTimer) {

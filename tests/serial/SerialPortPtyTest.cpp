@@ -53,43 +53,59 @@ TEST_F(SerialPortPtyTest, BytesArriveRawThroughTheEventLoopOnly) {
         14);
     ASSERT_TRUE(pty_.Write(bytes));
     EXPECT_TRUE(receiver_.chunks.empty());  // nothing outside a tick
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= bytes.size(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().size() >= bytes.size(); }));
     EXPECT_EQ(receiver_.All(), bytes);
     EXPECT_EQ(receiver_.senders.front(), &driver_);
     pollfd echo{pty_.MasterFd(), POLLIN, 0};
     EXPECT_EQ(::poll(&echo, 1, 50), 0) << "nothing may be echoed back";
 }
 
-TEST_F(SerialPortPtyTest, ChunksOfAtMostTheBufferSizeOneTickEach) {
+// A busy port is read once per PollingDelay, in chunks of at most the buffer's size; once it
+// is quiet again no timer runs at all.
+TEST_F(SerialPortPtyTest, ChunksOfAtMostTheBufferSizeOnePerPollingDelay) {
     Listen();
     ASSERT_TRUE(driver_.OpenPort());
-    driver_.SetComPortPollingDelay(200);  // time enough for the whole block to queue up
+    driver_.SetComPortPollingDelay(200);
     std::string block(5000, '\0');
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
     ASSERT_TRUE(pty_.Write(block));
     ASSERT_TRUE(WaitQueued(4000));
-    TickCounter ticks(&driver_);
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= 5000; }));
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    driver_.SetOnReceiveData([&](SerialPort* sender, const char* data, std::int32_t size) {
+        arrivals.push_back(std::chrono::steady_clock::now());
+        receiver_.OnData(sender, data, size);
+    });
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().size() >= 5000; }));
     std::vector<std::size_t> sizes;
     for (const std::string& c : receiver_.chunks) sizes.push_back(c.size());
     EXPECT_EQ(sizes, (std::vector<std::size_t>{2048, 2048, 904}));
-    EXPECT_EQ(ticks.Ticks(), 3);
     EXPECT_EQ(receiver_.All(), block);
-    // Empty ticks raise nothing.
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return ticks.Ticks() >= 5; }));
+    for (std::size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_GE(arrivals[i] - arrivals[i - 1], 190ms);
+    ASSERT_TRUE(RunEventsUntil([&] { return driver_.WaitingWithoutTimer(); }));
+    RunEvents(300ms);
     EXPECT_EQ(receiver_.chunks.size(), 3u);
+    EXPECT_TRUE(driver_.WaitingWithoutTimer());
+}
+
+// After a quiet spell the first byte is read as it arrives, not at the next tick of a clock.
+TEST_F(SerialPortPtyTest, AQuietSpellThenALineIsReadWithoutWaitingForATick) {
+    Listen();
+    driver_.SetComPortPollingDelay(10000);  // a clock this slow would hold the line for seconds
+    ASSERT_TRUE(driver_.OpenPort());
+    ASSERT_TRUE(RunEventsUntil([&] { return driver_.WaitingWithoutTimer(); }));
+    ASSERT_TRUE(pty_.Write("12.50\r"));
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All() == "12.50\r"; }, 5s));
 }
 
 TEST_F(SerialPortPtyTest, BytesWithoutAHandlerAreReadAndDropped) {
     ASSERT_TRUE(driver_.OpenPort());
     ASSERT_TRUE(pty_.Write("dropped\r"));
     ASSERT_TRUE(WaitQueued(8));
-    TickCounter ticks(&driver_);
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return ticks.Ticks() >= 2; }));
-    EXPECT_EQ(pty_.QueuedForReader(), 0);
+    ASSERT_TRUE(RunEventsUntil([&] { return pty_.QueuedForReader() == 0; }));
     Listen();
     ASSERT_TRUE(pty_.Write("kept\r"));
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
     EXPECT_EQ(receiver_.All(), "kept\r");
 }
 
@@ -100,7 +116,7 @@ TEST_F(SerialPortPtyTest, OpenPurgesWhatWaitedBefore) {
     ASSERT_TRUE(driver_.OpenPort());
     EXPECT_EQ(pty_.QueuedForReader(), 0);
     ASSERT_TRUE(pty_.Write("fresh"));
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
     EXPECT_EQ(receiver_.All(), "fresh");
 }
 
@@ -123,12 +139,14 @@ TEST_F(SerialPortPtyTest, SecondComponentAndSecondProcessAreRefused) {
     TickCounter ticks(&second);
     EXPECT_FALSE(second.OpenPort());
     EXPECT_FALSE(second.IsPortOpen());
+    EXPECT_EQ(second.LastOpenResult().failure, OpenFailure::Busy);
     const int child = RunInChild([] {
         SerialPort other;
-        return other.OpenPort() ? 1 : 0;
+        if (other.OpenPort()) return 1;
+        return other.LastOpenResult().failure == OpenFailure::Busy ? 0 : 2;
     });
     EXPECT_EQ(child, 0);
-    waga::test::RunEvents(120ms);
+    RunEvents(120ms);
     EXPECT_EQ(ticks.Ticks(), 0);
 
     driver_.ClosePort();
@@ -146,8 +164,8 @@ TEST_F(SerialPortPtyTest, OpensTheDeviceNamedByComPort) {
     ASSERT_TRUE(driver_.OpenPort());
     ASSERT_TRUE(com3.Write("three"));
     ASSERT_TRUE(pty_.Write("two"));
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
-    waga::test::RunEvents(100ms);
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().size() >= 5; }));
+    RunEvents(100ms);
     EXPECT_EQ(receiver_.All(), "three");
 }
 
@@ -160,20 +178,29 @@ TEST_F(SerialPortPtyTest, WithoutALinkTheDevicePrefixIsUsed) {
     driver.SetOnReceiveData(std::bind_front(&Receiver::OnData, &receiver));
     ASSERT_TRUE(driver.OpenPort());
     ASSERT_TRUE(pty_.Write("S3"));
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver.All() == "S3"; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver.All() == "S3"; }));
 }
 
-TEST_F(SerialPortPtyTest, VanishedPeerGivesNoEventAndPollingGoesOn) {
+// The terminal's other side goes away (the adapter pulled out): one loss event, no data event,
+// nothing read any more, and the port stays open until its owner closes it.
+TEST_F(SerialPortPtyTest, AVanishedPeerRaisesTheLossEventOnce) {
     Listen();
+    int losses = 0;
+    driver_.SetOnPortLost([&](SerialPort* sender) {
+        EXPECT_EQ(sender, &driver_);
+        ++losses;
+    });
     ASSERT_TRUE(driver_.OpenPort());
     ASSERT_TRUE(pty_.Write("before"));
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return receiver_.All() == "before"; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All() == "before"; }));
     pty_.CloseSlave();
     pty_.CloseMaster();
-    TickCounter ticks(&driver_);
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return ticks.Ticks() >= 4; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return losses > 0; }));
+    RunEvents(300ms);
+    EXPECT_EQ(losses, 1);
     EXPECT_EQ(receiver_.chunks.size(), 1u);
     EXPECT_TRUE(driver_.IsPortOpen());
+    EXPECT_FALSE(driver_.WaitingWithoutTimer());
     driver_.ClosePort();
     EXPECT_FALSE(driver_.IsPortOpen());
 }
@@ -207,21 +234,23 @@ struct FailureRow {
     const char* name;
     std::function<void(const PtyLink&)> prepare;  // runs in the working directory
     bool asNobody;
+    OpenFailure cause;
 };
 
 class OpenFailureTest : public ::testing::TestWithParam<FailureRow> {};
 
-int TryOpenSilently(const std::string& devicePrefix) {
+int TryOpenSilently(const std::string& devicePrefix, OpenFailure expected) {
     SerialPort driver(nullptr, std::make_unique<PosixSerialDevice>(devicePrefix));
     TickCounter ticks(&driver);
     CaptureOutput output;
     const bool opened = driver.OpenPort();
     driver.ClosePort();
-    waga::test::RunEvents(120ms);
+    RunEvents(120ms);
     const std::string printed = output.Finish();
     if (opened || driver.IsPortOpen()) return 1;
     if (ticks.Ticks() != 0) return 2;
     if (!printed.empty()) return 3;
+    if (driver.LastOpenResult().failure != expected) return 4;
     return 0;
 }
 
@@ -230,31 +259,34 @@ TEST_P(OpenFailureTest, OpenReturnsFalseAndStaysClosed) {
     ScopedWorkingDir cwd(pty.Dir());
     GetParam().prepare(pty);
     const std::string prefix = pty.Dir() + "/no-such-device";
-    const int result = GetParam().asNobody ? RunAsNobody([&] { return TryOpenSilently(prefix); })
-                                           : TryOpenSilently(prefix);
-    EXPECT_EQ(result, 0) << "1: opened, 2: ticks, 3: printed";
+    const auto attempt = [&] { return TryOpenSilently(prefix, GetParam().cause); };
+    const int result = GetParam().asNobody ? RunAsNobody(attempt) : attempt();
+    EXPECT_EQ(result, 0) << "1: opened, 2: ticks, 3: printed, 4: another cause";
 }
 
 const FailureRow kFailures[] = {
-    {"NoLinkAndNoDevice", [](const PtyLink&) {}, false},
+    {"NoLinkAndNoDevice", [](const PtyLink&) {}, false, OpenFailure::MissingDevice},
     {"LinkToMissingDevice", [](const PtyLink&) { ASSERT_EQ(::symlink("/dev/none", "COM2"), 0); },
-     false},
-    {"RegularFile", [](const PtyLink&) { ASSERT_EQ(::close(::creat("COM2", 0666)), 0); }, false},
+     false, OpenFailure::MissingDevice},
+    {"RegularFile", [](const PtyLink&) { ASSERT_EQ(::close(::creat("COM2", 0666)), 0); }, false,
+     OpenFailure::NotATerminal},
     {"LinkToRegularFile",
      [](const PtyLink&) {
          ASSERT_EQ(::close(::creat("data.bin", 0666)), 0);
          ASSERT_EQ(::symlink("data.bin", "COM2"), 0);
      },
-     false},
+     false, OpenFailure::NotATerminal},
     {"CharacterDeviceThatIsNoTerminal",
-     [](const PtyLink&) { ASSERT_EQ(::symlink("/dev/null", "COM2"), 0); }, false},
-    {"Directory", [](const PtyLink&) { ASSERT_EQ(::mkdir("COM2", 0755), 0); }, false},
+     [](const PtyLink&) { ASSERT_EQ(::symlink("/dev/null", "COM2"), 0); }, false,
+     OpenFailure::NotATerminal},
+    {"Directory", [](const PtyLink&) { ASSERT_EQ(::mkdir("COM2", 0755), 0); }, false,
+     OpenFailure::NotATerminal},
     {"PermissionDenied",
      [](const PtyLink& pty) {
          ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0600), 0);
          ASSERT_EQ(::symlink(pty.SlavePath().c_str(), "COM2"), 0);
      },
-     true},
+     true, OpenFailure::PermissionDenied},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, OpenFailureTest, ::testing::ValuesIn(kFailures),

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "ReadoutLabel.h"
 #include "UiFixture.h"
 
 namespace {
@@ -261,5 +262,39 @@ TEST_F(LayoutTest, LongTextsNeverWidenTheReadOutOrTheWindow) {
         EXPECT_EQ(Find<QLabel>(Form(), "Ldisplay")->size(), QSize(345, 97));
         EXPECT_EQ(Find<QLabel>(Form(), "Ldisplay")->pos(), QPoint(216, 8));
         EXPECT_EQ(Form().size(), window);
+    }
+}
+
+// Readings from fitting to far too long: whatever is drawn is the reading's own characters (its
+// end, behind a "…" where it had to be cut) and never wider than the box; a reading that fits
+// keeps the read-out's own size. The font sizes used are printed.
+TEST_F(LayoutTest, AReadingTooWideForTheBoxIsShrunkNeverClipped) {
+    Form().SetRecordingChecked(false);
+    auto* readout = Find<QLabel>(Form(), "Ldisplay");
+    const QString ellipsis = QString::fromUtf8("…");
+    const std::string longest = std::string(LineAssembler::kMaxPendingLine - 1, '0') + "7";
+    for (const std::string& reading :
+         {std::string("-9999.99"), std::string("12345.67"), std::string("9999999.99"),
+          std::string("123456789.12"), std::string("-12345678901234567.5"), std::string(60, '9'),
+          std::string(300, '8'), longest}) {
+        SCOPED_TRACE(reading.size());
+        Feed(reading + "\r");
+        ASSERT_EQ(Form().Readout().Bytes(), reading);
+        const QString drawn = readout->text();
+        // Drawn right-aligned, the text's ink must begin inside the box.
+        const QFontMetrics metrics(readout->font());
+        const int inkLeft = readout->contentsRect().width() - metrics.horizontalAdvance(drawn) +
+                            metrics.tightBoundingRect(drawn).left();
+        EXPECT_GE(inkLeft, 0);
+        const QString own = QString::fromStdString(reading);
+        if (drawn.startsWith(ellipsis)) {
+            EXPECT_TRUE(own.endsWith(drawn.mid(1)));
+            EXPECT_EQ(readout->font().pixelSize(), ReadoutLabel::kSmallestPixelSize);
+        } else {
+            EXPECT_EQ(drawn, own);
+        }
+        if (reading == "-9999.99") EXPECT_EQ(readout->font().pixelSize(), 86);  // fits as it is
+        std::printf("reading of %zu characters: %d px%s\n", reading.size(),
+                    readout->font().pixelSize(), drawn.startsWith(ellipsis) ? ", cut" : "");
     }
 }

@@ -76,6 +76,8 @@ int main(int argc, char* argv[]) {
     Feed(form, "-9999.99\r");
     form.SetActivePage(0);
     Save(form, QDir(outDir).filePath(QStringLiteral("readout-initial-caption.png")));
+    Feed(form, "123456789.12\r");
+    Save(form, QDir(outDir).filePath(QStringLiteral("readout-12-characters.png")));
     Feed(form, "123456789012345678901234567890\r");
     Save(form, QDir(outDir).filePath(QStringLiteral("readout-long.png")));
     form.findChild<QMenu*>("MMwidok")->popup(form.mapToGlobal(QPoint(0, 20)));

@@ -6,6 +6,10 @@
 
 #include <QObject>
 #include <QString>
+#include <ostream>
+
+// QString in a failed expectation prints as text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << text.toStdString(); }
 
 template <typename Control>
 Control* Find(const QObject& window, const char* name) {

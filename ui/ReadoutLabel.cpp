@@ -1,0 +1,53 @@
+#include "ReadoutLabel.h"
+
+#include <QFontMetrics>
+#include <algorithm>
+
+namespace {
+
+// A reading longer than this cannot show whole even at the smallest size (the box takes about
+// 50 digits there), so only its end is measured: a line as long as the pending-line bound costs
+// no more than a short one.
+constexpr qsizetype kLongestMeasured = 256;
+
+// How far the text reaches into the box from its right edge: the text's advance, less the blank
+// space its first glyph leaves on the left (the "1" of "12345.67" has much of it). That space may
+// fall outside the box; no part of a character may.
+int Width(const QFont& font, const QString& text) {
+    const QFontMetrics metrics(font);
+    return metrics.horizontalAdvance(text) - std::max(0, metrics.tightBoundingRect(text).left());
+}
+
+QFont WithPixelSize(QFont font, int pixels) {
+    font.setPixelSize(pixels);
+    return font;
+}
+
+}  // namespace
+
+ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) {}
+
+void ReadoutLabel::SetBaseFont(const QFont& font) {
+    base_ = font;
+    setFont(font);
+}
+
+void ReadoutLabel::SetReading(const QString& reading) {
+    reading_ = reading;
+    const int room = contentsRect().width();
+    const QString measured =
+        reading.size() > kLongestMeasured ? reading.right(kLongestMeasured) : reading;
+    QFont font = base_;
+    const int full = Width(font, measured);
+    if (full > room) {
+        // Widths grow with the size nearly in proportion: start at the proportional size and
+        // step down until the text fits.
+        int pixels = std::max(kSmallestPixelSize, base_.pixelSize() * room / full);
+        while (pixels > kSmallestPixelSize && Width(WithPixelSize(base_, pixels), measured) > room)
+            --pixels;
+        font = WithPixelSize(base_, pixels);
+    }
+    setFont(font);
+    const bool fits = measured.size() == reading.size() && Width(font, measured) <= room;
+    setText(fits ? reading : QFontMetrics(font).elidedText(measured, Qt::ElideLeft, room));
+}

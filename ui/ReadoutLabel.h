@@ -1,0 +1,25 @@
+#pragma once
+// Ldisplay: the large read-out. A reading that fits the box is drawn at the read-out's own size;
+// a wider one is drawn with a font just small enough for every character to show, never wrapped
+// and never clipped. Below the smallest size the reading is cut on the left and the cut is marked
+// with "…", so an operator can always tell that digits are missing.
+
+#include <QLabel>
+
+class ReadoutLabel : public QLabel {
+    Q_OBJECT
+  public:
+    // The smallest pixel size a reading is drawn with before it is cut.
+    static constexpr int kSmallestPixelSize = 14;
+
+    explicit ReadoutLabel(QWidget* parent = nullptr);
+
+    // The read-out's own font, used for every reading that fits.
+    void SetBaseFont(const QFont& font);
+    void SetReading(const QString& reading);
+    const QString& Reading() const { return reading_; }
+
+  private:
+    QFont base_;
+    QString reading_;
+};
