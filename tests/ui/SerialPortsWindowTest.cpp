@@ -14,11 +14,6 @@
 #include "SerialPortsWindow.h"
 #include "UiFixture.h"
 
-// Readable failures: QString as its text.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace fs = std::filesystem;
 using waga::test::PtyLink;
 using waga::test::RunEventsUntil;
