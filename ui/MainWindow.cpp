@@ -32,6 +32,7 @@
 #include "ReportLimit.h"
 #include "ReportView.h"
 #include "SerialPort.h"
+#include "SerialPortsWindow.h"
 #include "Win1250Qt.h"
 
 MainWindow::MainWindow(QWidget* parent)
@@ -62,6 +63,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(&retryTimer_, &QTimer::timeout, this, [this] { RetryLostPort(); });
     settingsDialog_ = std::make_unique<PortSettingsDialog>(comPortDriver_);
     aboutDialog_ = std::make_unique<AboutDialog>();
+    portsWindow_ = std::make_unique<SerialPortsWindow>(comPortDriver_);
     ConnectHandlers();
 }
 
@@ -83,6 +85,9 @@ void MainWindow::ConnectHandlers() {
     connect(Koniec1, &QAction::triggered, this, [this] { Koniec1Click(); });
     connect(MMustaw_rs, &QAction::triggered, this, [this] { MMustaw_rsClick(); });
     connect(MMabout, &QAction::triggered, this, [this] { MMaboutClick(); });
+    connect(MMporty, &QAction::triggered, this, [this] { MMportyClick(); });
+    connect(portsWindow_.get(), &SerialPortsWindow::PortAssigned, this,
+            [this](PortNumber port) { PortLinkAssigned(port); });
     connect(PCustawienia, &QTabWidget::currentChanged, this, [this] {
         if (!pageFromCode_) PCustawieniaChange();
     });
@@ -182,6 +187,18 @@ void MainWindow::ReportPortFailed(const QString& statusText) {
     std::fprintf(stderr, "Project1: %s: %s\n", PortName(comPortDriver_->ComPort()).c_str(),
                  cause.toLocal8Bit().constData());
     SetReadout(Win1250Text());
+}
+
+// Not modal: the operator can plug the adapter in, refresh, and watch the status bar and the
+// read-out while the window stays open.
+void MainWindow::MMportyClick() {
+    portsWindow_->show();
+    portsWindow_->raise();
+    portsWindow_->activateWindow();
+}
+
+void MainWindow::PortLinkAssigned(PortNumber port) {
+    if (port == comPortDriver_->ComPort()) ReopenPort();
 }
 
 void MainWindow::Koniec1Click() { close(); }

@@ -32,6 +32,7 @@ class QTabWidget;
 class ReadoutLabel;
 class ReportView;
 class SerialPort;
+class SerialPortsWindow;
 
 class MainWindow : public QMainWindow,
                    public ILineEnvironment,
@@ -48,6 +49,7 @@ class MainWindow : public QMainWindow,
     SerialPort& ComPortDriver() { return *comPortDriver_; }
     PortSettingsDialog& SettingsDialog() { return *settingsDialog_; }
     AboutDialog& About() { return *aboutDialog_; }
+    SerialPortsWindow& PortsWindow() { return *portsWindow_; }
     const ReportView& Report() const { return *Mraport; }
 
     // ---- Handlers ----
@@ -61,6 +63,11 @@ class MainWindow : public QMainWindow,
     // Closes the port and opens it again with the same settings, as the settings dialog's
     // reconnect does (status text, PendingLine emptied when it opens).
     void ReopenPort();
+    // "Porty szeregowe...": shows the serial ports window.
+    void MMportyClick();
+    // A COMn link was assigned in the serial ports window: the program's own port reconnects at
+    // once, so that the status bar tells whether the new device opened.
+    void PortLinkAssigned(PortNumber port);
     // The open port is gone: it is closed, the read-out emptied, the status bar says so, and the
     // same port is tried again about once a second until it opens.
     void ComPortDriverPortLost(SerialPort* sender);
@@ -179,6 +186,7 @@ class MainWindow : public QMainWindow,
     QAction* Mplik = nullptr;
     QAction* Mpodglad = nullptr;
     QAction* MMustaw_rs = nullptr;
+    QAction* MMporty = nullptr;
     QAction* Pomoc1 = nullptr;
     QAction* MMabout = nullptr;
     QAction* Koniec1 = nullptr;
@@ -187,6 +195,7 @@ class MainWindow : public QMainWindow,
     SerialPort* comPortDriver_ = nullptr;
     std::unique_ptr<PortSettingsDialog> settingsDialog_;
     std::unique_ptr<AboutDialog> aboutDialog_;
+    std::unique_ptr<SerialPortsWindow> portsWindow_;
     QTimer retryTimer_;  // the automatic reconnect after a lost port
     LineAssembler assembler_;
     RecordingWriter recording_;  // open only while a received chunk is worked through

@@ -200,6 +200,7 @@ void MainWindow::BuildMenu() {
     Mwaga->setChecked(true);
     MakeSeparator(view, "N2");
     MMustaw_rs = MakeAction(view, "MMustaw_rs", QStringLiteral("Parametry transmisji..."));
+    MMporty = MakeAction(view, "MMporty", QStringLiteral("Porty szeregowe..."));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Pomoc"));
     help->setObjectName(QStringLiteral("MMpom"));

@@ -91,6 +91,7 @@ const MenuRow kMenu[] = {
     {"Mpodglad", "MMwidok", "Ustawienia &podglądu", true, false, false},
     {"N2", "MMwidok", "", false, false, true},
     {"MMustaw_rs", "MMwidok", "Parametry transmisji...", false, false, false},
+    {"MMporty", "MMwidok", "Porty szeregowe...", false, false, false},
     {"Pomoc1", "MMpom", "&Pomoc...", false, false, false},
     {"MMabout", "MMpom", "&O programie...", false, false, false},
     {"N1", "MMpom", "", false, false, true},

@@ -1,8 +1,11 @@
 // Builds the real main window, feeds a few scale lines through the real pipeline and saves one
-// picture of the window per page: waga-screenshot <output directory>.
+// picture of the window per page, then the serial ports window:
+// waga-screenshot <output directory> [<working directory with the COMn links>].
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QPixmap>
 #include <QTabWidget>
@@ -11,6 +14,7 @@
 
 #include "Drawing.h"
 #include "MainWindow.h"
+#include "SerialPortsWindow.h"
 
 namespace {
 
@@ -39,8 +43,12 @@ int main(int argc, char* argv[]) {
     const QString outDir =
         QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".")).absolutePath();
     QDir().mkpath(outDir);
-    QDir work(QDir::tempPath());
-    const QString runDir = work.filePath(QStringLiteral("waga-screenshot-%1").arg(getpid()));
+    // The working directory given (where a simulator links COM2), else one of its own.
+    const bool ownRunDir = argc <= 2;
+    const QString runDir =
+        ownRunDir
+            ? QDir(QDir::tempPath()).filePath(QStringLiteral("waga-screenshot-%1").arg(getpid()))
+            : QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
     QDir().mkpath(runDir);
     QDir::setCurrent(runDir);
 
@@ -80,7 +88,32 @@ int main(int argc, char* argv[]) {
     ScalePicture().save(QDir(outDir).filePath(QStringLiteral("picture-scale.png")));
     MakerLogo().save(QDir(outDir).filePath(QStringLiteral("picture-logo.png")));
     ProgramIconImage(32).save(QDir(outDir).filePath(QStringLiteral("picture-icon.png")));
+
+    // "Porty szeregowe...": the program holds COM2 (the simulator's terminal when one is linked).
+    form.SetComPort(pnCOM2);
+    form.SetComPortSpeed(br2400);
+    form.ReopenPort();
+    form.findChild<QAction*>("MMporty")->trigger();
+    Save(form.PortsWindow(), QDir(outDir).filePath(QStringLiteral("ports-window.png")));
+    form.PortsWindow().close();
+    // The same with an adapter that has a stable name: the simulator's terminal stands for it,
+    // named in a by-id folder of the run, to see that long names fit.
+    const QString terminal = QFile::symLinkTarget(QStringLiteral("COM2"));
+    if (!terminal.isEmpty()) {
+        const QString byId = QDir(runDir).filePath(QStringLiteral("by-id"));
+        QDir().mkpath(byId);
+        QFile::link(terminal, byId + "/usb-VEK_Adapter_USB-RS232_VK0001-if00-port0");
+        form.PortsWindow().SetByIdFolder(QFile::encodeName(byId).toStdString());
+        form.PortsWindow().SetDeviceSource([terminal] {
+            QList<PresentSerialDevice> devices = SystemSerialDevices();
+            devices.push_back({terminal, "Adapter USB-RS232 (symulator wagi)", "VEK", "VK0001"});
+            return devices;
+        });
+        form.findChild<QAction*>("MMporty")->trigger();
+        Save(form.PortsWindow(), QDir(outDir).filePath(QStringLiteral("ports-window-adapter.png")));
+        form.PortsWindow().close();
+    }
     form.close();
-    QDir(runDir).removeRecursively();
+    if (ownRunDir) QDir(runDir).removeRecursively();
     return 0;
 }
