@@ -55,8 +55,10 @@ void RecordingWriter::Close() {
 // Only this program's bytes are taken away: the file's end minus what the failed write added.
 void RecordingWriter::CutBack(std::int64_t written) {
     struct stat st {};
-    if (written > 0 && ::fstat(fd_, &st) == 0 && st.st_size >= written)
-        (void)::ftruncate(fd_, st.st_size - written);
+    if (written <= 0 || ::fstat(fd_, &st) != 0 || st.st_size < written) return;
+    if (::ftruncate(fd_, st.st_size - written) != 0) {
+        // Nothing more can be done; the append is reported as failed either way.
+    }
 }
 
 bool RecordingWriter::Append(const std::string& fileName, std::string_view line) {

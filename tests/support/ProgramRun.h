@@ -65,7 +65,7 @@ class Workplace {
 struct RunOptions {
     std::string display;  // empty: offscreen
     bool asNobody = false;
-    std::string runtimeDir;  // XDG_RUNTIME_DIR; empty: the test's own (see GuardDir)
+    std::string runtimeDir{};  // XDG_RUNTIME_DIR; empty: the test's own (see GuardDir)
 };
 
 // The recording file named after today's local date in `dir`.

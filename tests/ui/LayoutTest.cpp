@@ -288,7 +288,9 @@ TEST_F(LayoutTest, AReadingTooWideForTheBoxIsShrunkNeverClipped) {
         } else {
             EXPECT_EQ(drawn, own);
         }
-        if (reading == "-9999.99") EXPECT_EQ(readout->font().pixelSize(), 86);  // fits as it is
+        if (reading == "-9999.99") {
+            EXPECT_EQ(readout->font().pixelSize(), 86);  // fits as it is
+        }
         std::printf("reading of %zu characters: %d px%s\n", reading.size(),
                     readout->font().pixelSize(), drawn.startsWith(ellipsis) ? ", cut" : "");
     }
