@@ -63,7 +63,7 @@ class Workplace {
 };
 
 struct RunOptions {
-    std::string display;  // empty: offscreen
+    std::string display{};  // empty: offscreen
     bool asNobody = false;
     std::string runtimeDir{};  // XDG_RUNTIME_DIR; empty: the test's own (see GuardDir)
 };
