@@ -1,0 +1,65 @@
+#pragma once
+// dodatki.ini: the settings of what the program adds beside its described behaviour (the
+// journal, the weight service, the central database). konfig.ini is never touched for them.
+// The file is UTF-8 INI with the sections [Dziennik], [SerwerWagi] and [BazaCentralna]; a key
+// that is missing or holds a value out of range keeps its default, unknown keys are ignored.
+// It is written with mode 0600 when it holds a secret (the service's token).
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view kAddOnSettingsFileName = "dodatki.ini";
+
+struct JournalSettings {  // [Dziennik]
+    bool enabled = true;  // Wlaczony
+    int keepDays = 366;   // Przechowuj_dni (1 .. 36600)
+    bool operator==(const JournalSettings&) const = default;
+};
+
+struct ServiceSettings {                // [SerwerWagi]
+    bool enabled = false;               // Wlaczony
+    std::string address = "127.0.0.1";  // Adres
+    int port = 8765;                    // Port (1 .. 65535)
+    std::string token;                  // Token
+    std::string origins;                // Zrodla: comma-separated; empty = none; * = any
+    int staleAfterMs = 5000;            // Nieaktualny_po_ms (1 .. 86400000)
+    bool operator==(const ServiceSettings&) const = default;
+};
+
+struct CentralSettings {         // [BazaCentralna]
+    bool enabled = false;        // Wlaczona
+    std::string host;            // Host
+    int port = 5432;             // Port (1 .. 65535)
+    std::string database;        // Baza
+    std::string user;            // Uzytkownik
+    std::string ssl = "require";  // SSL: disable, require or verify-full
+    std::string station;         // Stacja (empty: the computer's host name)
+    bool operator==(const CentralSettings&) const = default;
+};
+
+struct AddOnSettings {
+    JournalSettings journal;
+    ServiceSettings service;
+    CentralSettings central;
+    bool operator==(const AddOnSettings&) const = default;
+};
+
+// Pure parser and writer. Parsing never fails: what it does not accept keeps its default.
+AddOnSettings ParseAddOnSettings(std::string_view text);
+std::string FormatAddOnSettings(const AddOnSettings& settings);
+
+struct AddOnLoadResult {
+    AddOnSettings settings;
+    bool fileFound = false;
+    std::string errorText;  // UTF-8; set when the file exists but cannot be read
+};
+
+// Reads dodatki.ini from `folder` (the working directory by default).
+AddOnLoadResult LoadAddOnSettings(const std::filesystem::path& folder = {});
+// Replaces dodatki.ini in `folder` atomically (temporary file, then rename), with mode 0600
+// when a token is set and 0644 otherwise. False with `errorText` (UTF-8) on failure; the old
+// file stays as it was then.
+bool SaveAddOnSettings(const AddOnSettings& settings, std::string& errorText,
+                       const std::filesystem::path& folder = {});
