@@ -2,8 +2,9 @@
 // SerialPort: the serial port component. It owns one serial port, applies the line settings,
 // reads it on the user-interface thread and hands every batch of received bytes to OnReceiveData.
 // Where the system can tell when bytes arrive (a descriptor to watch, on POSIX), the port is read
-// as soon as they do and then left alone for PollingDelay, so an idle port costs no wake-ups and
-// a busy one is read once per PollingDelay; elsewhere it is read on a PollingDelay timer. A port
+// as soon as they do: light traffic is read on every arrival, a busy port is left alone for
+// PollingDelay after each read (ReadPacing), so an idle port costs no wake-ups and a busy one is
+// read once per PollingDelay; elsewhere it is read on a PollingDelay timer. A port
 // that is gone (hang-up, adapter pulled out) raises OnPortLost once and is read no more. The
 // component only receives and never reports anything to the operator itself.
 
@@ -13,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+#include "ReadPacing.h"
 #include "SerialDevice.h"
 
 class QSocketNotifier;
@@ -85,9 +87,9 @@ class SerialPort : public QObject {
 
   private:
     // Reads once, then raises OnReceiveData or OnPortLost. `rearm` (told whether the read filled
-    // the buffer) runs before either event, so that reading goes on while a handler runs a modal
-    // box's event loop (a recording error).
-    void ReadPort(const std::function<void(bool bufferFull)>& rearm);
+    // the buffer, and how many bytes came) runs before either event, so that reading goes on while
+    // a handler runs a modal box's event loop (a recording error).
+    void ReadPort(const std::function<void(bool bufferFull, std::size_t count)>& rearm);
     void OnReadable();
     void StartWatching();
     void StopWatching();
@@ -106,7 +108,8 @@ class SerialPort : public QObject {
     std::uint16_t outputTimeout_ = 4000;
     int timerId_ = 0;                      // the polling timer (timer path)
     QSocketNotifier* notifier_ = nullptr;  // the watched descriptor (watched path)
-    QTimer standDown_;                     // PollingDelay after a read before watching again
+    QTimer standDown_;                     // the rest after a busy read before watching again
+    ReadPacing pacing_;
     std::unique_ptr<char[]> buffer_;
     OpenResult lastOpen_;
 };
