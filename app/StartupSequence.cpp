@@ -61,12 +61,15 @@ void StartupSequence::ReadSettings() {
         ShowEscapedErrorBox(QString::fromStdString(loaded.errorText));
 }
 
-// Start-up's text ends with a space after the full stop; a failure is not retried.
+// Start-up's text ends with a space after the full stop. A port whose device is missing (the
+// scale not plugged in yet) is tried again quietly; any other failure is not retried.
 void StartupSequence::OpenPortAndReport() {
     SerialPort& port = window_.ComPortDriver();
-    if (port.OpenPort())
+    if (port.OpenPort()) {
         window_.ReportPortOpened(PortOpenedText(port.ComPort(), port.ComPortSpeed()) +
                                  QLatin1Char(' '));
-    else
-        window_.ReportPortFailed(StartFailedText());
+        return;
+    }
+    window_.ReportPortFailed(StartFailedText());
+    if (RetriedAfterFailedStart(port.LastOpenResult())) window_.RetryUntilPortOpens();
 }

@@ -32,3 +32,7 @@ QString ShowSettingsAndReconnect(PortSettingsDialog& dialog, SerialPort& port,
     dialog.exec();
     return ReconnectPort(dialog.Selections(), port, lines);
 }
+
+bool RetriedAfterFailedStart(const OpenResult& result) {
+    return result.failure == OpenFailure::MissingDevice;
+}
