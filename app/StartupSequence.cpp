@@ -1,11 +1,14 @@
 #include "StartupSequence.h"
 
+#include <QEvent>
+
 #include "FreeSpace.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
 #include "Reconnect.h"
 #include "SerialPort.h"
 #include "SettingsFile.h"
+#include "WindowPlacement.h"
 
 StartupSequence::StartupSequence(MainWindow& window) : window_(window) {
     connect(&window, &MainWindow::Closing, this, [this] { FormClose(); });
@@ -21,8 +24,24 @@ void StartupSequence::FormCreate() {
     OpenPortAndReport();
     window_.SetActivePage(MainWindow::kPageWaga);
     window_.CreateDayFile();
-    // The outer size follows from the fixed client area and the window system's frame.
+    PlaceWindow();
+}
+
+// The described position is the window's own outer corner: the frame goes there, so its title
+// bar stays on the screen under any window manager (a client area placed at 0,0 would push the
+// frame above the screen's edge). It is placed as the window is shown, when its fixed size is
+// final. The outer size follows from the fixed client area and the frame.
+void StartupSequence::PlaceWindow() {
     window_.move(0, 0);
+    window_.installEventFilter(this);
+}
+
+bool StartupSequence::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &window_ && event->type() == QEvent::Show) {
+        window_.removeEventFilter(this);
+        PlaceFrameAt(window_, QPoint(0, 0));
+    }
+    return false;
 }
 
 void StartupSequence::FormClose() {
