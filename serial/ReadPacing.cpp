@@ -1,18 +1,15 @@
 #include "ReadPacing.h"
 
-// A window opens with the first read after the previous one closed and lasts one polling delay.
+#include <cmath>
+
 // A full buffer means more is already waiting: it is read as soon as the event loop has had its
-// turn, whatever the window holds.
+// turn, whatever came before.
 int ReadPacing::AfterRead(std::size_t count, bool bufferFull, Clock::time_point now,
                           int pollingDelayMs) {
-    const auto delay = std::chrono::milliseconds(pollingDelayMs);
-    if (windowBytes_ == 0 || now - windowStart_ >= delay) {
-        windowStart_ = now;
-        windowBytes_ = 0;
-    }
-    windowBytes_ += count;
-    if (bufferFull) return 0;
-    if (windowBytes_ < kBusyBytes) return 0;
-    windowBytes_ = 0;  // the rest closes the window; the read after it opens the next one
+    const double elapsed = std::chrono::duration<double>(now - lastRead_).count();
+    const double kept = recentBytes_ > 0 && elapsed >= 0 ? std::exp(-elapsed / kMemorySeconds) : 0;
+    recentBytes_ = recentBytes_ * kept + static_cast<double>(count);
+    lastRead_ = now;
+    if (bufferFull || recentBytes_ < kBusyBytes) return 0;
     return pollingDelayMs;
 }

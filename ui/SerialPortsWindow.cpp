@@ -205,6 +205,8 @@ void SerialPortsWindow::BuildTables() {
         ESciezka = new QLineEdit(devices);
         ESciezka->setObjectName(QStringLiteral("ESciezka"));
         ESciezka->setPlaceholderText(QStringLiteral("np. /dev/pts/3 albo /dev/serial/by-path/..."));
+        ESciezka->setMinimumWidth(
+            ESciezka->fontMetrics().horizontalAdvance(ESciezka->placeholderText()) + 24);
         pathLabel->setBuddy(ESciezka);
         pathRow->addWidget(pathLabel);
         pathRow->addWidget(ESciezka, 1);
