@@ -30,12 +30,16 @@ class StartupSequence : public QObject {
     // A second copy's quit request (posted by FormCreate, taken by the next event loop).
     QuitRequest Quit;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void CheckSingleInstance();
     void WarnWhenDiskNearlyFull();
     void ApplySerialDefaults();
     void ReadSettings();
     void OpenPortAndReport();
+    void PlaceWindow();
 
     Composition& program_;
 };

@@ -84,6 +84,9 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     // The open port is gone: it is closed, the read-out emptied, the status bar says so, and the
     // same port is tried again about once a second until it opens.
     void ComPortDriverPortLost();
+    // The port did not open at start because its device is missing: it is tried quietly about
+    // once a second, as a lost one is; the failure text stays until it opens.
+    void RetryUntilPortOpens() { retryTimer_.start(); }
     // One try of the automatic reconnect: nothing but a look-up while the device is missing.
     void RetryLostPort();
     bool RetryingLostPort() const { return retryTimer_.isActive(); }

@@ -27,6 +27,7 @@ XServer::XServer() {
 }
 
 XServer::~XServer() {
+    windowManager_.reset();
     server_->Signal(SIGTERM);
     server_->Wait(std::chrono::seconds(5));
 }
@@ -41,7 +42,8 @@ std::string XServer::Run(const std::vector<std::string>& argv) const {
 
 std::vector<std::string> XServer::Windows(const std::string& title, pid_t pid) const {
     std::vector<std::string> argv = {"/usr/bin/xdotool", "search", "--onlyvisible"};
-    if (pid > 0) argv.insert(argv.end(), {"--pid", std::to_string(pid)});
+    // --all: both the process and the title must match (xdotool takes either by default).
+    if (pid > 0) argv.insert(argv.end(), {"--all", "--pid", std::to_string(pid)});
     argv.insert(argv.end(), {"--name", "^" + title + "$"});
     std::istringstream ids(Run(argv));
     std::vector<std::string> found;
@@ -71,6 +73,43 @@ int XServer::WindowPid(const std::string& windowId) const {
 void XServer::PressKey(const std::string& windowId, const std::string& key) const {
     Run({"/usr/bin/xdotool", "windowfocus", "--sync", windowId});
     Run({"/usr/bin/xdotool", "key", "--clearmodifiers", key});
+}
+
+void XServer::PressKeys(const std::string& windowId, const std::vector<std::string>& keys) const {
+    Run({"/usr/bin/xdotool", "windowfocus", "--sync", windowId});
+    std::vector<std::string> argv = {"/usr/bin/xdotool", "key", "--clearmodifiers", "--delay",
+                                     "400"};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    Run(argv);
+}
+
+bool XServer::StartWindowManager() {
+    windowManager_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/env", "DISPLAY=" + display_, "/usr/bin/openbox"}, "/");
+    return WaitUntil([&] {
+        return Run({"/usr/bin/xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") !=
+               std::string::npos;
+    });
+}
+
+// xwininfo gives the client's corner on the screen ("Absolute") and within its parent, which
+// under a window manager is the frame ("Relative").
+XServer::Place XServer::WindowPlace(const std::string& windowId) const {
+    std::istringstream info(Run({"/usr/bin/xwininfo", "-id", windowId}));
+    int relativeX = 0, relativeY = 0;
+    Place place;
+    for (std::string line; std::getline(info, line);) {
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const int value = std::atoi(line.c_str() + colon + 1);
+        if (line.find("Absolute upper-left X") != std::string::npos) place.clientX = value;
+        if (line.find("Absolute upper-left Y") != std::string::npos) place.clientY = value;
+        if (line.find("Relative upper-left X") != std::string::npos) relativeX = value;
+        if (line.find("Relative upper-left Y") != std::string::npos) relativeY = value;
+    }
+    place.frameX = place.clientX - relativeX;
+    place.frameY = place.clientY - relativeY;
+    return place;
 }
 
 }  // namespace waga::test
