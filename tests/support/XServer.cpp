@@ -32,7 +32,9 @@ XServer::~XServer() {
 }
 
 std::string XServer::Run(const std::vector<std::string>& argv) const {
-    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_};
+    // Window titles are UTF-8: a tool running in the C locale would not read "Błąd" as such.
+    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_,
+                                            "LC_ALL=C.UTF-8"};
     withDisplay.insert(withDisplay.end(), argv.begin(), argv.end());
     ChildProcess tool(withDisplay, "/");
     tool.Wait(std::chrono::seconds(10));
@@ -41,7 +43,8 @@ std::string XServer::Run(const std::vector<std::string>& argv) const {
 
 std::vector<std::string> XServer::Windows(const std::string& title, pid_t pid) const {
     std::vector<std::string> argv = {"/usr/bin/xdotool", "search", "--onlyvisible"};
-    if (pid > 0) argv.insert(argv.end(), {"--pid", std::to_string(pid)});
+    // xdotool matches any one of the conditions unless told to match them all.
+    if (pid > 0) argv.insert(argv.end(), {"--all", "--pid", std::to_string(pid)});
     argv.insert(argv.end(), {"--name", "^" + title + "$"});
     std::istringstream ids(Run(argv));
     std::vector<std::string> found;
