@@ -48,14 +48,13 @@ TEST(ClosedFromOutside, EachSignalClosesLikeTheCloseButton) {
 TEST(ClosedFromOutside, WritesNothingIntoTheHomeDirectory) {
     Workplace place;
     waga::test::TempDir home;
-    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string savedConfig = oldConfig ? oldConfig : "";
-    ::setenv("HOME", home.Path().c_str(), 1);
-    ::unsetenv("XDG_CONFIG_HOME");
-    const int status = RunAndClose(place, SIGTERM);
-    ::setenv("HOME", oldHome.c_str(), 1);
-    if (oldConfig) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    int status = -1;
+    {
+        // Put back as they were after the run, an unset HOME included.
+        ScopedEnv homeEnv("HOME", home.Path());
+        ScopedEnv configEnv("XDG_CONFIG_HOME", home.File(".config"));
+        status = RunAndClose(place, SIGTERM);
+    }
     EXPECT_EQ(status, 0);
     std::vector<std::string> written;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(home.Path()))
