@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "FaultFixture.h"
+#include "ProgramRun.h"
 
 namespace {
 
@@ -119,6 +120,7 @@ TEST_F(RecordingFaults, FileSystemFillsUpWhileRecording) {
 }
 
 TEST_F(RecordingFaults, RecordingFileIsTheFullDevice) {
+    waga::test::ScopedMiddayZone midday;  // the name is made ahead of the window's
     std::filesystem::create_symlink(
         "/dev/full", dir_.File(QDate::currentDate().toString("yyyyMMdd").toStdString()));
     ModalAnswerer answerer;

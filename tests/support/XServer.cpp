@@ -33,21 +33,30 @@ XServer::~XServer() {
 }
 
 std::string XServer::Run(const std::vector<std::string>& argv) const {
-    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_};
+    // Window titles are UTF-8: a tool running in the C locale would not read "Błąd" as such.
+    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_,
+                                            "LC_ALL=C.UTF-8"};
     withDisplay.insert(withDisplay.end(), argv.begin(), argv.end());
     ChildProcess tool(withDisplay, "/");
     tool.Wait(std::chrono::seconds(10));
     return tool.Stdout();
 }
 
+// The title is compared here, as _NET_WM_NAME (UTF-8) gives it: xdotool's own --name matches
+// WM_NAME, which Qt writes in the locale's encoding, so a program run with LANG=C would never
+// match a Polish title. (xdotool's conditions are also "any", not "all", by default.)
 std::vector<std::string> XServer::Windows(const std::string& title, pid_t pid) const {
     std::vector<std::string> argv = {"/usr/bin/xdotool", "search", "--onlyvisible"};
-    // --all: both the process and the title must match (xdotool takes either by default).
-    if (pid > 0) argv.insert(argv.end(), {"--all", "--pid", std::to_string(pid)});
-    argv.insert(argv.end(), {"--name", "^" + title + "$"});
+    if (pid > 0) {
+        argv.insert(argv.end(), {"--pid", std::to_string(pid)});
+    } else {
+        argv.insert(argv.end(), {"--name", ""});  // every shown window
+    }
     std::istringstream ids(Run(argv));
     std::vector<std::string> found;
-    for (std::string id; ids >> id;) found.push_back(id);
+    for (std::string id; ids >> id;) {
+        if (Run({"/usr/bin/xdotool", "getwindowname", id}) == title + "\n") found.push_back(id);
+    }
     return found;
 }
 
