@@ -93,6 +93,10 @@ void MainWindow::ConnectHandlers() {
     });
     connect(Bwyczysc, &QPushButton::clicked, this, [this] { BwyczyscClick(); });
     connect(Bzmienplik, &QPushButton::clicked, this, [this] { BzmienplikClick(); });
+    recordingFileName_ = QFile::encodeName(Enazwapliku->text()).toStdString();
+    connect(Enazwapliku, &QLineEdit::textChanged, this, [this](const QString& text) {
+        recordingFileName_ = QFile::encodeName(text).toStdString();
+    });
     Emaxlinie->installEventFilter(this);
     CBzapis->installEventFilter(this);
     qApp->installEventFilter(this);  // presses reach the window before focus moves
@@ -357,9 +361,7 @@ bool MainWindow::DeleteOldestSelected() const { return RBautoucinaj->isChecked()
 
 void MainWindow::UncheckRecording() { CBzapis->setChecked(false); }
 
-std::string MainWindow::RecordingFileName() const {
-    return QFile::encodeName(Enazwapliku->text()).toStdString();
-}
+std::string MainWindow::RecordingFileName() const { return recordingFileName_; }
 
 PortNumber MainWindow::ComPort() const { return comPortDriver_->ComPort(); }
 

@@ -203,6 +203,9 @@ class MainWindow : public QMainWindow,
     bool readoutPending_ = false;
     int chunkDepth_ = 0;      // received chunks being worked through (nested under an error box)
     QString lastChosenFile_;  // offered again by the save dialog
+    // Enazwapliku's text as the file system takes it, kept in step with the edit: every recorded
+    // line asks for it, and encoding the text each time cost more than the line's write.
+    std::string recordingFileName_;
     std::int32_t maxReportLines_ = 0;
     bool pageFromCode_ = false;
     bool validatingLimit_ = false;

@@ -30,7 +30,8 @@ ReportView::ReportView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 void ReportView::DeleteFirstLine() {
     if (lines_.empty()) return;
-    if (static_cast<int>(lines_.front().Bytes().size()) == longestLine_) longestMayHaveLeft_ = true;
+    if (static_cast<int>(lines_.front().Bytes().size()) == longestLine_ && --longestCount_ == 0)
+        longestMayHaveLeft_ = true;
     lines_.pop_front();
     ++firstSerial_;
     QueueFlush();
@@ -40,13 +41,19 @@ void ReportView::Clear() {
     firstSerial_ += static_cast<std::int64_t>(lines_.size());
     lines_.clear();
     longestLine_ = 0;
+    longestCount_ = 0;
     longestMayHaveLeft_ = false;
     QueueFlush();
 }
 
 void ReportView::AppendLine(const Win1250Text& line) {
     lines_.push_back(line);
-    longestLine_ = std::max(longestLine_, static_cast<int>(line.Bytes().size()));
+    const int length = static_cast<int>(line.Bytes().size());
+    if (length > longestLine_) {
+        longestLine_ = length;
+        longestCount_ = 0;
+    }
+    if (length == longestLine_) ++longestCount_;
     QueueFlush();
 }
 
@@ -60,8 +67,15 @@ void ReportView::Flush() {
     flushQueued_ = false;
     if (longestMayHaveLeft_) {
         longestLine_ = 0;
-        for (const Win1250Text& line : lines_)
-            longestLine_ = std::max(longestLine_, static_cast<int>(line.Bytes().size()));
+        longestCount_ = 0;
+        for (const Win1250Text& line : lines_) {
+            const int length = static_cast<int>(line.Bytes().size());
+            if (length > longestLine_) {
+                longestLine_ = length;
+                longestCount_ = 0;
+            }
+            if (length == longestLine_) ++longestCount_;
+        }
         longestMayHaveLeft_ = false;
     }
     const bool atEnd = followEnd_;

@@ -70,6 +70,7 @@ class ReportView : public QAbstractScrollArea {
     std::deque<Win1250Text> lines_;
     std::int64_t firstSerial_ = 0;  // serial number of lines_.front()
     int longestLine_ = 0;           // characters of the longest line, for the horizontal range
+    int longestCount_ = 0;          // lines of that length: only the last one leaving needs a scan
     bool longestMayHaveLeft_ = false;
     bool flushQueued_ = false;
     bool followEnd_ = true;  // the last line stays in sight as lines arrive
