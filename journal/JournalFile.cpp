@@ -21,7 +21,27 @@ JournalFault ClassifySqlError(const QSqlError& error) {
     if (error.type() == QSqlError::NoError) return JournalFault::None;
     bool ok = false;
     const int code = error.nativeErrorCode().toInt(&ok) & 0xFF;
-    if (!ok) return JournalFault::Other;
+    if (!ok) {
+        // The driver leaves the code out of a failed commit; SQLite's message for each code is
+        // fixed, so it tells the cause as well.
+        static const struct {
+            const char* text;
+            JournalFault fault;
+        } kMessages[] = {
+            {"database or disk is full", JournalFault::DiskFull},
+            {"readonly database", JournalFault::ReadOnly},
+            {"unable to open database file", JournalFault::ReadOnly},
+            {"database is locked", JournalFault::Locked},
+            {"database table is locked", JournalFault::Locked},
+            {"file is not a database", JournalFault::Damaged},
+            {"database disk image is malformed", JournalFault::Damaged},
+        };
+        const QString text = error.databaseText() + QLatin1Char(' ') + error.driverText();
+        for (const auto& m : kMessages) {
+            if (text.contains(QLatin1String(m.text), Qt::CaseInsensitive)) return m.fault;
+        }
+        return JournalFault::Other;
+    }
     switch (code) {
         case kSqliteFull:
             return JournalFault::DiskFull;

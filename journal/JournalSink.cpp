@@ -10,7 +10,14 @@ JournalSink::JournalSink(JournalWriter& writer, std::int64_t firstSeq)
 void JournalSink::OnLine(const LineEvent& event) {
     // A file started afresh by the writer moves the numbering above anything it could hold.
     runs_.RaiseNextSeq(writer_.SeqFloor());
-    if (batchLines_ == 0) batchFirstMs_ = event.receivedUtcMs;
+    if (batchLines_ == 0) {
+        batchFirstMs_ = event.receivedUtcMs;
+        // Lines skipped before are told ahead of this chunk's rows, in number and in time.
+        if (skipped_ > 0) {
+            batch_.push_back(
+                runs_.Gap(skipped_, skippedFirstMs_, skippedLastMs_, kQueueFullReason));
+        }
+    }
     batchLastMs_ = event.receivedUtcMs;
     ++batchLines_;
     AppendOp(batch_, runs_.Line(event));
@@ -33,13 +40,7 @@ void JournalSink::OnPortState(const PortStateEvent& event) {
 void JournalSink::Flush() {
     if (batch_.empty()) return;
     std::vector<JournalOp> batch;
-    if (skipped_ > 0) {
-        // The gap row goes ahead of the chunk's rows; its number is the next one free.
-        batch.reserve(batch_.size() + 1);
-        batch.push_back(runs_.Gap(skipped_, skippedFirstMs_, skippedLastMs_, kQueueFullReason));
-    }
-    std::move(batch_.begin(), batch_.end(), std::back_inserter(batch));
-    batch_.clear();
+    batch.swap(batch_);
     if (writer_.Push(std::move(batch))) {
         skipped_ = 0;
     } else {

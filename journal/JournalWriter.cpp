@@ -90,7 +90,9 @@ void WriterWorker::RaiseFloor(std::int64_t floor) {
 
 void WriterWorker::Report(JournalFault fault, const QString& detail) {
     if (fault == reported_ && fault != JournalFault::Damaged) return;
-    reported_ = fault;
+    // A damaged file moved aside is news of its own, kept until another cause replaces it; the
+    // other causes are cleared when a write succeeds again.
+    reported_ = fault == JournalFault::Damaged ? JournalFault::None : fault;
     const QString text = FaultText(fault, detail);
     if (!text.isEmpty()) std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     emit owner_.notice(text);
