@@ -243,3 +243,13 @@ std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::i
     }
     return out;
 }
+
+const PlotPoint* NearestPoint(const std::vector<PlotPoint>& points, std::int64_t ms) {
+    if (points.empty()) return nullptr;
+    const auto after = std::lower_bound(points.begin(), points.end(), ms,
+                                        [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
+    if (after == points.begin()) return &*after;
+    if (after == points.end()) return &points.back();
+    const auto before = after - 1;
+    return (ms - before->ms <= after->ms - ms) ? &*before : &*after;
+}

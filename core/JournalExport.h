@@ -44,6 +44,9 @@ struct PlotPoint {
 // its last time. Rows without a value are left out.
 std::vector<PlotPoint> ReadingPoints(const std::vector<JournalRow>& rows);
 
+// The point nearest in time to `ms` (points in time order); nullptr when there are none.
+const PlotPoint* NearestPoint(const std::vector<PlotPoint>& points, std::int64_t ms);
+
 // Reduces points to at most four per pixel column (the first, the lowest, the highest and the
 // last of the column, in time order) so that a line drawn through them looks the same as one
 // through every point. `columns` columns cover [fromMs, toMs); points outside are dropped.

@@ -57,7 +57,8 @@ JournalQuery::JournalQuery(const QString& path)
 JournalQuery::~JournalQuery() { CloseJournalConnection(connection_); }
 
 bool JournalQuery::ForEach(std::int64_t fromMs, std::int64_t toMs,
-                           const std::function<bool(const JournalRow&)>& row) {
+                           const std::function<bool(const JournalRow&)>& row, bool withReadings) {
+    const QString filter = withReadings ? QString() : QStringLiteral(" AND kind <> 'reading'");
     if (!open_) return false;
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     static const QString kColumns =
@@ -68,8 +69,8 @@ bool JournalQuery::ForEach(std::int64_t fromMs, std::int64_t toMs,
         QSqlQuery before(db);
         before.setForwardOnly(true);
         before.prepare(QStringLiteral("SELECT ") + kColumns +
-                       QStringLiteral(" FROM lines WHERE first_ms < ? ORDER BY first_ms DESC, "
-                                      "seq DESC LIMIT 1"));
+                       QStringLiteral(" FROM lines WHERE first_ms < ?") + filter +
+                       QStringLiteral(" ORDER BY first_ms DESC, seq DESC LIMIT 1"));
         before.addBindValue(qint64{fromMs});
         if (!before.exec()) {
             error_ = before.lastError().text();
@@ -83,8 +84,8 @@ bool JournalQuery::ForEach(std::int64_t fromMs, std::int64_t toMs,
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT ") + kColumns +
-              QStringLiteral(" FROM lines WHERE first_ms >= ? AND first_ms < ? "
-                             "ORDER BY first_ms, seq"));
+              QStringLiteral(" FROM lines WHERE first_ms >= ? AND first_ms < ?") + filter +
+              QStringLiteral(" ORDER BY first_ms, seq"));
     q.addBindValue(qint64{fromMs});
     q.addBindValue(qint64{toMs});
     if (!q.exec()) {
@@ -99,6 +100,68 @@ bool JournalQuery::ForEach(std::int64_t fromMs, std::int64_t toMs,
         return false;
     }
     return true;
+}
+
+bool JournalQuery::ForEachSpan(JournalKind kind, std::int64_t fromMs, std::int64_t toMs,
+                               const std::function<void(const JournalRow&)>& row) {
+    if (!open_) return false;
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const QString kindName = QString::fromLatin1(JournalKindName(kind).data(),
+                                                 qsizetype(JournalKindName(kind).size()));
+    JournalRow current;
+    current.kind = kind;
+    const auto read = [&current](const QSqlQuery& q) {
+        current.seq = q.value(0).toLongLong();
+        current.firstMs = q.value(1).toLongLong();
+        current.lastMs = q.value(2).toLongLong();
+        current.count = q.value(3).toLongLong();
+        const QVariant value = q.value(4);
+        bool ok = false;
+        const double v = value.isNull() ? 0.0 : value.toDouble(&ok);
+        current.value = ok && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+    };
+    static const QString kSelect =
+        QStringLiteral("SELECT seq, first_ms, last_ms, count, value FROM lines ");
+    QSqlQuery before(db);
+    before.setForwardOnly(true);
+    before.prepare(kSelect + QStringLiteral("WHERE first_ms < ? AND kind = ? "
+                                            "ORDER BY first_ms DESC, seq DESC LIMIT 1"));
+    before.addBindValue(qint64{fromMs});
+    before.addBindValue(kindName);
+    if (!before.exec()) {
+        error_ = before.lastError().text();
+        return false;
+    }
+    if (before.next()) {
+        read(before);
+        if (current.lastMs >= fromMs) row(current);
+    }
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(kSelect + QStringLiteral("WHERE first_ms >= ? AND first_ms < ? AND kind = ? "
+                                       "ORDER BY first_ms, seq"));
+    q.addBindValue(qint64{fromMs});
+    q.addBindValue(qint64{toMs});
+    q.addBindValue(kindName);
+    if (!q.exec()) {
+        error_ = q.lastError().text();
+        return false;
+    }
+    while (q.next()) {
+        read(q);
+        row(current);
+    }
+    return true;
+}
+
+QString JournalQuery::LastUnit(std::int64_t toMs) {
+    if (!open_) return {};
+    QSqlQuery q(QSqlDatabase::database(connection_, false));
+    q.prepare(QStringLiteral("SELECT unit FROM lines WHERE first_ms < ? AND kind = 'reading' "
+                             "ORDER BY first_ms DESC LIMIT 1"));
+    q.addBindValue(qint64{toMs});
+    if (q.exec() && q.next()) return q.value(0).toString();
+    return {};
 }
 
 std::vector<JournalRow> JournalQuery::Rows(std::int64_t fromMs, std::int64_t toMs) {

@@ -26,9 +26,17 @@ class JournalQuery {
 
     // Calls `row` for each row that has a line in [fromMs, toMs), in time order, until it
     // returns false. False when the file could not be read (ErrorText says why).
+    // `withReadings` false leaves the readings out (reports and gaps only).
     bool ForEach(std::int64_t fromMs, std::int64_t toMs,
-                 const std::function<bool(const JournalRow&)>& row);
+                 const std::function<bool(const JournalRow&)>& row, bool withReadings = true);
     std::vector<JournalRow> Rows(std::int64_t fromMs, std::int64_t toMs);
+
+    // The same for one kind only, reading the time columns, the count and the value alone
+    // (text, bytes, unit and port stay empty): what a plot needs, a few times faster.
+    bool ForEachSpan(JournalKind kind, std::int64_t fromMs, std::int64_t toMs,
+                     const std::function<void(const JournalRow&)>& row);
+    // The unit of the last reading before `toMs` ("" when there is none).
+    QString LastUnit(std::int64_t toMs);
 
   private:
     QString connection_;

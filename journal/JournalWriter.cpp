@@ -16,7 +16,13 @@ namespace waga::journal {
 
 namespace {
 std::atomic<int> connectionCounter{0};
+
+std::int64_t HighestSeq(const std::vector<JournalOp>& ops) {
+    std::int64_t highest = 0;
+    for (const JournalOp& op : ops) highest = std::max(highest, op.row.seq);
+    return highest;
 }
+}  // namespace
 
 WriterWorker::WriterWorker(JournalWriter& owner)
     : owner_(owner),
@@ -208,6 +214,7 @@ void WriterWorker::Drain() {
             reported_ = JournalFault::None;
             emit owner_.notice(QString());
         }
+        if (owner_.options_.afterCommit) owner_.options_.afterCommit(HighestSeq(batch->ops));
         std::lock_guard lock(owner_.mutex_);
         owner_.queuedBytes_ -= owner_.queue_.front().bytes;
         owner_.queue_.pop_front();

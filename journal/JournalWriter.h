@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -27,6 +28,9 @@ struct WriterOptions {
     std::size_t queueBytes = std::size_t{64} << 20;
     int retryMs = 5000;                // after a failed write
     int retentionEveryMs = 86400000;  // the daily deletion of old rows
+    // Called on the writer's thread after each committed chunk with its highest seq (the
+    // benchmark's clock; a reader that wants to know of new rows).
+    std::function<void(std::int64_t highestSeq)> afterCommit;
 };
 
 class JournalWriter : public QObject {
