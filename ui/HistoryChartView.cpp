@@ -54,6 +54,7 @@ void HistoryChartView::SetPoints(std::shared_ptr<const std::vector<PlotPoint>> p
     }
     const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(high) * 0.05, 1.0);
     axisY_->setRange(low - margin, high + margin);
+    axisY_->applyNiceNumbers();
     SetVisible(fromMs_, toMs_);
 }
 

@@ -21,59 +21,18 @@
 #include "JournalSink.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
+#include "JournalRig.h"
 #include "TestSupport.h"
 
 namespace {
 
 using waga::journal::JournalQuery;
-using waga::journal::JournalSink;
 using waga::journal::JournalWriter;
 using waga::journal::WriterOptions;
+using waga::test::Rig;
 using waga::test::TempDir;
 
 constexpr std::int64_t kDay = 86'400'000;
-
-// The notices a writer gave, gathered from its thread.
-class Notices {
-  public:
-    explicit Notices(JournalWriter& writer) {
-        QObject::connect(
-            &writer, &JournalWriter::notice, &writer,
-            [this](const QString& text) {
-                std::lock_guard lock(mutex_);
-                texts_.push_back(text);
-            },
-            Qt::DirectConnection);
-    }
-    std::vector<QString> Texts() const {
-        std::lock_guard lock(mutex_);
-        return texts_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<QString> texts_;
-};
-
-// A writer, its sink and a pipeline with a settable clock.
-struct Rig {
-    explicit Rig(const std::string& folder, WriterOptions options = {}) {
-        options.folder = QString::fromStdString(folder);
-        writer = std::make_unique<JournalWriter>(options);
-        notices = std::make_unique<Notices>(*writer);
-        sink = std::make_unique<JournalSink>(*writer, writer->Start());
-        pipeline.Subscribe(sink.get());
-        pipeline.SetUnit(Win1250Text("kg"));
-    }
-    void Send(const std::string& bytes) {
-        pipeline.Receive(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    }
-    std::int64_t now = 1'800'000'000'000;
-    LinePipeline pipeline{[this] { return now; }};
-    std::unique_ptr<JournalWriter> writer;
-    std::unique_ptr<Notices> notices;
-    std::unique_ptr<JournalSink> sink;
-};
 
 std::vector<JournalRow> AllRows(const std::string& folder) {
     JournalQuery query(QString::fromStdString(folder + "/dziennik.sqlite"));
