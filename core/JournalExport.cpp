@@ -220,8 +220,8 @@ std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::i
             ++i;
             continue;
         }
-        const auto column = static_cast<std::int64_t>(
-            static_cast<double>(p.ms - fromMs) / span * columns);
+        const auto column =
+            static_cast<std::int64_t>(static_cast<double>(p.ms - fromMs) / span * columns);
         std::size_t first = i, low = i, high = i, last = i;
         for (++i; i < points.size(); ++i) {
             const PlotPoint& q = points[i];
@@ -246,8 +246,9 @@ std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::i
 
 const PlotPoint* NearestPoint(const std::vector<PlotPoint>& points, std::int64_t ms) {
     if (points.empty()) return nullptr;
-    const auto after = std::lower_bound(points.begin(), points.end(), ms,
-                                        [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
+    const auto after =
+        std::lower_bound(points.begin(), points.end(), ms,
+                         [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
     if (after == points.begin()) return &*after;
     if (after == points.end()) return &points.back();
     const auto before = after - 1;

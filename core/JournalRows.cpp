@@ -86,8 +86,7 @@ JournalOp JournalRuns::Gap(std::int64_t skipped, std::int64_t firstMs, std::int6
 }
 
 void AppendOp(std::vector<JournalOp>& batch, JournalOp op) {
-    if (op.type == JournalOp::Type::Grow && !batch.empty() &&
-        batch.back().row.seq == op.row.seq) {
+    if (op.type == JournalOp::Type::Grow && !batch.empty() && batch.back().row.seq == op.row.seq) {
         batch.back().row.lastMs = op.row.lastMs;
         batch.back().row.count = op.row.count;
         return;

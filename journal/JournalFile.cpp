@@ -75,8 +75,9 @@ QString FaultText(JournalFault fault, const QString& detail) {
                 "Dziennik: plik dziennika jest zablokowany przez inny program. Zapis zostanie "
                 "ponowiony.");
         case JournalFault::Damaged:
-            return QStringLiteral("Dziennik: plik dziennika był uszkodzony; odłożono go jako %1 "
-                                  "i założono nowy.")
+            return QStringLiteral(
+                       "Dziennik: plik dziennika był uszkodzony; odłożono go jako %1 "
+                       "i założono nowy.")
                 .arg(detail);
         case JournalFault::Other:
             return QStringLiteral("Dziennik: błąd zapisu (%1). Zapis zostanie ponowiony.")

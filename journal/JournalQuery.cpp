@@ -51,7 +51,8 @@ JournalQuery::JournalQuery(const QString& path)
     }
     QSqlError error;
     open_ = OpenJournalConnection(connection_, path, false, error);
-    if (!open_) error_ = QStringLiteral("Nie można odczytać dziennika %1: %2").arg(path, error.text());
+    if (!open_)
+        error_ = QStringLiteral("Nie można odczytać dziennika %1: %2").arg(path, error.text());
 }
 
 JournalQuery::~JournalQuery() { CloseJournalConnection(connection_); }
@@ -106,8 +107,8 @@ bool JournalQuery::ForEachSpan(JournalKind kind, std::int64_t fromMs, std::int64
                                const std::function<void(const JournalRow&)>& row) {
     if (!open_) return false;
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    const QString kindName = QString::fromLatin1(JournalKindName(kind).data(),
-                                                 qsizetype(JournalKindName(kind).size()));
+    const QString kindName =
+        QString::fromLatin1(JournalKindName(kind).data(), qsizetype(JournalKindName(kind).size()));
     JournalRow current;
     current.kind = kind;
     const auto read = [&current](const QSqlQuery& q) {
@@ -157,8 +158,9 @@ bool JournalQuery::ForEachSpan(JournalKind kind, std::int64_t fromMs, std::int64
 QString JournalQuery::LastUnit(std::int64_t toMs) {
     if (!open_) return {};
     QSqlQuery q(QSqlDatabase::database(connection_, false));
-    q.prepare(QStringLiteral("SELECT unit FROM lines WHERE first_ms < ? AND kind = 'reading' "
-                             "ORDER BY first_ms DESC LIMIT 1"));
+    q.prepare(
+        QStringLiteral("SELECT unit FROM lines WHERE first_ms < ? AND kind = 'reading' "
+                       "ORDER BY first_ms DESC LIMIT 1"));
     q.addBindValue(qint64{toMs});
     if (q.exec() && q.next()) return q.value(0).toString();
     return {};

@@ -113,7 +113,8 @@ std::int64_t WriterWorker::Open() {
         Fail(error);
         return std::max(UtcNowUs(), owner_.SeqFloor());
     }
-    DeleteOld();
+    // Old rows go right after the start, on this thread, while the window is already up.
+    QTimer::singleShot(0, this, &WriterWorker::DeleteOld);
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     std::int64_t next = 0;
     if (query.exec(QStringLiteral("SELECT max(seq) FROM lines")) && query.next() &&
@@ -128,8 +129,8 @@ std::int64_t WriterWorker::Open() {
 void WriterWorker::DeleteOld() {
     QSqlError error;
     if (!OpenDb(error)) return;
-    const qint64 cutoff = QDateTime::currentMSecsSinceEpoch() -
-                          qint64{owner_.options_.keepDays} * 86400000;
+    const qint64 cutoff =
+        QDateTime::currentMSecsSinceEpoch() - qint64{owner_.options_.keepDays} * 86400000;
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.prepare(QStringLiteral("DELETE FROM lines WHERE first_ms < ? AND last_ms < ?"));
     query.addBindValue(cutoff);

@@ -26,7 +26,7 @@ struct WriterOptions {
     QString folder;  // holds dziennik.sqlite
     int keepDays = 366;
     std::size_t queueBytes = std::size_t{64} << 20;
-    int retryMs = 5000;                // after a failed write
+    int retryMs = 5000;               // after a failed write
     int retentionEveryMs = 86400000;  // the daily deletion of old rows
     // Called on the writer's thread after each committed chunk with its highest seq (the
     // benchmark's clock; a reader that wants to know of new rows).
@@ -40,9 +40,9 @@ class JournalWriter : public QObject {
     // Stores what is still queued (one attempt), then stops the thread.
     ~JournalWriter() override;
 
-    // Opens the file on the writer's thread and deletes old rows; returns the first seq to hand
-    // out: after the highest seq in the file, or the UTC time in microseconds for a journal with
-    // no rows (a new file, or one started in place of a damaged or unreadable one).
+    // Opens the file on the writer's thread (which then deletes old rows); returns the first seq
+    // to hand out: after the highest seq in the file, or the UTC time in microseconds for a journal
+    // with no rows (a new file, or one started in place of a damaged or unreadable one).
     std::int64_t Start();
 
     // Any thread: queues one chunk's operations. False (nothing queued) when they would pass

@@ -86,17 +86,17 @@ void HistoryChartView::Redraw() {
             ReduceMinMax(*points_, visibleFrom_, visibleTo_, Columns());
         shown.reserve(qsizetype(reduced.size()) + 2);
         // The points just outside the visible part keep the line running to the edges.
-        const auto first = std::lower_bound(
-            points_->begin(), points_->end(), visibleFrom_,
-            [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
+        const auto first =
+            std::lower_bound(points_->begin(), points_->end(), visibleFrom_,
+                             [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
         if (first != points_->begin()) {
             const PlotPoint& p = *(first - 1);
             shown.append(QPointF(double(p.ms), p.value));
         }
         for (const PlotPoint& p : reduced) shown.append(QPointF(double(p.ms), p.value));
-        const auto last = std::lower_bound(
-            points_->begin(), points_->end(), visibleTo_,
-            [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
+        const auto last =
+            std::lower_bound(points_->begin(), points_->end(), visibleTo_,
+                             [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
         if (last != points_->end()) shown.append(QPointF(double(last->ms), last->value));
     }
     drawn_ = int(shown.size());
@@ -109,8 +109,8 @@ void HistoryChartView::Zoom(double factor, double viewX) {
     const double at = std::clamp((viewX - area.left()) / area.width(), 0.0, 1.0);
     const double span = double(visibleTo_ - visibleFrom_);
     const double anchor = double(visibleFrom_) + at * span;
-    const double newSpan = std::clamp(span / factor, double(kShortestVisibleMs),
-                                      double(toMs_ - fromMs_) * 4);
+    const double newSpan =
+        std::clamp(span / factor, double(kShortestVisibleMs), double(toMs_ - fromMs_) * 4);
     const auto from = static_cast<std::int64_t>(anchor - at * newSpan);
     SetVisible(from, from + static_cast<std::int64_t>(newSpan));
 }
@@ -118,8 +118,8 @@ void HistoryChartView::Zoom(double factor, double viewX) {
 void HistoryChartView::Pan(double pixels) {
     const QRectF area = chart()->plotArea();
     if (area.width() <= 0) return;
-    const auto shift = static_cast<std::int64_t>(pixels / area.width() *
-                                                 double(visibleTo_ - visibleFrom_));
+    const auto shift =
+        static_cast<std::int64_t>(pixels / area.width() * double(visibleTo_ - visibleFrom_));
     SetVisible(visibleFrom_ + shift, visibleTo_ + shift);
 }
 

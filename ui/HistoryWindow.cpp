@@ -1,5 +1,6 @@
 #include "HistoryWindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDateEdit>
 #include <QDateTimeEdit>
@@ -211,11 +212,11 @@ void HistoryWindow::FillReports() {
 }
 
 void HistoryWindow::BEksportClick() {
-    const QString day = QDateTime::fromMSecsSinceEpoch(data_.range.fromMs)
-                            .toString(QStringLiteral("yyyy-MM-dd"));
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Eksportuj do CSV"),
-        QStringLiteral("dziennik-%1.csv").arg(day), QStringLiteral("Pliki CSV (*.csv)"));
+    const QString day =
+        QDateTime::fromMSecsSinceEpoch(data_.range.fromMs).toString(QStringLiteral("yyyy-MM-dd"));
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Eksportuj do CSV"),
+                                                      QStringLiteral("dziennik-%1.csv").arg(day),
+                                                      QStringLiteral("Pliki CSV (*.csv)"));
     if (!path.isEmpty()) ExportCsv(path);
 }
 
@@ -233,15 +234,12 @@ void HistoryWindow::ExportCsv(const QString& target) {
         if (ok) {
             const std::string header = CsvHeader();
             ok = file.write(header.data(), qint64(header.size())) == qint64(header.size());
-            ok = query.ForEach(range.fromMs, range.toMs,
-                               [&](const JournalRow& row) {
-                                   if (!ExportIncludes(ExportKinds::All, row.kind)) return true;
-                                   const std::string line = CsvRow(row, LocalUtcOffset);
-                                   ++rows;
-                                   return file.write(line.data(), qint64(line.size())) ==
-                                          qint64(line.size());
-                               }) &&
-                 ok;
+            ok = query.ForEach(range.fromMs, range.toMs, [&](const JournalRow& row) {
+                if (!ExportIncludes(ExportKinds::All, row.kind)) return true;
+                const std::string line = CsvRow(row, LocalUtcOffset);
+                ++rows;
+                return file.write(line.data(), qint64(line.size())) == qint64(line.size());
+            }) && ok;
             ok = ok && file.commit();
         }
         if (ok) {
@@ -287,4 +285,14 @@ int HistoryWindow::ReportRows() const { return TRaporty->rowCount(); }
 QString HistoryWindow::Summary() const { return LPodsumowanie->text(); }
 QString HistoryWindow::HoverTextAt(const QPoint& viewPos) const {
     return view_->HoverTextAt(viewPos);
+}
+
+void AttachHistoryWindow(QAction* action, const QString& journalPath,
+                         std::unique_ptr<HistoryWindow>& holder) {
+    QObject::connect(action, &QAction::triggered, action, [&holder, journalPath] {
+        if (!holder) holder = std::make_unique<HistoryWindow>(journalPath);
+        holder->show();
+        holder->raise();
+        holder->activateWindow();
+    });
 }

@@ -35,6 +35,8 @@ struct HistoryData {
     QString error;
 };
 
+class QAction;
+
 // Reads a range of the journal at `path` (any thread).
 HistoryData LoadHistory(const QString& path, HistoryRange range);
 
@@ -60,7 +62,7 @@ class HistoryWindow : public QDialog {
     HistoryChartView* ChartView() const { return view_; }
 
   signals:
-    void shown();                                     // a range was read and drawn
+    void shown();                                      // a range was read and drawn
     void exportDone(bool ok, const QString& message);  // Polish, also shown under the plot
 
   protected:
@@ -92,3 +94,9 @@ class HistoryWindow : public QDialog {
     QTableWidget* TRaporty = nullptr;
     QLabel* LPodsumowanie = nullptr;
 };
+
+// The window for the composition root: built on the first trigger of `action` (the main window's
+// "Widok → Historia ważeń..."), then raised; the caller keeps `holder` for the
+// window's lifetime (and destroys it before the application object).
+void AttachHistoryWindow(QAction* action, const QString& journalPath,
+                         std::unique_ptr<HistoryWindow>& holder);

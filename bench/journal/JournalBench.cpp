@@ -15,11 +15,11 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
-#include <ctime>
-#include <cstring>
-#include <thread>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "HistoryWindow.h"
@@ -65,8 +65,8 @@ void CommitDelay(int seconds) {
     const auto start = Clock::now();
     int value = 0;
     for (int chunk = 0; chunk < seconds * chunksPerSecond; ++chunk) {
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(chunk * 1000 /
-                                                                        chunksPerSecond));
+        std::this_thread::sleep_until(start +
+                                      std::chrono::milliseconds(chunk * 1000 / chunksPerSecond));
         std::string bytes;
         for (int i = 0; i < linesPerChunk; ++i) {
             bytes += std::to_string(value / 100) + ',' + std::to_string(value % 100) + "\r\n";
@@ -79,10 +79,11 @@ void CommitDelay(int seconds) {
     }
     writer.WaitIdle(60000);
     std::lock_guard lock(mutex);
-    std::printf("journal: chunk to rows committed at %d lines/s, %d s: p50 %.2f ms, p99 %.2f ms,"
-                " max %.2f ms (%zu chunks)\n",
-                chunksPerSecond * linesPerChunk, seconds, Percentile(delaysMs, 50),
-                Percentile(delaysMs, 99), Percentile(delaysMs, 100), delaysMs.size());
+    std::printf(
+        "journal: chunk to rows committed at %d lines/s, %d s: p50 %.2f ms, p99 %.2f ms,"
+        " max %.2f ms (%zu chunks)\n",
+        chunksPerSecond * linesPerChunk, seconds, Percentile(delaysMs, 50),
+        Percentile(delaysMs, 99), Percentile(delaysMs, 100), delaysMs.size());
 }
 
 // A day at 4 readings/s through the real sink and writer, a minute per chunk.
@@ -146,9 +147,10 @@ void HistoryWindowDraw(const QString& folder, const QDate& day, const QString& s
             cpu.push_back(ThreadCpuMs() - cpu0);
             wall.push_back(double(timer.nsecsElapsed()) / 1e6);
         }
-        std::printf("journal: reading a day of 345,600 readings for the plot: %.0f ms "
-                    "(CPU %.0f ms), median of 5\n",
-                    Percentile(wall, 50), Percentile(cpu, 50));
+        std::printf(
+            "journal: reading a day of 345,600 readings for the plot: %.0f ms "
+            "(CPU %.0f ms), median of 5\n",
+            Percentile(wall, 50), Percentile(cpu, 50));
     }
     HistoryWindow window(QDir(folder).filePath(QStringLiteral("dziennik.sqlite")));
     window.resize(1200, 500);
@@ -169,17 +171,18 @@ void HistoryWindowDraw(const QString& folder, const QDate& day, const QString& s
         drawMs.push_back(double(timer.nsecsElapsed()) / 1e6);
         if (run == 0 && !screenshot.isEmpty()) picture.save(screenshot);
     }
-    std::printf("journal: history window, a day of 345,600 changing readings, 1200x500 offscreen:"
-                " read %.0f ms, draw %.0f ms (median of 5), %d points drawn, %s\n",
-                Percentile(readMs, 50), Percentile(drawMs, 50), window.PlottedPoints(),
-                window.Summary().toUtf8().constData());
+    std::printf(
+        "journal: history window, a day of 345,600 changing readings, 1200x500 offscreen:"
+        " read %.0f ms, draw %.0f ms (median of 5), %d points drawn, %s\n",
+        Percentile(readMs, 50), Percentile(drawMs, 50), window.PlottedPoints(),
+        window.Summary().toUtf8().constData());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                     : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     int seconds = 10;
     QString screenshot, historyFolder;
@@ -204,10 +207,11 @@ int main(int argc, char** argv) {
     const std::int64_t dayStart = day.startOfDay().toMSecsSinceEpoch();
     const qint64 changingBytes = WriteDay(changing.path(), true, dayStart);
     const qint64 steadyBytes = WriteDay(steady.path(), false, dayStart);
-    std::printf("journal: a day at 4 readings/s (345,600 lines): all different %.1f MB "
-                "(%lld bytes), all the same %.1f kB (%lld bytes)\n",
-                double(changingBytes) / 1e6, static_cast<long long>(changingBytes),
-                double(steadyBytes) / 1e3, static_cast<long long>(steadyBytes));
+    std::printf(
+        "journal: a day at 4 readings/s (345,600 lines): all different %.1f MB "
+        "(%lld bytes), all the same %.1f kB (%lld bytes)\n",
+        double(changingBytes) / 1e6, static_cast<long long>(changingBytes),
+        double(steadyBytes) / 1e3, static_cast<long long>(steadyBytes));
     HistoryWindowDraw(changing.path(), day, screenshot);
     return 0;
 }

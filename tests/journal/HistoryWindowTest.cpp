@@ -25,9 +25,9 @@ using waga::test::TempDir;
 struct Day {
     QDate date = QDate(2026, 12, 3);
     std::int64_t start = date.startOfDay().toMSecsSinceEpoch();
-    int readings = 0;       // lines
-    int reports = 0;        // report lines
-    int readingRows = 0;    // rows they make
+    int readings = 0;     // lines
+    int reports = 0;      // report lines
+    int readingRows = 0;  // rows they make
 };
 
 // Two hours from 08:00 at 4 lines/s: weighings with settling loads, a steady zero between them
@@ -47,8 +47,10 @@ Day WriteDay(const std::string& folder) {
         rig.Send(line + "\r\n");
         ++day.readings;
         if (second == 479 && i % 4 == 3) {
-            rig.Send("Wa\xBF" "enie nr " + std::to_string(++day.reports) + ": " +
-                     std::to_string(load) + " kg\r\n");
+            rig.Send(
+                "Wa\xBF"
+                "enie nr " +
+                std::to_string(++day.reports) + ": " + std::to_string(load) + " kg\r\n");
             previous.clear();
         }
     }
@@ -96,9 +98,10 @@ TEST_F(HistoryWindowTest, ADayIsDrawnReducedWithItsReportsBeside) {
     const QRectF area = view->chart()->plotArea();
     const QPoint middle = view->mapFromScene(view->chart()->mapToScene(area.center()));
     const QString hover = window.HoverTextAt(middle);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+ kg\\n2026-12-03 \\d\\d:\\d\\d:\\d\\d,\\d{3}$"))
-                    .match(hover)
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d+ kg\\n2026-12-03 \\d\\d:\\d\\d:\\d\\d,\\d{3}$"))
+            .match(hover)
+            .hasMatch())
         << hover.toStdString();
     EXPECT_EQ(window.HoverTextAt(QPoint(1, 1)), QString());  // outside the plot
 
@@ -123,8 +126,8 @@ TEST_F(HistoryWindowTest, TheWheelZoomsTheDragPansADoubleClickShowsAllAgain) {
     const QPointF middle(view->mapFromScene(view->chart()->mapToScene(area.center())));
     const std::int64_t span = view->VisibleTo() - view->VisibleFrom();
     for (int step = 0; step < 20; ++step) {
-        QWheelEvent wheel(middle, port->mapToGlobal(middle), QPoint(), QPoint(0, 120),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(middle, port->mapToGlobal(middle), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(port, &wheel);
     }
     const std::int64_t zoomed = view->VisibleTo() - view->VisibleFrom();
@@ -141,12 +144,12 @@ TEST_F(HistoryWindowTest, TheWheelZoomsTheDragPansADoubleClickShowsAllAgain) {
 
     const std::int64_t from = view->VisibleFrom();
     const QPointF right = middle + QPointF(area.width() / 4, 0);
-    QMouseEvent press(QEvent::MouseButtonPress, middle, port->mapToGlobal(middle),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, middle, port->mapToGlobal(middle), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
     QMouseEvent move(QEvent::MouseMove, right, port->mapToGlobal(right), Qt::NoButton,
                      Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, right, port->mapToGlobal(right),
-                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, right, port->mapToGlobal(right), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(port, &press);
     QApplication::sendEvent(port, &move);
     QApplication::sendEvent(port, &release);
@@ -175,10 +178,10 @@ TEST_F(HistoryWindowTest, TheExportEqualsWagaJournalsByteForByte) {
               "Zapisano wierszy: " + std::to_string(day_.readingRows + day_.reports) +
                   " do pliku eksport.csv.");
 
-    waga::test::ChildProcess tool({waga::test::BinPath("waga-journal"), "export", "--from",
-                                   "2026-12-03", "--to", "2026-12-03", "--journal",
-                                   Journal().toStdString()},
-                                  out.Path());
+    waga::test::ChildProcess tool(
+        {waga::test::BinPath("waga-journal"), "export", "--from", "2026-12-03", "--to",
+         "2026-12-03", "--journal", Journal().toStdString()},
+        out.Path());
     ASSERT_EQ(tool.Wait(), 0) << tool.Stderr();
     EXPECT_EQ(waga::test::ReadFile(out.File("eksport.csv")), tool.Stdout());
 }

@@ -47,7 +47,7 @@ class JournalSimulatorTest : public testing::TestWithParam<SimRow> {};
 
 TEST_P(JournalSimulatorTest, TheJournalHoldsEveryLineSent) {
     TempDir dir;
-    std::vector<std::string> args = {BinPath("scale-sim"), "--link", dir.File("COM2"), "--log",
+    std::vector<std::string> args = {BinPath("scale-sim"), "--link",      dir.File("COM2"), "--log",
                                      dir.File("sent.bin"), "--wait-open", "--quiet"};
     args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
     ChildProcess sim(args, dir.Path());
@@ -81,11 +81,13 @@ TEST_P(JournalSimulatorTest, TheJournalHoldsEveryLineSent) {
 
     ChildProcess tool({BinPath("waga-journal"), "export", "--format", "json"}, dir.Path());
     ASSERT_EQ(tool.Wait(), 0) << tool.Stderr();
-    const QJsonArray rows = QJsonDocument::fromJson(QByteArray::fromStdString(tool.Stdout())).array();
+    const QJsonArray rows =
+        QJsonDocument::fromJson(QByteArray::fromStdString(tool.Stdout())).array();
     std::vector<std::string> journaled;
     for (const QJsonValue& value : rows) {
         const QJsonObject row = value.toObject();
-        const QByteArray bytes = QByteArray::fromBase64(row[QStringLiteral("bytes")].toString().toLatin1());
+        const QByteArray bytes =
+            QByteArray::fromBase64(row[QStringLiteral("bytes")].toString().toLatin1());
         for (int i = 0; i < row[QStringLiteral("count")].toInt(); ++i) {
             journaled.push_back(bytes.toStdString());
         }

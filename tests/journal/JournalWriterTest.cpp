@@ -18,10 +18,10 @@
 #include "Journal.h"
 #include "JournalFile.h"
 #include "JournalQuery.h"
+#include "JournalRig.h"
 #include "JournalSink.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
-#include "JournalRig.h"
 #include "TestSupport.h"
 
 namespace {
@@ -224,8 +224,8 @@ TEST(JournalFaultTest, ALockedFileFillsTheQueueToItsBoundThenAGapRowTellsTheSkip
 class SmallDisk {
   public:
     explicit SmallDisk(const std::string& path) : path_(path) {
-        mounted_ = geteuid() == 0 &&
-                   mount("tmpfs", path.c_str(), "tmpfs", 0, "size=256k,mode=0755") == 0;
+        mounted_ =
+            geteuid() == 0 && mount("tmpfs", path.c_str(), "tmpfs", 0, "size=256k,mode=0755") == 0;
     }
     ~SmallDisk() {
         if (mounted_) umount2(path_.c_str(), MNT_DETACH);
@@ -265,7 +265,8 @@ TEST(JournalFaultTest, AReadOnlyFolderIsToldOnceAndTheLinesAreStoredWhenItIsWrit
         notices = rig.notices->Texts();
     }
     ASSERT_EQ(notices.size(), 2u);
-    EXPECT_TRUE(notices[0].contains(QStringLiteral("tylko do odczytu"))) << notices[0].toStdString();
+    EXPECT_TRUE(notices[0].contains(QStringLiteral("tylko do odczytu")))
+        << notices[0].toStdString();
     EXPECT_EQ(LinesIn(AllRows(folder)), 3);
 }
 

@@ -22,9 +22,10 @@ bool ParseLocalTime(const QString& text, bool endOfDay, std::int64_t& utcMs) {
 
 bool ParseExportOptions(const QStringList& args, ExportOptions& options, QString& error) {
     if (args.isEmpty() || args.front() != QLatin1String("export")) {
-        error = QStringLiteral("Użycie: waga-journal export [--from RRRR-MM-DD[Tgg:mm[:ss]]] "
-                               "[--to ...] [--kind readings|reports|all] [--format csv|json] "
-                               "[--journal ŚCIEŻKA]");
+        error = QStringLiteral(
+            "Użycie: waga-journal export [--from RRRR-MM-DD[Tgg:mm[:ss]]] "
+            "[--to ...] [--kind readings|reports|all] [--format csv|json] "
+            "[--journal ŚCIEŻKA]");
         return false;
     }
     for (qsizetype i = 1; i < args.size(); ++i) {
