@@ -92,14 +92,25 @@ std::string_view CsvKind(JournalKind kind) {
     return "raport";
 }
 
+// Times outside years 0000..9999 (only a damaged or foreign file holds them) are shown at the
+// nearest end, so that adding the offset can never overflow.
+std::int64_t ClampTime(std::int64_t utcMs) {
+    constexpr std::int64_t kFirst = -62'167'219'200'000;  // 0000-01-01T00:00:00Z
+    constexpr std::int64_t kLast = 253'402'300'799'999;   // 9999-12-31T23:59:59.999Z
+    return std::clamp(utcMs, kFirst + 86'400'000, kLast - 86'400'000);
+}
+
 }  // namespace
 
 std::string FormatCsvTime(std::int64_t utcMs, const UtcOffsetFn& offset) {
-    return FormatCivil(ToCivil(utcMs + std::int64_t{offset(utcMs)} * 1000), ' ', ',');
+    utcMs = ClampTime(utcMs);
+    const int seconds = std::clamp(offset(utcMs), -86'399, 86'399);
+    return FormatCivil(ToCivil(utcMs + std::int64_t{seconds} * 1000), ' ', ',');
 }
 
 std::string FormatIsoTime(std::int64_t utcMs, const UtcOffsetFn& offset) {
-    const int seconds = offset(utcMs);
+    utcMs = ClampTime(utcMs);
+    const int seconds = std::clamp(offset(utcMs), -86'399, 86'399);
     std::string out = FormatCivil(ToCivil(utcMs + std::int64_t{seconds} * 1000), 'T', '.');
     const int minutes = std::abs(seconds) / 60;
     char buffer[16];

@@ -165,10 +165,15 @@ class Faults(unittest.TestCase):
                 (1, "reading", None, None, None, None, None, "abc", None, None),
                 (2, "report", 5, "x", b"\x00", b"\xff\xfe", "tekst", 1e308 * 10, 7, 8),
                 (3, None, 1, 1, 1, "a", b"a", 1.0, "kg", "COM1"),
+                (4, "reading", 2**62, -2**63, -5, "x" * 100000, b"\x00" * 70000,
+                 float("nan"), "kg", "COM9"),
             ])
             for fmt in ("csv", "json"):
                 out = run("export", "--journal", path, "--format", fmt)
                 self.assertIn(out.returncode, (0, 1), out.stderr)
+            data = json.loads(out.stdout)
+            self.assertIn("9999-12-", data[-1]["first"])  # the far end, not an overflow
+            self.assertIsNone(data[-1]["value"])
             self.assertIsInstance(json.loads(out.stdout), list)
 
 
