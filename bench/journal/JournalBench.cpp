@@ -7,6 +7,8 @@
 //     reading the range, and drawing it (a grab of the window), median of 5.
 // Usage: journal_bench [--seconds N] [--screenshot PATH] [--history FOLDER YYYY-MM-DD]
 
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -63,6 +65,8 @@ void CommitDelay(int seconds) {
     const int chunksPerSecond = 100;
     const int linesPerChunk = 58;  // 5,800 lines/s
     const auto start = Clock::now();
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
     int value = 0;
     for (int chunk = 0; chunk < seconds * chunksPerSecond; ++chunk) {
         std::this_thread::sleep_until(start +
@@ -78,6 +82,17 @@ void CommitDelay(int seconds) {
         pushed[sink.LastSeq()] = t;
     }
     writer.WaitIdle(60000);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const auto cpuUs = [](const rusage& r) {
+        return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e6 +
+               double(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+    };
+    const double wallUs = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    std::printf(
+        "journal: CPU of the pipeline and the journal (both threads) at %d lines/s: "
+        "%.1f%% of one core\n",
+        chunksPerSecond * linesPerChunk, 100.0 * (cpuUs(after) - cpuUs(before)) / wallUs);
     std::lock_guard lock(mutex);
     std::printf(
         "journal: chunk to rows committed at %d lines/s, %d s: p50 %.2f ms, p99 %.2f ms,"
@@ -202,6 +217,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     CommitDelay(seconds);
+    if (qEnvironmentVariableIsSet("JOURNAL_BENCH_DELAY_ONLY")) return 0;
     QTemporaryDir changing, steady;
     const QDate day = QDate::currentDate().addDays(-1);
     const std::int64_t dayStart = day.startOfDay().toMSecsSinceEpoch();
