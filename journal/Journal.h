@@ -25,8 +25,9 @@ class Journal : public QObject {
     JournalWriter& Writer() { return *writer_; }
 
   signals:
-    // A fault's cause for the status bar's tooltip (already written to standard error), or an
-    // empty text when the journal writes again. Delivered on the thread that owns this object.
+    // A fault's cause for the status bar's tooltip and standard error (MainWindow::SetAddOnNotice
+    // with the source "Dziennik"), or an empty text when the journal writes again. Delivered on
+    // the thread that owns this object.
     void notice(const QString& text);
 
   private:

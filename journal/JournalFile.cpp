@@ -65,23 +65,22 @@ QString FaultText(JournalFault fault, const QString& detail) {
         case JournalFault::None:
             return {};
         case JournalFault::DiskFull:
-            return QStringLiteral("Dziennik: brak miejsca na dysku. Zapis zostanie ponowiony.");
+            return QStringLiteral("Brak miejsca na dysku. Zapis zostanie ponowiony.");
         case JournalFault::ReadOnly:
             return QStringLiteral(
-                "Dziennik: nie można zapisywać w folderze roboczym (tylko do odczytu). Zapis "
+                "Nie można zapisywać w folderze roboczym (tylko do odczytu). Zapis "
                 "zostanie ponowiony.");
         case JournalFault::Locked:
             return QStringLiteral(
-                "Dziennik: plik dziennika jest zablokowany przez inny program. Zapis zostanie "
+                "Plik dziennika jest zablokowany przez inny program. Zapis zostanie "
                 "ponowiony.");
         case JournalFault::Damaged:
             return QStringLiteral(
-                       "Dziennik: plik dziennika był uszkodzony; odłożono go jako %1 "
+                       "Plik dziennika był uszkodzony; odłożono go jako %1 "
                        "i założono nowy.")
                 .arg(detail);
         case JournalFault::Other:
-            return QStringLiteral("Dziennik: błąd zapisu (%1). Zapis zostanie ponowiony.")
-                .arg(detail);
+            return QStringLiteral("Błąd zapisu (%1). Zapis zostanie ponowiony.").arg(detail);
     }
     return {};
 }

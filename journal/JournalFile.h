@@ -15,7 +15,8 @@ inline constexpr char kJournalFileName[] = "dziennik.sqlite";
 enum class JournalFault : std::uint8_t { None, DiskFull, ReadOnly, Locked, Damaged, Other };
 
 JournalFault ClassifySqlError(const QSqlError& error);
-// The Polish message shown in the status bar's tooltip and on standard error.
+// The Polish message the main window shows after "Dziennik: " in the status bar's tooltip and
+// on standard error.
 QString FaultText(JournalFault fault, const QString& detail);
 
 // Adds a QSQLITE connection named `connection` for `path` with the busy timeout, opens it and

@@ -99,9 +99,7 @@ void WriterWorker::Report(JournalFault fault, const QString& detail) {
     // A damaged file moved aside is news of its own, kept until another cause replaces it; the
     // other causes are cleared when a write succeeds again.
     reported_ = fault == JournalFault::Damaged ? JournalFault::None : fault;
-    const QString text = FaultText(fault, detail);
-    if (!text.isEmpty()) std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    emit owner_.notice(text);
+    emit owner_.notice(FaultText(fault, detail));
 }
 
 std::int64_t WriterWorker::Open() {
