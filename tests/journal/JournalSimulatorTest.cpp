@@ -65,9 +65,8 @@ TEST_P(JournalSimulatorTest, TheJournalHoldsEveryLineSent) {
         ASSERT_NE(journal, nullptr);
         SerialPort port;
         port.SetComPortSpeed(br115200);
-        port.SetOnReceiveData([&](SerialPort*, const char* data, std::int32_t size) {
-            pipeline.Receive(data, size);
-        });
+        QObject::connect(&port, &SerialPort::dataReceived,
+                         [&](const char* data, int size) { pipeline.Receive(data, size); });
         ASSERT_TRUE(port.OpenPort());
         pipeline.AnnouncePortState(PortState::Opened);
         ASSERT_TRUE(RunEventsUntil([&] { return !sim.Running(); }, 60s));

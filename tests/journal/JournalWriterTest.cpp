@@ -294,7 +294,7 @@ TEST(JournalFaultTest, AFullDiskIsToldOnceAndTheLinesAreStoredWhenThereIsRoom) {
         notices = rig.notices->Texts();
     }
     ASSERT_EQ(notices.size(), 2u);
-    EXPECT_TRUE(notices[0].contains(QStringLiteral("brak miejsca"))) << notices[0].toStdString();
+    EXPECT_TRUE(notices[0].contains(QStringLiteral("Brak miejsca"))) << notices[0].toStdString();
     EXPECT_EQ(LinesIn(AllRows(folder)), sent);
 }
 
