@@ -17,6 +17,17 @@ namespace waga::journal {
 namespace {
 std::atomic<int> connectionCounter{0};
 
+const QString kS = QStringLiteral(":s"), kK = QStringLiteral(":k"), kF = QStringLiteral(":f"),
+              kL = QStringLiteral(":l"), kC = QStringLiteral(":c"), kT = QStringLiteral(":t"),
+              kR = QStringLiteral(":r"), kV = QStringLiteral(":v"), kU = QStringLiteral(":u"),
+              kP = QStringLiteral(":p");
+
+const QString& KindText(JournalKind kind) {
+    static const QString kNames[] = {QStringLiteral("reading"), QStringLiteral("report"),
+                                     QStringLiteral("gap")};
+    return kNames[static_cast<int>(kind) % 3];
+}
+
 std::int64_t HighestSeq(const std::vector<JournalOp>& ops) {
     std::int64_t highest = 0;
     for (const JournalOp& op : ops) highest = std::max(highest, op.row.seq);
@@ -64,11 +75,12 @@ bool WriterWorker::OpenDb(QSqlError& error) {
     open_ = true;
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
     insert_ = std::make_unique<QSqlQuery>(db);
+    // Named placeholders: binding by name spares Qt a formatted name per value and row.
     insert_->prepare(QStringLiteral(
         "INSERT INTO lines(seq, kind, first_ms, last_ms, count, text, raw, value, unit, port) "
-        "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        "VALUES(:s, :k, :f, :l, :c, :t, :r, :v, :u, :p)"));
     grow_ = std::make_unique<QSqlQuery>(db);
-    grow_->prepare(QStringLiteral("UPDATE lines SET last_ms = ?, count = ? WHERE seq = ?"));
+    grow_->prepare(QStringLiteral("UPDATE lines SET last_ms = :l, count = :c WHERE seq = :s"));
     return true;
 }
 
@@ -158,21 +170,20 @@ bool WriterWorker::Store(const std::vector<JournalOp>& ops, QSqlError& error) {
         const JournalRow& r = op.row;
         QSqlQuery& q = op.type == JournalOp::Type::Insert ? *insert_ : *grow_;
         if (op.type == JournalOp::Type::Insert) {
-            q.bindValue(0, qint64{r.seq});
-            q.bindValue(1, QString::fromLatin1(JournalKindName(r.kind).data(),
-                                               qsizetype(JournalKindName(r.kind).size())));
-            q.bindValue(2, qint64{r.firstMs});
-            q.bindValue(3, qint64{r.lastMs});
-            q.bindValue(4, qint64{r.count});
-            q.bindValue(5, QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
-            q.bindValue(6, QByteArray(r.raw.data(), qsizetype(r.raw.size())));
-            q.bindValue(7, r.value ? QVariant(*r.value) : QVariant(QMetaType(QMetaType::Double)));
-            q.bindValue(8, QString::fromUtf8(r.unit.data(), qsizetype(r.unit.size())));
-            q.bindValue(9, QString::fromUtf8(r.port.data(), qsizetype(r.port.size())));
+            q.bindValue(kS, qint64{r.seq});
+            q.bindValue(kK, KindText(r.kind));
+            q.bindValue(kF, qint64{r.firstMs});
+            q.bindValue(kL, qint64{r.lastMs});
+            q.bindValue(kC, qint64{r.count});
+            q.bindValue(kT, QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
+            q.bindValue(kR, QByteArray(r.raw.data(), qsizetype(r.raw.size())));
+            q.bindValue(kV, r.value ? QVariant(*r.value) : QVariant(QMetaType(QMetaType::Double)));
+            q.bindValue(kU, unit_.For(r.unit));
+            q.bindValue(kP, port_.For(r.port));
         } else {
-            q.bindValue(0, qint64{r.lastMs});
-            q.bindValue(1, qint64{r.count});
-            q.bindValue(2, qint64{r.seq});
+            q.bindValue(kL, qint64{r.lastMs});
+            q.bindValue(kC, qint64{r.count});
+            q.bindValue(kS, qint64{r.seq});
         }
         if (!q.exec()) {
             error = q.lastError();

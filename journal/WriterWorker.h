@@ -24,6 +24,19 @@ class WriterWorker : public QObject {
     void DeleteOld();
 
   private:
+    // The last text converted for a column that rarely changes (the unit, the port).
+    struct CachedText {
+        std::string utf8;
+        QString text;
+        const QString& For(const std::string& value) {
+            if (value != utf8 || text.isNull()) {
+                utf8 = value;
+                text = QString::fromUtf8(value.data(), qsizetype(value.size()));
+            }
+            return text;
+        }
+    };
+
     bool OpenDb(QSqlError& error);
     void CloseDb();
     QString MoveAside();
@@ -39,6 +52,8 @@ class WriterWorker : public QObject {
     JournalFault reported_ = JournalFault::None;
     std::unique_ptr<QSqlQuery> insert_;
     std::unique_ptr<QSqlQuery> grow_;
+    CachedText unit_;
+    CachedText port_;
     QTimer* retention_ = nullptr;
 };
 
