@@ -1,5 +1,7 @@
 #include "Composition.h"
 
+#include <QDir>
+
 #include "MainWindow.h"
 #include "ReportView.h"
 #include "SerialPort.h"
@@ -46,11 +48,27 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
     pipeline_.Subscribe(recording_.get());
     QObject::connect(port_.get(), &SerialPort::dataReceived, port_.get(),
                      [this](const char* data, int size) { pipeline_.Receive(data, size); });
+
+    // The journal: every line into dziennik.sqlite in the working folder, after the recording
+    // file; its faults in the status bar's tooltip. Its history window in "Widok".
+    const QString folder = QDir::currentPath();
+    journal_ = waga::journal::AttachJournal(pipeline_, folder);
+    if (journal_) {
+        QObject::connect(journal_.get(), &waga::journal::Journal::notice, window_.get(),
+                         [window = window_.get()](const QString& text) {
+                             window->SetAddOnNotice(QStringLiteral("Dziennik"), text);
+                         });
+    }
+    AttachHistoryWindow(window_->AddViewMenuItem(QStringLiteral("Historia ważeń...")),
+                        QDir(folder).filePath(QStringLiteral("dziennik.sqlite")), history_);
 }
 
 Composition::~Composition() {
     port_->disconnect();
     if (port_->IsPortOpen()) pipeline_.AnnouncePortState(PortState::Closed);
+    history_.reset();
+    if (journal_) pipeline_.Unsubscribe(&journal_->Sink());
+    journal_.reset();  // stores what is still queued
     window_.reset();
     port_.reset();  // closes the port
 }

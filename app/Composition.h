@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "DisplaySinks.h"
+#include "HistoryWindow.h"
+#include "Journal.h"
 #include "LinePipeline.h"
 #include "OperatorBoxes.h"
 #include "OperatorSwitches.h"
@@ -88,4 +90,7 @@ class Composition {
     std::unique_ptr<SettledBoxes> boxes_;
     std::unique_ptr<RecordingSink> recording_;
     std::unique_ptr<ProgramSettings> settings_;
+    // Additions: the journal (null when [Dziennik] Wlaczony=0) and its history window.
+    std::unique_ptr<waga::journal::Journal> journal_;
+    std::unique_ptr<HistoryWindow> history_;
 };
