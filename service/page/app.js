@@ -9,7 +9,7 @@
   const el = (id) => document.getElementById(id);
   let weight = initial.weight;
   let trend = initial.trend.map((p) => ({ t: p[0], v: p[1] }));
-  let streamOpen = false;
+  let streamOpen = true;  // the page itself just came from the program
 
   function showWeight() {
     el('waga').textContent = weight.reading === null ? '—' : weight.reading;
@@ -41,8 +41,15 @@
 
   function drawTrend() {
     const canvas = el('wykres');
+    // Drawn at the size the page gives the canvas, in device pixels, so text stays sharp.
+    const box = canvas.getBoundingClientRect();
+    const ratio = window.devicePixelRatio || 1;
+    const w = Math.max(200, Math.round(box.width)), h = Math.max(120, Math.round(box.height));
+    canvas.width = w * ratio;
+    canvas.height = h * ratio;
     const ctx = canvas.getContext('2d');
-    const w = canvas.width, h = canvas.height, left = 60, bottom = 24;
+    ctx.scale(ratio, ratio);
+    const left = 60, bottom = 24;
     const now = Date.now();
     trend = trend.filter((p) => p.t >= now - TREND_MS);
     ctx.clearRect(0, 0, w, h);
@@ -51,7 +58,7 @@
     ctx.fillStyle = '#3a4a5c';
     ctx.font = '12px sans-serif';
     ctx.fillText('−5 min', left, h - 6);
-    ctx.fillText('teraz', w - 40, h - 6);
+    ctx.fillText('teraz', w - 38, h - 6);
     if (trend.length === 0) {
       ctx.fillText('brak odczytów liczbowych', left + 12, 24);
       return;
@@ -60,8 +67,9 @@
     if (hi === lo) { hi += 1; lo -= 1; }
     const x = (t) => left + (w - left - 4) * (t - (now - TREND_MS)) / TREND_MS;
     const y = (v) => 4 + (h - bottom - 8) * (hi - v) / (hi - lo);
-    ctx.fillText(String(+hi.toFixed(3)), 4, 16);
-    ctx.fillText(String(+lo.toFixed(3)), 4, h - bottom);
+    const label = (v) => String(+v.toFixed(3)).replace('.', ',');
+    ctx.fillText(label(hi), 4, 16);
+    ctx.fillText(label(lo), 4, h - bottom);
     ctx.strokeStyle = '#1f6fb2';
     ctx.lineWidth = 2;
     ctx.beginPath();

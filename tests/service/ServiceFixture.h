@@ -137,7 +137,8 @@ class ServiceFixture : public ::testing::Test {
 
     TempDir dir_;
     StandInJournal journal_{dir_.File("dziennik.sqlite")};
-    LinePipeline pipeline_;
+    std::int64_t clockMs_ = 0;  // 0: the system clock; otherwise the arrival time of lines
+    LinePipeline pipeline_{[this] { return clockMs_ != 0 ? clockMs_ : UtcNowMs(); }};
     std::unique_ptr<WeightService> service_;
     quint16 port_ = 0;
 };
