@@ -157,9 +157,12 @@ int Latency(const std::map<std::string, std::string>& options) {
             if (n <= 0) continue;
             std::string& text = pending[c];
             text.append(buffer, static_cast<std::size_t>(n));
+            // Only whole events are read; a partial one waits for the rest.
+            const std::size_t whole = text.rfind("\n\n");
+            if (whole == std::string::npos) continue;
             std::size_t at = 0;
             static const char kKey[] = "\"text\":\"";
-            while ((at = text.find(kKey, at)) != std::string::npos) {
+            while ((at = text.find(kKey, at)) != std::string::npos && at < whole) {
                 const std::size_t begin = at + sizeof kKey - 1;
                 const std::size_t end = text.find('"', begin);
                 if (end == std::string::npos) break;
@@ -171,9 +174,7 @@ int Latency(const std::map<std::string, std::string>& options) {
                 }
                 at = end;
             }
-            // Keep only what may hold a partial event.
-            const std::size_t last = text.rfind("\n\n");
-            if (last != std::string::npos) text.erase(0, last + 2);
+            text.erase(0, whole + 2);
         }
     }
     writer.join();

@@ -2,6 +2,12 @@
 // query parsing, and the state text of the settings window.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdlib>
+
+#include "ServiceEvent.h"
 #include "ServiceRules.h"
 #include "WeightService.h"
 
@@ -70,6 +76,61 @@ TEST(ServiceRules, StateTexts) {
     EXPECT_EQ(ServiceStateText(S::Failed, {}, "port 8765 jest zajęty"),
               QStringLiteral("błąd: port 8765 jest zajęty"));
     EXPECT_EQ(ServiceStateText(S::Off, {}, {}), QStringLiteral("wyłączony"));
+}
+
+}  // namespace
+
+namespace {
+
+// The event stream's hand-written JSON says what QJsonDocument would, for awkward texts too.
+TEST(ServiceEvents, StreamJsonEqualsTheJsonObject) {
+    const char16_t awkward[] = u"a\"b\\c\u0001\u001f\t\r\n ąęł€ </script>";
+    const std::tuple<ServiceEvent::Kind, QString, std::optional<double>, bool> rows[] = {
+        {ServiceEvent::Kind::Reading, "  12,34", 12.34, true},
+        {ServiceEvent::Kind::Reading, "-0,000001", -0.000001, true},
+        {ServiceEvent::Kind::Reading, "1e300", 1e300, true},
+        {ServiceEvent::Kind::Report, QString::fromUtf16(awkward), std::nullopt, true},
+        {ServiceEvent::Kind::Gap, "", std::nullopt, true},
+        {ServiceEvent::Kind::Status, "", std::nullopt, false},
+    };
+    for (const auto& [kind, text, value, connected] : rows) {
+        ServiceEvent event;
+        event.kind = kind;
+        event.seq = 1234567890123;
+        event.text = text;
+        event.value = value;
+        event.unit = QStringLiteral("kg\"");
+        event.port = "COM3";
+        event.timeMs = 1765100000123;
+        event.count = 7;
+        event.connected = connected;
+        const QByteArray message = SseMessage(event);
+        SCOPED_TRACE(message.toStdString());
+        const QList<QByteArray> lines = message.split('\n');
+        ASSERT_EQ(lines.size(), 5);  // id, event, data, and the blank line
+        EXPECT_EQ(lines[0], "id: 1234567890123");
+        EXPECT_EQ(lines[1], QByteArray("event: ") + EventKindName(kind));
+        QJsonParseError error{};
+        const QJsonDocument data = QJsonDocument::fromJson(lines[2].mid(6), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError);
+        EXPECT_EQ(data.object(), EventJson(event));
+        EXPECT_FALSE(lines[2].contains("</script>") && !text.contains("</script>"));
+    }
+}
+
+// Times agree with Qt's own calendar in the zone the test runs in, far back and ahead too.
+TEST(ServiceEvents, IsoTimeAgreesWithQt) {
+    for (const qint64 ms : {qint64(0), qint64(-1), qint64(951782400000), qint64(1765100000123),
+                            qint64(1774746000000), qint64(1792890000999), qint64(-86400001),
+                            qint64(4102444800000)}) {
+        const QDateTime utc = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+        const QDateTime local = utc.toOffsetFromUtc(utc.toLocalTime().offsetFromUtc());
+        QString expected = local.toString("yyyy-MM-ddTHH:mm:ss.zzz");
+        const int offset = local.offsetFromUtc();
+        expected += QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 3600,
+                                      std::abs(offset) / 60 % 60);
+        EXPECT_EQ(IsoTime(ms), expected) << ms;
+    }
 }
 
 }  // namespace
