@@ -34,7 +34,10 @@ std::vector<ServiceEvent> ServiceFeed::TakeAll() {
     return taken;
 }
 
-WeightServiceSink::WeightServiceSink(SeqSource seqSource) : seqSource_(std::move(seqSource)) {}
+// Without a journal the numbers start at the current time in microseconds, as a replaced
+// journal file does, so an event id never repeats across program starts.
+WeightServiceSink::WeightServiceSink(SeqSource seqSource)
+    : seqSource_(std::move(seqSource)), ownSeq_(UtcNowMs() * 1000) {}
 
 void WeightServiceSink::Connect(std::shared_ptr<ServiceFeed> feed, std::function<void()> wake) {
     feed_ = std::move(feed);
@@ -49,11 +52,14 @@ void WeightServiceSink::Disconnect() {
 }
 
 std::int64_t WeightServiceSink::NextSeq(const ServiceEvent& event) {
-    if (seqSource_) return seqSource_();
+    if (seqSource_) {
+        const std::int64_t seq = seqSource_();
+        if (seq > 0) return seq;  // 0: the journal is off
+    }
     // Without a journal: the same rule of runs, so identical readings share one number.
     QByteArray key = event.raw;
     key += '\0' + event.unit.toUtf8() + '\0' + event.port.toLatin1();
-    if (event.kind != ServiceEvent::Kind::Reading || key != lastRaw_ || ownSeq_ == 0) ++ownSeq_;
+    if (event.kind != ServiceEvent::Kind::Reading || key != lastRaw_) ++ownSeq_;
     lastRaw_ = event.kind == ServiceEvent::Kind::Reading ? key : QByteArray();
     return ownSeq_;
 }
@@ -80,7 +86,8 @@ void WeightServiceSink::OnLine(const LineEvent& event) {
 void WeightServiceSink::OnPortState(const PortStateEvent& event) {
     ServiceEvent out;
     out.kind = ServiceEvent::Kind::Status;
-    out.seq = seqSource_ ? seqSource_() : ownSeq_;
+    const std::int64_t journalSeq = seqSource_ ? seqSource_() : 0;
+    out.seq = journalSeq > 0 ? journalSeq : ownSeq_;
     out.port = QString::fromStdString(PortName(event.port));
     out.connected = event.state == PortState::Opened;
     out.timeMs = event.timeUtcMs;

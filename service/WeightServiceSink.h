@@ -38,7 +38,8 @@ class WeightServiceSink final : public ILineSink {
   public:
     using SeqSource = std::function<std::int64_t()>;
     // `seqSource` gives the journal's seq of the row the current line went into
-    // (JournalSink::LastSeq); without a journal a counter of the sink's own is used.
+    // (JournalSink::LastSeq); without one, or while it gives 0 (the journal is off), a counter
+    // of the sink's own numbers the lines by the journal's rule of runs.
     explicit WeightServiceSink(SeqSource seqSource = {});
 
     // Starts handing events to a running server: the last reading and the port state first.

@@ -114,7 +114,8 @@ class ServiceFixture : public ::testing::Test {
     void StartService(ServiceSettings settings = {}, WeightServerOptions options = {}) {
         if (service_) pipeline_.Unsubscribe(&service_->Sink());
         service_.reset();
-        service_ = std::make_unique<WeightService>([this] { return journal_.LastSeq(); },
+        service_ = std::make_unique<WeightService>(
+            [this] { return journalOff_ ? 0 : journal_.LastSeq(); },
                                                    QString::fromStdString(dir_.File("dziennik.sqlite")),
                                                    options);
         pipeline_.Subscribe(&journal_);
@@ -137,6 +138,7 @@ class ServiceFixture : public ::testing::Test {
 
     TempDir dir_;
     StandInJournal journal_{dir_.File("dziennik.sqlite")};
+    bool journalOff_ = false;   // the journal's seq source gives 0, as when it is switched off
     std::int64_t clockMs_ = 0;  // 0: the system clock; otherwise the arrival time of lines
     LinePipeline pipeline_{[this] { return clockMs_ != 0 ? clockMs_ : UtcNowMs(); }};
     std::unique_ptr<WeightService> service_;

@@ -252,8 +252,26 @@ TEST_F(ServiceHttp, UntrustedJournalRowsNeverBreakTheAnswer) {
 
 class ServiceWithoutJournal : public ServiceFixture {
   protected:
-    void SetUp() override {}  // the journal is off: no dziennik.sqlite
+    void SetUp() override { journalOff_ = true; }  // the journal is off: no dziennik.sqlite
 };
+
+TEST_F(ServiceWithoutJournal, EventsAreNumberedByTheJournalsRuleAndNeverRepeat) {
+    StartService();
+    SseClient client(port_);
+    client.Take(1);  // status
+    Feed("1\r1\r2\rRaport\r2\r");
+    const QList<SseEvent> events = client.Take(5, 3000);
+    ASSERT_EQ(events.size(), 5);  // the second "1" follows the first with its count
+    QList<qint64> ids;
+    for (const SseEvent& event : events) ids << event.id.toLongLong();
+    EXPECT_EQ(ids[0], ids[1]);
+    EXPECT_EQ(events[1].data.value("count").toInteger(), 2);
+    EXPECT_LT(ids[1], ids[2]);
+    EXPECT_LT(ids[2], ids[3]);
+    EXPECT_LT(ids[3], ids[4]);
+    // Started from the time in microseconds: above any id a program start before gave out.
+    EXPECT_GT(ids[0], qint64(1700000000000000));
+}
 
 TEST_F(ServiceWithoutJournal, LinesAre503AndHealthSaysWhy) {
     StartService();
