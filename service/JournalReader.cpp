@@ -79,7 +79,8 @@ bool JournalReader::RowsAfter(std::int64_t since, int limit, std::vector<Service
         row.port = query.value(8).toString();
         row.raw = query.value(9).toByteArray();
         row.connected = true;
-        if (row.kind == ServiceEvent::Kind::Reading) row.reading = row.text.simplified().remove(' ');
+        if (row.kind == ServiceEvent::Kind::Reading)
+            row.reading = row.text.simplified().remove(' ');
         if (firstMs) firstMs->push_back(query.value(2).toLongLong());
         rows.push_back(std::move(row));
     }

@@ -67,10 +67,10 @@ QString IsoTime(std::int64_t utcMs) {
     const int minutes = std::abs(offset) / 60;
     char text[48];
     std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
-                  static_cast<long long>(year), month, day,
-                  static_cast<int>(msOfDay / 3600000), static_cast<int>(msOfDay / 60000 % 60),
-                  static_cast<int>(msOfDay / 1000 % 60), static_cast<int>(msOfDay % 1000),
-                  offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+                  static_cast<long long>(year), month, day, static_cast<int>(msOfDay / 3600000),
+                  static_cast<int>(msOfDay / 60000 % 60), static_cast<int>(msOfDay / 1000 % 60),
+                  static_cast<int>(msOfDay % 1000), offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
     return QString::fromLatin1(text);
 }
 
@@ -106,11 +106,21 @@ void AppendJsonString(QByteArray& out, const QString& text) {
         } else if (byte < 0x20) {
             static const char kHex[] = "0123456789abcdef";
             switch (c) {
-                case '\b': out += "\\b"; break;
-                case '\f': out += "\\f"; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                case '\t': out += "\\t"; break;
+                case '\b':
+                    out += "\\b";
+                    break;
+                case '\f':
+                    out += "\\f";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
                 default:
                     out += "\\u00";
                     out += kHex[byte >> 4];

@@ -161,12 +161,11 @@ bool WeightServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
     if (tcp_) tcp_->RequestDone(socket);
     const QString path = request.url().path();
     const auto method = request.method();
-    const bool known = path == QLatin1String("/") || path == QLatin1String("/index.html") ||
-                       path == QLatin1String("/style.css") || path == QLatin1String("/app.js") ||
-                       path == QLatin1String("/api/v1/weight") ||
-                       path == QLatin1String("/api/v1/events") ||
-                       path == QLatin1String("/api/v1/lines") ||
-                       path == QLatin1String("/api/v1/health");
+    const bool known =
+        path == QLatin1String("/") || path == QLatin1String("/index.html") ||
+        path == QLatin1String("/style.css") || path == QLatin1String("/app.js") ||
+        path == QLatin1String("/api/v1/weight") || path == QLatin1String("/api/v1/events") ||
+        path == QLatin1String("/api/v1/lines") || path == QLatin1String("/api/v1/health");
     if (known && method == QHttpServerRequest::Method::Options) {
         Reply(request, socket, Status::NoContent, {}, {},
               {{"Access-Control-Allow-Methods", "GET, OPTIONS"},
@@ -231,8 +230,8 @@ void WeightServer::Reply(const QHttpServerRequest& request, QTcpSocket* socket, 
     responder.writeBody(body);
 }
 
-void WeightServer::ReplyError(const QHttpServerRequest& request, QTcpSocket* socket,
-                              Status status, const QString& message,
+void WeightServer::ReplyError(const QHttpServerRequest& request, QTcpSocket* socket, Status status,
+                              const QString& message,
                               const std::vector<std::pair<QByteArray, QByteArray>>& extra) {
     QJsonObject error;
     error.insert("error", message);
@@ -263,7 +262,8 @@ void WeightServer::ServeWeight(const QHttpServerRequest& request, QTcpSocket* so
 
 void WeightServer::ServeLines(const QHttpServerRequest& request, QTcpSocket* socket) {
     const QUrlQuery query = request.query();
-    const auto asked = ParseLinesQuery(query.queryItemValue("since"), query.queryItemValue("limit"));
+    const auto asked =
+        ParseLinesQuery(query.queryItemValue("since"), query.queryItemValue("limit"));
     if (!asked) {
         ReplyError(request, socket, Status::BadRequest,
                    QStringLiteral("since i limit muszą być liczbami"));

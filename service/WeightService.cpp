@@ -25,8 +25,8 @@ void WeightService::Stop() {
         disconnect(server, nullptr, this, nullptr);
         // Deleted on its own thread; the port is free once this returns.
         if (thread_.isRunning()) {
-            QMetaObject::invokeMethod(server, [server] { delete server; },
-                                      Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                server, [server] { delete server; }, Qt::BlockingQueuedConnection);
         } else {
             delete server;
         }

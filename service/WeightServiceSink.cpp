@@ -78,7 +78,8 @@ void WeightServiceSink::OnLine(const LineEvent& event) {
     out.connected = true;
     out.seq = NextSeq(out);
     // A run of identical readings is one journal row: its count grows with each line.
-    if (reading && lastReading_ && lastReading_->seq == out.seq) out.count = lastReading_->count + 1;
+    if (reading && lastReading_ && lastReading_->seq == out.seq)
+        out.count = lastReading_->count + 1;
     if (reading) lastReading_ = out;
     if (feed_) Hand(out);
 }

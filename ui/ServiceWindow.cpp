@@ -42,11 +42,11 @@ ServiceForm ReadServiceForm(ServiceSettings base, bool enabled, const QString& a
 QString ServiceStateHtml(const QString& stateText, const QString& url) {
     if (url.isEmpty() || !stateText.endsWith(url)) return stateText.toHtmlEscaped();
     const QString prefix = stateText.left(stateText.size() - url.size());
-    return prefix.toHtmlEscaped() + QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped());
+    return prefix.toHtmlEscaped() +
+           QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped());
 }
 
-ServiceWindow::ServiceWindow(WeightService& service, std::filesystem::path folder,
-                             QWidget* parent)
+ServiceWindow::ServiceWindow(WeightService& service, std::filesystem::path folder, QWidget* parent)
     : QDialog(parent), service_(service), folder_(std::move(folder)) {
     setWindowTitle(QStringLiteral("Serwer wagi"));
     BuildForm();
@@ -58,16 +58,19 @@ ServiceWindow::ServiceWindow(WeightService& service, std::filesystem::path folde
 void ServiceWindow::BuildForm() {
     CBWlaczony = new QCheckBox(QStringLiteral("Udostępniaj odczyty innym programom"), this);
     EAdres = new QLineEdit(this);
-    EAdres->setToolTip(QStringLiteral("127.0.0.1: tylko programy na tym komputerze. "
-                                      "Inny adres wymaga tokenu."));
+    EAdres->setToolTip(
+        QStringLiteral("127.0.0.1: tylko programy na tym komputerze. "
+                       "Inny adres wymaga tokenu."));
     EPort = new QSpinBox(this);
     EPort->setRange(1, 65535);
     EToken = new QLineEdit(this);
-    EToken->setToolTip(QStringLiteral("Klienci spoza tego komputera wysyłają nagłówek "
-                                      "„Authorization: Bearer <token>”."));
+    EToken->setToolTip(
+        QStringLiteral("Klienci spoza tego komputera wysyłają nagłówek "
+                       "„Authorization: Bearer <token>”."));
     BGeneruj = new QPushButton(QStringLiteral("Generuj"), this);
     EZrodla = new QLineEdit(this);
-    EZrodla->setPlaceholderText(QStringLiteral("np. http://erp.firma.example (puste: żadne, *: każde)"));
+    EZrodla->setPlaceholderText(
+        QStringLiteral("np. http://erp.firma.example (puste: żadne, *: każde)"));
     LStan = new QLabel(this);
     LStan->setTextFormat(Qt::RichText);
     LStan->setOpenExternalLinks(true);

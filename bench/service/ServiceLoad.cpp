@@ -181,10 +181,11 @@ int Latency(const std::map<std::string, std::string>& options) {
     std::size_t lost = 0;
     for (std::size_t r : received) lost += r < lines ? lines - r : 0;
     std::vector<std::int64_t> copy = delays;
-    std::printf("lines=%zu clients=%d rate=%d events=%zu lost=%zu p50_ms=%.2f p99_ms=%.2f "
-                "max_ms=%.2f\n",
-                lines, clients, rate, delays.size(), lost, Percentile(copy, 0.50),
-                Percentile(copy, 0.99), Percentile(copy, 1.0));
+    std::printf(
+        "lines=%zu clients=%d rate=%d events=%zu lost=%zu p50_ms=%.2f p99_ms=%.2f "
+        "max_ms=%.2f\n",
+        lines, clients, rate, delays.size(), lost, Percentile(copy, 0.50), Percentile(copy, 0.99),
+        Percentile(copy, 1.0));
     for (int fd : fds) close(fd);
     return 0;
 }
@@ -263,8 +264,8 @@ int Get(const std::map<std::string, std::string>& options) {
 int Hold(const std::map<std::string, std::string>& options) {
     const int fd = Connect(Int(options, "--port", 0));
     SendAll(fd, "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    const std::int64_t end = NowNs() + static_cast<std::int64_t>(Int(options, "--seconds", 20)) *
-                                           1000000000;
+    const std::int64_t end =
+        NowNs() + static_cast<std::int64_t>(Int(options, "--seconds", 20)) * 1000000000;
     std::size_t bytes = 0;
     char buffer[4096];
     while (NowNs() < end) {

@@ -52,7 +52,8 @@ inline HttpAnswer ReadAnswer(QTcpSocket& socket, int timeoutMs = 5000, bool with
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
         if (colon > 0) {
-            answer.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+            answer.headers.append(
+                {lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
         }
     }
     answer.body = buffer.mid(headerEnd + 4);
@@ -98,8 +99,9 @@ class SseClient {
     explicit SseClient(quint16 port, const QByteArray& lastEventId = {}) {
         socket_.connectToHost(QHostAddress::LocalHost, port);
         if (!socket_.waitForConnected(3000)) return;
-        QByteArray request = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                             "Accept: text/event-stream\r\n";
+        QByteArray request =
+            "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            "Accept: text/event-stream\r\n";
         if (!lastEventId.isEmpty()) request += "Last-Event-ID: " + lastEventId + "\r\n";
         socket_.write(request + "\r\n");
         socket_.waitForBytesWritten(3000);
@@ -126,7 +128,8 @@ class SseClient {
             for (const QByteArray& line : block.split('\n')) {
                 if (line.startsWith("id: ")) event.id = line.mid(4), any = true;
                 if (line.startsWith("event: ")) event.name = line.mid(7), any = true;
-                if (line.startsWith("data: ")) event.data = QJsonDocument::fromJson(line.mid(6)).object();
+                if (line.startsWith("data: "))
+                    event.data = QJsonDocument::fromJson(line.mid(6)).object();
             }
             if (any && !event.name.isEmpty()) events.append(event);
         }

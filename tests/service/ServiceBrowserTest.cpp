@@ -60,11 +60,12 @@ class ServiceBrowser : public ServiceFixture {
         TempDir profile;
         QProcess chromium;
         chromium.setProgram(chromium_);
-        chromium.setArguments(QStringList{"--headless=new", "--no-sandbox", "--disable-gpu",
-                                          "--no-first-run", "--disable-background-networking",
-                                          "--disable-component-update", "--hide-scrollbars",
-                                          "--user-data-dir=" + QString::fromStdString(profile.Path())} +
-                              extra + QStringList{url});
+        chromium.setArguments(
+            QStringList{"--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                        "--disable-background-networking", "--disable-component-update",
+                        "--hide-scrollbars",
+                        "--user-data-dir=" + QString::fromStdString(profile.Path())} +
+            extra + QStringList{url});
         chromium.start();
         EXPECT_TRUE(chromium.waitForStarted(10000));
         EXPECT_TRUE(RunEventsUntil([&] { return chromium.state() == QProcess::NotRunning; },
@@ -93,7 +94,11 @@ TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
         std::string line(text);
         std::replace(line.begin(), line.end(), '.', ',');
         Feed(line);
-        if (i % 35 == 0) Feed("Wa\xBF" "enie nr " + std::to_string(i / 35 + 1) + ": " + line);
+        if (i % 35 == 0)
+            Feed(
+                "Wa\xBF"
+                "enie nr " +
+                std::to_string(i / 35 + 1) + ": " + line);
     }
     clockMs_ = 0;
     Feed("   12,34\r");
@@ -101,7 +106,8 @@ TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
     const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port_);
 
     const QString dom = QString::fromUtf8(RunChromium({"--dump-dom"}, url));
-    EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"waga\">12,34</span>"))) << dom.toStdString();
+    EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"waga\">12,34</span>")))
+        << dom.toStdString();
     EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"jednostka\">kg</span>")));
     // Filled in by the page's script from the state the server gave it.
     EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 1:")));

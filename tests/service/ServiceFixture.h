@@ -51,9 +51,9 @@ class StandInJournal final : public ILineSink {
             QSqlQuery q(db);
             q.prepare("INSERT OR REPLACE INTO lines VALUES(?,?,?,?,?,?,?,?,?,?)");
             for (const QVariant& v :
-                 {QVariant(row.seq), QVariant(row.kind), QVariant(row.firstMs), QVariant(row.lastMs),
-                  QVariant(row.count), QVariant(row.text), QVariant(row.raw), row.value,
-                  QVariant(row.unit), QVariant(QStringLiteral("COM2"))}) {
+                 {QVariant(row.seq), QVariant(row.kind), QVariant(row.firstMs),
+                  QVariant(row.lastMs), QVariant(row.count), QVariant(row.text), QVariant(row.raw),
+                  row.value, QVariant(row.unit), QVariant(QStringLiteral("COM2"))}) {
                 q.addBindValue(v);
             }
             ASSERT_TRUE(q.exec());
@@ -78,7 +78,8 @@ class StandInJournal final : public ILineSink {
             row.seq = ++seq_;
             row.kind = reading ? "reading" : "report";
             row.firstMs = row.lastMs = event.receivedUtcMs;
-            row.text = QString::fromLatin1(raw.indexOf('\0') < 0 ? raw : raw.left(raw.indexOf('\0')));
+            row.text =
+                QString::fromLatin1(raw.indexOf('\0') < 0 ? raw : raw.left(raw.indexOf('\0')));
             row.raw = raw;
             if (event.cls.value) row.value = *event.cls.value;
             row.unit = QString::fromLatin1(QByteArray::fromStdString(event.unit.Bytes()));
@@ -116,8 +117,7 @@ class ServiceFixture : public ::testing::Test {
         service_.reset();
         service_ = std::make_unique<WeightService>(
             [this] { return journalOff_ ? 0 : journal_.LastSeq(); },
-                                                   QString::fromStdString(dir_.File("dziennik.sqlite")),
-                                                   options);
+            QString::fromStdString(dir_.File("dziennik.sqlite")), options);
         pipeline_.Subscribe(&journal_);
         pipeline_.Subscribe(&service_->Sink());
         pipeline_.SetUnit(Win1250Text("kg"));

@@ -224,7 +224,8 @@ TEST_F(ServiceHttp, LinesComeFromTheJournalInPages) {
             const QJsonObject first = lines.first().toObject();
             EXPECT_EQ(first.value("seq").toInteger(), row.firstSeq);
             EXPECT_EQ(first.value("kind").toString(), "reading");
-            EXPECT_EQ(answer.value("next").toInteger(), lines.last().toObject().value("seq").toInteger());
+            EXPECT_EQ(answer.value("next").toInteger(),
+                      lines.last().toObject().value("seq").toInteger());
         }
     }
 }
@@ -232,12 +233,15 @@ TEST_F(ServiceHttp, LinesComeFromTheJournalInPages) {
 TEST_F(ServiceHttp, UntrustedJournalRowsNeverBreakTheAnswer) {
     StartService();
     journal_.Execute("INSERT INTO lines VALUES(1,'gap',0,0,7,'kolejka pełna',x'',NULL,'','COM2')");
-    journal_.Execute("INSERT INTO lines VALUES(2,'???','x','y','z',x'00ff',x'00',"
-                     "'nie liczba','kg','')");
-    journal_.Execute("INSERT INTO lines VALUES(3,'report',1,1,1,'<script>alert(1)</script>',"
-                     "x'',NULL,'kg','COM2')");
-    journal_.Execute(QStringLiteral("INSERT INTO lines VALUES(4,'report',1,1,1,'%1',x'',NULL,'kg','COM2')")
-                         .arg(QString(200000, 'x')));
+    journal_.Execute(
+        "INSERT INTO lines VALUES(2,'???','x','y','z',x'00ff',x'00',"
+        "'nie liczba','kg','')");
+    journal_.Execute(
+        "INSERT INTO lines VALUES(3,'report',1,1,1,'<script>alert(1)</script>',"
+        "x'',NULL,'kg','COM2')");
+    journal_.Execute(
+        QStringLiteral("INSERT INTO lines VALUES(4,'report',1,1,1,'%1',x'',NULL,'kg','COM2')")
+            .arg(QString(200000, 'x')));
     const HttpAnswer answer = Get(port_, "/api/v1/lines?since=0");
     ASSERT_EQ(answer.status, 200);
     const QJsonArray lines = answer.Json().value("lines").toArray();

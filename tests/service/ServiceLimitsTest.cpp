@@ -24,8 +24,8 @@ TEST_F(ServiceLimits, HeadersOver16KiBGet431AndTheServerStaysUsable) {
         int status;
     };
     const Row rows[] = {
-        {15 * 1024, 200},       // under the limit, the whole request included
-        {17 * 1024, 431},       // just over
+        {15 * 1024, 200},        // under the limit, the whole request included
+        {17 * 1024, 431},        // just over
         {4 * 1024 * 1024, 431},  // far over: read and dropped, never held whole
     };
     for (const Row& row : rows) {
@@ -115,9 +115,8 @@ TEST_F(ServiceLimits, StalledStreamClientIsDroppedAndAReaderLosesNothing) {
             ++received;
         }
     });
-    RunEventsUntil([&] {
-        return Get(port_, "/api/v1/health").Json().value("clients").toInteger() == 2;
-    });
+    RunEventsUntil(
+        [&] { return Get(port_, "/api/v1/health").Json().value("clients").toInteger() == 2; });
     const std::string big(700 * 1024, 'r');
     for (int i = 0; i < kLines; ++i) {
         Feed(big + std::to_string(i) + "\r");

@@ -23,7 +23,8 @@ TEST(ServiceRules, LoopbackClients) {
         {"fe80::1", false},         {"0.0.0.0", false},
     };
     for (const auto& [address, loopback] : rows) {
-        EXPECT_EQ(IsLoopbackClient(QHostAddress(QString::fromLatin1(address))), loopback) << address;
+        EXPECT_EQ(IsLoopbackClient(QHostAddress(QString::fromLatin1(address))), loopback)
+            << address;
     }
 }
 
@@ -45,10 +46,11 @@ TEST(ServiceRules, BearerToken) {
 
 TEST(ServiceRules, StartRefusals) {
     const std::tuple<const char*, const char*, bool> rows[] = {
-        {"127.0.0.1", "", true},  {"localhost", "", true},  {"127.0.0.2", "", true},
-        {"::1", "", true},        {"0.0.0.0", "", false},   {"0.0.0.0", "t0ken", true},
-        {"192.168.1.5", "", false}, {"::", "", false},      {"waga.local", "t", false},
-        {"", "", false},
+        {"127.0.0.1", "", true},    {"localhost", "", true},
+        {"127.0.0.2", "", true},    {"::1", "", true},
+        {"0.0.0.0", "", false},     {"0.0.0.0", "t0ken", true},
+        {"192.168.1.5", "", false}, {"::", "", false},
+        {"waga.local", "t", false}, {"", "", false},
     };
     for (const auto& [address, token, starts] : rows) {
         ServiceSettings settings;
@@ -120,15 +122,15 @@ TEST(ServiceEvents, StreamJsonEqualsTheJsonObject) {
 
 // Times agree with Qt's own calendar in the zone the test runs in, far back and ahead too.
 TEST(ServiceEvents, IsoTimeAgreesWithQt) {
-    for (const qint64 ms : {qint64(0), qint64(-1), qint64(951782400000), qint64(1765100000123),
-                            qint64(1774746000000), qint64(1792890000999), qint64(-86400001),
-                            qint64(4102444800000)}) {
+    for (const qint64 ms :
+         {qint64(0), qint64(-1), qint64(951782400000), qint64(1765100000123), qint64(1774746000000),
+          qint64(1792890000999), qint64(-86400001), qint64(4102444800000)}) {
         const QDateTime utc = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
         const QDateTime local = utc.toOffsetFromUtc(utc.toLocalTime().offsetFromUtc());
         QString expected = local.toString("yyyy-MM-ddTHH:mm:ss.zzz");
         const int offset = local.offsetFromUtc();
-        expected += QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 3600,
-                                      std::abs(offset) / 60 % 60);
+        expected += QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+',
+                                      std::abs(offset) / 3600, std::abs(offset) / 60 % 60);
         EXPECT_EQ(IsoTime(ms), expected) << ms;
     }
 }

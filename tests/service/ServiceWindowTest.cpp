@@ -2,6 +2,7 @@
 // token generator, saving only [SerwerWagi] (0600 with a token), the refusals, and the state
 // shown as a link to the running service or as the cause of a failure.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QLabel>
@@ -11,7 +12,6 @@
 #include <QSpinBox>
 #include <QTcpServer>
 #include <filesystem>
-#include <sys/stat.h>
 
 #include "HttpClient.h"
 #include "ServiceWindow.h"
@@ -60,7 +60,8 @@ TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
     Find<QSpinBox>("EPort")->setValue(port);
     Find<QPushButton>("BGeneruj")->click();
     const QString token = Find<QLineEdit>("EToken")->text();
-    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{43}$").match(token).hasMatch()) << token.toStdString();
+    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{43}$").match(token).hasMatch())
+        << token.toStdString();
     Find<QLineEdit>("EZrodla")->setText("http://erp.example");
     Find<QPushButton>("BZapisz")->click();
 
@@ -74,7 +75,8 @@ TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
     const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port);
-    ASSERT_TRUE(RunEventsUntil([&] { return State().contains("działa"); })) << State().toStdString();
+    ASSERT_TRUE(RunEventsUntil([&] { return State().contains("działa"); }))
+        << State().toStdString();
     EXPECT_EQ(State(), QStringLiteral("działa: <a href=\"%1\">%1</a>").arg(url));
     EXPECT_EQ(Get(port, "/api/v1/weight").status, 200);
 
