@@ -11,7 +11,7 @@
 namespace {
 
 constexpr qint64 kReadBufferBytes = 64 * 1024;
-constexpr int kRejectLingerMs = 2000;
+constexpr int kRejectLingerMs = 5000;
 
 QByteArray RawResponse(const QByteArray& statusLine, const QByteArray& jsonError) {
     const QByteArray body = "{\"error\":\"" + jsonError + "\"}";
@@ -49,7 +49,7 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
     guard.timer->setSingleShot(true);
     guard.timer->setInterval(limits_.requestTimeoutMs);
     connect(guard.timer, &QTimer::timeout, socket, [this, socket] {
-        ++timedOut_;
+        if (!guards_.value(socket).rejected) ++timedOut_;
         socket->abort();
     });
     guard.timer->start();

@@ -50,13 +50,15 @@ TEST_F(ServiceHttp, RoutesAnswerWithTheirStatusAndJsonErrors) {
         if (row.status >= 400) {
             EXPECT_FALSE(answer.Json().value("error").toString().isEmpty()) << answer.body.data();
         }
-        if (row.status == 405) EXPECT_EQ(answer.Header("Allow"), "GET, OPTIONS");
+        if (row.status == 405) {
+            EXPECT_EQ(answer.Header("Allow"), "GET, OPTIONS");
+        }
     }
 }
 
 TEST_F(ServiceHttp, WeightFollowsReadingsPortStateAndStaleness) {
     ServiceSettings settings;
-    settings.staleAfterMs = 300;
+    settings.staleAfterMs = 10000;
     StartService(settings);
     QJsonObject weight = Get(port_, "/api/v1/weight").Json();
     EXPECT_TRUE(weight.value("reading").isNull());
@@ -81,8 +83,15 @@ TEST_F(ServiceHttp, WeightFollowsReadingsPortStateAndStaleness) {
                     .hasMatch())
         << weight.value("time").toString().toStdString();
 
-    RunEvents(std::chrono::milliseconds(400));  // no reading within Nieaktualny_po_ms
-    EXPECT_TRUE(Get(port_, "/api/v1/weight").Json().value("stale").toBool());
+    // A reading that arrived longer ago than Nieaktualny_po_ms.
+    clockMs_ = UtcNowMs() - 20000;
+    Feed("13,00\r");
+    clockMs_ = 0;
+    Settle();
+    weight = Get(port_, "/api/v1/weight").Json();
+    EXPECT_EQ(weight.value("reading").toString(), "13,00");
+    EXPECT_GE(weight.value("age_ms").toInteger(), 20000);
+    EXPECT_TRUE(weight.value("stale").toBool());
 
     Feed("OVER\r");  // not a number: a report line
     Feed("-0.5\r");
@@ -234,7 +243,7 @@ TEST_F(ServiceHttp, UntrustedJournalRowsNeverBreakTheAnswer) {
     StartService();
     journal_.Execute("INSERT INTO lines VALUES(1,'gap',0,0,7,'kolejka pełna',x'',NULL,'','COM2')");
     journal_.Execute(
-        "INSERT INTO lines VALUES(2,'???','x','y','z',x'00ff',x'00',"
+        "INSERT INTO lines VALUES(2,'unbekannt','x','y','z',x'00ff',x'00',"
         "'nie liczba','kg','')");
     journal_.Execute(
         "INSERT INTO lines VALUES(3,'report',1,1,1,'<script>alert(1)</script>',"

@@ -59,16 +59,16 @@ TEST_F(ServiceLimits, Over256ConnectionsTheRestGet503) {
         ASSERT_TRUE(socket->waitForConnected(3000)) << i;
         open.push_back(std::move(socket));
     }
-    RunEvents(std::chrono::milliseconds(300));  // the server has taken every one
+    // Asked through a held connection until the server has taken every one.
+    auto health = [&] {
+        open[0]->write("GET /api/v1/health HTTP/1.1\r\nHost: x\r\n\r\n");
+        return ReadAnswer(*open[0]).Json();
+    };
+    ASSERT_TRUE(WaitUntil([&] { return health().value("connections").toInteger() == 256; }));
     const HttpAnswer refused = Get(port_, "/api/v1/weight");
     EXPECT_EQ(refused.status, 503);
     EXPECT_FALSE(refused.Json().value("error").toString().isEmpty());
-    // The held connections still work.
-    open[0]->write("GET /api/v1/health HTTP/1.1\r\nHost: x\r\n\r\n");
-    const HttpAnswer health = ReadAnswer(*open[0]);
-    ASSERT_EQ(health.status, 200);
-    EXPECT_EQ(health.Json().value("connections").toInteger(), 256);
-    EXPECT_EQ(health.Json().value("refused_connections").toInteger(), 1);
+    EXPECT_EQ(health().value("refused_connections").toInteger(), 1);
     open.pop_back();  // one leaves: a place is free again
     EXPECT_TRUE(WaitUntil([&] { return Get(port_, "/api/v1/weight").status == 200; },
                           std::chrono::seconds(5)));
@@ -76,7 +76,7 @@ TEST_F(ServiceLimits, Over256ConnectionsTheRestGet503) {
 
 TEST_F(ServiceLimits, IncompleteRequestIsClosedButAnEventStreamStays) {
     WeightServerOptions options;
-    options.limits.requestTimeoutMs = 800;  // 10 s in the program; shortened here
+    options.limits.requestTimeoutMs = 2000;  // 10 s in the program; shortened here
     StartService({}, options);
     QTcpSocket slow;
     slow.connectToHost(QHostAddress::LocalHost, port_);
@@ -109,7 +109,7 @@ TEST_F(ServiceLimits, StalledStreamClientIsDroppedAndAReaderLosesNothing) {
         SseClient client(port);
         client.Take(1);  // status
         while (received < kLines) {
-            const QList<SseEvent> events = client.Take(1, 10000);
+            const QList<SseEvent> events = client.Take(1, 30000);
             if (events.isEmpty()) break;
             if (events[0].id.toInt() != received + 1) inOrder = false;
             ++received;
@@ -117,10 +117,12 @@ TEST_F(ServiceLimits, StalledStreamClientIsDroppedAndAReaderLosesNothing) {
     });
     RunEventsUntil(
         [&] { return Get(port_, "/api/v1/health").Json().value("clients").toInteger() == 2; });
+    // Each line waits until the reader has the one before, so the reader is never the one
+    // that falls behind, however busy the machine; the stalled client falls behind by all.
     const std::string big(700 * 1024, 'r');
     for (int i = 0; i < kLines; ++i) {
+        ASSERT_TRUE(WaitUntil([&] { return received >= i - 1; }, std::chrono::seconds(30))) << i;
         Feed(big + std::to_string(i) + "\r");
-        RunEvents(std::chrono::milliseconds(20));
     }
     reader.join();
     EXPECT_EQ(received, kLines);
