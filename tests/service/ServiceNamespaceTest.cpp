@@ -1,8 +1,10 @@
-// The live page in a real browser: Debian's Chromium, headless, loads the page from the running
-// service and its DOM shows the current reading, the report lines and the trend; a screenshot is
-// saved for a person to look at (WAGA_SERVICE_PAGE_PNG names the file). The whole test program
-// runs in a network namespace of its own with only the loopback device, so the browser can reach
-// nothing but this server.
+// The service seen from outside, in a network namespace of the test program's own (made before
+// anything else runs; only the loopback device, which also gets an address outside 127/8 where a
+// test needs a client that is not loopback), so nothing here can reach beyond this machine:
+// - the live page in a real browser: Debian's Chromium, headless, loads the page from the running
+//   service and its DOM shows the current reading, the report lines and the trend; a screenshot
+//   is saved for a person to look at (WAGA_SERVICE_PAGE_PNG names the file);
+// - a client that is not on loopback needs the token (401 without it).
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <sched.h>
@@ -12,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
@@ -131,6 +134,66 @@ TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
         }
     }
     EXPECT_GT(trendPixels, 200);
+}
+
+// A non-loopback address on the namespace's own loopback device (TEST-NET-2, the namespace's
+// alone).
+constexpr char kOwnAddress[] = "198.51.100.7";
+
+class ServiceRemoteClient : public ServiceFixture {
+  protected:
+    void SetUp() override {
+        if (!namespaceProblem.empty()) GTEST_SKIP() << "no own network: " << namespaceProblem;
+        const QString ip = QStandardPaths::findExecutable("ip", {"/usr/sbin", "/sbin", "/usr/bin"});
+        if (ip.isEmpty()) GTEST_SKIP() << "ip (iproute2) is not installed (scripts/setup)";
+        static bool made = false;
+        if (!made) {
+            const QStringList args{"addr", "add", QString(kOwnAddress) + "/32", "dev", "lo"};
+            ASSERT_EQ(QProcess::execute(ip, args), 0) << args.join(' ').toStdString();
+            made = true;
+        }
+        ServiceFixture::SetUp();
+    }
+};
+
+TEST_F(ServiceRemoteClient, NeedsTheBearerToken) {
+    ServiceSettings settings;
+    settings.address = kOwnAddress;
+    settings.token = "Zb9-tajny_token";
+    StartService(settings);
+    ASSERT_EQ(service_->CurrentState(), WeightService::State::Running)
+        << service_->Cause().toStdString();
+    const QHostAddress server(kOwnAddress);
+    struct Row {
+        const char* target;
+        const char* method;
+        const char* authorization;  // nullptr: none
+        int status;
+    };
+    const Row rows[] = {
+        {"/api/v1/weight", "GET", nullptr, 401},
+        {"/api/v1/weight", "GET", "Bearer zly", 401},
+        {"/api/v1/weight", "GET", "Bearer Zb9-tajny_token", 200},
+        {"/api/v1/events?x", "GET", nullptr, 401},
+        {"/", "GET", nullptr, 401},
+        {"/nothing", "GET", nullptr, 401},  // nothing is told without the token
+        {"/nothing", "GET", "Bearer Zb9-tajny_token", 404},
+        {"/api/v1/weight", "OPTIONS", nullptr, 204},  // preflight carries no credentials
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.method) + " " + row.target);
+        QList<QPair<QByteArray, QByteArray>> headers;
+        if (row.authorization) {
+            headers.append(qMakePair(QByteArray("Authorization"), QByteArray(row.authorization)));
+        }
+        const HttpAnswer answer =
+            Request(port_, row.method, row.target, headers, server, QHostAddress(kOwnAddress));
+        EXPECT_EQ(answer.status, row.status);
+        if (row.status == 401) {
+            EXPECT_EQ(answer.Header("WWW-Authenticate"), "Bearer");
+            EXPECT_FALSE(answer.Json().value("error").toString().isEmpty());
+        }
+    }
 }
 
 }  // namespace
