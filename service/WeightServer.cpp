@@ -143,7 +143,8 @@ void WeightServer::Send(const QByteArray& messages) {
             it = clients_.erase(it);
             continue;
         }
-        if (socket->bytesToWrite() > options_.maxUnsentBytes) {
+        it->allowance = std::min(it->allowance, socket->bytesToWrite());
+        if (socket->bytesToWrite() > options_.maxUnsentBytes + it->allowance) {
             // A client that does not read: dropped rather than buffered without end.
             ++droppedClients_;
             it = clients_.erase(it);
@@ -401,6 +402,8 @@ void WeightServer::OpenStream(const QHttpServerRequest& request, QTcpSocket* soc
         if (lastReading_) first += SseMessage(*lastReading_);
     }
     responder->writeBody(first);
-    clients_.push_back({QPointer<QTcpSocket>(socket), std::move(responder)});
+    socket->flush();  // as much as the system takes now
+    const qint64 allowance = socket->bytesToWrite();
+    clients_.push_back({QPointer<QTcpSocket>(socket), std::move(responder), allowance});
     if (!heartbeat_.isActive()) heartbeat_.start();
 }

@@ -57,6 +57,8 @@ class WeightServer final : public QAbstractHttpServer {
     struct StreamClient {
         QPointer<QTcpSocket> socket;
         std::unique_ptr<QHttpServerResponder> responder;
+        // Unsent bytes of its catch-up, allowed on top of the limit until they are sent.
+        qint64 allowance = 0;
     };
     using Status = QHttpServerResponder::StatusCode;
 

@@ -205,6 +205,21 @@ TEST_F(ServiceHttp, LastEventIdResumeLosesNothing) {
     EXPECT_TRUE(resumed.Take(1, 300).isEmpty());  // nothing doubled
 }
 
+TEST_F(ServiceHttp, ResumeBeyondTenThousandRowsLosesNothing) {
+    StartService();
+    // 12,000 rows (about 2 MB of events, above the 1 MiB a client may leave unsent): 10,000
+    // from the journal, the rest from the recent events.
+    for (int i = 1; i <= 12000; ++i) Feed("Linia " + std::to_string(i) + "\r");
+    journal_.Commit();
+    Settle();
+    SseClient resumed(port_, "0");
+    Feed("Linia 12001\r");  // a live line while the catch-up is still on its way
+    const QList<SseEvent> events = resumed.Take(12001, 20000);
+    ASSERT_EQ(events.size(), 12001);
+    for (int i = 0; i < events.size(); ++i) ASSERT_EQ(events[i].id.toInt(), i + 1);
+    EXPECT_EQ(Get(port_, "/api/v1/health").Json().value("dropped_clients").toInteger(), 0);
+}
+
 TEST_F(ServiceHttp, LinesComeFromTheJournalInPages) {
     StartService();
     for (int i = 0; i < 1500; ++i) Feed(std::to_string(i) + ",5\r");
