@@ -1,5 +1,6 @@
 #include "ServiceWindow.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -164,4 +165,28 @@ bool ServiceWindow::BZapiszClick() {
     LKomunikat->setText(QStringLiteral("Zapisano w dodatki.ini."));
     service_.Apply(form.settings);
     return true;
+}
+
+WeightServiceParts AttachWeightServiceWindow(
+    LinePipeline& pipeline, WeightServiceSink::SeqSource seqSource,
+    const std::function<QAction*(const QString& text)>& addViewMenuItem,
+    const std::filesystem::path& folder) {
+    const AddOnLoadResult settings = LoadAddOnSettings(folder);
+    const QString journal = QString::fromStdString(
+        (folder.empty() ? std::filesystem::path("dziennik.sqlite") : folder / "dziennik.sqlite")
+            .string());
+    WeightServiceParts parts;
+    parts.service =
+        AttachWeightService(pipeline, std::move(seqSource), settings.settings.service, journal);
+    parts.window = std::make_unique<ServiceWindow>(*parts.service, folder);
+    if (addViewMenuItem) {
+        ServiceWindow* window = parts.window.get();
+        QAction* action = addViewMenuItem(QStringLiteral("Serwer wagi..."));
+        QObject::connect(action, &QAction::triggered, window, [window] {
+            window->show();
+            window->raise();
+            window->activateWindow();
+        });
+    }
+    return parts;
 }

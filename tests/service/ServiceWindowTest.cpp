@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -14,6 +16,7 @@
 #include <filesystem>
 
 #include "HttpClient.h"
+#include "LinePipeline.h"
 #include "ServiceWindow.h"
 #include "TestSupport.h"
 #include "WeightService.h"
@@ -125,6 +128,33 @@ TEST_F(ServiceWindowTest, PortTakenShowsTheCause) {
     if (qEnvironmentVariableIsSet("WAGA_SERVICE_WINDOW_PNG")) {
         window_.grab().save(qEnvironmentVariable("WAGA_SERVICE_WINDOW_PNG"));
     }
+}
+
+// As the composition root adds it: started from dodatki.ini, fed by the pipeline, its window
+// opened from the menu item.
+TEST(ServiceAttach, StartsFromTheFileAndOpensFromTheMenu) {
+    TempDir dir;
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    WriteFile(dir.File("dodatki.ini"),
+              "[SerwerWagi]\nWlaczony=1\nPort=" + std::to_string(port) + "\n");
+    LinePipeline pipeline;
+    QMenu view;
+    WeightServiceParts parts = AttachWeightServiceWindow(
+        pipeline, {}, [&](const QString& text) { return view.addAction(text); }, dir.Path());
+    ASSERT_TRUE(RunEventsUntil(
+        [&] { return parts.service->CurrentState() == WeightService::State::Running; }));
+    pipeline.SetUnit(Win1250Text("kg"));
+    pipeline.Receive("  7,5\r", 6);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Get(port, "/api/v1/weight").Json().value("reading").toString() == "7,5"; }));
+    ASSERT_EQ(view.actions().size(), 1);
+    EXPECT_EQ(view.actions()[0]->text(), QStringLiteral("Serwer wagi..."));
+    view.actions()[0]->trigger();
+    EXPECT_TRUE(parts.window->isVisible());
+    parts.window->close();
 }
 
 }  // namespace
