@@ -46,6 +46,21 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
     pipeline_.Subscribe(recording_.get());
     QObject::connect(port_.get(), &SerialPort::dataReceived, port_.get(),
                      [this](const char* data, int size) { pipeline_.Receive(data, size); });
+
+    // The weight service (off unless dodatki.ini turns it on), subscribed after the program's
+    // own sinks. Its event ids are the journal's row numbers once the journal is subscribed
+    // before it; until then it numbers lines itself by the same rule.
+    weightService_ = AttachWeightServiceWindow(
+        pipeline_, {}, [this](const QString& text) { return window_->AddViewMenuItem(text); });
+    WeightService* service = weightService_.service.get();
+    QObject::connect(service, &WeightService::stateChanged, window_.get(), [this, service] {
+        // A service that will not start is told in the status bar's tooltip and on stderr.
+        window_->SetAddOnNotice(
+            QStringLiteral("Serwer wagi"),
+            service->CurrentState() == WeightService::State::Failed
+                ? ServiceStateText(service->CurrentState(), service->Url(), service->Cause())
+                : QString());
+    });
 }
 
 Composition::~Composition() {

@@ -13,6 +13,7 @@
 #include "OperatorBoxes.h"
 #include "OperatorSwitches.h"
 #include "RecordingSink.h"
+#include "ServiceWindow.h"
 #include "SettingsFile.h"
 
 class MainWindow;
@@ -88,4 +89,6 @@ class Composition {
     std::unique_ptr<SettledBoxes> boxes_;
     std::unique_ptr<RecordingSink> recording_;
     std::unique_ptr<ProgramSettings> settings_;
+    // The additions, built after the program's own parts and taken down before them.
+    WeightServiceParts weightService_;
 };
