@@ -182,6 +182,7 @@ WeightServiceParts AttachWeightServiceWindow(
     if (addViewMenuItem) {
         ServiceWindow* window = parts.window.get();
         QAction* action = addViewMenuItem(QStringLiteral("Serwer wagi..."));
+        action->setObjectName(QStringLiteral("MMserwer_wagi"));
         QObject::connect(action, &QAction::triggered, window, [window] {
             window->show();
             window->raise();
