@@ -46,12 +46,14 @@ bool JournalReader::Open() {
 bool JournalReader::Available() { return Open(); }
 
 bool JournalReader::RowsAfter(std::int64_t since, int limit, std::vector<ServiceEvent>& rows,
-                              std::vector<std::int64_t>* firstMs) {
+                              std::vector<std::int64_t>* firstMs, qint64 maxBytes,
+                              bool* truncated) {
+    if (truncated) *truncated = false;
     if (!Open()) return false;
     QSqlQuery query(QSqlDatabase::database(connection_, false));
     query.setForwardOnly(true);
     query.prepare(QStringLiteral(
-        "SELECT seq, kind, first_ms, last_ms, count, text, value, unit, port, raw FROM lines "
+        "SELECT seq, kind, first_ms, last_ms, count, text, value, unit, port FROM lines "
         "WHERE seq > ? ORDER BY seq LIMIT ?"));
     query.addBindValue(static_cast<qlonglong>(since));
     query.addBindValue(limit);
@@ -61,7 +63,12 @@ bool JournalReader::RowsAfter(std::int64_t since, int limit, std::vector<Service
         QSqlDatabase::database(connection_, false).close();
         return false;
     }
+    qint64 bytes = 0;
     while (query.next()) {
+        if (bytes > maxBytes) {  // rows of any length: the answer stays bounded
+            if (truncated) *truncated = true;
+            break;
+        }
         ServiceEvent row;
         row.seq = query.value(0).toLongLong();
         const QString kind = query.value(1).toString();
@@ -77,10 +84,10 @@ bool JournalReader::RowsAfter(std::int64_t since, int limit, std::vector<Service
         if (!value.isNull() && ok) row.value = number;
         row.unit = query.value(7).toString();
         row.port = query.value(8).toString();
-        row.raw = query.value(9).toByteArray();
         row.connected = true;
         if (row.kind == ServiceEvent::Kind::Reading)
             row.reading = row.text.simplified().remove(' ');
+        bytes += 64 + 2 * (row.text.size() + row.unit.size() + row.port.size());
         if (firstMs) firstMs->push_back(query.value(2).toLongLong());
         rows.push_back(std::move(row));
     }

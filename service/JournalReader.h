@@ -16,10 +16,12 @@ class JournalReader {
     JournalReader(const JournalReader&) = delete;
     JournalReader& operator=(const JournalReader&) = delete;
 
-    // Rows with seq > `since`, in order, at most `limit`. False when the journal cannot be
-    // read (State() says why).
+    // Rows with seq > `since`, in order, at most `limit`, and no more once their texts pass
+    // `maxBytes` (`truncated` then says so). False when the journal cannot be read (State()
+    // says why).
     bool RowsAfter(std::int64_t since, int limit, std::vector<ServiceEvent>& rows,
-                   std::vector<std::int64_t>* firstMs = nullptr);
+                   std::vector<std::int64_t>* firstMs = nullptr, qint64 maxBytes = 16 << 20,
+                   bool* truncated = nullptr);
     // "otwarty", "brak pliku" or "błąd: <cause>".
     QString State() const { return state_; }
     bool Available();

@@ -30,6 +30,12 @@ QString HtmlEscaped(const QString& text) { return text.toHtmlEscaped(); }
 
 std::int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
+// About what an event holds in memory.
+qint64 EventBytes(const ServiceEvent& event) {
+    return 128 + 2 * (event.text.size() + event.reading.size() + event.unit.size()) +
+           event.raw.size();
+}
+
 QString UrlOf(const QHostAddress& address, quint16 port) {
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
@@ -129,11 +135,17 @@ void WeightServer::Remember(const ServiceEvent& event) {
     }
     if (!ring_.empty() && ring_.back().seq == event.seq && ring_.back().kind == event.kind &&
         event.kind == ServiceEvent::Kind::Reading) {
+        ringBytes_ += EventBytes(event) - EventBytes(ring_.back());
         ring_.back() = event;  // a run of identical readings is one row
         return;
     }
     ring_.push_back(event);
-    while (ring_.size() > options_.ringEvents) ring_.pop_front();
+    ringBytes_ += EventBytes(event);
+    while (ring_.size() > 1 &&
+           (ring_.size() > options_.ringEvents || ringBytes_ > options_.ringBytes)) {
+        ringBytes_ -= EventBytes(ring_.front());
+        ring_.pop_front();
+    }
 }
 
 void WeightServer::Send(const QByteArray& messages) {
@@ -272,14 +284,15 @@ void WeightServer::ServeLines(const QHttpServerRequest& request, QTcpSocket* soc
     }
     std::vector<ServiceEvent> rows;
     std::vector<std::int64_t> firstMs;
+    bool truncated = false;
     // One row more than asked tells whether more follow.
-    if (!journal_.RowsAfter(asked->since, asked->limit + 1, rows, &firstMs)) {
+    if (!journal_.RowsAfter(asked->since, asked->limit + 1, rows, &firstMs, 16 << 20, &truncated)) {
         ReplyError(request, socket, Status::ServiceUnavailable,
                    QStringLiteral("dziennik niedostępny: ") + journal_.State());
         return;
     }
-    const bool more = static_cast<int>(rows.size()) > asked->limit;
-    if (more) rows.pop_back();
+    const bool more = truncated || static_cast<int>(rows.size()) > asked->limit;
+    if (static_cast<int>(rows.size()) > asked->limit) rows.pop_back();
     QJsonArray lines;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         QJsonObject line = EventJson(rows[i]);
@@ -380,9 +393,22 @@ void WeightServer::OpenStream(const QHttpServerRequest& request, QTcpSocket* soc
         // What the client missed: the journal first, then the recent events not yet in it.
         std::int64_t sentUpTo = *resumeAfter;
         std::vector<ServiceEvent> rows;
-        if (journal_.RowsAfter(sentUpTo, options_.catchUpRows, rows)) {
+        bool truncated = false;
+        if (journal_.RowsAfter(sentUpTo, options_.catchUpRows, rows, nullptr, options_.catchUpBytes,
+                               &truncated)) {
             for (const ServiceEvent& row : rows) first += SseMessage(row);
             if (!rows.empty()) sentUpTo = rows.back().seq;
+        }
+        if (truncated) {
+            // Rows too long to send at once: said, not dropped in silence.
+            ServiceEvent gap;
+            gap.kind = ServiceEvent::Kind::Gap;
+            gap.seq = sentUpTo;
+            gap.timeMs = NowMs();
+            gap.port = port_;
+            gap.count = 0;
+            gap.text = QStringLiteral("dalsze wiersze: /api/v1/lines?since=%1").arg(sentUpTo);
+            first += SseMessage(gap);
         }
         for (const ServiceEvent& event : ring_) {
             if (event.seq > sentUpTo && event.kind != ServiceEvent::Kind::Status) {

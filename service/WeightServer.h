@@ -28,6 +28,8 @@ struct WeightServerOptions {
     qint64 maxUnsentBytes = 1024 * 1024;  // an event-stream client past this is dropped
     int catchUpRows = 10000;              // rows a resuming client gets from the journal
     std::size_t ringEvents = 10000;       // recent events kept for clients and the page
+    qint64 ringBytes = 32 << 20;          // and at most about this much of them
+    qint64 catchUpBytes = 16 << 20;       // a resuming client's journal rows, at most
     int sameReadingIntervalMs = 1000;     // identical readings go out at most this often
     int heartbeatMs = 15000;              // a comment line to event-stream clients
 };
@@ -88,6 +90,7 @@ class WeightServer final : public QAbstractHttpServer {
     GuardedTcpServer* tcp_ = nullptr;
 
     std::deque<ServiceEvent> ring_;
+    qint64 ringBytes_ = 0;
     std::optional<ServiceEvent> lastReading_;
     QString port_;
     bool connected_ = false;

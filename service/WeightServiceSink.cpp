@@ -17,12 +17,15 @@ QString WithoutSpaces(QString text) {
 }  // namespace
 
 bool ServiceFeed::Push(ServiceEvent event, bool& wasEmpty) {
+    const std::size_t size =
+        128 + 2 * static_cast<std::size_t>(event.text.size() + event.reading.size());
     std::lock_guard lock(mutex_);
     wasEmpty = events_.empty();
-    if (events_.size() >= capacity_) {
+    if (events_.size() >= capacity_ || (!events_.empty() && bytes_ + size > capacityBytes_)) {
         ++dropped_;
         return false;
     }
+    bytes_ += size;
     events_.push_back(std::move(event));
     return true;
 }
@@ -31,6 +34,7 @@ std::vector<ServiceEvent> ServiceFeed::TakeAll() {
     std::vector<ServiceEvent> taken;
     std::lock_guard lock(mutex_);
     taken.swap(events_);
+    bytes_ = 0;
     return taken;
 }
 
@@ -77,6 +81,7 @@ void WeightServiceSink::OnLine(const LineEvent& event) {
     out.timeMs = event.receivedUtcMs;
     out.connected = true;
     out.seq = NextSeq(out);
+    out.raw.clear();  // only needed to number runs; the server never sends it
     // A run of identical readings is one journal row: its count grows with each line.
     if (reading && lastReading_ && lastReading_->seq == out.seq)
         out.count = lastReading_->count + 1;

@@ -20,15 +20,18 @@
 // The hand-over between the window's thread and the server's thread.
 class ServiceFeed {
   public:
-    explicit ServiceFeed(std::size_t capacity = 100000) : capacity_(capacity) {}
-    // False when full (the event is counted as dropped). `wasEmpty` tells the caller to wake
-    // the server's thread: one wake-up per batch, not per line.
+    explicit ServiceFeed(std::size_t capacity = 100000, std::size_t capacityBytes = 64 << 20)
+        : capacity_(capacity), capacityBytes_(capacityBytes) {}
+    // False when full (by count or by bytes; the event is counted as dropped). `wasEmpty` tells
+    // the caller to wake the server's thread: one wake-up per batch, not per line.
     bool Push(ServiceEvent event, bool& wasEmpty);
     std::vector<ServiceEvent> TakeAll();
     std::uint64_t Dropped() const { return dropped_.load(); }
 
   private:
     const std::size_t capacity_;
+    const std::size_t capacityBytes_;
+    std::size_t bytes_ = 0;
     std::mutex mutex_;
     std::vector<ServiceEvent> events_;
     std::atomic<std::uint64_t> dropped_{0};

@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
     SerialPort port;
     port.SetComPort(pnCOM2);
     port.SetComPortSpeed(br115200);
-    port.SetOnReceiveData(
-        [&](SerialPort*, const char* data, std::int32_t size) { pipeline.Receive(data, size); });
+    QObject::connect(&port, &SerialPort::dataReceived,
+                     [&](const char* data, int size) { pipeline.Receive(data, size); });
     const AddOnLoadResult settings = LoadAddOnSettings();
     auto service = AttachWeightService(pipeline, {}, settings.settings.service);
     if (!port.OpenPort()) {

@@ -220,6 +220,25 @@ TEST_F(ServiceHttp, ResumeBeyondTenThousandRowsLosesNothing) {
     EXPECT_EQ(Get(port_, "/api/v1/health").Json().value("dropped_clients").toInteger(), 0);
 }
 
+TEST_F(ServiceHttp, OversizedCatchUpEndsWithAGapEventNotSilence) {
+    WeightServerOptions options;
+    options.catchUpBytes = 1 << 20;  // 16 MiB in the program
+    StartService({}, options);
+    for (int i = 1; i <= 10; ++i) Feed(std::string(300 * 1024, 'a' + i) + "\r");
+    journal_.Commit();
+    Settle();
+    SseClient resumed(port_, "0");
+    const QList<SseEvent> events = resumed.Take(12, 5000);
+    ASSERT_GE(events.size(), 3);
+    qsizetype gap = 0;
+    while (gap < events.size() && events[gap].name != "gap") ++gap;
+    ASSERT_LT(gap, events.size());
+    ASSERT_GT(gap, 0);
+    EXPECT_EQ(events[gap].data.value("text").toString(),
+              QStringLiteral("dalsze wiersze: /api/v1/lines?since=%1").arg(gap));
+    EXPECT_EQ(events[gap].id.toInt(), gap);  // the last row sent before it
+}
+
 TEST_F(ServiceHttp, LinesComeFromTheJournalInPages) {
     StartService();
     for (int i = 0; i < 1500; ++i) Feed(std::to_string(i) + ",5\r");
