@@ -61,6 +61,22 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
     }
     AttachHistoryWindow(window_->AddViewMenuItem(QStringLiteral("Historia ważeń...")),
                         QDir(folder).filePath(QStringLiteral("dziennik.sqlite")), history_);
+
+    // The weight service (off unless dodatki.ini turns it on), subscribed after the program's
+    // own sinks. Its event ids are the journal's row numbers once the journal is subscribed
+    // before it; until then it numbers lines itself by the same rule.
+    weightService_ = AttachWeightServiceWindow(
+        pipeline_, [this] { return journal_ ? journal_->Sink().LastSeq() : 0; },
+        [this](const QString& text) { return window_->AddViewMenuItem(text); });
+    WeightService* service = weightService_.service.get();
+    QObject::connect(service, &WeightService::stateChanged, window_.get(), [this, service] {
+        // A service that will not start is told in the status bar's tooltip and on stderr.
+        window_->SetAddOnNotice(
+            QStringLiteral("Serwer wagi"),
+            service->CurrentState() == WeightService::State::Failed
+                ? ServiceStateText(service->CurrentState(), service->Url(), service->Cause())
+                : QString());
+    });
 }
 
 Composition::~Composition() {

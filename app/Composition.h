@@ -15,6 +15,7 @@
 #include "OperatorBoxes.h"
 #include "OperatorSwitches.h"
 #include "RecordingSink.h"
+#include "ServiceWindow.h"
 #include "SettingsFile.h"
 
 class MainWindow;
@@ -93,4 +94,6 @@ class Composition {
     // Additions: the journal (null when [Dziennik] Wlaczony=0) and its history window.
     std::unique_ptr<waga::journal::Journal> journal_;
     std::unique_ptr<HistoryWindow> history_;
+    // Declared after the journal, so it is taken down before it.
+    WeightServiceParts weightService_;
 };

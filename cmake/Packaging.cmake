@@ -100,6 +100,8 @@ file(READ ${_pkg_src}/description.txt CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 # Qt's Polish texts for the standard dialogs, and xdg-open, which opens the help and the maker's
 # addresses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The SQLite driver is a plugin that the shared-library scan does not see (the weight service
+# reads the journal through it).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 # Reproducible bytes: xz has no time stamp in its header and, on one thread, one block layout;
