@@ -1,5 +1,7 @@
 #include "StationRig.h"
 
+#include <gtest/gtest.h>
+
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <cstdlib>
@@ -98,4 +100,11 @@ DigestPair WaitForEqualRows(CentralServer& server, const QString& station,
         },
         timeout);
     return last;
+}
+
+void ExpectEqualDigests(const DigestPair& digests) {
+    ASSERT_TRUE(digests.journal.has_value());
+    ASSERT_TRUE(digests.central.has_value());
+    EXPECT_GT(digests.journal->rows, 0);
+    EXPECT_EQ(*digests.central, *digests.journal);
 }

@@ -53,6 +53,9 @@ struct DigestPair {
     std::optional<central::RowsDigest> journal;
     std::optional<central::RowsDigest> central;
 };
+// Asserts that both digests were read, are not empty and are equal.
+void ExpectEqualDigests(const DigestPair& digests);
+
 DigestPair WaitForEqualRows(CentralServer& server, const QString& station,
                             const QString& journalPath,
                             std::chrono::milliseconds timeout = std::chrono::seconds(60));
