@@ -61,7 +61,8 @@ QString UpsertStatement(const QString& station, const std::vector<JournalRow>& r
 bool ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
                      std::vector<JournalRow>& rows, QString& error);
 
-// How many rows are still to send after `acked` (the acked row counts when it grew).
+// How many rows are still to send after `acked` (the acked row counts when it grew); above
+// 100,000 the difference of the seqs stands for the count.
 std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
                                        QString& error);
 
