@@ -19,11 +19,8 @@ QString ToText(const QVariant& v) { return v.isNull() ? QString() : v.toString()
 
 QString ErrorText(const QSqlQuery& query) { return query.lastError().text().trimmed(); }
 
-// The SQL of the pending rows; the acked row comes again only when it changed.
-constexpr const char* kPendingSql =
-    "SELECT seq, kind, first_ms, last_ms, count, text, raw, value, unit, port FROM lines"
-    " WHERE seq > :seq OR (seq = :seq2 AND (count <> :count OR last_ms <> :last))"
-    " ORDER BY seq LIMIT :limit";
+constexpr const char* kColumns =
+    "SELECT seq, kind, first_ms, last_ms, count, text, raw, value, unit, port FROM lines";
 
 }  // namespace
 
@@ -144,33 +141,42 @@ QString UpsertStatement(const QString& station, const std::vector<JournalRow>& r
 bool ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
                      std::vector<JournalRow>& rows, QString& error) {
     rows.clear();
-    QSqlQuery q(journal);
-    q.setForwardOnly(true);
-    if (!q.prepare(QLatin1String(kPendingSql))) {
-        error = ErrorText(q);
+    // Two queries, each a search on the primary key: one with an OR would scan the whole file.
+    QSqlQuery grown(journal);
+    grown.setForwardOnly(true);
+    QSqlQuery after(journal);
+    after.setForwardOnly(true);
+    if (!grown.prepare(QLatin1String(kColumns) +
+                       QLatin1String(" WHERE seq = ? AND (count <> ? OR last_ms <> ?)")) ||
+        !after.prepare(QLatin1String(kColumns) +
+                       QLatin1String(" WHERE seq > ? ORDER BY seq LIMIT ?"))) {
+        error = ErrorText(grown.lastError().isValid() ? grown : after);
         return false;
     }
-    q.bindValue(QStringLiteral(":seq"), acked.seq);
-    q.bindValue(QStringLiteral(":seq2"), acked.seq);
-    q.bindValue(QStringLiteral(":count"), acked.count);
-    q.bindValue(QStringLiteral(":last"), acked.lastMs);
-    q.bindValue(QStringLiteral(":limit"), kMaxBatchRows);
-    if (!q.exec()) {
-        error = ErrorText(q);
-        return false;
-    }
+    grown.addBindValue(acked.seq);
+    grown.addBindValue(acked.count);
+    grown.addBindValue(acked.lastMs);
+    after.addBindValue(acked.seq);
+    after.addBindValue(kMaxBatchRows);
     qint64 bytes = 0;
-    while (q.next()) {
-        rows.push_back(RowFromJournalValues(q.value(0), q.value(1), q.value(2), q.value(3),
-                                            q.value(4), q.value(5), q.value(6), q.value(7),
-                                            q.value(8), q.value(9)));
-        bytes += rows.back().raw.size() + rows.back().text.size() * 2;
-        if (bytes >= kMaxBatchBytes) break;
-    }
-    if (q.lastError().isValid()) {
-        error = ErrorText(q);
-        rows.clear();
-        return false;
+    for (QSqlQuery* q : {&grown, &after}) {
+        if (!q->exec()) {
+            error = ErrorText(*q);
+            rows.clear();
+            return false;
+        }
+        while (static_cast<int>(rows.size()) < kMaxBatchRows && bytes < kMaxBatchBytes &&
+               q->next()) {
+            rows.push_back(RowFromJournalValues(q->value(0), q->value(1), q->value(2), q->value(3),
+                                                q->value(4), q->value(5), q->value(6), q->value(7),
+                                                q->value(8), q->value(9)));
+            bytes += rows.back().raw.size() + rows.back().text.size() * 2;
+        }
+        if (q->lastError().isValid()) {
+            error = ErrorText(*q);
+            rows.clear();
+            return false;
+        }
     }
     return true;
 }
@@ -183,8 +189,8 @@ std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPositio
     QSqlQuery q(journal);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral(
-        "SELECT coalesce(max(seq), 0), (SELECT count(*) FROM lines WHERE seq = :seq AND"
-        " (count <> :count OR last_ms <> :last)) FROM lines"));
+        "SELECT (SELECT coalesce(max(seq), 0) FROM lines), (SELECT count(*) FROM lines WHERE"
+        " seq = :seq AND (count <> :count OR last_ms <> :last))"));
     q.bindValue(QStringLiteral(":seq"), acked.seq);
     q.bindValue(QStringLiteral(":count"), acked.count);
     q.bindValue(QStringLiteral(":last"), acked.lastMs);
