@@ -1,5 +1,6 @@
 #include "StartupSequence.h"
 
+#include "Composition.h"
 #include "FreeSpace.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
@@ -7,28 +8,29 @@
 #include "SerialPort.h"
 #include "SettingsFile.h"
 
-StartupSequence::StartupSequence(MainWindow& window) : window_(window) {
-    connect(&window, &MainWindow::Closing, this, [this] { FormClose(); });
+StartupSequence::StartupSequence(Composition& program) : program_(program) {
+    connect(&program.Window(), &MainWindow::Closing, this, [this] { FormClose(); });
 }
 
 void StartupSequence::FormCreate() {
+    MainWindow& window = program_.Window();
     CheckSingleInstance();
     WarnWhenDiskNearlyFull();
     ApplySerialDefaults();
-    window_.SetMaxReportLines(*DefaultSettings().maxReportLines);
+    program_.Switches().SetMaxReportLines(*DefaultSettings().maxReportLines);
     ReadSettings();
-    window_.SetMaxLinesText(Win1250Text(std::to_string(window_.MaxReportLines())));
+    window.SetMaxLinesText(Win1250Text(std::to_string(program_.Switches().MaxReportLines())));
     OpenPortAndReport();
-    window_.SetActivePage(MainWindow::kPageWaga);
-    window_.CreateDayFile();
+    window.SetActivePage(MainWindow::kPageWaga);
+    window.CreateDayFile();
     // The outer size follows from the fixed client area and the window system's frame.
-    window_.move(0, 0);
+    window.move(0, 0);
 }
 
 void StartupSequence::FormClose() {
     if (Quit.Posted()) return;
     InstanceMapping.Release();
-    SaveConfig(window_);  // the result is not examined
+    SaveConfig(program_.Settings());  // the result is not examined
 }
 
 // A second copy is told so and posts its quit request; start-up goes on either way.
@@ -46,7 +48,7 @@ void StartupSequence::WarnWhenDiskNearlyFull() {
 
 // In this order; the port is closed, so these only store values.
 void StartupSequence::ApplySerialDefaults() {
-    SerialPort& port = window_.ComPortDriver();
+    SerialPort& port = program_.Port();
     port.SetComPortSpeed(*DefaultSettings().comPortSpeed);
     port.SetComPortDataBits(db8BITS);
     port.SetComPortParity(ptNONE);
@@ -56,17 +58,20 @@ void StartupSequence::ApplySerialDefaults() {
 // A konfig.ini that cannot be read is reported in the program's system box; start-up then goes
 // on with the defaults, as if the file were absent.
 void StartupSequence::ReadSettings() {
-    const SettingsLoadResult loaded = LoadConfig(window_);
+    const SettingsLoadResult loaded = LoadConfig(program_.Settings());
     if (loaded.status == SettingsLoadStatus::Unreadable)
         ShowEscapedErrorBox(QString::fromStdString(loaded.errorText));
 }
 
 // Start-up's text ends with a space after the full stop; a failure is not retried.
 void StartupSequence::OpenPortAndReport() {
-    SerialPort& port = window_.ComPortDriver();
-    if (port.OpenPort())
-        window_.ReportPortOpened(PortOpenedText(port.ComPort(), port.ComPortSpeed()) +
-                                 QLatin1Char(' '));
-    else
-        window_.ReportPortFailed(StartFailedText());
+    SerialPort& port = program_.Port();
+    if (port.OpenPort()) {
+        program_.Pipeline().SetPort(port.ComPort());
+        program_.Pipeline().AnnouncePortState(PortState::Opened);
+        program_.Window().ReportPortOpened(PortOpenedText(port.ComPort(), port.ComPortSpeed()) +
+                                           QLatin1Char(' '));
+    } else {
+        program_.Window().ReportPortFailed(StartFailedText());
+    }
 }

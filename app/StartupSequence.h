@@ -11,11 +11,11 @@
 #include "InstanceGuard.h"
 #include "QuitRequest.h"
 
-class MainWindow;
+class Composition;
 
 class StartupSequence : public QObject {
   public:
-    explicit StartupSequence(MainWindow& window);
+    explicit StartupSequence(Composition& program);
 
     // Runs before the window is first shown.
     void FormCreate();
@@ -37,5 +37,5 @@ class StartupSequence : public QObject {
     void ReadSettings();
     void OpenPortAndReport();
 
-    MainWindow& window_;
+    Composition& program_;
 };

@@ -1,5 +1,5 @@
-// Program entry: the application object, the main window (which owns the two dialogs) with its
-// start-up sequence, the message loop, and the close.
+// Program entry: the application object, the composition root (the port, the line pipeline, its
+// sinks and the main window) with its start-up sequence, the message loop, and the close.
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 
+#include "Composition.h"
 #include "Drawing.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
@@ -57,9 +58,10 @@ int main(int argc, char* argv[]) {
     QApplication::setCursorFlashTime(0);
     QApplication::setWindowIcon(ProgramIcon());
 
-    auto form = std::make_unique<MainWindow>();
-    StartupSequence startup(*form);
-    SignalCloser closeOnSignal(form.get());
+    auto program = std::make_unique<Composition>();
+    MainWindow* form = &program->Window();
+    StartupSequence startup(*program);
+    SignalCloser closeOnSignal(form);
     RunStartUp(startup);
 
     int result = 0;
@@ -68,10 +70,10 @@ int main(int argc, char* argv[]) {
         form->close();
     } else if (!startup.Quit.Taken()) {
         // (A second copy whose quit request was taken during start-up ends without this.)
-        ExitWhenClosed exitOnClose(form.get());
+        ExitWhenClosed exitOnClose(form);
         form->show();
         result = QApplication::exec();
     }
-    form.reset();  // the port component closes the port
+    program.reset();  // the port component closes the port
     return result;
 }

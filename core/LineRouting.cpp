@@ -2,26 +2,9 @@
 
 #include <algorithm>
 
-#include "NumberText.h"
 #include "RecordingFile.h"
 
 namespace {
-
-bool IsWeightReading(const Win1250Text& line, char separator) {
-    return IsNumberText(DotsToCommas(RemoveSpaces(line.Bytes())), separator);
-}
-
-// Makes room under MaxReportLines, then appends the line at the bottom of the report view.
-void AppendToReport(const Win1250Text& line, ILineEnvironment& env) {
-    if (env.ReportLineCount() >= env.MaxReportLines()) {
-        if (env.DeleteOldestSelected()) {
-            env.DeleteFirstReportLine();
-        } else {
-            env.ClearReport();
-        }
-    }
-    env.AppendReportLine(Win1250Text(std::string(line.Shown())));
-}
 
 // Appends the raw line to the recording file. On failure the writer has closed the file, and
 // recording goes off before the box is shown, so lines routed while the box is open make no
@@ -29,7 +12,7 @@ void AppendToReport(const Win1250Text& line, ILineEnvironment& env) {
 void AppendToRecording(const Win1250Text& line, ILineEnvironment& env) {
     if (env.RecordingOutput().Append(env.RecordingFileName(), line.Bytes())) return;
     env.UncheckRecording();
-    env.ShowError("Błąd zapisu do pliku! Prawdopodobnie brak miejsca na dysku!");
+    env.ShowError(kRecordingWriteError);
 }
 
 std::string Replaced(std::string_view text, char from, char to) {
@@ -40,16 +23,41 @@ std::string Replaced(std::string_view text, char from, char to) {
 
 }  // namespace
 
-void ProcessLine(const Win1250Text& line, ILineEnvironment& env) {
-    if (IsWeightReading(line, env.DecimalSeparator())) {
-        env.SetReadout(Win1250Text(CommasToDots(RemoveSpaces(line.Shown()))));
-        if (env.ShowReadingsChecked()) AppendToReport(line, env);
-        if (env.RecordingChecked() && env.RecordReadingsChecked()) AppendToRecording(line, env);
-    } else {
-        AppendToReport(line, env);
-        env.SetReadout(Win1250Text());
-        if (env.RecordingChecked()) AppendToRecording(line, env);
+bool ReportTakes(const LineClass& cls, bool showReadings) {
+    return cls.kind == LineKind::Report || showReadings;
+}
+
+bool RecordingTakes(const LineClass& cls, bool recording, bool recordReadings) {
+    return recording && (cls.kind == LineKind::Report || recordReadings);
+}
+
+void AppendWithinLimit(IReportLines& view, const Win1250Text& line, std::int32_t maxLines,
+                       bool deleteOldest) {
+    if (view.ReportLineCount() >= maxLines) {
+        if (deleteOldest) {
+            view.DeleteFirstReportLine();
+        } else {
+            view.ClearReport();
+        }
     }
+    view.AppendReportLine(Win1250Text(std::string(line.Shown())));
+}
+
+void ProcessLine(const Win1250Text& line, ILineEnvironment& env) {
+    const LineClass cls = ClassifyLine(line, env.DecimalSeparator());
+    const auto toReport = [&] {
+        if (ReportTakes(cls, env.ShowReadingsChecked()))
+            AppendWithinLimit(env, line, env.MaxReportLines(), env.DeleteOldestSelected());
+    };
+    if (cls.kind == LineKind::Reading) {
+        env.SetReadout(ReadoutAfter(cls));
+        toReport();
+    } else {
+        toReport();
+        env.SetReadout(ReadoutAfter(cls));
+    }
+    if (RecordingTakes(cls, env.RecordingChecked(), env.RecordReadingsChecked()))
+        AppendToRecording(line, env);
 }
 
 std::string RemoveSpaces(std::string_view text) {

@@ -24,10 +24,10 @@ std::string LimitMessage(LimitCheck check) {
     return "";
 }
 
-int TrimReportForLimit(ILineEnvironment& env, std::int32_t value) {
-    const int count = env.ReportLineCount();
+int TrimReportForLimit(IReportLines& view, std::int32_t value) {
+    const int count = view.ReportLineCount();
     if (value >= count) return 0;
     const int deletions = count - value + 1;
-    for (int i = 0; i < deletions; ++i) env.DeleteFirstReportLine();
+    for (int i = 0; i < deletions; ++i) view.DeleteFirstReportLine();
     return deletions;
 }

@@ -7,7 +7,7 @@
 #include "SettingsFormat.h"
 #include "Win1250.h"
 
-class ILineEnvironment;
+class IReportLines;
 
 enum class LimitCheck { Accepted, NotANumber, OutOfRange };
 
@@ -26,4 +26,4 @@ std::string LimitMessage(LimitCheck check);
 // Applies an accepted limit to a view holding n lines: when value < n, line 0 is deleted
 // n - value + 1 times, so value - 1 lines (the newest) remain and the next append brings the view
 // to the limit. Always trims from the top, whatever the overflow rule. Returns the lines deleted.
-int TrimReportForLimit(ILineEnvironment& env, std::int32_t value);
+int TrimReportForLimit(IReportLines& view, std::int32_t value);

@@ -118,12 +118,12 @@ void SerialPort::ReadPort(const std::function<void(bool bufferFull)>& rearm) {
     const ReadResult read = device_->Read(buffer_.get(), settings_.inBufSize);
     if (read.status == ReadStatus::Lost) {
         StopWatching();
-        if (onPortLost_) onPortLost_(this);
+        emit portLost();
         return;
     }
     rearm(read.count == settings_.inBufSize);
-    if (read.status != ReadStatus::Ok || read.count == 0 || !onReceiveData_) return;
-    onReceiveData_(this, buffer_.get(), static_cast<std::int32_t>(read.count));
+    if (read.status != ReadStatus::Ok || read.count == 0) return;
+    emit dataReceived(buffer_.get(), static_cast<int>(read.count));
 }
 
 void SerialPort::StartPolling() { timerId_ = startTimer(Interval(pollingDelay_)); }
@@ -184,5 +184,3 @@ void SerialPort::SetComPortPollingDelay(std::uint16_t value) {
     pollingDelay_ = value;
     if (polling) StartPolling();
 }
-
-void SerialPort::SetOnReceiveData(ReceiveDataEvent handler) { onReceiveData_ = std::move(handler); }

@@ -1,11 +1,13 @@
 #pragma once
 // SerialPort: the serial port component. It owns one serial port, applies the line settings,
-// reads it on the user-interface thread and hands every batch of received bytes to OnReceiveData.
+// reads it on the user-interface thread and announces every batch of received bytes with
+// dataReceived.
 // Where the system can tell when bytes arrive (a descriptor to watch, on POSIX), the port is read
 // as soon as they do and then left alone for PollingDelay, so an idle port costs no wake-ups and
 // a busy one is read once per PollingDelay; elsewhere it is read on a PollingDelay timer. A port
-// that is gone (hang-up, adapter pulled out) raises OnPortLost once and is read no more. The
-// component only receives and never reports anything to the operator itself.
+// that is gone (hang-up, adapter pulled out) announces portLost once and is read no more. The
+// component only receives and never reports anything to the operator itself; any number of
+// objects may listen to its signals.
 
 #include <QObject>
 #include <QTimer>
@@ -16,14 +18,6 @@
 #include "SerialDevice.h"
 
 class QSocketNotifier;
-class SerialPort;
-
-// Raised from a read: DataSize is 1 .. ComPortInBufSize, DataPtr points into the component's
-// receive buffer and stays valid until the next read.
-using ReceiveDataEvent =
-    std::function<void(SerialPort* Sender, const char* DataPtr, std::int32_t DataSize)>;
-// Raised once when the open port is gone; the port stays open (and unread) until closed.
-using PortLostEvent = std::function<void(SerialPort* Sender)>;
 
 class SerialPort : public QObject {
     Q_OBJECT
@@ -72,19 +66,23 @@ class SerialPort : public QObject {
     std::uint16_t OutputTimeout() const { return outputTimeout_; }
     void SetOutputTimeout(std::uint16_t value) { outputTimeout_ = value; }
 
-    const ReceiveDataEvent& OnReceiveData() const { return onReceiveData_; }
-    void SetOnReceiveData(ReceiveDataEvent handler);
-    void SetOnPortLost(PortLostEvent handler) { onPortLost_ = std::move(handler); }
-
     // True while the component waits for bytes without any timer (an idle watched port).
     bool WaitingWithoutTimer() const;
+
+  signals:
+    // Announced from a read: size is 1 .. ComPortInBufSize, data points into the component's
+    // receive buffer and stays valid until the next read, so listeners connect directly (never
+    // queued). A listener may run a modal box's event loop: reading goes on meanwhile.
+    void dataReceived(const char* data, int size);
+    // Announced once when the open port is gone; the port stays open (and unread) until closed.
+    void portLost();
 
   protected:
     // On the timer path each tick reads the port.
     void timerEvent(QTimerEvent* event) override;
 
   private:
-    // Reads once, then raises OnReceiveData or OnPortLost. `rearm` (told whether the read filled
+    // Reads once, then announces dataReceived or portLost. `rearm` (told whether the read filled
     // the buffer) runs before either event, so that reading goes on while a handler runs a modal
     // box's event loop (a recording error).
     void ReadPort(const std::function<void(bool bufferFull)>& rearm);
@@ -100,8 +98,6 @@ class SerialPort : public QObject {
     std::unique_ptr<ISerialDevice> device_;
     PortNumber comPort_ = pnCOM2;
     SerialLineSettings settings_;  // 9600 bit/s, 8 data bits, no parity, one stop bit, DTR
-    ReceiveDataEvent onReceiveData_;
-    PortLostEvent onPortLost_;
     std::uint16_t pollingDelay_ = 50;
     std::uint16_t outputTimeout_ = 4000;
     int timerId_ = 0;                      // the polling timer (timer path)

@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,6 +29,7 @@
 #include "Drawing.h"
 #include "MessageBoxes.h"
 #include "PortSettingsDialog.h"
+#include "PortStatusTexts.h"
 #include "ReadoutLabel.h"
 #include "Reconnect.h"
 #include "ReportLimit.h"
@@ -35,10 +38,9 @@
 #include "SerialPortsWindow.h"
 #include "Win1250Qt.h"
 
-MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent),
-      assembler_([this](const Win1250Text& line) { ProcessLine(line, *this); }),
-      maxReportLines_(*DefaultSettings().maxReportLines) {
+MainWindow::MainWindow(SerialPort& port, LinePipeline& pipeline, OperatorSwitches& switches,
+                       QWidget* parent)
+    : QMainWindow(parent), comPortDriver_(&port), pipeline_(pipeline), switches_(switches) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Program do komunikacji z wagą."));
     setWindowIcon(ProgramIcon());
@@ -52,13 +54,9 @@ MainWindow::MainWindow(QWidget* parent)
     BuildSaveDialog();
     layout()->setSizeConstraint(QLayout::SetFixedSize);  // fixed size: no resizing, no maximising
 
-    comPortDriver_ = new SerialPort(this);
-    comPortDriver_->setObjectName(QStringLiteral("ComPortDriver"));
-    comPortDriver_->SetOnReceiveData(
-        [this](SerialPort* sender, const char* dataPtr, std::int32_t dataSize) {
-            ComPortDriverReceiveData(sender, dataPtr, dataSize);
-        });
-    comPortDriver_->SetOnPortLost([this](SerialPort* sender) { ComPortDriverPortLost(sender); });
+    connect(comPortDriver_, &SerialPort::portLost, this, [this] { ComPortDriverPortLost(); });
+    switchesListener_ = switches_.Listen([this] { MirrorSwitches(); });
+    MirrorSwitches();
     retryTimer_.setInterval(1000);
     connect(&retryTimer_, &QTimer::timeout, this, [this] { RetryLostPort(); });
     settingsDialog_ = std::make_unique<PortSettingsDialog>(comPortDriver_);
@@ -69,12 +67,46 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
-    // The port goes first, so no tick can reach a half-destroyed window.
     retryTimer_.stop();
-    comPortDriver_->SetOnReceiveData(nullptr);
-    comPortDriver_->SetOnPortLost(nullptr);
-    delete comPortDriver_;
-    comPortDriver_ = nullptr;
+    switches_.Forget(switchesListener_);
+    comPortDriver_->disconnect(this);
+}
+
+QAction* MainWindow::AddViewMenuItem(const QString& text) {
+    return menuBar()->findChild<QMenu*>(QStringLiteral("MMwidok"))->addAction(text);
+}
+
+void MainWindow::SetAddOnNotice(const QString& source, const QString& text) {
+    const auto known = addOnNotices_.find(source);
+    if (text.isEmpty()) {
+        if (known == addOnNotices_.end()) return;
+        addOnNotices_.erase(known);
+    } else {
+        if (known != addOnNotices_.end() && known->second == text) return;
+        addOnNotices_[source] = text;
+        std::fprintf(stderr, "%s\n", ProgramMessage(source, text).constData());
+    }
+    ShowCauseAndNotices();
+}
+
+// The tooltip: the port's cause first, then each addition's notice on a line of its own.
+void MainWindow::ShowCauseAndNotices() {
+    QStringList parts;
+    if (!portCause_.isEmpty()) parts << portCause_;
+    for (const auto& [source, text] : addOnNotices_) parts << source + QStringLiteral(": ") + text;
+    StatusBar->setToolTip(parts.join(QLatin1Char('\n')));
+}
+
+// The controls follow the model; a control set to the value it shows raises nothing.
+void MainWindow::MirrorSwitches() {
+    CBzapis->setChecked(switches_.Recording());
+    CBciaglyplik->setChecked(switches_.RecordReadings());
+    CBciaglymemo->setChecked(switches_.ShowReadings());
+    (switches_.DeleteOldest() ? static_cast<QRadioButton*>(RBautoucinaj) : RBautowyczysc)
+        ->setChecked(true);
+    const QString name =
+        QFile::decodeName(QByteArray::fromStdString(switches_.RecordingFileName()));
+    if (Enazwapliku->text() != name) Enazwapliku->setText(name);
 }
 
 void MainWindow::ConnectHandlers() {
@@ -93,6 +125,14 @@ void MainWindow::ConnectHandlers() {
     });
     connect(Bwyczysc, &QPushButton::clicked, this, [this] { BwyczyscClick(); });
     connect(Bzmienplik, &QPushButton::clicked, this, [this] { BzmienplikClick(); });
+    // The operator's changes go to the model.
+    connect(CBzapis, &QCheckBox::toggled, this, [this](bool on) { switches_.SetRecording(on); });
+    connect(CBciaglyplik, &QCheckBox::toggled, this,
+            [this](bool on) { switches_.SetRecordReadings(on); });
+    connect(CBciaglymemo, &QCheckBox::toggled, this,
+            [this](bool on) { switches_.SetShowReadings(on); });
+    connect(RBautoucinaj, &QRadioButton::toggled, this,
+            [this](bool on) { switches_.SetDeleteOldest(on); });
     Emaxlinie->installEventFilter(this);
     CBzapis->installEventFilter(this);
     qApp->installEventFilter(this);  // presses reach the window before focus moves
@@ -145,24 +185,28 @@ void MainWindow::MMaboutClick() {
 // The operator's own reconnect takes over from the automatic one.
 void MainWindow::MMustaw_rsClick() {
     retryTimer_.stop();
-    const QString status = ShowSettingsAndReconnect(*settingsDialog_, *comPortDriver_, assembler_);
+    const QString status = ShowSettingsAndReconnect(*settingsDialog_, *comPortDriver_, pipeline_);
     comPortDriver_->IsPortOpen() ? ReportPortOpened(status) : ReportPortFailed(status);
 }
 
 void MainWindow::ReopenPort() {
     retryTimer_.stop();
     const PortSelections same{comPortDriver_->ComPort(), comPortDriver_->ComPortSpeed()};
-    const QString status = ReconnectPort(same, *comPortDriver_, assembler_);
+    const QString status = ReconnectPort(same, *comPortDriver_, pipeline_);
     comPortDriver_->IsPortOpen() ? ReportPortOpened(status) : ReportPortFailed(status);
 }
 
-void MainWindow::ComPortDriverPortLost(SerialPort* /*sender*/) {
+void MainWindow::ComPortDriverPortLost() {
     comPortDriver_->ClosePort();
-    SetReadout(Win1250Text());
+    pipeline_.AnnouncePortState(PortState::Lost);
+    ClearReadout();
     SetStatusText(PortLostText(comPortDriver_->ComPort()));
-    StatusBar->setToolTip({});
-    std::fprintf(stderr, "Project1: %s: %s\n", PortName(comPortDriver_->ComPort()).c_str(),
-                 "połączenie przerwane, ponawiam próbę połączenia");
+    portCause_.clear();
+    ShowCauseAndNotices();
+    std::fprintf(stderr, "%s\n",
+                 ProgramMessage(QString::fromStdString(PortName(comPortDriver_->ComPort())),
+                                QStringLiteral("połączenie przerwane, ponawiam próbę połączenia"))
+                     .constData());
     retryTimer_.start();
 }
 
@@ -171,22 +215,31 @@ void MainWindow::ComPortDriverPortLost(SerialPort* /*sender*/) {
 void MainWindow::RetryLostPort() {
     if (!comPortDriver_->DevicePresent() || !comPortDriver_->OpenPort()) return;
     retryTimer_.stop();
-    assembler_.ClearPendingLine();  // a fragment from before the loss must not start a line
+    AnnouncePortOpened();
     ReportPortOpened(PortOpenedText(comPortDriver_->ComPort(), comPortDriver_->ComPortSpeed()));
+}
+
+void MainWindow::AnnouncePortOpened() {
+    pipeline_.SetPort(comPortDriver_->ComPort());
+    pipeline_.Reset();
+    pipeline_.AnnouncePortState(PortState::Opened);
 }
 
 void MainWindow::ReportPortOpened(const QString& statusText) {
     SetStatusText(statusText);
-    StatusBar->setToolTip({});
+    portCause_.clear();
+    ShowCauseAndNotices();
 }
 
 void MainWindow::ReportPortFailed(const QString& statusText) {
     SetStatusText(statusText);
-    const QString cause = OpenFailureCause(comPortDriver_->LastOpenResult());
-    StatusBar->setToolTip(cause);
-    std::fprintf(stderr, "Project1: %s: %s\n", PortName(comPortDriver_->ComPort()).c_str(),
-                 cause.toLocal8Bit().constData());
-    SetReadout(Win1250Text());
+    portCause_ = OpenFailureCause(comPortDriver_->LastOpenResult());
+    ShowCauseAndNotices();
+    std::fprintf(
+        stderr, "%s\n",
+        ProgramMessage(QString::fromStdString(PortName(comPortDriver_->ComPort())), portCause_)
+            .constData());
+    ClearReadout();
 }
 
 // Not modal: the operator can plug the adapter in, refresh, and watch the status bar and the
@@ -223,8 +276,8 @@ bool MainWindow::EmaxlinieExit() {
         Emaxlinie->setFocus(Qt::OtherFocusReason);
         return false;
     }
-    TrimReportForLimit(*this, verdict.value);
-    maxReportLines_ = verdict.value;
+    TrimReportForLimit(*Mraport, verdict.value);
+    switches_.SetMaxReportLines(verdict.value);
     return true;
 }
 
@@ -243,19 +296,13 @@ void MainWindow::EmaxlinieKeyPress(char& key) {
 
 void MainWindow::BwyczyscClick() {
     if (AskConfirmation("Czy napewno wyczyścić okno z raportami?") == ConfirmAnswer::Yes) {
-        ClearReport();
+        Mraport->Clear();
     }
 }
 
 void MainWindow::SetMaxLinesText(const Win1250Text& text) { Emaxlinie->setText(ToQString(text)); }
 
 Win1250Text MainWindow::MaxLinesText() const { return ToWin1250(Emaxlinie->text()); }
-
-void MainWindow::SetShowReadingsChecked(bool checked) { CBciaglymemo->setChecked(checked); }
-
-void MainWindow::SetDeleteOldestSelected(bool selected) {
-    (selected ? static_cast<QRadioButton*>(RBautoucinaj) : RBautowyczysc)->setChecked(true);
-}
 
 // ---- Recording file settings ----
 
@@ -277,24 +324,21 @@ void MainWindow::CreateDayFile() {
     PrepareDayFile(*this, DayFileName(local));
 }
 
-void MainWindow::SetRecordingChecked(bool checked) { CBzapis->setChecked(checked); }
+bool MainWindow::RecordingChecked() const { return switches_.Recording(); }
 
-void MainWindow::SetRecordReadingsChecked(bool checked) { CBciaglyplik->setChecked(checked); }
+void MainWindow::SetRecordingChecked(bool checked) { switches_.SetRecording(checked); }
+
+std::string MainWindow::RecordingFileName() const { return switches_.RecordingFileName(); }
 
 void MainWindow::SetRecordingFileName(const std::string& name) {
-    Enazwapliku->setText(QFile::decodeName(QByteArray::fromStdString(name)));
+    switches_.SetRecordingFileName(name);
 }
 
 ConfirmAnswer MainWindow::AskConfirmation(const std::string& text) {
     return AskConfirmationBox(QString::fromStdString(text));
 }
 
-// Nothing stays open or held back while the operator reads a box.
-void MainWindow::ShowError(const std::string& text) {
-    recording_.Close();
-    ShowReadout();
-    ShowErrorBox(QString::fromStdString(text));
-}
+void MainWindow::ShowError(const std::string& text) { ShowErrorBox(QString::fromStdString(text)); }
 
 // The save dialog never changes the working directory; it offers the last chosen name again.
 std::optional<std::string> MainWindow::ChooseRecordingFile() {
@@ -306,30 +350,9 @@ std::optional<std::string> MainWindow::ChooseRecordingFile() {
     return QFile::encodeName(lastChosenFile_).toStdString();
 }
 
-// ---- The line pipeline ----
+// ---- The read-out and the unit ----
 
-// A chunk's lines are routed with the recording file open and the read-out's text held back;
-// both are settled before the handler returns to the event loop.
-void MainWindow::ComPortDriverReceiveData(SerialPort* /*sender*/, const char* dataPtr,
-                                          std::int32_t dataSize) {
-    ++chunkDepth_;
-    assembler_.Receive(dataPtr, dataSize);
-    --chunkDepth_;
-    recording_.Close();
-    ShowReadout();
-}
-
-void MainWindow::SetReadout(const Win1250Text& text) {
-    readout_ = text;
-    readoutPending_ = true;
-    if (chunkDepth_ == 0) ShowReadout();
-}
-
-void MainWindow::ShowReadout() {
-    if (!readoutPending_) return;
-    readoutPending_ = false;
-    Ldisplay->SetReading(ToQString(readout_));
-}
+void MainWindow::ClearReadout() { Ldisplay->SetReading(QString()); }
 
 Win1250Text MainWindow::Readout() const { return ToWin1250(Ldisplay->Reading()); }
 
@@ -337,34 +360,5 @@ Win1250Text MainWindow::UnitCaption() const { return ToWin1250(Ljednost->text())
 
 void MainWindow::SetUnitCaption(const Win1250Text& caption) {
     Ljednost->setText(ToQString(caption));
+    pipeline_.SetUnit(caption);
 }
-
-int MainWindow::ReportLineCount() const { return Mraport->LineCount(); }
-
-void MainWindow::DeleteFirstReportLine() { Mraport->DeleteFirstLine(); }
-
-void MainWindow::ClearReport() { Mraport->Clear(); }
-
-void MainWindow::AppendReportLine(const Win1250Text& line) { Mraport->AppendLine(line); }
-
-bool MainWindow::ShowReadingsChecked() const { return CBciaglymemo->isChecked(); }
-
-bool MainWindow::RecordingChecked() const { return CBzapis->isChecked(); }
-
-bool MainWindow::RecordReadingsChecked() const { return CBciaglyplik->isChecked(); }
-
-bool MainWindow::DeleteOldestSelected() const { return RBautoucinaj->isChecked(); }
-
-void MainWindow::UncheckRecording() { CBzapis->setChecked(false); }
-
-std::string MainWindow::RecordingFileName() const {
-    return QFile::encodeName(Enazwapliku->text()).toStdString();
-}
-
-PortNumber MainWindow::ComPort() const { return comPortDriver_->ComPort(); }
-
-void MainWindow::SetComPort(PortNumber port) { comPortDriver_->SetComPort(port); }
-
-BaudRate MainWindow::ComPortSpeed() const { return comPortDriver_->ComPortSpeed(); }
-
-void MainWindow::SetComPortSpeed(BaudRate speed) { comPortDriver_->SetComPortSpeed(speed); }

@@ -1,19 +1,22 @@
 #pragma once
 // The main window. It lays out the read-out, the report view, the settings pages and the menu,
-// wires the serial port component to the line pipeline, owns the two dialogs, and hands every
-// decision to core/: ProcessLine (routing), ReportLimit (the line-limit edit), RecordingSwitch
-// (the recording file) and the settings file. Its controls are private; each carries the
-// objectName the rest of the program and the tests find it by (CBzapis, Mraport, ...).
+// mirrors the operator's switches (OperatorSwitches), reports the port's state in the status bar,
+// owns the dialogs, and hands every decision to core/: ReportLimit (the line-limit edit),
+// RecordingSwitch (the recording file) and the settings file. It consumes no received line: the
+// read-out and the report view are sinks of the line pipeline, built by the composition root.
+// Its controls are private; each carries the objectName the rest of the program and the tests
+// find it by (CBzapis, Mraport, ...).
 
 #include <QMainWindow>
 #include <QTimer>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "LineAssembler.h"
-#include "LineRouting.h"
+#include "LinePipeline.h"
+#include "OperatorSwitches.h"
 #include "RecordingSwitch.h"
 #include "SettingsFile.h"
 
@@ -34,17 +37,27 @@ class ReportView;
 class SerialPort;
 class SerialPortsWindow;
 
-class MainWindow : public QMainWindow,
-                   public ILineEnvironment,
-                   public IRecordingControls,
-                   public ISettingsTarget {
+class MainWindow : public QMainWindow, public IRecordingControls {
     Q_OBJECT
   public:
     // The pages of PCustawienia, in tab order; also the "&Widok" menu's view items.
     enum Page { kPageWaga = 0, kPagePlik = 1, kPagePodglad = 2 };
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    // The port, the pipeline and the switches belong to the composition root and outlive the
+    // window. The window tells the pipeline when the port is (re)opened or lost.
+    MainWindow(SerialPort& port, LinePipeline& pipeline, OperatorSwitches& switches,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    // For additions' windows: an item at the end of the "&Widok" menu.
+    QAction* AddViewMenuItem(const QString& text);
+    // An addition's notice, shown in the status bar's tooltip (after the port's cause, if any) and
+    // written to standard error once; an empty text clears that source's notice.
+    void SetAddOnNotice(const QString& source, const QString& text);
+
+    // The displays the composition root makes sinks of.
+    ReadoutLabel& ReadoutDisplay() { return *Ldisplay; }
+    ReportView& ReportDisplay() { return *Mraport; }
 
     SerialPort& ComPortDriver() { return *comPortDriver_; }
     PortSettingsDialog& SettingsDialog() { return *settingsDialog_; }
@@ -70,7 +83,7 @@ class MainWindow : public QMainWindow,
     void PortLinkAssigned(PortNumber port);
     // The open port is gone: it is closed, the read-out emptied, the status bar says so, and the
     // same port is tried again about once a second until it opens.
-    void ComPortDriverPortLost(SerialPort* sender);
+    void ComPortDriverPortLost();
     // One try of the automatic reconnect: nothing but a look-up while the device is missing.
     void RetryLostPort();
     bool RetryingLostPort() const { return retryTimer_.isActive(); }
@@ -87,7 +100,6 @@ class MainWindow : public QMainWindow,
     // Only the left button counts. Returns true when a box was shown (the click is cancelled).
     bool CBzapisMouseDown(Qt::MouseButton button);
     void BzmienplikClick();
-    void ComPortDriverReceiveData(SerialPort* sender, const char* dataPtr, std::int32_t dataSize);
 
     // ---- Steps and accessors for start-up, close and the tests ----
     // Names the day's recording file "yyyymmdd" from today's local date and creates it when
@@ -98,41 +110,17 @@ class MainWindow : public QMainWindow,
     int ActivePage() const;
     void SetStatusText(const QString& text);
     QString StatusText() const;
-    void ClearPendingLine() { assembler_.ClearPendingLine(); }
-    const std::string& PendingLine() const { return assembler_.PendingLine(); }
+    const std::string& PendingLine() const { return pipeline_.PendingLine(); }
     void SetMaxLinesText(const Win1250Text& text);  // Emaxlinie
-    Win1250Text Readout() const;                    // Ldisplay
-    void SetMaxReportLines(std::int32_t lines) override { maxReportLines_ = lines; }
-
-    // ---- ISettingsTarget (the switches' getters and setters below serve it too) ----
-    PortNumber ComPort() const override;
-    void SetComPort(PortNumber port) override;
-    BaudRate ComPortSpeed() const override;
-    void SetComPortSpeed(BaudRate speed) override;
-    Win1250Text MaxLinesText() const override;
-    Win1250Text UnitCaption() const override;  // Ljednost
-    void SetUnitCaption(const Win1250Text& caption) override;
-    void SetRecordReadingsChecked(bool checked) override;
-    void SetShowReadingsChecked(bool checked) override;
-    void SetDeleteOldestSelected(bool selected) override;
-
-    // ---- ILineEnvironment ----
-    void SetReadout(const Win1250Text& text) override;
-    int ReportLineCount() const override;
-    void DeleteFirstReportLine() override;
-    void ClearReport() override;
-    void AppendReportLine(const Win1250Text& line) override;
-    bool ShowReadingsChecked() const override;
-    bool RecordingChecked() const override;
-    bool RecordReadingsChecked() const override;
-    bool DeleteOldestSelected() const override;
-    void UncheckRecording() override;
-    std::int32_t MaxReportLines() const override { return maxReportLines_; }
-    std::string RecordingFileName() const override;
-    RecordingWriter& RecordingOutput() override { return recording_; }
-    char DecimalSeparator() const override { return ','; }
+    Win1250Text MaxLinesText() const;
+    Win1250Text Readout() const;      // Ldisplay
+    Win1250Text UnitCaption() const;  // Ljednost
+    // Ljednost, and the unit stamped on every received line.
+    void SetUnitCaption(const Win1250Text& caption);
 
     // ---- IRecordingControls and the boxes ----
+    bool RecordingChecked() const override;
+    std::string RecordingFileName() const override;
     void SetRecordingChecked(bool checked) override;
     void SetRecordingFileName(const std::string& name) override;
     std::optional<std::string> ChooseRecordingFile() override;
@@ -163,8 +151,12 @@ class MainWindow : public QMainWindow,
     bool PressLeavesLimitEdit(QEvent* event);
     bool PageSwitchAllowed(int page);
     void MoveFocusFromLimitEdit(bool forward);
-    // Brings the read-out's text up to the last value set (once per received chunk).
-    void ShowReadout();
+    // The controls show the switches' values.
+    void MirrorSwitches();
+    void ClearReadout();
+    // The port is open anew: a fragment from before must not start a line.
+    void AnnouncePortOpened();
+    void ShowCauseAndNotices();
 
     // Controls (created in the constructor, named by objectName too).
     ReadoutLabel* Ldisplay = nullptr;
@@ -193,17 +185,16 @@ class MainWindow : public QMainWindow,
     QFileDialog* SDplikzapisu = nullptr;
 
     SerialPort* comPortDriver_ = nullptr;
+    LinePipeline& pipeline_;
+    OperatorSwitches& switches_;
     std::unique_ptr<PortSettingsDialog> settingsDialog_;
     std::unique_ptr<AboutDialog> aboutDialog_;
     std::unique_ptr<SerialPortsWindow> portsWindow_;
     QTimer retryTimer_;  // the automatic reconnect after a lost port
-    LineAssembler assembler_;
-    RecordingWriter recording_;  // open only while a received chunk is worked through
-    Win1250Text readout_;        // the read-out's value; the label shows it once per chunk
-    bool readoutPending_ = false;
-    int chunkDepth_ = 0;      // received chunks being worked through (nested under an error box)
-    QString lastChosenFile_;  // offered again by the save dialog
-    std::int32_t maxReportLines_ = 0;
+    int switchesListener_ = 0;
+    QString portCause_;                        // why the port did not open (tooltip)
+    std::map<QString, QString> addOnNotices_;  // by source, in the tooltip after the cause
+    QString lastChosenFile_;                   // offered again by the save dialog
     bool pageFromCode_ = false;
     bool validatingLimit_ = false;
     bool leavingLimitEdit_ = false;  // the move away was validated already

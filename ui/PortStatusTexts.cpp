@@ -44,3 +44,7 @@ QString OpenFailureCause(const OpenResult& result) {
         .arg(device, QString::fromLocal8Bit(std::strerror(result.systemError)))
         .arg(result.systemError);
 }
+
+QByteArray ProgramMessage(const QString& source, const QString& text) {
+    return (QStringLiteral("Project1: ") + source + QStringLiteral(": ") + text).toLocal8Bit();
+}

@@ -22,3 +22,6 @@ QString PortLostText(PortNumber port);
 // Why a port did not open, for the operator, e.g. "brak urządzenia /dev/ttyUSB0"; empty when it
 // opened.
 QString OpenFailureCause(const OpenResult& result);
+
+// A line for standard error, in the system's encoding: "Project1: <source>: <text>".
+QByteArray ProgramMessage(const QString& source, const QString& text);

@@ -1,7 +1,6 @@
 #include "Reconnect.h"
 
-#include "LineAssembler.h"
-#include "LineRouting.h"
+#include "LinePipeline.h"
 #include "SerialPort.h"
 
 namespace {
@@ -15,19 +14,24 @@ void CopySelection(int index, int count, SerialPort& port, void (SerialPort::*se
 
 }  // namespace
 
-QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LineAssembler& lines) {
-    if (port.IsPortOpen()) port.ClosePort();
+QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LinePipeline& lines) {
+    if (port.IsPortOpen()) {
+        port.ClosePort();
+        lines.AnnouncePortState(PortState::Closed);
+    }
     CopySelection(chosen.speed, kBaudRateCount, port, &SerialPort::SetComPortSpeed);
     CopySelection(chosen.dataBits, db8BITS + 1, port, &SerialPort::SetComPortDataBits);
     CopySelection(chosen.parity, ptSPACE + 1, port, &SerialPort::SetComPortParity);
     CopySelection(chosen.port, kComPortCount, port, &SerialPort::SetComPort);
     if (!port.OpenPort()) return ReconnectFailedText();
-    lines.ClearPendingLine();
+    lines.SetPort(port.ComPort());
+    lines.Reset();
+    lines.AnnouncePortState(PortState::Opened);
     return PortOpenedText(port.ComPort(), port.ComPortSpeed());
 }
 
 QString ShowSettingsAndReconnect(PortSettingsDialog& dialog, SerialPort& port,
-                                 LineAssembler& lines) {
+                                 LinePipeline& lines) {
     dialog.SetPortDriver(&port);
     dialog.exec();
     return ReconnectPort(dialog.Selections(), port, lines);

@@ -7,15 +7,15 @@
 #include "PortStatusTexts.h"
 #include "PortTypes.h"
 
-class LineAssembler;
+class LinePipeline;
 class SerialPort;
 
 // Closes the port if open, copies the selections into it (speed, data bits, parity, port, in that
 // order; a group with nothing selected keeps the component's value), opens it and returns the
-// status bar text. PendingLine is emptied only when the port opened.
-QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LineAssembler& lines);
+// status bar text. The pipeline hears that the port closed; it is reset (PendingLine emptied) and
+// hears of the new port only when the port opened.
+QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LinePipeline& lines);
 
 // MMustaw_rsClick: shows the dialog modally; however it was closed, reconnects with its
 // selections and returns the status bar text.
-QString ShowSettingsAndReconnect(PortSettingsDialog& dialog, SerialPort& port,
-                                 LineAssembler& lines);
+QString ShowSettingsAndReconnect(PortSettingsDialog& dialog, SerialPort& port, LinePipeline& lines);

@@ -12,12 +12,19 @@
 #include <cstdint>
 #include <deque>
 
+#include "LineRouting.h"
 #include "Win1250.h"
 
-class ReportView : public QAbstractScrollArea {
+class ReportView : public QAbstractScrollArea, public IReportLines {
     Q_OBJECT
   public:
     explicit ReportView(QWidget* parent = nullptr);
+
+    // IReportLines: the routing rules' view of it.
+    int ReportLineCount() const override { return LineCount(); }
+    void DeleteFirstReportLine() override { DeleteFirstLine(); }
+    void ClearReport() override { Clear(); }
+    void AppendReportLine(const Win1250Text& line) override { AppendLine(line); }
 
     int LineCount() const { return static_cast<int>(lines_.size()); }
     void DeleteFirstLine();

@@ -30,7 +30,7 @@ void BM_IdlePollTick(benchmark::State& state) {
     PtyLink pty;
     ScopedWorkingDir cwd(pty.Dir());
     SerialPort driver;
-    driver.SetOnReceiveData([](SerialPort*, const char*, std::int32_t) {});
+    QObject::connect(&driver, &SerialPort::dataReceived, [](const char*, int) {});
     if (!driver.OpenPort()) state.SkipWithError("cannot open the pseudo-terminal");
     QTimerEvent tick(1);
     const double cpuBefore = ProcessCpuSeconds();
@@ -58,7 +58,7 @@ void BM_IdleEventLoop(benchmark::State& state) {
     PtyLink pty;
     ScopedWorkingDir cwd(pty.Dir());
     SerialPort driver;
-    driver.SetOnReceiveData([](SerialPort*, const char*, std::int32_t) {});
+    QObject::connect(&driver, &SerialPort::dataReceived, [](const char*, int) {});
     if (!driver.OpenPort()) state.SkipWithError("cannot open the pseudo-terminal");
     const int seconds = static_cast<int>(state.range(0));
     for (auto _ : state) ReportIdleCpu(state, seconds);
@@ -83,7 +83,7 @@ void BM_DeliveredBytes(benchmark::State& state) {
     ScopedWorkingDir cwd(pty.Dir());
     SerialPort driver;
     std::uint64_t sum = 0;
-    driver.SetOnReceiveData([&](SerialPort*, const char* data, std::int32_t size) {
+    QObject::connect(&driver, &SerialPort::dataReceived, [&](const char* data, int size) {
         sum += static_cast<unsigned char>(data[size - 1]);
     });
     if (!driver.OpenPort()) state.SkipWithError("cannot open the pseudo-terminal");

@@ -1,5 +1,5 @@
-// The whole reading pipeline per line with the real main window: bytes into the receive handler,
-// ProcessLine, the read-out, the report view (full, "kasuj początek") and the recording file,
+// The whole reading pipeline per line with the real main window: bytes into the line pipeline,
+// its sinks: the read-out, the report view (full, "kasuj początek") and the recording file,
 // then the event loop that brings the widgets up to date and paints them, one polling tick at a
 // time. Prints lines per second and microseconds per line; the memory case prints the resident
 // size with a full view of 80-character lines. Figures only: nothing here passes or fails.
@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "Composition.h"
 #include "MainWindow.h"
 #include "ReportView.h"
 
@@ -26,7 +27,8 @@ constexpr int kLinesPerTick = 288;
 
 struct BenchWindow {
     QString dir;
-    MainWindow form;
+    Composition program;
+    MainWindow& form = program.Window();
 
     explicit BenchWindow(int limit) {
         dir = QDir::temp().filePath(QStringLiteral("waga-ui-bench-%1").arg(getpid()));
@@ -35,10 +37,10 @@ struct BenchWindow {
         std::ofstream(file, std::ios::binary).flush();
         form.SetRecordingFileName(file);
         form.SetRecordingChecked(true);
-        form.SetRecordReadingsChecked(true);
-        form.SetShowReadingsChecked(true);
-        form.SetDeleteOldestSelected(true);
-        form.SetMaxReportLines(limit);
+        program.Switches().SetRecordReadings(true);
+        program.Switches().SetShowReadings(true);
+        program.Switches().SetDeleteOldest(true);
+        program.Switches().SetMaxReportLines(limit);
         form.show();
         for (int i = 0; i < 20; ++i) QApplication::processEvents();
     }
@@ -47,8 +49,7 @@ struct BenchWindow {
         QDir(dir).removeRecursively();
     }
     void Feed(const std::string& bytes) {
-        form.ComPortDriverReceiveData(&form.ComPortDriver(), bytes.data(),
-                                      static_cast<std::int32_t>(bytes.size()));
+        program.Pipeline().Receive(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     }
     void Fill(int lines, const std::string& text) {
         std::string bytes;
@@ -93,7 +94,7 @@ void BM_TickOfReadingsFullView(benchmark::State& state) {
         benchmark::Counter(lines, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["lines_per_s"] = benchmark::Counter(lines, benchmark::Counter::kIsRate);
     state.counters["worst_tick_ms"] = worstTickMs;
-    state.counters["view_lines"] = window.form.ReportLineCount();
+    state.counters["view_lines"] = window.form.Report().LineCount();
 }
 BENCHMARK(BM_TickOfReadingsFullView)
     ->Arg(10)
@@ -136,7 +137,7 @@ void BM_ResidentMemoryFullView80(benchmark::State& state) {
         QApplication::processEvents();
     }
     state.counters["rss_MiB"] = ResidentKiB() / 1024.0;
-    state.counters["view_lines"] = window.form.ReportLineCount();
+    state.counters["view_lines"] = window.form.Report().LineCount();
 }
 BENCHMARK(BM_ResidentMemoryFullView80)->Iterations(200)->Unit(benchmark::kMillisecond);
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "DialogTestSupport.h"
-#include "LineAssembler.h"
+#include "LinePipeline.h"
 #include "RadioGroup.h"
 #include "Reconnect.h"
 #include "SerialPort.h"
@@ -21,16 +21,25 @@ using waga::test::ScopedWorkingDir;
 
 namespace {
 
-// The main window's side of a reconnect: a port component whose bytes go to a line assembler.
-struct Receiver {
+// The program's side of a reconnect: a port component whose bytes go to a line pipeline, and a
+// sink that keeps the lines and the port states it hears of.
+struct Receiver : ILineSink {
     std::vector<std::string> lines;
-    LineAssembler assembler{[this](const Win1250Text& line) { lines.push_back(line.Bytes()); }};
+    std::vector<std::string> states;
+    LinePipeline pipeline;
     SerialPort port;
     Receiver() {
+        pipeline.Subscribe(this);
         port.SetComPortPollingDelay(5);
-        port.SetOnReceiveData([this](SerialPort*, const char* data, std::int32_t size) {
-            assembler.Receive(data, size);
-        });
+        QObject::connect(&port, &SerialPort::dataReceived,
+                         [this](const char* data, int size) { pipeline.Receive(data, size); });
+    }
+    void OnLine(const LineEvent& event) override { lines.push_back(event.line.Bytes()); }
+    void OnReset() override { states.push_back("reset"); }
+    void OnPortState(const PortStateEvent& event) override {
+        const char* names[] = {"opened", "lost", "closed"};
+        states.push_back(std::string(names[static_cast<int>(event.state)]) + " " +
+                         PortName(event.port));
     }
 };
 
@@ -50,15 +59,16 @@ TEST(Reconnect, MovesToTheChosenPortAndSpeedAndEmptiesPendingLine) {
     std::filesystem::create_symlink(com3.SlavePath(), com2.Dir() + "/COM3");
     Receiver receiver;
     ASSERT_TRUE(receiver.port.OpenPort());
-    receiver.assembler.Receive("abc", 3);
+    receiver.pipeline.Receive("abc", 3);
 
-    const QString status = ReconnectPort(Chosen(pnCOM3, br9600), receiver.port, receiver.assembler);
+    const QString status = ReconnectPort(Chosen(pnCOM3, br9600), receiver.port, receiver.pipeline);
 
     EXPECT_EQ(status, "Połączenie RS232, COM3, prędkość: 9600 rozpoczęte.");
     EXPECT_TRUE(receiver.port.IsPortOpen());
     EXPECT_EQ(receiver.port.ComPort(), pnCOM3);
     EXPECT_EQ(receiver.port.ComPortSpeed(), br9600);
-    EXPECT_EQ(receiver.assembler.PendingLine(), "");
+    EXPECT_EQ(receiver.pipeline.PendingLine(), "");
+    EXPECT_EQ(receiver.states, (std::vector<std::string>{"closed COM2", "reset", "opened COM3"}));
     // The first line after the reconnect is not joined to what was pending before it.
     ASSERT_TRUE(com3.Write("12.50\r"));
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !receiver.lines.empty(); }));
@@ -71,15 +81,16 @@ TEST(Reconnect, AnAbsentPortGivesTheErrorTextAndKeepsPendingLine) {
     std::filesystem::create_symlink(com2.Dir() + "/nothing-here", com2.Dir() + "/COM4");
     Receiver receiver;
     ASSERT_TRUE(receiver.port.OpenPort());
-    receiver.assembler.Receive("abc", 3);
+    receiver.pipeline.Receive("abc", 3);
 
-    const QString status = ReconnectPort(Chosen(pnCOM4, br4800), receiver.port, receiver.assembler);
+    const QString status = ReconnectPort(Chosen(pnCOM4, br4800), receiver.port, receiver.pipeline);
 
     EXPECT_EQ(status, "Error: nie można się połączyć! Sprawdź ustawienia!");
     EXPECT_FALSE(receiver.port.IsPortOpen());
     EXPECT_EQ(receiver.port.ComPort(), pnCOM4);  // the component holds the new settings
     EXPECT_EQ(receiver.port.ComPortSpeed(), br4800);
-    EXPECT_EQ(receiver.assembler.PendingLine(), "abc");
+    EXPECT_EQ(receiver.pipeline.PendingLine(), "abc");
+    EXPECT_EQ(receiver.states, std::vector<std::string>{"closed COM2"});
 }
 
 TEST(Reconnect, AClosedPortIsOnlyOpened) {
@@ -87,7 +98,7 @@ TEST(Reconnect, AClosedPortIsOnlyOpened) {
     ScopedWorkingDir cwd(com2.Dir());
     Receiver receiver;
     ASSERT_FALSE(receiver.port.IsPortOpen());
-    EXPECT_EQ(ReconnectPort(Chosen(pnCOM2, br2400), receiver.port, receiver.assembler),
+    EXPECT_EQ(ReconnectPort(Chosen(pnCOM2, br2400), receiver.port, receiver.pipeline),
               "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte.");
     EXPECT_TRUE(receiver.port.IsPortOpen());
 }
@@ -100,7 +111,7 @@ TEST(Reconnect, EveryCloseSetsEightDataBitsAndNoParity) {
     receiver.port.SetComPortParity(ptEVEN);
     PortSettingsDialog dialog(&receiver.port);
     dialog.FormShow();
-    ReconnectPort(dialog.Selections(), receiver.port, receiver.assembler);
+    ReconnectPort(dialog.Selections(), receiver.port, receiver.pipeline);
     EXPECT_EQ(receiver.port.LineSettings().dataBits, db8BITS);
     EXPECT_EQ(receiver.port.LineSettings().parity, ptNONE);
 }
@@ -115,7 +126,7 @@ TEST_P(ReconnectFastSpeed, IsKeptWhenNoSpeedWasChosen) {
     receiver.port.SetComPortSpeed(GetParam());
     PortSettingsDialog dialog;
     QTimer::singleShot(0, &dialog, [&] { dialog.BOk->click(); });
-    const QString status = ShowSettingsAndReconnect(dialog, receiver.port, receiver.assembler);
+    const QString status = ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline);
     EXPECT_EQ(receiver.port.ComPortSpeed(), GetParam());
     EXPECT_EQ(status, PortOpenedText(pnCOM2, GetParam()));
     EXPECT_TRUE(status.contains(QString::number(kComPortBaudRates[GetParam()])));
@@ -137,7 +148,7 @@ TEST(Reconnect, AFastSpeedGivesWayToOneTheOperatorChose) {
         dialog.RGSzybkosc->Button(7)->click();  // "14400"
         dialog.BOk->click();
     });
-    EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.assembler),
+    EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline),
               "Połączenie RS232, COM2, prędkość: 14400 rozpoczęte.");
     EXPECT_EQ(receiver.port.ComPortSpeed(), br14400);
 }
@@ -157,7 +168,7 @@ TEST(Reconnect, TheDialogsPortChoiceIsAppliedAfterItCloses) {
         dialog.RGNumPortu->Button(0)->click();  // "COMM1"
         dialog.close();                         // title bar's close button
     });
-    EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.assembler),
+    EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline),
               "Połączenie RS232, COM1, prędkość: 9600 rozpoczęte.");
     EXPECT_TRUE(openWhileShown);
     EXPECT_EQ(receiver.port.ComPort(), pnCOM1);

@@ -33,16 +33,19 @@ void FaultFixture::Start(const std::vector<std::string>& simOptions,
     RestartSimulator(simOptions);
     if (HasFatalFailure()) return;
 
-    form_ = std::make_unique<MainWindow>();
+    program_ = std::make_unique<Composition>();
+    form_ = &program_->Window();
     form_->ComPortDriver().SetComPort(pnCOM2);
     form_->ComPortDriver().SetComPortSpeed(br115200);
     ASSERT_TRUE(form_->ComPortDriver().OpenPort());
+    program_->Pipeline().SetPort(pnCOM2);
+    program_->Pipeline().AnnouncePortState(PortState::Opened);
     form_->SetStatusText(PortOpenedText(pnCOM2, br115200) + " ");
-    form_->SetRecordReadingsChecked(true);
-    form_->SetShowReadingsChecked(true);
+    program_->Switches().SetRecordReadings(true);
+    program_->Switches().SetShowReadings(true);
     form_->CreateDayFile();
     form_->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_));
 }
 
 void FaultFixture::RestartSimulator(const std::vector<std::string>& simOptions) {
@@ -54,7 +57,8 @@ void FaultFixture::RestartSimulator(const std::vector<std::string>& simOptions) 
 
 void FaultFixture::TearDown() {
     if (form_) form_->ComPortDriver().ClosePort();
-    form_.reset();
+    form_ = nullptr;
+    program_.reset();
     if (sim_) sim_->Process().Signal(SIGTERM);
     sim_.reset();
     cwd_.reset();

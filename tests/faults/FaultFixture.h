@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "Composition.h"
 #include "Controls.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
+#include "ReportView.h"
 #include "SerialPort.h"
 #include "TestSupport.h"
 
@@ -44,6 +46,7 @@ class FaultFixture : public ::testing::Test {
     // A new simulator behind the same COM2 link (the old one, if still running, is killed).
     void RestartSimulator(const std::vector<std::string>& simOptions);
     MainWindow& Form() { return *form_; }
+    OperatorSwitches& Switches() { return program_->Switches(); }
     Simulator& Sim() { return *sim_; }
     std::string WorkFile(const std::string& name) const { return workDir_ + "/" + name; }
     std::string RecordingPath() const;
@@ -59,7 +62,8 @@ class FaultFixture : public ::testing::Test {
     std::string workDir_;
     std::unique_ptr<waga::test::ScopedWorkingDir> cwd_;
     std::unique_ptr<Simulator> sim_;
-    std::unique_ptr<MainWindow> form_;
+    std::unique_ptr<Composition> program_;
+    MainWindow* form_ = nullptr;
 };
 
 // What the recording file must hold for the bytes sent (every line recorded, CR LF each).

@@ -39,8 +39,8 @@ void ClickRecordingSwitch(MainWindow& form) {
 
 TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     Start({"--rate", "400", "--wait-open"});
-    Form().SetMaxReportLines(5000);  // the view keeps growing through the test
-    Form().SetActivePage(1);         // the "Plik" page, where the recording switch is
+    Switches().SetMaxReportLines(5000);  // the view keeps growing through the test
+    Form().SetActivePage(1);             // the "Plik" page, where the recording switch is
     ASSERT_TRUE(WaitForRecorded(3000));
     const int held = ::open(RecordingPath().c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
@@ -52,7 +52,7 @@ TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     ASSERT_EQ(::unlink(RecordingPath().c_str()), 0);
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !answerer.Seen().empty(); },
                                            std::chrono::milliseconds(10000)));
-    const int viewAfterBox = Form().ReportLineCount();
+    const int viewAfterBox = Form().Report().LineCount();
     Spin(600);  // lines keep arriving: no second box, the view goes on
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
@@ -62,7 +62,7 @@ TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     EXPECT_FALSE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
     EXPECT_FALSE(std::filesystem::exists(RecordingPath()));
     EXPECT_TRUE(Form().StatusText().startsWith(QString::fromUtf8("Połączenie RS232, COM2")));
-    EXPECT_GT(Form().ReportLineCount(), viewAfterBox);  // lines still reach the view
+    EXPECT_GT(Form().Report().LineCount(), viewAfterBox);  // lines still reach the view
     // What was recorded before the deletion is whole, in order, ending with a whole line.
     const std::string beforeFault = ReadDescriptor(held);
     ::close(held);
@@ -132,7 +132,7 @@ TEST_F(RecordingFaults, RecordingFileIsTheFullDevice) {
     ASSERT_EQ(answerer.Seen().size(), 1u);
     EXPECT_EQ(answerer.Seen()[0].text, kAppendFailedText);
     EXPECT_FALSE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
-    EXPECT_GT(Form().ReportLineCount(), 0);  // the lines still reach the view
+    EXPECT_GT(Form().Report().LineCount(), 0);  // the lines still reach the view
 }
 
 }  // namespace

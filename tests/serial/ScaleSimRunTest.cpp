@@ -48,7 +48,7 @@ TEST_P(ScaleSimRoundTripTest, ReceivedBytesEqualTheLog) {
     driver.SetComPortSpeed(br115200);
     driver.SetComPortPollingDelay(GetParam().pollingDelay);
     std::string received;
-    driver.SetOnReceiveData([&](SerialPort*, const char* data, std::int32_t size) {
+    QObject::connect(&driver, &SerialPort::dataReceived, [&](const char* data, int size) {
         received.append(data, static_cast<std::size_t>(size));
     });
     ASSERT_TRUE(driver.OpenPort());

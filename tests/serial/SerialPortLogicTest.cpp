@@ -85,10 +85,10 @@ class SerialPortLogicTest : public ::testing::Test {
     std::vector<std::string> received_;
 
     void Listen() {
-        driver_->SetOnReceiveData([this](SerialPort* sender, const char* data, int size) {
-            EXPECT_EQ(sender, driver_.get());
-            received_.emplace_back(data, static_cast<std::size_t>(size));
-        });
+        QObject::connect(driver_.get(), &SerialPort::dataReceived,
+                         [this](const char* data, int size) {
+                             received_.emplace_back(data, static_cast<std::size_t>(size));
+                         });
     }
 };
 
@@ -106,7 +106,6 @@ TEST_F(SerialPortLogicTest, DefaultsOfANewComponent) {
     EXPECT_EQ(driver_->ComPortPollingDelay(), 50);
     EXPECT_TRUE(driver_->LineSettings().enableDtr);
     EXPECT_EQ(driver_->OutputTimeout(), 4000);
-    EXPECT_FALSE(driver_->OnReceiveData());
     EXPECT_TRUE(log_.calls.empty());
 }
 
@@ -159,11 +158,10 @@ TEST_F(SerialPortLogicTest, LineSettingsWhileOpenAreAppliedAtOnce) {
     EXPECT_EQ(last.swHandshaking, shXONXOFF);
     EXPECT_EQ(std::count(log_.calls.begin(), log_.calls.end(), "Purge inout"), 6);
 
-    // DTR, output timeout and the handler are stored without touching the device.
+    // DTR and output timeout are stored without touching the device.
     log_.calls.clear();
     driver_->SetEnableDTROnOpen(false);
     driver_->SetOutputTimeout(1);
-    driver_->SetOnReceiveData(nullptr);
     EXPECT_TRUE(log_.calls.empty());
     driver_->ApplyPortSettings();
     EXPECT_FALSE(log_.applied.back().enableDtr);
@@ -230,7 +228,7 @@ TEST_F(SerialPortLogicTest, ALostPortIsReportedOnceAndReadNoMore) {
     log_.lostFromRead = 2;
     Listen();
     int losses = 0;
-    driver_->SetOnPortLost([&](SerialPort*) { ++losses; });
+    QObject::connect(driver_.get(), &SerialPort::portLost, [&] { ++losses; });
     ASSERT_TRUE(driver_->OpenPort());
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return losses > 0; }));
     const std::size_t reads = log_.readSizes.size();

@@ -19,15 +19,17 @@ using namespace waga::test;
 
 namespace {
 
-// Collects what OnReceiveData hands over; bound to a method as the main window binds it.
+// Collects what dataReceived announces.
 class Receiver {
   public:
-    void OnData(SerialPort* sender, const char* data, std::int32_t size) {
-        senders.push_back(sender);
+    void OnData(const char* data, int size) {
         chunks.emplace_back(data, static_cast<std::size_t>(size));
     }
+    void Listen(SerialPort& port) {
+        QObject::connect(&port, &SerialPort::dataReceived,
+                         [this](const char* data, int size) { OnData(data, size); });
+    }
     std::string All() const { return std::accumulate(chunks.begin(), chunks.end(), std::string()); }
-    std::vector<SerialPort*> senders;
     std::vector<std::string> chunks;
 };
 
@@ -38,7 +40,7 @@ class SerialPortPtyTest : public ::testing::Test {
     SerialPort driver_;
     Receiver receiver_;
 
-    void Listen() { driver_.SetOnReceiveData(std::bind_front(&Receiver::OnData, &receiver_)); }
+    void Listen() { receiver_.Listen(driver_); }
     bool WaitQueued(int bytes) {
         return WaitUntil([&] { return pty_.QueuedForReader() >= bytes; });
     }
@@ -55,7 +57,6 @@ TEST_F(SerialPortPtyTest, BytesArriveRawThroughTheEventLoopOnly) {
     EXPECT_TRUE(receiver_.chunks.empty());  // nothing outside a tick
     ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().size() >= bytes.size(); }));
     EXPECT_EQ(receiver_.All(), bytes);
-    EXPECT_EQ(receiver_.senders.front(), &driver_);
     pollfd echo{pty_.MasterFd(), POLLIN, 0};
     EXPECT_EQ(::poll(&echo, 1, 50), 0) << "nothing may be echoed back";
 }
@@ -72,9 +73,9 @@ TEST_F(SerialPortPtyTest, ChunksOfAtMostTheBufferSizeAndARestAfterEachPartialOne
     ASSERT_TRUE(pty_.Write(block));
     ASSERT_TRUE(WaitQueued(4000));
     std::vector<std::chrono::steady_clock::time_point> arrivals;
-    driver_.SetOnReceiveData([&](SerialPort* sender, const char* data, std::int32_t size) {
+    // Heard after the receiver (listeners are called in the order they connected).
+    QObject::connect(&driver_, &SerialPort::dataReceived, [&](const char*, int) {
         arrivals.push_back(std::chrono::steady_clock::now());
-        receiver_.OnData(sender, data, size);
     });
     ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().size() >= 5000; }));
     // The terminal hands its queue on in pieces of its own, so only the first chunk's size is
@@ -181,7 +182,7 @@ TEST_F(SerialPortPtyTest, WithoutALinkTheDevicePrefixIsUsed) {
     SerialPort driver(nullptr, std::make_unique<PosixSerialDevice>(devices.File("ttyS")));
     driver.SetComPort(pnCOM4);
     Receiver receiver;
-    driver.SetOnReceiveData(std::bind_front(&Receiver::OnData, &receiver));
+    receiver.Listen(driver);
     ASSERT_TRUE(driver.OpenPort());
     ASSERT_TRUE(pty_.Write("S3"));
     ASSERT_TRUE(RunEventsUntil([&] { return receiver.All() == "S3"; }));
@@ -192,10 +193,7 @@ TEST_F(SerialPortPtyTest, WithoutALinkTheDevicePrefixIsUsed) {
 TEST_F(SerialPortPtyTest, AVanishedPeerRaisesTheLossEventOnce) {
     Listen();
     int losses = 0;
-    driver_.SetOnPortLost([&](SerialPort* sender) {
-        EXPECT_EQ(sender, &driver_);
-        ++losses;
-    });
+    QObject::connect(&driver_, &SerialPort::portLost, [&] { ++losses; });
     ASSERT_TRUE(driver_.OpenPort());
     ASSERT_TRUE(pty_.Write("before"));
     ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All() == "before"; }));

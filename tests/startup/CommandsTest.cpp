@@ -49,8 +49,7 @@ TEST_P(Reconnect, MenuCommandReopensThePortAndSetsTheStatus) {
     AbsentPort("COM4");
     Startup().FormCreate();
     const std::string partial = " 12.5";
-    Form().ComPortDriverReceiveData(&Form().ComPortDriver(), partial.data(),
-                                    static_cast<std::int32_t>(partial.size()));
+    Program().Pipeline().Receive(partial.data(), static_cast<std::int32_t>(partial.size()));
     ModalAnswerer answerer;
     answerer.Push(ChoosePort(row.chosenPort));
 

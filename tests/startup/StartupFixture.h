@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Composition.h"
 #include "Controls.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
@@ -31,14 +32,14 @@ class StartupFixture : public ::testing::Test {
         if (previous != nullptr) previousRuntimeDir_ = previous;
         ::setenv("XDG_RUNTIME_DIR", runtimeDir_.Path().c_str(), 1);
         cwd_ = std::make_unique<waga::test::ScopedWorkingDir>(work_.Path());
-        form_ = std::make_unique<MainWindow>();
-        startup_ = std::make_unique<StartupSequence>(*form_);
+        program_ = std::make_unique<Composition>();
+        startup_ = std::make_unique<StartupSequence>(*program_);
         startup_->FreeSpaceQuery = [] { return std::int64_t{1} << 40; };
     }
 
     void TearDown() override {
         startup_.reset();
-        form_.reset();
+        program_.reset();
         ptys_.clear();
         cwd_.reset();
         if (previousRuntimeDir_)
@@ -51,7 +52,8 @@ class StartupFixture : public ::testing::Test {
         QCoreApplication::exec();
     }
 
-    MainWindow& Form() { return *form_; }
+    MainWindow& Form() { return program_->Window(); }
+    Composition& Program() { return *program_; }
     StartupSequence& Startup() { return *startup_; }
     std::string WorkFile(const std::string& name) const { return work_.File(name); }
     std::string DayFile() const {
@@ -82,6 +84,6 @@ class StartupFixture : public ::testing::Test {
     std::optional<std::string> previousRuntimeDir_;
     std::unique_ptr<waga::test::ScopedWorkingDir> cwd_;
     std::vector<std::unique_ptr<waga::test::PtyLink>> ptys_;
-    std::unique_ptr<MainWindow> form_;
+    std::unique_ptr<Composition> program_;
     std::unique_ptr<StartupSequence> startup_;
 };

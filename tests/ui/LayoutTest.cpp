@@ -144,9 +144,9 @@ TEST_F(LayoutTest, InitialStateOfSwitchesPagesAndViews) {
     EXPECT_TRUE(Find<QLineEdit>(Form(), "Enazwapliku")->isReadOnly());
     EXPECT_EQ(Form().ActivePage(), 2);  // the page stored in the layout
     EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());
-    EXPECT_EQ(Form().ReportLineCount(), 0);
+    EXPECT_EQ(Form().Report().LineCount(), 0);
     EXPECT_TRUE(Form().StatusText().isEmpty());
-    EXPECT_EQ(Form().MaxReportLines(), 300);
+    EXPECT_EQ(Switches().MaxReportLines(), 300);
     EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->horizontalScrollBarPolicy(),
               Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->verticalScrollBarPolicy(),

@@ -47,7 +47,7 @@ using LimitEditTest = UiFixture;
 TEST_F(LimitEditTest, LeavingWithTabAcceptsOrKeepsTheFocus) {
     for (const LimitRow& row : kLimitRows) {
         SCOPED_TRACE(row.text);
-        Form().SetMaxReportLines(300);
+        Switches().SetMaxReportLines(300);
         TypeLimit(QString::fromLatin1(row.text));
         ModalAnswerer answerer;
         if (row.check != LimitCheck::Accepted) answerer.Push(ModalAnswerer::ClickButton("OK"));
@@ -55,13 +55,13 @@ TEST_F(LimitEditTest, LeavingWithTabAcceptsOrKeepsTheFocus) {
         QApplication::processEvents();
         if (row.check == LimitCheck::Accepted) {
             EXPECT_TRUE(answerer.Seen().empty());
-            EXPECT_EQ(Form().MaxReportLines(), row.value);
+            EXPECT_EQ(Switches().MaxReportLines(), row.value);
             EXPECT_NE(Focused(), Find<QLineEdit>(Form(), "Emaxlinie"));
         } else {
             ASSERT_EQ(answerer.Seen().size(), 1u);
             EXPECT_EQ(answerer.Seen()[0].title, QString::fromUtf8("Błąd"));
             EXPECT_EQ(answerer.Seen()[0].text, QString::fromUtf8(LimitMessage(row.check)));
-            EXPECT_EQ(Form().MaxReportLines(), 300);
+            EXPECT_EQ(Switches().MaxReportLines(), 300);
             EXPECT_TRUE(Focused() == Find<QLineEdit>(Form(), "Emaxlinie"));
         }
         EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(),
@@ -74,7 +74,7 @@ TEST_F(LimitEditTest, EnterMovesOnLikeTabAndInsertsNothing) {
     TypeLimit(QStringLiteral("120"));
     QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Return);
     EXPECT_TRUE(Focused() == Find<QCheckBox>(Form(), "CBciaglymemo"));
-    EXPECT_EQ(Form().MaxReportLines(), 120);
+    EXPECT_EQ(Switches().MaxReportLines(), 120);
     EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(), QStringLiteral("120"));
 
     TypeLimit(QStringLiteral("abc"));
@@ -126,7 +126,7 @@ TEST_F(LimitEditTest, PageSwitchIsRefusedWhileTheTextIsRejected) {
     QApplication::processEvents();
     EXPECT_EQ(Form().ActivePage(), 0);
     EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());
-    EXPECT_EQ(Form().MaxReportLines(), 50);
+    EXPECT_EQ(Switches().MaxReportLines(), 50);
     EXPECT_EQ(answerer.Seen().size(), 2u);
 }
 
@@ -156,25 +156,25 @@ TEST_F(LimitEditTest, AcceptedLimitTrimsTheViewFromTheTop) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.lines);
         Form().SetRecordingChecked(false);
-        Form().SetMaxReportLines(300);
-        Form().ClearReport();
+        Switches().SetMaxReportLines(300);
+        Form().ReportDisplay().Clear();
         FeedReportLines(row.lines);
-        Form().SetDeleteOldestSelected(row.deleteOldest);
+        Switches().SetDeleteOldest(row.deleteOldest);
         TypeLimit(QString::fromLatin1(row.text));
         QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Tab);
-        EXPECT_EQ(Form().ReportLineCount(), row.remaining);
+        EXPECT_EQ(Form().Report().LineCount(), row.remaining);
         EXPECT_EQ(ReportLines().front(), row.first);
     }
     // After trimming to 99 lines, the next line makes 100 and the one after keeps 100.
-    Form().ClearReport();
-    Form().SetMaxReportLines(300);
+    Form().ReportDisplay().Clear();
+    Switches().SetMaxReportLines(300);
     FeedReportLines(250);
     TypeLimit(QStringLiteral("100"));
     QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Tab);
     FeedReportLines(1, "a");
-    EXPECT_EQ(Form().ReportLineCount(), 100);
+    EXPECT_EQ(Form().Report().LineCount(), 100);
     FeedReportLines(1, "b");
-    EXPECT_EQ(Form().ReportLineCount(), 100);
+    EXPECT_EQ(Form().Report().LineCount(), 100);
 }
 
 TEST_F(LimitEditTest, ClearingAskedYesEmptiesNoKeeps) {
@@ -190,9 +190,9 @@ TEST_F(LimitEditTest, ClearingAskedYesEmptiesNoKeeps) {
     };
     Form().SetRecordingChecked(false);
     for (Row& row : rows) {
-        Form().ClearReport();
+        Form().ReportDisplay().Clear();
         FeedReportLines(12);
-        Form().SetReadout(Win1250Text("7.5"));
+        Feed("7.5\r");  // a reading: shown, not in the report view
         ModalAnswerer answerer;
         answerer.Push(row.answer);
         Form().BwyczyscClick();
@@ -200,8 +200,8 @@ TEST_F(LimitEditTest, ClearingAskedYesEmptiesNoKeeps) {
         EXPECT_EQ(answerer.Seen()[0].title, QStringLiteral("Potwierdzenie"));
         EXPECT_EQ(answerer.Seen()[0].text,
                   QString::fromUtf8("Czy napewno wyczyścić okno z raportami?"));
-        EXPECT_EQ(Form().ReportLineCount(), row.remaining);
+        EXPECT_EQ(Form().Report().LineCount(), row.remaining);
         EXPECT_EQ(Form().Readout().Bytes(), "7.5");
-        EXPECT_EQ(Form().MaxReportLines(), 300);
+        EXPECT_EQ(Switches().MaxReportLines(), 300);
     }
 }

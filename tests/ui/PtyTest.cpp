@@ -20,7 +20,7 @@ TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
     int linesWhenAnswered = 0;
     answerer.Push(
         [&](QWidget* box) {
-            linesWhenAnswered = Form().ReportLineCount();
+            linesWhenAnswered = Form().Report().LineCount();
             ModalAnswerer::ClickButton("OK")(box);
         },
         1500);
@@ -37,7 +37,7 @@ TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
     feeder.start(20);
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !answerer.Seen().empty(); },
                                            std::chrono::milliseconds(10000)));
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return Form().ReportLineCount() == 21; },
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return Form().Report().LineCount() == 21; },
                                            std::chrono::milliseconds(10000)));
     feeder.stop();
 

@@ -38,10 +38,10 @@ TEST_F(RoutingTest, EachSwitchCombinationRoutesReadingsAndReports) {
         const std::string file = Path("rec.txt");
         WriteFile(file, "");
         Form().SetRecordingFileName(file);
-        Form().ClearReport();
-        Form().SetShowReadingsChecked(row.showReadings);
+        Form().ReportDisplay().Clear();
+        Switches().SetShowReadings(row.showReadings);
         Form().SetRecordingChecked(row.recording);
-        Form().SetRecordReadingsChecked(row.recordReadings);
+        Switches().SetRecordReadings(row.recordReadings);
         Feed(" 12,5");
         Feed("0\r\n");
         EXPECT_EQ(Form().Readout().Bytes(), "12.50");
@@ -65,7 +65,7 @@ TEST_F(RoutingTest, ReadOutAndViewStopAtByteZeroWhileTheFileGetsEveryByte) {
     const std::string file = Path("rec.txt");
     WriteFile(file, "");
     Form().SetRecordingFileName(file);
-    Form().SetRecordReadingsChecked(true);
+    Switches().SetRecordReadings(true);
     Feed(std::string("12.5\0xyz\r", 9));
     EXPECT_EQ(Form().Readout().Bytes(), "12.5");
     Feed(std::string("ab\0cd\r", 6));
@@ -95,12 +95,12 @@ TEST_F(RoutingTest, LimitRuleInBothModes) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.deleteOldest << " " << row.lines);
-        Form().ClearReport();
-        Form().SetMaxReportLines(row.limit);
-        Form().SetDeleteOldestSelected(row.deleteOldest);
+        Form().ReportDisplay().Clear();
+        Switches().SetMaxReportLines(row.limit);
+        Switches().SetDeleteOldest(row.deleteOldest);
         Form().SetRecordingChecked(false);
         FeedReportLines(row.lines);
-        EXPECT_EQ(Form().ReportLineCount(), row.expectedCount);
+        EXPECT_EQ(Form().Report().LineCount(), row.expectedCount);
         EXPECT_EQ(ReportLines().back(), row.expectedTail.back());
         // The view's scroll range follows the lines once it is brought up to date.
         auto* view = Find<ReportView>(Form(), "Mraport");
@@ -113,10 +113,10 @@ TEST_F(RoutingTest, LimitRuleInBothModes) {
 // Deletes and appends spread over several flushes keep the widget equal to the model.
 TEST_F(RoutingTest, ViewMatchesModelAcrossFlushes) {
     Form().SetRecordingChecked(false);
-    Form().SetMaxReportLines(50);
+    Switches().SetMaxReportLines(50);
     for (int round = 0; round < 20; ++round) {
         FeedReportLines(round * 7 % 23, "x" + std::to_string(round) + "_");
-        if (round % 5 == 4) Form().ClearReport();
+        if (round % 5 == 4) Form().ReportDisplay().Clear();
         if (round % 3 == 0) Feed("\r");  // an empty report line
         Find<ReportView>(Form(), "Mraport")->Flush();
         QStringList model;
@@ -163,7 +163,7 @@ TEST_F(RoutingTest, TheReportViewSelectsAndCopiesWholeAndPartLines) {
     QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("nia 1\nlini"));
 
-    Form().SetMaxReportLines(6);
+    Switches().SetMaxReportLines(6);
     FeedReportLines(2, "nowa ");  // "linia 0" and "linia 1" leave the top
     EXPECT_EQ(view->SelectedText(), QStringLiteral("lini"));  // only the part in "linia 2" is left
     QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);

@@ -12,15 +12,16 @@
 #include <QThread>
 #include <string>
 
+#include "Composition.h"
 #include "Drawing.h"
 #include "MainWindow.h"
+#include "SerialPort.h"
 #include "SerialPortsWindow.h"
 
 namespace {
 
-void Feed(MainWindow& form, const std::string& bytes) {
-    form.ComPortDriverReceiveData(&form.ComPortDriver(), bytes.data(),
-                                  static_cast<std::int32_t>(bytes.size()));
+void Feed(Composition& program, const std::string& bytes) {
+    program.Pipeline().Receive(bytes.data(), static_cast<std::int32_t>(bytes.size()));
 }
 
 void Settle() {
@@ -52,33 +53,34 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(runDir);
     QDir::setCurrent(runDir);
 
-    MainWindow form;
+    Composition program;
+    MainWindow& form = program.Window();
     form.SetMaxLinesText(Win1250Text("300"));
     form.EmaxlinieExit();
     form.SetStatusText(QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte. "));
     form.CreateDayFile();
     form.move(0, 0);
     form.show();
-    Feed(form, "RAPORT DZIENNY\r\n  Nr  Data       Godz.   Masa [kg]\r\n");
+    Feed(program, "RAPORT DZIENNY\r\n  Nr  Data       Godz.   Masa [kg]\r\n");
     for (int i = 1; i <= 30; ++i) {
-        Feed(form, "  " + std::to_string(i) + "  2026-12-06  08:" + (i < 10 ? "0" : "") +
-                       std::to_string(i) + "   " + std::to_string(100 + i * 7) + ".50\r\n");
+        Feed(program, "  " + std::to_string(i) + "  2026-12-06  08:" + (i < 10 ? "0" : "") +
+                          std::to_string(i) + "   " + std::to_string(100 + i * 7) + ".50\r\n");
     }
-    Feed(form,
+    Feed(program,
          "SUMA: 4123.00 kg  -- linia dluga, ktora wychodzi poza prawa krawedz podgladu "
          "raportow i wymaga przewijania w poziomie\r\n");
-    Feed(form, " 12.50\r\n");
+    Feed(program, " 12.50\r\n");
     const char* names[] = {"page0-waga.png", "page1-plik.png", "page2-podglad.png"};
     for (int page = 0; page < 3; ++page) {
         form.SetActivePage(page);
         Save(form, QDir(outDir).filePath(QString::fromLatin1(names[page])));
     }
-    Feed(form, "-9999.99\r");
+    Feed(program, "-9999.99\r");
     form.SetActivePage(0);
     Save(form, QDir(outDir).filePath(QStringLiteral("readout-initial-caption.png")));
-    Feed(form, "123456789.12\r");
+    Feed(program, "123456789.12\r");
     Save(form, QDir(outDir).filePath(QStringLiteral("readout-12-characters.png")));
-    Feed(form, "123456789012345678901234567890\r");
+    Feed(program, "123456789012345678901234567890\r");
     Save(form, QDir(outDir).filePath(QStringLiteral("readout-long.png")));
     form.findChild<QMenu*>("MMwidok")->popup(form.mapToGlobal(QPoint(0, 20)));
     Settle();
@@ -90,8 +92,8 @@ int main(int argc, char* argv[]) {
     ProgramIconImage(32).save(QDir(outDir).filePath(QStringLiteral("picture-icon.png")));
 
     // "Porty szeregowe...": the program holds COM2 (the simulator's terminal when one is linked).
-    form.SetComPort(pnCOM2);
-    form.SetComPortSpeed(br2400);
+    program.Port().SetComPort(pnCOM2);
+    program.Port().SetComPortSpeed(br2400);
     form.ReopenPort();
     form.findChild<QAction*>("MMporty")->trigger();
     Save(form.PortsWindow(), QDir(outDir).filePath(QStringLiteral("ports-window.png")));

@@ -278,9 +278,9 @@ TEST_F(SerialPortsWindowTest, AssigningTheProgramsPortReconnectsAtOnce) {
         EXPECT_TRUE(Form().ComPortDriver().IsPortOpen());
         EXPECT_EQ(Form().PendingLine(), "");
         EXPECT_EQ(Row("TPorty", pnCOM2)[2], "otwarty przez ten program");
-        Form().ClearReport();
+        Form().ReportDisplay().Clear();
         ASSERT_TRUE(b_.Write("po zmianie\r"));
-        ASSERT_TRUE(RunEventsUntil([&] { return Form().ReportLineCount() == 1; }));
+        ASSERT_TRUE(RunEventsUntil([&] { return Form().Report().LineCount() == 1; }));
         EXPECT_EQ(ReportLines(), std::vector<std::string>{"po zmianie"});
         Window().close();
     }

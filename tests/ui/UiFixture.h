@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "Composition.h"
 #include "Controls.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
@@ -29,28 +30,31 @@ class UiFixture : public ::testing::Test {
     void SetUp() override {
         dir_ = std::make_unique<waga::test::TempDir>();
         cwd_ = std::make_unique<waga::test::ScopedWorkingDir>(dir_->Path());
-        form_ = std::make_unique<MainWindow>();
+        program_ = std::make_unique<Composition>();
+        form_ = &program_->Window();
         form_->SetMaxLinesText(Win1250Text("300"));
         // Recording goes to an existing file, so no test meets a file error box unasked.
         WriteFile(Path("rec.txt"), "");
         form_->SetRecordingFileName(Path("rec.txt"));
         form_->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form_));
         form_->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form_));
     }
     void TearDown() override {
-        form_.reset();
+        form_ = nullptr;
+        program_.reset();
         cwd_.reset();
         dir_.reset();
     }
 
     MainWindow& Form() { return *form_; }
+    Composition& Program() { return *program_; }
+    OperatorSwitches& Switches() { return program_->Switches(); }
     std::string Path(const std::string& name) const { return dir_->File(name); }
 
     void Feed(const std::string& bytes) {
-        form_->ComPortDriverReceiveData(&form_->ComPortDriver(), bytes.data(),
-                                        static_cast<std::int32_t>(bytes.size()));
+        program_->Pipeline().Receive(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     }
     // Report lines "prefix0", "prefix1", ...
     void FeedReportLines(int count, const std::string& prefix = "r") {
@@ -66,17 +70,17 @@ class UiFixture : public ::testing::Test {
     // A left press and release over the centre of a control, delivered to the window.
     void ClickOn(QWidget* widget, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(form_->windowHandle(), button, Qt::NoModifier,
-                          widget->mapTo(form_.get(), widget->rect().center()));
+                          widget->mapTo(form_, widget->rect().center()));
     }
     void ClickTab(int index) {
         QTabBar* bar = Find<QTabWidget>(*form_, "PCustawienia")->tabBar();
         QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier,
-                          bar->mapTo(form_.get(), bar->tabRect(index).center()));
+                          bar->mapTo(form_, bar->tabRect(index).center()));
     }
     // After a box has closed: the window is active again, as the window manager makes it.
     void Reactivate() {
         form_->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form_));
     }
     // The control that has (or gets back, once the window is active) the window's focus.
     QWidget* Focused() const { return form_->focusWidget(); }
@@ -95,5 +99,6 @@ class UiFixture : public ::testing::Test {
 
     std::unique_ptr<waga::test::TempDir> dir_;
     std::unique_ptr<waga::test::ScopedWorkingDir> cwd_;
-    std::unique_ptr<MainWindow> form_;
+    std::unique_ptr<Composition> program_;
+    MainWindow* form_ = nullptr;
 };

@@ -1,0 +1,56 @@
+#include "Composition.h"
+
+#include "MainWindow.h"
+#include "ReportView.h"
+#include "SerialPort.h"
+
+PortNumber ProgramSettings::ComPort() const { return port_.ComPort(); }
+
+void ProgramSettings::SetComPort(PortNumber port) { port_.SetComPort(port); }
+
+BaudRate ProgramSettings::ComPortSpeed() const { return port_.ComPortSpeed(); }
+
+void ProgramSettings::SetComPortSpeed(BaudRate speed) { port_.SetComPortSpeed(speed); }
+
+Win1250Text ProgramSettings::MaxLinesText() const { return window_.MaxLinesText(); }
+
+Win1250Text ProgramSettings::UnitCaption() const { return window_.UnitCaption(); }
+
+void ProgramSettings::SetUnitCaption(const Win1250Text& caption) {
+    window_.SetUnitCaption(caption);
+}
+
+void SettledBoxes::ShowError(const std::string& text) {
+    readout_.Settle();
+    boxes_.ShowError(text);
+}
+
+ConfirmAnswer SettledBoxes::AskConfirmation(const std::string& text) {
+    readout_.Settle();
+    return boxes_.AskConfirmation(text);
+}
+
+Composition::Composition() : port_(std::make_unique<SerialPort>()) {
+    port_->setObjectName(QStringLiteral("ComPortDriver"));
+    window_ = std::make_unique<MainWindow>(*port_, pipeline_, switches_);
+    readout_ = std::make_unique<ReadoutSink>(window_->ReadoutDisplay());
+    report_ = std::make_unique<ReportSink>(window_->ReportDisplay(), switches_);
+    boxes_ = std::make_unique<SettledBoxes>(*readout_, *window_);
+    recording_ = std::make_unique<RecordingSink>(switches_, *boxes_);
+    settings_ = std::make_unique<ProgramSettings>(*port_, switches_, *window_);
+    window_->SetUnitCaption(window_->UnitCaption());
+
+    // The order a line takes: the read-out, the report view, the recording file.
+    pipeline_.Subscribe(readout_.get());
+    pipeline_.Subscribe(report_.get());
+    pipeline_.Subscribe(recording_.get());
+    QObject::connect(port_.get(), &SerialPort::dataReceived, port_.get(),
+                     [this](const char* data, int size) { pipeline_.Receive(data, size); });
+}
+
+Composition::~Composition() {
+    port_->disconnect();
+    if (port_->IsPortOpen()) pipeline_.AnnouncePortState(PortState::Closed);
+    window_.reset();
+    port_.reset();  // closes the port
+}

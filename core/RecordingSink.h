@@ -1,0 +1,28 @@
+#pragma once
+// The recording file as a sink: it appends the lines the switches send to the file (every report
+// line while recording is on, readings too with "Zapisuj display"), keeps the file open while a
+// received chunk is worked through and closes it at the chunk's end. A failed append switches
+// recording off before the error box is shown, so lines routed while the box is open make no
+// further attempt.
+
+#include "LinePipeline.h"
+#include "OperatorBoxes.h"
+#include "OperatorSwitches.h"
+#include "RecordingFile.h"
+
+class RecordingSink : public ILineSink {
+  public:
+    RecordingSink(OperatorSwitches& switches, IOperatorBoxes& boxes)
+        : switches_(switches), boxes_(boxes) {}
+
+    void OnLine(const LineEvent& event) override;
+    void OnChunkEnd() override { writer_.Close(); }
+    void OnPortState(const PortStateEvent& /*event*/) override { writer_.Close(); }
+
+    bool FileOpen() const { return writer_.IsOpen(); }
+
+  private:
+    OperatorSwitches& switches_;
+    IOperatorBoxes& boxes_;
+    RecordingWriter writer_;
+};

@@ -1,0 +1,40 @@
+#pragma once
+// The read-out and the report view as sinks of the line pipeline.
+
+#include "LinePipeline.h"
+#include "LineRouting.h"
+#include "OperatorSwitches.h"
+
+class ReadoutLabel;
+
+// Ldisplay: a reading shows its text, report text empties it. The label is brought up to the
+// last value once per received chunk (and before a box opens, through Settle), so a burst of
+// readings costs one repaint.
+class ReadoutSink : public ILineSink {
+  public:
+    explicit ReadoutSink(ReadoutLabel& label) : label_(label) {}
+
+    void OnLine(const LineEvent& event) override;
+    void OnChunkEnd() override { Settle(); }
+    // Shows the value held back, if any.
+    void Settle();
+
+  private:
+    ReadoutLabel& label_;
+    Win1250Text value_;
+    bool pending_ = false;
+};
+
+// Mraport: report text always, readings with "Wyświetlaj display"; at the line limit the oldest
+// line goes, or the whole view, as the operator chose.
+class ReportSink : public ILineSink {
+  public:
+    ReportSink(IReportLines& view, const OperatorSwitches& switches)
+        : view_(view), switches_(switches) {}
+
+    void OnLine(const LineEvent& event) override;
+
+  private:
+    IReportLines& view_;
+    const OperatorSwitches& switches_;
+};
