@@ -1,5 +1,6 @@
 #include "Composition.h"
 
+#include "CentralAttach.h"
 #include "MainWindow.h"
 #include "ReportView.h"
 #include "SerialPort.h"
@@ -46,6 +47,11 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
     pipeline_.Subscribe(recording_.get());
     QObject::connect(port_.get(), &SerialPort::dataReceived, port_.get(),
                      [this](const char* data, int size) { pipeline_.Receive(data, size); });
+
+    // The central database: the journal's uploader on its own thread (off until dodatki.ini
+    // says Wlaczona=1) and "Widok → Baza centralna...".
+    AttachCentral(window_.get(),
+                  [this](const QString& text) { return window_->AddViewMenuItem(text); });
 }
 
 Composition::~Composition() {
