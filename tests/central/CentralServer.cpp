@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -63,7 +64,10 @@ CentralServer::CentralServer(const std::string& stations, bool empty) {
 }
 
 CentralServer::~CentralServer() {
-    if (!dir_.empty()) Script({"remove", dir_});
+    if (dir_.empty()) return;
+    Script({"remove", dir_});
+    std::error_code ignored;  // a folder the script never made a server in
+    std::filesystem::remove_all(dir_, ignored);
 }
 
 bool CentralServer::Script(const std::vector<std::string>& args) {
