@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include "CentralAttach.h"
 #include "MainWindow.h"
 #include "ReportView.h"
 #include "SerialPort.h"
@@ -77,6 +78,11 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
                 ? ServiceStateText(service->CurrentState(), service->Url(), service->Cause())
                 : QString());
     });
+
+    // The central database: the journal's uploader on its own thread (off until dodatki.ini
+    // says Wlaczona=1) and "Widok → Baza centralna...".
+    AttachCentral(window_.get(),
+                  [this](const QString& text) { return window_->AddViewMenuItem(text); });
 }
 
 Composition::~Composition() {
