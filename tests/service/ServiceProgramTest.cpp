@@ -162,7 +162,9 @@ TEST_F(ServiceInProgram, ResumedStreamLosesNoLine) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const bool ascii = std::all_of(expected[i].begin(), expected[i].end(),
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (ascii) EXPECT_EQ(received[i], expected[i]) << i;
+        if (ascii) {
+            EXPECT_EQ(received[i], expected[i]) << i;
+        }
     }
     program_->Signal(SIGTERM);
     EXPECT_EQ(program_->Wait(), 0);
