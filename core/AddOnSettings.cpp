@@ -60,8 +60,7 @@ struct KeyRow {
 
 template <typename Field>
 KeyRow FlagRow(std::string_view section, std::string_view key, Field field) {
-    return {section, key,
-            [field](AddOnSettings& s, std::string_view v) { ParseFlag(v, field(s)); },
+    return {section, key, [field](AddOnSettings& s, std::string_view v) { ParseFlag(v, field(s)); },
             [field](const AddOnSettings& s) {
                 return std::string(field(const_cast<AddOnSettings&>(s)) ? "1" : "0");
             }};
@@ -91,14 +90,16 @@ KeyRow TextRow(std::string_view section, std::string_view key, Field field,
 
 const std::vector<KeyRow>& Keys() {
     static const std::vector<KeyRow> keys = {
-        FlagRow("Dziennik", "Wlaczony", [](AddOnSettings& s) -> bool& { return s.journal.enabled; }),
+        FlagRow("Dziennik", "Wlaczony",
+                [](AddOnSettings& s) -> bool& { return s.journal.enabled; }),
         IntRow("Dziennik", "Przechowuj_dni", 1, 36600,
                [](AddOnSettings& s) -> int& { return s.journal.keepDays; }),
         FlagRow("SerwerWagi", "Wlaczony",
                 [](AddOnSettings& s) -> bool& { return s.service.enabled; }),
-        TextRow("SerwerWagi", "Adres",
-                [](AddOnSettings& s) -> std::string& { return s.service.address; },
-                [](std::string_view v) { return !v.empty(); }),
+        TextRow(
+            "SerwerWagi", "Adres",
+            [](AddOnSettings& s) -> std::string& { return s.service.address; },
+            [](std::string_view v) { return !v.empty(); }),
         IntRow("SerwerWagi", "Port", 1, 65535,
                [](AddOnSettings& s) -> int& { return s.service.port; }),
         TextRow("SerwerWagi", "Token",
@@ -117,11 +118,11 @@ const std::vector<KeyRow>& Keys() {
                 [](AddOnSettings& s) -> std::string& { return s.central.database; }),
         TextRow("BazaCentralna", "Uzytkownik",
                 [](AddOnSettings& s) -> std::string& { return s.central.user; }),
-        TextRow("BazaCentralna", "SSL",
-                [](AddOnSettings& s) -> std::string& { return s.central.ssl; },
-                [](std::string_view v) {
-                    return v == "disable" || v == "require" || v == "verify-full";
-                }),
+        TextRow(
+            "BazaCentralna", "SSL", [](AddOnSettings& s) -> std::string& { return s.central.ssl; },
+            [](std::string_view v) {
+                return v == "disable" || v == "require" || v == "verify-full";
+            }),
         TextRow("BazaCentralna", "Stacja",
                 [](AddOnSettings& s) -> std::string& { return s.central.station; }),
     };
@@ -203,8 +204,8 @@ bool SaveAddOnSettings(const AddOnSettings& settings, std::string& errorText,
     std::FILE* out = std::fopen(temporary.string().c_str(), "wbx");
 #else
     // Created with its final mode, so a token is never readable by others, not even briefly.
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                          secret ? 0600 : 0644);
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, secret ? 0600 : 0644);
     std::FILE* out = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
     if (fd >= 0 && out == nullptr) ::close(fd);
 #endif
@@ -213,8 +214,8 @@ bool SaveAddOnSettings(const AddOnSettings& settings, std::string& errorText,
                     std::strerror(errno);
         return false;
     }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
-              std::fflush(out) == 0;
+    bool ok =
+        std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && std::fflush(out) == 0;
 #if !defined(_WIN32)
     ok = ok && ::fsync(fileno(out)) == 0;
     if (ok) ::fchmod(fileno(out), secret ? 0600 : 0644);  // the umask may have narrowed it

@@ -1,0 +1,99 @@
+// dodatki.ini: the additions' settings, their defaults, what is refused, and the file's mode.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "AddOnSettings.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct ParseRow {
+    const char* what;
+    std::string text;
+    AddOnSettings expected;
+    friend void PrintTo(const ParseRow& row, std::ostream* out) { *out << row.what; }
+};
+
+AddOnSettings With(void (*change)(AddOnSettings&)) {
+    AddOnSettings settings;
+    change(settings);
+    return settings;
+}
+
+class ParseAddOns : public testing::TestWithParam<ParseRow> {};
+
+TEST_P(ParseAddOns, TakesWhatItAcceptsAndKeepsDefaultsElse) {
+    EXPECT_EQ(ParseAddOnSettings(GetParam().text), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DodatkiIni, ParseAddOns,
+    testing::Values(
+        ParseRow{"empty file: every default", "", AddOnSettings{}},
+        ParseRow{"journal off, kept 30 days", "[Dziennik]\nWlaczony=0\nPrzechowuj_dni=30\n",
+                 With([](AddOnSettings& s) {
+                     s.journal = {false, 30};
+                 })},
+        ParseRow{"byte-order mark, CR LF, spaces around",
+                 "\xEF\xBB\xBF[SerwerWagi]\r\n Port = 9000 \r\n",
+                 With([](AddOnSettings& s) { s.service.port = 9000; })},
+        ParseRow{"a key of another section does not count", "[Dziennik]\nPort=9000\n",
+                 AddOnSettings{}},
+        ParseRow{"values out of range keep the default",
+                 "[SerwerWagi]\nPort=70000\nNieaktualny_po_ms=0\nAdres=\n[Dziennik]\nWlaczony=2\n"
+                 "Przechowuj_dni=-5\n[BazaCentralna]\nSSL=prefer\nPort=x\n",
+                 AddOnSettings{}},
+        ParseRow{"text values kept as written (UTF-8)",
+                 "[BazaCentralna]\nWlaczona=1\nHost=db.firma.example\nStacja=Brama Łódź\n"
+                 "SSL=verify-full\n[SerwerWagi]\nToken=a=b\nZrodla=http://a, http://b\n",
+                 With([](AddOnSettings& s) {
+                     s.central.enabled = true;
+                     s.central.host = "db.firma.example";
+                     s.central.station = "Brama Łódź";
+                     s.central.ssl = "verify-full";
+                     s.service.token = "a=b";
+                     s.service.origins = "http://a, http://b";
+                 })}));
+
+TEST(AddOnSettingsFile, WritesWhatItReadsWithTheModeTheSecretNeeds) {
+    waga::test::TempDir dir;
+    AddOnSettings settings;
+    settings.journal.keepDays = 10;
+    settings.central.station = "Magazyn ż";
+    std::string error;
+    ASSERT_TRUE(SaveAddOnSettings(settings, error, dir.Path())) << error;
+    struct stat info {};
+    ASSERT_EQ(stat(dir.File("dodatki.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    EXPECT_EQ(LoadAddOnSettings(dir.Path()).settings, settings);
+
+    settings.service.token = "tajny";
+    ASSERT_TRUE(SaveAddOnSettings(settings, error, dir.Path())) << error;
+    ASSERT_EQ(stat(dir.File("dodatki.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(LoadAddOnSettings(dir.Path()).settings, settings);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator{}),
+              1)
+        << "no temporary file is left behind";
+}
+
+TEST(AddOnSettingsFile, AMissingFileIsDefaultsAndAFailedSaveLeavesTheOldFile) {
+    waga::test::TempDir dir;
+    const AddOnLoadResult none = LoadAddOnSettings(dir.Path());
+    EXPECT_FALSE(none.fileFound);
+    EXPECT_EQ(none.settings, AddOnSettings{});
+
+    std::ofstream(dir.File("dodatki.ini")) << "[Dziennik]\nWlaczony=0\n";
+    std::string error;
+    EXPECT_FALSE(SaveAddOnSettings(AddOnSettings{}, error, dir.File("brak-folderu")));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(LoadAddOnSettings(dir.Path()).settings.journal.enabled);
+}
+
+}  // namespace
