@@ -28,21 +28,21 @@ void StartupSequence::FormCreate() {
 }
 
 void StartupSequence::FormClose() {
-    if (Quit.Posted()) return;
-    InstanceMapping.Release();
+    if (quit_.Posted()) return;
+    instanceGuard_.Release();
     SaveConfig(program_.Settings());  // the result is not examined
 }
 
 // A second copy is told so and posts its quit request; start-up goes on either way.
 void StartupSequence::CheckSingleInstance() {
-    if (InstanceMapping.Acquire() != InstanceGuard::Result::AlreadyRunning) return;
+    if (instanceGuard_.Acquire() != InstanceGuard::Result::AlreadyRunning) return;
     ShowErrorBox(QStringLiteral("Program jest już w uruchomiony!"));
-    Quit.Post();
+    quit_.Post();
 }
 
 void StartupSequence::WarnWhenDiskNearlyFull() {
     const std::int64_t freeBytes =
-        FreeSpaceQuery ? FreeSpaceQuery() : FreeBytesOfWorkingDirectory();
+        freeSpaceQuery_ ? freeSpaceQuery_() : FreeBytesOfWorkingDirectory();
     if (TooLittleFreeSpace(freeBytes)) ShowWarningBox(LowFreeSpaceText());
 }
 

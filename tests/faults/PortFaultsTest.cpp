@@ -26,7 +26,8 @@ ModalAnswerer::Action PressOk(QString* seenClass, std::function<void()> during =
     return [seenClass, during](QWidget* modal) {
         *seenClass = modal->metaObject()->className();
         if (during) during();
-        if (auto* dialog = qobject_cast<PortSettingsDialog*>(modal)) dialog->BOk->click();
+        if (auto* dialog = qobject_cast<PortSettingsDialog*>(modal))
+            Find<QPushButton>(*dialog, "BOk")->click();
     };
 }
 
