@@ -33,22 +33,45 @@ XServer::~XServer() {
 }
 
 std::string XServer::Run(const std::vector<std::string>& argv) const {
-    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_};
+    // The tools read window titles in their locale: a UTF-8 one, so that a Polish title matches
+    // whatever locale the tests run in (LANG=C included).
+    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_,
+                                            "LC_ALL=C.UTF-8"};
     withDisplay.insert(withDisplay.end(), argv.begin(), argv.end());
     ChildProcess tool(withDisplay, "/");
     tool.Wait(std::chrono::seconds(10));
     return tool.Stdout();
 }
 
+// Titles are compared with the window's UTF-8 title (_NET_WM_NAME): the older WM_NAME, which
+// xdotool's own name search reads, holds a Polish title garbled when the program runs in a
+// locale without UTF-8 (LANG=C).
 std::vector<std::string> XServer::Windows(const std::string& title, pid_t pid) const {
     std::vector<std::string> argv = {"/usr/bin/xdotool", "search", "--onlyvisible"};
-    // --all: both the process and the title must match (xdotool takes either by default).
-    if (pid > 0) argv.insert(argv.end(), {"--all", "--pid", std::to_string(pid)});
-    argv.insert(argv.end(), {"--name", "^" + title + "$"});
+    if (pid > 0) {
+        argv.insert(argv.end(), {"--pid", std::to_string(pid)});
+    } else {
+        argv.insert(argv.end(), {"--name", "."});
+    }
     std::istringstream ids(Run(argv));
     std::vector<std::string> found;
-    for (std::string id; ids >> id;) found.push_back(id);
+    for (std::string id; ids >> id;) {
+        if (WindowTitle(id) == title) found.push_back(id);
+    }
     return found;
+}
+
+std::string XServer::WindowTitle(const std::string& windowId) const {
+    const std::string out = Run({"/usr/bin/xprop", "-id", windowId, "-notype", "_NET_WM_NAME"});
+    const std::size_t open = out.find('"');
+    const std::size_t close = out.rfind('"');
+    if (open == std::string::npos || close <= open) return {};
+    std::string title;
+    for (std::size_t i = open + 1; i < close; ++i) {  // xprop escapes " and \ with a backslash
+        if (out[i] == '\\' && i + 1 < close) ++i;
+        title += out[i];
+    }
+    return title;
 }
 
 std::string XServer::WaitForWindow(const std::string& title, pid_t pid,
