@@ -1,5 +1,7 @@
 #include "StartupSequence.h"
 
+#include <QEvent>
+
 #include "Composition.h"
 #include "FreeSpace.h"
 #include "MainWindow.h"
@@ -7,6 +9,7 @@
 #include "Reconnect.h"
 #include "SerialPort.h"
 #include "SettingsFile.h"
+#include "WindowPlacement.h"
 
 StartupSequence::StartupSequence(Composition& program) : program_(program) {
     connect(&program.Window(), &MainWindow::Closing, this, [this] { FormClose(); });
@@ -23,8 +26,24 @@ void StartupSequence::FormCreate() {
     OpenPortAndReport();
     window.SetActivePage(MainWindow::kPageWaga);
     window.CreateDayFile();
-    // The outer size follows from the fixed client area and the window system's frame.
-    window.move(0, 0);
+    PlaceWindow();
+}
+
+// The described position is the window's own outer corner: the frame goes there, so its title
+// bar stays on the screen under any window manager (a client area placed at 0,0 would push the
+// frame above the screen's edge). It is placed as the window is shown, when its fixed size is
+// final. The outer size follows from the fixed client area and the frame.
+void StartupSequence::PlaceWindow() {
+    program_.Window().move(0, 0);
+    program_.Window().installEventFilter(this);
+}
+
+bool StartupSequence::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &program_.Window() && event->type() == QEvent::Show) {
+        program_.Window().removeEventFilter(this);
+        PlaceFrameAt(program_.Window(), QPoint(0, 0));
+    }
+    return false;
 }
 
 void StartupSequence::FormClose() {
@@ -63,7 +82,8 @@ void StartupSequence::ReadSettings() {
         ShowEscapedErrorBox(QString::fromStdString(loaded.errorText));
 }
 
-// Start-up's text ends with a space after the full stop; a failure is not retried.
+// Start-up's text ends with a space after the full stop. A port whose device is missing (the
+// scale not plugged in yet) is tried again quietly; any other failure is not retried.
 void StartupSequence::OpenPortAndReport() {
     SerialPort& port = program_.Port();
     if (port.OpenPort()) {
@@ -71,7 +91,8 @@ void StartupSequence::OpenPortAndReport() {
         program_.Pipeline().AnnouncePortState(PortState::Opened);
         program_.Window().ReportPortOpened(PortOpenedText(port.ComPort(), port.ComPortSpeed()) +
                                            QLatin1Char(' '));
-    } else {
-        program_.Window().ReportPortFailed(StartFailedText());
+        return;
     }
+    program_.Window().ReportPortFailed(StartFailedText());
+    if (RetriedAfterFailedStart(port.LastOpenResult())) program_.Window().RetryUntilPortOpens();
 }

@@ -33,12 +33,16 @@ class StartupSequence : public QObject {
     bool QuitPosted() const { return quit_.Posted(); }
     bool QuitTaken() const { return quit_.Taken(); }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void CheckSingleInstance();
     void WarnWhenDiskNearlyFull();
     void ApplySerialDefaults();
     void ReadSettings();
     void OpenPortAndReport();
+    void PlaceWindow();
 
     std::function<std::int64_t()> freeSpaceQuery_;
     InstanceGuard instanceGuard_;

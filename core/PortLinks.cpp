@@ -69,3 +69,12 @@ std::string StableDeviceName(const std::string& device, const std::string& byIdF
     if (matches.empty()) return {};
     return *std::min_element(matches.begin(), matches.end());
 }
+
+DevicePathCheck CheckDevicePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (path.empty() || error || !std::filesystem::exists(status)) return DevicePathCheck::Missing;
+    return status.type() == std::filesystem::file_type::character
+               ? DevicePathCheck::CharacterDevice
+               : DevicePathCheck::NotACharacterDevice;
+}

@@ -32,6 +32,11 @@ LinkResult AssignPortLink(const std::string& linkPath, const std::string& target
 std::string StableDeviceName(const std::string& device,
                              const std::string& byIdFolder = kSerialByIdFolder);
 
+// What a typed device path leads to (links followed): only a character device can be a serial
+// port (whether it answers as a terminal shows when the port is opened).
+enum class DevicePathCheck { CharacterDevice, Missing, NotACharacterDevice };
+DevicePathCheck CheckDevicePath(const std::string& path);
+
 // Whether ports are assigned by links. Not on Windows, where COM1..COM4 are the system's own
 // names for its ports.
 constexpr bool PortAssignmentOffered() {

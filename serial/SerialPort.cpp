@@ -75,6 +75,7 @@ void SerialPort::StartWatching() {
         StartPolling();
         return;
     }
+    pacing_.Reset();
     notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
 }
@@ -95,25 +96,30 @@ bool SerialPort::WaitingWithoutTimer() const {
            timerId_ == 0;
 }
 
+// Light traffic is watched again at once; see ReadPacing for when the port is left alone.
 void SerialPort::OnReadable() {
     notifier_->setEnabled(false);
-    ReadPort([this](bool bufferFull) {
-        // A full buffer means more is waiting (a burst, or the program was held up): it is read
-        // as soon as the event loop has had its turn, so nothing waits a polling delay per 2 KB.
-        standDown_.start(bufferFull ? 0 : Interval(pollingDelay_));
+    ReadPort([this](bool bufferFull, std::size_t count) {
+        const int rest =
+            pacing_.AfterRead(count, bufferFull, ReadPacing::Clock::now(), Interval(pollingDelay_));
+        if (rest == 0 && !bufferFull) {
+            notifier_->setEnabled(true);
+        } else {
+            standDown_.start(rest);
+        }
     });
 }
 
 // Qt never re-enters a timer whose event is still being handled; a fresh timer keeps the ticks
 // coming while the handler runs a modal box's event loop.
 void SerialPort::timerEvent(QTimerEvent*) {
-    ReadPort([this](bool) {
+    ReadPort([this](bool, std::size_t) {
         StopPolling();
         StartPolling();
     });
 }
 
-void SerialPort::ReadPort(const std::function<void(bool bufferFull)>& rearm) {
+void SerialPort::ReadPort(const std::function<void(bool bufferFull, std::size_t count)>& rearm) {
     if (!IsPortOpen()) return;
     const ReadResult read = device_->Read(buffer_.get(), settings_.inBufSize);
     if (read.status == ReadStatus::Lost) {
@@ -121,7 +127,7 @@ void SerialPort::ReadPort(const std::function<void(bool bufferFull)>& rearm) {
         emit portLost();
         return;
     }
-    rearm(read.count == settings_.inBufSize);
+    rearm(read.count == settings_.inBufSize, read.count);
     if (read.status != ReadStatus::Ok || read.count == 0) return;
     emit dataReceived(buffer_.get(), static_cast<int>(read.count));
 }

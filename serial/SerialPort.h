@@ -3,11 +3,12 @@
 // reads it on the user-interface thread and announces every batch of received bytes with
 // dataReceived.
 // Where the system can tell when bytes arrive (a descriptor to watch, on POSIX), the port is read
-// as soon as they do and then left alone for PollingDelay, so an idle port costs no wake-ups and
-// a busy one is read once per PollingDelay; elsewhere it is read on a PollingDelay timer. A port
-// that is gone (hang-up, adapter pulled out) announces portLost once and is read no more. The
-// component only receives and never reports anything to the operator itself; any number of
-// objects may listen to its signals.
+// as soon as they do: light traffic is read on every arrival, a busy port is left alone for
+// PollingDelay after each read (ReadPacing), so an idle port costs no wake-ups and a busy one is
+// read once per PollingDelay; elsewhere it is read on a PollingDelay timer. A port that is gone
+// (hang-up, adapter pulled out) announces portLost once and is read no more. The component only
+// receives and never reports anything to the operator itself; any number of objects may listen
+// to its signals.
 
 #include <QObject>
 #include <QTimer>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "ReadPacing.h"
 #include "SerialDevice.h"
 
 class QSocketNotifier;
@@ -83,9 +85,9 @@ class SerialPort : public QObject {
 
   private:
     // Reads once, then announces dataReceived or portLost. `rearm` (told whether the read filled
-    // the buffer) runs before either event, so that reading goes on while a handler runs a modal
-    // box's event loop (a recording error).
-    void ReadPort(const std::function<void(bool bufferFull)>& rearm);
+    // the buffer, and how many bytes came) runs before either event, so that reading goes on while
+    // a listener runs a modal box's event loop (a recording error).
+    void ReadPort(const std::function<void(bool bufferFull, std::size_t count)>& rearm);
     void OnReadable();
     void StartWatching();
     void StopWatching();
@@ -102,7 +104,8 @@ class SerialPort : public QObject {
     std::uint16_t outputTimeout_ = 4000;
     int timerId_ = 0;                      // the polling timer (timer path)
     QSocketNotifier* notifier_ = nullptr;  // the watched descriptor (watched path)
-    QTimer standDown_;                     // PollingDelay after a read before watching again
+    QTimer standDown_;                     // the rest after a busy read before watching again
+    ReadPacing pacing_;
     std::unique_ptr<char[]> buffer_;
     OpenResult lastOpen_;
 };

@@ -48,6 +48,9 @@ MainWindow::MainWindow(SerialPort& port, LinePipeline& pipeline, OperatorSwitche
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFont(MsSansSerifFont(11));
+    // The status bar's tooltip (why the port did not open) shows also while another of the
+    // program's windows (the serial ports window) is the active one.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     BuildMenu();
     BuildClientControls();
     BuildTabOrder();

@@ -66,6 +66,9 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     const ReportView& Report() const { return *Mraport; }
 
     bool RetryingLostPort() const { return retryTimer_.isActive(); }
+    // The port did not open at start because its device is missing: it is tried quietly about
+    // once a second, as a lost one is; the failure text stays until it opens.
+    void RetryUntilPortOpens() { retryTimer_.start(); }
     // The outcome of an open: the status text, and when it failed also the cause (in the status
     // bar's tooltip and on standard error) and an empty read-out, so no stale weight is shown.
     void ReportPortOpened(const QString& statusText);

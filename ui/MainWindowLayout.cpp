@@ -199,8 +199,8 @@ void MainWindow::BuildMenu() {
     }
     Mwaga->setChecked(true);
     MakeSeparator(view, "N2");
-    MMustaw_rs = MakeAction(view, "MMustaw_rs", QStringLiteral("Parametry transmisji..."));
-    MMporty = MakeAction(view, "MMporty", QStringLiteral("Porty szeregowe..."));
+    MMustaw_rs = MakeAction(view, "MMustaw_rs", QStringLiteral("Parametry &transmisji..."));
+    MMporty = MakeAction(view, "MMporty", QStringLiteral("Porty &szeregowe..."));
 
     QMenu* help = bar->addMenu(QStringLiteral("&Pomoc"));
     help->setObjectName(QStringLiteral("MMpom"));

@@ -7,6 +7,7 @@
 #include "RadioGroup.h"
 #include "SerialPort.h"
 #include "SettingsFormat.h"
+#include "WindowPlacement.h"
 
 namespace {
 
@@ -80,10 +81,8 @@ void PortSettingsDialog::showEvent(QShowEvent* event) {
     BOk->setFocus();
 }
 
+// The same place at every showing (see CentredFramePosition).
 void PortSettingsDialog::CentreOnScreen() {
-    if (const QScreen* shown = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(shown->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    if (const QScreen* shown = screen())
+        PlaceFrameAt(*this, CentredFramePosition(shown->availableGeometry(), size()));
 }

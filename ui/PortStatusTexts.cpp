@@ -29,10 +29,7 @@ QString OpenFailureCause(const OpenResult& result) {
         case OpenFailure::MissingDevice:
             return QString("brak urządzenia %1").arg(device);
         case OpenFailure::PermissionDenied:
-            return QString(
-                       "brak uprawnień do %1 — dodaj konto do grupy dialout i zaloguj się "
-                       "ponownie")
-                .arg(device);
+            return PermissionCause(device, ReadDeviceAccess(result.device));
         case OpenFailure::Busy:
             return QString("%1: port zajęty przez inny program").arg(device);
         case OpenFailure::NotATerminal:
@@ -43,6 +40,37 @@ QString OpenFailureCause(const OpenResult& result) {
     return QString("nie można otworzyć %1: %2 (błąd %3)")
         .arg(device, QString::fromLocal8Bit(std::strerror(result.systemError)))
         .arg(result.systemError);
+}
+
+QString PermissionCause(const QString& device, const DeviceAccess& access) {
+    QString text = QString("brak uprawnień do %1").arg(device);
+    if (!access.known) return text;
+    const QString group = QString::fromStdString(access.group);
+    text += QString(" (właściciel %1, grupa %2, prawa %3)")
+                .arg(QString::fromStdString(access.owner), group)
+                .arg(access.mode, 4, 8, QLatin1Char('0'));
+    const bool groupReadsAndWrites = (access.mode & 0060) == 0060;
+    const QString byAdministrator =
+        "grupa nie ma prawa odczytu i zapisu — prawa urządzenia ustawia administrator (np. "
+        "regułą udev)";
+    if (access.processInGroup) {
+        return text + QString("; konto jest w grupie %1, ale %2")
+                          .arg(group, groupReadsAndWrites ? "urządzenie i tak odmawia dostępu"
+                                                          : byAdministrator);
+    }
+    if (access.accountInGroup) {
+        return text + QString(
+                          "; konto dodano do grupy %1 po zalogowaniu — wyloguj się i zaloguj "
+                          "ponownie")
+                          .arg(group);
+    }
+    if (groupReadsAndWrites) {
+        return text + QString(
+                          "; konto nie jest w grupie %1 — dodaj je do tej grupy i zaloguj się "
+                          "ponownie")
+                          .arg(group);
+    }
+    return text + QString("; konto nie jest w grupie %1, a ta %2").arg(group, byAdministrator);
 }
 
 QByteArray ProgramMessage(const QString& source, const QString& text) {

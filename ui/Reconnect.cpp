@@ -36,3 +36,7 @@ QString ShowSettingsAndReconnect(PortSettingsDialog& dialog, SerialPort& port,
     dialog.exec();
     return ReconnectPort(dialog.Selections(), port, lines);
 }
+
+bool RetriedAfterFailedStart(const OpenResult& result) {
+    return result.failure == OpenFailure::MissingDevice;
+}

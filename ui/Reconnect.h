@@ -16,6 +16,11 @@ class SerialPort;
 // hears of the new port only when the port opened.
 QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LinePipeline& lines);
 
+// Whether a port that did not open at start is tried again about once a second: only when its
+// device is missing (an adapter or a simulator that comes later). A busy port, a refused
+// permission or a path that is no terminal stay as they are until the operator acts.
+bool RetriedAfterFailedStart(const OpenResult& result);
+
 // MMustaw_rsClick: shows the dialog modally; however it was closed, reconnects with its
 // selections and returns the status bar text.
 QString ShowSettingsAndReconnect(PortSettingsDialog& dialog, SerialPort& port, LinePipeline& lines);

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -129,6 +130,13 @@ QString LinkFailedText(PortNumber port, const QString& target, int error) {
     return QString("Nie można przypisać portu %1 do %2: %3.").arg(PortLabel(port), target, reason);
 }
 
+QString DevicePathRefusedText(PortNumber port, const QString& path, DevicePathCheck check) {
+    const QString reason = check == DevicePathCheck::Missing
+                               ? QStringLiteral("nie ma takiego urządzenia")
+                               : QStringLiteral("to nie jest urządzenie znakowe (port szeregowy)");
+    return QString("Nie można przypisać portu %1 do %2: %3.").arg(PortLabel(port), path, reason);
+}
+
 // The device a port stands for, as the operator would name it; "(domyślne)" when no COMn link
 // or file in the working directory says otherwise.
 QString PortDevice(PortNumber port) {
@@ -161,6 +169,9 @@ SerialPortsWindow::SerialPortsWindow(const SerialPort* programPort, QWidget* par
     LKomunikat->setObjectName(QStringLiteral("LKomunikat"));
     LKomunikat->setWordWrap(true);
     LKomunikat->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LKomunikat->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Room for the result line kept whether or not there is one, so nothing below it moves.
+    LKomunikat->setMinimumHeight(2 * LKomunikat->fontMetrics().lineSpacing());
     layout->addWidget(LKomunikat);
     BuildButtons();
 }
@@ -188,10 +199,34 @@ void SerialPortsWindow::BuildTables() {
     LBrakUrzadzen->setObjectName(QStringLiteral("LBrakUrzadzen"));
     LBrakUrzadzen->setWordWrap(true);
     devicesLayout->addWidget(LBrakUrzadzen);
+    if (PortAssignmentOffered()) {
+        auto* pathRow = new QHBoxLayout;
+        auto* pathLabel = new QLabel(QStringLiteral("Inne urządzenie (ścieżka):"), devices);
+        ESciezka = new QLineEdit(devices);
+        ESciezka->setObjectName(QStringLiteral("ESciezka"));
+        ESciezka->setPlaceholderText(QStringLiteral("np. /dev/pts/3 albo /dev/serial/by-path/..."));
+        ESciezka->setMinimumWidth(
+            ESciezka->fontMetrics().horizontalAdvance(ESciezka->placeholderText()) + 24);
+        pathLabel->setBuddy(ESciezka);
+        pathRow->addWidget(pathLabel);
+        pathRow->addWidget(ESciezka, 1);
+        devicesLayout->addLayout(pathRow);
+        connect(ESciezka, &QLineEdit::textEdited, this, [this] { DevicePathEdited(); });
+    }
     layout()->addWidget(devices);
 
     connect(TPorty, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
-    connect(TUrzadzenia, &QTableWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
+    connect(TUrzadzenia, &QTableWidget::itemSelectionChanged, this, [this] {
+        // A device chosen from the list takes the place of a typed path.
+        if (ESciezka != nullptr && SelectedRow(TUrzadzenia) >= 0) ESciezka->clear();
+        SelectionChanged();
+    });
+}
+
+// A typed path takes the place of the device chosen from the list.
+void SerialPortsWindow::DevicePathEdited() {
+    if (!ESciezka->text().isEmpty()) TUrzadzenia->clearSelection();
+    SelectionChanged();
 }
 
 void SerialPortsWindow::BuildButtons() {
@@ -328,7 +363,12 @@ void SerialPortsWindow::FitToTables(bool showing) {
     TUrzadzenia->setMinimumWidth(width);
     layout()->activate();
     resize(showing ? minimumSizeHint() : size().expandedTo(minimumSizeHint()));
-    // Columns to their texts, then the last one takes the rest of the width it now has.
+    FitColumns();
+}
+
+// Columns to their texts, then the last one takes the rest of the width it now has (the table
+// scrolls sideways rather than the window growing).
+void SerialPortsWindow::FitColumns() {
     for (QTableWidget* table : {TPorty, TUrzadzenia}) {
         table->horizontalHeader()->setStretchLastSection(false);
         table->resizeColumnsToContents();
@@ -337,17 +377,28 @@ void SerialPortsWindow::FitToTables(bool showing) {
 }
 
 void SerialPortsWindow::SelectionChanged() {
+    const bool typed = ESciezka != nullptr && !ESciezka->text().trimmed().isEmpty();
     BPrzypisz->setEnabled(PortAssignmentOffered() && SelectedRow(TPorty) >= 0 &&
-                          SelectedRow(TUrzadzenia) >= 0);
+                          (typed || SelectedRow(TUrzadzenia) >= 0));
 }
 
 void SerialPortsWindow::BPrzypiszClick() {
     const int portRow = SelectedRow(TPorty);
     const int deviceRow = SelectedRow(TUrzadzenia);
-    if (!PortAssignmentOffered() || portRow < 0 || deviceRow < 0) return;
+    const QString typed = ESciezka != nullptr ? ESciezka->text().trimmed() : QString();
+    if (!PortAssignmentOffered() || portRow < 0 || (deviceRow < 0 && typed.isEmpty())) return;
     const auto port = static_cast<PortNumber>(portRow);
+    if (!typed.isEmpty()) {
+        const DevicePathCheck check = CheckDevicePath(ToPath(typed));
+        if (check != DevicePathCheck::CharacterDevice) {
+            LKomunikat->setText(DevicePathRefusedText(port, typed, check));
+            return;
+        }
+    }
     const QString target =
-        TUrzadzenia->item(deviceRow, kDevicePath)->data(kLinkTargetRole).toString();
+        !typed.isEmpty()
+            ? typed
+            : TUrzadzenia->item(deviceRow, kDevicePath)->data(kLinkTargetRole).toString();
     const LinkResult result = AssignPortLink(PortName(port), ToPath(target));
     ReportAssignment(port, target, result);
 }
@@ -360,7 +411,7 @@ void SerialPortsWindow::ReportAssignment(PortNumber port, const QString& target,
             LKomunikat->setText(AssignedText(port, target, result));
             emit PortAssigned(port);  // the main window reconnects when it is its port
             FillPorts();
-            FitToTables(false);
+            FitColumns();  // the window keeps its size
             return;
         case LinkOutcome::NotALink:
             LKomunikat->clear();

@@ -12,6 +12,7 @@
 #include "PresentSerialDevices.h"
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTableWidget;
 class SerialPort;
@@ -30,8 +31,9 @@ class SerialPortsWindow : public QDialog {
     // Lists the ports again (probing each one with an open and a close, except the port the
     // program holds) and the devices present.
     void BOdswiezClick();
-    // Links the selected port to the selected device, by the device's stable name where it has
-    // one, so that the choice survives plugging the adapter into another socket.
+    // Links the selected port to the device path typed in, when there is one (checked to be a
+    // character device), else to the selected device, by its stable name where it has one, so
+    // that the choice survives plugging the adapter into another socket.
     void BPrzypiszClick();
 
   signals:
@@ -48,6 +50,8 @@ class SerialPortsWindow : public QDialog {
     void FillDevices(bool showing);
     void Refresh(bool showing);
     void FitToTables(bool showing);
+    void FitColumns();
+    void DevicePathEdited();
     void SelectionChanged();
     QString PortState(PortNumber port) const;
     void ReportAssignment(PortNumber port, const QString& target, const LinkResult& result);
@@ -61,6 +65,7 @@ class SerialPortsWindow : public QDialog {
     QLabel* LBrakUrzadzen = nullptr;
     QLabel* LWskazowka = nullptr;
     QLabel* LKomunikat = nullptr;
+    QLineEdit* ESciezka = nullptr;  // a device the list does not show (a pseudo-terminal, by-path)
     QPushButton* BPrzypisz = nullptr;
     QPushButton* BOdswiez = nullptr;
     QPushButton* BZamknij = nullptr;

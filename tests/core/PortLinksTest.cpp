@@ -179,4 +179,30 @@ TEST_F(StableDeviceNameTest, AMissingFolderGivesNoName) {
     EXPECT_EQ(StableDeviceName(dir_.File("dev/ttyUSB0"), dir_.File("no-by-id")), "");
 }
 
+// A typed device path: what it leads to, links followed.
+TEST(CheckDevicePath, OnlyACharacterDeviceIsTakenForAPort) {
+    waga::test::PtyLink pty("COM9");
+    TempDir dir;
+    waga::test::WriteFile(dir.File("data.bin"), "x");
+    fs::create_symlink(pty.SlavePath(), dir.File("by-path-name"));
+    fs::create_symlink(dir.File("gone"), dir.File("dangling"));
+    const struct {
+        std::string path;
+        DevicePathCheck check;
+    } rows[] = {
+        {pty.SlavePath(), DevicePathCheck::CharacterDevice},
+        {dir.File("by-path-name"), DevicePathCheck::CharacterDevice},  // a link to a terminal
+        {"/dev/null", DevicePathCheck::CharacterDevice},  // refused later, as no terminal
+        {dir.File("data.bin"), DevicePathCheck::NotACharacterDevice},
+        {dir.Path(), DevicePathCheck::NotACharacterDevice},
+        {dir.File("dangling"), DevicePathCheck::Missing},
+        {dir.File("gone"), DevicePathCheck::Missing},
+        {"", DevicePathCheck::Missing},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(CheckDevicePath(row.path), row.check);
+    }
+}
+
 }  // namespace

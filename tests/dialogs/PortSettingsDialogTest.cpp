@@ -6,6 +6,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
+#include <vector>
 
 #include "Controls.h"
 #include "DialogTestSupport.h"
@@ -120,27 +121,35 @@ TEST_P(FormShowPort, SelectsTheComponentsPort) {
 INSTANTIATE_TEST_SUITE_P(Dialogs, FormShowPort, testing::Values(pnCOM1, pnCOM2, pnCOM3, pnCOM4),
                          [](const auto& info) { return "COM" + std::to_string(info.param + 1); });
 
+// Centred by its own size, its frame's corner in the same place at every showing (the frame's
+// size is not known before a window manager has framed it once).
 TEST(FormUstaw, ShowingReloadsFocusesZamknijAndCentres) {
     SerialPort port;
     port.SetComPort(pnCOM4);
     port.SetComPortSpeed(br600);
     PortSettingsDialog dialog(&port);
-    Find<RadioGroup>(dialog, "RGNumPortu")->SetItemIndex(0);
-    bool focused = false;
-    QPoint centre;
-    QTimer::singleShot(0, &dialog, [&] {
-        waga::test::RunEventsUntil([&] { return dialog.isActiveWindow(); });
-        focused = QApplication::focusWidget() == Find<QPushButton>(dialog, "BOk");
-        centre = dialog.frameGeometry().center();
-        Find<QPushButton>(dialog, "BOk")->click();
-    });
-    dialog.exec();
-    EXPECT_TRUE(focused);
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(Find<RadioGroup>(dialog, "RGNumPortu")->ItemIndex(), 3);
-    EXPECT_EQ(Find<RadioGroup>(dialog, "RGSzybkosc")->ItemIndex(), 2);
-    const QPoint screenCentre = dialog.screen()->availableGeometry().center();
-    EXPECT_LE((centre - screenCentre).manhattanLength(), 2);
+    std::vector<QPoint> corners;
+    for (int showing = 0; showing < 2; ++showing) {
+        Find<RadioGroup>(dialog, "RGNumPortu")->SetItemIndex(0);
+        bool focused = false;
+        QTimer::singleShot(0, &dialog, [&] {
+            waga::test::RunEventsUntil([&] { return dialog.isActiveWindow(); });
+            focused = QApplication::focusWidget() == Find<QPushButton>(dialog, "BOk");
+            corners.push_back(dialog.frameGeometry().topLeft());
+            Find<QPushButton>(dialog, "BOk")->click();
+        });
+        dialog.exec();
+        EXPECT_TRUE(focused);
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(Find<RadioGroup>(dialog, "RGNumPortu")->ItemIndex(), 3);
+        EXPECT_EQ(Find<RadioGroup>(dialog, "RGSzybkosc")->ItemIndex(), 2);
+    }
+    ASSERT_EQ(corners.size(), 2u);
+    EXPECT_EQ(corners[0], corners[1]);
+    const QRect screen = dialog.screen()->availableGeometry();
+    const QPoint centred(screen.x() + (screen.width() - 273) / 2,
+                         screen.y() + (screen.height() - 175) / 2);
+    EXPECT_EQ(corners[0], centred);
 }
 
 TEST(FormUstaw, TheCloseButtonEndsTheDialogLikeZamknij) {

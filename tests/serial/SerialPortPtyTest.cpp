@@ -105,6 +105,29 @@ TEST_F(SerialPortPtyTest, AQuietSpellThenALineIsReadWithoutWaitingForATick) {
     ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All() == "12.50\r"; }, 5s));
 }
 
+// A line, then the last line and at once the hang-up that discards whatever is unread: light
+// traffic is watched again right after each read, so the last line is taken as soon as the event
+// loop runs, long before a polling delay (a slow one here) would have ended.
+TEST_F(SerialPortPtyTest, TheLastLineBeforeAHangUpIsTakenWithoutARest) {
+    Listen();
+    int losses = 0;
+    QObject::connect(&driver_, &SerialPort::portLost, [&] { ++losses; });
+    driver_.SetComPortPollingDelay(10000);
+    ASSERT_TRUE(driver_.OpenPort());
+    for (int run = 0; run < 20; ++run) {
+        const std::string line = "PRE-" + std::to_string(run) + "\r\n";
+        ASSERT_TRUE(pty_.Write(line));
+        ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().ends_with(line); }, 5s));
+        EXPECT_TRUE(driver_.WaitingWithoutTimer());
+    }
+    ASSERT_TRUE(pty_.Write("LAST-x\r\n"));
+    ASSERT_TRUE(RunEventsUntil([&] { return receiver_.All().ends_with("LAST-x\r\n"); }, 5s));
+    pty_.CloseSlave();
+    pty_.CloseMaster();
+    ASSERT_TRUE(RunEventsUntil([&] { return losses == 1; }));
+    EXPECT_TRUE(receiver_.All().ends_with("PRE-19\r\nLAST-x\r\n"));
+}
+
 TEST_F(SerialPortPtyTest, BytesWithoutAHandlerAreReadAndDropped) {
     ASSERT_TRUE(driver_.OpenPort());
     ASSERT_TRUE(pty_.Write("dropped\r"));

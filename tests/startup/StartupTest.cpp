@@ -2,11 +2,14 @@
 // after start-up for each kind of konfig.ini and port, the free-space threshold, a second copy,
 // an unreadable konfig.ini, and the close.
 
+#include <sys/file.h>
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <filesystem>
 
@@ -79,6 +82,81 @@ INSTANTIATE_TEST_SUITE_P(
                  QString::fromUtf8("Połączenie RS232, COM2, prędkość: 57600 rozpoczęte. "), "300",
                  br57600, true}),
     [](const ::testing::TestParamInfo<StartRow>& info) { return std::string(info.param.name); });
+
+// ---- A port that fails at start ----
+
+// Each cause of a failed start, and what comes of it while the program runs on: only a missing
+// device is tried again (quietly, the failure text kept), and the terminal that appears later is
+// then opened and announced with the usual text.
+enum class StartCause { NoLink, LinkToNothing, RegularFile, HeldByAnotherProgram };
+
+struct StartFailureRow {
+    const char* name;
+    StartCause cause;
+    bool retried;
+};
+
+void PrintTo(const StartFailureRow& row, std::ostream* out) { *out << row.name; }
+
+class StartFailure : public StartupFixture, public ::testing::WithParamInterface<StartFailureRow> {
+  protected:
+    void Prepare(StartCause cause) {
+        switch (cause) {
+            case StartCause::NoLink:
+                break;
+            case StartCause::LinkToNothing:  // an adapter's by-id name, the adapter unplugged
+                AbsentPort("COM2");
+                break;
+            case StartCause::RegularFile:
+                WriteWorkFile("COM2", "not a port");
+                break;
+            case StartCause::HeldByAnotherProgram:
+                ASSERT_EQ(::flock(LinkPort("COM2").SlaveFd(), LOCK_EX | LOCK_NB), 0);
+                break;
+        }
+    }
+};
+
+TEST_P(StartFailure, OnlyAMissingDeviceIsTriedAgain) {
+    const StartFailureRow& row = GetParam();
+    Prepare(row.cause);
+    ModalAnswerer answerer;
+
+    Startup().FormCreate();
+    EXPECT_EQ(Form().StatusText(), kStartFailed);
+    EXPECT_EQ(Form().RetryingLostPort(), row.retried);
+
+    // The scale comes: a terminal behind COM2, in place of whatever was there.
+    std::filesystem::remove(WorkFile("COM2"));
+    waga::test::PtyLink& pty = LinkPort("COM2");
+    const bool opened = waga::test::RunEventsUntil(
+        [&] { return Form().ComPortDriver().IsPortOpen(); }, std::chrono::milliseconds(2500));
+    EXPECT_EQ(opened, row.retried);
+    if (row.retried) {
+        EXPECT_EQ(Form().StatusText(),
+                  QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte."));
+        EXPECT_TRUE(Find<QStatusBar>(Form(), "StatusBar")->toolTip().isEmpty());
+        EXPECT_FALSE(Form().RetryingLostPort());
+        ASSERT_TRUE(pty.Write("RAPORT 1\r\n"));
+        const std::string dayFile = std::filesystem::path(DayFile()).filename();
+        EXPECT_TRUE(
+            waga::test::RunEventsUntil([&] { return ReadWorkFile(dayFile) == "RAPORT 1\r\n"; }));
+    } else {
+        EXPECT_EQ(Form().StatusText(), kStartFailed);
+    }
+    EXPECT_TRUE(answerer.Seen().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StartFailure,
+    ::testing::Values(StartFailureRow{"NoLink", StartCause::NoLink, true},
+                      StartFailureRow{"LinkToAnUnpluggedAdapter", StartCause::LinkToNothing, true},
+                      StartFailureRow{"NotATerminal", StartCause::RegularFile, false},
+                      StartFailureRow{"HeldByAnotherProgram", StartCause::HeldByAnotherProgram,
+                                      false}),
+    [](const ::testing::TestParamInfo<StartFailureRow>& info) {
+        return std::string(info.param.name);
+    });
 
 // ---- Free space ----
 

@@ -27,26 +27,51 @@ XServer::XServer() {
 }
 
 XServer::~XServer() {
+    windowManager_.reset();
     server_->Signal(SIGTERM);
     server_->Wait(std::chrono::seconds(5));
 }
 
 std::string XServer::Run(const std::vector<std::string>& argv) const {
-    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_};
+    // The tools read window titles in their locale: a UTF-8 one, so that a Polish title matches
+    // whatever locale the tests run in (LANG=C included).
+    std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_,
+                                            "LC_ALL=C.UTF-8"};
     withDisplay.insert(withDisplay.end(), argv.begin(), argv.end());
     ChildProcess tool(withDisplay, "/");
     tool.Wait(std::chrono::seconds(10));
     return tool.Stdout();
 }
 
+// Titles are compared with the window's UTF-8 title (_NET_WM_NAME): the older WM_NAME, which
+// xdotool's own name search reads, holds a Polish title garbled when the program runs in a
+// locale without UTF-8 (LANG=C).
 std::vector<std::string> XServer::Windows(const std::string& title, pid_t pid) const {
     std::vector<std::string> argv = {"/usr/bin/xdotool", "search", "--onlyvisible"};
-    if (pid > 0) argv.insert(argv.end(), {"--pid", std::to_string(pid)});
-    argv.insert(argv.end(), {"--name", "^" + title + "$"});
+    if (pid > 0) {
+        argv.insert(argv.end(), {"--pid", std::to_string(pid)});
+    } else {
+        argv.insert(argv.end(), {"--name", "."});
+    }
     std::istringstream ids(Run(argv));
     std::vector<std::string> found;
-    for (std::string id; ids >> id;) found.push_back(id);
+    for (std::string id; ids >> id;) {
+        if (WindowTitle(id) == title) found.push_back(id);
+    }
     return found;
+}
+
+std::string XServer::WindowTitle(const std::string& windowId) const {
+    const std::string out = Run({"/usr/bin/xprop", "-id", windowId, "-notype", "_NET_WM_NAME"});
+    const std::size_t open = out.find('"');
+    const std::size_t close = out.rfind('"');
+    if (open == std::string::npos || close <= open) return {};
+    std::string title;
+    for (std::size_t i = open + 1; i < close; ++i) {  // xprop escapes " and \ with a backslash
+        if (out[i] == '\\' && i + 1 < close) ++i;
+        title += out[i];
+    }
+    return title;
 }
 
 std::string XServer::WaitForWindow(const std::string& title, pid_t pid,
@@ -71,6 +96,43 @@ int XServer::WindowPid(const std::string& windowId) const {
 void XServer::PressKey(const std::string& windowId, const std::string& key) const {
     Run({"/usr/bin/xdotool", "windowfocus", "--sync", windowId});
     Run({"/usr/bin/xdotool", "key", "--clearmodifiers", key});
+}
+
+void XServer::PressKeys(const std::string& windowId, const std::vector<std::string>& keys) const {
+    Run({"/usr/bin/xdotool", "windowfocus", "--sync", windowId});
+    std::vector<std::string> argv = {"/usr/bin/xdotool", "key", "--clearmodifiers", "--delay",
+                                     "400"};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    Run(argv);
+}
+
+bool XServer::StartWindowManager() {
+    windowManager_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/env", "DISPLAY=" + display_, "/usr/bin/openbox"}, "/");
+    return WaitUntil([&] {
+        return Run({"/usr/bin/xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") !=
+               std::string::npos;
+    });
+}
+
+// xwininfo gives the client's corner on the screen ("Absolute") and within its parent, which
+// under a window manager is the frame ("Relative").
+XServer::Place XServer::WindowPlace(const std::string& windowId) const {
+    std::istringstream info(Run({"/usr/bin/xwininfo", "-id", windowId}));
+    int relativeX = 0, relativeY = 0;
+    Place place;
+    for (std::string line; std::getline(info, line);) {
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const int value = std::atoi(line.c_str() + colon + 1);
+        if (line.find("Absolute upper-left X") != std::string::npos) place.clientX = value;
+        if (line.find("Absolute upper-left Y") != std::string::npos) place.clientY = value;
+        if (line.find("Relative upper-left X") != std::string::npos) relativeX = value;
+        if (line.find("Relative upper-left Y") != std::string::npos) relativeY = value;
+    }
+    place.frameX = place.clientX - relativeX;
+    place.frameY = place.clientY - relativeY;
+    return place;
 }
 
 }  // namespace waga::test

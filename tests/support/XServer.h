@@ -28,16 +28,32 @@ class XServer {
     // Waits until process `pid` shows a window titled `title`; returns its id or "".
     std::string WaitForWindow(const std::string& title, pid_t pid,
                               std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
+    // A window's title (UTF-8), or "".
+    std::string WindowTitle(const std::string& windowId) const;
     // The process a window belongs to, or -1.
     int WindowPid(const std::string& windowId) const;
     // Gives the window the keyboard focus and presses `key` (an xdotool key name).
     void PressKey(const std::string& windowId, const std::string& key) const;
+    // The same with several keys, a moment apart (a menu opens between them).
+    void PressKeys(const std::string& windowId, const std::vector<std::string>& keys) const;
+
+    // Starts openbox on this display, as an operator's desktop has a window manager that frames
+    // every window; true once it manages the screen.
+    bool StartWindowManager();
+
+    // Where a shown window is: its client area's corner on the screen, and the corner of the
+    // frame the window manager put around it (the same point without one).
+    struct Place {
+        int clientX = -1, clientY = -1, frameX = -1, frameY = -1;
+    };
+    Place WindowPlace(const std::string& windowId) const;
 
   private:
     // Runs a tool on this display (10 s at most) and returns what it printed.
     std::string Run(const std::vector<std::string>& argv) const;
 
     std::unique_ptr<ChildProcess> server_;
+    std::unique_ptr<ChildProcess> windowManager_;
     std::string display_;
 };
 

@@ -4,6 +4,7 @@
 // program's own port is assigned. Devices are pseudo-terminals.
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableWidget>
 #include <cerrno>
@@ -284,6 +285,79 @@ TEST_F(SerialPortsWindowTest, AssigningTheProgramsPortReconnectsAtOnce) {
         EXPECT_EQ(ReportLines(), std::vector<std::string>{"po zmianie"});
         Window().close();
     }
+}
+
+// A device the list does not show, typed as a path: a terminal (or a link to one) is assigned,
+// anything else is refused on the result line, and the port's link is left as it was.
+TEST_F(SerialPortsWindowTest, ATypedDevicePathIsCheckedThenAssigned) {
+    WriteFile(Path("notatki.txt"), "x");
+    fs::create_directory(Path("by-path"));
+    Link(b_.SlavePath(), "by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+    OpenWindow();
+    struct Step {
+        std::string typed;
+        bool linked;
+        QString message;
+    };
+    const std::string byPath = Path("by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+    const std::vector<Step> steps = {
+        {Path("nie-ma"), false,
+         "Nie można przypisać portu COM3 do " + Q(Path("nie-ma")) + ": nie ma takiego urządzenia."},
+        {Path("notatki.txt"), false,
+         "Nie można przypisać portu COM3 do " + Q(Path("notatki.txt")) +
+             ": to nie jest urządzenie znakowe (port szeregowy)."},
+        {a_.SlavePath(), true, "Port COM3 przypisano do " + Q(a_.SlavePath()) + "."},
+        {byPath, true,
+         "Port COM3 przypisano do " + Q(byPath) + " (wcześniej: " + Q(a_.SlavePath()) + ")."},
+    };
+    auto* path = Find<QLineEdit>(Window(), "ESciezka");
+    auto* assign = Find<QPushButton>(Window(), "BPrzypisz");
+    std::string linked;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.typed);
+        Table("TPorty")->selectRow(pnCOM3);
+        path->setFocus();
+        path->clear();
+        QTest::keyClicks(path, Q(step.typed));
+        EXPECT_TRUE(Table("TUrzadzenia")->selectionModel()->selectedRows().isEmpty());
+        ASSERT_TRUE(assign->isEnabled());
+        assign->click();
+        EXPECT_EQ(Message(), step.message);
+        if (step.linked) linked = step.typed;
+        if (linked.empty()) {
+            EXPECT_FALSE(fs::exists(fs::symlink_status("COM3")));
+        } else {
+            EXPECT_EQ(LinkTarget("COM3"), linked);
+        }
+    }
+    // Choosing from the list again empties the typed path.
+    Table("TUrzadzenia")->selectRow(0);
+    EXPECT_EQ(path->text(), "");
+}
+
+// An assignment and its result line leave the window's size and the place of its buttons as
+// they were, however long the device's name.
+TEST_F(SerialPortsWindowTest, AnAssignmentNeitherWidensNorShiftsTheWindow) {
+    fs::create_directory(Path("by-path"));
+    const std::string longName = Path(
+        "by-path/pci-0000:00:14.0-usb-0:2:1.0-port0-bardzo-dluga-nazwa-urzadzenia-szeregowego");
+    Link(b_.SlavePath(), ("by-path/" + fs::path(longName).filename().string()).c_str());
+    OpenWindow();
+    const QSize size = Window().size();
+    auto* close = Find<QPushButton>(Window(), "BZamknij");
+    const QPoint closeAt = close->pos();
+    Find<QLineEdit>(Window(), "ESciezka")->setText(Q(longName));
+    Table("TPorty")->selectRow(pnCOM4);
+    Find<QPushButton>(Window(), "BPrzypisz")->click();
+    waga::test::RunEvents(std::chrono::milliseconds(100));
+    EXPECT_NE(Message(), "");
+    EXPECT_EQ(Window().size(), size);
+    EXPECT_EQ(close->pos(), closeAt);
+    Find<QPushButton>(Window(), "BOdswiez")->click();
+    Window().close();
+    OpenWindow();  // shown again: the result line is empty, the buttons where they were
+    EXPECT_EQ(Message(), "");
+    EXPECT_EQ(close->pos().y(), closeAt.y());
 }
 
 }  // namespace

@@ -130,7 +130,8 @@ weighing report in Polish (Windows-1250). Stops on SIGTERM or SIGINT, removing t
   --wait-open          send only while a program holds the port open
   --delay S            wait S seconds before the first line
   --drain-timeout S    at the end, wait up to S seconds for the reader to take
-                       everything (default 10)
+                       everything (default 10); stopped by a signal, at most 3 s and
+                       only while a program holds the port
   --log FILE           write every byte sent to FILE
   --timestamps FILE    for each line: "index monotonic_ns realtime_ns" when its CR was sent
   --quiet              print nothing (otherwise one summary line at exit)

@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The longest wait for the reader after a stopping signal: a service manager's stop must not
+// hang on a reader that has stalled.
+constexpr double kStoppedDrainSeconds = 3;
 
 class Simulator {
   public:
@@ -184,11 +189,22 @@ void Simulator::Run() {
     }
 }
 
-// Gives the reader time to take everything sent before the terminal goes away.
+// Gives the reader time to take everything sent before the terminal goes away: closing it
+// hangs the reader's side up, and the hang-up discards whatever the reader has not read yet.
+// Stopped by a signal, the wait is at most kStoppedDrainSeconds and only while a program holds
+// the port (nobody else would take the bytes); a second signal ends it.
 void Simulator::Drain() {
-    if (stopped_) return;
+    double limit = options_.drainTimeout;
+    if (stopped_) {
+        if (!port_.HeldByReader()) return;
+        signalfd_siginfo taken{};
+        while (::read(signalFd_, &taken, sizeof taken) == static_cast<ssize_t>(sizeof taken)) {
+        }
+        stopped_ = false;
+        limit = std::min(limit, kStoppedDrainSeconds);
+    }
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(options_.drainTimeout));
+                                             std::chrono::duration<double>(limit));
     int emptyChecks = 0;
     while (emptyChecks < 4 && Clock::now() < deadline) {
         emptyChecks = port_.QueuedForReader() == 0 ? emptyChecks + 1 : 0;

@@ -1,0 +1,104 @@
+// A line that arrives just before the terminal goes away (a hang-up discards whatever the reader
+// has not read yet): the program, reading light traffic at once, has it in the day's file; the
+// simulator, stopped by a signal, waits until the program has taken its last bytes.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "ProgramRun.h"
+#include "SimPort.h"
+
+using namespace std::chrono_literals;
+using namespace waga::test;
+
+namespace {
+
+// The terminal's queue for the reader stays empty for a few checks in a row: the kernel hands
+// written bytes on to that queue a moment after the write, so one empty look proves nothing.
+// `emptySince` gets the time of the first empty look of the row (a figure for the log).
+bool TakenByTheReader(const SimPort& terminal, std::chrono::steady_clock::time_point& emptySince) {
+    int emptyChecks = 0;
+    return WaitUntil(
+        [&] {
+            emptyChecks = terminal.QueuedForReader() == 0 ? emptyChecks + 1 : 0;
+            if (emptyChecks == 1) emptySince = std::chrono::steady_clock::now();
+            return emptyChecks >= 4;
+        },
+        5s);
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+// Twenty terminals one after another behind COM2, each the program reconnects to by itself: a
+// line, 20 ms later the last line, and the terminal closed as soon as the program has taken it
+// (the queue on the terminal's side empty). Both lines of every terminal are in the file.
+TEST(LastLineBeforeALoss, IsRecordedTwentyTimesInARow) {
+    Workplace place;
+    place.Write("konfig.ini", "Zapisuj_display=1\r\n");
+    place.Pty().CloseSlave();
+    std::filesystem::remove(place.File("COM2"));
+    auto program = StartProgram(place);
+    std::string expected;
+    std::string timings;
+    for (int run = 1; run <= 20; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        SimPort terminal;
+        std::string error;
+        ASSERT_TRUE(terminal.Create(place.File("COM2"), error)) << error;
+        ASSERT_TRUE(WaitUntil([&] { return terminal.HeldByReader(); })) << program->Stderr();
+        // The open purges what waited; a moment more lets the program finish its open.
+        std::this_thread::sleep_for(100ms);
+        const std::string pre = "PRE-" + std::to_string(run) + "\r\n";
+        const std::string last = "LAST-" + std::to_string(run) + "\r\n";
+        ASSERT_TRUE(WriteAll(terminal.MasterFd(), pre));
+        std::this_thread::sleep_for(20ms);
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(WriteAll(terminal.MasterFd(), last));
+        auto taken = sent;
+        ASSERT_TRUE(TakenByTheReader(terminal, taken));
+        timings += " " + std::to_string((taken - sent) / 1us);
+        terminal.Destroy();
+        expected += pre + last;
+        ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()) == expected; }))
+            << ReadFile(place.DayFile());
+    }
+    std::printf("last line taken within (µs, up to the first look):%s\n", timings.c_str());
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(), 0) << program->Stderr();
+    EXPECT_EQ(ReadFile(place.DayFile()), expected);
+}
+
+// The simulator at 20 readings a second, stopped by SIGTERM mid-stream: every line it logged as
+// sent, the last one included, is in the day's file by the time it has ended.
+TEST(LastLineBeforeALoss, TheStoppedSimulatorWaitsForTheReader) {
+    Workplace place;
+    place.Write("konfig.ini", "Zapisuj_display=1\r\n");
+    place.Pty().CloseSlave();
+    std::filesystem::remove(place.File("COM2"));
+    TempDir logDir;
+    ChildProcess sim({BinPath("scale-sim"), "--link", place.File("COM2"), "--mixed", "--rate", "20",
+                      "--wait-open", "--log", logDir.File("sent")},
+                     place.Dir());
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(place.File("COM2")); }));
+    auto program = StartProgram(place);
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()).size() > 200; }))
+        << program->Stderr();
+    sim.Signal(SIGTERM);
+    ASSERT_EQ(sim.Wait(), 0) << sim.Stderr();
+    const std::string sent = ReadFile(logDir.File("sent"));
+    ASSERT_FALSE(sent.empty());
+    // Written to the file before the program could see the hang-up that followed.
+    ASSERT_TRUE(WaitUntil([&] { return program->Stderr().find("przerwane") != std::string::npos; }))
+        << "no loss reported";
+    EXPECT_EQ(ReadFile(place.DayFile()), sent);
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(), 0);
+}
+
+}  // namespace
