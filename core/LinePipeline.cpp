@@ -57,16 +57,16 @@ void LinePipeline::Receive(const char* data, std::int32_t size) {
     assembler_.Receive(data, size);
     --chunkDepth_;
     chunkTimeMs_ = outerTime;
-    Post({Held::What::ChunkEnd});
+    Post(Held(Held::What::ChunkEnd));
 }
 
 void LinePipeline::Reset() {
     assembler_.ClearPendingLine();
-    Post({Held::What::Reset});
+    Post(Held(Held::What::Reset));
 }
 
 void LinePipeline::AnnouncePortState(PortState state) {
-    Held event{Held::What::Port};
+    Held event(Held::What::Port);
     event.port = port_;
     event.state = state;
     event.timeMs = clock_();
@@ -74,7 +74,12 @@ void LinePipeline::AnnouncePortState(PortState state) {
 }
 
 void LinePipeline::Dispatch(const Win1250Text& line) {
-    Held event{Held::What::Line, line, ClassifyLine(line), unit_, chunkTimeMs_, port_};
+    Held event(Held::What::Line);
+    event.line = line;
+    event.cls = ClassifyLine(line);
+    event.unit = unit_;
+    event.timeMs = chunkTimeMs_;
+    event.port = port_;
     Post(std::move(event));
 }
 

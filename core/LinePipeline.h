@@ -109,7 +109,9 @@ class LinePipeline {
   private:
     // One event as kept until every sink has heard it.
     struct Held {
-        enum class What : std::uint8_t { Line, ChunkEnd, Reset, Port } what;
+        enum class What : std::uint8_t { Line, ChunkEnd, Reset, Port };
+        explicit Held(What kind) : what(kind) {}
+        What what;
         Win1250Text line;
         LineClass cls;
         Win1250Text unit;

@@ -40,7 +40,8 @@ struct PortStateLog : ILineSink {
     void OnReset() override { heard.push_back("reset"); }
     void OnPortState(const PortStateEvent& event) override {
         const char* names[] = {"opened", "lost", "closed"};
-        heard.push_back(names[static_cast<int>(event.state)] + (" " + PortName(event.port)));
+        heard.push_back(std::string(names[static_cast<int>(event.state)]) + " " +
+                        PortName(event.port));
     }
 };
 
