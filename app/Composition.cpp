@@ -1,5 +1,8 @@
 #include "Composition.h"
 
+#include <QDir>
+
+#include "CentralAttach.h"
 #include "MainWindow.h"
 #include "ReportView.h"
 #include "SerialPort.h"
@@ -46,11 +49,48 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
     pipeline_.Subscribe(recording_.get());
     QObject::connect(port_.get(), &SerialPort::dataReceived, port_.get(),
                      [this](const char* data, int size) { pipeline_.Receive(data, size); });
+
+    // The journal: every line into dziennik.sqlite in the working folder, after the recording
+    // file; its faults in the status bar's tooltip. Its history window in "Widok".
+    const QString folder = QDir::currentPath();
+    journal_ = waga::journal::AttachJournal(pipeline_, folder);
+    if (journal_) {
+        QObject::connect(journal_.get(), &waga::journal::Journal::notice, window_.get(),
+                         [window = window_.get()](const QString& text) {
+                             window->SetAddOnNotice(QStringLiteral("Dziennik"), text);
+                         });
+    }
+    AttachHistoryWindow(window_->AddViewMenuItem(QStringLiteral("Historia ważeń...")),
+                        QDir(folder).filePath(QStringLiteral("dziennik.sqlite")), history_);
+
+    // The weight service (off unless dodatki.ini turns it on), subscribed after the program's
+    // own sinks. Its event ids are the journal's row numbers once the journal is subscribed
+    // before it; until then it numbers lines itself by the same rule.
+    weightService_ = AttachWeightServiceWindow(
+        pipeline_, [this] { return journal_ ? journal_->Sink().LastSeq() : 0; },
+        [this](const QString& text) { return window_->AddViewMenuItem(text); });
+    WeightService* service = weightService_.service.get();
+    QObject::connect(service, &WeightService::stateChanged, window_.get(), [this, service] {
+        // A service that will not start is told in the status bar's tooltip and on stderr.
+        window_->SetAddOnNotice(
+            QStringLiteral("Serwer wagi"),
+            service->CurrentState() == WeightService::State::Failed
+                ? ServiceStateText(service->CurrentState(), service->Url(), service->Cause())
+                : QString());
+    });
+
+    // The central database: the journal's uploader on its own thread (off until dodatki.ini
+    // says Wlaczona=1) and "Widok → Baza centralna...".
+    AttachCentral(window_.get(),
+                  [this](const QString& text) { return window_->AddViewMenuItem(text); });
 }
 
 Composition::~Composition() {
     port_->disconnect();
     if (port_->IsPortOpen()) pipeline_.AnnouncePortState(PortState::Closed);
+    history_.reset();
+    if (journal_) pipeline_.Unsubscribe(&journal_->Sink());
+    journal_.reset();  // stores what is still queued
     window_.reset();
     port_.reset();  // closes the port
 }

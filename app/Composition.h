@@ -9,10 +9,13 @@
 #include <memory>
 
 #include "DisplaySinks.h"
+#include "HistoryWindow.h"
+#include "Journal.h"
 #include "LinePipeline.h"
 #include "OperatorBoxes.h"
 #include "OperatorSwitches.h"
 #include "RecordingSink.h"
+#include "ServiceWindow.h"
 #include "SettingsFile.h"
 
 class MainWindow;
@@ -88,4 +91,9 @@ class Composition {
     std::unique_ptr<SettledBoxes> boxes_;
     std::unique_ptr<RecordingSink> recording_;
     std::unique_ptr<ProgramSettings> settings_;
+    // Additions: the journal (null when [Dziennik] Wlaczony=0) and its history window.
+    std::unique_ptr<waga::journal::Journal> journal_;
+    std::unique_ptr<HistoryWindow> history_;
+    // Declared after the journal, so it is taken down before it.
+    WeightServiceParts weightService_;
 };

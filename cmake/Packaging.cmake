@@ -2,6 +2,7 @@
 # settings. Paths are relative to the packaging prefix, /usr:
 #   bin/waga                     launcher: runs the program in $WAGA_DIR or ~/Waga
 #   bin/scale-sim                the scale simulator, with its man page
+#   bin/waga-journal             the journal's export for scripts, with its man page
 #   lib/waga/Project1            the program (its error box is titled with its file name)
 #   share/waga/doc/pomoc.htm     the help; the launcher links it as doc/ in the working folder
 #   share/applications, share/metainfo, share/icons/hicolor   the desktop side
@@ -45,7 +46,8 @@ configure_file(${_pkg_src}/changelog.in ${_pkg_out}/changelog @ONLY)
 # Man pages and the changelog are installed compressed, without name or time in the header.
 set(_gz)
 foreach(pair "changelog.gz:${_pkg_out}/changelog" "waga.1.gz:${_pkg_src}/waga.1"
-             "scale-sim.1.gz:${_pkg_src}/scale-sim.1")
+             "scale-sim.1.gz:${_pkg_src}/scale-sim.1"
+             "waga-journal.1.gz:${_pkg_src}/waga-journal.1")
   string(REPLACE ":" ";" pair "${pair}")
   list(GET pair 0 out)
   list(GET pair 1 in)
@@ -58,11 +60,12 @@ endforeach()
 add_custom_target(waga_package_files ALL DEPENDS ${_icons} ${_gz})
 # What the package needs built; scripts/package builds only this, and cpack's install step
 # (which would otherwise build every test and benchmark first) installs what is there.
-add_custom_target(waga_package_content DEPENDS Project1 scale-sim waga_package_files)
+add_custom_target(waga_package_content DEPENDS Project1 scale-sim waga-journal
+                                                 waga_package_files)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 install(TARGETS Project1 RUNTIME DESTINATION lib/${WAGA_PACKAGE})
-install(TARGETS scale-sim RUNTIME DESTINATION bin)
+install(TARGETS scale-sim waga-journal RUNTIME DESTINATION bin)
 install(PROGRAMS ${_pkg_src}/waga DESTINATION bin)
 install(FILES doc/pomoc.htm DESTINATION share/${WAGA_PACKAGE}/doc)
 install(FILES ${_pkg_src}/${WAGA_APP_ID}.desktop DESTINATION share/applications)
@@ -71,7 +74,8 @@ foreach(side IN LISTS WAGA_ICON_SIDES)
   install(FILES ${_pkg_out}/icons/${side}x${side}/apps/${WAGA_APP_ID}.png
           DESTINATION share/icons/hicolor/${side}x${side}/apps)
 endforeach()
-install(FILES ${_pkg_out}/waga.1.gz ${_pkg_out}/scale-sim.1.gz DESTINATION share/man/man1)
+install(FILES ${_pkg_out}/waga.1.gz ${_pkg_out}/scale-sim.1.gz ${_pkg_out}/waga-journal.1.gz
+        DESTINATION share/man/man1)
 install(FILES ${_pkg_src}/copyright ${_pkg_src}/README.Debian ${_pkg_out}/changelog.gz
         DESTINATION share/doc/${WAGA_PACKAGE})
 
@@ -92,10 +96,13 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "program do komunikacji z wagą - scale communication over RS-232")
 file(READ ${_pkg_src}/description.txt CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 # Libraries come from dpkg-shlibdeps. It cannot see what the program only uses at run time:
-# the Liberation fonts its pixel layout is measured with, Qt's Polish texts for the standard
-# dialogs, and xdg-open, which opens the help and the maker's addresses.
+# the Liberation fonts its pixel layout is measured with, Qt SQL's SQLite driver (the journal),
+# Qt's Polish texts for the standard dialogs, and xdg-open, which opens the help and the maker's
+# addresses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")
+# The SQLite driver is a plugin that the shared-library scan does not see (the weight service
+# reads the journal through it).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 # Reproducible bytes: xz has no time stamp in its header and, on one thread, one block layout;
 # the file times come from SOURCE_DATE_EPOCH, set by packaging/cpack-options.cmake.

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -30,7 +32,8 @@ ReportView::ReportView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 void ReportView::DeleteFirstLine() {
     if (lines_.empty()) return;
-    if (static_cast<int>(lines_.front().Bytes().size()) == longestLine_) longestMayHaveLeft_ = true;
+    if (static_cast<int>(lines_.front().Bytes().size()) == longestLine_ && --longestCount_ == 0)
+        longestMayHaveLeft_ = true;
     lines_.pop_front();
     ++firstSerial_;
     QueueFlush();
@@ -40,13 +43,19 @@ void ReportView::Clear() {
     firstSerial_ += static_cast<std::int64_t>(lines_.size());
     lines_.clear();
     longestLine_ = 0;
+    longestCount_ = 0;
     longestMayHaveLeft_ = false;
     QueueFlush();
 }
 
 void ReportView::AppendLine(const Win1250Text& line) {
     lines_.push_back(line);
-    longestLine_ = std::max(longestLine_, static_cast<int>(line.Bytes().size()));
+    const int length = static_cast<int>(line.Bytes().size());
+    if (length > longestLine_) {
+        longestLine_ = length;
+        longestCount_ = 0;
+    }
+    if (length == longestLine_) ++longestCount_;
     QueueFlush();
 }
 
@@ -60,8 +69,15 @@ void ReportView::Flush() {
     flushQueued_ = false;
     if (longestMayHaveLeft_) {
         longestLine_ = 0;
-        for (const Win1250Text& line : lines_)
-            longestLine_ = std::max(longestLine_, static_cast<int>(line.Bytes().size()));
+        longestCount_ = 0;
+        for (const Win1250Text& line : lines_) {
+            const int length = static_cast<int>(line.Bytes().size());
+            if (length > longestLine_) {
+                longestLine_ = length;
+                longestCount_ = 0;
+            }
+            if (length == longestLine_) ++longestCount_;
+        }
         longestMayHaveLeft_ = false;
     }
     const bool atEnd = followEnd_;
@@ -114,6 +130,57 @@ QString ReportView::LineText(std::int64_t serial, int from, int count) const {
                                                                 static_cast<std::size_t>(count)));
 }
 
+void ReportView::UpdateByteGlyphs() {
+    const int columnWidth = ColumnWidth();
+    if (byteGlyphs_.font == font() && byteGlyphs_.columnWidth == columnWidth &&
+        byteGlyphs_.raw.isValid()) {
+        return;
+    }
+    byteGlyphs_.font = font();
+    byteGlyphs_.columnWidth = columnWidth;
+    byteGlyphs_.raw = QRawFont::fromFont(font());
+    byteGlyphs_.glyph.fill(0);
+    if (!byteGlyphs_.raw.isValid()) return;
+    // The text layout places characters by these advances (fractional where the font is not
+    // hinted across), so a row's glyphs stand exactly where it would put them.
+    const QFontMetricsF metrics(font());
+    byteGlyphs_.advance = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (int byte = 0; byte < 256; ++byte) {
+        const QChar c(Win1250ToUnicode(static_cast<unsigned char>(byte)));
+        if (!c.isPrint() || c.isMark() || c.isSurrogate()) continue;
+        const QList<quint32> glyphs = byteGlyphs_.raw.glyphIndexesForString(QString(c));
+        if (glyphs.size() != 1 || glyphs[0] == 0) continue;
+        if (metrics.horizontalAdvance(c) != byteGlyphs_.advance) continue;
+        byteGlyphs_.glyph[static_cast<std::size_t>(byte)] = glyphs[0];
+    }
+}
+
+// A piece whose every byte has a glyph of the common advance is drawn glyph by glyph where the
+// text layout would place them; any other piece goes through the text layout.
+void ReportView::DrawPiece(QPainter& painter, int x, int baseline, std::int64_t serial, int from,
+                           int count) {
+    const std::string& bytes = lines_[static_cast<std::size_t>(serial - firstSerial_)].Bytes();
+    const std::string_view piece = std::string_view(bytes).substr(static_cast<std::size_t>(from),
+                                                                  static_cast<std::size_t>(count));
+    pieceGlyphs_.clear();
+    piecePositions_.clear();
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+        const quint32 glyph = byteGlyphs_.glyph[static_cast<unsigned char>(piece[i])];
+        if (glyph == 0) {
+            painter.drawText(x, baseline, LineText(serial, from, count));
+            return;
+        }
+        pieceGlyphs_.append(glyph);
+        piecePositions_.append(QPointF(x + static_cast<qreal>(i) * byteGlyphs_.advance, baseline));
+    }
+    if (pieceGlyphs_.isEmpty()) return;
+    QGlyphRun run;
+    run.setRawFont(byteGlyphs_.raw);
+    run.setGlyphIndexes(pieceGlyphs_);
+    run.setPositions(piecePositions_);
+    painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
 // Each row is drawn from the first column in sight to the last, in up to three pieces (before,
 // inside and after the selection), each at its own columns.
 void ReportView::paintEvent(QPaintEvent*) {
@@ -128,6 +195,7 @@ void ReportView::paintEvent(QPaintEvent*) {
     const QPalette& colours = palette();
     const int ascent = fontMetrics().ascent();
     const int rows = viewport()->height() / rowHeight + 1;
+    UpdateByteGlyphs();
     for (int row = 0; row < rows; ++row) {
         const int index = FirstVisibleLine() + row;
         if (index >= LineCount()) break;
@@ -153,8 +221,8 @@ void ReportView::paintEvent(QPaintEvent*) {
         for (int piece = 0; piece < 3; ++piece) {
             if (pieces[piece + 1] <= pieces[piece]) continue;
             painter.setPen(colours.color(piece == 1 ? QPalette::HighlightedText : QPalette::Text));
-            painter.drawText(x(pieces[piece]), y + ascent,
-                             LineText(serial, pieces[piece], pieces[piece + 1] - pieces[piece]));
+            DrawPiece(painter, x(pieces[piece]), y + ascent, serial, pieces[piece],
+                      pieces[piece + 1] - pieces[piece]);
         }
     }
 }

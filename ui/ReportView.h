@@ -8,7 +8,10 @@
 // (or Ctrl+A) and copy with Ctrl+C or the context menu.
 
 #include <QAbstractScrollArea>
+#include <QFont>
 #include <QPoint>
+#include <QRawFont>
+#include <array>
 #include <cstdint>
 #include <deque>
 
@@ -73,10 +76,28 @@ class ReportView : public QAbstractScrollArea, public IReportLines {
     Place PlaceAt(QPoint viewportPoint) const;
     QString LineText(std::int64_t serial, int from, int count) const;
     void CopySelection() const;
+    void DrawPiece(QPainter& painter, int x, int baseline, std::int64_t serial, int from,
+                   int count);
+    void UpdateByteGlyphs();
+
+    // The font's glyph for each byte that is drawn as itself with the font's common advance, so
+    // a row is drawn without laying its text out again; 0 for a byte drawn through the text
+    // layout (one the font lacks, a control or format character, any other advance).
+    struct ByteGlyphs {
+        QFont font;
+        int columnWidth = 0;
+        qreal advance = 0;
+        QRawFont raw;
+        std::array<quint32, 256> glyph{};
+    };
+    ByteGlyphs byteGlyphs_;
+    QList<quint32> pieceGlyphs_;  // reused by every piece drawn
+    QList<QPointF> piecePositions_;
 
     std::deque<Win1250Text> lines_;
     std::int64_t firstSerial_ = 0;  // serial number of lines_.front()
     int longestLine_ = 0;           // characters of the longest line, for the horizontal range
+    int longestCount_ = 0;          // lines of that length: only the last one leaving needs a scan
     bool longestMayHaveLeft_ = false;
     bool flushQueued_ = false;
     bool followEnd_ = true;  // the last line stays in sight as lines arrive

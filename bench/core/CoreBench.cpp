@@ -57,13 +57,15 @@ void BM_ProcessLine(benchmark::State& state) {
 BENCHMARK(BM_ProcessLine);
 
 void BM_ProcessLineWithRecordingFile(benchmark::State& state) {
-    char folder[] = "/tmp/waga-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/waga-bench-XXXXXX";
+    if (mkdtemp(folder.data()) == nullptr) {
         state.SkipWithError("no temp folder");
         return;
     }
     QuietEnvironment env;
-    env.fileName = std::string(folder) + "/20240102";
+    env.fileName = folder + "/20240102";
     CreateEmptyFile(env.fileName);
     std::size_t i = 0;
     for (auto _ : state) {

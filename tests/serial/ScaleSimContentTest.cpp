@@ -32,8 +32,10 @@ const OptionRow kOptionRows[] = {
      [](const SimOptions& o) {
          return o.link == "./COM2" && o.rate == 4 && o.baud == 0 && o.count == 0 &&
                 o.duration == 0 && o.reportEvery == 5 && !o.crOnly && o.mode == SimMode::Scale &&
-                !o.waitOpen && !o.quiet && !o.help;
+                !o.waitOpen && !o.millisecondPacing && !o.quiet && !o.help;
      }},
+    {{"--pace", "ms"}, true, [](const SimOptions& o) { return o.millisecondPacing; }},
+    {{"--pace=line"}, true, [](const SimOptions& o) { return !o.millisecondPacing; }},
     {{"--link", "/tmp/x/COM3", "--rate=10", "--count", "5"},
      true,
      [](const SimOptions& o) { return o.link == "/tmp/x/COM3" && o.rate == 10 && o.count == 5; }},
@@ -69,6 +71,7 @@ const OptionRow kOptionRows[] = {
     {{"--colour"}, false, nullptr},           // unknown
     {{"COM2"}, false, nullptr},               // no positional arguments
     {{"--duration", "inf"}, false, nullptr},  // bounded or absent
+    {{"--pace", "byte"}, false, nullptr},     // line or ms only
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, SimOptionsTest, ::testing::ValuesIn(kOptionRows));

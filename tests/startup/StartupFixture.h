@@ -21,6 +21,7 @@
 #include "Controls.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
+#include "ProgramRun.h"
 #include "SerialPort.h"
 #include "StartupSequence.h"
 #include "TestSupport.h"
@@ -56,6 +57,7 @@ class StartupFixture : public ::testing::Test {
     Composition& Program() { return *program_; }
     StartupSequence& Startup() { return *startup_; }
     std::string WorkFile(const std::string& name) const { return work_.File(name); }
+    // The window names the day's file at start-up; the zone keeps the date from changing since.
     std::string DayFile() const {
         return WorkFile(QDate::currentDate().toString("yyyyMMdd").toStdString());
     }
@@ -81,6 +83,7 @@ class StartupFixture : public ::testing::Test {
     waga::test::TempDir work_;
 
   private:
+    waga::test::ScopedMiddayZone midday_;
     std::optional<std::string> previousRuntimeDir_;
     std::unique_ptr<waga::test::ScopedWorkingDir> cwd_;
     std::vector<std::unique_ptr<waga::test::PtyLink>> ptys_;

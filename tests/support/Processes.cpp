@@ -53,8 +53,8 @@ CaptureOutput::CaptureOutput() {
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
-    char pattern[] = "/tmp/waga-output-XXXXXX";
-    const int fd = ::mkstemp(pattern);
+    std::string pattern = TempRoot() + "/waga-output-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
     path_ = pattern;
     savedOut_ = ::dup(STDOUT_FILENO);
     savedErr_ = ::dup(STDERR_FILENO);

@@ -27,6 +27,20 @@ class ScopedEnv {
     std::optional<std::string> previous_;
 };
 
+// Sets TZ, for the helper's lifetime, to a zone where it is now about noon. A test that has to know
+// the day's file name before the program picks it (the program names the file after the date at
+// its start) then cannot be caught by midnight. Children inherit the zone.
+class ScopedMiddayZone {
+  public:
+    ScopedMiddayZone();
+    ~ScopedMiddayZone();
+    ScopedMiddayZone(const ScopedMiddayZone&) = delete;
+    ScopedMiddayZone& operator=(const ScopedMiddayZone&) = delete;
+
+  private:
+    std::unique_ptr<ScopedEnv> env_;
+};
+
 // A directory of the program's own for its single-instance guard (XDG_RUNTIME_DIR, set for the
 // helper's lifetime), so that copies started by other tests at the same time cannot meet this
 // test's copies. `owner` is the user id that runs the program.
@@ -52,7 +66,7 @@ class Workplace {
     std::string File(const std::string& name) const { return Dir() + "/" + name; }
     PtyLink& Pty() { return pty_; }
     const std::string& RuntimeDir() const { return runtime_.Path(); }
-    // The recording file named after today's local date.
+    // The day's recording file (see DayFileIn).
     std::string DayFile() const;
     void Write(const std::string& name, const std::string& bytes) const;
     std::string Read(const std::string& name) const;
@@ -68,7 +82,8 @@ struct RunOptions {
     std::string runtimeDir{};  // XDG_RUNTIME_DIR; empty: the test's own (see GuardDir)
 };
 
-// The recording file named after today's local date in `dir`.
+// The day's recording file in `dir`: the newest file named after a date (yyyyMMdd) within a day of
+// today, so that one made just before midnight is still found; today's name when there is none.
 std::string DayFileIn(const std::string& dir);
 
 // Starts build/bin/Project1 in `workingDir`.

@@ -15,7 +15,12 @@
 
 namespace waga::test {
 
-// A fresh directory under /tmp (mode 0755, so an unprivileged child can enter it), removed
+// Where the tests make their temporary files: $TMPDIR when it is a writable directory that other
+// users can reach (the unprivileged child has to), else /tmp, /var/tmp or /dev/shm, whichever is
+// first; a writable one that others cannot reach only when nothing better exists.
+const std::string& TempRoot();
+
+// A fresh directory under TempRoot() (mode 0755, so an unprivileged child can enter it), removed
 // with everything in it on destruction.
 class TempDir {
   public:

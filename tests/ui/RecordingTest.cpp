@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 
+#include "ProgramRun.h"
 #include "RecordingSwitch.h"
 #include "UiFixture.h"
 
@@ -51,6 +52,7 @@ TEST_F(RecordingTest, DayFileIsNamedAndCreatedWhenRecordingIsOn) {
 }
 
 TEST_F(RecordingTest, DayFileStepKeepsAnExistingFileAndCreatesNothingWhenOff) {
+    waga::test::ScopedMiddayZone midday;  // the name is made ahead of the window's
     const std::string name =
         QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
     WriteFile(Path(name), "stare\r\n");

@@ -80,7 +80,7 @@ TEST_F(SerialPortsWindowTest, OpensFromTheViewMenuRightAfterTheTransmissionSetti
     const QList<QAction*> items = Find<QMenu>(Form(), "MMwidok")->actions();
     const qsizetype settings = items.indexOf(Find<QAction>(Form(), "MMustaw_rs"));
     ASSERT_GE(settings, 0);
-    ASSERT_EQ(items.size(), settings + 2);
+    ASSERT_GE(items.size(), settings + 2);  // the additions' windows follow
     EXPECT_EQ(items[settings + 1]->objectName(), "MMporty");
 
     OpenWindow();

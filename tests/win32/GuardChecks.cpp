@@ -16,10 +16,12 @@ const char* ResultName(InstanceGuard::Result result) {
     return kNames[static_cast<int>(result)];
 }
 
-std::string SelfCommand(const char* mode) {
-    char path[MAX_PATH];
-    const DWORD size = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return "\"" + std::string(path, size) + "\" " + mode;
+// The wide calls: the program's path may hold letters the ANSI code page lacks (a checkout in a
+// folder named with Polish letters), which the ANSI calls would turn into '?'.
+std::wstring SelfCommand(const wchar_t* mode) {
+    wchar_t path[32768];
+    const DWORD size = ::GetModuleFileNameW(nullptr, path, 32768);
+    return L"\"" + std::wstring(path, size) + L"\" " + mode;
 }
 
 // A copy of this program started with --guard-hold: it reports on a pipe what Acquire gave and
@@ -39,14 +41,14 @@ class HoldingCopy {
         if (!::CreatePipe(&output_, &childOutput, &inherit, 0)) return false;
         ::SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
         ::SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup{};
+        STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = childInput;
         startup.hStdOutput = childOutput;
         startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-        std::string command = SelfCommand("--guard-hold");
-        const bool started = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+        std::wstring command = SelfCommand(L"--guard-hold");
+        const bool started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
                                               nullptr, nullptr, &startup, &process_) != 0;
         ::CloseHandle(childInput);
         ::CloseHandle(childOutput);
@@ -107,11 +109,11 @@ class HoldingCopy {
 
 // Starts a copy with --guard-try and returns what Acquire gave it.
 std::string TryCopy() {
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    std::string command = SelfCommand("--guard-try");
-    if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    std::wstring command = SelfCommand(L"--guard-try");
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &process)) {
         return "not started";
     }

@@ -50,6 +50,11 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
         {"--drain-timeout",
          [](SimOptions& o, const std::string& v) { return ParseNumber(v, o.drainTimeout); }},
         {"--seed", [](SimOptions& o, const std::string& v) { return ParseUnsigned(v, o.seed); }},
+        {"--pace",
+         [](SimOptions& o, const std::string& v) {
+             o.millisecondPacing = v == "ms";
+             return v == "ms" || v == "line";
+         }},
         {"--log",
          [](SimOptions& o, const std::string& v) {
              o.logPath = v;
@@ -126,6 +131,10 @@ weighing report in Polish (Windows-1250). Stops on SIGTERM or SIGINT, removing t
   --short              send short lines "1", "2", ... "0" instead of readings and reports
   --mixed              readings, reports and lines of arbitrary bytes (never CR or LF)
   --cr-only            end lines with CR alone (default CR LF)
+  --pace line|ms       line: every line written on its own at its time, to the
+                       microsecond, as a UART delivers them (default); ms: waits
+                       rounded up to whole milliseconds, so at fast rates the lines
+                       due meanwhile go out together, about every millisecond
   --seed N             seed of the weights and arbitrary lines (default 1)
   --wait-open          send only while a program holds the port open
   --delay S            wait S seconds before the first line

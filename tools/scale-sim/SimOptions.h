@@ -19,6 +19,10 @@ struct SimOptions {
     bool waitOpen = false;
     double drainTimeout = 10;  // seconds to wait at the end for the reader to take everything
     bool crOnly = false;
+    // Waits rounded up to whole milliseconds: at fast rates the lines due meanwhile go out back
+    // to back, a burst about every millisecond. Otherwise every line is written at its own time,
+    // to the microsecond, as a UART delivers them.
+    bool millisecondPacing = false;
     SimMode mode = SimMode::Scale;
     std::uint64_t seed = 1;
     std::string logPath;

@@ -87,15 +87,18 @@ bool Simulator::OpenOutputs(std::string& error) {
            OpenAppend(options_.timestampsPath, timestampsFd_, error);
 }
 
-// Sleeps until the given time unless SIGTERM or SIGINT arrives.
+// Sleeps until the given time unless SIGTERM or SIGINT arrives; to the microsecond, or rounded
+// up to whole milliseconds with --pace ms.
 bool Simulator::WaitFor(Clock::time_point until) {
     while (!stopped_) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        auto left = std::chrono::ceil<std::chrono::microseconds>(until - Clock::now());
+        if (options_.millisecondPacing) left = std::chrono::ceil<std::chrono::milliseconds>(left);
         if (left.count() <= 0) return true;
+        left = std::min<std::chrono::microseconds>(left, std::chrono::seconds(1));
+        const timespec timeout{static_cast<time_t>(left.count() / 1000000),
+                               static_cast<long>(left.count() % 1000000) * 1000};
         pollfd p{signalFd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000))) > 0) {
-            stopped_ = true;
-        }
+        if (::ppoll(&p, 1, &timeout, nullptr) > 0) stopped_ = true;
     }
     return false;
 }

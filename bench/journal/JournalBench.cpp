@@ -1,0 +1,233 @@
+// The journal's figures (printed, never asserted):
+//   - the delay from a chunk handed to the pipeline to its rows committed, at 5,760 lines/s in
+//     chunks of 58 lines (the 115200 bit/s short stream), p50 / p99 / max;
+//   - the size of dziennik.sqlite for a day at 4 readings/s (one line per chunk, as it arrives):
+//     all different, and all the same;
+//   - the history window (offscreen, 1200x500) showing that day of 345,600 changing readings:
+//     reading the range, and drawing it (a grab of the window), median of 5.
+// Usage: journal_bench [--seconds N] [--screenshot PATH] [--history FOLDER YYYY-MM-DD]
+
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "HistoryWindow.h"
+#include "JournalSink.h"
+#include "JournalWriter.h"
+#include "LinePipeline.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using waga::journal::JournalSink;
+using waga::journal::JournalWriter;
+using waga::journal::WriterOptions;
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = std::min(values.size() - 1, std::size_t(p / 100.0 * double(values.size())));
+    return values[index];
+}
+
+void CommitDelay(int seconds) {
+    QTemporaryDir dir;
+    std::mutex mutex;
+    std::unordered_map<std::int64_t, Clock::time_point> pushed;
+    std::vector<double> delaysMs;
+    WriterOptions options;
+    options.folder = dir.path();
+    options.afterCommit = [&](std::int64_t seq) {
+        const auto now = Clock::now();
+        std::lock_guard lock(mutex);
+        const auto it = pushed.find(seq);
+        if (it == pushed.end()) return;
+        delaysMs.push_back(std::chrono::duration<double, std::milli>(now - it->second).count());
+        pushed.erase(it);
+    };
+    JournalWriter writer(options);
+    JournalSink sink(writer, writer.Start());
+    LinePipeline pipeline;
+    pipeline.Subscribe(&sink);
+    const int chunksPerSecond = 100;
+    const int linesPerChunk = 58;  // 5,800 lines/s
+    const auto start = Clock::now();
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    int value = 0;
+    for (int chunk = 0; chunk < seconds * chunksPerSecond; ++chunk) {
+        std::this_thread::sleep_until(start +
+                                      std::chrono::milliseconds(chunk * 1000 / chunksPerSecond));
+        std::string bytes;
+        for (int i = 0; i < linesPerChunk; ++i) {
+            bytes += std::to_string(value / 100) + ',' + std::to_string(value % 100) + "\r\n";
+            ++value;
+        }
+        const auto t = Clock::now();
+        pipeline.Receive(bytes.data(), std::int32_t(bytes.size()));
+        std::lock_guard lock(mutex);
+        pushed[sink.LastSeq()] = t;
+    }
+    writer.WaitIdle(60000);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const auto cpuUs = [](const rusage& r) {
+        return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e6 +
+               double(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+    };
+    const double wallUs = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    std::printf(
+        "journal: CPU of the pipeline and the journal (both threads) at %d lines/s: "
+        "%.1f%% of one core\n",
+        chunksPerSecond * linesPerChunk, 100.0 * (cpuUs(after) - cpuUs(before)) / wallUs);
+    std::lock_guard lock(mutex);
+    std::printf(
+        "journal: chunk to rows committed at %d lines/s, %d s: p50 %.2f ms, p99 %.2f ms,"
+        " max %.2f ms (%zu chunks)\n",
+        chunksPerSecond * linesPerChunk, seconds, Percentile(delaysMs, 50),
+        Percentile(delaysMs, 99), Percentile(delaysMs, 100), delaysMs.size());
+}
+
+// A day at 4 readings/s through the real sink and writer, a minute per chunk.
+qint64 WriteDay(const QString& folder, bool changing, std::int64_t dayStartMs) {
+    std::int64_t now = dayStartMs;
+    {
+        WriterOptions options;
+        options.folder = folder;
+        options.keepDays = 36600;
+        JournalWriter writer(options);
+        JournalSink sink(writer, writer.Start());
+        LinePipeline pipeline([&now] { return now; });
+        pipeline.SetUnit(Win1250Text("kg"));
+        pipeline.Subscribe(&sink);
+        std::uint32_t state = 12345;
+        // One line per chunk, each with its own time, as a scale at 4 lines/s arrives.
+        for (int i = 0; i < 345'600; ++i) {
+            char line[32];
+            if (changing) {
+                // A weighing every 10 minutes: empty, loading, a load of 8-30 t, unloading;
+                // the last digits never rest, so every reading differs from the one before.
+                state = state * 1664525u + 1013904223u;
+                const int second = (i / 4) % 600;
+                const double load = 8000 + double((i / 2400 * 7919) % 22000);
+                const double level = second < 120   ? 0
+                                     : second < 150 ? load * (second - 120) / 30
+                                     : second < 450 ? load
+                                     : second < 480 ? load * (480 - second) / 30
+                                                    : 0;
+                const double noise = double(int(state >> 16) % 2001 - 1000) / 100;
+                std::snprintf(line, sizeof line, "%9.2f\r\n", level + noise);
+            } else {
+                std::snprintf(line, sizeof line, "    0,00\r\n");
+            }
+            now = dayStartMs + std::int64_t(i) * 250;
+            pipeline.Receive(line, std::int32_t(std::strlen(line)));
+            if (i % 4096 == 4095) writer.WaitIdle(600000);  // stay well inside the queue's bound
+        }
+        writer.WaitIdle(600000);
+    }
+    return QFileInfo(QDir(folder).filePath(QStringLiteral("dziennik.sqlite"))).size();
+}
+
+double ThreadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+void HistoryWindowDraw(const QString& folder, const QDate& day, const QString& screenshot) {
+    {
+        // The reading step alone, on this thread: wall and CPU time (the machine's load shows
+        // in the first, not in the second).
+        std::vector<double> wall, cpu;
+        for (int run = 0; run < 5; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            const double cpu0 = ThreadCpuMs();
+            const HistoryData data = LoadHistory(
+                QDir(folder).filePath(QStringLiteral("dziennik.sqlite")), DayRange(day));
+            cpu.push_back(ThreadCpuMs() - cpu0);
+            wall.push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+        std::printf(
+            "journal: reading a day of 345,600 readings for the plot: %.0f ms "
+            "(CPU %.0f ms), median of 5\n",
+            Percentile(wall, 50), Percentile(cpu, 50));
+    }
+    HistoryWindow window(QDir(folder).filePath(QStringLiteral("dziennik.sqlite")));
+    window.resize(1200, 500);
+    window.show();
+    std::vector<double> readMs, drawMs;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        QEventLoop loop;
+        const auto connection =
+            QObject::connect(&window, &HistoryWindow::shown, &loop, &QEventLoop::quit);
+        window.ShowDay(day);
+        loop.exec();
+        QObject::disconnect(connection);
+        readMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        timer.restart();
+        const QPixmap picture = window.grab();
+        drawMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        if (run == 0 && !screenshot.isEmpty()) picture.save(screenshot);
+    }
+    std::printf(
+        "journal: history window, a day of 345,600 changing readings, 1200x500 offscreen:"
+        " read %.0f ms, draw %.0f ms (median of 5), %d points drawn, %s\n",
+        Percentile(readMs, 50), Percentile(drawMs, 50), window.PlottedPoints(),
+        window.Summary().toUtf8().constData());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    int seconds = 10;
+    QString screenshot, historyFolder;
+    QDate historyDay;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--seconds") seconds = std::max(1, std::atoi(argv[i + 1]));
+        if (option == "--screenshot") screenshot = QString::fromLocal8Bit(argv[i + 1]);
+        if (option == "--history" && i + 2 < argc) {  // --history FOLDER YYYY-MM-DD: only that
+            historyFolder = QString::fromLocal8Bit(argv[i + 1]);
+            historyDay = QDate::fromString(QString::fromLatin1(argv[i + 2]), Qt::ISODate);
+            ++i;
+        }
+    }
+    if (!historyFolder.isEmpty()) {
+        HistoryWindowDraw(historyFolder, historyDay, screenshot);
+        return 0;
+    }
+    CommitDelay(seconds);
+    if (qEnvironmentVariableIsSet("JOURNAL_BENCH_DELAY_ONLY")) return 0;
+    QTemporaryDir changing, steady;
+    const QDate day = QDate::currentDate().addDays(-1);
+    const std::int64_t dayStart = day.startOfDay().toMSecsSinceEpoch();
+    const qint64 changingBytes = WriteDay(changing.path(), true, dayStart);
+    const qint64 steadyBytes = WriteDay(steady.path(), false, dayStart);
+    std::printf(
+        "journal: a day at 4 readings/s (345,600 lines): all different %.1f MB "
+        "(%lld bytes), all the same %.1f kB (%lld bytes)\n",
+        double(changingBytes) / 1e6, static_cast<long long>(changingBytes),
+        double(steadyBytes) / 1e3, static_cast<long long>(steadyBytes));
+    HistoryWindowDraw(changing.path(), day, screenshot);
+    return 0;
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The central schema: created on the first connection when it is missing and the role may create
+// it, migrated when it is older than the program's, refused when it is newer.
+
+#include <QString>
+#include <QStringList>
+
+class QSqlDatabase;
+
+namespace central {
+
+inline constexpr int kCentralSchemaVersion = 1;
+
+// The statements of central/schema.sql, one per element, in order.
+QStringList CentralSchemaStatements();
+
+// Makes sure the schema of kCentralSchemaVersion is there. False with `cause` (UTF-8, Polish
+// where it is ours, the server's words otherwise) when it is missing and cannot be created, or
+// is newer than this program knows.
+bool EnsureCentralSchema(QSqlDatabase& db, QString& cause);
+
+}  // namespace central

@@ -1,0 +1,54 @@
+#pragma once
+// Export of journal rows for a spreadsheet (CSV as a Polish spreadsheet opens it: UTF-8 with a
+// byte-order mark, ';' between fields, decimal comma, local time) and for scripts (JSON). The
+// history window and waga-journal share these functions, so both write the same bytes.
+// Rows come from a file and are untrusted: any text, any value.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "JournalRows.h"
+
+// Seconds east of UTC of the local time at a UTC instant (the caller knows the time zone).
+using UtcOffsetFn = std::function<int(std::int64_t utcMs)>;
+
+// "yyyy-mm-dd hh:mm:ss,zzz" in local time.
+std::string FormatCsvTime(std::int64_t utcMs, const UtcOffsetFn& offset);
+// "yyyy-mm-ddThh:mm:ss.zzz+hh:mm" (ISO 8601 with the offset and milliseconds).
+std::string FormatIsoTime(std::int64_t utcMs, const UtcOffsetFn& offset);
+// The shortest text that reads back as the same double; nullopt-free callers pass finite values.
+std::string FormatNumber(double value, char decimalSeparator);
+
+// CSV: the byte-order mark and header row, then one line per row (CR LF ends each line).
+std::string CsvHeader();
+std::string CsvRow(const JournalRow& row, const UtcOffsetFn& offset);
+
+// JSON: "[" + objects joined by ",\n" + "]\n".
+std::string JsonRow(const JournalRow& row, const UtcOffsetFn& offset);
+std::string Base64(std::string_view bytes);
+
+// Which rows an export holds.
+enum class ExportKinds : std::uint8_t { Readings, Reports, All };
+bool ExportIncludes(ExportKinds kinds, JournalKind kind);
+
+// A point of the readings plot.
+struct PlotPoint {
+    std::int64_t ms;
+    double value;
+    bool operator==(const PlotPoint&) const = default;
+};
+
+// The readings' points in time order: a row of several identical readings gives its first and
+// its last time. Rows without a value are left out.
+std::vector<PlotPoint> ReadingPoints(const std::vector<JournalRow>& rows);
+
+// The point nearest in time to `ms` (points in time order); nullptr when there are none.
+const PlotPoint* NearestPoint(const std::vector<PlotPoint>& points, std::int64_t ms);
+
+// Reduces points to at most four per pixel column (the first, the lowest, the highest and the
+// last of the column, in time order) so that a line drawn through them looks the same as one
+// through every point. `columns` columns cover [fromMs, toMs); points outside are dropped.
+std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::int64_t fromMs,
+                                    std::int64_t toMs, int columns);

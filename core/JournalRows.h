@@ -1,0 +1,89 @@
+#pragma once
+// The journal's rows and its run-length rule. Every received line becomes a row of
+// dziennik.sqlite, except that consecutive identical readings (same bytes, unit and port, nothing
+// between them) share one row whose count and last time grow. Only the newest row can grow; a
+// report line, a different reading, a port loss or close and a program stop end the run.
+// Sequence numbers are handed out here, on the thread that receives the lines; the journal's
+// writer only stores what it is given.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "LinePipeline.h"
+
+enum class JournalKind : std::uint8_t { Reading, Report, Gap };
+
+// The text stored in the kind column ('reading', 'report', 'gap'), and back; nullopt for any
+// other text found in a file.
+std::string_view JournalKindName(JournalKind kind);
+std::optional<JournalKind> JournalKindFromName(std::string_view name);
+
+// One row of the lines table. Texts are UTF-8; raw holds the received bytes exactly.
+struct JournalRow {
+    std::int64_t seq = 0;
+    JournalKind kind = JournalKind::Report;
+    std::int64_t firstMs = 0;
+    std::int64_t lastMs = 0;
+    std::int64_t count = 1;
+    std::string text;
+    std::string raw;
+    std::optional<double> value;
+    std::string unit;
+    std::string port;
+    bool operator==(const JournalRow&) const = default;
+};
+
+// What the writer does for one line: store a new row, or raise count and last_ms of the row
+// `row.seq` (only row.lastMs and row.count are meaningful then).
+struct JournalOp {
+    enum class Type : std::uint8_t { Insert, Grow };
+    Type type = Type::Insert;
+    JournalRow row;
+};
+
+// Windows-1250 bytes as UTF-8 (byte 0 becomes U+0000).
+std::string Win1250ToUtf8(std::string_view bytes);
+
+// The run-length rule with the sequence numbers.
+class JournalRuns {
+  public:
+    explicit JournalRuns(std::int64_t nextSeq = 1) : nextSeq_(nextSeq) {}
+
+    // The row operation for one received line.
+    JournalOp Line(const LineEvent& event);
+    // A gap row: `skipped` lines between firstMs and lastMs were not stored, for `reason`.
+    // The open run is the caller's to end.
+    JournalOp Gap(std::int64_t skipped, std::int64_t firstMs, std::int64_t lastMs,
+                  std::string reason);
+    // The run of identical readings ends (report, port lost or closed, program stop, a row
+    // that could not be queued).
+    void EndRun() { open_.reset(); }
+
+    // The seq of the row the last line went into (0 before the first line).
+    std::int64_t LastSeq() const { return lastSeq_; }
+    std::int64_t NextSeq() const { return nextSeq_; }
+    // Sequence numbers from here on are at least `floor` (a replaced file starts afresh).
+    void RaiseNextSeq(std::int64_t floor) {
+        if (floor > nextSeq_) nextSeq_ = floor;
+    }
+
+  private:
+    struct OpenRun {
+        std::int64_t seq;
+        std::string raw;
+        std::string unitRaw;
+        PortNumber port;
+        std::int64_t count;
+    };
+    std::int64_t nextSeq_;
+    std::int64_t lastSeq_ = 0;
+    std::optional<OpenRun> open_;
+};
+
+// A chunk's row operations with grows of the same row folded into one.
+void AppendOp(std::vector<JournalOp>& batch, JournalOp op);
+// Bytes a queued operation holds, for the queue's bound.
+std::size_t OpBytes(const JournalOp& op);

@@ -1,0 +1,30 @@
+#include "Journal.h"
+
+#include "LinePipeline.h"
+
+namespace waga::journal {
+
+Journal::Journal(const JournalSettings& settings, const QString& folder, QObject* parent)
+    : QObject(parent) {
+    WriterOptions options;
+    options.folder = folder;
+    options.keepDays = settings.keepDays;
+    writer_ = std::make_unique<JournalWriter>(options);
+    connect(writer_.get(), &JournalWriter::notice, this, &Journal::notice, Qt::QueuedConnection);
+    sink_ = std::make_unique<JournalSink>(*writer_, writer_->Start());
+}
+
+Journal::~Journal() {
+    sink_.reset();
+    writer_.reset();  // stores what is still queued
+}
+
+std::unique_ptr<Journal> AttachJournal(LinePipeline& pipeline, const QString& folder) {
+    const AddOnLoadResult loaded = LoadAddOnSettings(folder.toStdString());
+    if (!loaded.settings.journal.enabled) return nullptr;
+    auto journal = std::make_unique<Journal>(loaded.settings.journal, folder);
+    pipeline.Subscribe(&journal->Sink());
+    return journal;
+}
+
+}  // namespace waga::journal

@@ -1,0 +1,42 @@
+#pragma once
+// The journal as the composition root builds it: the writer and its sink, started from the
+// [Dziennik] settings of dodatki.ini.
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+#include "AddOnSettings.h"
+#include "JournalSink.h"
+#include "JournalWriter.h"
+
+class LinePipeline;
+
+namespace waga::journal {
+
+class Journal : public QObject {
+    Q_OBJECT
+  public:
+    // Opens (or starts) dziennik.sqlite in `folder` and deletes rows older than the kept days.
+    Journal(const JournalSettings& settings, const QString& folder, QObject* parent = nullptr);
+    ~Journal() override;
+
+    JournalSink& Sink() { return *sink_; }
+    JournalWriter& Writer() { return *writer_; }
+
+  signals:
+    // A fault's cause for the status bar's tooltip and standard error (MainWindow::SetAddOnNotice
+    // with the source "Dziennik"), or an empty text when the journal writes again. Delivered on
+    // the thread that owns this object.
+    void notice(const QString& text);
+
+  private:
+    std::unique_ptr<JournalWriter> writer_;
+    std::unique_ptr<JournalSink> sink_;
+};
+
+// Builds the journal when [Dziennik] Wlaczony=1 and subscribes it to `pipeline`; nullptr when
+// it is turned off. The caller owns the journal and unsubscribes it before deleting it.
+std::unique_ptr<Journal> AttachJournal(LinePipeline& pipeline, const QString& folder);
+
+}  // namespace waga::journal

@@ -1,0 +1,56 @@
+#include "JournalSink.h"
+
+#include <algorithm>
+
+namespace waga::journal {
+
+JournalSink::JournalSink(JournalWriter& writer, std::int64_t firstSeq)
+    : writer_(writer), runs_(firstSeq) {}
+
+void JournalSink::OnLine(const LineEvent& event) {
+    // A file started afresh by the writer moves the numbering above anything it could hold.
+    runs_.RaiseNextSeq(writer_.SeqFloor());
+    if (batchLines_ == 0) {
+        batchFirstMs_ = event.receivedUtcMs;
+        // Lines skipped before are told ahead of this chunk's rows, in number and in time.
+        if (skipped_ > 0) {
+            batch_.push_back(
+                runs_.Gap(skipped_, skippedFirstMs_, skippedLastMs_, kQueueFullReason));
+        }
+    }
+    batchLastMs_ = event.receivedUtcMs;
+    ++batchLines_;
+    AppendOp(batch_, runs_.Line(event));
+}
+
+void JournalSink::OnChunkEnd() { Flush(); }
+
+void JournalSink::OnReset() {
+    Flush();
+    runs_.EndRun();
+}
+
+void JournalSink::OnPortState(const PortStateEvent& event) {
+    if (event.state != PortState::Opened) {
+        Flush();
+        runs_.EndRun();
+    }
+}
+
+void JournalSink::Flush() {
+    if (batch_.empty()) return;
+    std::vector<JournalOp> batch;
+    batch.swap(batch_);
+    if (writer_.Push(std::move(batch))) {
+        skipped_ = 0;
+    } else {
+        if (skipped_ == 0) skippedFirstMs_ = batchFirstMs_;
+        skippedLastMs_ = batchLastMs_;
+        skipped_ += batchLines_;
+        // The rows of this chunk are not stored: the next line starts a row of its own.
+        runs_.EndRun();
+    }
+    batchLines_ = 0;
+}
+
+}  // namespace waga::journal

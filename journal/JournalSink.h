@@ -1,0 +1,51 @@
+#pragma once
+// The journal's sink of the line pipeline. On the window's thread it applies the run-length
+// rule, hands out sequence numbers and gathers each received chunk's row operations; at the
+// chunk's end it queues them to the writer. It never waits: when the queue is at its bound the
+// chunk's lines are counted instead and a gap row saying how many were skipped, and why, goes
+// in ahead of the next chunk that fits.
+
+#include <QObject>
+#include <memory>
+#include <vector>
+
+#include "JournalRows.h"
+#include "JournalWriter.h"
+#include "LinePipeline.h"
+
+namespace waga::journal {
+
+class JournalSink : public ILineSink {
+  public:
+    // `writer` must outlive the sink; `firstSeq` is what JournalWriter::Start returned.
+    JournalSink(JournalWriter& writer, std::int64_t firstSeq);
+
+    void OnLine(const LineEvent& event) override;
+    void OnChunkEnd() override;
+    void OnReset() override;
+    void OnPortState(const PortStateEvent& event) override;
+
+    // The seq of the row the last line went into (valid right after OnLine).
+    std::int64_t LastSeq() const { return runs_.LastSeq(); }
+    // Lines skipped because the queue was full and not yet told in a gap row.
+    std::int64_t PendingSkipped() const { return skipped_; }
+
+  private:
+    void Flush();
+
+    JournalWriter& writer_;
+    JournalRuns runs_;
+    std::vector<JournalOp> batch_;
+    std::int64_t batchLines_ = 0;
+    std::int64_t batchFirstMs_ = 0;
+    std::int64_t batchLastMs_ = 0;
+    std::int64_t skipped_ = 0;
+    std::int64_t skippedFirstMs_ = 0;
+    std::int64_t skippedLastMs_ = 0;
+};
+
+// The gap row's reason.
+inline constexpr char kQueueFullReason[] =
+    "Pominięte wiersze: kolejka zapisu dziennika była pełna (dysk nie nadążał)";
+
+}  // namespace waga::journal

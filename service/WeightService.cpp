@@ -1,0 +1,93 @@
+#include "WeightService.h"
+
+#include "LinePipeline.h"
+
+WeightService::WeightService(WeightServiceSink::SeqSource seqSource, QString journalPath,
+                             WeightServerOptions options, QObject* parent)
+    : QObject(parent),
+      sink_(std::move(seqSource)),
+      journalPath_(std::move(journalPath)),
+      options_(options) {
+    thread_.setObjectName(QStringLiteral("serwer wagi"));
+}
+
+WeightService::~WeightService() {
+    Stop();
+    thread_.quit();
+    thread_.wait();
+}
+
+void WeightService::Stop() {
+    sink_.Disconnect();
+    if (server_ != nullptr) {
+        WeightServer* server = server_;
+        server_ = nullptr;
+        disconnect(server, nullptr, this, nullptr);
+        // Deleted on its own thread; the port is free once this returns.
+        if (thread_.isRunning()) {
+            QMetaObject::invokeMethod(
+                server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+        } else {
+            delete server;
+        }
+    }
+    state_ = State::Off;
+    url_.clear();
+    cause_.clear();
+}
+
+void WeightService::Apply(const ServiceSettings& settings) {
+    Stop();
+    if (!settings.enabled) {
+        emit stateChanged();
+        return;
+    }
+    if (!thread_.isRunning()) thread_.start();
+    auto feed = std::make_shared<ServiceFeed>();
+    auto* server = new WeightServer(settings, journalPath_, feed, options_);
+    server->moveToThread(&thread_);
+    server_ = server;
+    state_ = State::Starting;
+    connect(server, &WeightServer::Listening, this, [this, server](const QString& url) {
+        if (server != server_) return;
+        state_ = State::Running;
+        url_ = url;
+        emit stateChanged();
+    });
+    connect(server, &WeightServer::Failed, this, [this, server](const QString& cause) {
+        if (server != server_) return;
+        sink_.Disconnect();
+        state_ = State::Failed;
+        cause_ = cause;
+        emit stateChanged();
+    });
+    QMetaObject::invokeMethod(server, &WeightServer::Start, Qt::QueuedConnection);
+    sink_.Connect(feed, [server] {
+        QMetaObject::invokeMethod(server, &WeightServer::Drain, Qt::QueuedConnection);
+    });
+    emit stateChanged();
+}
+
+QString ServiceStateText(WeightService::State state, const QString& url, const QString& cause) {
+    switch (state) {
+        case WeightService::State::Off:
+            return QStringLiteral("wyłączony");
+        case WeightService::State::Starting:
+            return QStringLiteral("uruchamianie…");
+        case WeightService::State::Running:
+            return QStringLiteral("działa: ") + url;
+        case WeightService::State::Failed:
+            return QStringLiteral("błąd: ") + cause;
+    }
+    return {};
+}
+
+std::unique_ptr<WeightService> AttachWeightService(LinePipeline& pipeline,
+                                                   WeightServiceSink::SeqSource seqSource,
+                                                   const ServiceSettings& settings,
+                                                   const QString& journalPath) {
+    auto service = std::make_unique<WeightService>(std::move(seqSource), journalPath);
+    pipeline.Subscribe(&service->Sink());
+    service->Apply(settings);
+    return service;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The weight service as the program holds it: the sink that the pipeline feeds, the server on
+// its own thread, and the state shown in the settings window. Apply() starts, restarts or stops
+// the server without waiting for it; stateChanged tells when the state has moved.
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <memory>
+
+#include "AddOnSettings.h"
+#include "WeightServer.h"
+#include "WeightServiceSink.h"
+
+class LinePipeline;
+
+class WeightService final : public QObject {
+    Q_OBJECT
+  public:
+    enum class State { Off, Starting, Running, Failed };
+
+    // `journalPath`: dziennik.sqlite (relative paths are to the working directory).
+    WeightService(WeightServiceSink::SeqSource seqSource, QString journalPath,
+                  WeightServerOptions options = {}, QObject* parent = nullptr);
+    ~WeightService() override;
+
+    WeightServiceSink& Sink() { return sink_; }
+
+    void Apply(const ServiceSettings& settings);
+    State CurrentState() const { return state_; }
+    QString Url() const { return url_; }
+    QString Cause() const { return cause_; }
+
+  signals:
+    void stateChanged();
+
+  private:
+    void Stop();
+
+    WeightServiceSink sink_;
+    QString journalPath_;
+    WeightServerOptions options_;
+    QThread thread_;
+    WeightServer* server_ = nullptr;
+    State state_ = State::Off;
+    QString url_;
+    QString cause_;
+};
+
+// The state as the settings window shows it: "wyłączony", "uruchamianie…",
+// "działa: http://127.0.0.1:8765/" or "błąd: <cause>".
+QString ServiceStateText(WeightService::State state, const QString& url, const QString& cause);
+
+// Builds the service, subscribes its sink to `pipeline` (after the journal's), and starts it
+// when dodatki.ini says so. The caller owns the result and keeps it beside the pipeline.
+std::unique_ptr<WeightService> AttachWeightService(LinePipeline& pipeline,
+                                                   WeightServiceSink::SeqSource seqSource,
+                                                   const ServiceSettings& settings,
+                                                   const QString& journalPath = "dziennik.sqlite");

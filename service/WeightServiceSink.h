@@ -1,0 +1,66 @@
+#pragma once
+// The weight service's line sink. It runs on the window's thread, subscribed after the journal:
+// each line becomes a compact ServiceEvent numbered with the journal's seq, and goes to the
+// server's thread through a bounded queue. It never waits: when the queue is full the event is
+// counted as dropped (the journal still has the line, and /api/v1/lines serves it).
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "LinePipeline.h"
+#include "ServiceEvent.h"
+
+// The hand-over between the window's thread and the server's thread.
+class ServiceFeed {
+  public:
+    explicit ServiceFeed(std::size_t capacity = 100000, std::size_t capacityBytes = 64 << 20)
+        : capacity_(capacity), capacityBytes_(capacityBytes) {}
+    // False when full (by count or by bytes; the event is counted as dropped). `wasEmpty` tells
+    // the caller to wake the server's thread: one wake-up per batch, not per line.
+    bool Push(ServiceEvent event, bool& wasEmpty);
+    std::vector<ServiceEvent> TakeAll();
+    std::uint64_t Dropped() const { return dropped_.load(); }
+
+  private:
+    const std::size_t capacity_;
+    const std::size_t capacityBytes_;
+    std::size_t bytes_ = 0;
+    std::mutex mutex_;
+    std::vector<ServiceEvent> events_;
+    std::atomic<std::uint64_t> dropped_{0};
+};
+
+class WeightServiceSink final : public ILineSink {
+  public:
+    using SeqSource = std::function<std::int64_t()>;
+    // `seqSource` gives the journal's seq of the row the current line went into
+    // (JournalSink::LastSeq); without one, or while it gives 0 (the journal is off), a counter
+    // of the sink's own numbers the lines by the journal's rule of runs.
+    explicit WeightServiceSink(SeqSource seqSource = {});
+
+    // Starts handing events to a running server: the last reading and the port state first.
+    void Connect(std::shared_ptr<ServiceFeed> feed, std::function<void()> wake);
+    void Disconnect();
+
+    void OnLine(const LineEvent& event) override;
+    void OnPortState(const PortStateEvent& event) override;
+
+  private:
+    std::int64_t NextSeq(const ServiceEvent& event);
+    void Hand(const ServiceEvent& event);
+
+    SeqSource seqSource_;
+    std::int64_t ownSeq_ = 0;
+    std::shared_ptr<ServiceFeed> feed_;
+    std::function<void()> wake_;
+    std::optional<ServiceEvent> lastReading_;
+    std::optional<ServiceEvent> lastStatus_;
+    QByteArray lastRaw_;  // the last line's bytes, unit and port, to number runs without a journal
+};

@@ -1,0 +1,102 @@
+'use strict';
+// The live page: the weight, the port's state, the last 20 report lines and a five-minute trend.
+// It starts from the state the server wrote into the page, then follows /api/v1/events; the
+// browser's EventSource reconnects by itself and resumes with Last-Event-ID.
+(function () {
+  const TREND_MS = 5 * 60 * 1000;
+  const MAX_REPORTS = 20;
+  const initial = JSON.parse(document.getElementById('dane').textContent);
+  const el = (id) => document.getElementById(id);
+  let weight = initial.weight;
+  let trend = initial.trend.map((p) => ({ t: p[0], v: p[1] }));
+  let streamOpen = true;  // the page itself just came from the program
+
+  function showWeight() {
+    el('waga').textContent = weight.reading === null ? '—' : weight.reading;
+    el('jednostka').textContent = weight.unit || '';
+    el('czas').textContent = weight.time ? 'odczyt z ' + new Date(weight.time).toLocaleString('pl-PL') : 'brak odczytu';
+    const stale = !weight.connected || weight.reading === null ||
+      (weight.time && Date.now() - Date.parse(weight.time) > (initial.stale_after_ms || 5000));
+    el('waga').parentElement.classList.toggle('nieaktualny', !!stale);
+    const state = el('stan');
+    if (!streamOpen) {
+      state.textContent = 'brak połączenia z programem';
+      state.className = 'stan brak';
+    } else if (!weight.connected) {
+      state.textContent = (weight.port || 'port') + ': brak połączenia z wagą';
+      state.className = 'stan brak';
+    } else {
+      state.textContent = weight.port + ': połączono' + (stale ? ' (odczyt nieaktualny)' : '');
+      state.className = stale ? 'stan nieaktualny' : 'stan ok';
+    }
+  }
+
+  function addReport(text) {
+    const list = el('raport');
+    const item = document.createElement('li');
+    item.textContent = text;
+    list.appendChild(item);
+    while (list.children.length > MAX_REPORTS) list.removeChild(list.firstChild);
+  }
+
+  function drawTrend() {
+    const canvas = el('wykres');
+    // Drawn at the size the page gives the canvas, in device pixels, so text stays sharp.
+    const box = canvas.getBoundingClientRect();
+    const ratio = window.devicePixelRatio || 1;
+    const w = Math.max(200, Math.round(box.width)), h = Math.max(120, Math.round(box.height));
+    canvas.width = w * ratio;
+    canvas.height = h * ratio;
+    const ctx = canvas.getContext('2d');
+    ctx.scale(ratio, ratio);
+    const left = 60, bottom = 24;
+    const now = Date.now();
+    trend = trend.filter((p) => p.t >= now - TREND_MS);
+    ctx.clearRect(0, 0, w, h);
+    ctx.strokeStyle = '#c8d0d8';
+    ctx.strokeRect(left, 4, w - left - 4, h - bottom - 4);
+    ctx.fillStyle = '#3a4a5c';
+    ctx.font = '12px sans-serif';
+    ctx.fillText('−5 min', left, h - 6);
+    ctx.fillText('teraz', w - 38, h - 6);
+    if (trend.length === 0) {
+      ctx.fillText('brak odczytów liczbowych', left + 12, 24);
+      return;
+    }
+    let lo = Math.min(...trend.map((p) => p.v)), hi = Math.max(...trend.map((p) => p.v));
+    if (hi === lo) { hi += 1; lo -= 1; }
+    const x = (t) => left + (w - left - 4) * (t - (now - TREND_MS)) / TREND_MS;
+    const y = (v) => 4 + (h - bottom - 8) * (hi - v) / (hi - lo);
+    const label = (v) => String(+v.toFixed(3)).replace('.', ',');
+    ctx.fillText(label(hi), 4, 16);
+    ctx.fillText(label(lo), 4, h - bottom);
+    ctx.strokeStyle = '#1f6fb2';
+    ctx.lineWidth = 2;
+    ctx.beginPath();
+    trend.forEach((p, i) => (i ? ctx.lineTo(x(p.t), y(p.v)) : ctx.moveTo(x(p.t), y(p.v))));
+    ctx.stroke();
+  }
+
+  initial.reports.forEach((r) => addReport(r.text));
+  showWeight();
+  drawTrend();
+
+  const source = new EventSource('/api/v1/events');
+  source.onopen = () => { streamOpen = true; showWeight(); };
+  source.onerror = () => { streamOpen = false; showWeight(); };
+  source.addEventListener('reading', (e) => {
+    const d = JSON.parse(e.data);
+    weight = { reading: d.text.replace(/ /g, ''), value: d.value, unit: d.unit, time: d.time,
+      port: d.port, connected: true, seq: d.seq };
+    if (d.value !== null) trend.push({ t: Date.parse(d.time), v: d.value });
+    showWeight();
+  });
+  source.addEventListener('report', (e) => addReport(JSON.parse(e.data).text));
+  source.addEventListener('status', (e) => {
+    const d = JSON.parse(e.data);
+    weight.connected = d.connected;
+    weight.port = d.port;
+    showWeight();
+  });
+  setInterval(() => { drawTrend(); showWeight(); }, 1000);
+})();

@@ -1,0 +1,255 @@
+// What the central upload makes of its inputs: the journal's content (any text, any bytes, NULLs
+// and kinds it does not know) through a real server, and the small decisions (the pause, the
+// texts, the password file) as tables.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+#include <cmath>
+#include <limits>
+
+#include "CentralSchema.h"
+#include "CentralServer.h"
+#include "CentralTexts.h"
+#include "CentralUploader.h"
+#include "PgPassFile.h"
+#include "StationRig.h"
+#include "TestSupport.h"
+#include "UploadBatch.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct JournalRowCase {
+    const char* name;
+    const char* kind;
+    QByteArray raw;
+    QString text;
+};
+
+// Rows written straight into the journal file, as a damaged or hostile file could hold them.
+bool InsertRow(QSqlDatabase& db, qint64 seq, const QVariant& kind, const QVariant& text,
+               const QVariant& raw, const QVariant& value = {}) {
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "INSERT INTO lines(seq, kind, first_ms, last_ms, count, text, raw, value, unit, port)"
+        " VALUES(?, ?, 1700000000000, 1700000000001, 1, ?, ?, ?, 'kg', 'COM2')"));
+    q.addBindValue(seq);
+    q.addBindValue(kind);
+    q.addBindValue(text);
+    q.addBindValue(raw);
+    q.addBindValue(value);
+    return q.exec();
+}
+
+TEST(CentralContent, AnyTextAndBytesArriveUnchanged) {
+    CentralServer server("stacja1");
+    ASSERT_TRUE(server.Ok()) << server.Log();
+    qputenv("PGPASSFILE", QByteArray::fromStdString(server.PgPassPath()));
+    waga::test::TempDir dir;
+    const QString journal = QString::fromStdString(dir.File("dziennik.sqlite"));
+    ASSERT_TRUE(WriteBacklog(journal, 1));  // the journal's schema
+
+    const QByteArray megabyte(1024 * 1024, 'M');
+    const JournalRowCase rows[] = {
+        {"quotes and backslashes", "report", "a'b\"c\\d\\\\'", QStringLiteral("a'b\"c\\d\\\\'")},
+        {"array syntax", "report", "{1,2},NULL,\"x\"", QStringLiteral("{1,2},NULL,\"x\"")},
+        {"Polish letters", "report", "\xb3\xb9\xea", QStringLiteral("łąę")},
+        {"byte 0 in the line", "reading",
+         QByteArray("12\0"
+                    "34",
+                    5),
+         QStringLiteral("12")},
+        {"every byte value", "report",
+         [] {
+             QByteArray all;
+             for (int b = 0; b < 256; ++b) all.append(static_cast<char>(b));
+             return all;
+         }(),
+         QStringLiteral("x")},
+        {"a line of 1 MiB", "report", megabyte, QString::fromLatin1(megabyte)},
+        {"gap row, no bytes", "gap", QByteArray("", 0), QStringLiteral("kolejka pełna: 12 linii")},
+        {"text with NUL", "report", "n", QString(QChar(u'a')) + QChar(u'\0') + QChar(u'b')},
+    };
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("w"));
+        db.setDatabaseName(journal);
+        ASSERT_TRUE(db.open());
+        qint64 seq = 10;
+        for (const auto& row : rows) {
+            ASSERT_TRUE(InsertRow(db, seq++, QString::fromLatin1(row.kind), row.text, row.raw))
+                << row.name;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("w"));
+
+    central::UploaderConfig config;
+    config.settings = server.SettingsFor("stacja1");
+    config.journalPath = journal;
+    config.retryCapMs = 300;
+    central::CentralUploader uploader;
+    uploader.Apply(config);
+    const DigestPair digests = WaitForEqualRows(server, QStringLiteral("stacja1"), journal);
+    ASSERT_TRUE(digests.journal && digests.central);
+    EXPECT_EQ(*digests.central, *digests.journal);
+    qint64 seq = 10;
+    for (const auto& row : rows) {
+        QString expected = row.text;
+        expected.remove(QChar(u'\0'));  // text in PostgreSQL holds no NUL; the bytes keep them
+        EXPECT_EQ(
+            server.Sql("SELECT md5(text) FROM weighing_lines WHERE seq = " + std::to_string(seq++)),
+            QCryptographicHash::hash(expected.toUtf8(), QCryptographicHash::Md5)
+                .toHex()
+                .toStdString())
+            << row.name;
+    }
+}
+
+TEST(CentralContent, AJournalRowWithNullsOrAnUnknownKindDoesNotStopTheUpload) {
+    CentralServer server("stacja1");
+    ASSERT_TRUE(server.Ok()) << server.Log();
+    qputenv("PGPASSFILE", QByteArray::fromStdString(server.PgPassPath()));
+    waga::test::TempDir dir;
+    const QString journal = QString::fromStdString(dir.File("dziennik.sqlite"));
+    ASSERT_TRUE(WriteBacklog(journal, 1));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("w"));
+        db.setDatabaseName(journal);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        // The file's NOT NULL constraints are gone in a hand-edited copy: make one without them.
+        ASSERT_TRUE(q.exec(QStringLiteral("ALTER TABLE lines RENAME TO old_lines")));
+        ASSERT_TRUE(q.exec(QStringLiteral(
+            "CREATE TABLE lines(seq INTEGER PRIMARY KEY, kind, first_ms, last_ms, count, text,"
+            " raw, value, unit, port)")));
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO lines SELECT * FROM old_lines")));
+        ASSERT_TRUE(q.exec(QStringLiteral(
+            "INSERT INTO lines VALUES(2, 'junk', NULL, 'x', NULL, NULL, NULL, 'abc', NULL, NULL),"
+            "(3, NULL, 5, 5, 1, 'ok', X'00', 1e999, 'kg', 'COM1'),"
+            "(4, 'reading', 6, 6, 1, '7', '7', 7, 'kg', 'COM1')")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("w"));
+    central::UploaderConfig config;
+    config.settings = server.SettingsFor("stacja1");
+    config.journalPath = journal;
+    config.retryCapMs = 300;
+    central::CentralUploader uploader;
+    uploader.Apply(config);
+    ASSERT_TRUE(waga::test::WaitUntil([&] { return uploader.Status().ackedSeq == 4; }, 20s))
+        << uploader.Status().cause.toStdString();
+    EXPECT_EQ(server.Sql("SELECT string_agg(seq || ' ' || kind || ' ' || count || ' ' ||"
+                         " coalesce(value::text, '-'), ',' ORDER BY seq) FROM weighing_lines"),
+              "1 reading 1 0,2 report 0 -,3 report 1 -,4 reading 1 7");
+}
+
+TEST(CentralDecisions, RetryPauseGrowsFromOneSecondToTheCap) {
+    struct Case {
+        int previous, cap, expected;
+    } cases[] = {
+        {0, 30000, 1000},     {1000, 30000, 2000},   {2000, 30000, 4000},
+        {8000, 30000, 16000}, {16000, 30000, 30000}, {30000, 30000, 30000},
+        {0, 300, 300},        {300, 300, 300},       {-5, 30000, 1000},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(central::NextRetryPauseMs(c.previous, c.cap), c.expected)
+            << c.previous << " / " << c.cap;
+    }
+}
+
+TEST(CentralDecisions, StateTexts) {
+    struct Case {
+        central::CentralStatus status;
+        const char* expected;
+    } cases[] = {
+        {{true, true, {}, 0, 0, 0}, "połączona, zaległe: 0"},
+        {{true, false, QStringLiteral("Connection refused"), 1234, 0, 0},
+         "brak połączenia: Connection refused; zaległe: 1234"},
+        {{false, false, {}, 5, 0, 0}, "wyłączona"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(central::CentralStateText(c.status), QString::fromUtf8(c.expected));
+    }
+    EXPECT_EQ(central::LastUploadText(0), QStringLiteral("ostatnie wysłanie: jeszcze nie"));
+}
+
+TEST(CentralDecisions, CausesAreShortened) {
+    struct Case {
+        const char* message;
+        const char* expected;
+    } cases[] = {
+        {"connection to server at \"127.0.0.1\", port 5 failed: Connection refused\n\tIs the "
+         "server running on that host and accepting TCP/IP connections?\nQPSQL: Unable to connect",
+         "Connection refused"},
+        {"connection to server at \"h\", port 1 failed: FATAL:  password authentication failed "
+         "for user \"s\"",
+         "password authentication failed for user \"s\""},
+        {"ERROR:  new row violates row-level security policy",
+         "new row violates row-level "
+         "security policy"},
+        {"", "nieznana przyczyna"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(central::ShortCause(QString::fromUtf8(c.message)), QString::fromUtf8(c.expected));
+    }
+}
+
+TEST(CentralDecisions, ConnectOptionsKeepOnlyTheThreeTlsModes) {
+    for (const auto& [setting, mode] : {std::pair{"disable", "disable"},
+                                        {"require", "require"},
+                                        {"verify-full", "verify-full"},
+                                        {"allow", "require"},
+                                        {"", "require"}}) {
+        CentralSettings settings;
+        settings.ssl = setting;
+        EXPECT_TRUE(central::PgConnectOptions(settings).startsWith(
+            QStringLiteral("sslmode=") + QLatin1String(mode) + QLatin1Char(';')))
+            << setting;
+    }
+}
+
+TEST(CentralDecisions, PasswordFileEntries) {
+    EXPECT_EQ(central::PgPassLine(QStringLiteral("db.firma"), 5432, QStringLiteral("waga"),
+                                  QStringLiteral("brama"), QStringLiteral("a:b\\c")),
+              QStringLiteral("db.firma:5432:waga:brama:a\\:b\\\\c"));
+    struct Case {
+        const char* existing;
+        const char* expected;
+    } cases[] = {
+        {"", "h:1:d:u:new\n"},
+        {"h:1:d:u:old\n", "h:1:d:u:new\n"},
+        {"# comment\nh:1:d:other:x\n", "# comment\nh:1:d:other:x\nh:1:d:u:new\n"},
+        {"h:1:d:u:old\nh:2:d:u:y", "h:1:d:u:new\nh:2:d:u:y\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(
+            central::WithPgPassEntry(QString::fromUtf8(c.existing), QStringLiteral("h:1:d:u:new")),
+            QString::fromUtf8(c.expected))
+            << c.existing;
+    }
+    waga::test::TempDir dir;
+    const QString path = QString::fromStdString(dir.File("pgpass"));
+    QString error;
+    ASSERT_TRUE(central::StorePgPassEntry(path, QStringLiteral("h"), 1, QStringLiteral("d"),
+                                          QStringLiteral("u"), QStringLiteral("p"), error));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(waga::test::ReadFile(path.toStdString()), "h:1:d:u:p\n");
+}
+
+TEST(CentralDecisions, TheBuiltInSchemaIsTheFileTheScriptRuns) {
+    const QStringList statements = central::CentralSchemaStatements();
+    ASSERT_EQ(statements.size(), 4);
+    EXPECT_TRUE(
+        statements[1].startsWith(QStringLiteral("CREATE TABLE IF NOT EXISTS weighing_lines")));
+    EXPECT_TRUE(statements[2].startsWith(QStringLiteral("CREATE OR REPLACE VIEW latest_weight")));
+}
+
+}  // namespace

@@ -1,0 +1,284 @@
+// The central upload against a real PostgreSQL started by the test (scripts/central-db), a
+// journal written meanwhile by a stand-in writer, and the real uploader (in this process, or
+// waga-central as a process where it is killed). Every fault ends with the central rows equal to
+// the journal's: the same count and the same digest over (seq, kind, bytes, count, first and
+// last time); the primary key (station, seq) makes a doubled key impossible, and equal counts
+// show that nothing is missing.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <thread>
+
+#include "AddOnSettings.h"
+#include "CentralServer.h"
+#include "CentralUploader.h"
+#include "JournalFeed.h"
+#include "StationRig.h"
+#include "TcpGate.h"
+#include "TestSupport.h"
+#include "UploadBatch.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using waga::test::WaitUntil;
+
+class CentralFault : public ::testing::Test {
+  protected:
+    explicit CentralFault(bool emptyDatabase = false) : server_("stacja1,stacja2", emptyDatabase) {}
+
+    void SetUp() override {
+        ASSERT_TRUE(server_.Ok()) << server_.Log();
+        qputenv("PGPASSFILE", QByteArray::fromStdString(server_.PgPassPath()));
+    }
+
+    QString Journal(const waga::test::TempDir& dir) const {
+        return QString::fromStdString(dir.File("dziennik.sqlite"));
+    }
+
+    central::UploaderConfig Config(const std::string& station, const waga::test::TempDir& dir,
+                                   int port = 0) const {
+        central::UploaderConfig config;
+        config.settings = server_.SettingsFor(station, port);
+        config.journalPath = Journal(dir);
+        config.retryCapMs = 300;
+        return config;
+    }
+
+    CentralServer server_;
+    waga::test::TempDir station_;
+};
+
+TEST_F(CentralFault, ServerStoppedMidStreamThenStartedAgain) {
+    Feeder feeder(Journal(station_), 300);
+    central::CentralUploader uploader;
+    uploader.Apply(Config("stacja1", station_));
+    ASSERT_TRUE(WaitUntil([&] { return uploader.Status().ackedSeq > 50; }, 20s));
+
+    ASSERT_TRUE(server_.Stop()) << server_.Log();
+    ASSERT_TRUE(WaitUntil([&] { return !uploader.Status().connected; }, 10s));
+    std::this_thread::sleep_for(OutageDuration());
+    const central::CentralStatus away = uploader.Status();
+    EXPECT_GT(away.backlog, 0);
+    EXPECT_TRUE(central::CentralStateText(away).startsWith(QStringLiteral("brak połączenia: ")))
+        << central::CentralStateText(away).toStdString();
+
+    ASSERT_TRUE(server_.Start()) << server_.Log();
+    std::this_thread::sleep_for(1s);
+    feeder.Stop();
+    ASSERT_FALSE(feeder.Failed());
+    ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
+    EXPECT_TRUE(WaitUntil([&] { return uploader.Status().backlog == 0; }, 10s));
+    EXPECT_EQ(central::CentralStateText(uploader.Status()),
+              QStringLiteral("połączona, zaległe: 0"));
+}
+
+TEST_F(CentralFault, ServerKilledInTheMiddleOfABatch) {
+    ASSERT_TRUE(WriteBacklog(Journal(station_), 60000));
+    Feeder feeder(Journal(station_), 300, 60000);
+    central::CentralUploader uploader;
+    uploader.Apply(Config("stacja1", station_));
+    // Batches of 1000 follow each other without a pause while the backlog drains.
+    ASSERT_TRUE(WaitUntil([&] { return uploader.Status().ackedSeq > 5000; }, 30s));
+    ASSERT_TRUE(server_.Kill());
+    ASSERT_TRUE(WaitUntil([&] { return !uploader.Status().connected; }, 20s));
+    ASSERT_TRUE(server_.Start()) << server_.Log();  // crash recovery
+    feeder.Stop();
+    ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
+}
+
+TEST_F(CentralFault, UploaderProcessKilledWhileUploadingThenStartedAgain) {
+    AddOnSettings settings;
+    settings.central = server_.SettingsFor("stacja1");
+    std::string error;
+    ASSERT_TRUE(SaveAddOnSettings(settings, error, station_.Path())) << error;
+    ASSERT_TRUE(WriteBacklog(Journal(station_), 40000));
+    Feeder feeder(Journal(station_), 300, 40000);
+    qputenv("WAGA_CENTRAL_RETRY_MAX_MS", "300");
+    const std::vector<std::string> argv{waga::test::BinPath("waga-central"), station_.Path()};
+    auto acked = [&] {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("a"));
+        db.setDatabaseName(Journal(station_));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        central::AckedPosition position;
+        QString ignored;
+        if (db.open()) central::LoadAckedPosition(db, QStringLiteral("central"), position, ignored);
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("a"));
+        return position.seq;
+    };
+    {
+        waga::test::ChildProcess first(argv, station_.Path());
+        ASSERT_TRUE(WaitUntil([&] { return acked() > 3000; }, 30s)) << first.Stdout();
+        first.Signal(SIGKILL);
+        EXPECT_EQ(first.Wait(), 128 + SIGKILL);
+    }
+    const qint64 resumedFrom = acked();
+    EXPECT_LT(resumedFrom, 40000);
+    waga::test::ChildProcess second(argv, station_.Path());
+    std::this_thread::sleep_for(1s);
+    feeder.Stop();
+    ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.Wait(), 0) << second.Stderr();
+    // The second run went on from the position the first had recorded.
+    EXPECT_NE(second.Stdout().find("połączona"), std::string::npos) << second.Stdout();
+}
+
+TEST_F(CentralFault, WrongPasswordThenCorrectedWithoutRestart) {
+    const QString right = QString::fromStdString(server_.PgPassPath());
+    const QString file = QString::fromStdString(station_.File("pgpass"));
+    QFile source(right);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray correct = source.readAll();
+    QByteArray wrong = correct;
+    const qsizetype at = wrong.indexOf(":stacja1:") + 9;
+    wrong.insert(at, "zle");
+    auto write = [&](const QByteArray& content) {
+        waga::test::WriteFile(file.toStdString() + ".new", content.toStdString());
+        QFile::setPermissions(file + ".new", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        return std::rename((file + ".new").toLocal8Bit().constData(),
+                           file.toLocal8Bit().constData()) == 0;
+    };
+    ASSERT_TRUE(write(wrong));
+    qputenv("PGPASSFILE", file.toLocal8Bit());
+    ASSERT_TRUE(WriteBacklog(Journal(station_), 2000));
+    central::CentralUploader uploader;
+    uploader.Apply(Config("stacja1", station_));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return uploader.Status().cause.contains(QStringLiteral("password authentication")); },
+        20s))
+        << uploader.Status().cause.toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return uploader.Status().backlog == 2000; }, 10s));
+    EXPECT_TRUE(
+        central::CentralStateText(uploader.Status()).endsWith(QStringLiteral("; zaległe: 2000")));
+
+    ASSERT_TRUE(write(correct));
+    ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
+}
+
+TEST_F(CentralFault, TwoStationsWithTheSameSeqsAreKeptApart) {
+    waga::test::TempDir other;
+    ASSERT_TRUE(WriteBacklog(Journal(station_), 3000, 0));
+    ASSERT_TRUE(WriteBacklog(Journal(other), 3000, 500000));  // seq 1..3000 on both
+    Feeder first(Journal(station_), 200, 1);
+    Feeder second(Journal(other), 200, 2);
+    central::CentralUploader one;
+    central::CentralUploader two;
+    one.Apply(Config("stacja1", station_));
+    two.Apply(Config("stacja2", other));
+    std::this_thread::sleep_for(2s);
+    first.Stop();
+    second.Stop();
+    const DigestPair a = WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_));
+    const DigestPair b = WaitForEqualRows(server_, QStringLiteral("stacja2"), Journal(other));
+    ExpectEqualDigests(a);
+    ExpectEqualDigests(b);
+    ASSERT_TRUE(a.central && b.central);
+    EXPECT_NE(a.central->md5, b.central->md5);
+    EXPECT_EQ(server_.Sql("SELECT count(*) FROM weighing_lines"),
+              std::to_string(a.central->rows + b.central->rows));
+    EXPECT_EQ(server_.Sql("SELECT count(*) FROM weighing_lines WHERE seq <= 3000"), "6000");
+}
+
+TEST_F(CentralFault, AStationRoleCannotWriteAnotherStationsRows) {
+    ASSERT_TRUE(WriteBacklog(Journal(station_), 10));
+    central::UploaderConfig config = Config("stacja1", station_);
+    config.settings.station = "stacja2";  // the role stacja1 posing as stacja2
+    central::CentralUploader uploader;
+    uploader.Apply(config);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return uploader.Status().cause.contains(QStringLiteral("row-level security")); },
+        20s))
+        << uploader.Status().cause.toStdString();
+    EXPECT_EQ(server_.Sql("SELECT count(*) FROM weighing_lines"), "0");
+}
+
+TEST_F(CentralFault, NetworkRefusingConnectionsForAWhile) {
+    TcpGate gate(server_.Port());
+    ASSERT_GT(gate.Port(), 0);
+    // The password file names the gate's port too.
+    std::string passwords = waga::test::ReadFile(server_.PgPassPath());
+    const std::string serverPort = ":" + std::to_string(server_.Port()) + ":";
+    passwords += passwords.substr(0, passwords.find('\n') + 1)
+                     .replace(passwords.find(serverPort), serverPort.size(),
+                              ":" + std::to_string(gate.Port()) + ":");
+    waga::test::WriteFile(station_.File("pgpass"), passwords);
+    ::chmod(station_.File("pgpass").c_str(), 0600);
+    qputenv("PGPASSFILE", QByteArray::fromStdString(station_.File("pgpass")));
+    Feeder feeder(Journal(station_), 300);
+    central::CentralUploader uploader;
+    uploader.Apply(Config("stacja1", station_, gate.Port()));
+    ASSERT_TRUE(WaitUntil([&] { return uploader.Status().ackedSeq > 50; }, 20s))
+        << central::CentralStateText(uploader.Status()).toStdString() << " "
+        << uploader.Status().ackedSeq;
+    gate.Close();  // open connections are reset, new ones refused
+    ASSERT_TRUE(
+        WaitUntil([&] { return uploader.Status().cause.contains(QStringLiteral("refused")); }, 20s))
+        << uploader.Status().cause.toStdString();
+    std::this_thread::sleep_for(OutageDuration());
+    EXPECT_FALSE(uploader.Status().connected);
+    gate.Open();
+    std::this_thread::sleep_for(1s);
+    feeder.Stop();
+    ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
+}
+
+TEST_F(CentralFault, AGrowingRunIsUpdatedAndNeverLowered) {
+    JournalFeed feed(Journal(station_));
+    ASSERT_TRUE(feed.IsOpen());
+    const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(feed.AppendChunk({{true, "12,5", t0}}));
+    central::CentralUploader uploader;
+    uploader.Apply(Config("stacja1", station_));
+    ASSERT_TRUE(
+        WaitUntil([&] { return server_.Sql("SELECT count FROM weighing_lines") == "1"; }, 20s));
+    for (int i = 1; i <= 20; ++i) ASSERT_TRUE(feed.AppendChunk({{true, "12,5", t0 + i}}));
+    ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
+    EXPECT_EQ(server_.Sql("SELECT count FROM weighing_lines"), "21");
+
+    // A stale copy of the row (sent before it grew) changes nothing.
+    central::JournalRow stale;
+    stale.seq = 1;
+    stale.kind = QStringLiteral("reading");
+    stale.firstMs = stale.lastMs = t0;
+    stale.count = 1;
+    stale.raw = "12,5";
+    ASSERT_TRUE(
+        server_.Sql(central::UpsertStatement(QStringLiteral("stacja1"), {stale}).toStdString()));
+    ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_), 1s));
+}
+
+// The schema created by scripts/central-db, or by the station itself on an empty database;
+// either way a second run (a new uploader, more rows) finds it there and goes on.
+class CentralSchemaRun : public CentralFault, public ::testing::WithParamInterface<bool> {
+  protected:
+    CentralSchemaRun() : CentralFault(GetParam()) {}
+};
+
+TEST_P(CentralSchemaRun, SchemaAlreadyThereFromAnEarlierRun) {
+    ASSERT_TRUE(WriteBacklog(Journal(station_), 500));
+    {
+        central::CentralUploader earlier;
+        earlier.Apply(Config("stacja1", station_));
+        ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
+    }
+    ASSERT_TRUE(WriteBacklog(Journal(station_), 500, 9000));
+    central::CentralUploader later;
+    later.Apply(Config("stacja1", station_));
+    ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
+    EXPECT_EQ(server_.Sql("SELECT string_agg(version::text, ',') FROM schema_version"), "1");
+    EXPECT_EQ(server_.Sql("SELECT station || ' ' || text FROM latest_weight"), "stacja1 9499");
+}
+
+INSTANTIATE_TEST_SUITE_P(CreatedBy, CentralSchemaRun, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Station" : "Script"; });
+
+}  // namespace

@@ -1,0 +1,64 @@
+// The real program (build/bin/Project1, offscreen) uploading the journal in its working
+// directory to a real server, killed with SIGKILL while uploading and started again: the central
+// rows end equal to the journal's.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QSqlDatabase>
+#include <thread>
+
+#include "AddOnSettings.h"
+#include "CentralServer.h"
+#include "ProgramRun.h"
+#include "StationRig.h"
+#include "TestSupport.h"
+#include "UploadBatch.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+qint64 AckedSeq(const QString& journal) {
+    central::AckedPosition position;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("a"));
+        db.setDatabaseName(journal);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        QString ignored;
+        if (db.open()) central::LoadAckedPosition(db, QStringLiteral("central"), position, ignored);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("a"));
+    return position.seq;
+}
+
+TEST(CentralProgram, KilledWhileUploadingThenStartedAgain) {
+    CentralServer server("stacja1");
+    ASSERT_TRUE(server.Ok()) << server.Log();
+    waga::test::Workplace place;
+    waga::test::ScopedEnv passwords("PGPASSFILE", server.PgPassPath());
+    waga::test::ScopedEnv cap("WAGA_CENTRAL_RETRY_MAX_MS", "300");
+    AddOnSettings settings;
+    settings.central = server.SettingsFor("stacja1");
+    std::string error;
+    ASSERT_TRUE(SaveAddOnSettings(settings, error, place.Dir())) << error;
+    const QString journal = QString::fromStdString(place.File("dziennik.sqlite"));
+    ASSERT_TRUE(WriteBacklog(journal, 60000));
+    Feeder feeder(journal, 300, 60000);
+    {
+        auto first = waga::test::StartProgram(place);
+        ASSERT_TRUE(waga::test::WaitUntil([&] { return AckedSeq(journal) > 3000; }, 30s))
+            << first->Stderr();
+        first->Signal(SIGKILL);
+        EXPECT_EQ(first->Wait(), 128 + SIGKILL);
+    }
+    EXPECT_LT(AckedSeq(journal), 60000);
+    auto second = waga::test::StartProgram(place);
+    std::this_thread::sleep_for(1s);
+    feeder.Stop();
+    ExpectEqualDigests(WaitForEqualRows(server, QStringLiteral("stacja1"), journal));
+    second->Signal(SIGTERM);
+    EXPECT_EQ(second->Wait(), 0) << second->Stderr();
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+#include "CentralServer.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+std::string Script() {
+    const char* source = std::getenv("WAGA_SOURCE_DIR");
+    return std::string(source != nullptr ? source : WAGA_DEFAULT_SOURCE_DIR) +
+           "/scripts/central-db";
+}
+
+// Process ids whose parent is `parent`.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return children;
+    while (dirent* entry = ::readdir(proc)) {
+        const pid_t pid = std::atoi(entry->d_name);
+        if (pid <= 0) continue;
+        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent) children.push_back(pid);
+    }
+    ::closedir(proc);
+    return children;
+}
+
+}  // namespace
+
+CentralServer::CentralServer(const std::string& stations, bool empty) {
+    // Orphans (the daemonised postmaster) become this process's children, so they are reaped.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    char pattern[] = "/tmp/waga-central-test-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return;
+    dir_ = pattern;
+    std::vector<std::string> args{"start", dir_, "--stations", stations};
+    if (empty) args.push_back("--empty");
+    if (!Script(args)) return;
+    std::ifstream portFile(dir_ + "/port");
+    portFile >> port_;
+}
+
+CentralServer::~CentralServer() {
+    if (dir_.empty()) return;
+    Script({"remove", dir_});
+    std::error_code ignored;  // a folder the script never made a server in
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+bool CentralServer::Script(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/bin/bash", ::Script()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    waga::test::ChildProcess child(argv, "/");
+    const int status = child.Wait(std::chrono::seconds(90));
+    log_ += child.Stdout() + child.Stderr();
+    return status == 0;
+}
+
+bool CentralServer::Stop() { return Script({"stop", dir_}); }
+
+bool CentralServer::Start() { return Script({"start", dir_}); }
+
+bool CentralServer::Kill() {
+    std::ifstream pidFile(dir_ + "/data/postmaster.pid");
+    pid_t postmaster = 0;
+    pidFile >> postmaster;
+    if (postmaster <= 0) return false;
+    ::kill(postmaster, SIGSTOP);  // no new server process from here on
+    const std::vector<pid_t> children = ChildrenOf(postmaster);
+    ::kill(postmaster, SIGKILL);
+    for (const pid_t child : children) ::kill(child, SIGKILL);
+    // Reap them: the postmaster is ours (subreaper); its children become ours when it dies.
+    const bool reaped = waga::test::WaitUntil(
+        [&] {
+            // Only the server's own processes are reaped: the test's other children are waited
+            // for by their owners.
+            bool gone = true;
+            for (const pid_t pid : children) {
+                ::waitpid(pid, nullptr, WNOHANG);
+                gone = gone && ::kill(pid, 0) != 0;
+            }
+            ::waitpid(postmaster, nullptr, WNOHANG);
+            return gone && ::kill(postmaster, 0) != 0;
+        },
+        std::chrono::seconds(20));
+    return reaped;
+}
+
+std::optional<std::string> CentralServer::Sql(const std::string& sql) {
+    std::vector<std::string> argv{"/bin/bash", ::Script(), "psql", dir_, "-d",
+                                  "waga",      "-At",      "-c",   sql};
+    waga::test::ChildProcess child(argv, "/");
+    const int status = child.Wait(std::chrono::seconds(60));
+    if (status != 0) {
+        log_ += child.Stderr();
+        return std::nullopt;
+    }
+    std::string out = child.Stdout();
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+CentralSettings CentralServer::SettingsFor(const std::string& station, int port) const {
+    CentralSettings settings;
+    settings.enabled = true;
+    settings.host = "127.0.0.1";
+    settings.port = port > 0 ? port : port_;
+    settings.database = "waga";
+    settings.user = station;
+    settings.ssl = "disable";
+    settings.station = station;
+    return settings;
+}
+
+std::optional<central::RowsDigest> CentralServer::Digest(const QString& station) {
+    const QString name = QStringLiteral("digest_%1").arg(reinterpret_cast<quintptr>(this));
+    std::optional<central::RowsDigest> digest;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        // The administrator over the server's socket: sees every row whoever created the table.
+        db.setHostName(QString::fromStdString(dir_ + "/run"));
+        db.setPort(port_);
+        db.setDatabaseName(QStringLiteral("waga"));
+        db.setUserName(QStringLiteral("waga_admin"));
+        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        if (db.open()) {
+            QString error;
+            digest = central::CentralRowsDigest(db, station, error);
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return digest;
+}

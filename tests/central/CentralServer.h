@@ -1,0 +1,46 @@
+#pragma once
+// The tests' own PostgreSQL: started by scripts/central-db in a fresh folder on a free port,
+// removed with everything in it by the destructor. Stop, start and SIGKILL it as the faults
+// need; the test process adopts the server's processes (child subreaper), so a killed server's
+// processes are reaped and it can start again at once.
+
+#include <QString>
+#include <optional>
+#include <string>
+
+#include "AddOnSettings.h"
+#include "RowsDigest.h"
+
+class CentralServer {
+  public:
+    // `stations`: comma-separated station roles; `empty`: no schema (the station creates it).
+    explicit CentralServer(const std::string& stations = "stacja1,stacja2", bool empty = false);
+    ~CentralServer();
+    CentralServer(const CentralServer&) = delete;
+    CentralServer& operator=(const CentralServer&) = delete;
+
+    bool Ok() const { return port_ > 0; }
+    const std::string& Log() const { return log_; }
+    int Port() const { return port_; }
+    const std::string& Dir() const { return dir_; }
+    std::string PgPassPath() const { return dir_ + "/pgpass"; }
+
+    bool Stop();   // fast shutdown
+    bool Start();  // again, on the same port
+    bool Kill();   // SIGKILL to the postmaster and every server process, all reaped
+
+    // psql as the administrator (-At): the output, or nullopt on failure.
+    std::optional<std::string> Sql(const std::string& sql);
+
+    // The [BazaCentralna] settings for `station` (its role has the same name).
+    CentralSettings SettingsFor(const std::string& station, int port = 0) const;
+
+    // The digest of `station`'s rows, read as the administrator.
+    std::optional<central::RowsDigest> Digest(const QString& station);
+
+  private:
+    bool Script(const std::vector<std::string>& args);
+    std::string dir_;
+    int port_ = 0;
+    std::string log_;
+};

@@ -1,0 +1,119 @@
+// The "Baza centralna" window as the program attaches it (offscreen), against a real server:
+// the operator's settings go to dodatki.ini's own section, the password only to the password
+// file (0600), the uploader starts without a restart, and the window shows its state.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include "CentralAttach.h"
+#include "CentralDbWindow.h"
+#include "CentralServer.h"
+#include "CentralUploader.h"
+#include "StationRig.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string PasswordOf(const std::string& pgpass, const std::string& role) {
+    const auto at = pgpass.find(":" + role + ":");
+    const auto start = at + role.size() + 2;
+    return pgpass.substr(start, pgpass.find('\n', start) - start);
+}
+
+TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
+    CentralServer server("stacja1");
+    ASSERT_TRUE(server.Ok()) << server.Log();
+    waga::test::TempDir folder;
+    const QString dir = QString::fromStdString(folder.Path());
+    const std::string passFile = folder.File("hasla");
+    qputenv("PGPASSFILE", QByteArray::fromStdString(passFile));
+    // Other sections of dodatki.ini stay as they are.
+    AddOnSettings before;
+    before.journal.keepDays = 30;
+    before.service.enabled = true;
+    before.service.token = "tajny";
+    std::string error;
+    ASSERT_TRUE(SaveAddOnSettings(before, error, folder.Path())) << error;
+    ASSERT_TRUE(WriteBacklog(dir + QStringLiteral("/dziennik.sqlite"), 100));
+
+    QObject root;
+    QAction* item = nullptr;
+    central::CentralUploader* uploader = AttachCentral(
+        &root,
+        [&](const QString& text) {
+            EXPECT_EQ(text, QStringLiteral("Baza centralna..."));
+            return item = new QAction(text, &root);
+        },
+        dir);
+    ASSERT_NE(item, nullptr);
+    EXPECT_FALSE(uploader->Status().enabled);  // off until configured
+    item->trigger();
+    auto* window = qApp->findChild<CentralDbWindow*>();
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<CentralDbWindow*>(top)) window = found;
+    }
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(window->isVisible());
+    EXPECT_EQ(window->findChild<QComboBox*>(QStringLiteral("CSSL"))->currentText(),
+              QStringLiteral("require"));
+    EXPECT_EQ(window->findChild<QSpinBox*>(QStringLiteral("SPort"))->value(), 5432);
+
+    window->findChild<QCheckBox*>(QStringLiteral("CBWlaczona"))->setChecked(true);
+    window->findChild<QLineEdit*>(QStringLiteral("EHost"))->setText(QStringLiteral(" 127.0.0.1 "));
+    window->findChild<QSpinBox*>(QStringLiteral("SPort"))->setValue(server.Port());
+    window->findChild<QLineEdit*>(QStringLiteral("EBaza"))->setText(QStringLiteral("waga"));
+    window->findChild<QLineEdit*>(QStringLiteral("EUzytkownik"))
+        ->setText(QStringLiteral("stacja1"));
+    window->findChild<QComboBox*>(QStringLiteral("CSSL"))
+        ->setCurrentText(QStringLiteral("disable"));
+    window->findChild<QLineEdit*>(QStringLiteral("EStacja"))->setText(QStringLiteral("stacja1"));
+    const std::string password = PasswordOf(waga::test::ReadFile(server.PgPassPath()), "stacja1");
+    window->findChild<QLineEdit*>(QStringLiteral("EHaslo"))
+        ->setText(QString::fromStdString(password));
+    window->findChild<QPushButton*>(QStringLiteral("BZapisz"))->click();
+
+    const AddOnLoadResult after = LoadAddOnSettings(folder.Path());
+    EXPECT_EQ(after.settings.journal, before.journal);
+    EXPECT_EQ(after.settings.service, before.service);
+    EXPECT_EQ(after.settings.central, server.SettingsFor("stacja1"));
+    const std::string ini = waga::test::ReadFile(folder.File("dodatki.ini"));
+    EXPECT_EQ(ini.find(password), std::string::npos);
+    EXPECT_EQ(waga::test::ReadFile(passFile),
+              "127.0.0.1:" + std::to_string(server.Port()) + ":waga:stacja1:" + password + "\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(passFile.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_TRUE(window->findChild<QLineEdit*>(QStringLiteral("EHaslo"))->text().isEmpty());
+
+    auto* state = window->findChild<QLabel*>(QStringLiteral("LStan"));
+    EXPECT_TRUE(waga::test::RunEventsUntil(
+        [&] { return state->text() == QStringLiteral("Stan: połączona, zaległe: 0"); }, 20s))
+        << state->text().toStdString();
+    EXPECT_NE(window->findChild<QLabel*>(QStringLiteral("LOstatnie"))->text(),
+              central::LastUploadText(0));
+    ExpectEqualDigests(WaitForEqualRows(server, QStringLiteral("stacja1"),
+                                        dir + QStringLiteral("/dziennik.sqlite")));
+
+    // The server goes away: the window says so and counts what waits.
+    ASSERT_TRUE(server.Stop());
+    ASSERT_TRUE(WriteBacklog(dir + QStringLiteral("/dziennik.sqlite"), 7, 100));
+    EXPECT_TRUE(waga::test::RunEventsUntil(
+        [&] {
+            return state->text().startsWith(QStringLiteral("Stan: brak połączenia: ")) &&
+                   state->text().endsWith(QStringLiteral("; zaległe: 7"));
+        },
+        20s))
+        << state->text().toStdString();
+}
+
+}  // namespace

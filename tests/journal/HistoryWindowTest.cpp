@@ -1,0 +1,203 @@
+// The history window offscreen on a journal written by the real writer: a day's readings drawn
+// reduced, the report lines listed with their times, hover, zoom and pan by mouse, the CSV
+// export equal byte for byte to waga-journal's, and a journal that is missing.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QWheelEvent>
+#include <cmath>
+
+#include "HistoryChartView.h"
+#include "HistoryWindow.h"
+#include "JournalRig.h"
+#include "TestSupport.h"
+
+namespace {
+
+using waga::test::Rig;
+using waga::test::TempDir;
+
+struct Day {
+    QDate date = QDate(2026, 12, 3);
+    std::int64_t start = date.startOfDay().toMSecsSinceEpoch();
+    int readings = 0;     // lines
+    int reports = 0;      // report lines
+    int readingRows = 0;  // rows they make
+};
+
+// Two hours from 08:00 at 4 lines/s: weighings with settling loads, a steady zero between them
+// (one row per run), and a report line after each weighing.
+Day WriteDay(const std::string& folder) {
+    Day day;
+    Rig rig(folder);
+    std::string previous;
+    for (int i = 0; i < 2 * 3600 * 4; ++i) {
+        const int second = (i / 4) % 600;
+        const int load = 8000 + (i / 2400) * 1500;
+        const int level = second < 120 || second >= 480 ? 0 : load + (second < 300 ? i % 7 : 0);
+        rig.now = day.start + 8 * 3'600'000 + std::int64_t(i) * 250;
+        std::string line = std::to_string(level) + ",00";
+        if (line != previous) ++day.readingRows;
+        previous = line;
+        rig.Send(line + "\r\n");
+        ++day.readings;
+        if (second == 479 && i % 4 == 3) {
+            rig.Send(
+                "Wa\xBF"
+                "enie nr " +
+                std::to_string(++day.reports) + ": " + std::to_string(load) + " kg\r\n");
+            previous.clear();
+        }
+    }
+    return day;
+}
+
+class HistoryWindowTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir();
+        day_ = WriteDay(dir_->Path());
+    }
+    static void TearDownTestSuite() { delete dir_; }
+    static QString Journal() { return QString::fromStdString(dir_->File("dziennik.sqlite")); }
+
+    static void WaitShown(HistoryWindow& window, const std::function<void()>& start) {
+        bool shown = false;
+        const auto c = QObject::connect(&window, &HistoryWindow::shown, [&] { shown = true; });
+        start();
+        ASSERT_TRUE(waga::test::RunEventsUntil([&] { return shown; }));
+        QObject::disconnect(c);
+    }
+
+    static TempDir* dir_;
+    static Day day_;
+};
+TempDir* HistoryWindowTest::dir_ = nullptr;
+Day HistoryWindowTest::day_;
+
+TEST_F(HistoryWindowTest, ADayIsDrawnReducedWithItsReportsBeside) {
+    HistoryWindow window(Journal());
+    window.resize(1200, 500);
+    WaitShown(window, [&] {
+        window.show();
+        window.ShowDay(day_.date);
+    });
+    EXPECT_EQ(window.Summary(), SummaryText(day_.readings, day_.readingRows, day_.reports));
+    ASSERT_EQ(window.ReportRows(), day_.reports);
+    HistoryChartView* view = window.ChartView();
+    const int columns = int(view->chart()->plotArea().width());
+    EXPECT_GT(window.PlottedPoints(), 2 * day_.reports);  // every weighing shows
+    EXPECT_LE(window.PlottedPoints(), 4 * columns + 2);
+
+    // The hover text at the middle of the plot: a value in kg and a time of that day.
+    const QRectF area = view->chart()->plotArea();
+    const QPoint middle = view->mapFromScene(view->chart()->mapToScene(area.center()));
+    const QString hover = window.HoverTextAt(middle);
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d+ kg\\n2026-12-03 \\d\\d:\\d\\d:\\d\\d,\\d{3}$"))
+            .match(hover)
+            .hasMatch())
+        << hover.toStdString();
+    EXPECT_EQ(window.HoverTextAt(QPoint(1, 1)), QString());  // outside the plot
+
+    if (!qEnvironmentVariableIsEmpty("WAGA_SCREENSHOT_DIR")) {
+        window.ShowRange({day_.start + 7 * 3'600'000, day_.start + 11 * 3'600'000});
+        waga::test::RunEvents(std::chrono::milliseconds(500));
+        window.grab().save(QDir(qEnvironmentVariable("WAGA_SCREENSHOT_DIR"))
+                               .filePath(QStringLiteral("historia.png")));
+    }
+}
+
+TEST_F(HistoryWindowTest, TheWheelZoomsTheDragPansADoubleClickShowsAllAgain) {
+    HistoryWindow window(Journal());
+    window.resize(1200, 500);
+    WaitShown(window, [&] {
+        window.show();
+        window.ShowRange({day_.start + 8 * 3'600'000, day_.start + 10 * 3'600'000});
+    });
+    HistoryChartView* view = window.ChartView();
+    QWidget* port = view->viewport();
+    const QRectF area = view->chart()->plotArea();
+    const QPointF middle(view->mapFromScene(view->chart()->mapToScene(area.center())));
+    const std::int64_t span = view->VisibleTo() - view->VisibleFrom();
+    for (int step = 0; step < 20; ++step) {
+        QWheelEvent wheel(middle, port->mapToGlobal(middle), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(port, &wheel);
+    }
+    const std::int64_t zoomed = view->VisibleTo() - view->VisibleFrom();
+    EXPECT_NEAR(double(zoomed), double(span) / std::pow(1.25, 20), double(span) * 0.001);
+    // Zoomed in to about 80 s: fewer readings than pixel columns, so every one is drawn (and
+    // the two just outside the edges).
+    const HistoryData inView = LoadHistory(Journal(), {view->VisibleFrom(), view->VisibleTo()});
+    const auto visible = std::count_if(inView.points->begin(), inView.points->end(), [&](auto p) {
+        return p.ms >= view->VisibleFrom() && p.ms < view->VisibleTo();
+    });
+    ASSERT_LT(visible, int(area.width()) / 2);
+    EXPECT_GE(view->DrawnPoints(), visible);
+    EXPECT_LE(view->DrawnPoints(), visible + 2);
+
+    const std::int64_t from = view->VisibleFrom();
+    const QPointF right = middle + QPointF(area.width() / 4, 0);
+    QMouseEvent press(QEvent::MouseButtonPress, middle, port->mapToGlobal(middle), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, right, port->mapToGlobal(right), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, right, port->mapToGlobal(right), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(port, &press);
+    QApplication::sendEvent(port, &move);
+    QApplication::sendEvent(port, &release);
+    // Dragged a quarter of the plot to the right: a quarter of the span earlier.
+    EXPECT_NEAR(double(from - view->VisibleFrom()), double(zoomed) / 4, double(zoomed) * 0.01);
+
+    QMouseEvent twice(QEvent::MouseButtonDblClick, middle, port->mapToGlobal(middle),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(port, &twice);
+    EXPECT_EQ(view->VisibleTo() - view->VisibleFrom(), span);
+}
+
+TEST_F(HistoryWindowTest, TheExportEqualsWagaJournalsByteForByte) {
+    HistoryWindow window(Journal());
+    WaitShown(window, [&] { window.ShowDay(day_.date); });
+    TempDir out;
+    bool done = false, ok = false;
+    QObject::connect(&window, &HistoryWindow::exportDone, [&](bool success, const QString&) {
+        done = true;
+        ok = success;
+    });
+    window.ExportCsv(QString::fromStdString(out.File("eksport.csv")));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return done; }));
+    ASSERT_TRUE(ok) << window.Summary().toStdString();
+    EXPECT_EQ(window.Summary().toStdString(),
+              "Zapisano wierszy: " + std::to_string(day_.readingRows + day_.reports) +
+                  " do pliku eksport.csv.");
+
+    waga::test::ChildProcess tool(
+        {waga::test::BinPath("waga-journal"), "export", "--from", "2026-12-03", "--to",
+         "2026-12-03", "--journal", Journal().toStdString()},
+        out.Path());
+    ASSERT_EQ(tool.Wait(), 0) << tool.Stderr();
+    EXPECT_EQ(waga::test::ReadFile(out.File("eksport.csv")), tool.Stdout());
+}
+
+TEST(HistoryWindowFaultTest, AMissingJournalSaysSoAndDrawsNothing) {
+    TempDir dir;
+    HistoryWindow window(QString::fromStdString(dir.File("dziennik.sqlite")));
+    bool shown = false;
+    QObject::connect(&window, &HistoryWindow::shown, [&] { shown = true; });
+    window.ShowDay(QDate(2026, 12, 3));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return shown; }));
+    EXPECT_TRUE(window.Summary().startsWith(QStringLiteral("Nie ma pliku dziennika")))
+        << window.Summary().toStdString();
+    EXPECT_EQ(window.PlottedPoints(), 0);
+    EXPECT_EQ(window.ReportRows(), 0);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(dir.File("dziennik.sqlite"))));
+}
+
+}  // namespace

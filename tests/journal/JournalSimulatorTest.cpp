@@ -1,0 +1,116 @@
+// End to end without the window: the built scale-sim on a pseudo-terminal, read by the real
+// serial port component into the real pipeline and journal; then the built waga-journal exports
+// the file. Every line the simulator logged as sent is in the export, in order, byte for byte,
+// with times inside the run.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "Journal.h"
+#include "LinePipeline.h"
+#include "SerialPort.h"
+#include "TestSupport.h"
+
+using namespace std::chrono_literals;
+using namespace waga::test;
+
+namespace {
+
+// The lines of a byte stream as the pipeline cuts them: CR ends a line, LF is dropped, a last
+// part without CR is no line.
+std::vector<std::string> Lines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (char c : bytes) {
+        if (c == '\r') {
+            lines.push_back(current);
+            current.clear();
+        } else if (c != '\n') {
+            current += c;
+        }
+    }
+    return lines;
+}
+
+struct SimRow {
+    const char* name;
+    std::vector<std::string> options;
+};
+
+class JournalSimulatorTest : public testing::TestWithParam<SimRow> {};
+
+TEST_P(JournalSimulatorTest, TheJournalHoldsEveryLineSent) {
+    TempDir dir;
+    std::vector<std::string> args = {BinPath("scale-sim"), "--link",      dir.File("COM2"), "--log",
+                                     dir.File("sent.bin"), "--wait-open", "--quiet"};
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+    ChildProcess sim(args, dir.Path());
+    ASSERT_TRUE(WaitUntil([&] {
+        struct stat st {};
+        return ::lstat(dir.File("COM2").c_str(), &st) == 0;
+    })) << sim.Stderr();
+
+    const std::int64_t startMs = UtcNowMs();
+    {
+        ScopedWorkingDir cwd(dir.Path());
+        LinePipeline pipeline;
+        pipeline.SetUnit(Win1250Text("kg"));
+        auto journal = waga::journal::AttachJournal(pipeline, QString::fromStdString(dir.Path()));
+        ASSERT_NE(journal, nullptr);
+        SerialPort port;
+        port.SetComPortSpeed(br115200);
+        QObject::connect(&port, &SerialPort::dataReceived,
+                         [&](const char* data, int size) { pipeline.Receive(data, size); });
+        ASSERT_TRUE(port.OpenPort());
+        pipeline.AnnouncePortState(PortState::Opened);
+        ASSERT_TRUE(RunEventsUntil([&] { return !sim.Running(); }, 60s));
+        RunEvents(100ms);
+        port.ClosePort();
+        pipeline.AnnouncePortState(PortState::Closed);
+        pipeline.Unsubscribe(&journal->Sink());
+    }  // the journal stores what is queued and closes
+    const std::int64_t endMs = UtcNowMs();
+    ASSERT_EQ(sim.Wait(), 0) << sim.Stderr();
+
+    ChildProcess tool({BinPath("waga-journal"), "export", "--format", "json"}, dir.Path());
+    ASSERT_EQ(tool.Wait(), 0) << tool.Stderr();
+    const QJsonArray rows =
+        QJsonDocument::fromJson(QByteArray::fromStdString(tool.Stdout())).array();
+    std::vector<std::string> journaled;
+    for (const QJsonValue& value : rows) {
+        const QJsonObject row = value.toObject();
+        const QByteArray bytes =
+            QByteArray::fromBase64(row[QStringLiteral("bytes")].toString().toLatin1());
+        for (int i = 0; i < row[QStringLiteral("count")].toInt(); ++i) {
+            journaled.push_back(bytes.toStdString());
+        }
+        for (const char* key : {"first", "last"}) {
+            const std::int64_t ms =
+                QDateTime::fromString(row[QLatin1String(key)].toString(), Qt::ISODateWithMs)
+                    .toMSecsSinceEpoch();
+            EXPECT_GE(ms, startMs);
+            EXPECT_LE(ms, endMs);
+        }
+    }
+    const std::vector<std::string> sent = Lines(ReadFile(dir.File("sent.bin")));
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(journaled.size(), sent.size());
+    EXPECT_TRUE(journaled == sent) << "the journal differs from what was sent";
+}
+
+const SimRow kSimRows[] = {
+    {"ReadingsAndReports", {"--count", "600", "--rate", "0", "--report-every", "0.2"}},
+    {"ArbitraryBytes", {"--count", "1500", "--mixed", "--rate", "0", "--seed", "11"}},
+    {"SteadyShortLines", {"--count", "3000", "--short", "--rate", "0"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, JournalSimulatorTest, testing::ValuesIn(kSimRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

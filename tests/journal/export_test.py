@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""waga-journal export read back by real readers: Python's csv module with ';' and a decimal
+comma, and its json module. The journal file is made here by SQLite itself, as any process may
+write it, including rows the export must leave out or survive (gap, unknown kind, wrong types)."""
+
+import base64
+import csv
+import io
+import json
+import os
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = None
+
+SCHEMA = """
+CREATE TABLE schema_version(version INTEGER NOT NULL);
+INSERT INTO schema_version VALUES(1);
+CREATE TABLE lines(seq INTEGER PRIMARY KEY, kind TEXT NOT NULL, first_ms INTEGER NOT NULL,
+  last_ms INTEGER NOT NULL, count INTEGER NOT NULL, text TEXT NOT NULL, raw BLOB NOT NULL,
+  value REAL, unit TEXT NOT NULL, port TEXT NOT NULL);
+CREATE INDEX lines_first_ms ON lines(first_ms);
+"""
+
+# 2026-12-07 10:40:00.123 in Warsaw (UTC+1) is 09:40:00.123 UTC.
+T0 = 1796636400123
+
+ROWS = [
+    # seq, kind, first, last, count, text, raw, value, unit, port
+    (10, "reading", T0, T0 + 1500, 7, "12,5", b"  12,5", 12.5, "kg", "COM2"),
+    (11, "report", T0 + 2000, T0 + 2000, 1, "Ważenie; \"łąka\"", "Wa\u017cenie; \"\u0142\u0105ka\"".encode("cp1250"), None, "kg", "COM2"),
+    (12, "gap", T0 + 2500, T0 + 2600, 40, "Pominięte wiersze", b"", None, "", "COM2"),
+    (13, "reading", T0 + 3000, T0 + 3000, 1, "-0,25", b"-0,25", -0.25, "kg", "COM2"),
+    (14, "zzz", T0 + 3100, T0 + 3100, 1, "?", b"?", None, "kg", "COM2"),
+    (15, "report", T0 + 4000, T0 + 4000, 1, "dwie\nlinie", b"dwie\x00\xff\x01", None, "t", "COM4"),
+    (16, "reading", T0 + 86400000, T0 + 86400000, 1, "1e3", b"1e3", 1000.0, "kg", "COM1"),
+]
+
+
+def make_journal(folder, schema=SCHEMA, rows=ROWS):
+    path = os.path.join(folder, "dziennik.sqlite")
+    db = sqlite3.connect(path)
+    db.executescript(schema)
+    db.executemany("INSERT INTO lines VALUES(?,?,?,?,?,?,?,?,?,?)", rows)
+    db.commit()
+    db.close()
+    return path
+
+
+def run(*args, tz="Europe/Warsaw"):
+    env = dict(os.environ, TZ=tz, LANG="C")
+    return subprocess.run([TOOL, *args], capture_output=True, env=env, timeout=60)
+
+
+class CsvExport(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.path = make_journal(self.dir.name)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def export(self, *args):
+        out = run("export", "--journal", self.path, *args)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertTrue(out.stdout.startswith(b"\xef\xbb\xbf"), "UTF-8 byte-order mark")
+        text = out.stdout.decode("utf-8-sig")
+        return list(csv.reader(io.StringIO(text, newline=""), delimiter=";"))
+
+    def test_header_rows_and_formats(self):
+        table = self.export()
+        self.assertEqual(table[0], ["Od", "Do", "Liczba", "Rodzaj", "Tekst", "Wartość",
+                                    "Jednostka", "Port"])
+        body = table[1:]
+        # gap and the unknown kind are left out; the rest in time order
+        self.assertEqual([r[3] for r in body], ["odczyt", "raport", "odczyt", "raport", "odczyt"])
+        self.assertEqual(body[0][:3], ["2026-12-07 10:40:00,123", "2026-12-07 10:40:01,623", "7"])
+        self.assertEqual(body[0][4:], ["12,5", "12,5", "kg", "COM2"])
+        self.assertEqual(body[1][4], "Ważenie; \"łąka\"")
+        self.assertEqual(body[1][5], "")
+        self.assertEqual(body[2][5], "-0,25")
+        self.assertEqual(float(body[2][5].replace(",", ".")), -0.25)
+        self.assertEqual(body[3][4], "dwie\nlinie")
+        self.assertEqual(body[4][0], "2026-12-08 10:40:00,123")
+        self.assertEqual(body[4][5], "1000")
+
+    def test_kind_and_range(self):
+        cases = [
+            (["--kind", "readings"], ["12,5", "-0,25", "1e3"]),
+            (["--kind", "reports"], ["Ważenie; \"łąka\"", "dwie\nlinie"]),
+            (["--from", "2026-12-08"], ["1e3"]),
+            (["--to", "2026-12-07"], ["12,5", "Ważenie; \"łąka\"", "-0,25", "dwie\nlinie"]),
+            (["--from", "2026-12-07T10:40:02", "--to", "2026-12-07T10:40:04"],
+             ["Ważenie; \"łąka\"", "-0,25"]),
+            # a run that began before the range and lasts into it belongs to it
+            (["--from", "2026-12-07T10:40:01", "--to", "2026-12-07T10:40:02"], ["12,5"]),
+            (["--from", "2030-01-01"], []),
+        ]
+        for args, texts in cases:
+            with self.subTest(args=args):
+                self.assertEqual([r[4] for r in self.export(*args)[1:]], texts)
+
+    def test_time_zone_far_east(self):
+        out = run("export", "--journal", self.path, tz="Pacific/Kiritimati")
+        rows = list(csv.reader(io.StringIO(out.stdout.decode("utf-8-sig"), newline=""),
+                               delimiter=";"))
+        self.assertEqual(rows[1][0], "2026-12-07 23:40:00,123")
+
+
+class JsonExport(unittest.TestCase):
+    def test_objects(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder)
+            out = run("export", "--journal", path, "--format", "json")
+            self.assertEqual(out.returncode, 0, out.stderr)
+            data = json.loads(out.stdout.decode("utf-8"))
+            self.assertEqual([o["seq"] for o in data], [10, 11, 13, 15, 16])
+            first = data[0]
+            self.assertEqual(sorted(first), sorted(["seq", "kind", "first", "last", "count",
+                                                    "text", "value", "unit", "port", "bytes"]))
+            self.assertEqual(first["kind"], "reading")
+            self.assertEqual(first["first"], "2026-12-07T10:40:00.123+01:00")
+            self.assertEqual(first["last"], "2026-12-07T10:40:01.623+01:00")
+            self.assertEqual(first["count"], 7)
+            self.assertEqual(first["value"], 12.5)
+            self.assertIsNone(data[1]["value"])
+            self.assertEqual(data[1]["kind"], "report")
+            for obj, row in zip(data, [r for r in ROWS if r[1] in ("reading", "report")]):
+                self.assertEqual(base64.b64decode(obj["bytes"]), row[6])
+                self.assertEqual(obj["text"], row[5])
+
+    def test_empty_journal_is_an_empty_array(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder, rows=[])
+            out = run("export", "--journal", path, "--format", "json")
+            self.assertEqual(json.loads(out.stdout), [])
+
+
+class Faults(unittest.TestCase):
+    def test_wrong_arguments(self):
+        for args in (["eksport"], ["export", "--kind", "all-ish"], ["export", "--format", "xls"],
+                     ["export", "--from", "7.12.2026"], ["export", "--from"],
+                     ["export", "--from", "2026-12-08", "--to", "2026-12-07"]):
+            with self.subTest(args=args):
+                out = run(*args)
+                self.assertEqual(out.returncode, 2)
+                self.assertEqual(out.stdout, b"")
+                self.assertNotEqual(out.stderr, b"")
+
+    def test_missing_or_hostile_files(self):
+        with tempfile.TemporaryDirectory() as folder:
+            out = run("export", "--journal", os.path.join(folder, "brak.sqlite"))
+            self.assertEqual(out.returncode, 1)
+            garbage = os.path.join(folder, "zly.sqlite")
+            with open(garbage, "wb") as f:
+                f.write(b"not a database" * 100)
+            self.assertEqual(run("export", "--journal", garbage).returncode, 1)
+            # no constraints: NULLs, blobs for text, text for numbers
+            loose = """CREATE TABLE lines(seq, kind, first_ms, last_ms, count, text, raw, value,
+                       unit, port);"""
+            path = make_journal(folder, loose, [
+                (1, "reading", None, None, None, None, None, "abc", None, None),
+                (2, "report", 5, "x", b"\x00", b"\xff\xfe", "tekst", 1e308 * 10, 7, 8),
+                (3, None, 1, 1, 1, "a", b"a", 1.0, "kg", "COM1"),
+                (4, "reading", 2**62, -2**63, -5, "x" * 100000, b"\x00" * 70000,
+                 float("nan"), "kg", "COM9"),
+            ])
+            for fmt in ("csv", "json"):
+                out = run("export", "--journal", path, "--format", fmt)
+                self.assertIn(out.returncode, (0, 1), out.stderr)
+            data = json.loads(out.stdout)
+            self.assertIn("9999-12-", data[-1]["first"])  # the far end, not an overflow
+            self.assertIsNone(data[-1]["value"])
+            self.assertIsInstance(json.loads(out.stdout), list)
+
+
+if __name__ == "__main__":
+    TOOL = sys.argv.pop(1)
+    unittest.main(verbosity=2)

@@ -1,0 +1,160 @@
+// The settings window offscreen, against a real service and a real dodatki.ini: defaults, the
+// token generator, saving only [SerwerWagi] (0600 with a token), the refusals, and the state
+// shown as a link to the running service or as the cause of a failure.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTcpServer>
+#include <filesystem>
+
+#include "HttpClient.h"
+#include "LinePipeline.h"
+#include "ServiceWindow.h"
+#include "TestSupport.h"
+#include "WeightService.h"
+
+using namespace waga::test;
+
+namespace {
+
+class ServiceWindowTest : public ::testing::Test {
+  protected:
+    template <typename T>
+    T* Find(const char* name) {
+        T* widget = window_.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QString Ini() { return QString::fromStdString(ReadFile(dir_.File("dodatki.ini"))); }
+    QString State() { return Find<QLabel>("LStan")->text(); }
+
+    TempDir dir_;
+    WeightService service_{{}, QString::fromStdString(dir_.File("dziennik.sqlite"))};
+    ServiceWindow window_{service_, dir_.Path()};
+};
+
+TEST_F(ServiceWindowTest, DefaultsWhenNothingIsSaved) {
+    window_.show();
+    EXPECT_FALSE(Find<QCheckBox>("CBWlaczony")->isChecked());
+    EXPECT_EQ(Find<QCheckBox>("CBWlaczony")->text(),
+              QStringLiteral("Udostępniaj odczyty innym programom"));
+    EXPECT_EQ(Find<QLineEdit>("EAdres")->text(), "127.0.0.1");
+    EXPECT_EQ(Find<QSpinBox>("EPort")->value(), 8765);
+    EXPECT_EQ(Find<QLineEdit>("EToken")->text(), "");
+    EXPECT_EQ(State(), QStringLiteral("wyłączony"));
+}
+
+TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
+    WriteFile(dir_.File("dodatki.ini"), "[Dziennik]\nWlaczony=1\nPrzechowuj_dni=30\n");
+    QTcpServer probe;  // a free port for the service
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    window_.show();
+    Find<QCheckBox>("CBWlaczony")->setChecked(true);
+    Find<QSpinBox>("EPort")->setValue(port);
+    Find<QPushButton>("BGeneruj")->click();
+    const QString token = Find<QLineEdit>("EToken")->text();
+    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{43}$").match(token).hasMatch())
+        << token.toStdString();
+    Find<QLineEdit>("EZrodla")->setText("http://erp.example");
+    Find<QPushButton>("BZapisz")->click();
+
+    const QString ini = Ini();
+    EXPECT_TRUE(ini.contains("Przechowuj_dni=30")) << ini.toStdString();
+    EXPECT_TRUE(ini.contains("Wlaczony=1"));
+    EXPECT_TRUE(ini.contains("Token=" + token));
+    EXPECT_TRUE(ini.contains("Zrodla=http://erp.example"));
+    struct stat info {};
+    ASSERT_EQ(stat(dir_.File("dodatki.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    ASSERT_TRUE(RunEventsUntil([&] { return State().contains("działa"); }))
+        << State().toStdString();
+    EXPECT_EQ(State(), QStringLiteral("działa: <a href=\"%1\">%1</a>").arg(url));
+    EXPECT_EQ(Get(port, "/api/v1/weight").status, 200);
+
+    // Switched off: saved and stopped.
+    Find<QCheckBox>("CBWlaczony")->setChecked(false);
+    Find<QPushButton>("BZapisz")->click();
+    EXPECT_TRUE(Ini().contains("Wlaczony=0"));
+    EXPECT_EQ(State(), QStringLiteral("wyłączony"));
+    EXPECT_EQ(Get(port, "/api/v1/weight").status, 0);  // nobody listens
+}
+
+TEST_F(ServiceWindowTest, RefusalsKeepTheFileAndSayWhy) {
+    WriteFile(dir_.File("dodatki.ini"), "[SerwerWagi]\nPort=9000\n");
+    window_.show();
+    struct Row {
+        const char* address;
+        const char* token;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"0.0.0.0", "", "Adres inny niż 127.0.0.1 wymaga tokenu."},
+        {"serwer", "", "Adres „serwer” nie jest adresem IP."},
+        {"127.0.0.1", "a b", "Token nie może zawierać spacji."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.address);
+        Find<QCheckBox>("CBWlaczony")->setChecked(true);
+        Find<QLineEdit>("EAdres")->setText(row.address);
+        Find<QLineEdit>("EToken")->setText(row.token);
+        EXPECT_FALSE(window_.BZapiszClick());
+        EXPECT_EQ(Find<QLabel>("LKomunikat")->text(), QString::fromUtf8(row.message));
+        EXPECT_EQ(Ini(), "[SerwerWagi]\nPort=9000\n");
+        EXPECT_EQ(State(), QStringLiteral("wyłączony"));
+    }
+}
+
+TEST_F(ServiceWindowTest, PortTakenShowsTheCause) {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
+    window_.show();
+    Find<QCheckBox>("CBWlaczony")->setChecked(true);
+    Find<QSpinBox>("EPort")->setValue(holder.serverPort());
+    ASSERT_TRUE(window_.BZapiszClick());
+    ASSERT_TRUE(RunEventsUntil([&] { return State().startsWith("błąd"); }));
+    EXPECT_EQ(State(), QStringLiteral("błąd: port %1 jest zajęty").arg(holder.serverPort()));
+    if (qEnvironmentVariableIsSet("WAGA_SERVICE_WINDOW_PNG")) {
+        window_.grab().save(qEnvironmentVariable("WAGA_SERVICE_WINDOW_PNG"));
+    }
+}
+
+// As the composition root adds it: started from dodatki.ini, fed by the pipeline, its window
+// opened from the menu item.
+TEST(ServiceAttach, StartsFromTheFileAndOpensFromTheMenu) {
+    TempDir dir;
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    WriteFile(dir.File("dodatki.ini"),
+              "[SerwerWagi]\nWlaczony=1\nPort=" + std::to_string(port) + "\n");
+    LinePipeline pipeline;
+    QMenu view;
+    WeightServiceParts parts = AttachWeightServiceWindow(
+        pipeline, {}, [&](const QString& text) { return view.addAction(text); }, dir.Path());
+    ASSERT_TRUE(RunEventsUntil(
+        [&] { return parts.service->CurrentState() == WeightService::State::Running; }));
+    pipeline.SetUnit(Win1250Text("kg"));
+    pipeline.Receive("  7,5\r", 6);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Get(port, "/api/v1/weight").Json().value("reading").toString() == "7,5"; }));
+    ASSERT_EQ(view.actions().size(), 1);
+    EXPECT_EQ(view.actions()[0]->text(), QStringLiteral("Serwer wagi..."));
+    view.actions()[0]->trigger();
+    EXPECT_TRUE(parts.window->isVisible());
+    parts.window->close();
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#pragma once
+// CentralDbWindow: "Baza centralna", shown without being modal (Widok → Baza centralna...). The
+// connection to the central database (host, port, database, user, TLS mode, the station's name),
+// whether the journal is sent at all, and the password, which goes only to the PostgreSQL
+// password file (mode 0600), never to dodatki.ini. It shows the uploader's state and the time of
+// the last upload; it never waits on the network itself.
+
+#include <QDialog>
+#include <QString>
+
+#include "AddOnSettings.h"
+#include "CentralTexts.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+
+class CentralDbWindow : public QDialog {
+    Q_OBJECT
+  public:
+    // `folder` holds dodatki.ini (the working directory by default).
+    explicit CentralDbWindow(QString folder = {}, QWidget* parent = nullptr);
+
+    // Shows the uploader's state.
+    void ShowStatus(const central::CentralStatus& status);
+
+  signals:
+    // The settings were saved: the uploader applies them (a new password needs nothing: it is
+    // read from the password file at the next connection).
+    void SettingsSaved(const CentralSettings& settings);
+
+  private:
+    void BuildForm();
+    void BuildButtons();
+    void Fill(const CentralSettings& settings);
+    CentralSettings FromFields() const;
+    void BZapiszClick();
+
+    QString folder_;
+    QCheckBox* CBWlaczona = nullptr;
+    QLineEdit* EHost = nullptr;
+    QSpinBox* SPort = nullptr;
+    QLineEdit* EBaza = nullptr;
+    QLineEdit* EUzytkownik = nullptr;
+    QComboBox* CSSL = nullptr;
+    QLineEdit* EStacja = nullptr;
+    QLineEdit* EHaslo = nullptr;
+    QLabel* LStan = nullptr;
+    QLabel* LOstatnie = nullptr;
+    QLabel* LKomunikat = nullptr;
+};

@@ -1,0 +1,102 @@
+#pragma once
+// HistoryWindow: "Historia ważeń", shown without being modal. The operator picks a day or a time
+// range; the readings are drawn over time (zoom with the wheel, pan by dragging, a double click
+// shows the whole range again, hovering shows the value and the time) and the report lines are
+// listed beside the plot with their times. "Eksportuj do CSV..." writes the shown range.
+// The journal is read on a thread of its own; the window only shows what comes back.
+
+#include <QDate>
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "HistoryTexts.h"
+#include "JournalExport.h"
+
+class QDateEdit;
+class QDateTimeEdit;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QThread;
+class HistoryChartView;
+
+// What the reading thread hands to the window.
+struct HistoryData {
+    std::uint64_t generation = 0;
+    HistoryRange range{};
+    std::shared_ptr<const std::vector<PlotPoint>> points;
+    std::vector<JournalRow> reports;  // report and gap rows, without their bytes
+    std::int64_t readingLines = 0;
+    std::int64_t readingRows = 0;
+    QString unit;
+    QString error;
+};
+
+class QAction;
+
+// Reads a range of the journal at `path` (any thread).
+HistoryData LoadHistory(const QString& path, HistoryRange range);
+
+class HistoryWindow : public QDialog {
+    Q_OBJECT
+  public:
+    explicit HistoryWindow(const QString& journalPath, QWidget* parent = nullptr);
+    ~HistoryWindow() override;
+
+    // Reads and shows a local day, or a range (UTC ms).
+    void ShowDay(const QDate& day);
+    void ShowRange(HistoryRange range);
+    // Writes the shown range as CSV to `path` (on the reading thread); exportDone tells the end.
+    void ExportCsv(const QString& path);
+
+    // What is on screen (for the tests and the benchmark).
+    bool Loading() const { return loading_; }
+    int PlottedPoints() const;
+    int ReportRows() const;
+    QString Summary() const;
+    // The hover text at a point of the plot's view ("" outside the plot or with no readings).
+    QString HoverTextAt(const QPoint& viewPos) const;
+    HistoryChartView* ChartView() const { return view_; }
+
+  signals:
+    void shown();                                      // a range was read and drawn
+    void exportDone(bool ok, const QString& message);  // Polish, also shown under the plot
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void BuildControls();
+    void BuildBody();
+    void DayChanged(const QDate& day);
+    void BPokazClick();
+    void BEksportClick();
+    void Show(HistoryData data);
+    void FillReports();
+    void Run(std::function<void()> job);
+
+    QString path_;
+    std::uint64_t generation_ = 0;
+    bool loading_ = false;
+    bool shownOnce_ = false;
+    HistoryData data_;
+    std::vector<QThread*> jobs_;
+
+    QDateEdit* EDzien = nullptr;
+    QDateTimeEdit* EOd = nullptr;
+    QDateTimeEdit* EDo = nullptr;
+    QPushButton* BPokaz = nullptr;
+    QPushButton* BEksport = nullptr;
+    HistoryChartView* view_ = nullptr;
+    QTableWidget* TRaporty = nullptr;
+    QLabel* LPodsumowanie = nullptr;
+};
+
+// The window for the composition root: built on the first trigger of `action` (the main window's
+// "Widok → Historia ważeń..."), then raised; the caller keeps `holder` for the
+// window's lifetime (and destroys it before the application object).
+void AttachHistoryWindow(QAction* action, const QString& journalPath,
+                         std::unique_ptr<HistoryWindow>& holder);

@@ -1,0 +1,193 @@
+#include "ServiceWindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "ServiceRules.h"
+#include "WeightService.h"
+
+QString GenerateServiceToken() {
+    QByteArray bytes(32, '\0');
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()),
+                                          bytes.size() / 4);
+    return QString::fromLatin1(
+        bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+ServiceForm ReadServiceForm(ServiceSettings base, bool enabled, const QString& address, int port,
+                            const QString& token, const QString& origins) {
+    ServiceForm form;
+    base.enabled = enabled;
+    base.address = address.trimmed().toStdString();
+    base.port = port;
+    base.token = token.trimmed().toStdString();
+    base.origins = origins.trimmed().toStdString();
+    form.settings = base;
+    if (base.token.find_first_of(" \t\r\n") != std::string::npos) {
+        form.error = QStringLiteral("Token nie może zawierać spacji.");
+    } else if (enabled) {
+        const QString refusal = StartRefusal(base);
+        if (!refusal.isEmpty()) form.error = refusal.left(1).toUpper() + refusal.mid(1) + '.';
+    }
+    return form;
+}
+
+QString ServiceStateHtml(const QString& stateText, const QString& url) {
+    if (url.isEmpty() || !stateText.endsWith(url)) return stateText.toHtmlEscaped();
+    const QString prefix = stateText.left(stateText.size() - url.size());
+    return prefix.toHtmlEscaped() +
+           QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped());
+}
+
+ServiceWindow::ServiceWindow(WeightService& service, std::filesystem::path folder, QWidget* parent)
+    : QDialog(parent), service_(service), folder_(std::move(folder)) {
+    setWindowTitle(QStringLiteral("Serwer wagi"));
+    BuildForm();
+    connect(&service_, &WeightService::stateChanged, this, &ServiceWindow::ShowState);
+    LoadForm();
+    ShowState();
+}
+
+void ServiceWindow::BuildForm() {
+    CBWlaczony = new QCheckBox(QStringLiteral("Udostępniaj odczyty innym programom"), this);
+    EAdres = new QLineEdit(this);
+    EAdres->setToolTip(
+        QStringLiteral("127.0.0.1: tylko programy na tym komputerze. "
+                       "Inny adres wymaga tokenu."));
+    EPort = new QSpinBox(this);
+    EPort->setRange(1, 65535);
+    EToken = new QLineEdit(this);
+    EToken->setToolTip(
+        QStringLiteral("Klienci spoza tego komputera wysyłają nagłówek "
+                       "„Authorization: Bearer <token>”."));
+    BGeneruj = new QPushButton(QStringLiteral("Generuj"), this);
+    EZrodla = new QLineEdit(this);
+    EZrodla->setPlaceholderText(
+        QStringLiteral("np. http://erp.firma.example (puste: żadne, *: każde)"));
+    LStan = new QLabel(this);
+    LStan->setTextFormat(Qt::RichText);
+    LStan->setOpenExternalLinks(true);
+    LStan->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    LKomunikat = new QLabel(this);
+    LKomunikat->setWordWrap(true);
+    BZapisz = new QPushButton(QStringLiteral("&Zapisz"), this);
+    BZamknij = new QPushButton(QStringLiteral("Zam&knij"), this);
+
+    auto* tokenRow = new QHBoxLayout;
+    tokenRow->addWidget(EToken, 1);
+    tokenRow->addWidget(BGeneruj);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Adres:"), EAdres);
+    form->addRow(QStringLiteral("Port:"), EPort);
+    form->addRow(QStringLiteral("Token:"), tokenRow);
+    form->addRow(QStringLiteral("Dozwolone źródła (CORS):"), EZrodla);
+    form->addRow(QStringLiteral("Stan:"), LStan);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(BZapisz);
+    buttons->addWidget(BZamknij);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(CBWlaczony);
+    layout->addLayout(form);
+    layout->addWidget(LKomunikat);
+    layout->addLayout(buttons);
+    setMinimumWidth(520);
+
+    CBWlaczony->setObjectName("CBWlaczony");
+    EAdres->setObjectName("EAdres");
+    EPort->setObjectName("EPort");
+    EToken->setObjectName("EToken");
+    BGeneruj->setObjectName("BGeneruj");
+    EZrodla->setObjectName("EZrodla");
+    LStan->setObjectName("LStan");
+    LKomunikat->setObjectName("LKomunikat");
+    BZapisz->setObjectName("BZapisz");
+    BZamknij->setObjectName("BZamknij");
+
+    connect(BGeneruj, &QPushButton::clicked, this, &ServiceWindow::BGenerujClick);
+    connect(BZapisz, &QPushButton::clicked, this, &ServiceWindow::BZapiszClick);
+    connect(BZamknij, &QPushButton::clicked, this, &QDialog::close);
+}
+
+void ServiceWindow::LoadForm() {
+    const AddOnLoadResult loaded = LoadAddOnSettings(folder_);
+    loaded_ = loaded.settings.service;
+    CBWlaczony->setChecked(loaded_.enabled);
+    EAdres->setText(QString::fromStdString(loaded_.address));
+    EPort->setValue(loaded_.port);
+    EToken->setText(QString::fromStdString(loaded_.token));
+    EZrodla->setText(QString::fromStdString(loaded_.origins));
+    LKomunikat->setText(QString::fromStdString(loaded.errorText));
+}
+
+void ServiceWindow::showEvent(QShowEvent* event) {
+    LoadForm();
+    ShowState();
+    QDialog::showEvent(event);
+}
+
+void ServiceWindow::ShowState() {
+    LStan->setText(ServiceStateHtml(
+        ServiceStateText(service_.CurrentState(), service_.Url(), service_.Cause()),
+        service_.Url()));
+}
+
+void ServiceWindow::BGenerujClick() { EToken->setText(GenerateServiceToken()); }
+
+bool ServiceWindow::BZapiszClick() {
+    const ServiceForm form = ReadServiceForm(loaded_, CBWlaczony->isChecked(), EAdres->text(),
+                                             EPort->value(), EToken->text(), EZrodla->text());
+    if (!form.error.isEmpty()) {
+        LKomunikat->setText(form.error);
+        return false;
+    }
+    // Load, change our own section, save: the other sections stay as they are in the file.
+    AddOnLoadResult current = LoadAddOnSettings(folder_);
+    if (!current.errorText.empty()) {
+        LKomunikat->setText(QString::fromStdString(current.errorText));
+        return false;
+    }
+    current.settings.service = form.settings;
+    std::string error;
+    if (!SaveAddOnSettings(current.settings, error, folder_)) {
+        LKomunikat->setText(QStringLiteral("Nie zapisano: ") + QString::fromStdString(error));
+        return false;
+    }
+    loaded_ = form.settings;
+    LKomunikat->setText(QStringLiteral("Zapisano w dodatki.ini."));
+    service_.Apply(form.settings);
+    return true;
+}
+
+WeightServiceParts AttachWeightServiceWindow(
+    LinePipeline& pipeline, WeightServiceSink::SeqSource seqSource,
+    const std::function<QAction*(const QString& text)>& addViewMenuItem,
+    const std::filesystem::path& folder) {
+    const AddOnLoadResult settings = LoadAddOnSettings(folder);
+    const QString journal = QString::fromStdString(
+        (folder.empty() ? std::filesystem::path("dziennik.sqlite") : folder / "dziennik.sqlite")
+            .string());
+    WeightServiceParts parts;
+    parts.service =
+        AttachWeightService(pipeline, std::move(seqSource), settings.settings.service, journal);
+    parts.window = std::make_unique<ServiceWindow>(*parts.service, folder);
+    if (addViewMenuItem) {
+        ServiceWindow* window = parts.window.get();
+        QAction* action = addViewMenuItem(QStringLiteral("Serwer wagi..."));
+        action->setObjectName(QStringLiteral("MMserwer_wagi"));
+        QObject::connect(action, &QAction::triggered, window, [window] {
+            window->show();
+            window->raise();
+            window->activateWindow();
+        });
+    }
+    return parts;
+}
