@@ -34,9 +34,8 @@ void StartupSequence::FormCreate() {
 // frame above the screen's edge). It is placed as the window is shown, when its fixed size is
 // final. The outer size follows from the fixed client area and the frame.
 void StartupSequence::PlaceWindow() {
-    MainWindow& window = program_.Window();
-    window.move(0, 0);
-    window.installEventFilter(this);
+    program_.Window().move(0, 0);
+    program_.Window().installEventFilter(this);
 }
 
 bool StartupSequence::eventFilter(QObject* watched, QEvent* event) {
@@ -48,21 +47,21 @@ bool StartupSequence::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void StartupSequence::FormClose() {
-    if (Quit.Posted()) return;
-    InstanceMapping.Release();
+    if (quit_.Posted()) return;
+    instanceGuard_.Release();
     SaveConfig(program_.Settings());  // the result is not examined
 }
 
 // A second copy is told so and posts its quit request; start-up goes on either way.
 void StartupSequence::CheckSingleInstance() {
-    if (InstanceMapping.Acquire() != InstanceGuard::Result::AlreadyRunning) return;
+    if (instanceGuard_.Acquire() != InstanceGuard::Result::AlreadyRunning) return;
     ShowErrorBox(QStringLiteral("Program jest już w uruchomiony!"));
-    Quit.Post();
+    quit_.Post();
 }
 
 void StartupSequence::WarnWhenDiskNearlyFull() {
     const std::int64_t freeBytes =
-        FreeSpaceQuery ? FreeSpaceQuery() : FreeBytesOfWorkingDirectory();
+        freeSpaceQuery_ ? freeSpaceQuery_() : FreeBytesOfWorkingDirectory();
     if (TooLittleFreeSpace(freeBytes)) ShowWarningBox(LowFreeSpaceText());
 }
 

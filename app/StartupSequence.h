@@ -23,12 +23,15 @@ class StartupSequence : public QObject {
     void FormClose();
 
     // Free bytes of the working directory's drive for the free-space check (-1: unknown).
-    // Empty: the real figure; tests put their own figure here.
-    std::function<std::int64_t()> FreeSpaceQuery;
-    // The single-instance guard, held from FormCreate until FormClose or the process ends.
-    InstanceGuard InstanceMapping;
-    // A second copy's quit request (posted by FormCreate, taken by the next event loop).
-    QuitRequest Quit;
+    // Empty (the default): the real figure; tests give their own.
+    void SetFreeSpaceQuery(std::function<std::int64_t()> query) {
+        freeSpaceQuery_ = std::move(query);
+    }
+    // Whether the single-instance guard is held (from FormCreate until FormClose).
+    bool HoldsInstanceGuard() const { return instanceGuard_.Held(); }
+    // A second copy's quit request: posted by FormCreate, taken by the next event loop.
+    bool QuitPosted() const { return quit_.Posted(); }
+    bool QuitTaken() const { return quit_.Taken(); }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -41,5 +44,8 @@ class StartupSequence : public QObject {
     void OpenPortAndReport();
     void PlaceWindow();
 
+    std::function<std::int64_t()> freeSpaceQuery_;
+    InstanceGuard instanceGuard_;
+    QuitRequest quit_;
     Composition& program_;
 };

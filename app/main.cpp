@@ -68,7 +68,7 @@ int main(int argc, char* argv[]) {
     if (closeOnSignal.Pending()) {
         // Closed from outside while a start-up box was open: closed as the close button would.
         form->close();
-    } else if (!startup.Quit.Taken()) {
+    } else if (!startup.QuitTaken()) {
         // (A second copy whose quit request was taken during start-up ends without this.)
         ExitWhenClosed exitOnClose(form);
         form->show();

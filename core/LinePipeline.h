@@ -4,14 +4,20 @@
 // to its subscribed sinks in the order they subscribed. The read-out, the report view and the
 // recording file are sinks; so are the journal, the weight service and the central uploader.
 //
-// Order and re-entry. For every line the sinks are called in subscription order, each with the
-// same event. A sink may run a nested event loop (a modal error box); bytes received meanwhile go
-// through Receive again: the assembler has already taken the current line out of PendingLine and
-// copied the chunk, so nothing is lost or doubled, and lines keep their order. OnChunkEnd follows
-// every Receive, nested or not; ChunkDepth tells a sink whether an outer chunk is still at work.
+// Order and re-entry. Every event (a line, a chunk's end, a reset, a port state) goes to the sinks
+// in subscription order, and each sink hears every event once, in the order the events happened.
+// A sink may run a nested event loop (a modal error box); bytes received meanwhile go through
+// Receive again: the assembler has already taken the current line out of PendingLine and copied
+// the chunk, so nothing is lost or doubled. The nested events reach at once every sink that has
+// already heard the event in progress (the box's own sink included, re-entered as before); a sink
+// after it first hears the event in progress, then the nested ones, so no sink ever sees lines
+// out of order. OnChunkEnd follows every Receive, nested or not; ChunkDepth tells a sink whether
+// an outer chunk is still at work.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +45,7 @@ struct LineEvent {
     const Win1250Text& line;  // the bytes as received, without CR (LF bytes are dropped)
     const LineClass& cls;
     const Win1250Text& unit;     // the unit caption (Ljednost) when the line arrived
-    std::int64_t receivedUtcMs;  // arrival of the chunk that completed the line, UTC, ms
+    std::int64_t receivedUtcMs;  // arrival of the chunk at work when the line was completed, UTC ms
     PortNumber port;
 };
 
@@ -101,11 +107,37 @@ class LinePipeline {
     const std::string& PendingLine() const { return assembler_.PendingLine(); }
 
   private:
+    // One event as kept until every sink has heard it.
+    struct Held {
+        enum class What : std::uint8_t { Line, ChunkEnd, Reset, Port };
+        explicit Held(What kind) : what(kind) {}
+        What what;
+        Win1250Text line;
+        LineClass cls;
+        Win1250Text unit;
+        std::int64_t timeMs = 0;
+        PortNumber port = pnCOM2;
+        PortState state = PortState::Opened;
+    };
+    struct Subscriber {
+        ILineSink* sink;      // null once unsubscribed while events were being handed out
+        std::uint64_t heard;  // number of the last event it heard
+    };
+
     void Dispatch(const Win1250Text& line);
+    void Post(Held event);
+    // Hands every sink the events it has not heard yet, in order.
+    void Pump();
+    static void Deliver(ILineSink& sink, const Held& event);
 
     Clock clock_;
     LineAssembler assembler_;
-    std::vector<ILineSink*> sinks_;
+    std::vector<Subscriber> sinks_;
+    // Events not yet heard by every sink; a sink at work on one (under a box) holds it too.
+    std::deque<std::shared_ptr<const Held>> events_;
+    std::uint64_t firstEvent_ = 1;  // number of events_.front()
+    std::uint64_t lastEvent_ = 0;   // number of the newest event
+    int pumping_ = 0;
     PortNumber port_ = pnCOM2;
     Win1250Text unit_;
     std::int64_t chunkTimeMs_ = 0;

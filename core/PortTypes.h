@@ -35,8 +35,14 @@ enum HwHandshaking : std::uint8_t { hhNONE = 0, hhRTSCTS };
 
 enum SwHandshaking : std::uint8_t { shNONE = 0, shXONXOFF };
 
-inline constexpr int kComPortCount = 4;
-inline constexpr int kBaudRateCount = 13;
+// How many values each enumeration has (its last enumerator's ordinal + 1).
+inline constexpr int kComPortCount = pnCOM4 + 1;
+inline constexpr int kBaudRateCount = br115200 + 1;
+inline constexpr int kDataBitsCount = db8BITS + 1;
+inline constexpr int kStopBitsCount = sb2BITS + 1;
+inline constexpr int kParityCount = ptSPACE + 1;
+inline constexpr int kHwHandshakingCount = hhRTSCTS + 1;
+inline constexpr int kSwHandshakingCount = shXONXOFF + 1;
 
 // Line speed in bits per second for each BaudRate ordinal.
 inline constexpr std::array<std::uint32_t, kBaudRateCount> kComPortBaudRates = {

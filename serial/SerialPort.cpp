@@ -155,23 +155,25 @@ void SerialPort::SetComPortSpeed(BaudRate value) {
 }
 
 void SerialPort::SetComPortDataBits(DataBits value) {
-    if (InRange(value, db8BITS + 1)) StoreLineSetting(&SerialLineSettings::dataBits, value);
+    if (InRange(value, kDataBitsCount)) StoreLineSetting(&SerialLineSettings::dataBits, value);
 }
 
 void SerialPort::SetComPortStopBits(StopBits value) {
-    if (InRange(value, sb2BITS + 1)) StoreLineSetting(&SerialLineSettings::stopBits, value);
+    if (InRange(value, kStopBitsCount)) StoreLineSetting(&SerialLineSettings::stopBits, value);
 }
 
 void SerialPort::SetComPortParity(Parity value) {
-    if (InRange(value, ptSPACE + 1)) StoreLineSetting(&SerialLineSettings::parity, value);
+    if (InRange(value, kParityCount)) StoreLineSetting(&SerialLineSettings::parity, value);
 }
 
 void SerialPort::SetComPortHwHandshaking(HwHandshaking value) {
-    if (InRange(value, hhRTSCTS + 1)) StoreLineSetting(&SerialLineSettings::hwHandshaking, value);
+    if (InRange(value, kHwHandshakingCount))
+        StoreLineSetting(&SerialLineSettings::hwHandshaking, value);
 }
 
 void SerialPort::SetComPortSwHandshaking(SwHandshaking value) {
-    if (InRange(value, shXONXOFF + 1)) StoreLineSetting(&SerialLineSettings::swHandshaking, value);
+    if (InRange(value, kSwHandshakingCount))
+        StoreLineSetting(&SerialLineSettings::swHandshaking, value);
 }
 
 // The buffer is replaced only while closed; its old contents are not kept.

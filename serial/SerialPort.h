@@ -86,7 +86,7 @@ class SerialPort : public QObject {
   private:
     // Reads once, then announces dataReceived or portLost. `rearm` (told whether the read filled
     // the buffer, and how many bytes came) runs before either event, so that reading goes on while
-    // a handler runs a modal box's event loop (a recording error).
+    // a listener runs a modal box's event loop (a recording error).
     void ReadPort(const std::function<void(bool bufferFull, std::size_t count)>& rearm);
     void OnReadable();
     void StartWatching();

@@ -64,6 +64,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     OKButton->setGeometry(95, kFoldedButtonTop, 75, 25);
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &AboutDialog::OKButtonClick);
+    NameControls();
     SetLayout(kFoldedPanelHeight, kFoldedClientHeight, kFoldedButtonTop);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &AboutDialog::NoteFocusWindow);
 }
@@ -177,4 +178,20 @@ void AboutDialog::showEvent(QShowEvent* event) {
         frame.moveCenter(shown->availableGeometry().center());
         move(frame.topLeft());
     }
+}
+
+void AboutDialog::NameControls() {
+    Panel1->setObjectName("Panel1");
+    Ivek->setObjectName("Ivek");
+    Label2->setObjectName("Label2");
+    Label4->setObjectName("Label4");
+    Label3->setObjectName("Label3");
+    Label1->setObjectName("Label1");
+    Lvekemail->setObjectName("Lvekemail");
+    Label5->setObjectName("Label5");
+    Label6->setObjectName("Label6");
+    Lvek1->setObjectName("Lvek1");
+    Lversion->setObjectName("Lversion");
+    Mreklama->setObjectName("Mreklama");
+    OKButton->setObjectName("OKButton");
 }

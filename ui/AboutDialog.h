@@ -41,6 +41,12 @@ class AboutDialog : public QDialog {
     void OKButtonClick();
     bool Folded() const;
 
+  protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    // Controls, found by the tests through their objectName.
     BevelPanel* Panel1;
     ClickLabel* Ivek;
     QLabel* Label2;
@@ -55,11 +61,7 @@ class AboutDialog : public QDialog {
     QPlainTextEdit* Mreklama;
     QPushButton* OKButton;
 
-  protected:
-    bool event(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
-  private:
+    void NameControls();
     void BuildPanel();
     void BuildLinks();
     void BuildMakerLines();

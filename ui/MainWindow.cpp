@@ -201,7 +201,10 @@ void MainWindow::ReopenPort() {
 
 void MainWindow::ComPortDriverPortLost() {
     comPortDriver_->ClosePort();
+    // A fragment from before the loss never starts a line: it is dropped now (and again at the
+    // reopen, where nothing is left to drop).
     pipeline_.AnnouncePortState(PortState::Lost);
+    pipeline_.Reset();
     ClearReadout();
     SetStatusText(PortLostText(comPortDriver_->ComPort()));
     portCause_.clear();

@@ -65,44 +65,14 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     SerialPortsWindow& PortsWindow() { return *portsWindow_; }
     const ReportView& Report() const { return *Mraport; }
 
-    // ---- Handlers ----
-    // A view item of "&Widok" (Mwaga, Mplik, Mpodglad): shows its page and marks the item.
-    void ViewItemClick(int page);
-    void PCustawieniaChange();
-    void MMpomClick();
-    void MMaboutClick();
-    // "Parametry transmisji...": the dialog, then the reconnect with its choices.
-    void MMustaw_rsClick();
-    // Closes the port and opens it again with the same settings, as the settings dialog's
-    // reconnect does (status text, PendingLine emptied when it opens).
-    void ReopenPort();
-    // "Porty szeregowe...": shows the serial ports window.
-    void MMportyClick();
-    // A COMn link was assigned in the serial ports window: the program's own port reconnects at
-    // once, so that the status bar tells whether the new device opened.
-    void PortLinkAssigned(PortNumber port);
-    // The open port is gone: it is closed, the read-out emptied, the status bar says so, and the
-    // same port is tried again about once a second until it opens.
-    void ComPortDriverPortLost();
+    bool RetryingLostPort() const { return retryTimer_.isActive(); }
     // The port did not open at start because its device is missing: it is tried quietly about
     // once a second, as a lost one is; the failure text stays until it opens.
     void RetryUntilPortOpens() { retryTimer_.start(); }
-    // One try of the automatic reconnect: nothing but a look-up while the device is missing.
-    void RetryLostPort();
-    bool RetryingLostPort() const { return retryTimer_.isActive(); }
     // The outcome of an open: the status text, and when it failed also the cause (in the status
     // bar's tooltip and on standard error) and an empty read-out, so no stale weight is shown.
     void ReportPortOpened(const QString& statusText);
     void ReportPortFailed(const QString& statusText);
-    void Koniec1Click();
-    // Validates and applies the limit text; false when it was rejected (box shown, focus kept).
-    bool EmaxlinieExit();
-    // Enter moves the focus on like Tab and is discarded (set to 0).
-    void EmaxlinieKeyPress(char& key);
-    void BwyczyscClick();
-    // Only the left button counts. Returns true when a box was shown (the click is cancelled).
-    bool CBzapisMouseDown(Qt::MouseButton button);
-    void BzmienplikClick();
 
     // ---- Steps and accessors for start-up, close and the tests ----
     // Names the day's recording file "yyyymmdd" from today's local date and creates it when
@@ -138,6 +108,38 @@ class MainWindow : public QMainWindow, public IRecordingControls {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+
+  private slots:
+    // ---- Handlers: only the window's controls, menus and timers call them ----
+    // A view item of "&Widok" (Mwaga, Mplik, Mpodglad): shows its page and marks the item.
+    void ViewItemClick(int page);
+    void PCustawieniaChange();
+    void MMpomClick();
+    void MMaboutClick();
+    // "Parametry transmisji...": the dialog, then the reconnect with its choices.
+    void MMustaw_rsClick();
+    // Closes the port and opens it again with the same settings, as the settings dialog's
+    // reconnect does (status text, PendingLine emptied when it opens).
+    void ReopenPort();
+    // "Porty szeregowe...": shows the serial ports window.
+    void MMportyClick();
+    // A COMn link was assigned in the serial ports window: the program's own port reconnects at
+    // once, so that the status bar tells whether the new device opened.
+    void PortLinkAssigned(PortNumber port);
+    // The open port is gone: it is closed, the read-out emptied, the status bar says so, and the
+    // same port is tried again about once a second until it opens.
+    void ComPortDriverPortLost();
+    // One try of the automatic reconnect: nothing but a look-up while the device is missing.
+    void RetryLostPort();
+    void Koniec1Click();
+    // Validates and applies the limit text; false when it was rejected (box shown, focus kept).
+    bool EmaxlinieExit();
+    // Enter moves the focus on like Tab and is discarded (set to 0).
+    void EmaxlinieKeyPress(char& key);
+    void BwyczyscClick();
+    // Only the left button counts. Returns true when a box was shown (the click is cancelled).
+    bool CBzapisMouseDown(Qt::MouseButton button);
+    void BzmienplikClick();
 
   private:
     void BuildClientControls();

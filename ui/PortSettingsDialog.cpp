@@ -6,6 +6,7 @@
 #include "Drawing.h"
 #include "RadioGroup.h"
 #include "SerialPort.h"
+#include "SettingsFormat.h"
 #include "WindowPlacement.h"
 
 namespace {
@@ -18,6 +19,14 @@ RadioGroup* MakeGroup(QWidget* parent, const QString& caption, const QStringList
     return group;
 }
 
+// The speeds the dialog offers: the first eight of the component's table, as text.
+QStringList OfferedSpeeds() {
+    QStringList speeds;
+    for (int speed = br110; speed <= br14400; ++speed)
+        speeds << QString::fromStdString(SpeedToText(static_cast<BaudRate>(speed)));
+    return speeds;
+}
+
 }  // namespace
 
 PortSettingsDialog::PortSettingsDialog(SerialPort* portDriver, QWidget* parent)
@@ -28,21 +37,24 @@ PortSettingsDialog::PortSettingsDialog(SerialPort* portDriver, QWidget* parent)
     setWindowTitle("Ustawienia...");
     setFont(DialogFont(11));
     setFixedSize(273, 175);
+    // Until FormShow shows the component's values, the groups show konfig.ini's defaults.
     RGNumPortu = MakeGroup(this, "Numer portu", {"COMM1", "COMM2", "COMM3", "COMM4"}, 1,
-                           QRect(16, 8, 89, 97), 1);
-    RGSzybkosc = MakeGroup(this, "Szybkość transmisji",
-                           {"110", "300", "600", "1200", "2400", "4800", "9600", "14400"}, 2,
-                           QRect(120, 8, 137, 97), 4);
+                           QRect(16, 8, 89, 97), *DefaultSettings().comPort);
+    RGSzybkosc = MakeGroup(this, "Szybkość transmisji", OfferedSpeeds(), 2, QRect(120, 8, 137, 97),
+                           *DefaultSettings().comPortSpeed);
     BOk = new QPushButton("Zamknij", this);
     BOk->setGeometry(88, 128, 105, 33);
-    RGDataBit = MakeGroup(this, "Bitów danych", {"5", "6", "7", "8"}, 1, QRect(8, 208, 81, 97), 3);
+    RGDataBit =
+        MakeGroup(this, "Bitów danych", {"5", "6", "7", "8"}, 1, QRect(8, 208, 81, 97), db8BITS);
     RGParity = MakeGroup(this, "Parzystość", {"none", "odd", "even", "mark", "space"}, 1,
-                         QRect(96, 208, 73, 97), 0);
+                         QRect(96, 208, 73, 97), ptNONE);
     RGDataBit->hide();
     RGParity->hide();
     RGNumPortu->setObjectName("RGNumPortu");
     RGSzybkosc->setObjectName("RGSzybkosc");
     BOk->setObjectName("BOk");
+    RGDataBit->setObjectName("RGDataBit");
+    RGParity->setObjectName("RGParity");
     connect(BOk, &QPushButton::clicked, this, &PortSettingsDialog::BOkClick);
 }
 

@@ -30,21 +30,24 @@ class PortSettingsDialog : public QDialog {
     // Selects the given port and speed. A speed the group cannot show (19200 and above) selects
     // no speed at all, so that closing the dialog cannot silently change it to 14400.
     void ShowPortAndSpeed(PortNumber port, BaudRate speed);
-    void BOkClick();
 
     PortSelections Selections() const;
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private slots:
+    void BOkClick();
+
+  private:
+    void CentreOnScreen();
+
+    // Controls, found by the tests through their objectName.
     RadioGroup* RGNumPortu;
     RadioGroup* RGSzybkosc;
     QPushButton* BOk;
     RadioGroup* RGDataBit;  // never shown: always 8 data bits
     RadioGroup* RGParity;   // never shown: always no parity
-
-  protected:
-    void showEvent(QShowEvent* event) override;
-
-  private:
-    void CentreOnScreen();
 
     SerialPort* portDriver_;
 };

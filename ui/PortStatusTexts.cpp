@@ -42,10 +42,6 @@ QString OpenFailureCause(const OpenResult& result) {
         .arg(result.systemError);
 }
 
-QByteArray ProgramMessage(const QString& source, const QString& text) {
-    return (QStringLiteral("Project1: ") + source + QStringLiteral(": ") + text).toLocal8Bit();
-}
-
 QString PermissionCause(const QString& device, const DeviceAccess& access) {
     QString text = QString("brak uprawnień do %1").arg(device);
     if (!access.known) return text;
@@ -75,4 +71,8 @@ QString PermissionCause(const QString& device, const DeviceAccess& access) {
                           .arg(group);
     }
     return text + QString("; konto nie jest w grupie %1, a ta %2").arg(group, byAdministrator);
+}
+
+QByteArray ProgramMessage(const QString& source, const QString& text) {
+    return (QStringLiteral("Project1: ") + source + QStringLiteral(": ") + text).toLocal8Bit();
 }

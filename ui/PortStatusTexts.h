@@ -24,10 +24,10 @@ QString PortLostText(PortNumber port);
 // opened. A refused permission is told with the device's owner, group and mode (looked up now).
 QString OpenFailureCause(const OpenResult& result);
 
-// A line for standard error, in the system's encoding: "Project1: <source>: <text>".
-QByteArray ProgramMessage(const QString& source, const QString& text);
-
 // The permission cause from what is true of the device: its owner, group and mode, whether the
 // account is in that group, and what would help (joining the group and logging in again, or
 // logging in again, or an administrator's rule when the group itself may not read and write).
 QString PermissionCause(const QString& device, const DeviceAccess& access);
+
+// A line for standard error, in the system's encoding: "Project1: <source>: <text>".
+QByteArray ProgramMessage(const QString& source, const QString& text);

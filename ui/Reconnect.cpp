@@ -20,8 +20,8 @@ QString ReconnectPort(const PortSelections& chosen, SerialPort& port, LinePipeli
         lines.AnnouncePortState(PortState::Closed);
     }
     CopySelection(chosen.speed, kBaudRateCount, port, &SerialPort::SetComPortSpeed);
-    CopySelection(chosen.dataBits, db8BITS + 1, port, &SerialPort::SetComPortDataBits);
-    CopySelection(chosen.parity, ptSPACE + 1, port, &SerialPort::SetComPortParity);
+    CopySelection(chosen.dataBits, kDataBitsCount, port, &SerialPort::SetComPortDataBits);
+    CopySelection(chosen.parity, kParityCount, port, &SerialPort::SetComPortParity);
     CopySelection(chosen.port, kComPortCount, port, &SerialPort::SetComPort);
     if (!port.OpenPort()) return ReconnectFailedText();
     lines.SetPort(port.ComPort());

@@ -189,29 +189,4 @@ TEST(ReentryTest, NestedChunksKeepOrderAndLoseNothing) {
     EXPECT_EQ(assembler.PendingLine(), "");
 }
 
-// The whole pipeline: the recording file is gone, so the first line opens the error box, and
-// while it is open the next polling ticks deliver more bytes into the same assembler.
-TEST(ReentryTest, ErrorBoxFeedingMoreBytesSeesEveryLineOnceInOrder) {
-    TempDir dir;
-    FakeLineEnvironment env;
-    env.fileName = dir.File("gone");
-    LineAssembler assembler([&](const Win1250Text& line) { ProcessLine(line, env); });
-    const std::vector<std::string> ticks = {"1.5\r\nT", "WO\r\n", "3\r", "\n4"};
-    std::size_t nextTick = 0;
-    env.whileErrorBoxOpen = [&] {
-        while (nextTick < ticks.size()) {
-            const std::string& chunk = ticks[nextTick++];
-            assembler.Receive(chunk.data(), static_cast<std::int32_t>(chunk.size()));
-        }
-    };
-    env.showReadings = true;
-    const std::string chunk = "ONE\rrest\r";
-    assembler.Receive(chunk.data(), static_cast<std::int32_t>(chunk.size()));
-    assembler.Receive("\r", 1);
-
-    EXPECT_EQ(env.report, (std::vector<std::string>{"ONE", "rest", "1.5", "TWO", "3", "4"}));
-    EXPECT_EQ(env.errorBoxes.size(), 1u);
-    EXPECT_EQ(assembler.PendingLine(), "");
-}
-
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "AboutDialog.h"
 #include "AboutDialogParts.h"
+#include "Controls.h"
 #include "DialogTestSupport.h"
 #include "Drawing.h"
 #include "TestSupport.h"
@@ -31,31 +32,31 @@ struct AboutBox {
 };
 
 void ExpectFolded(const AboutDialog& box) {
-    EXPECT_EQ(box.Panel1->height(), 209);
+    EXPECT_EQ(Find<BevelPanel>(box, "Panel1")->height(), 209);
     EXPECT_EQ(box.height(), AboutDialog::kFoldedClientHeight);
-    EXPECT_EQ(box.OKButton->y(), 228);
+    EXPECT_EQ(Find<QPushButton>(box, "OKButton")->y(), 228);
     EXPECT_TRUE(box.Folded());
 }
 
 void ExpectUnfolded(const AboutDialog& box) {
-    EXPECT_EQ(box.Panel1->height(), 305);
+    EXPECT_EQ(Find<BevelPanel>(box, "Panel1")->height(), 305);
     EXPECT_EQ(box.height(), AboutDialog::kUnfoldedClientHeight);
-    EXPECT_EQ(box.OKButton->y(), 324);
+    EXPECT_EQ(Find<QPushButton>(box, "OKButton")->y(), 324);
     EXPECT_FALSE(box.Folded());
 }
 
 TEST(AboutBox, FirstShowingIsCentredFoldedWithTheVersion) {
     AboutBox about;
-    EXPECT_EQ(about.box.Lversion->text(), "(wersja)");
+    EXPECT_EQ(Find<QLabel>(about.box, "Lversion")->text(), "(wersja)");
     about.box.show();
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return about.box.isVisible(); }));
     EXPECT_EQ(about.box.windowTitle(), "O producencie...");
     ExpectFolded(about.box);
     EXPECT_EQ(about.box.width(), 266);
-    EXPECT_EQ(about.box.Lversion->text(), "VEK_1.12");
-    EXPECT_EQ(about.box.Lversion->geometry().right() + 1, 226);
-    EXPECT_TRUE(about.box.Mreklama->visibleRegion().isEmpty());
-    EXPECT_EQ(about.box.Mreklama->document()->blockCount(), 31);
+    EXPECT_EQ(Find<QLabel>(about.box, "Lversion")->text(), "VEK_1.12");
+    EXPECT_EQ(Find<QLabel>(about.box, "Lversion")->geometry().right() + 1, 226);
+    EXPECT_TRUE(Find<QPlainTextEdit>(about.box, "Mreklama")->visibleRegion().isEmpty());
+    EXPECT_EQ(Find<QPlainTextEdit>(about.box, "Mreklama")->document()->blockCount(), 31);
     const QPoint screenCentre = about.box.screen()->availableGeometry().center();
     EXPECT_LE((about.box.frameGeometry().center() - screenCentre).manhattanLength(), 2);
 }
@@ -73,11 +74,12 @@ TEST(AboutBox, LogoClicksUnfoldAndFoldTwice) {
     AboutBox about;
     about.box.show();
     for (int round = 0; round < 2; ++round) {
-        SendMouse(about.box.Ivek, QEvent::MouseButtonPress, Qt::LeftButton, Centre(about.box.Ivek));
-        SendMouse(about.box.Ivek, QEvent::MouseButtonRelease, Qt::LeftButton,
-                  Centre(about.box.Ivek));
+        SendMouse(Find<ClickLabel>(about.box, "Ivek"), QEvent::MouseButtonPress, Qt::LeftButton,
+                  Centre(Find<ClickLabel>(about.box, "Ivek")));
+        SendMouse(Find<ClickLabel>(about.box, "Ivek"), QEvent::MouseButtonRelease, Qt::LeftButton,
+                  Centre(Find<ClickLabel>(about.box, "Ivek")));
         ExpectUnfolded(about.box);
-        EXPECT_FALSE(about.box.Mreklama->visibleRegion().isEmpty());
+        EXPECT_FALSE(Find<QPlainTextEdit>(about.box, "Mreklama")->visibleRegion().isEmpty());
         about.box.IvekClick();
         ExpectFolded(about.box);
     }
@@ -118,8 +120,9 @@ class AboutLink : public testing::TestWithParam<LinkRow> {};
 TEST_P(AboutLink, TurnsPurpleWhilePressedAndBlueAfterwards) {
     AboutBox about;
     about.box.show();
-    QWidget* link = GetParam().emailLink ? static_cast<QWidget*>(about.box.Lvekemail)
-                                         : static_cast<QWidget*>(about.box.Label3);
+    QWidget* link = GetParam().emailLink
+                        ? static_cast<QWidget*>(Find<ClickLabel>(about.box, "Lvekemail"))
+                        : static_cast<QWidget*>(Find<ClickLabel>(about.box, "Label3"));
     EXPECT_EQ(TextColour(link), kBlue);
     SendMouse(link, QEvent::MouseButtonPress, GetParam().button, Centre(link));
     EXPECT_EQ(TextColour(link), kPurple);
@@ -151,7 +154,7 @@ TEST(AboutBox, OkHidesItAndTheNextShowingIsTheSameDialogFolded) {
     AboutBox about;
     about.box.show();
     about.box.IvekClick();
-    about.box.OKButton->click();
+    Find<QPushButton>(about.box, "OKButton")->click();
     EXPECT_TRUE(about.box.isHidden());
     EXPECT_EQ(about.box.result(), QDialog::Accepted);
     about.box.show();
@@ -163,7 +166,7 @@ TEST(AboutBox, EnterPressesOk) {
     about.box.show();
     about.box.activateWindow();
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return about.box.isActiveWindow(); }));
-    EXPECT_TRUE(about.box.OKButton->isDefault());
+    EXPECT_TRUE(Find<QPushButton>(about.box, "OKButton")->isDefault());
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(&about.box, &enter);
     EXPECT_TRUE(about.box.isHidden());
@@ -186,14 +189,19 @@ namespace {
 TEST(AboutBox, EveryLabelShowsItsWholeTextInsideThePanel) {
     AboutBox about;
     about.box.show();
-    for (QLabel* label : about.box.Panel1->findChildren<QLabel*>()) {
+    for (QLabel* label : Find<BevelPanel>(about.box, "Panel1")->findChildren<QLabel*>()) {
         if (label->text().isEmpty()) continue;  // the logo
         SCOPED_TRACE(label->text().toStdString());
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
-        EXPECT_TRUE(about.box.Panel1->rect().adjusted(2, 2, -2, -2).contains(label->geometry()));
+        EXPECT_TRUE(Find<BevelPanel>(about.box, "Panel1")
+                        ->rect()
+                        .adjusted(2, 2, -2, -2)
+                        .contains(label->geometry()));
     }
-    EXPECT_LE(about.box.Label4->geometry().right(), about.box.Label3->x());
-    EXPECT_LE(about.box.Label1->geometry().right(), about.box.Lvekemail->x());
+    EXPECT_LE(Find<QLabel>(about.box, "Label4")->geometry().right(),
+              Find<ClickLabel>(about.box, "Label3")->x());
+    EXPECT_LE(Find<QLabel>(about.box, "Label1")->geometry().right(),
+              Find<ClickLabel>(about.box, "Lvekemail")->x());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <vector>
 
+#include "Controls.h"
 #include "DialogTestSupport.h"
 #include "PortSettingsDialog.h"
 #include "RadioGroup.h"
@@ -19,7 +20,7 @@ namespace {
 TEST(FormUstaw, SpeedsFillTwoColumnsTopToBottom) {
     PortSettingsDialog dialog;
     dialog.show();
-    const RadioGroup& speeds = *dialog.RGSzybkosc;
+    const RadioGroup& speeds = *Find<RadioGroup>(dialog, "RGSzybkosc");
     const char* texts[] = {"110", "300", "600", "1200", "2400", "4800", "9600", "14400"};
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(speeds.Button(i)->text(), texts[i]);
@@ -32,8 +33,8 @@ TEST(FormUstaw, SpeedsFillTwoColumnsTopToBottom) {
     }
     EXPECT_GT(speeds.Button(4)->x(), speeds.Button(0)->x());
     EXPECT_GT(speeds.Button(1)->y(), speeds.Button(0)->y());
-    EXPECT_FALSE(dialog.RGDataBit->isVisible());
-    EXPECT_FALSE(dialog.RGParity->isVisible());
+    EXPECT_FALSE(Find<RadioGroup>(dialog, "RGDataBit")->isVisible());
+    EXPECT_FALSE(Find<RadioGroup>(dialog, "RGParity")->isVisible());
     EXPECT_EQ(dialog.size(), QSize(273, 175));
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
 }
@@ -89,9 +90,9 @@ TEST_P(FormShowSpeed, SelectsTheComponentsSpeed) {
     SerialPort port;
     port.SetComPortSpeed(GetParam().speed);
     PortSettingsDialog dialog(&port);
-    dialog.RGSzybkosc->SetItemIndex(3);  // what an earlier showing left behind
+    Find<RadioGroup>(dialog, "RGSzybkosc")->SetItemIndex(3);  // what an earlier showing left behind
     dialog.FormShow();
-    EXPECT_EQ(dialog.RGSzybkosc->ItemIndex(), GetParam().expectedIndex);
+    EXPECT_EQ(Find<RadioGroup>(dialog, "RGSzybkosc")->ItemIndex(), GetParam().expectedIndex);
     EXPECT_EQ(dialog.Selections().speed, GetParam().expectedIndex);
 }
 
@@ -112,9 +113,9 @@ TEST_P(FormShowPort, SelectsTheComponentsPort) {
     SerialPort port;
     port.SetComPort(GetParam());
     PortSettingsDialog dialog(&port);
-    dialog.RGNumPortu->SetItemIndex(GetParam() == pnCOM1 ? 3 : 0);
+    Find<RadioGroup>(dialog, "RGNumPortu")->SetItemIndex(GetParam() == pnCOM1 ? 3 : 0);
     dialog.FormShow();
-    EXPECT_EQ(dialog.RGNumPortu->ItemIndex(), static_cast<int>(GetParam()));
+    EXPECT_EQ(Find<RadioGroup>(dialog, "RGNumPortu")->ItemIndex(), static_cast<int>(GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogs, FormShowPort, testing::Values(pnCOM1, pnCOM2, pnCOM3, pnCOM4),
@@ -129,19 +130,19 @@ TEST(FormUstaw, ShowingReloadsFocusesZamknijAndCentres) {
     PortSettingsDialog dialog(&port);
     std::vector<QPoint> corners;
     for (int showing = 0; showing < 2; ++showing) {
-        dialog.RGNumPortu->SetItemIndex(0);
+        Find<RadioGroup>(dialog, "RGNumPortu")->SetItemIndex(0);
         bool focused = false;
         QTimer::singleShot(0, &dialog, [&] {
             waga::test::RunEventsUntil([&] { return dialog.isActiveWindow(); });
-            focused = QApplication::focusWidget() == dialog.BOk;
+            focused = QApplication::focusWidget() == Find<QPushButton>(dialog, "BOk");
             corners.push_back(dialog.frameGeometry().topLeft());
-            dialog.BOk->click();
+            Find<QPushButton>(dialog, "BOk")->click();
         });
         dialog.exec();
         EXPECT_TRUE(focused);
         EXPECT_FALSE(dialog.isVisible());
-        EXPECT_EQ(dialog.RGNumPortu->ItemIndex(), 3);
-        EXPECT_EQ(dialog.RGSzybkosc->ItemIndex(), 2);
+        EXPECT_EQ(Find<RadioGroup>(dialog, "RGNumPortu")->ItemIndex(), 3);
+        EXPECT_EQ(Find<RadioGroup>(dialog, "RGSzybkosc")->ItemIndex(), 2);
     }
     ASSERT_EQ(corners.size(), 2u);
     EXPECT_EQ(corners[0], corners[1]);
@@ -155,7 +156,7 @@ TEST(FormUstaw, TheCloseButtonEndsTheDialogLikeZamknij) {
     SerialPort port;
     PortSettingsDialog dialog(&port);
     QTimer::singleShot(0, &dialog, [&] {
-        dialog.RGNumPortu->Button(2)->click();
+        Find<RadioGroup>(dialog, "RGNumPortu")->Button(2)->click();
         dialog.close();
     });
     dialog.exec();
@@ -172,7 +173,8 @@ namespace {
 TEST(FormUstaw, EveryItemShowsItsWholeText) {
     PortSettingsDialog dialog;
     dialog.show();
-    for (RadioGroup* group : {dialog.RGNumPortu, dialog.RGSzybkosc}) {
+    for (RadioGroup* group :
+         {Find<RadioGroup>(dialog, "RGNumPortu"), Find<RadioGroup>(dialog, "RGSzybkosc")}) {
         for (int i = 0; i < group->ItemCount(); ++i) {
             SCOPED_TRACE(group->Button(i)->text().toStdString());
             EXPECT_GE(group->Button(i)->width(), group->Button(i)->sizeHint().width());

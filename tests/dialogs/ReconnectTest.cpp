@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "Controls.h"
 #include "DialogTestSupport.h"
 #include "LinePipeline.h"
 #include "RadioGroup.h"
@@ -125,7 +126,7 @@ TEST_P(ReconnectFastSpeed, IsKeptWhenNoSpeedWasChosen) {
     Receiver receiver;
     receiver.port.SetComPortSpeed(GetParam());
     PortSettingsDialog dialog;
-    QTimer::singleShot(0, &dialog, [&] { dialog.BOk->click(); });
+    QTimer::singleShot(0, &dialog, [&] { Find<QPushButton>(dialog, "BOk")->click(); });
     const QString status = ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline);
     EXPECT_EQ(receiver.port.ComPortSpeed(), GetParam());
     EXPECT_EQ(status, PortOpenedText(pnCOM2, GetParam()));
@@ -145,8 +146,8 @@ TEST(Reconnect, AFastSpeedGivesWayToOneTheOperatorChose) {
     receiver.port.SetComPortSpeed(br57600);
     PortSettingsDialog dialog;
     QTimer::singleShot(0, &dialog, [&] {
-        dialog.RGSzybkosc->Button(7)->click();  // "14400"
-        dialog.BOk->click();
+        Find<RadioGroup>(dialog, "RGSzybkosc")->Button(7)->click();  // "14400"
+        Find<QPushButton>(dialog, "BOk")->click();
     });
     EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline),
               "Połączenie RS232, COM2, prędkość: 14400 rozpoczęte.");
@@ -165,8 +166,8 @@ TEST(Reconnect, TheDialogsPortChoiceIsAppliedAfterItCloses) {
     bool openWhileShown = false;
     QTimer::singleShot(0, &dialog, [&] {
         openWhileShown = receiver.port.IsPortOpen();
-        dialog.RGNumPortu->Button(0)->click();  // "COMM1"
-        dialog.close();                         // title bar's close button
+        Find<RadioGroup>(dialog, "RGNumPortu")->Button(0)->click();  // "COMM1"
+        dialog.close();                                              // title bar's close button
     });
     EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline),
               "Połączenie RS232, COM1, prędkość: 9600 rozpoczęte.");

@@ -47,6 +47,7 @@ class FaultFixture : public ::testing::Test {
     void RestartSimulator(const std::vector<std::string>& simOptions);
     MainWindow& Form() { return *form_; }
     OperatorSwitches& Switches() { return program_->Switches(); }
+    Composition& Program() { return *program_; }
     Simulator& Sim() { return *sim_; }
     std::string WorkFile(const std::string& name) const { return workDir_ + "/" + name; }
     std::string RecordingPath() const;

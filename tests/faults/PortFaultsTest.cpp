@@ -26,15 +26,30 @@ ModalAnswerer::Action PressOk(QString* seenClass, std::function<void()> during =
     return [seenClass, during](QWidget* modal) {
         *seenClass = modal->metaObject()->className();
         if (during) during();
-        if (auto* dialog = qobject_cast<PortSettingsDialog*>(modal)) dialog->BOk->click();
+        if (auto* dialog = qobject_cast<PortSettingsDialog*>(modal))
+            Find<QPushButton>(*dialog, "BOk")->click();
     };
 }
 
 QString Readout(MainWindow& form) { return Find<QLabel>(form, "Ldisplay")->text(); }
 
+// An addition's sink: what it hears of the port.
+struct PortStateLog : ILineSink {
+    std::vector<std::string> heard;
+    void OnLine(const LineEvent&) override {}
+    void OnReset() override { heard.push_back("reset"); }
+    void OnPortState(const PortStateEvent& event) override {
+        const char* names[] = {"opened", "lost", "closed"};
+        heard.push_back(std::string(names[static_cast<int>(event.state)]) + " " +
+                        PortName(event.port));
+    }
+};
+
 TEST_F(PortFaults, SimulatorKilledAndBackReconnectsByItselfTwice) {
     Start({"--rate", "300", "--wait-open"});
     ASSERT_TRUE(WaitForRecorded(1500));
+    PortStateLog additions;
+    Program().AddSink(additions);
     ModalAnswerer answerer;
     std::string before;
     for (int round = 1; round <= 2; ++round) {
@@ -73,6 +88,11 @@ TEST_F(PortFaults, SimulatorKilledAndBackReconnectsByItselfTwice) {
         before = after.substr(0, before.size());
     }
     EXPECT_TRUE(answerer.Seen().empty());
+    // Each loss and each reconnect reached the sinks: the partial line dropped at both.
+    EXPECT_EQ(additions.heard,
+              (std::vector<std::string>{"lost COM2", "reset", "reset", "opened COM2", "lost COM2",
+                                        "reset", "reset", "opened COM2"}));
+    Program().Pipeline().Unsubscribe(&additions);
 }
 
 // The operator opens "Parametry transmisji..." while the automatic reconnect runs: it stops, and

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "LinePipeline.h"
 #include "SerialPort.h"
 #include "TestSupport.h"
 #include "TickCounter.h"
@@ -26,6 +27,28 @@ std::vector<std::string> SimArgs(const TempDir& dir, std::vector<std::string> ex
 bool LinkExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+// A consumer of lines that knows no window: it keeps every line it hears.
+struct LineCollector : ILineSink {
+    std::vector<std::string> lines;
+    int chunkEnds = 0;
+    void OnLine(const LineEvent& event) override { lines.push_back(event.line.Bytes()); }
+    void OnChunkEnd() override { ++chunkEnds; }
+};
+
+// The lines in a byte stream: a CR ends one, an LF is dropped; what follows the last CR is not
+// a line yet.
+std::vector<std::string> LinesOf(const std::string& bytes) {
+    std::vector<std::string> lines(1);
+    for (char byte : bytes) {
+        if (byte == '\r')
+            lines.emplace_back();
+        else if (byte != '\n')
+            lines.back().push_back(byte);
+    }
+    lines.pop_back();
+    return lines;
 }
 
 struct RoundTripRow {
@@ -48,9 +71,16 @@ TEST_P(ScaleSimRoundTripTest, ReceivedBytesEqualTheLog) {
     driver.SetComPortSpeed(br115200);
     driver.SetComPortPollingDelay(GetParam().pollingDelay);
     std::string received;
+    int chunks = 0;
     QObject::connect(&driver, &SerialPort::dataReceived, [&](const char* data, int size) {
         received.append(data, static_cast<std::size_t>(size));
+        ++chunks;
     });
+    LinePipeline pipeline;
+    LineCollector collector;
+    pipeline.Subscribe(&collector);
+    QObject::connect(&driver, &SerialPort::dataReceived,
+                     [&](const char* data, int size) { pipeline.Receive(data, size); });
     ASSERT_TRUE(driver.OpenPort());
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !sim.Running(); }, 60s));
     waga::test::RunEvents(100ms);
@@ -60,6 +90,11 @@ TEST_P(ScaleSimRoundTripTest, ReceivedBytesEqualTheLog) {
     const std::string sent = ReadFile(dir.File("sent.bin"));
     ASSERT_FALSE(sent.empty());
     EXPECT_TRUE(received == sent) << "received " << received.size() << " of " << sent.size();
+    // Every line of the run reached the subscribed sink, once, in order, one chunk end a read.
+    const std::vector<std::string> sentLines = LinesOf(sent);
+    EXPECT_TRUE(collector.lines == sentLines)
+        << collector.lines.size() << " lines heard of " << sentLines.size();
+    EXPECT_EQ(collector.chunkEnds, chunks);
     const std::string lines = GetParam().options[1];  // every row gives --count N first
     EXPECT_EQ(sim.Stdout(),
               "scale-sim: sent " + lines + " lines, " + std::to_string(sent.size()) + " bytes\n");

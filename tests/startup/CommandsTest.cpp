@@ -26,8 +26,8 @@ ModalAnswerer::Action ChoosePort(int portIndex) {
             modal->close();
             return;
         }
-        dialog->RGNumPortu->SetItemIndex(portIndex);
-        dialog->BOk->click();
+        Find<RadioGroup>(*dialog, "RGNumPortu")->SetItemIndex(portIndex);
+        Find<QPushButton>(*dialog, "BOk")->click();
     };
 }
 

@@ -35,7 +35,7 @@ class StartupFixture : public ::testing::Test {
         cwd_ = std::make_unique<waga::test::ScopedWorkingDir>(work_.Path());
         program_ = std::make_unique<Composition>();
         startup_ = std::make_unique<StartupSequence>(*program_);
-        startup_->FreeSpaceQuery = [] { return std::int64_t{1} << 40; };
+        startup_->SetFreeSpaceQuery([] { return std::int64_t{1} << 40; });
     }
 
     void TearDown() override {

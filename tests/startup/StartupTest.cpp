@@ -62,8 +62,8 @@ TEST_P(StartSequence, LeavesTheWindowAsTheOperatorExpects) {
     EXPECT_EQ(WorkFile(Form().RecordingFileName()), DayFile());  // named relative to the directory
     EXPECT_EQ(std::filesystem::exists(DayFile()), row.dayFileCreated);
     EXPECT_EQ(Form().pos(), QPoint(0, 0));
-    EXPECT_FALSE(Startup().Quit.Posted());
-    EXPECT_TRUE(Startup().InstanceMapping.Held());
+    EXPECT_FALSE(Startup().QuitPosted());
+    EXPECT_TRUE(Startup().HoldsInstanceGuard());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,7 +173,7 @@ class FreeSpaceCheck : public StartupFixture, public ::testing::WithParamInterfa
 TEST_P(FreeSpaceCheck, WarnsBelowOneMillionBytesOnly) {
     const FreeSpaceRow& row = GetParam();
     LinkPort("COM2");
-    Startup().FreeSpaceQuery = [&] { return row.freeBytes; };
+    Startup().SetFreeSpaceQuery([&] { return row.freeBytes; });
     ModalAnswerer answerer;
     if (row.warned) answerer.Push(ModalAnswerer::ClickButton("OK"));
 
@@ -215,7 +215,7 @@ TEST_F(SecondCopy, IsToldThenEndsByItselfWithoutWritingKonfig) {
     ASSERT_EQ(firstCopy.Acquire(), InstanceGuard::Result::Acquired);
     LinkPort("COM2");
     // The low-disk warning comes after the quit was posted: it must close by itself.
-    Startup().FreeSpaceQuery = [] { return std::int64_t{10}; };
+    Startup().SetFreeSpaceQuery([] { return std::int64_t{10}; });
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"));
     // Answers the warning only if it is still open after 3 s.
@@ -229,9 +229,9 @@ TEST_F(SecondCopy, IsToldThenEndsByItselfWithoutWritingKonfig) {
     EXPECT_EQ(box.text, QString::fromUtf8("Program jest już w uruchomiony!"));
     EXPECT_EQ(box.icon, QMessageBox::Critical);
     EXPECT_EQ(answerer.PendingActions(), 1u) << "the warning waited for an answer";
-    EXPECT_TRUE(Startup().Quit.Posted());
-    EXPECT_TRUE(Startup().Quit.Taken());
-    EXPECT_FALSE(Startup().InstanceMapping.Held());
+    EXPECT_TRUE(Startup().QuitPosted());
+    EXPECT_TRUE(Startup().QuitTaken());
+    EXPECT_FALSE(Startup().HoldsInstanceGuard());
     // Every remaining step still ran.
     EXPECT_EQ(Form().StatusText(), kOpenedCom2);
     EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(), "300");
@@ -252,13 +252,13 @@ TEST_F(SecondCopy, QuitIsTakenByTheNextEventLoopWhenNoBoxFollows) {
     answerer.Push(ModalAnswerer::ClickButton("OK"));
 
     Startup().FormCreate();
-    EXPECT_TRUE(Startup().Quit.Posted());
-    EXPECT_FALSE(Startup().Quit.Taken());
+    EXPECT_TRUE(Startup().QuitPosted());
+    EXPECT_FALSE(Startup().QuitTaken());
     EXPECT_EQ(Form().StatusText(), kStartFailed);
 
     QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });  // no hang if it goes wrong
     EXPECT_EQ(QCoreApplication::exec(), 0);
-    EXPECT_TRUE(Startup().Quit.Taken());
+    EXPECT_TRUE(Startup().QuitTaken());
 }
 
 // ---- konfig.ini that exists but cannot be read ----

@@ -28,6 +28,8 @@ class XServer {
     // Waits until process `pid` shows a window titled `title`; returns its id or "".
     std::string WaitForWindow(const std::string& title, pid_t pid,
                               std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
+    // A window's title (UTF-8), or "".
+    std::string WindowTitle(const std::string& windowId) const;
     // The process a window belongs to, or -1.
     int WindowPid(const std::string& windowId) const;
     // Gives the window the keyboard focus and presses `key` (an xdotool key name).

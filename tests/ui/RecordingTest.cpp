@@ -260,7 +260,7 @@ TEST_F(RecordingTest, RenameFlowRows) {
                 answer(modal);
             });
         }
-        Form().BzmienplikClick();
+        Find<QPushButton>(Form(), "Bzmienplik")->click();
         const auto& seen = answerer.Seen();
         ASSERT_EQ(seen.size(), row.answers.size());
         if (row.before) {
@@ -287,13 +287,13 @@ TEST_F(RecordingTest, SaveDialogSettingsAndTheLastChosenName) {
     const QString first = QString::fromStdString(Path("pierwszy.txt"));
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::AcceptFileDialog(first));
-    Form().BzmienplikClick();
+    Find<QPushButton>(Form(), "Bzmienplik")->click();
     QStringList offered;
     answerer.Push([&](QWidget* modal) {
         offered = static_cast<QFileDialog*>(modal)->selectedFiles();
         ModalAnswerer::RejectDialog()(modal);
     });
-    Form().BzmienplikClick();
+    Find<QPushButton>(Form(), "Bzmienplik")->click();
     EXPECT_EQ(offered, QStringList{first});
     EXPECT_EQ(Find<QLineEdit>(Form(), "Enazwapliku")->text(), first);
 }

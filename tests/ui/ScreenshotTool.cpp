@@ -56,7 +56,7 @@ int main(int argc, char* argv[]) {
     Composition program;
     MainWindow& form = program.Window();
     form.SetMaxLinesText(Win1250Text("300"));
-    form.EmaxlinieExit();
+    program.Switches().SetMaxReportLines(300);
     form.SetStatusText(QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte. "));
     form.CreateDayFile();
     form.move(0, 0);
@@ -94,7 +94,7 @@ int main(int argc, char* argv[]) {
     // "Porty szeregowe...": the program holds COM2 (the simulator's terminal when one is linked).
     program.Port().SetComPort(pnCOM2);
     program.Port().SetComPortSpeed(br2400);
-    form.ReopenPort();
+    emit form.PortsWindow().PortAssigned(pnCOM2);  // reopens the program's port
     form.findChild<QAction*>("MMporty")->trigger();
     Save(form.PortsWindow(), QDir(outDir).filePath(QStringLiteral("ports-window.png")));
     form.PortsWindow().close();

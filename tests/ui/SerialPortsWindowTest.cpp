@@ -264,7 +264,7 @@ TEST_F(SerialPortsWindowTest, AssigningTheProgramsPortReconnectsAtOnce) {
         SCOPED_TRACE(c.name);
         fs::remove("COM2");
         Link(c.openBefore ? a_.SlavePath() : Path("odlaczony"), "COM2");
-        Form().ReopenPort();
+        emit Form().PortsWindow().PortAssigned(pnCOM2);  // the program's own port
         ASSERT_EQ(Form().ComPortDriver().IsPortOpen(), c.openBefore);
         ASSERT_EQ(Form().StatusText(), c.openBefore
                                            ? "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte."
