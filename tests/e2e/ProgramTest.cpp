@@ -196,16 +196,20 @@ TEST(Reconnect, RecordingResumesByItselfWhenANewTerminalIsLinked) {
                                                .count()));
         ASSERT_EQ(sim->Wait(std::chrono::seconds(30)), 0) << sim->Stderr();
         const std::string sent = ReadFile(logDir.File("sent" + std::to_string(round)));
-        const bool caughtUp =
-            WaitUntil([&] { return recorded().size() >= before.size() + sent.size(); });
-        // Where the recording parts from what was sent tells a lost head (bytes purged by the
-        // program's open) from a lost middle.
-        const std::string now = recorded().substr(std::min(before.size(), recorded().size()));
-        const auto differ = std::mismatch(now.begin(), now.end(), sent.begin(), sent.end());
-        ASSERT_TRUE(caughtUp) << "recorded " << now.size() << " of the " << sent.size()
-                              << " bytes sent; the first difference at byte "
-                              << (differ.first - now.begin()) << ", program: " << program->Stderr();
-        EXPECT_EQ(recorded(), before + sent);
+        // The program purges the terminal's queues as it opens the port; the simulator waits a
+        // moment after the port is taken before it sends, but a program held up longer than that
+        // (a busy machine) purges the first lines. What is guaranteed: from the first byte
+        // recorded on, nothing is lost, and what was purged were whole lines (the simulator
+        // writes a line at a time), so no fragment starts the recording.
+        ASSERT_TRUE(WaitUntil([&] {
+            const std::string now = recorded();
+            return now.size() > before.size() && sent.ends_with(now.substr(before.size()));
+        })) << "the recording since the new terminal is not the end of what was sent";
+        const std::string now = recorded();
+        ASSERT_EQ(now.substr(0, before.size()), before);
+        const std::size_t purged = sent.size() - (now.size() - before.size());
+        EXPECT_TRUE(purged == 0 || sent[purged - 1] == '\n') << "a fragment began the recording";
+        std::printf("purged at the open: %zu of the %zu bytes sent\n", purged, sent.size());
     }
 
     // The last simulator closed its terminal: the program says so once and keeps retrying; told
