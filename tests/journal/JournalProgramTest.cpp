@@ -24,25 +24,12 @@
 using namespace std::chrono_literals;
 using waga::test::BinPath;
 using waga::test::ChildProcess;
+using waga::test::LinesOf;
 using waga::test::ReadFile;
 using waga::test::WaitUntil;
 using waga::test::Workplace;
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::string current;
-    for (char c : bytes) {
-        if (c == '\r') {
-            lines.push_back(current);
-            current.clear();
-        } else if (c != '\n') {
-            current += c;
-        }
-    }
-    return lines;
-}
 
 // The journal as waga-journal exports it: each row's bytes repeated `count` times, and the
 // rows' times.
@@ -105,8 +92,8 @@ TEST(JournalProgram, ASimulatorRunIsInTheJournalLineForLineAndInTheDayFile) {
     EXPECT_EQ(ReadFile(place.DayFile()), sent);
     const Exported journal = Export(place.Dir());
     ASSERT_EQ(journal.exitCode, 0);
-    EXPECT_EQ(journal.lines.size(), Lines(sent).size());
-    EXPECT_TRUE(journal.lines == Lines(sent)) << "the journal differs from what was sent";
+    EXPECT_EQ(journal.lines.size(), LinesOf(sent).size());
+    EXPECT_TRUE(journal.lines == LinesOf(sent)) << "the journal differs from what was sent";
     for (std::int64_t t : journal.times) {
         EXPECT_GE(t, startMs);
         EXPECT_LE(t, endMs);
@@ -214,7 +201,7 @@ TEST_P(JournalProgramFault, TheDayFileStaysExactAndTheCauseIsToldOnce) {
             }
         }
         EXPECT_EQ(aside, 1);
-        EXPECT_TRUE(Export(place.Dir()).lines == Lines(sent));
+        EXPECT_TRUE(Export(place.Dir()).lines == LinesOf(sent));
     }
 }
 

@@ -22,22 +22,6 @@ using namespace waga::test;
 
 namespace {
 
-// The lines of a byte stream as the pipeline cuts them: CR ends a line, LF is dropped, a last
-// part without CR is no line.
-std::vector<std::string> Lines(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::string current;
-    for (char c : bytes) {
-        if (c == '\r') {
-            lines.push_back(current);
-            current.clear();
-        } else if (c != '\n') {
-            current += c;
-        }
-    }
-    return lines;
-}
-
 struct SimRow {
     const char* name;
     std::vector<std::string> options;
@@ -98,7 +82,7 @@ TEST_P(JournalSimulatorTest, TheJournalHoldsEveryLineSent) {
             EXPECT_LE(ms, endMs);
         }
     }
-    const std::vector<std::string> sent = Lines(ReadFile(dir.File("sent.bin")));
+    const std::vector<std::string> sent = LinesOf(ReadFile(dir.File("sent.bin")));
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(journaled.size(), sent.size());
     EXPECT_TRUE(journaled == sent) << "the journal differs from what was sent";

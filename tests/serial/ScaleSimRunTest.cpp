@@ -37,20 +37,6 @@ struct LineCollector : ILineSink {
     void OnChunkEnd() override { ++chunkEnds; }
 };
 
-// The lines in a byte stream: a CR ends one, an LF is dropped; what follows the last CR is not
-// a line yet.
-std::vector<std::string> LinesOf(const std::string& bytes) {
-    std::vector<std::string> lines(1);
-    for (char byte : bytes) {
-        if (byte == '\r')
-            lines.emplace_back();
-        else if (byte != '\n')
-            lines.back().push_back(byte);
-    }
-    lines.pop_back();
-    return lines;
-}
-
 struct RoundTripRow {
     const char* name;
     std::vector<std::string> options;

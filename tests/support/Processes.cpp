@@ -135,6 +135,18 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+std::vector<std::string> LinesOf(const std::string& bytes) {
+    std::vector<std::string> lines(1);
+    for (char byte : bytes) {
+        if (byte == '\r')
+            lines.emplace_back();
+        else if (byte != '\n')
+            lines.back().push_back(byte);
+    }
+    lines.pop_back();
+    return lines;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }

@@ -136,6 +136,9 @@ class ChildProcess {
 
 // The whole content of a file ("" if it cannot be read).
 std::string ReadFile(const std::string& path);
+// The lines in a received byte stream, cut as the program cuts them: a CR ends one, an LF is
+// dropped; what follows the last CR is not a line yet.
+std::vector<std::string> LinesOf(const std::string& bytes);
 // Writes the bytes as the file's whole content (binary, replacing any old contents).
 void WriteFile(const std::string& path, const std::string& bytes);
 
