@@ -208,8 +208,11 @@ void Simulator::Drain() {
     }
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(limit));
+    // The kernel moves what was written into the reader's queue on a work queue of its own, a
+    // piece at a time as the reader makes room, so a queue that reads empty for a moment may
+    // still have bytes behind it on a busy machine: it must stay empty for half a second.
     int emptyChecks = 0;
-    while (emptyChecks < 4 && Clock::now() < deadline) {
+    while (emptyChecks < 20 && Clock::now() < deadline) {
         emptyChecks = port_.QueuedForReader() == 0 ? emptyChecks + 1 : 0;
         if (!WaitFor(Clock::now() + std::chrono::milliseconds(25))) return;
     }
