@@ -38,11 +38,15 @@ void StartupSequence::PlaceWindow() {
     program_.Window().installEventFilter(this);
 }
 
+// Only the window's Show counts, and the window is reached through `watched`: a window taken down
+// before it was ever shown (a second copy quitting) still sends events here while it dies, when
+// the composition no longer holds it.
 bool StartupSequence::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == &program_.Window() && event->type() == QEvent::Show) {
-        program_.Window().removeEventFilter(this);
-        PlaceFrameAt(program_.Window(), QPoint(0, 0));
-    }
+    if (event->type() != QEvent::Show) return false;
+    auto* window = qobject_cast<QWidget*>(watched);
+    if (window == nullptr) return false;
+    window->removeEventFilter(this);
+    PlaceFrameAt(*window, QPoint(0, 0));
     return false;
 }
 
