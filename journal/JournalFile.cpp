@@ -125,24 +125,32 @@ bool CreateJournalTables(QSqlDatabase& db, QSqlError& error) {
         " target TEXT PRIMARY KEY, acked_seq INTEGER NOT NULL, acked_count INTEGER NOT NULL,"
         " acked_last_ms INTEGER NOT NULL, updated_ms INTEGER NOT NULL)",
     };
+    return InTransaction(db, error, [&db](QSqlError& failure) {
+        QSqlQuery query(db);
+        for (const char* statement : kStatements) {
+            if (!query.exec(QString::fromLatin1(statement))) {
+                failure = query.lastError();
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+bool InTransaction(QSqlDatabase& db, QSqlError& error,
+                   const std::function<bool(QSqlError& error)>& work) {
     if (!db.transaction()) {
         error = db.lastError();
         return false;
     }
-    QSqlQuery query(db);
-    for (const char* statement : kStatements) {
-        if (!query.exec(QString::fromLatin1(statement))) {
-            error = query.lastError();
-            db.rollback();
-            return false;
-        }
-    }
-    if (!db.commit()) {
-        error = db.lastError();
+    if (!work(error)) {
         db.rollback();
         return false;
     }
-    return true;
+    if (db.commit()) return true;
+    error = db.lastError();
+    db.rollback();
+    return false;
 }
 
 void CloseJournalConnection(const QString& connection) {

@@ -6,6 +6,7 @@
 #include <QSqlError>
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 namespace waga::journal {
 
@@ -24,6 +25,10 @@ QString FaultText(JournalFault fault, const QString& detail);
 // `error` when it returns false; the connection stays added (the caller removes it).
 bool OpenJournalConnection(const QString& connection, const QString& path, bool writer,
                            QSqlError& error);
+// Runs `work` in one transaction on `db`: committed when `work` and the commit succeed, rolled
+// back otherwise, with the cause in `error` (`work` sets it when it fails).
+bool InTransaction(QSqlDatabase& db, QSqlError& error,
+                   const std::function<bool(QSqlError& error)>& work);
 // Creates the tables when missing.
 bool CreateJournalTables(QSqlDatabase& db, QSqlError& error);
 // Removes a connection added by OpenJournalConnection (after every query on it is gone).

@@ -162,41 +162,34 @@ void WriterWorker::Fail(const QSqlError& error) {
 
 bool WriterWorker::Store(const std::vector<JournalOp>& ops, QSqlError& error) {
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    if (!db.transaction()) {
-        error = db.lastError();
-        return false;
-    }
-    for (const JournalOp& op : ops) {
-        const JournalRow& r = op.row;
-        QSqlQuery& q = op.type == JournalOp::Type::Insert ? *insert_ : *grow_;
-        if (op.type == JournalOp::Type::Insert) {
-            q.bindValue(kS, qint64{r.seq});
-            q.bindValue(kK, KindText(r.kind));
-            q.bindValue(kF, qint64{r.firstMs});
-            q.bindValue(kL, qint64{r.lastMs});
-            q.bindValue(kC, qint64{r.count});
-            q.bindValue(kT, QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
-            q.bindValue(kR, QByteArray(r.raw.data(), qsizetype(r.raw.size())));
-            q.bindValue(kV, r.value ? QVariant(*r.value) : QVariant(QMetaType(QMetaType::Double)));
-            q.bindValue(kU, unit_.For(r.unit));
-            q.bindValue(kP, port_.For(r.port));
-        } else {
-            q.bindValue(kL, qint64{r.lastMs});
-            q.bindValue(kC, qint64{r.count});
-            q.bindValue(kS, qint64{r.seq});
+    return InTransaction(db, error, [&](QSqlError& failure) {
+        for (const JournalOp& op : ops) {
+            const JournalRow& r = op.row;
+            QSqlQuery& q = op.type == JournalOp::Type::Insert ? *insert_ : *grow_;
+            if (op.type == JournalOp::Type::Insert) {
+                q.bindValue(kS, qint64{r.seq});
+                q.bindValue(kK, KindText(r.kind));
+                q.bindValue(kF, qint64{r.firstMs});
+                q.bindValue(kL, qint64{r.lastMs});
+                q.bindValue(kC, qint64{r.count});
+                q.bindValue(kT, QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
+                q.bindValue(kR, QByteArray(r.raw.data(), qsizetype(r.raw.size())));
+                q.bindValue(kV,
+                            r.value ? QVariant(*r.value) : QVariant(QMetaType(QMetaType::Double)));
+                q.bindValue(kU, unit_.For(r.unit));
+                q.bindValue(kP, port_.For(r.port));
+            } else {
+                q.bindValue(kL, qint64{r.lastMs});
+                q.bindValue(kC, qint64{r.count});
+                q.bindValue(kS, qint64{r.seq});
+            }
+            if (!q.exec()) {
+                failure = q.lastError();
+                return false;
+            }
         }
-        if (!q.exec()) {
-            error = q.lastError();
-            db.rollback();
-            return false;
-        }
-    }
-    if (!db.commit()) {
-        error = db.lastError();
-        db.rollback();
-        return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 void WriterWorker::Drain() {
