@@ -25,6 +25,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Station "stacja1" uploading `journal` to `server`, with a short retry pause.
+void StartUploader(central::CentralUploader& uploader, CentralServer& server,
+                   const QString& journal) {
+    central::UploaderConfig config;
+    config.settings = server.SettingsFor("stacja1");
+    config.journalPath = journal;
+    config.retryCapMs = 300;
+    uploader.Apply(config);
+}
+
 struct JournalRowCase {
     const char* name;
     const char* kind;
@@ -89,12 +99,8 @@ TEST(CentralContent, AnyTextAndBytesArriveUnchanged) {
     }
     QSqlDatabase::removeDatabase(QStringLiteral("w"));
 
-    central::UploaderConfig config;
-    config.settings = server.SettingsFor("stacja1");
-    config.journalPath = journal;
-    config.retryCapMs = 300;
     central::CentralUploader uploader;
-    uploader.Apply(config);
+    StartUploader(uploader, server, journal);
     const DigestPair digests = WaitForEqualRows(server, QStringLiteral("stacja1"), journal);
     ASSERT_TRUE(digests.journal && digests.central);
     EXPECT_EQ(*digests.central, *digests.journal);
@@ -136,12 +142,8 @@ TEST(CentralContent, AJournalRowWithNullsOrAnUnknownKindDoesNotStopTheUpload) {
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("w"));
-    central::UploaderConfig config;
-    config.settings = server.SettingsFor("stacja1");
-    config.journalPath = journal;
-    config.retryCapMs = 300;
     central::CentralUploader uploader;
-    uploader.Apply(config);
+    StartUploader(uploader, server, journal);
     ASSERT_TRUE(waga::test::WaitUntil([&] { return uploader.Status().ackedSeq == 4; }, 20s))
         << uploader.Status().cause.toStdString();
     EXPECT_EQ(server.Sql("SELECT string_agg(seq || ' ' || kind || ' ' || count || ' ' ||"
