@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <thread>
@@ -51,7 +52,7 @@ TEST_F(ServiceHttp, RoutesAnswerWithTheirStatusAndJsonErrors) {
             EXPECT_FALSE(answer.Json().value("error").toString().isEmpty()) << answer.body.data();
         }
         if (row.status == 405) {
-            EXPECT_EQ(answer.Header("Allow"), "GET, OPTIONS");
+            EXPECT_EQ(answer.Header("Allow"), "GET, HEAD, OPTIONS");
         }
     }
 }
@@ -205,39 +206,77 @@ TEST_F(ServiceHttp, LastEventIdResumeLosesNothing) {
     EXPECT_TRUE(resumed.Take(1, 300).isEmpty());  // nothing doubled
 }
 
-TEST_F(ServiceHttp, ResumeBeyondTenThousandRowsLosesNothing) {
-    StartService();
-    // 12,000 rows (about 2 MB of events, above the 1 MiB a client may leave unsent): 10,000
-    // from the journal, the rest from the recent events.
-    for (int i = 1; i <= 12000; ++i) Feed("Linia " + std::to_string(i) + "\r");
+// A resumed stream gets at most 1 MiB or 10,000 events of what it missed, then one gap event
+// naming the first row it did not get, then live events; the rest is paged from /api/v1/lines.
+struct ResumeRow {
+    const char* what;
+    int rows;
+    int rowChars;
+    int catchUpEvents;
+    friend void PrintTo(const ResumeRow& row, std::ostream* out) { *out << row.what; }
+};
+
+class BoundedResume : public ServiceFixture, public testing::WithParamInterface<ResumeRow> {};
+
+TEST_P(BoundedResume, EndsWithAGapAndGoesLive) {
+    const ResumeRow& row = GetParam();
+    WeightServerOptions options;
+    options.catchUpEvents = row.catchUpEvents;
+    StartService({}, options);
+    for (int i = 1; i <= row.rows; ++i) {
+        std::string text = "Linia " + std::to_string(i) + " ";
+        text.resize(static_cast<std::size_t>(row.rowChars), 'x');
+        Feed(text + "\r");
+    }
     journal_.Commit();
     Settle();
     SseClient resumed(port_, "0");
-    Feed("Linia 12001\r");  // a live line while the catch-up is still on its way
-    const QList<SseEvent> events = resumed.Take(12001, 20000);
-    ASSERT_EQ(events.size(), 12001);
-    for (int i = 0; i < events.size(); ++i) ASSERT_EQ(events[i].id.toInt(), i + 1);
+    ASSERT_EQ(resumed.Answer().status, 200);
+    QList<SseEvent> events;
+    qint64 bytes = 0;
+    while (events.isEmpty() || events.back().name != "gap") {
+        const QList<SseEvent> more = resumed.Take(1, 10000);
+        ASSERT_EQ(more.size(), 1) << "no gap after " << events.size() << " events";
+        events += more;
+        if (more[0].name != "gap") {
+            // The message as the server wrote it (JSON keys come sorted both ways).
+            bytes += 21 + more[0].id.size() + more[0].name.size() +
+                     QJsonDocument(more[0].data).toJson(QJsonDocument::Compact).size();
+        }
+    }
+    const qsizetype sent = events.size() - 1;
+    ASSERT_GT(sent, 0);
+    for (qsizetype i = 0; i < sent; ++i) ASSERT_EQ(events[i].id.toLongLong(), i + 1);
+    EXPECT_LE(sent, row.catchUpEvents);
+    EXPECT_LE(bytes, 1024 * 1024);
+    if (sent < row.catchUpEvents) {  // the bytes ran out: the next row would not have fitted
+        EXPECT_GT(bytes, 1024 * 1024 - (row.rowChars + 400));
+    }
+    const SseEvent& gap = events.back();
+    EXPECT_EQ(gap.id.toLongLong(), sent);
+    EXPECT_EQ(gap.data.value("missed_from").toInteger(), sent + 1);
+    EXPECT_EQ(gap.data.value("text").toString(),
+              QStringLiteral("dalsze wiersze: /api/v1/lines?since=%1").arg(sent));
+    // Live events follow the gap.
+    Feed("Na zywo\r");
+    const QList<SseEvent> live = resumed.Take(1, 5000);
+    ASSERT_EQ(live.size(), 1);
+    EXPECT_EQ(live[0].id.toLongLong(), row.rows + 1);
+    // What it missed is there to be paged.
+    const QJsonArray page =
+        Get(port_, QByteArray("/api/v1/lines?since=") + QByteArray::number(sent)).Json()
+            .value("lines")
+            .toArray();
+    ASSERT_FALSE(page.isEmpty());
+    EXPECT_EQ(page.first().toObject().value("seq").toInteger(), sent + 1);
     EXPECT_EQ(Get(port_, "/api/v1/health").Json().value("dropped_clients").toInteger(), 0);
 }
 
-TEST_F(ServiceHttp, OversizedCatchUpEndsWithAGapEventNotSilence) {
-    WeightServerOptions options;
-    options.catchUpBytes = 1 << 20;  // 16 MiB in the program
-    StartService({}, options);
-    for (int i = 1; i <= 10; ++i) Feed(std::string(300 * 1024, 'a' + i) + "\r");
-    journal_.Commit();
-    Settle();
-    SseClient resumed(port_, "0");
-    const QList<SseEvent> events = resumed.Take(12, 5000);
-    ASSERT_GE(events.size(), 3);
-    qsizetype gap = 0;
-    while (gap < events.size() && events[gap].name != "gap") ++gap;
-    ASSERT_LT(gap, events.size());
-    ASSERT_GT(gap, 0);
-    EXPECT_EQ(events[gap].data.value("text").toString(),
-              QStringLiteral("dalsze wiersze: /api/v1/lines?since=%1").arg(gap));
-    EXPECT_EQ(events[gap].id.toInt(), gap);  // the last row sent before it
-}
+INSTANTIATE_TEST_SUITE_P(
+    Service, BoundedResume,
+    testing::Values(ResumeRow{"1 MiB of 12,000 short rows", 12000, 40, 10000},
+                    ResumeRow{"100 events of 300", 300, 40, 100},
+                    ResumeRow{"rows of 300 KiB: three fit", 10, 300 * 1024, 10000}));
 
 TEST_F(ServiceHttp, LinesComeFromTheJournalInPages) {
     StartService();
