@@ -48,9 +48,7 @@ QByteArray RawAnswer(int status, const QString& message, const HeaderList& heade
 }
 
 // True when the head so far ends with an empty line after the request line.
-bool HeadEnds(const QByteArray& head) {
-    return head.endsWith("\n\n") || head.endsWith("\n\r\n");
-}
+bool HeadEnds(const QByteArray& head) { return head.endsWith("\n\n") || head.endsWith("\n\r\n"); }
 
 // True when the head so far holds only empty lines (which may come before a request line).
 bool OnlyEmptyLines(const QByteArray& head) {
@@ -60,7 +58,10 @@ bool OnlyEmptyLines(const QByteArray& head) {
 }  // namespace
 
 GuardedTcpServer::GuardedTcpServer(ConnectionLimits limits, GatePolicy policy, QObject* parent)
-    : QTcpServer(parent), limits_(limits), policy_(std::move(policy)) {
+    : QTcpServer(parent),
+      limits_(limits),
+      policy_(std::move(policy)),
+      throttle_(5, 4096, limits_.firstGuessWaitMs) {
     clock_.start();
 }
 
@@ -189,7 +190,7 @@ void GuardedTcpServer::Reject(QTcpSocket* socket, Guard& guard, int status, cons
     ++refusedRequests_;
     guard.rejected = true;
     guard.timer->stop();
-    Release(guard);  // from now on it holds no place
+    Release(guard);     // from now on it holds no place
     socket->readAll();  // taken before the HTTP server's slot runs: it never sees the request
     socket->write(RawAnswer(status, message, SharedHeaders(origin, policy_.origins) + extra));
     socket->flush();

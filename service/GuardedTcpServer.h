@@ -33,6 +33,7 @@ struct ConnectionLimits {
     int maxRequestsAtOnce = 16;
     qint64 maxUnsentBytes = 1024 * 1024;  // also what an event-stream client may leave unread
     int maxLingering = 512;               // refused connections still being told why
+    int firstGuessWaitMs = 1000;          // after five wrong tokens; doubled with each more
 };
 
 // Who the service is and who may ask: its own Host names (OwnHostNames), its token, and the
@@ -67,8 +68,8 @@ class GuardedTcpServer final : public QTcpServer {
   private:
     struct Guard {
         QTimer* timer = nullptr;
-        QString client;       // ClientKey of the peer
-        QString localName;    // HostLiteral of the address the client reached
+        QString client;     // ClientKey of the peer
+        QString localName;  // HostLiteral of the address the client reached
         bool loopback = false;
         QByteArray head;      // the request head read so far
         qint64 bodyLeft = 0;  // bytes of the current request's body still to come

@@ -64,7 +64,7 @@ QJsonObject EventJson(const ServiceEvent& event) {
 
 QByteArray SseMessage(const ServiceEvent& event) {
     // The JSON writer never puts a line break in its compact form, so data is one line.
-    return "id: " + QByteArray::number(static_cast<qint64>(event.seq)) + "\nevent: " +
-           EventKindName(event.kind) + "\ndata: " +
-           QJsonDocument(EventJson(event)).toJson(QJsonDocument::Compact) + "\n\n";
+    return "id: " + QByteArray::number(static_cast<qint64>(event.seq)) +
+           "\nevent: " + EventKindName(event.kind) +
+           "\ndata: " + QJsonDocument(EventJson(event)).toJson(QJsonDocument::Compact) + "\n\n";
 }

@@ -147,8 +147,9 @@ bool HostIsOwn(const QByteArray& host, const QStringList& names, quint16 port) {
     }
     if (!rest.isEmpty()) {
         const QByteArray digits = rest.mid(1);
-        bool ok = rest.startsWith(':') && !digits.isEmpty() && digits.size() <= 5 &&
-                  std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        bool ok =
+            rest.startsWith(':') && !digits.isEmpty() && digits.size() <= 5 &&
+            std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (!ok || digits.toUInt() != port) return false;
     }
     if (name.endsWith('.')) name.chop(1);
@@ -321,7 +322,8 @@ void GuessThrottle::Failed(const QString& client, qint64 nowMs) {
     entry.lastMs = nowMs;
     if (entry.failures > freeFailures_) {
         const int doublings = std::min(entry.failures - freeFailures_ - 1, 6);
-        entry.lockedUntilMs = nowMs + std::min<qint64>(qint64(1000) << doublings, kLongestMs);
+        entry.lockedUntilMs =
+            nowMs + std::min<qint64>(qint64(firstWaitMs_) << doublings, kLongestMs);
     }
 }
 

@@ -95,20 +95,21 @@ struct HeadRules {
 };
 struct HeadVerdict {
     std::optional<Refusal> refusal;
-    qint64 bodyBytes = 0;      // the body that follows the head
-    bool wrongToken = false;   // a token was given and it is not ours: a guess
+    qint64 bodyBytes = 0;     // the body that follows the head
+    bool wrongToken = false;  // a token was given and it is not ours: a guess
     bool rightToken = false;
 };
 HeadVerdict CheckRequestHead(const RequestHead& head, const HeadRules& rules);
 
 // Repeated wrong tokens from one client address are slowed: after `freeFailures` of them, each
-// further one shuts the address out for 1 s, 2 s, 4 s ... (at most 60 s); a right token or ten
-// quiet minutes forget them. At most `maxClients` addresses are remembered (the one quiet the
-// longest is forgotten first), so a sweep over many addresses cannot grow it without bound.
+// further one shuts the address out for 1 s, 2 s, 4 s ... (`firstWaitMs` doubled, at most 60 s); a
+// right token or ten quiet minutes forget them. At most `maxClients` addresses are remembered (the
+// one quiet the longest is forgotten first), so a sweep over many addresses cannot grow it without
+// bound.
 class GuessThrottle {
   public:
-    explicit GuessThrottle(int freeFailures = 5, int maxClients = 4096)
-        : freeFailures_(freeFailures), maxClients_(maxClients) {}
+    explicit GuessThrottle(int freeFailures = 5, int maxClients = 4096, int firstWaitMs = 1000)
+        : freeFailures_(freeFailures), maxClients_(maxClients), firstWaitMs_(firstWaitMs) {}
     // Milliseconds `client` must still wait before its token is looked at; 0 when it may try.
     qint64 WaitMs(const QString& client, qint64 nowMs) const;
     void Failed(const QString& client, qint64 nowMs);
@@ -123,6 +124,7 @@ class GuessThrottle {
     };
     int freeFailures_;
     int maxClients_;
+    int firstWaitMs_;
     QHash<QString, Entry> clients_;
 };
 

@@ -80,23 +80,22 @@ void WeightServer::DeclareRoutes() {
     };
     for (const auto& entry : routes) {
         const Route route = entry.second;
-        http_->route(QString::fromLatin1(entry.first),
-                     [this, route](const QHttpServerRequest& request,
-                                   QHttpServerResponder&& responder) {
-                         Serve(request, responder, route);
-                     });
+        http_->route(
+            QString::fromLatin1(entry.first),
+            [this, route](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                Serve(request, responder, route);
+            });
     }
     http_->route(QStringLiteral("/api/v1/events"),
                  [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
                      OpenStream(request, std::move(responder));
                  });
-    http_->setMissingHandler(
-        [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-            ++requests_;
-            if (tcp_) tcp_->RequestDone(responder.socket());
-            Reply(request, responder,
-                  Error(Status::NotFound, QStringLiteral("nie ma takiej ścieżki")));
-        });
+    http_->setMissingHandler([this](const QHttpServerRequest& request,
+                                    QHttpServerResponder&& responder) {
+        ++requests_;
+        if (tcp_) tcp_->RequestDone(responder.socket());
+        Reply(request, responder, Error(Status::NotFound, QStringLiteral("nie ma takiej ścieżki")));
+    });
 }
 
 void WeightServer::Start() {
@@ -106,10 +105,11 @@ void WeightServer::Start() {
         return;
     }
     const QHostAddress address = ListenAddress(settings_);
-    tcp_ = new GuardedTcpServer(options_.limits,
-                                {OwnHostNames(settings_), QByteArray::fromStdString(settings_.token),
-                                 QString::fromStdString(settings_.origins)},
-                                this);
+    tcp_ =
+        new GuardedTcpServer(options_.limits,
+                             {OwnHostNames(settings_), QByteArray::fromStdString(settings_.token),
+                              QString::fromStdString(settings_.origins)},
+                             this);
     if (!tcp_->listen(address, static_cast<quint16>(settings_.port))) {
         const QString cause = tcp_->serverError() == QAbstractSocket::AddressInUseError
                                   ? QStringLiteral("port %1 jest zajęty").arg(settings_.port)
@@ -170,8 +170,8 @@ void WeightServer::Reply(const QHttpServerRequest& request, QHttpServerResponder
 
 WeightServer::Answer WeightServer::Error(Status status, const QString& message,
                                          HeaderList headers) {
-    return {status, "application/json; charset=utf-8",
-            ErrorJson(static_cast<int>(status), message), std::move(headers)};
+    return {status, "application/json; charset=utf-8", ErrorJson(static_cast<int>(status), message),
+            std::move(headers)};
 }
 
 QJsonObject WeightServer::WeightJson() const {
@@ -233,12 +233,11 @@ WeightServer::Answer WeightServer::Health(const QHttpServerRequest&) {
     journal_.Available();
     health.insert("journal", journal_.State());
     health.insert("uptime_s", static_cast<qint64>(uptime_.elapsed() / 1000));
-    health.insert("clients", static_cast<qint64>(std::count_if(
-                                 clients_.begin(), clients_.end(), [](const auto& client) {
-                                     return client->socket &&
-                                            client->socket->state() ==
-                                                QAbstractSocket::ConnectedState;
-                                 })));
+    health.insert(
+        "clients",
+        static_cast<qint64>(std::count_if(clients_.begin(), clients_.end(), [](const auto& client) {
+            return client->socket && client->socket->state() == QAbstractSocket::ConnectedState;
+        })));
     health.insert("connections", tcp_ ? tcp_->OpenConnections() : 0);
     health.insert("requests", static_cast<qint64>(requests_));
     health.insert("dropped_clients", static_cast<qint64>(droppedClients_));
@@ -337,8 +336,9 @@ void WeightServer::OpenStream(const QHttpServerRequest& request, QHttpServerResp
                 return;
             case GuardedTcpServer::StreamAdmission::AllFull:
                 tcp_->RequestDone(socket);
-                Reply(request, responder,
-                      Error(Status::ServiceUnavailable, QStringLiteral("za dużo strumieni zdarzeń")));
+                Reply(
+                    request, responder,
+                    Error(Status::ServiceUnavailable, QStringLiteral("za dużo strumieni zdarzeń")));
                 return;
         }
     }

@@ -31,13 +31,13 @@
 
 struct WeightServerOptions {
     ConnectionLimits limits;
-    int catchUpEvents = 10000;         // a resuming client's catch-up, at most this many events
+    int catchUpEvents = 10000;          // a resuming client's catch-up, at most this many events
     qint64 catchUpBytes = 1024 * 1024;  // and this many bytes
-    std::size_t ringEvents = 10000;    // recent events kept for clients and the page
-    qint64 ringBytes = 32 << 20;       // and at most about this much of them
-    qint64 linesBytes = 1024 * 1024;   // an /api/v1/lines page's rows, about
-    int sameReadingIntervalMs = 1000;  // identical readings go out at most this often
-    int heartbeatMs = 15000;           // a comment line to event-stream clients
+    std::size_t ringEvents = 10000;     // recent events kept for clients and the page
+    qint64 ringBytes = 32 << 20;        // and at most about this much of them
+    qint64 linesBytes = 1024 * 1024;    // an /api/v1/lines page's rows, about
+    int sameReadingIntervalMs = 1000;   // identical readings go out at most this often
+    int heartbeatMs = 15000;            // a comment line to event-stream clients
 };
 
 class WeightServer final : public QObject {

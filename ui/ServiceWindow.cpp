@@ -145,8 +145,8 @@ void ServiceWindow::LoadForm() {
     EToken->setText(QString::fromStdString(loaded_.token));
     ENazwy->setText(QString::fromStdString(loaded_.names));
     EZrodla->setText(QString::fromStdString(loaded_.origins));
-    LKomunikat->setText(QString::fromStdString(
-        loaded.errorText.empty() ? loaded.warningText : loaded.errorText));
+    LKomunikat->setText(
+        QString::fromStdString(loaded.errorText.empty() ? loaded.warningText : loaded.errorText));
     service_.SetFileWarning(QString::fromStdString(loaded.warningText));
 }
 

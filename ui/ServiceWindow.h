@@ -77,9 +77,10 @@ class ServiceWindow : public QDialog {
 };
 
 // The weight service as the composition root adds it: the service built from dodatki.ini's
-// [SerwerWagi] in `folder` (with the file's warning, if any, as its notice), its sink subscribed to `pipeline` (call after the journal's sink is
-// subscribed, so `seqSource` gives the row of the current line), started when switched on, and
-// "Serwer wagi..." in the "Widok" menu opening its window. Keep both beside the pipeline.
+// [SerwerWagi] in `folder` (with the file's warning, if any, as its notice), its sink subscribed to
+// `pipeline` (call after the journal's sink is subscribed, so `seqSource` gives the row of the
+// current line), started when switched on, and "Serwer wagi..." in the "Widok" menu opening its
+// window. Keep both beside the pipeline.
 struct WeightServiceParts {
     std::unique_ptr<WeightService> service;
     std::unique_ptr<ServiceWindow> window;

@@ -50,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
                  AddOnSettings{}},
         ParseRow{"text values kept as written (UTF-8)",
                  "[BazaCentralna]\nWlaczona=1\nHost=db.firma.example\nStacja=Brama Łódź\n"
-                 "SSL=verify-full\n[SerwerWagi]\nToken=a=b\nZrodla=http://a, http://b\n",
+                 "SSL=verify-full\n[SerwerWagi]\nToken=a=b\nZrodla=http://a, http://b\n"
+                 "Nazwy=waga1.firma.example,waga\n",
                  With([](AddOnSettings& s) {
                      s.central.enabled = true;
                      s.central.host = "db.firma.example";
@@ -58,6 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                      s.central.ssl = "verify-full";
                      s.service.token = "a=b";
                      s.service.origins = "http://a, http://b";
+                     s.service.names = "waga1.firma.example,waga";
                  })}));
 
 TEST(AddOnSettingsFile, WritesWhatItReadsWithTheModeTheSecretNeeds) {
@@ -81,6 +83,25 @@ TEST(AddOnSettingsFile, WritesWhatItReadsWithTheModeTheSecretNeeds) {
                             std::filesystem::directory_iterator{}),
               1)
         << "no temporary file is left behind";
+}
+
+// A token others may read is used and warned about, as ssh does for a key.
+TEST(AddOnSettingsFile, ATokenOthersMayReadIsWarnedAbout) {
+    const std::tuple<mode_t, const char*, bool> rows[] = {
+        {0600, "Token=0123456789abcdef", false},
+        {0644, "Token=0123456789abcdef", true},
+        {0640, "Token=0123456789abcdef", true},
+        {0604, "Token=0123456789abcdef", true},
+        {0644, "Token=", false},  // nothing secret in it
+    };
+    for (const auto& [mode, line, warns] : rows) {
+        waga::test::TempDir dir;
+        waga::test::WriteFile(dir.File("dodatki.ini"), std::string("[SerwerWagi]\n") + line + "\n");
+        ASSERT_EQ(chmod(dir.File("dodatki.ini").c_str(), mode), 0);
+        const AddOnLoadResult loaded = LoadAddOnSettings(dir.Path());
+        EXPECT_EQ(!loaded.warningText.empty(), warns) << std::oct << mode << " " << line;
+        EXPECT_EQ(loaded.settings.service.token, std::string(line).substr(6));
+    }
 }
 
 TEST(AddOnSettingsFile, AMissingFileIsDefaultsAndAFailedSaveLeavesTheOldFile) {

@@ -15,8 +15,8 @@
 #include <QTcpSocket>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -91,8 +91,10 @@ TEST_F(ServiceHostile, HostileRequestsTable) {
         {"a trailing dot", get("localhost.:{PORT}"), 200, E::Answer},
         {"evil.example with the port", get("evil.example:{PORT}"), 421, E::Refused},
         {"evil.example", get("evil.example"), 421, E::Refused},
-        {"the journal for evil.example", get("evil.example:{PORT}", "/api/v1/lines?since=0&limit=1000"), 421, E::Refused},
-        {"the stream for evil.example", get("evil.example:{PORT}", "/api/v1/events"), 421, E::Refused},
+        {"the journal for evil.example",
+         get("evil.example:{PORT}", "/api/v1/lines?since=0&limit=1000"), 421, E::Refused},
+        {"the stream for evil.example", get("evil.example:{PORT}", "/api/v1/events"), 421,
+         E::Refused},
         {"the page for evil.example", get("evil.example:{PORT}", "/"), 421, E::Refused},
         {"own name, another port", get("127.0.0.1:1"), 421, E::Refused},
         {"own name as a prefix", get("localhost.evil.example"), 421, E::Refused},
@@ -102,32 +104,53 @@ TEST_F(ServiceHostile, HostileRequestsTable) {
         {"no Host on HTTP/1.0", "GET /api/v1/weight HTTP/1.0\r\n\r\n", 200, E::Answer},
         {"two Hosts", weight + own + "Host: 127.0.0.1\r\n\r\n", 400, E::Refused},
         {"an empty Host", weight + "Host: \r\n\r\n", 400, E::Refused},
-        {"absolute target of another name", "GET http://evil.example/api/v1/weight HTTP/1.1\r\n" + own + "\r\n", 421, E::Refused},
-        {"absolute target of its own", "GET http://127.0.0.1:{PORT}/api/v1/weight HTTP/1.1\r\n" + own + "\r\n", 200, E::Answer},
-        {"lines ended by LF alone", "GET /api/v1/weight HTTP/1.1\nHost: evil.example\n\n", 421, E::Refused},
+        {"absolute target of another name",
+         "GET http://evil.example/api/v1/weight HTTP/1.1\r\n" + own + "\r\n", 421, E::Refused},
+        {"absolute target of its own",
+         "GET http://127.0.0.1:{PORT}/api/v1/weight HTTP/1.1\r\n" + own + "\r\n", 200, E::Answer},
+        {"lines ended by LF alone", "GET /api/v1/weight HTTP/1.1\nHost: evil.example\n\n", 421,
+         E::Refused},
         {"empty lines before the request", "\r\n\r\n" + get("localhost"), 200, E::Answer},
         // Methods: HEAD as GET without the body; only GET, HEAD and OPTIONS.
-        {"HEAD of the weight", "HEAD /api/v1/weight HTTP/1.1\r\n" + own + "\r\n" + get("localhost"), 200, E::HeadThenGet},
-        {"HEAD of the page", "HEAD / HTTP/1.1\r\n" + own + "\r\n" + get("localhost"), 200, E::HeadThenGet},
-        {"HEAD of the stream", "HEAD /api/v1/events HTTP/1.1\r\n" + own + "\r\n" + get("localhost"), 200, E::HeadThenGet},
-        {"POST", "POST /api/v1/weight HTTP/1.1\r\n" + own + "Content-Length: 2\r\n\r\n{}", 405, E::Answer},
+        {"HEAD of the weight", "HEAD /api/v1/weight HTTP/1.1\r\n" + own + "\r\n" + get("localhost"),
+         200, E::HeadThenGet},
+        {"HEAD of the page", "HEAD / HTTP/1.1\r\n" + own + "\r\n" + get("localhost"), 200,
+         E::HeadThenGet},
+        {"HEAD of the stream", "HEAD /api/v1/events HTTP/1.1\r\n" + own + "\r\n" + get("localhost"),
+         200, E::HeadThenGet},
+        {"POST", "POST /api/v1/weight HTTP/1.1\r\n" + own + "Content-Length: 2\r\n\r\n{}", 405,
+         E::Answer},
         // Framing: one reading of where a request ends, or none at all.
-        {"Content-Length and Transfer-Encoding", weight + own + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400, E::Refused},
-        {"two different Content-Lengths", weight + own + "Content-Length: 3\r\nContent-Length: 5\r\n\r\nabcde", 400, E::Refused},
-        {"a list of different lengths", weight + own + "Content-Length: 3, 5\r\n\r\nabcde", 400, E::Refused},
-        {"the same Content-Length twice", weight + own + "Content-Length: 5\r\nContent-Length: 5\r\n\r\nabcde", 200, E::Answer},
-        {"a chunked body", weight + own + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 411, E::Refused},
+        {"Content-Length and Transfer-Encoding",
+         weight + own + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400,
+         E::Refused},
+        {"two different Content-Lengths",
+         weight + own + "Content-Length: 3\r\nContent-Length: 5\r\n\r\nabcde", 400, E::Refused},
+        {"a list of different lengths", weight + own + "Content-Length: 3, 5\r\n\r\nabcde", 400,
+         E::Refused},
+        {"the same Content-Length twice",
+         weight + own + "Content-Length: 5\r\nContent-Length: 5\r\n\r\nabcde", 200, E::Answer},
+        {"a chunked body", weight + own + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 411,
+         E::Refused},
         {"a body over 64 KiB", weight + own + "Content-Length: 100000\r\n\r\n", 413, E::Refused},
-        {"a length that is no number", weight + own + "Content-Length: 5x\r\n\r\nabcde", 400, E::Refused},
-        {"a request inside a body stays a body", weight + own + "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" + smuggled + get("localhost"), 200, E::TwoAnswers},
+        {"a length that is no number", weight + own + "Content-Length: 5x\r\n\r\nabcde", 400,
+         E::Refused},
+        {"a request inside a body stays a body",
+         weight + own + "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n" +
+             smuggled + get("localhost"),
+         200, E::TwoAnswers},
         {"a folded header line", weight + own + "X-A: a\r\n b\r\n\r\n", 400, E::Refused},
         {"a space before the colon", weight + "Host : 127.0.0.1\r\n\r\n", 400, E::Refused},
-        {"a CR inside a line", weight + "Host: 127.0.0.1\rHost: evil.example\r\n\r\n", 400, E::Refused},
+        {"a CR inside a line", weight + "Host: 127.0.0.1\rHost: evil.example\r\n\r\n", 400,
+         E::Refused},
         {"not HTTP at all", "HELLO\r\n\r\n", 400, E::Refused},
         {"17 requests at once", seventeen, 429, E::Refused},
         // Resumes: an id that is no number is a new client; one beyond every row waits for it.
-        {"Last-Event-ID not a number", "GET /api/v1/events HTTP/1.1\r\n" + own + "Last-Event-ID: x\r\n\r\n", 200, E::Stream},
-        {"Last-Event-ID beyond every row", "GET /api/v1/events HTTP/1.1\r\n" + own + "Last-Event-ID: 99999999999\r\n\r\n", 200, E::Stream},
+        {"Last-Event-ID not a number",
+         "GET /api/v1/events HTTP/1.1\r\n" + own + "Last-Event-ID: x\r\n\r\n", 200, E::Stream},
+        {"Last-Event-ID beyond every row",
+         "GET /api/v1/events HTTP/1.1\r\n" + own + "Last-Event-ID: 99999999999\r\n\r\n", 200,
+         E::Stream},
     };
     for (const HostileRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -145,7 +168,8 @@ TEST_F(ServiceHostile, HostileRequestsTable) {
             case Expect::Answer:
                 break;
             case Expect::Refused:
-                EXPECT_FALSE(answer.Json().value("error").toString().isEmpty()) << answer.body.data();
+                EXPECT_FALSE(answer.Json().value("error").toString().isEmpty())
+                    << answer.body.data();
                 EXPECT_EQ(answer.Header("Connection"), "close");
                 EXPECT_TRUE(socket.state() == QAbstractSocket::UnconnectedState ||
                             socket.waitForDisconnected(5000));
@@ -211,7 +235,8 @@ TEST_F(ServiceHostile, ConnectionsAndStreamsAreLimitedPerAddressAndApart) {
     std::vector<std::unique_ptr<SseClient>> streams;
     for (int client = 0; client < 32; ++client) {
         for (int i = 0; i < 8; ++i) {
-            streams.push_back(std::make_unique<SseClient>(port_, QByteArray(), ClientAddress(client)));
+            streams.push_back(
+                std::make_unique<SseClient>(port_, QByteArray(), ClientAddress(client)));
             ASSERT_EQ(streams.back()->Answer().status, 200) << client << " " << i;
         }
         if (client == 0) {
@@ -224,8 +249,8 @@ TEST_F(ServiceHostile, ConnectionsAndStreamsAreLimitedPerAddressAndApart) {
         EXPECT_EQ(tooMany.Answer().status, 503);
         EXPECT_FALSE(tooMany.Answer().Json().value("error").toString().isEmpty());
     }
-    EXPECT_EQ(Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost,
-                      ClientAddress(0)).status,
+    EXPECT_EQ(Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost, ClientAddress(0))
+                  .status,
               200);
     streams.clear();
 
@@ -244,15 +269,15 @@ TEST_F(ServiceHostile, ConnectionsAndStreamsAreLimitedPerAddressAndApart) {
     };
     for (int i = 0; i < 32; ++i) open(0);
     ASSERT_TRUE(WaitUntil([&] { return health().value("connections").toInteger() == 32; }));
-    EXPECT_EQ(Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost,
-                      ClientAddress(0)).status,
+    EXPECT_EQ(Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost, ClientAddress(0))
+                  .status,
               429);
     for (int client = 1; client < 8; ++client) {
         for (int i = 0; i < 32; ++i) open(client);
     }
     ASSERT_TRUE(WaitUntil([&] { return health().value("connections").toInteger() == 256; }));
-    const HttpAnswer full = Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost,
-                                    ClientAddress(8));
+    const HttpAnswer full =
+        Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost, ClientAddress(8));
     EXPECT_EQ(full.status, 503);
     EXPECT_FALSE(full.Json().value("error").toString().isEmpty());
     EXPECT_EQ(health().value("refused_connections").toInteger(), 2);
@@ -260,7 +285,8 @@ TEST_F(ServiceHostile, ConnectionsAndStreamsAreLimitedPerAddressAndApart) {
     EXPECT_TRUE(WaitUntil(
         [&] {
             return Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost,
-                           ClientAddress(8)).status == 200;
+                           ClientAddress(8))
+                       .status == 200;
         },
         std::chrono::seconds(5)));
 }
@@ -370,13 +396,14 @@ TEST_F(ServiceHostile, ResumingClientsKeepTheMemoryBounded) {
     const qint64 peakKiB = StatusKiB("VmHWM:");
     for (const int fd : fds) close(fd);
 
-    std::printf("256 clients resuming from Last-Event-ID 0: %lld MB sent, RSS idle %lld KiB, "
-                "peak %lld KiB (+%lld KiB)\n",
-                static_cast<long long>(bytes >> 20), static_cast<long long>(idleKiB),
-                static_cast<long long>(peakKiB), static_cast<long long>(peakKiB - idleKiB));
+    std::printf(
+        "256 clients resuming from Last-Event-ID 0: %lld MB sent, RSS idle %lld KiB, "
+        "peak %lld KiB (+%lld KiB)\n",
+        static_cast<long long>(bytes >> 20), static_cast<long long>(idleKiB),
+        static_cast<long long>(peakKiB), static_cast<long long>(peakKiB - idleKiB));
     RecordProperty("rss_growth_kib", static_cast<int>(peakKiB - idleKiB));
     EXPECT_GE(bytes, 256LL * 1000 * 1000);  // each had its full MiB
-#if !WAGA_ADDRESS_SANITIZER  // which keeps freed memory aside on purpose
+#if !WAGA_ADDRESS_SANITIZER                 // which keeps freed memory aside on purpose
     EXPECT_LT(peakKiB - idleKiB, 20 * 1024);
 #endif
     EXPECT_EQ(Get(port_, "/api/v1/health").Json().value("gaps").toInteger(), 257);

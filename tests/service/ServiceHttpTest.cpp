@@ -264,7 +264,8 @@ TEST_P(BoundedResume, EndsWithAGapAndGoesLive) {
     EXPECT_EQ(live[0].id.toLongLong(), row.rows + 1);
     // What it missed is there to be paged.
     const QJsonArray page =
-        Get(port_, QByteArray("/api/v1/lines?since=") + QByteArray::number(sent)).Json()
+        Get(port_, QByteArray("/api/v1/lines?since=") + QByteArray::number(sent))
+            .Json()
             .value("lines")
             .toArray();
     ASSERT_FALSE(page.isEmpty());
@@ -272,11 +273,11 @@ TEST_P(BoundedResume, EndsWithAGapAndGoesLive) {
     EXPECT_EQ(Get(port_, "/api/v1/health").Json().value("dropped_clients").toInteger(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Service, BoundedResume,
-    testing::Values(ResumeRow{"1 MiB of 12,000 short rows", 12000, 40, 10000},
-                    ResumeRow{"100 events of 300", 300, 40, 100},
-                    ResumeRow{"rows of 300 KiB: three fit", 10, 300 * 1024, 10000}));
+INSTANTIATE_TEST_SUITE_P(Service, BoundedResume,
+                         testing::Values(ResumeRow{"1 MiB of 12,000 short rows", 12000, 40, 10000},
+                                         ResumeRow{"100 events of 300", 300, 40, 100},
+                                         ResumeRow{"rows of 300 KiB: three fit", 10, 300 * 1024,
+                                                   10000}));
 
 TEST_F(ServiceHttp, LinesComeFromTheJournalInPages) {
     StartService();

@@ -25,7 +25,7 @@ TEST(ServiceRules, LoopbackClients) {
 TEST(ServiceRules, BearerToken) {
     const std::tuple<const char*, const char*, bool> rows[] = {
         {"Bearer s3cret", "s3cret", true},
-        {"Bearer s3cre", "s3cret", false},    // a prefix is not the token
+        {"Bearer s3cre", "s3cret", false},  // a prefix is not the token
         {"Bearer s3cretX", "s3cret", false},
         {"bearer s3cret", "s3cret", true},  // the scheme in any case
         {"BEARER s3cret", "s3cret", true},
