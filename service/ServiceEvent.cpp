@@ -1,8 +1,8 @@
 #include "ServiceEvent.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
-#include <QJsonValue>
+#include <QLocale>
+#include <cmath>
 #include <cstdint>
 
 #include "JournalExport.h"
@@ -44,27 +44,88 @@ QString IsoTime(std::int64_t utcMs) {
     return QString::fromStdString(FormatIsoTime(utcMs, LocalOffsetSeconds));
 }
 
-QJsonObject EventJson(const ServiceEvent& event) {
-    QJsonObject object;
-    object.insert("seq", static_cast<qint64>(event.seq));
-    object.insert("kind", QString::fromLatin1(EventKindName(event.kind)));
-    object.insert("time", IsoTime(event.timeMs));
-    object.insert("port", event.port);
-    if (event.kind == ServiceEvent::Kind::Status) {
-        object.insert("connected", event.connected);
-        return object;
+namespace {
+
+// A JSON string: UTF-8, with quotes, backslashes and control characters escaped.
+void AppendString(QByteArray& out, const QString& text) {
+    static const char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte >= 0x20) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        }
     }
-    object.insert("text", event.text);
-    object.insert("value", event.value ? QJsonValue(*event.value) : QJsonValue());
-    object.insert("unit", event.unit);
-    object.insert("count", static_cast<qint64>(event.count));
-    if (event.missedFrom) object.insert("missed_from", static_cast<qint64>(*event.missedFrom));
-    return object;
+    out += '"';
+}
+
+void AppendTime(QByteArray& out, std::int64_t utcMs) {
+    out += '"';
+    out += FormatIsoTime(utcMs, LocalOffsetSeconds);
+    out += '"';
+}
+
+}  // namespace
+
+QByteArray EventJson(const ServiceEvent& event, std::optional<std::int64_t> firstMs) {
+    const bool status = event.kind == ServiceEvent::Kind::Status;
+    QByteArray out;
+    out.reserve(192 + event.text.size() * 2);
+    out += '{';
+    if (status) {
+        out += "\"connected\":";
+        out += event.connected ? "true" : "false";
+    } else {
+        out += "\"count\":" + QByteArray::number(static_cast<qint64>(event.count));
+    }
+    if (firstMs) {
+        out += ",\"first_time\":";
+        AppendTime(out, *firstMs);
+    }
+    out += ",\"kind\":\"";
+    out += EventKindName(event.kind);
+    out += '"';
+    if (event.missedFrom) {
+        out += ",\"missed_from\":" + QByteArray::number(static_cast<qint64>(*event.missedFrom));
+    }
+    out += ",\"port\":";
+    AppendString(out, event.port);
+    out += ",\"seq\":" + QByteArray::number(static_cast<qint64>(event.seq));
+    if (!status) {
+        out += ",\"text\":";
+        AppendString(out, event.text);
+    }
+    out += ",\"time\":";
+    AppendTime(out, event.timeMs);
+    if (!status) {
+        out += ",\"unit\":";
+        AppendString(out, event.unit);
+        out += ",\"value\":";
+        if (event.value && std::isfinite(*event.value)) {
+            out += QByteArray::number(*event.value, 'g', QLocale::FloatingPointShortest);
+        } else {
+            out += "null";
+        }
+    }
+    out += '}';
+    return out;
 }
 
 QByteArray SseMessage(const ServiceEvent& event) {
-    // The JSON writer never puts a line break in its compact form, so data is one line.
-    return "id: " + QByteArray::number(static_cast<qint64>(event.seq)) +
-           "\nevent: " + EventKindName(event.kind) +
-           "\ndata: " + QJsonDocument(EventJson(event)).toJson(QJsonDocument::Compact) + "\n\n";
+    const QByteArray seq = QByteArray::number(static_cast<qint64>(event.seq));
+    return "id: " + seq + "\nevent: " + EventKindName(event.kind) + "\ndata: " + EventJson(event) +
+           "\n\n";
 }

@@ -1,11 +1,9 @@
 #pragma once
 // One event of the weight service: a received line (reading or report), a journal gap, or a
 // change of the port's state. Built on the window's thread from line events, carried to the
-// server's thread by value, and turned into JSON there by one writer (EventJson), which the
-// event stream, the lines and the page all use.
+// server's thread by value, and turned into JSON there by one writer (EventJson).
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -35,9 +33,11 @@ const char* EventKindName(ServiceEvent::Kind kind);
 // UTC ms as ISO 8601 with the local offset and milliseconds ("2026-12-07T16:10:00.123+01:00").
 QString IsoTime(std::int64_t utcMs);
 
-// The event's JSON object: seq, kind, time, port, then text, value, unit, count (status:
-// connected; a stream's gap: missed_from).
-QJsonObject EventJson(const ServiceEvent& event);
+// The event's JSON object, the one writer of it (the event stream, the lines and the page all
+// use it): count, kind, port, seq, text, time, unit, value (status: connected, kind, port, seq,
+// time; a stream's gap also missed_from; with `firstMs`, first_time). Written directly rather
+// than through QJsonObject: the event stream sends thousands of these a second to every client.
+QByteArray EventJson(const ServiceEvent& event, std::optional<std::int64_t> firstMs = {});
 
 // The event as one Server-Sent Events message ("id:", "event:", "data:" with EventJson, blank
 // line).

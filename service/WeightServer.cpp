@@ -5,6 +5,7 @@
 #include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QUrlQuery>
 #include <algorithm>
 
@@ -213,17 +214,16 @@ WeightServer::Answer WeightServer::Lines(const QHttpServerRequest& request) {
     }
     const bool more = truncated || static_cast<int>(rows.size()) > asked->limit;
     if (static_cast<int>(rows.size()) > asked->limit) rows.pop_back();
-    QJsonArray lines;
+    QByteArray answer = "{\"lines\":[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        QJsonObject line = EventJson(rows[i]);
-        line.insert("first_time", IsoTime(firstMs[i]));
-        lines.append(line);
+        if (i > 0) answer += ',';
+        answer += EventJson(rows[i], firstMs[i]);
     }
-    QJsonObject answer;
-    answer.insert("lines", lines);
-    answer.insert("next", static_cast<qint64>(rows.empty() ? asked->since : rows.back().seq));
-    answer.insert("more", more);
-    return {Status::Ok, "application/json; charset=utf-8", Json(answer), {}};
+    answer += "],\"more\":";
+    answer += more ? "true" : "false";
+    answer += ",\"next\":" +
+              QByteArray::number(static_cast<qint64>(rows.empty() ? asked->since : rows.back().seq));
+    return {Status::Ok, "application/json; charset=utf-8", answer + '}', {}};
 }
 
 WeightServer::Answer WeightServer::Health(const QHttpServerRequest&) {
@@ -277,13 +277,13 @@ WeightServer::Answer WeightServer::Page(const QHttpServerRequest&) {
     QString page = QString::fromUtf8(*bytes);
     // The page comes with the current state filled in, so it shows the weight at once.
     const QJsonObject weight = WeightJson();
-    QJsonArray reports;
+    std::vector<const ServiceEvent*> reports;
     QJsonArray trend;
     const std::int64_t since = NowMs() - kTrendMs;
     std::vector<const ServiceEvent*> readings;
     for (auto it = ring_.rbegin(); it != ring_.rend(); ++it) {
         if (it->kind == ServiceEvent::Kind::Report && reports.size() < kPageReports) {
-            reports.prepend(EventJson(*it));
+            reports.push_back(&*it);
         } else if (it->kind == ServiceEvent::Kind::Reading && it->value && it->timeMs >= since) {
             readings.push_back(&*it);
         }
@@ -293,12 +293,15 @@ WeightServer::Answer WeightServer::Page(const QHttpServerRequest&) {
         if (i % step != 0) continue;
         trend.append(QJsonArray{static_cast<qint64>(readings[i]->timeMs), *readings[i]->value});
     }
-    QJsonObject initial;
-    initial.insert("weight", weight);
-    initial.insert("reports", reports);
-    initial.insert("trend", trend);
-    initial.insert("stale_after_ms", settings_.staleAfterMs);
-    QString data = QString::fromUtf8(Json(initial));
+    QByteArray initial = "{\"reports\":[";
+    for (auto it = reports.rbegin(); it != reports.rend(); ++it) {
+        if (it != reports.rbegin()) initial += ',';
+        initial += EventJson(**it);
+    }
+    initial += "],\"stale_after_ms\":" + QByteArray::number(settings_.staleAfterMs) +
+               ",\"trend\":" + QJsonDocument(trend).toJson(QJsonDocument::Compact) +
+               ",\"weight\":" + Json(weight) + '}';
+    QString data = QString::fromUtf8(initial);
     data.replace(QLatin1Char('<'), QStringLiteral("\\u003c"));  // never closes the script tag
     const QJsonValue reading = weight.value("reading");
     page.replace(QStringLiteral("{{ODCZYT}}"),

@@ -15,6 +15,7 @@
 
 #include <QElapsedTimer>
 #include <QHttpServer>
+#include <QJsonObject>
 #include <QHttpServerResponder>
 #include <QPointer>
 #include <QTimer>

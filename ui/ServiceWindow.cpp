@@ -113,7 +113,7 @@ void ServiceWindow::BuildForm() {
     layout->addLayout(form);
     layout->addWidget(LKomunikat);
     layout->addLayout(buttons);
-    setMinimumWidth(520);
+    setMinimumWidth(620);
 
     CBWlaczony->setObjectName("CBWlaczony");
     EAdres->setObjectName("EAdres");

@@ -325,16 +325,24 @@ TEST_F(ServiceHttp, UntrustedJournalRowsNeverBreakTheAnswer) {
     journal_.Execute(
         QStringLiteral("INSERT INTO lines VALUES(4,'report',1,1,1,'%1',x'',NULL,'kg','COM2')")
             .arg(QString(200000, 'x')));
+    journal_.Execute(
+        "INSERT INTO lines VALUES(5,'report',1,1,1,'a\"b\\c' || char(1, 9, 10, 322, 8232),x'',"
+        "NULL,'k\"g','COM2')");
+    const QString awkward = QStringLiteral("a\"b\\c\u0001\t\nł\u2028");
     const HttpAnswer answer = Get(port_, "/api/v1/lines?since=0");
     ASSERT_EQ(answer.status, 200);
     const QJsonArray lines = answer.Json().value("lines").toArray();
-    ASSERT_EQ(lines.size(), 4);
+    ASSERT_EQ(lines.size(), 5) << answer.body.left(300).data();
     EXPECT_EQ(lines[0].toObject().value("kind").toString(), "gap");
     EXPECT_TRUE(lines[1].toObject().value("value").isNull());
     EXPECT_EQ(lines[3].toObject().value("text").toString().size(), 200000);
-    // The same rows through a resuming stream.
+    EXPECT_EQ(lines[4].toObject().value("text").toString(), awkward);
+    EXPECT_EQ(lines[4].toObject().value("unit").toString(), "k\"g");
+    // The same rows through a resuming stream, each event's data one line of JSON.
     SseClient client(port_, "0");
-    EXPECT_EQ(client.Take(4).size(), 4);
+    const QList<SseEvent> events = client.Take(5);
+    ASSERT_EQ(events.size(), 5);
+    EXPECT_EQ(events[4].data.value("text").toString(), awkward);
 }
 
 class ServiceWithoutJournal : public ServiceFixture {
