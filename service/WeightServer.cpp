@@ -221,8 +221,9 @@ WeightServer::Answer WeightServer::Lines(const QHttpServerRequest& request) {
     }
     answer += "],\"more\":";
     answer += more ? "true" : "false";
-    answer += ",\"next\":" +
-              QByteArray::number(static_cast<qint64>(rows.empty() ? asked->since : rows.back().seq));
+    answer +=
+        ",\"next\":" +
+        QByteArray::number(static_cast<qint64>(rows.empty() ? asked->since : rows.back().seq));
     return {Status::Ok, "application/json; charset=utf-8", answer + '}', {}};
 }
 

@@ -15,8 +15,8 @@
 
 #include <QElapsedTimer>
 #include <QHttpServer>
-#include <QJsonObject>
 #include <QHttpServerResponder>
+#include <QJsonObject>
 #include <QPointer>
 #include <QTimer>
 #include <deque>
