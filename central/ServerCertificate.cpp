@@ -1,5 +1,6 @@
 #include "ServerCertificate.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QSslCertificate>
@@ -66,22 +67,25 @@ QString ServerCertificateProblem(const CentralSettings& settings, int timeoutMs)
     configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     socket.setSslConfiguration(configuration);
     socket.setPeerVerifyName(QString::fromStdString(settings.host));
+    // One deadline for the whole check, so that stopping the uploader waits no longer.
+    const QDeadlineTimer deadline(timeoutMs);
+    const auto left = [&deadline] { return static_cast<int>(deadline.remainingTime()); };
     socket.connectToHost(QString::fromStdString(settings.host),
                          static_cast<quint16>(settings.port));
-    if (!socket.waitForConnected(timeoutMs)) return {};
+    if (!socket.waitForConnected(left())) return {};
     // SSLRequest: length 8, code 1234.5679; the server answers 'S' and TLS begins.
     char request[8];
     qToBigEndian<quint32>(8, request);
     qToBigEndian<quint32>(80877103, request + 4);
     socket.write(request, sizeof request);
     char answer = 0;
-    if (!socket.waitForBytesWritten(timeoutMs) ||
-        (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(timeoutMs)) ||
+    if (!socket.waitForBytesWritten(left()) ||
+        (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(left())) ||
         socket.read(&answer, 1) != 1 || answer != 'S') {
         return {};
     }
     socket.startClientEncryption();
-    socket.waitForEncrypted(timeoutMs);
+    socket.waitForEncrypted(left());
     const QString problem = Described(socket.sslHandshakeErrors(), caPath);
     socket.abort();
     return problem;

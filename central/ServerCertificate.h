@@ -3,7 +3,7 @@
 // operator needs to know whether it expired, is not valid yet, or comes from another CA. This
 // makes a TLS handshake of its own with the server (PostgreSQL's SSLRequest, then TLS checked
 // against the same root certificate) and reads what the check found. It blocks for at most the
-// timeout: call it on the uploader's thread only.
+// timeout in all: call it on the uploader's thread only.
 
 #include <QString>
 
