@@ -91,11 +91,15 @@ constexpr CauseRow kCauses[] = {
      "serwer nie przyjmuje od %1 połączeń użytkownika „%2” z bazą „%3” (pg_hba.conf)"},
     {R"re(role "([^"]*)" does not exist)re", "na serwerze nie ma roli „%1”"},
     {R"re(database "([^"]*)" does not exist)re", "na serwerze nie ma bazy „%1”"},
-    // The network and the server's state.
-    {R"re(Connection refused)re", "serwer odmawia połączenia (nie działa albo zły port)"},
-    {R"re(timeout expired)re", "serwer nie odpowiada (minął czas oczekiwania)"},
+    // The network and the server's state; the system's own words (strerror) come in the
+    // process's language.
+    {R"re(Connection refused|Połączenie odrzucone)re",
+     "serwer odmawia połączenia (nie działa albo zły port)"},
+    {R"re(timeout expired|Connection timed out|Przekroczony czas oczekiwania na połączenie)re",
+     "serwer nie odpowiada (minął czas oczekiwania)"},
     {R"re(could not translate host name "([^"]*)" to address.*)re", "nieznana nazwa serwera „%1”"},
-    {R"re(No route to host|Network is unreachable)re", "brak drogi do serwera (sieć)"},
+    {R"re(No route to host|Network is unreachable|Brak trasy do hosta|Sieć jest niedostępna)re",
+     "brak drogi do serwera (sieć)"},
     {R"re(server closed the connection unexpectedly)re", "serwer zamknął połączenie"},
     {R"re(the database system is starting up)re", "serwer bazy dopiero się uruchamia"},
     {R"re(the database system is shutting down)re", "serwer bazy właśnie się zatrzymuje"},
