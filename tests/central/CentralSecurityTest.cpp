@@ -14,7 +14,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <cstdlib>
-#include <fstream>
 
 #include "AddOnSettings.h"
 #include "CentralServer.h"
@@ -23,7 +22,6 @@
 #include "ProgramRun.h"
 #include "StationRig.h"
 #include "TestSupport.h"
-#include "UploadBatch.h"
 
 namespace {
 
@@ -34,23 +32,6 @@ std::string ImpostorScript() {
     const char* source = std::getenv("WAGA_SOURCE_DIR");
     return std::string(source != nullptr ? source : WAGA_DEFAULT_SOURCE_DIR) +
            "/tests/central/impostor.py";
-}
-
-qint64 AckedSeq(const std::string& journal) {
-    const QString name = QStringLiteral("acked");
-    central::AckedPosition position;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(QString::fromStdString(journal));
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        QString error;
-        const bool read =
-            db.open() && central::LoadAckedPosition(db, QStringLiteral("central"), position, error);
-        EXPECT_TRUE(read) << error.toStdString();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return position.seq;
 }
 
 // The certificates every case picks from, made once.
@@ -160,13 +141,13 @@ TEST_F(Impostors, GetNothingAcknowledgedUnlessTheStationChoseNoTls) {
         }
         if (!*c.cause) {  // the control: the impostor is able to take rows when let in
             EXPECT_NE(heard.find("weighing_lines"), std::string::npos) << heard;
-            EXPECT_EQ(AckedSeq(journal), 5);
+            EXPECT_EQ(AckedSeq(QString::fromStdString(journal)), 5);
             continue;
         }
         EXPECT_NE(uploader.Stderr().find("waga-central: " + std::string(c.cause)),
                   std::string::npos)
             << uploader.Stderr();
-        EXPECT_EQ(AckedSeq(journal), 0);
+        EXPECT_EQ(AckedSeq(QString::fromStdString(journal)), 0);
         EXPECT_EQ(heard.find("QUERY"), std::string::npos) << heard;
         EXPECT_EQ(heard.find("STARTUP") == std::string::npos, c.tlsRefused) << heard;
     }
