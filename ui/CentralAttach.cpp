@@ -6,13 +6,14 @@
 
 #include "AddOnSettings.h"
 #include "CentralDbWindow.h"
+#include "CentralSettingsFile.h"
 #include "CentralUploader.h"
 
 namespace {
 
 central::UploaderConfig ConfigFor(const CentralSettings& settings, const QString& folder) {
     central::UploaderConfig config;
-    config.settings = settings;
+    config.settings = central::SettingsForConnection(settings, folder);
     config.journalPath = QDir(folder.isEmpty() ? QDir::currentPath() : folder)
                              .absoluteFilePath(QStringLiteral("dziennik.sqlite"));
     config.retryCapMs = central::RetryCapFromEnvironment();

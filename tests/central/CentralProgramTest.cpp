@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QSqlDatabase>
 #include <thread>
 
 #include "AddOnSettings.h"
@@ -12,25 +11,10 @@
 #include "ProgramRun.h"
 #include "StationRig.h"
 #include "TestSupport.h"
-#include "UploadBatch.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-qint64 AckedSeq(const QString& journal) {
-    central::AckedPosition position;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("a"));
-        db.setDatabaseName(journal);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        QString ignored;
-        if (db.open()) central::LoadAckedPosition(db, QStringLiteral("central"), position, ignored);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("a"));
-    return position.seq;
-}
 
 // Disabled: it failed once (the acknowledged position stayed at or below 3000 for 30 s, with
 // nothing on the program's standard error) in a ./test run where the sanitizer build ran beside

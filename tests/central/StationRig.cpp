@@ -4,9 +4,11 @@
 
 #include <QDateTime>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <cstdlib>
 
 #include "JournalFeed.h"
+#include "UploadBatch.h"
 
 namespace central {
 void PrintTo(const RowsDigest& digest, std::ostream* os) {
@@ -62,6 +64,23 @@ bool WriteBacklog(const QString& journalPath, int rows, int firstValue) {
         if (!feed.AppendChunk(chunk)) return false;
     }
     return true;
+}
+
+qint64 AckedSeq(const QString& journalPath) {
+    const QString name = QStringLiteral("acked_seq");
+    central::AckedPosition position;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(journalPath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        QString error;
+        const bool read =
+            db.open() && central::LoadAckedPosition(db, QStringLiteral("central"), position, error);
+        EXPECT_TRUE(read) << error.toStdString() << db.lastError().text().toStdString();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return position.seq;
 }
 
 std::optional<central::RowsDigest> JournalDigest(const QString& journalPath) {

@@ -40,6 +40,10 @@ class Feeder {
 // Writes `rows` lines at once (a backlog), each a different reading; false on a write failure.
 bool WriteBacklog(const QString& journalPath, int rows, int firstValue = 0);
 
+// The acknowledged seq in the journal's upload_state (0 before the first upload); a journal that
+// cannot be read fails the test.
+qint64 AckedSeq(const QString& journalPath);
+
 // The journal's digest through a connection of its own.
 std::optional<central::RowsDigest> JournalDigest(const QString& journalPath);
 
