@@ -173,111 +173,100 @@ TEST_F(ServiceHttp, EventStreamCarriesJournalSeqAndCoalescesIdenticalReadings) {
     EXPECT_EQ(rest[1].data.value("kind").toString(), "reading");
 }
 
-TEST_F(ServiceHttp, LastEventIdResumeLosesNothing) {
-    StartService();
-    pipeline_.AnnouncePortState(PortState::Opened);
-    std::vector<std::string> sent;
-    auto line = [&](int i) {
-        const std::string text = "Linia " + std::to_string(i);
-        sent.push_back(text);
-        Feed(text + "\r");
-    };
-    QByteArray lastId;
-    {
-        SseClient client(port_);
-        client.Take(1);  // status
-        for (int i = 0; i < 10; ++i) line(i);
-        const QList<SseEvent> seen = client.Take(10);
-        ASSERT_EQ(seen.size(), 10);
-        lastId = seen.back().id;
-    }  // the client drops its connection
-    for (int i = 10; i < 2000; ++i) line(i);
-    journal_.Commit();  // most of what it missed is in the journal by now...
-    for (int i = 2000; i < 2050; ++i) line(i);  // ...the rest only in the recent events
-    Settle();
-    SseClient resumed(port_, lastId);
-    for (int i = 2050; i < 2060; ++i) line(i);  // and new ones keep coming
-    const QList<SseEvent> missed = resumed.Take(2050, 10000);
-    ASSERT_EQ(missed.size(), 2050);
-    for (int i = 0; i < missed.size(); ++i) {
-        ASSERT_EQ(missed[i].id.toLongLong(), 11 + i);
-        ASSERT_EQ(missed[i].data.value("text").toString().toStdString(), sent[10 + i]);
-    }
-    EXPECT_TRUE(resumed.Take(1, 300).isEmpty());  // nothing doubled
-}
-
-// A resumed stream gets at most 1 MiB or 10,000 events of what it missed, then one gap event
-// naming the first row it did not get, then live events; the rest is paged from /api/v1/lines.
+// A resumed stream gets what it missed, the journal's rows first, then the recent lines not yet
+// in it, in order and once; at most 1 MiB or 10,000 events of it, then one gap event naming the
+// first row it did not get; then live events. The rest is paged from /api/v1/lines.
 struct ResumeRow {
     const char* what;
-    int rows;
+    int rows;  // in the journal; 50 more only in the recent events
     int rowChars;
     int catchUpEvents;
+    int resumeAfter;
+    bool gap;
     friend void PrintTo(const ResumeRow& row, std::ostream* out) { *out << row.what; }
 };
 
-class BoundedResume : public ServiceFixture, public testing::WithParamInterface<ResumeRow> {};
+class Resume : public ServiceFixture, public testing::WithParamInterface<ResumeRow> {};
 
-TEST_P(BoundedResume, EndsWithAGapAndGoesLive) {
+TEST_P(Resume, MissedRowsThenAGapIfTooManyThenLive) {
     const ResumeRow& row = GetParam();
     WeightServerOptions options;
     options.catchUpEvents = row.catchUpEvents;
     StartService({}, options);
-    for (int i = 1; i <= row.rows; ++i) {
-        std::string text = "Linia " + std::to_string(i) + " ";
-        text.resize(static_cast<std::size_t>(row.rowChars), 'x');
-        Feed(text + "\r");
-    }
+    std::vector<std::string> sent;
+    auto feed = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            std::string text = "Linia " + std::to_string(sent.size() + 1) + " ";
+            text.resize(static_cast<std::size_t>(row.rowChars), 'x');
+            sent.push_back(text);
+            Feed(text + "\r");
+        }
+    };
+    feed(row.rows);
     journal_.Commit();
+    feed(50);
     Settle();
-    SseClient resumed(port_, "0");
+    SseClient resumed(port_, QByteArray::number(row.resumeAfter));
     ASSERT_EQ(resumed.Answer().status, 200);
+    feed(1);  // a line while it catches up
+    const int missed = static_cast<int>(sent.size()) - row.resumeAfter;
     QList<SseEvent> events;
     qint64 bytes = 0;
-    while (events.isEmpty() || events.back().name != "gap") {
+    while (events.size() < missed && (events.isEmpty() || events.back().name != "gap")) {
         const QList<SseEvent> more = resumed.Take(1, 10000);
-        ASSERT_EQ(more.size(), 1) << "no gap after " << events.size() << " events";
+        ASSERT_EQ(more.size(), 1) << "nothing after " << events.size() << " events";
         events += more;
         if (more[0].name != "gap") {
-            // The message as the server wrote it (JSON keys come sorted both ways).
+            // The message as the server wrote it (the same JSON, keys sorted).
             bytes += 21 + more[0].id.size() + more[0].name.size() +
                      QJsonDocument(more[0].data).toJson(QJsonDocument::Compact).size();
         }
     }
-    const qsizetype sent = events.size() - 1;
-    ASSERT_GT(sent, 0);
-    for (qsizetype i = 0; i < sent; ++i) ASSERT_EQ(events[i].id.toLongLong(), i + 1);
-    EXPECT_LE(sent, row.catchUpEvents);
-    EXPECT_LE(bytes, 1024 * 1024);
-    if (sent < row.catchUpEvents) {  // the bytes ran out: the next row would not have fitted
-        EXPECT_GT(bytes, 1024 * 1024 - (row.rowChars + 400));
+    const qsizetype got = events.size() - (row.gap ? 1 : 0);
+    ASSERT_EQ(events.back().name == "gap", row.gap);
+    for (qsizetype i = 0; i < got; ++i) {
+        ASSERT_EQ(events[i].id.toLongLong(), row.resumeAfter + 1 + i);
+        ASSERT_EQ(events[i].data.value("text").toString().toStdString(),
+                  sent[static_cast<std::size_t>(row.resumeAfter + i)]);
     }
-    const SseEvent& gap = events.back();
-    EXPECT_EQ(gap.id.toLongLong(), sent);
-    EXPECT_EQ(gap.data.value("missed_from").toInteger(), sent + 1);
-    EXPECT_EQ(gap.data.value("text").toString(),
-              QStringLiteral("dalsze wiersze: /api/v1/lines?since=%1").arg(sent));
-    // Live events follow the gap.
-    Feed("Na zywo\r");
-    const QList<SseEvent> live = resumed.Take(1, 5000);
-    ASSERT_EQ(live.size(), 1);
-    EXPECT_EQ(live[0].id.toLongLong(), row.rows + 1);
-    // What it missed is there to be paged.
-    const QJsonArray page =
-        Get(port_, QByteArray("/api/v1/lines?since=") + QByteArray::number(sent))
-            .Json()
-            .value("lines")
-            .toArray();
-    ASSERT_FALSE(page.isEmpty());
-    EXPECT_EQ(page.first().toObject().value("seq").toInteger(), sent + 1);
+    EXPECT_LE(got, row.catchUpEvents);
+    EXPECT_LE(bytes, 1024 * 1024);
+    const qint64 last = row.resumeAfter + got;
+    if (row.gap) {
+        if (got < row.catchUpEvents) {  // the bytes ran out: the next row would not have fitted
+            EXPECT_GT(bytes, 1024 * 1024 - (row.rowChars + 400));
+        }
+        const SseEvent& gap = events.back();
+        EXPECT_EQ(gap.id.toLongLong(), last);
+        EXPECT_EQ(gap.data.value("missed_from").toInteger(), last + 1);
+        EXPECT_EQ(gap.data.value("text").toString(),
+                  QStringLiteral("dalsze wiersze: /api/v1/lines?since=%1").arg(last));
+        const QJsonArray page =
+            Get(port_, QByteArray("/api/v1/lines?since=") + QByteArray::number(last))
+                .Json()
+                .value("lines")
+                .toArray();
+        ASSERT_FALSE(page.isEmpty());  // what it missed is there to be paged
+        EXPECT_EQ(page.first().toObject().value("seq").toInteger(), last + 1);
+    }
+    // Live events follow, in order, and nothing is doubled.
+    feed(1);
+    qint64 previous = events.back().id.toLongLong();
+    while (previous < static_cast<qint64>(sent.size())) {
+        const QList<SseEvent> live = resumed.Take(1, 5000);
+        ASSERT_EQ(live.size(), 1) << "after " << previous;
+        EXPECT_GT(live[0].id.toLongLong(), previous);
+        previous = live[0].id.toLongLong();
+    }
     EXPECT_EQ(Get(port_, "/api/v1/health").Json().value("dropped_clients").toInteger(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Service, BoundedResume,
-                         testing::Values(ResumeRow{"1 MiB of 12,000 short rows", 12000, 40, 10000},
-                                         ResumeRow{"100 events of 300", 300, 40, 100},
-                                         ResumeRow{"rows of 300 KiB: three fit", 10, 300 * 1024,
-                                                   10000}));
+INSTANTIATE_TEST_SUITE_P(
+    Service, Resume,
+    testing::Values(ResumeRow{"all of 2,000 rows after the 10th", 2000, 12, 10000, 10, false},
+                    ResumeRow{"1 MiB of 12,000 rows", 12000, 40, 10000, 0, true},
+                    ResumeRow{"100 events of 300", 300, 40, 100, 0, true},
+                    ResumeRow{"rows of 300 KiB: three fit", 10, 300 * 1024, 10000, 0, true}));
 
 TEST_F(ServiceHttp, LinesComeFromTheJournalInPages) {
     StartService();
