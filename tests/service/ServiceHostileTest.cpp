@@ -204,7 +204,9 @@ TEST_F(ServiceHostile, HostileRequestsTable) {
 
 TEST_F(ServiceHostile, ConnectionsAndStreamsAreLimitedPerAddressAndApart) {
     RaiseFileLimit();
-    StartService();
+    WeightServerOptions options;
+    options.limits.requestTimeoutMs = 120000;  // the idle ones stay however slow the machine
+    StartService({}, options);
     // Event streams: 8 from one address, 256 in all; a full quota still leaves GET answered.
     std::vector<std::unique_ptr<SseClient>> streams;
     for (int client = 0; client < 32; ++client) {
