@@ -7,14 +7,14 @@
 #include "AddOnSettings.h"
 #include "CentralDbWindow.h"
 #include "CentralUploader.h"
+#include "JournalFile.h"
 
 namespace {
 
 central::UploaderConfig ConfigFor(const CentralSettings& settings, const QString& folder) {
     central::UploaderConfig config;
     config.settings = settings;
-    config.journalPath = QDir(folder.isEmpty() ? QDir::currentPath() : folder)
-                             .absoluteFilePath(QStringLiteral("dziennik.sqlite"));
+    config.journalPath = waga::journal::JournalPath(folder);
     config.retryCapMs = central::RetryCapFromEnvironment();
     return config;
 }

@@ -1,5 +1,5 @@
 // waga-central [FOLDER] [--until-empty]
-// Uploads FOLDER's journal (dziennik.sqlite) to the central database set in FOLDER/dodatki.ini
+// Uploads FOLDER's journal to the central database set in FOLDER/dodatki.ini
 // ([BazaCentralna]), exactly as the program does, without the window: for a station whose
 // program is closed, for the tests and for the benchmark. Prints each change of state on
 // standard output. SIGTERM or SIGINT stops it after the batch in flight. With --until-empty it
@@ -17,6 +17,7 @@
 
 #include "AddOnSettings.h"
 #include "CentralUploader.h"
+#include "JournalFile.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
         });
     central::UploaderConfig config;
     config.settings = loaded.settings.central;
-    config.journalPath = QDir(folder).absoluteFilePath(QStringLiteral("dziennik.sqlite"));
+    config.journalPath = waga::journal::JournalPath(QDir(folder).absolutePath());
     config.retryCapMs = central::RetryCapFromEnvironment();
     uploader.Apply(config);
     const int status = app.exec();

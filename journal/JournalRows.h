@@ -37,7 +37,8 @@ struct JournalRow {
 };
 
 // What the writer does for one line: store a new row, or raise count and last_ms of the row
-// `row.seq` (only row.lastMs and row.count are meaningful then).
+// `row.seq`. A grow carries the whole row too, so that storing it again, or storing it where its
+// first line never arrived (a file replaced meanwhile), still gives the right row.
 struct JournalOp {
     enum class Type : std::uint8_t { Insert, Grow };
     Type type = Type::Insert;
@@ -72,11 +73,9 @@ class JournalRuns {
 
   private:
     struct OpenRun {
-        std::int64_t seq;
-        std::string raw;
+        JournalRow row;
         std::string unitRaw;
         PortNumber port;
-        std::int64_t count;
     };
     std::int64_t nextSeq_;
     std::int64_t lastSeq_ = 0;
