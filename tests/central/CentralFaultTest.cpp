@@ -102,18 +102,7 @@ TEST_F(CentralFault, UploaderProcessKilledWhileUploadingThenStartedAgain) {
     Feeder feeder(Journal(station_), 300, 40000);
     qputenv("WAGA_CENTRAL_RETRY_MAX_MS", "300");
     const std::vector<std::string> argv{waga::test::BinPath("waga-central"), station_.Path()};
-    auto acked = [&] {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("a"));
-        db.setDatabaseName(Journal(station_));
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        central::AckedPosition position;
-        QString ignored;
-        if (db.open()) central::LoadAckedPosition(db, QStringLiteral("central"), position, ignored);
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("a"));
-        return position.seq;
-    };
+    auto acked = [&] { return AckedSeq(Journal(station_)); };
     {
         waga::test::ChildProcess first(argv, station_.Path());
         ASSERT_TRUE(WaitUntil([&] { return acked() > 3000; }, 30s)) << first.Stdout();
@@ -245,9 +234,9 @@ TEST_F(CentralFault, AGrowingRunIsUpdatedAndNeverLowered) {
     EXPECT_EQ(server_.Sql("SELECT count FROM weighing_lines"), "21");
 
     // A stale copy of the row (sent before it grew) changes nothing.
-    central::JournalRow stale;
-    stale.seq = 1;
-    stale.kind = QStringLiteral("reading");
+    JournalRow stale;
+    stale.seq = feed.LastSeq();
+    stale.kind = JournalKind::Reading;
     stale.firstMs = stale.lastMs = t0;
     stale.count = 1;
     stale.raw = "12,5";

@@ -18,20 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-qint64 AckedSeq(const QString& journal) {
-    central::AckedPosition position;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("a"));
-        db.setDatabaseName(journal);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        QString ignored;
-        if (db.open()) central::LoadAckedPosition(db, QStringLiteral("central"), position, ignored);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("a"));
-    return position.seq;
-}
-
 // Disabled: it failed once (the acknowledged position stayed at or below 3000 for 30 s, with
 // nothing on the program's standard error) in a ./test run where the sanitizer build ran beside
 // it, and passed in every other run; the cause is not found yet. The same SIGKILL while

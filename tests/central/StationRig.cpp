@@ -7,6 +7,8 @@
 #include <cstdlib>
 
 #include "JournalFeed.h"
+#include "JournalFile.h"
+#include "UploadBatch.h"
 
 namespace central {
 void PrintTo(const RowsDigest& digest, std::ostream* os) {
@@ -65,20 +67,27 @@ bool WriteBacklog(const QString& journalPath, int rows, int firstValue) {
 }
 
 std::optional<central::RowsDigest> JournalDigest(const QString& journalPath) {
-    const QString name = QStringLiteral("journal_digest");
-    std::optional<central::RowsDigest> digest;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(journalPath);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        if (db.open()) {
-            QString error;
-            digest = central::JournalRowsDigest(db, error);
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    QString error;
+    const std::optional<central::RowsDigest> digest =
+        central::JournalRowsDigest(journalPath, error);
+    if (!digest) ADD_FAILURE() << "the journal's digest: " << error.toStdString();
     return digest;
+}
+
+qint64 AckedSeq(const QString& journalPath) {
+    waga::journal::JournalDb db;
+    central::AckedPosition position;
+    QString error;
+    if (!db.Open(journalPath, waga::journal::JournalAccess::Reader)) {
+        error = db.LastError().text();
+    } else {
+        QSqlDatabase connection = db.Database();
+        if (central::LoadAckedPosition(connection, QStringLiteral("central"), position, error)) {
+            return position.seq;
+        }
+    }
+    ADD_FAILURE() << "the acknowledged position: " << error.toStdString();
+    return -1;
 }
 
 std::chrono::milliseconds OutageDuration() {
