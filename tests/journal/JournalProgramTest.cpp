@@ -185,15 +185,23 @@ TEST_P(JournalProgramFault, TheDayFileStaysExactAndTheCauseIsToldOnce) {
     ASSERT_TRUE(place.Pty().Write(Stream()));
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()).size() >= sent.size(); }, 20s))
         << program->Stderr() << ReadFile(place.DayFile()).size() << " of " << sent.size();
-    program->Signal(SIGTERM);
-    EXPECT_EQ(program->Wait(), 0);
     if (locker) {
+        // The lock goes while the program runs: the cause clears, and is told so, and the
+        // waiting lines are stored.
         locker->Signal(SIGKILL);
         locker->Wait();
         locker.reset();
+        EXPECT_TRUE(WaitUntil(
+            [&] { return Count(program->Stderr(), "Dziennik: działa ponownie") == 1; }, 20s))
+            << program->Stderr();
     }
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(), 0);
     EXPECT_EQ(ReadFile(place.DayFile()), sent);
     EXPECT_EQ(Count(program->Stderr(), row.told), 1u) << program->Stderr();
+    if (std::string(row.name) == "LockedByAnotherProcess") {
+        EXPECT_TRUE(Export(place.Dir()).lines == LinesOf(sent));
+    }
     if (std::string(row.name) == "NotADatabase") {
         // Moved aside as it was, and a new journal holds every line.
         int aside = 0;
