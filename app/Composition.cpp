@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include "CentralAttach.h"
+#include "CentralUploader.h"
 #include "JournalFile.h"
 #include "MainWindow.h"
 #include "ReportView.h"
@@ -81,9 +82,15 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
     });
 
     // The central database: the journal's uploader on its own thread (off until dodatki.ini
-    // says Wlaczona=1) and "Widok → Baza centralna...".
-    AttachCentral(window_.get(),
-                  [this](const QString& text) { return window_->AddViewMenuItem(text); });
+    // says Wlaczona=1) and "Widok → Baza centralna..."; why it has no connection is told in the
+    // status bar's tooltip and on stderr, once per cause.
+    central::CentralUploader* uploader = AttachCentral(
+        window_.get(), [this](const QString& text) { return window_->AddViewMenuItem(text); });
+    QObject::connect(uploader, &central::CentralUploader::StatusChanged, window_.get(),
+                     [window = window_.get()](const central::CentralStatus& status) {
+                         window->SetAddOnNotice(QStringLiteral("Baza centralna"),
+                                                central::CentralNotice(status));
+                     });
 }
 
 Composition::~Composition() {

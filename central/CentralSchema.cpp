@@ -35,8 +35,11 @@ int ServerVersion(QSqlDatabase& db, QString& cause) {
     return q.value(0).toInt();
 }
 
-// Runs `statements` in one transaction under the schema lock.
-bool RunInTransaction(QSqlDatabase& db, const QStringList& statements, QString& cause) {
+// Runs `statements` in one transaction under the schema lock. With `creating`, nothing runs when
+// the schema is there once the lock is held: another station made it meanwhile, and only the
+// tables' owner may run the rights again.
+bool RunInTransaction(QSqlDatabase& db, const QStringList& statements, QString& cause,
+                      bool creating = false) {
     if (!db.transaction()) {
         cause = db.lastError().text().trimmed();
         return false;
@@ -46,6 +49,18 @@ bool RunInTransaction(QSqlDatabase& db, const QStringList& statements, QString& 
         cause = QueryError(q);
         db.rollback();
         return false;
+    }
+    if (creating) {
+        if (!q.exec(QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL")) ||
+            !q.next()) {
+            cause = QueryError(q);
+            db.rollback();
+            return false;
+        }
+        if (q.value(0).toBool()) {  // the version is read again afterwards
+            if (!db.commit()) db.rollback();
+            return true;
+        }
     }
     for (const QString& statement : statements) {
         if (!q.exec(statement)) {
@@ -62,17 +77,28 @@ bool RunInTransaction(QSqlDatabase& db, const QStringList& statements, QString& 
     return true;
 }
 
-}  // namespace
-
-QStringList CentralSchemaStatements() {
+// A file's statements: each ends with ';' at the end of a line outside a dollar-quoted body
+// ($name$ ... $name$); comment lines outside such a body are dropped.
+QStringList Statements(const char* sql) {
+    static const QRegularExpression dollarQuote(QStringLiteral("\\$[A-Za-z_]*\\$"));
     QStringList statements;
-    // Statements end with ';' at the end of a line; comment lines are dropped.
     QString current;
-    for (const QString& line : QString::fromUtf8(kCentralSchemaSql).split(QLatin1Char('\n'))) {
+    QString openQuote;  // the dollar quote the current line is inside of, if any
+    for (const QString& line : QString::fromUtf8(sql).split(QLatin1Char('\n'))) {
         const QString trimmed = line.trimmed();
-        if (trimmed.startsWith(QLatin1String("--")) || trimmed.isEmpty()) continue;
+        if (openQuote.isEmpty() && (trimmed.startsWith(QLatin1String("--")) || trimmed.isEmpty())) {
+            continue;
+        }
         current += line + QLatin1Char('\n');
-        if (trimmed.endsWith(QLatin1Char(';'))) {
+        for (auto quotes = dollarQuote.globalMatch(line); quotes.hasNext();) {
+            const QString quote = quotes.next().captured();
+            if (openQuote.isEmpty()) {
+                openQuote = quote;
+            } else if (quote == openQuote) {
+                openQuote.clear();
+            }
+        }
+        if (openQuote.isEmpty() && trimmed.endsWith(QLatin1Char(';'))) {
             statements << current.trimmed();
             current.clear();
         }
@@ -81,12 +107,22 @@ QStringList CentralSchemaStatements() {
     return statements;
 }
 
+}  // namespace
+
+QStringList CentralSchemaStatements() { return Statements(kCentralSchemaSql); }
+
+QStringList CentralRolesStatements() { return Statements(kCentralRolesSql); }
+
 bool EnsureCentralSchema(QSqlDatabase& db, QString& cause) {
     int version = ServerVersion(db, cause);
     if (version < 0) return false;
     if (version == 0) {
         QString error;
-        if (!RunInTransaction(db, CentralSchemaStatements(), error)) {
+        // The notices of the idempotent statements ("does not exist, skipping") are no news.
+        const QStringList statements =
+            QStringList{QStringLiteral("SET LOCAL client_min_messages = warning")} +
+            CentralSchemaStatements() + CentralRolesStatements();
+        if (!RunInTransaction(db, statements, error, true)) {
             cause = QStringLiteral("brak schematu bazy, a jego utworzenie się nie udało: ") + error;
             return false;
         }

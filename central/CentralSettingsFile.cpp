@@ -1,5 +1,6 @@
 #include "CentralSettingsFile.h"
 
+#include <QDir>
 #include <QString>
 #include <QSysInfo>
 #include <algorithm>
@@ -33,8 +34,21 @@ CentralSettings NormalisedCentralSettings(CentralSettings settings) {
     settings.database = Trimmed(settings.database);
     settings.user = Trimmed(settings.user);
     settings.station = Trimmed(settings.station);
-    if (settings.ssl != "disable" && settings.ssl != "verify-full") settings.ssl = "require";
+    settings.ca = Trimmed(settings.ca);
+    if (settings.ssl != "disable" && settings.ssl != "require") settings.ssl = "verify-full";
     if (settings.station.empty()) settings.station = QSysInfo::machineHostName().toStdString();
+    return settings;
+}
+
+CentralSettings SettingsForConnection(CentralSettings settings, const QString& folder) {
+    QString ca = QString::fromStdString(settings.ca);
+    if (ca.isEmpty()) return settings;
+    if (ca.startsWith(QLatin1String("~/"))) {
+        ca = QDir::home().absoluteFilePath(ca.mid(2));
+    } else {
+        ca = QDir(folder.isEmpty() ? QDir::currentPath() : folder).absoluteFilePath(ca);
+    }
+    settings.ca = QDir::cleanPath(ca).toStdString();
     return settings;
 }
 

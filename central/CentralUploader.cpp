@@ -11,6 +11,7 @@
 
 #include "CentralSchema.h"
 #include "JournalFile.h"
+#include "ServerCertificate.h"
 #include "UploadBatch.h"
 
 namespace central {
@@ -24,7 +25,7 @@ class UploadWorker : public QObject {
           pgName_(QStringLiteral("waga_central_pg_%1").arg(reinterpret_cast<quintptr>(this))),
           station_(StationName(config_.settings)) {
         status_.enabled = true;
-        status_.cause = QStringLiteral("łączenie");
+        status_.cause = QString::fromUtf8(kConnectingCause);
     }
 
     void Begin() {
@@ -74,10 +75,13 @@ class UploadWorker : public QObject {
                 cause = QStringLiteral("brak sterownika QPSQL");
                 return false;
             }
+            cause = ConnectSettingsProblem(config_.settings);
+            if (!cause.isEmpty()) return false;
             if (!db.open()) {
                 const QSqlError error = db.lastError();
-                cause = ShortCause(error.databaseText().isEmpty() ? error.text()
-                                                                  : error.databaseText());
+                cause = ConnectFailureCause(
+                    error.databaseText().isEmpty() ? error.text() : error.databaseText(),
+                    config_.settings);
                 return false;
             }
             if (!EnsureCentralSchema(db, cause)) {

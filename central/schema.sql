@@ -1,6 +1,7 @@
--- The central database of the weighing stations, version 1. The program runs this on its first
--- connection when schema_version is missing and its role may create tables; scripts/central-db
--- runs the same file as the owner. Every statement may run again without harm.
+-- The central database of the weighing stations, version 1 (PostgreSQL 15 or newer). The program
+-- runs this and central/roles.sql on its first connection when schema_version is missing and its
+-- role may create tables; scripts/central-db runs the same files as the administrator. Every
+-- statement may run again without harm.
 CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL);
 
 CREATE TABLE IF NOT EXISTS weighing_lines (
@@ -18,8 +19,9 @@ CREATE TABLE IF NOT EXISTS weighing_lines (
   PRIMARY KEY (station, seq)
 );
 
--- One row per station: its last reading and when it was last seen.
-CREATE OR REPLACE VIEW latest_weight AS
+-- One row per station: its last reading and when it was last seen. It reads with the rights of
+-- whoever queries it, so the table's row-level security holds through it too.
+CREATE OR REPLACE VIEW latest_weight WITH (security_invoker = true) AS
   SELECT DISTINCT ON (station) station, value, text, unit, port, last_at
     FROM weighing_lines
    WHERE kind = 'reading'

@@ -22,6 +22,17 @@ function(waga_add_gtest)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;WAGA_SOURCE_DIR=${PROJECT_SOURCE_DIR};WAGA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # The properties whose values are lists are set after discovery, on the list of cases it found:
+  # given to discovery's PROPERTIES, a list is split, its second item read as a property's name
+  # and every property after it shifted (two labels, or the environment's second variable).
+  set(environment
+    "QT_QPA_PLATFORM=offscreen;WAGA_SOURCE_DIR=${PROJECT_SOURCE_DIR};WAGA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  set(properties_file "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_properties.cmake")
+  file(WRITE "${properties_file}"
+    "if(${T_NAME}_TESTS)\n"
+    "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS [==[${T_LABELS}]==]\n"
+    "    ENVIRONMENT [==[${environment}]==])\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${properties_file}")
 endfunction()

@@ -123,6 +123,8 @@ const std::vector<KeyRow>& Keys() {
             [](std::string_view v) {
                 return v == "disable" || v == "require" || v == "verify-full";
             }),
+        TextRow("BazaCentralna", "CA",
+                [](AddOnSettings& s) -> std::string& { return s.central.ca; }),
         TextRow("BazaCentralna", "Stacja",
                 [](AddOnSettings& s) -> std::string& { return s.central.station; }),
     };

@@ -28,14 +28,15 @@ struct ServiceSettings {                // [SerwerWagi]
     bool operator==(const ServiceSettings&) const = default;
 };
 
-struct CentralSettings {          // [BazaCentralna]
-    bool enabled = false;         // Wlaczona
-    std::string host;             // Host
-    int port = 5432;              // Port (1 .. 65535)
-    std::string database;         // Baza
-    std::string user;             // Uzytkownik
-    std::string ssl = "require";  // SSL: disable, require or verify-full
-    std::string station;          // Stacja (empty: the computer's host name)
+struct CentralSettings {              // [BazaCentralna]
+    bool enabled = false;             // Wlaczona
+    std::string host;                 // Host
+    int port = 5432;                  // Port (1 .. 65535)
+    std::string database;             // Baza
+    std::string user;                 // Uzytkownik
+    std::string ssl = "verify-full";  // SSL: verify-full, or the unsafe require or disable
+    std::string ca;                   // CA: the server's root certificate (empty: libpq's own)
+    std::string station;              // Stacja (empty: the computer's host name)
     bool operator==(const CentralSettings&) const = default;
 };
 

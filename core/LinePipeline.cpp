@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 
 #include "LineRouting.h"
 #include "NumberText.h"
@@ -13,15 +12,7 @@ LineClass ClassifyLine(const Win1250Text& line, char decimalSeparator) {
     if (!IsNumberText(test, decimalSeparator)) return result;
     result.kind = LineKind::Reading;
     result.readingText = Win1250Text(CommasToDots(RemoveSpaces(line.Shown())));
-    // The number test accepted the text up to its first byte 0; strtod reads the same digits
-    // once the separator is a dot. A value beyond double's range is no value.
-    const std::string shown = CommasToDots(std::string_view(test).substr(0, test.find('\0')));
-    char* end = nullptr;
-    const double value = std::strtod(shown.c_str(), &end);
-    if (end != shown.c_str() && value == value && value <= 1.7976931348623157e308 &&
-        value >= -1.7976931348623157e308) {
-        result.value = value;
-    }
+    result.value = NumberTextValue(test, decimalSeparator);
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "NumberText.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The parts of an accepted text that decide overflow.
 struct ParsedNumber {
+    bool negative = false;
     std::string_view digits;  // every mantissa digit, fraction digits included, in order
     std::int64_t fractionDigits = 0;
     std::int64_t exponent = 0;
@@ -65,7 +67,7 @@ void ParseExponent(std::string_view t, std::size_t& pos, std::int64_t& exponent)
 // Splits `t` into sign, mantissa and exponent; false when the text is not one number.
 bool Parse(std::string_view t, char separator, ParsedNumber& n, std::string& digits) {
     std::size_t pos = 0;
-    if (pos < t.size() && (t[pos] == '+' || t[pos] == '-')) ++pos;
+    if (pos < t.size() && (t[pos] == '+' || t[pos] == '-')) n.negative = t[pos++] == '-';
     bool mantissaSeen = false;
     while (pos < t.size() && IsDigit(t[pos])) {
         digits.push_back(t[pos++]);
@@ -97,4 +99,27 @@ bool IsNumberText(std::string_view testText, char separator) {
     std::string digits;
     if (!Parse(testText, separator, number, digits)) return false;
     return !Overflows(number);
+}
+
+std::optional<double> NumberTextValue(std::string_view testText, char separator) {
+    const std::size_t zero = testText.find('\0');
+    if (zero != std::string_view::npos) testText = testText.substr(0, zero);
+    ParsedNumber number;
+    std::string digits;
+    if (!Parse(testText, separator, number, digits) || digits.empty()) return std::nullopt;
+    // The digits as one integer times a power of ten: std::from_chars reads it the same way in
+    // every locale, unlike strtod.
+    const std::int64_t scale = number.exponent - number.fractionDigits;
+    std::string text = (number.negative ? "-" : "") + digits + "e" + std::to_string(scale);
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc::result_out_of_range) {
+        const std::size_t first = digits.find_first_not_of('0');
+        const std::int64_t magnitude =
+            static_cast<std::int64_t>(digits.size() - first) + scale;  // first != npos here
+        if (magnitude > 0) return std::nullopt;                        // beyond double's range
+        return number.negative ? -0.0 : 0.0;
+    }
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
 }

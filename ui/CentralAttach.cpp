@@ -6,6 +6,7 @@
 
 #include "AddOnSettings.h"
 #include "CentralDbWindow.h"
+#include "CentralSettingsFile.h"
 #include "CentralUploader.h"
 #include "JournalFile.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 central::UploaderConfig ConfigFor(const CentralSettings& settings, const QString& folder) {
     central::UploaderConfig config;
-    config.settings = settings;
+    config.settings = central::SettingsForConnection(settings, folder);
     config.journalPath = waga::journal::JournalPath(folder);
     config.retryCapMs = central::RetryCapFromEnvironment();
     return config;

@@ -47,7 +47,17 @@ void CentralDbWindow::BuildForm() {
     CSSL = new QComboBox(this);
     CSSL->setObjectName(QStringLiteral("CSSL"));
     CSSL->addItems(
-        {QStringLiteral("disable"), QStringLiteral("require"), QStringLiteral("verify-full")});
+        {QStringLiteral("verify-full"), QStringLiteral("require"), QStringLiteral("disable")});
+    LSSLOstrzezenie = new QLabel(this);
+    LSSLOstrzezenie->setObjectName(QStringLiteral("LSSLOstrzezenie"));
+    LSSLOstrzezenie->setWordWrap(true);
+    LSSLOstrzezenie->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    connect(CSSL, &QComboBox::currentTextChanged, this, &CentralDbWindow::ShowTlsWarning);
+    ECA = line("ECA");
+    ECA->setPlaceholderText(QStringLiteral("~/.postgresql/root.crt"));
+    ECA->setToolTip(
+        QStringLiteral("Certyfikat główny (CA), którym podpisano certyfikat serwera; "
+                       "ścieżka względna liczy się od katalogu roboczego programu."));
     EStacja = line("EStacja");
     EHaslo = line("EHaslo");
     EHaslo->setEchoMode(QLineEdit::Password);
@@ -57,6 +67,8 @@ void CentralDbWindow::BuildForm() {
     form->addRow(QStringLiteral("Baza:"), EBaza);
     form->addRow(QStringLiteral("Użytkownik:"), EUzytkownik);
     form->addRow(QStringLiteral("TLS (sslmode):"), CSSL);
+    form->addRow(QString(), LSSLOstrzezenie);
+    form->addRow(QStringLiteral("Certyfikat CA serwera:"), ECA);
     form->addRow(QStringLiteral("Stacja:"), EStacja);
     form->addRow(QStringLiteral("Hasło:"), EHaslo);
     layout->addLayout(form);
@@ -98,6 +110,8 @@ void CentralDbWindow::Fill(const CentralSettings& settings) {
     EBaza->setText(QString::fromStdString(shown.database));
     EUzytkownik->setText(QString::fromStdString(shown.user));
     CSSL->setCurrentText(QString::fromStdString(shown.ssl));
+    ECA->setText(QString::fromStdString(shown.ca));
+    ShowTlsWarning();
     EStacja->setText(QString::fromStdString(shown.station));
 }
 
@@ -109,6 +123,7 @@ CentralSettings CentralDbWindow::FromFields() const {
     settings.database = EBaza->text().toStdString();
     settings.user = EUzytkownik->text().toStdString();
     settings.ssl = CSSL->currentText().toStdString();
+    settings.ca = ECA->text().toStdString();
     settings.station = EStacja->text().toStdString();
     return central::NormalisedCentralSettings(settings);
 }
@@ -143,4 +158,10 @@ void CentralDbWindow::BZapiszClick() {
 void CentralDbWindow::ShowStatus(const central::CentralStatus& status) {
     LStan->setText(QStringLiteral("Stan: ") + central::CentralStateText(status));
     LOstatnie->setText(central::LastUploadText(status.lastUploadUtcMs));
+}
+
+void CentralDbWindow::ShowTlsWarning() {
+    const QString warning = central::TlsModeWarning(CSSL->currentText().toStdString());
+    LSSLOstrzezenie->setText(warning);
+    LSSLOstrzezenie->setVisible(!warning.isEmpty());
 }

@@ -1,9 +1,10 @@
 #pragma once
 // CentralDbWindow: "Baza centralna", shown without being modal (Widok → Baza centralna...). The
-// connection to the central database (host, port, database, user, TLS mode, the station's name),
-// whether the journal is sent at all, and the password, which goes only to the PostgreSQL
-// password file (mode 0600), never to dodatki.ini. It shows the uploader's state and the time of
-// the last upload; it never waits on the network itself.
+// connection to the central database (host, port, database, user, TLS mode, the server's root
+// certificate, the station's name), whether the journal is sent at all, and the password, which
+// goes only to the PostgreSQL password file (mode 0600), never to dodatki.ini. A TLS mode that
+// does not check the server is marked unsafe beside it. It shows the uploader's state and the
+// time of the last upload; it never waits on the network itself.
 
 #include <QDialog>
 #include <QString>
@@ -37,6 +38,7 @@ class CentralDbWindow : public QDialog {
     void Fill(const CentralSettings& settings);
     CentralSettings FromFields() const;
     void BZapiszClick();
+    void ShowTlsWarning();
 
     QString folder_;
     QCheckBox* CBWlaczona = nullptr;
@@ -45,6 +47,8 @@ class CentralDbWindow : public QDialog {
     QLineEdit* EBaza = nullptr;
     QLineEdit* EUzytkownik = nullptr;
     QComboBox* CSSL = nullptr;
+    QLabel* LSSLOstrzezenie = nullptr;
+    QLineEdit* ECA = nullptr;
     QLineEdit* EStacja = nullptr;
     QLineEdit* EHaslo = nullptr;
     QLabel* LStan = nullptr;

@@ -187,20 +187,29 @@ TEST(CentralDecisions, StateTexts) {
     EXPECT_EQ(central::LastUploadText(0), QStringLiteral("ostatnie wysłanie: jeszcze nie"));
 }
 
-TEST(CentralDecisions, CausesAreShortened) {
+TEST(CentralDecisions, CausesAreShortAndPolish) {
     struct Case {
         const char* message;
         const char* expected;
     } cases[] = {
         {"connection to server at \"127.0.0.1\", port 5 failed: Connection refused\n\tIs the "
          "server running on that host and accepting TCP/IP connections?\nQPSQL: Unable to connect",
-         "Connection refused"},
+         "serwer odmawia połączenia (nie działa albo zły port)"},
         {"connection to server at \"h\", port 1 failed: FATAL:  password authentication failed "
          "for user \"s\"",
-         "password authentication failed for user \"s\""},
-        {"ERROR:  new row violates row-level security policy",
-         "new row violates row-level "
-         "security policy"},
+         "złe hasło użytkownika „s” (popraw je w oknie Baza centralna)"},
+        {"FATAL:  no pg_hba.conf entry for host \"10.0.0.7\", user \"brama\", database \"waga\", "
+         "no encryption",
+         "serwer nie przyjmuje od 10.0.0.7 połączeń użytkownika „brama” z bazą „waga” bez "
+         "szyfrowania (pg_hba.conf)"},
+        {"brak schematu bazy, a jego utworzenie się nie udało: ERROR:  permission denied for "
+         "schema public",
+         "brak schematu bazy, a jego utworzenie się nie udało: brak uprawnień do schematu public"},
+        {"server certificate for \"a\" (and 2 other names) does not match host name \"%2\"",
+         "certyfikat serwera jest wystawiony dla „a”, nie dla „%2”: to może nie być właściwy "
+         "serwer"},
+        {"ERROR:  value too long for type character varying(3)",
+         "value too long for type character varying(3)"},
         {"", "nieznana przyczyna"},
     };
     for (const Case& c : cases) {
@@ -208,18 +217,17 @@ TEST(CentralDecisions, CausesAreShortened) {
     }
 }
 
-TEST(CentralDecisions, ConnectOptionsKeepOnlyTheThreeTlsModes) {
-    for (const auto& [setting, mode] : {std::pair{"disable", "disable"},
-                                        {"require", "require"},
-                                        {"verify-full", "verify-full"},
-                                        {"allow", "require"},
-                                        {"", "require"}}) {
-        CentralSettings settings;
-        settings.ssl = setting;
-        EXPECT_TRUE(central::PgConnectOptions(settings).startsWith(
-            QStringLiteral("sslmode=") + QLatin1String(mode) + QLatin1Char(';')))
-            << setting;
-    }
+// The modes themselves are tried against an impostor (CentralSecurityTest); here only how a CA
+// path of any folder reaches libpq through QPSQL's options.
+TEST(CentralDecisions, TheRootCertificatePathIsQuotedForLibpq) {
+    CentralSettings settings;
+    settings.ca = "/etc/waga/Główny CA's\\.crt";
+    EXPECT_TRUE(central::PgConnectOptions(settings).startsWith(
+        QStringLiteral("sslmode=verify-full;sslrootcert='/etc/waga/Główny "
+                       "CA\\'s\\\\.crt';channel_binding=require;")))
+        << central::PgConnectOptions(settings).toStdString();
+    settings.ca = "/a;b.crt";  // QPSQL would cut it at the ';'
+    EXPECT_FALSE(central::ConnectSettingsProblem(settings).isEmpty());
 }
 
 TEST(CentralDecisions, PasswordFileEntries) {
@@ -258,6 +266,12 @@ TEST(CentralDecisions, TheBuiltInSchemaIsTheFileTheScriptRuns) {
     EXPECT_TRUE(
         statements[1].startsWith(QStringLiteral("CREATE TABLE IF NOT EXISTS weighing_lines")));
     EXPECT_TRUE(statements[2].startsWith(QStringLiteral("CREATE OR REPLACE VIEW latest_weight")));
+    // The rights' first statement is a block whose inner lines end with ';' too.
+    const QStringList rights = central::CentralRolesStatements();
+    ASSERT_FALSE(rights.isEmpty());
+    EXPECT_TRUE(rights[0].startsWith(QStringLiteral("DO $roles$")));
+    EXPECT_TRUE(rights[0].endsWith(QStringLiteral("$roles$;")));
+    EXPECT_TRUE(rights.last().startsWith(QStringLiteral("GRANT SELECT ON weighing_lines")));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QSqlDatabase>
 #include <thread>
 
 #include "AddOnSettings.h"
@@ -12,7 +11,6 @@
 #include "ProgramRun.h"
 #include "StationRig.h"
 #include "TestSupport.h"
-#include "UploadBatch.h"
 
 namespace {
 

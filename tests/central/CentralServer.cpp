@@ -130,7 +130,8 @@ CentralSettings CentralServer::SettingsFor(const std::string& station, int port)
     settings.port = port > 0 ? port : port_;
     settings.database = "waga";
     settings.user = station;
-    settings.ssl = "disable";
+    settings.ssl = "verify-full";
+    settings.ca = CaPath();
     settings.station = station;
     return settings;
 }

@@ -24,6 +24,7 @@ class CentralServer {
     int Port() const { return port_; }
     const std::string& Dir() const { return dir_; }
     std::string PgPassPath() const { return dir_ + "/pgpass"; }
+    std::string CaPath() const { return dir_ + "/tls/ca.crt"; }  // the server's own CA
 
     bool Stop();   // fast shutdown
     bool Start();  // again, on the same port
@@ -32,7 +33,8 @@ class CentralServer {
     // psql as the administrator (-At): the output, or nullopt on failure.
     std::optional<std::string> Sql(const std::string& sql);
 
-    // The [BazaCentralna] settings for `station` (its role has the same name).
+    // The [BazaCentralna] settings for `station` (its role has the same name), verify-full
+    // against the server's CA.
     CentralSettings SettingsFor(const std::string& station, int port = 0) const;
 
     // The digest of `station`'s rows, read as the administrator.

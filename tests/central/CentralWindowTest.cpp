@@ -64,9 +64,21 @@ TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
     }
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(window->isVisible());
-    EXPECT_EQ(window->findChild<QComboBox*>(QStringLiteral("CSSL"))->currentText(),
-              QStringLiteral("require"));
+    auto* mode = window->findChild<QComboBox*>(QStringLiteral("CSSL"));
+    auto* unsafe = window->findChild<QLabel*>(QStringLiteral("LSSLOstrzezenie"));
+    EXPECT_EQ(mode->currentText(), QStringLiteral("verify-full"));
+    EXPECT_FALSE(unsafe->isVisible());
     EXPECT_EQ(window->findChild<QSpinBox*>(QStringLiteral("SPort"))->value(), 5432);
+    // A mode that does not check the server is shown as unsafe while it is chosen.
+    for (const char* weak : {"require", "disable"}) {
+        mode->setCurrentText(QLatin1String(weak));
+        EXPECT_TRUE(unsafe->isVisible()) << weak;
+        EXPECT_TRUE(
+            unsafe->text().startsWith(QStringLiteral("Niebezpieczne: SSL=") + QLatin1String(weak)))
+            << unsafe->text().toStdString();
+    }
+    mode->setCurrentText(QStringLiteral("verify-full"));
+    EXPECT_FALSE(unsafe->isVisible());
 
     window->findChild<QCheckBox*>(QStringLiteral("CBWlaczona"))->setChecked(true);
     window->findChild<QLineEdit*>(QStringLiteral("EHost"))->setText(QStringLiteral(" 127.0.0.1 "));
@@ -74,8 +86,8 @@ TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
     window->findChild<QLineEdit*>(QStringLiteral("EBaza"))->setText(QStringLiteral("waga"));
     window->findChild<QLineEdit*>(QStringLiteral("EUzytkownik"))
         ->setText(QStringLiteral("stacja1"));
-    window->findChild<QComboBox*>(QStringLiteral("CSSL"))
-        ->setCurrentText(QStringLiteral("disable"));
+    window->findChild<QLineEdit*>(QStringLiteral("ECA"))
+        ->setText(QString::fromStdString(server.CaPath()));
     window->findChild<QLineEdit*>(QStringLiteral("EStacja"))->setText(QStringLiteral("stacja1"));
     const std::string password = PasswordOf(waga::test::ReadFile(server.PgPassPath()), "stacja1");
     window->findChild<QLineEdit*>(QStringLiteral("EHaslo"))

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <cstdlib>
 
 #include "JournalFeed.h"

@@ -50,12 +50,14 @@ INSTANTIATE_TEST_SUITE_P(
                  AddOnSettings{}},
         ParseRow{"text values kept as written (UTF-8)",
                  "[BazaCentralna]\nWlaczona=1\nHost=db.firma.example\nStacja=Brama Łódź\n"
-                 "SSL=verify-full\n[SerwerWagi]\nToken=a=b\nZrodla=http://a, http://b\n",
+                 "SSL=require\nCA=C:\\Certyfikaty firmy\\główny.crt\n[SerwerWagi]\nToken=a=b\n"
+                 "Zrodla=http://a, http://b\n",
                  With([](AddOnSettings& s) {
                      s.central.enabled = true;
                      s.central.host = "db.firma.example";
                      s.central.station = "Brama Łódź";
-                     s.central.ssl = "verify-full";
+                     s.central.ssl = "require";
+                     s.central.ca = "C:\\Certyfikaty firmy\\główny.crt";
                      s.service.token = "a=b";
                      s.service.origins = "http://a, http://b";
                  })}));

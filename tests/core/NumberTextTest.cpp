@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cmath>
+#include <optional>
 #include <string>
 
 #include "CoreTestSupport.h"
@@ -111,5 +114,52 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"0," + Zeros(5000) + "1e4999", true},
         // underflow never rejects
         NumberCase{"0," + Zeros(6000) + "1", true}, NumberCase{"1e-4999", true}));
+
+// The value of an accepted text, read under the Polish locale the program runs in (whose decimal
+// separator is ','): the locale must not change it. Without the locale installed the rows still
+// run under the current one.
+struct ValueCase {
+    std::string text;
+    std::optional<double> value;
+};
+
+std::ostream& operator<<(std::ostream& out, const ValueCase& c) { return out << Escaped(c.text); }
+
+class NumberValueTest : public ::testing::TestWithParam<ValueCase> {
+  protected:
+    void SetUp() override {
+        previous_ = std::setlocale(LC_ALL, nullptr);
+        std::setlocale(LC_ALL, "pl_PL.UTF-8");
+    }
+    void TearDown() override { std::setlocale(LC_ALL, previous_.c_str()); }
+
+  private:
+    std::string previous_;
+};
+
+TEST_P(NumberValueTest, IsTheSameInEveryLocale) {
+    const std::optional<double> value = NumberTextValue(GetParam().text, ',');
+    ASSERT_EQ(value.has_value(), GetParam().value.has_value());
+    if (value) {
+        EXPECT_EQ(*value, *GetParam().value);
+        EXPECT_EQ(std::signbit(*value), std::signbit(*GetParam().value));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, NumberValueTest,
+    ::testing::Values(ValueCase{"14,84", 14.84}, ValueCase{"12,50", 12.5},
+                      ValueCase{"-0,25", -0.25}, ValueCase{"7,5", 7.5}, ValueCase{"+5", 5.0},
+                      ValueCase{"007", 7.0}, ValueCase{",5", 0.5}, ValueCase{"5,", 5.0},
+                      ValueCase{"1e3", 1000.0}, ValueCase{"1,5E", 1.5}, ValueCase{"2e-3", 0.002},
+                      ValueCase{"12,5\0kg"s, 12.5}, ValueCase{"1e308", 1e308},
+                      // no digit: a reading without a value
+                      ValueCase{",", std::nullopt}, ValueCase{"-,e5", std::nullopt},
+                      // beyond double's range: no value; below its smallest: zero with the sign
+                      ValueCase{"2e308", std::nullopt}, ValueCase{"-1e4000", std::nullopt},
+                      ValueCase{"1e-400", 0.0}, ValueCase{"-1e-400", -0.0},
+                      ValueCase{"0," + Zeros(400) + "1e400", 0.1},
+                      // not one number
+                      ValueCase{"12,5kg", std::nullopt}, ValueCase{"1.5", std::nullopt}));
 
 }  // namespace

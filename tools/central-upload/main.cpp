@@ -2,7 +2,8 @@
 // Uploads FOLDER's journal to the central database set in FOLDER/dodatki.ini
 // ([BazaCentralna]), exactly as the program does, without the window: for a station whose
 // program is closed, for the tests and for the benchmark. Prints each change of state on
-// standard output. SIGTERM or SIGINT stops it after the batch in flight. With --until-empty it
+// standard output, and each cause of a missing connection (and an unsafe TLS mode) once on
+// standard error. SIGTERM or SIGINT stops it after the batch in flight. With --until-empty it
 // ends (status 0) as soon as the connection is up and nothing is left to send.
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 
 #include "AddOnSettings.h"
+#include "CentralSettingsFile.h"
 #include "CentralUploader.h"
 #include "JournalFile.h"
 
@@ -57,10 +59,23 @@ int main(int argc, char** argv) {
     QObject::connect(&notifier, &QSocketNotifier::activated, &app,
                      [] { QCoreApplication::quit(); });
 
+    const QString warning = central::TlsModeWarning(loaded.settings.central.ssl);
+    if (!warning.isEmpty()) std::fprintf(stderr, "waga-central: %s\n", qPrintable(warning));
+
     central::CentralUploader uploader;
+    QString notice;  // the cause last told on stderr
     QObject::connect(
         &uploader, &central::CentralUploader::StatusChanged, &app,
-        [untilEmpty](const central::CentralStatus& status) {
+        [untilEmpty, &notice](const central::CentralStatus& status) {
+            const QString now = central::CentralNotice(status);
+            if (now != notice) {
+                if (!now.isEmpty()) {
+                    std::fprintf(stderr, "waga-central: %s\n", qPrintable(now));
+                } else if (status.connected) {
+                    std::fprintf(stderr, "waga-central: połączona\n");
+                }
+                notice = now;
+            }
             std::printf(
                 "%s stan: %s; seq %lld\n",
                 qPrintable(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz"))),
@@ -73,7 +88,8 @@ int main(int argc, char** argv) {
             }
         });
     central::UploaderConfig config;
-    config.settings = loaded.settings.central;
+    config.settings =
+        central::SettingsForConnection(loaded.settings.central, QDir(folder).absolutePath());
     config.journalPath = waga::journal::JournalPath(QDir(folder).absolutePath());
     config.retryCapMs = central::RetryCapFromEnvironment();
     uploader.Apply(config);

@@ -20,8 +20,10 @@ int main(int argc, char** argv) {
                      "[--same]\n");
         return 2;
     }
-    const double rate = std::atof(argv[2]);
-    const double seconds = std::atof(argv[3]);
+    // QByteArray reads a dot as the separator in every locale (atof would follow the locale
+    // QCoreApplication has set).
+    const double rate = QByteArray(argv[2]).toDouble();
+    const double seconds = QByteArray(argv[3]).toDouble();
     long reportEvery = 0;
     long backlog = 0;
     bool same = false;

@@ -1,6 +1,7 @@
 #include "ScaleContent.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -17,10 +18,23 @@ const std::map<std::string, char>& PolishLetters() {
     return table;
 }
 
-std::string Format(const char* pattern, double value) {
+// `value` with two decimals after a dot, right-aligned in `width` characters, in every locale
+// (printf's %f would take the locale's separator).
+std::string Fixed2(double value, std::size_t width) {
     char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+    std::string out(text, result.ptr);
+    if (out.size() < width) out.insert(0, width - out.size(), ' ');
+    return out;
+}
+
+// A reading's text (spaces around a number with a dot) as its value.
+double ReadingValue(const std::string& reading) {
+    const std::size_t first = reading.find_first_not_of(' ');
+    double value = 0;
+    if (first != std::string::npos)
+        std::from_chars(reading.data() + first, reading.data() + reading.size(), value);
+    return value;
 }
 
 std::string Clock(double seconds) {
@@ -70,7 +84,7 @@ std::string WeightModel::NextReading(bool& settledNow) {
         }
     }
     const double shown = std::max(0.0, std::round(current_ * 50) / 50);
-    return Format("%6.2f", shown);
+    return Fixed2(shown, 6);
 }
 
 ScaleContent::ScaleContent(const SimOptions& options)
@@ -97,7 +111,7 @@ SimLine ScaleContent::NextLine(double lineTime) {
     if (mode_ == SimMode::Mixed && random_() % 5 == 0) return {NoiseLine() + End(), false};
     bool settled = false;
     std::string reading = weight_.NextReading(settled);
-    if (settled) weighings_.push_back(std::stod(reading));
+    if (settled) weighings_.push_back(ReadingValue(reading));
     return {reading + End(), false};
 }
 
@@ -113,15 +127,15 @@ void ScaleContent::StartReport(double lineTime) {
         PolishToCp1250("Lp.   Masa netto [kg]"),
     };
     for (std::size_t i = 0; i < weighings_.size(); ++i) {
-        char row[48];
-        std::snprintf(row, sizeof row, "%3zu.  %12.2f", i + 1, weighings_[i]);
-        lines.push_back(row);
+        char number[24];
+        std::snprintf(number, sizeof number, "%3zu.  ", i + 1);
+        lines.push_back(number + Fixed2(weighings_[i], 12));
         total += weighings_[i];
     }
     if (weighings_.empty()) lines.push_back(PolishToCp1250("  (brak ważeń)"));
     lines.push_back("--------------------------------");
     lines.push_back(PolishToCp1250("Liczba ważeń: ") + std::to_string(weighings_.size()));
-    lines.push_back(PolishToCp1250("SUMA:       ") + Format("%12.2f kg", total));
+    lines.push_back(PolishToCp1250("SUMA:       ") + Fixed2(total, 12) + " kg");
     lines.push_back(PolishToCp1250("Podpis ważącego: ............"));
     lines.push_back("");
     weighings_.clear();

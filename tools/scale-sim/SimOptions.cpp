@@ -8,16 +8,13 @@
 namespace {
 
 bool ParseNumber(const std::string& text, double& out) {
-    if (text.empty()) return false;
-    try {
-        std::size_t used = 0;
-        const double v = std::stod(text, &used);
-        if (used != text.size() || !std::isfinite(v) || v < 0) return false;
-        out = v;
-        return true;
-    } catch (...) {
-        return false;
-    }
+    // from_chars reads a dot as the separator in every locale.
+    double v = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(v) || v < 0) return false;
+    out = v;
+    return true;
 }
 
 template <typename T>

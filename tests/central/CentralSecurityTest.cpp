@@ -1,0 +1,287 @@
+// Whom the station trusts and what a station may do centrally.
+// - An impostor on loopback (tests/central/impostor.py: TLS with a certificate of its choice,
+//   AuthenticationOk at once, every statement accepted) against waga-central as a process: under
+//   the default settings nothing is acknowledged, the cause is told in Polish on standard output
+//   and standard error, and the impostor receives no statement (no row, no password); only the
+//   explicit unsafe choice SSL=disable hands it the rows.
+// - A station's rights on the real server (central/roles.sql), through the table and the view,
+//   whether the script made the schema or the first station did on an empty database.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <cstdlib>
+
+#include "AddOnSettings.h"
+#include "CentralServer.h"
+#include "CentralTexts.h"
+#include "CentralUploader.h"
+#include "ProgramRun.h"
+#include "StationRig.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using waga::test::WaitUntil;
+
+std::string ImpostorScript() {
+    const char* source = std::getenv("WAGA_SOURCE_DIR");
+    return std::string(source != nullptr ? source : WAGA_DEFAULT_SOURCE_DIR) +
+           "/tests/central/impostor.py";
+}
+
+// The certificates every case picks from, made once.
+class Impostors : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        certificates_ = new waga::test::TempDir;
+        waga::test::ChildProcess make(
+            {"/usr/bin/python3", ImpostorScript(), "certs", certificates_->Path()}, "/");
+        ASSERT_EQ(make.Wait(60s), 0) << make.Stderr();
+    }
+    static void TearDownTestSuite() {
+        delete certificates_;
+        certificates_ = nullptr;
+    }
+    static std::string Certificates(const std::string& name) { return certificates_->File(name); }
+
+  private:
+    static waga::test::TempDir* certificates_;
+};
+
+waga::test::TempDir* Impostors::certificates_ = nullptr;
+
+struct ImpostorCase {
+    const char* what;
+    const char* certificate;  // the impostor's: self-signed, right, other-name or expired
+    bool asksForPassword;     // asks for the password in clear before it lets the station in
+    const char* ssl;          // the station's SSL setting; empty: the default
+    bool trustsTestCa;        // CA = the CA of right, other-name and expired; else no CA at all
+    const char* cause;        // in the Polish cause; empty: the impostor gets the rows
+    bool tlsRefused;          // refused before anything (not even the user name) is sent
+};
+
+TEST_F(Impostors, GetNothingAcknowledgedUnlessTheStationChoseNoTls) {
+    const ImpostorCase cases[] = {
+        {"self-signed certificate, default settings", "self-signed", false, "", true,
+         "certyfikat serwera nie pochodzi od CA z pliku", true},
+        {"no root certificate anywhere, default settings", "right", false, "", false,
+         "brak pliku certyfikatu CA serwera", true},
+        {"certificate from the CA for another name", "other-name", false, "", true,
+         "certyfikat serwera jest wystawiony dla „inny.example”, nie dla „127.0.0.1”", true},
+        {"expired certificate from the CA", "expired", false, "", true, "certyfikat serwera wygasł",
+         true},
+        {"certificate from the CA, no authentication", "right", false, "", true,
+         "serwer przyjął połączenie bez sprawdzenia hasła", false},
+        {"certificate from the CA, asks for the password in clear", "right", true, "", true,
+         "serwer żąda hasła inaczej niż przez SCRAM z wiązaniem kanału: hasła nie wysłano", false},
+        {"SSL=require chosen, self-signed, no authentication", "self-signed", false, "require",
+         false, "serwer przyjął połączenie bez sprawdzenia hasła", false},
+        {"SSL=disable chosen: the unsafe choice hands over the rows", "self-signed", false,
+         "disable", false, "", false},
+    };
+    const std::string password = "haslo-stacji-Zx81";
+    for (const ImpostorCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> serve{"/usr/bin/python3", ImpostorScript(), "serve",
+                                       Certificates(std::string(c.certificate) + ".crt"),
+                                       Certificates(std::string(c.certificate) + ".key")};
+        if (c.asksForPassword) serve.push_back("--ask-password");
+        waga::test::ChildProcess impostor(serve, "/");
+        ASSERT_TRUE(
+            WaitUntil([&] { return impostor.Stdout().find('\n') != std::string::npos; }, 20s))
+            << impostor.Stderr();
+        const int port = std::atoi(impostor.Stdout().c_str());
+        ASSERT_GT(port, 0);
+
+        waga::test::TempDir station;
+        AddOnSettings settings;
+        settings.central.enabled = true;
+        settings.central.host = "127.0.0.1";
+        settings.central.port = port;
+        settings.central.database = "waga";
+        settings.central.user = "stacja1";
+        if (*c.ssl) settings.central.ssl = c.ssl;
+        if (c.trustsTestCa) settings.central.ca = Certificates("ca.crt");
+        settings.central.station = "stacja1";
+        std::string error;
+        ASSERT_TRUE(SaveAddOnSettings(settings, error, station.Path())) << error;
+        waga::test::WriteFile(station.File("pgpass"), "127.0.0.1:" + std::to_string(port) +
+                                                          ":waga:stacja1:" + password + "\n");
+        ::chmod(station.File("pgpass").c_str(), 0600);
+        const std::string journal = station.File("dziennik.sqlite");
+        ASSERT_TRUE(WriteBacklog(QString::fromStdString(journal), 5));
+
+        // No ~/.postgresql/root.crt to fall back on: the home folder is the station's.
+        waga::test::ScopedEnv home("HOME", station.Path());
+        waga::test::ScopedEnv passwords("PGPASSFILE", station.File("pgpass"));
+        waga::test::ScopedEnv cap("WAGA_CENTRAL_RETRY_MAX_MS", "300");
+        waga::test::ChildProcess uploader({waga::test::BinPath("waga-central"), station.Path()},
+                                          station.Path());
+        const std::string expected =
+            *c.cause ? "brak połączenia: " + std::string(c.cause) : "połączona, zaległe: 0";
+        EXPECT_TRUE(
+            WaitUntil([&] { return uploader.Stdout().find(expected) != std::string::npos; }, 30s))
+            << uploader.Stdout() << uploader.Stderr();
+        uploader.Signal(SIGTERM);
+        EXPECT_EQ(uploader.Wait(), 0) << uploader.Stderr();
+        impostor.Signal(SIGKILL);
+        impostor.Wait();
+
+        const std::string heard = impostor.Stdout();
+        EXPECT_EQ(heard.find(password), std::string::npos) << heard;
+        if (settings.central.ssl != "verify-full") {
+            EXPECT_NE(uploader.Stderr().find("Niebezpieczne: SSL=" + settings.central.ssl),
+                      std::string::npos)
+                << uploader.Stderr();
+        }
+        if (!*c.cause) {  // the control: the impostor is able to take rows when let in
+            EXPECT_NE(heard.find("weighing_lines"), std::string::npos) << heard;
+            EXPECT_EQ(AckedSeq(QString::fromStdString(journal)), 5);
+            continue;
+        }
+        EXPECT_NE(uploader.Stderr().find("waga-central: " + std::string(c.cause)),
+                  std::string::npos)
+            << uploader.Stderr();
+        EXPECT_EQ(AckedSeq(QString::fromStdString(journal)), 0);
+        EXPECT_EQ(heard.find("QUERY"), std::string::npos) << heard;
+        EXPECT_EQ(heard.find("STARTUP") == std::string::npos, c.tlsRefused) << heard;
+    }
+}
+
+// A station's rights, tried as stacja2 next to stacja1's uploaded rows: the schema made by the
+// script, or by stacja1 itself on an empty database (stacja1 then owns the tables).
+class StationRights : public ::testing::TestWithParam<bool> {};
+
+struct RightsCase {
+    const char* what;
+    const char* statement;
+    const char* result;  // the first value, or the rows changed ("rows 1"); empty: not checked
+    const char* error;   // in the server's refusal; empty: it succeeds
+};
+
+TEST_P(StationRights, AStationReadsAndChangesOnlyItsOwnRowsThroughTheTableAndTheView) {
+    CentralServer server("stacja1,stacja2", GetParam());
+    ASSERT_TRUE(server.Ok()) << server.Log();
+    waga::test::ScopedEnv passwords("PGPASSFILE", server.PgPassPath());
+    waga::test::TempDir dir;
+    const QString journal = QString::fromStdString(dir.File("dziennik.sqlite"));
+    ASSERT_TRUE(WriteBacklog(journal, 3));
+    {
+        central::CentralUploader uploader;
+        central::UploaderConfig config;
+        config.settings = server.SettingsFor("stacja1");
+        config.journalPath = journal;
+        config.retryCapMs = 300;
+        uploader.Apply(config);
+        ExpectEqualDigests(WaitForEqualRows(server, QStringLiteral("stacja1"), journal));
+    }
+
+    const auto connect = [&](const QString& name, const std::string& role) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        const CentralSettings settings = server.SettingsFor(role);
+        db.setHostName(QStringLiteral("127.0.0.1"));
+        db.setPort(server.Port());
+        db.setDatabaseName(QStringLiteral("waga"));
+        db.setUserName(QString::fromStdString(role));
+        db.setConnectOptions(central::PgConnectOptions(settings));
+        EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+        return db;
+    };
+    const auto run = [](QSqlDatabase& db, const RightsCase& c) {
+        SCOPED_TRACE(c.what);
+        QSqlQuery q(db);
+        const bool ran = q.exec(QString::fromUtf8(c.statement));
+        const std::string refusal = q.lastError().databaseText().toStdString();
+        if (*c.error) {
+            EXPECT_FALSE(ran);
+            EXPECT_NE(refusal.find(c.error), std::string::npos) << refusal;
+            return;
+        }
+        ASSERT_TRUE(ran) << refusal;
+        if (std::string(c.result).rfind("rows ", 0) == 0) {
+            EXPECT_EQ("rows " + std::to_string(q.numRowsAffected()), c.result);
+        } else if (*c.result) {
+            ASSERT_TRUE(q.next());
+            EXPECT_EQ(q.value(0).toString().toStdString(), c.result);
+        }
+    };
+    const std::string before = server
+                                   .Sql(
+                                       "SELECT md5(string_agg(weighing_lines::text, ';' ORDER "
+                                       "BY seq)) FROM weighing_lines")
+                                   .value_or("?");
+    const char* row = "(station, seq, kind, first_at, last_at, count, text, raw, unit, port)";
+    const std::string insertOwn = std::string("INSERT INTO weighing_lines ") + row +
+                                  " VALUES ('stacja2', 1, 'reading', now(), now(), 1, '7', '\\x37',"
+                                  " 'kg', 'COM1')";
+    const std::string insertOther = std::string("INSERT INTO weighing_lines ") + row +
+                                    " VALUES ('stacja1', 1, 'reading', now(), now(), 1, '7',"
+                                    " '\\x37', 'kg', 'COM1')";
+    const std::string upsertOther = insertOther +
+                                    " ON CONFLICT (station, seq) DO UPDATE SET count = 99,"
+                                    " last_at = EXCLUDED.last_at";
+    const RightsCase cases[] = {
+        {"inserts its own row", insertOwn.c_str(), "rows 1", ""},
+        {"reads its own rows only", "SELECT string_agg(DISTINCT station, ',') FROM weighing_lines",
+         "stacja2", ""},
+        {"another station's rows are not there",
+         "SELECT count(*) FROM weighing_lines WHERE station = 'stacja1'", "0", ""},
+        {"the view is not the stations'", "SELECT station FROM latest_weight", "",
+         "permission denied for view latest_weight"},
+        {"inserts no row of another station", insertOther.c_str(), "", "row-level security"},
+        {"the upsert merges nothing into another station's row", upsertOther.c_str(), "",
+         "row-level security"},
+        {"raises count and last_at of its own row",
+         "UPDATE weighing_lines SET count = count + 1, last_at = now() WHERE seq = 1", "rows 1",
+         ""},
+        {"changes nothing of another station",
+         "UPDATE weighing_lines SET count = 99 WHERE station = 'stacja1'", "rows 0", ""},
+        {"changes no content", "UPDATE weighing_lines SET text = 'x'", "",
+         "permission denied for table weighing_lines"},
+        {"hands no row to another station", "UPDATE weighing_lines SET station = 'stacja1'", "",
+         "permission denied for table weighing_lines"},
+        {"deletes nothing", "DELETE FROM weighing_lines", "",
+         "permission denied for table weighing_lines"},
+    };
+    {
+        QSqlDatabase db = connect(QStringLiteral("stacja2"), "stacja2");
+        for (const RightsCase& c : cases) run(db, c);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("stacja2"));
+    EXPECT_EQ(server.Sql("SELECT md5(string_agg(weighing_lines::text, ';' ORDER BY seq)) FROM "
+                         "weighing_lines WHERE station = 'stacja1'"),
+              before);
+    EXPECT_EQ(server.Sql("SELECT count FROM weighing_lines WHERE station = 'stacja2'"), "2");
+
+    // Granted after all, the view still reads with the reader's rights: its own row only; the
+    // ERP reads every station's.
+    ASSERT_TRUE(server.Sql("GRANT SELECT ON latest_weight TO waga_stations"));
+    {
+        QSqlDatabase db = connect(QStringLiteral("view"), "stacja2");
+        run(db, {"the view shows only its own row",
+                 "SELECT string_agg(station, ',') FROM "
+                 "latest_weight",
+                 "stacja2", ""});
+        db.close();
+        db = connect(QStringLiteral("erp"), "waga_erp");
+        run(db, {"the ERP reads every station",
+                 "SELECT string_agg(station, ',' ORDER BY station)"
+                 " FROM latest_weight",
+                 "stacja1,stacja2", ""});
+        run(db, {"the ERP writes nothing", insertOwn.c_str(), "", "read-only transaction"});
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("view"));
+    QSqlDatabase::removeDatabase(QStringLiteral("erp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(SchemaMadeBy, StationRights, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Station" : "Script"; });
+
+}  // namespace
