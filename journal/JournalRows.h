@@ -3,8 +3,9 @@
 // dziennik.sqlite, except that consecutive identical readings (same bytes, unit and port, nothing
 // between them) share one row whose count and last time grow. Only the newest row can grow; a
 // report line, a different reading, a port loss or close and a program stop end the run.
-// Sequence numbers are handed out here, on the thread that receives the lines; the journal's
-// writer only stores what it is given.
+// Sequence numbers are handed out here, on the thread that receives the lines, from the first
+// number of the run (SeqMark.h); the journal's writer stores the rows under them (moved up as a
+// whole only when the file, unreadable at the start, turns out to hold higher ones).
 
 #include <cstdint>
 #include <optional>
