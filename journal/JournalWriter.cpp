@@ -68,12 +68,21 @@ bool WriterWorker::OpenDb(QSqlError& error) {
     const QString& path = owner_.path_;
     const bool existed = QFile::exists(path);
     bool ok = db_.Open(path, JournalAccess::Writer);
-    if (!ok && existed && ClassifySqlError(db_.LastError()) == JournalFault::Damaged) {
-        db_.Close();
-        SetCause(kNews, FaultText(JournalFault::Damaged, MoveAside(path)));
-        ok = db_.Open(path, JournalAccess::Writer);
-    }
     error = db_.LastError();
+    if (!ok && existed && ClassifySqlError(error) == JournalFault::Damaged) {
+        db_.Close();
+        QString why;
+        if (const std::optional<QString> aside = MoveAside(path, why)) {
+            SetCause(kNews, FaultText(JournalFault::Damaged, *aside));
+            ok = db_.Open(path, JournalAccess::Writer);
+            error = db_.LastError();
+        } else {
+            error = QSqlError(QStringLiteral("plik dziennika jest uszkodzony, a nie można go "
+                                             "odłożyć: %1")
+                                  .arg(why),
+                              QString(), QSqlError::ConnectionError);
+        }
+    }
     if (ok && !verified_) {
         // The run's numbers go above every row of the file, also when its highest seq could
         // only be read now.
@@ -92,14 +101,18 @@ bool WriterWorker::OpenDb(QSqlError& error) {
     return ok;
 }
 
-QString WriterWorker::MoveAside(const QString& path) {
+std::optional<QString> WriterWorker::MoveAside(const QString& path, QString& error) {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = path + QStringLiteral(".uszkodzony-") + stamp;
     for (int n = 2; QFile::exists(target); ++n) {
         target =
             path + QStringLiteral(".uszkodzony-") + stamp + QLatin1Char('-') + QString::number(n);
     }
-    QFile::rename(path, target);
+    QFile file(path);
+    if (!file.rename(target)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
     // A write-ahead log left beside would be applied to the new file: it goes with the old one.
     for (const char* suffix : {"-wal", "-shm"}) {
         const QString side = path + QLatin1String(suffix);
@@ -169,7 +182,10 @@ void WriterWorker::LoadUnsaved() {
     std::vector<JournalOp> ops;
     QString error;
     if (!ReadUnsavedRows(path, ops, error)) {
-        SetCause(kNews, error + QStringLiteral(" Odłożono go jako %1.").arg(MoveAside(path)));
+        QString why;
+        const std::optional<QString> aside = MoveAside(path, why);
+        SetCause(kNews, error + (aside ? QStringLiteral(" Odłożono go jako %1.").arg(*aside)
+                                       : QStringLiteral(" Nie można go odłożyć: %1.").arg(why)));
         return;
     }
     if (ops.empty()) {

@@ -30,7 +30,8 @@ class WriterWorker : public QObject {
 
     bool OpenDb(QSqlError& error);
     void CloseDb();
-    QString MoveAside(const QString& path);
+    // Renames a damaged file (with its log) to <name>.uszkodzony-<time>; the new name.
+    std::optional<QString> MoveAside(const QString& path, QString& error);
     void SetCause(Cause cause, const QString& text);
     void Fail(const QSqlError& error);
     bool Store(const std::vector<JournalOp>& ops, QSqlError& error);
