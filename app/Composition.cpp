@@ -4,6 +4,7 @@
 
 #include "CentralAttach.h"
 #include "CentralUploader.h"
+#include "JournalFile.h"
 #include "MainWindow.h"
 #include "ReportView.h"
 #include "SerialPort.h"
@@ -51,7 +52,7 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
     QObject::connect(port_.get(), &SerialPort::dataReceived, port_.get(),
                      [this](const char* data, int size) { pipeline_.Receive(data, size); });
 
-    // The journal: every line into dziennik.sqlite in the working folder, after the recording
+    // The journal: every line into the journal in the working folder, after the recording
     // file; its faults in the status bar's tooltip. Its history window in "Widok".
     const QString folder = QDir::currentPath();
     journal_ = waga::journal::AttachJournal(pipeline_, folder);
@@ -62,7 +63,7 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
                          });
     }
     AttachHistoryWindow(window_->AddViewMenuItem(QStringLiteral("Historia ważeń...")),
-                        QDir(folder).filePath(QStringLiteral("dziennik.sqlite")), history_);
+                        waga::journal::JournalPath(folder), history_);
 
     // The weight service (off unless dodatki.ini turns it on), subscribed after the program's
     // own sinks. Its event ids are the journal's row numbers once the journal is subscribed

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CentralSchema.h"
+#include "JournalFile.h"
 #include "ServerCertificate.h"
 #include "UploadBatch.h"
 
@@ -22,8 +23,6 @@ class UploadWorker : public QObject {
         : owner_(owner),
           config_(std::move(config)),
           pgName_(QStringLiteral("waga_central_pg_%1").arg(reinterpret_cast<quintptr>(this))),
-          journalName_(
-              QStringLiteral("waga_central_journal_%1").arg(reinterpret_cast<quintptr>(this))),
           station_(StationName(config_.settings)) {
         status_.enabled = true;
         status_.cause = QString::fromUtf8(kConnectingCause);
@@ -58,8 +57,7 @@ class UploadWorker : public QObject {
 
     void CloseJournal() {
         if (!journalOpen_) return;
-        QSqlDatabase::database(journalName_, false).close();
-        QSqlDatabase::removeDatabase(journalName_);
+        journal_.Close();
         journalOpen_ = false;
         ackLoaded_ = false;
     }
@@ -101,22 +99,19 @@ class UploadWorker : public QObject {
             cause = QStringLiteral("brak pliku dziennika");
             return false;
         }
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), journalName_);
-            journalOpen_ = true;
-            db.setDatabaseName(config_.journalPath);
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-            if (!db.open()) {
-                cause = QStringLiteral("dziennik: ") + db.lastError().text().trimmed();
-                return false;
-            }
+        // It writes the acknowledged position: a writer's connection (the tables are made when
+        // the journal has none yet).
+        journalOpen_ = true;
+        if (!journal_.Open(config_.journalPath, waga::journal::JournalAccess::Writer)) {
+            cause = QStringLiteral("dziennik: ") + journal_.LastError().text().trimmed();
+            return false;
         }
         return true;
     }
 
     bool LoadAck(QString& cause) {
         if (ackLoaded_) return true;
-        QSqlDatabase db = QSqlDatabase::database(journalName_, false);
+        QSqlDatabase db = journal_.Database();
         if (!LoadAckedPosition(db, config_.target, acked_, cause)) {
             cause = QStringLiteral("dziennik: ") + cause;
             return false;
@@ -132,7 +127,7 @@ class UploadWorker : public QObject {
         if (!force && now - lastCountMs_ < 1000) return;
         lastCountMs_ = now;
         QString error;
-        QSqlDatabase db = QSqlDatabase::database(journalName_, false);
+        QSqlDatabase db = journal_.Database();
         if (const auto pending = CountPendingRows(db, acked_, error)) status_.backlog = *pending;
     }
 
@@ -180,7 +175,7 @@ class UploadWorker : public QObject {
         }
         std::vector<JournalRow> rows;
         {
-            QSqlDatabase journal = QSqlDatabase::database(journalName_, false);
+            QSqlDatabase journal = journal_.Database();
             if (!ReadPendingRows(journal, acked_, rows, cause)) {
                 JournalTrouble(QStringLiteral("dziennik: ") + cause);
                 return;
@@ -210,7 +205,7 @@ class UploadWorker : public QObject {
         {
             // A position that cannot be written now is written with the next batch; the rows
             // sent again meanwhile change nothing centrally.
-            QSqlDatabase journal = QSqlDatabase::database(journalName_, false);
+            QSqlDatabase journal = journal_.Database();
             QString ignored;
             SaveAckedPosition(journal, config_.target, acked_, NowMs(), ignored);
         }
@@ -227,8 +222,8 @@ class UploadWorker : public QObject {
     CentralUploader* owner_;
     const UploaderConfig config_;
     const QString pgName_;
-    const QString journalName_;
     const QString station_;
+    waga::journal::JournalDb journal_;
     QTimer* timer_ = nullptr;
     bool pgOpen_ = false;
     bool journalOpen_ = false;

@@ -5,10 +5,17 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include "JournalFile.h"
+
 namespace central {
 
-std::optional<RowsDigest> JournalRowsDigest(QSqlDatabase& journal, QString& error) {
-    QSqlQuery q(journal);
+std::optional<RowsDigest> JournalRowsDigest(const QString& journalPath, QString& error) {
+    waga::journal::JournalDb journal;
+    if (!journal.Open(journalPath, waga::journal::JournalAccess::Reader)) {
+        error = journal.LastError().text();
+        return std::nullopt;
+    }
+    QSqlQuery q(journal.Database());
     if (!q.exec(QStringLiteral(
             "SELECT count(*), group_concat(r, ';') FROM (SELECT seq || '|' || kind || '|' ||"
             " hex(raw) || '|' || count || '|' || first_ms || '|' || last_ms AS r FROM lines"

@@ -17,8 +17,8 @@ struct RowsDigest {
     bool operator==(const RowsDigest&) const = default;
 };
 
-// The journal side (SQLite connection to dziennik.sqlite).
-std::optional<RowsDigest> JournalRowsDigest(QSqlDatabase& journal, QString& error);
+// The journal side: the journal at `journalPath`, read through the journal module.
+std::optional<RowsDigest> JournalRowsDigest(const QString& journalPath, QString& error);
 // The central side (PostgreSQL connection), for one station.
 std::optional<RowsDigest> CentralRowsDigest(QSqlDatabase& central, const QString& station,
                                             QString& error);

@@ -6,48 +6,23 @@
 #include <QSqlQuery>
 #include <cmath>
 
+#include "JournalFile.h"
+
 namespace central {
 namespace {
 
-qint64 ToInt64(const QVariant& v) {
-    bool ok = false;
-    const qint64 n = v.toLongLong(&ok);
-    return ok ? n : 0;
-}
-
-QString ToText(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
-
 QString ErrorText(const QSqlQuery& query) { return query.lastError().text().trimmed(); }
 
-constexpr const char* kColumns =
-    "SELECT seq, kind, first_ms, last_ms, count, text, raw, value, unit, port FROM lines";
+QString SelectRows() {
+    return QStringLiteral("SELECT ") + waga::journal::ColumnList(waga::journal::RowColumns::All) +
+           QStringLiteral(" FROM lines");
+}
+
+QString Text(const std::string& utf8) {
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
 
 }  // namespace
-
-JournalRow RowFromJournalValues(const QVariant& seq, const QVariant& kind, const QVariant& firstMs,
-                                const QVariant& lastMs, const QVariant& count, const QVariant& text,
-                                const QVariant& raw, const QVariant& value, const QVariant& unit,
-                                const QVariant& port) {
-    JournalRow row;
-    row.seq = ToInt64(seq);
-    row.kind = ToText(kind);
-    if (row.kind != QLatin1String("reading") && row.kind != QLatin1String("gap")) {
-        row.kind = QStringLiteral("report");
-    }
-    row.firstMs = ToInt64(firstMs);
-    row.lastMs = ToInt64(lastMs);
-    row.count = ToInt64(count);
-    row.text = ToText(text);
-    row.raw = raw.isNull() ? QByteArray() : raw.toByteArray();
-    if (!value.isNull()) {
-        bool ok = false;
-        const double v = value.toDouble(&ok);
-        if (ok && std::isfinite(v)) row.value = v;
-    }
-    row.unit = ToText(unit);
-    row.port = ToText(port);
-    return row;
-}
 
 QString PgTextLiteral(const QString& text) {
     QString out;
@@ -104,17 +79,18 @@ QString UpsertStatement(const QString& station, const std::vector<JournalRow>& r
             }
         }
         seq += QString::number(r.seq);
-        AppendArrayText(kind, r.kind);
+        AppendArrayText(kind, QString::fromLatin1(JournalKindName(r.kind).data()));
         first += QString::number(r.firstMs);
         last += QString::number(r.lastMs);
         count += QString::number(r.count);
-        AppendArrayText(text, r.text);
-        raw += QString::fromLatin1(r.raw.toHex());
-        if (r.raw.isEmpty()) raw += QLatin1String("\"\"");
+        AppendArrayText(text, Text(r.text));
+        raw += QString::fromLatin1(
+            QByteArray::fromRawData(r.raw.data(), qsizetype(r.raw.size())).toHex());
+        if (r.raw.empty()) raw += QLatin1String("\"\"");
         value += r.value ? QString::number(*r.value, 'g', QLocale::FloatingPointShortest)
                          : QStringLiteral("NULL");
-        AppendArrayText(unit, r.unit);
-        AppendArrayText(port, r.port);
+        AppendArrayText(unit, Text(r.unit));
+        AppendArrayText(port, Text(r.port));
     }
     return QLatin1String(
                "INSERT INTO weighing_lines (station, seq, kind, first_at, last_at, count, text,"
@@ -146,10 +122,9 @@ bool ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
     grown.setForwardOnly(true);
     QSqlQuery after(journal);
     after.setForwardOnly(true);
-    if (!grown.prepare(QLatin1String(kColumns) +
+    if (!grown.prepare(SelectRows() +
                        QLatin1String(" WHERE seq = ? AND (count <> ? OR last_ms <> ?)")) ||
-        !after.prepare(QLatin1String(kColumns) +
-                       QLatin1String(" WHERE seq > ? ORDER BY seq LIMIT ?"))) {
+        !after.prepare(SelectRows() + QLatin1String(" WHERE seq > ? ORDER BY seq LIMIT ?"))) {
         error = ErrorText(grown.lastError().isValid() ? grown : after);
         return false;
     }
@@ -167,10 +142,16 @@ bool ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
         }
         while (static_cast<int>(rows.size()) < kMaxBatchRows && bytes < kMaxBatchBytes &&
                q->next()) {
-            rows.push_back(RowFromJournalValues(q->value(0), q->value(1), q->value(2), q->value(3),
-                                                q->value(4), q->value(5), q->value(6), q->value(7),
-                                                q->value(8), q->value(9)));
-            bytes += rows.back().raw.size() + rows.back().text.size() * 2;
+            JournalRow row;
+            QString problem;
+            if (!waga::journal::RowFromQuery(*q, waga::journal::RowColumns::All, row, problem)) {
+                // The rows before it go; the next batch starts with it and stops there.
+                if (!rows.empty()) return true;
+                error = problem;
+                return false;
+            }
+            bytes += qint64(row.raw.size() + row.text.size());
+            rows.push_back(std::move(row));
         }
         if (q->lastError().isValid()) {
             error = ErrorText(*q);
@@ -183,13 +164,12 @@ bool ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
 
 std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
                                        QString& error) {
-    // Seqs of one journal file follow each other, so a large backlog is the difference of the
-    // seqs (counting millions of rows every second would slow the upload down); a small one is
-    // counted exactly.
+    // Counted, not estimated from the seqs: numbers jump between runs of the program
+    // (journal/SeqMark.h). A range of the primary key counts about 50 million rows a second.
     QSqlQuery q(journal);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral(
-        "SELECT (SELECT coalesce(max(seq), 0) FROM lines), (SELECT count(*) FROM lines WHERE"
+        "SELECT (SELECT count(*) FROM lines WHERE seq > :seq), (SELECT count(*) FROM lines WHERE"
         " seq = :seq AND (count <> :count OR last_ms <> :last))"));
     q.bindValue(QStringLiteral(":seq"), acked.seq);
     q.bindValue(QStringLiteral(":count"), acked.count);
@@ -198,28 +178,12 @@ std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPositio
         error = ErrorText(q);
         return std::nullopt;
     }
-    const qint64 grown = q.value(1).toLongLong();
-    const qint64 span = q.value(0).toLongLong() - acked.seq;
-    if (span > 100000) return span + grown;
-    q.prepare(QStringLiteral("SELECT count(*) FROM lines WHERE seq > ?"));
-    q.addBindValue(acked.seq);
-    if (!q.exec() || !q.next()) {
-        error = ErrorText(q);
-        return std::nullopt;
-    }
-    return q.value(0).toLongLong() + grown;
+    return q.value(0).toLongLong() + q.value(1).toLongLong();
 }
 
 bool LoadAckedPosition(QSqlDatabase& journal, const QString& target, AckedPosition& acked,
                        QString& error) {
     QSqlQuery q(journal);
-    if (!q.exec(QStringLiteral(
-            "CREATE TABLE IF NOT EXISTS upload_state(target TEXT PRIMARY KEY, acked_seq INTEGER"
-            " NOT NULL, acked_count INTEGER NOT NULL, acked_last_ms INTEGER NOT NULL,"
-            " updated_ms INTEGER NOT NULL)"))) {
-        error = ErrorText(q);
-        return false;
-    }
     q.prepare(QStringLiteral(
         "SELECT acked_seq, acked_count, acked_last_ms FROM upload_state WHERE target = ?"));
     q.addBindValue(target);
@@ -228,32 +192,43 @@ bool LoadAckedPosition(QSqlDatabase& journal, const QString& target, AckedPositi
         return false;
     }
     acked = AckedPosition{};
-    if (q.next()) {
-        acked.seq = ToInt64(q.value(0));
-        acked.count = ToInt64(q.value(1));
-        acked.lastMs = ToInt64(q.value(2));
+    if (!q.next()) return true;
+    qint64* fields[] = {&acked.seq, &acked.count, &acked.lastMs};
+    for (int i = 0; i < 3; ++i) {
+        const QVariant value = q.value(i);
+        if (value.isNull() || value.typeId() != QMetaType::LongLong) {
+            error = QStringLiteral("upload_state: „%1” nie jest liczbą").arg(value.toString());
+            acked = AckedPosition{};
+            return false;
+        }
+        *fields[i] = value.toLongLong();
     }
     return true;
 }
 
 bool SaveAckedPosition(QSqlDatabase& journal, const QString& target, const AckedPosition& acked,
                        qint64 nowMs, QString& error) {
-    QSqlQuery q(journal);
-    q.prepare(QStringLiteral(
-        "INSERT INTO upload_state(target, acked_seq, acked_count, acked_last_ms, updated_ms)"
-        " VALUES(?, ?, ?, ?, ?) ON CONFLICT(target) DO UPDATE SET acked_seq = excluded.acked_seq,"
-        " acked_count = excluded.acked_count, acked_last_ms = excluded.acked_last_ms,"
-        " updated_ms = excluded.updated_ms"));
-    q.addBindValue(target);
-    q.addBindValue(acked.seq);
-    q.addBindValue(acked.count);
-    q.addBindValue(acked.lastMs);
-    q.addBindValue(nowMs);
-    if (!q.exec()) {
-        error = ErrorText(q);
-        return false;
+    QSqlError failure;
+    if (waga::journal::InWriteTransaction(journal, failure, [&](QSqlError& cause) {
+            QSqlQuery q(journal);
+            q.prepare(QStringLiteral(
+                "INSERT INTO upload_state(target, acked_seq, acked_count, acked_last_ms,"
+                " updated_ms) VALUES(?, ?, ?, ?, ?) ON CONFLICT(target) DO UPDATE SET"
+                " acked_seq = excluded.acked_seq, acked_count = excluded.acked_count,"
+                " acked_last_ms = excluded.acked_last_ms, updated_ms = excluded.updated_ms"));
+            q.addBindValue(target);
+            q.addBindValue(acked.seq);
+            q.addBindValue(acked.count);
+            q.addBindValue(acked.lastMs);
+            q.addBindValue(nowMs);
+            if (q.exec()) return true;
+            cause = q.lastError();
+            return false;
+        })) {
+        return true;
     }
-    return true;
+    error = failure.text().trimmed();
+    return false;
 }
 
 }  // namespace central

@@ -1,7 +1,17 @@
 #include "JournalFile.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSqlQuery>
+#include <QVariant>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace waga::journal {
 
@@ -15,10 +25,360 @@ constexpr int kSqliteFull = 13;
 constexpr int kSqliteCantOpen = 14;
 constexpr int kSqlitePerm = 3;
 constexpr int kSqliteNotADb = 26;
+// The native code RowStore gives a seq held by another line.
+const QString kConflictCode = QStringLiteral("waga-seq-conflict");
+
+std::atomic<int> connectionCounter{0};
+
+QDir Folder(const QString& folder) { return QDir(folder.isEmpty() ? QDir::currentPath() : folder); }
 }  // namespace
+
+QString JournalPath(const QString& folder) {
+    return Folder(folder).absoluteFilePath(QStringLiteral("dziennik.sqlite"));
+}
+
+QString SeqMarkPath(const QString& folder) {
+    return Folder(folder).absoluteFilePath(QStringLiteral("dziennik.seq"));
+}
+
+QString UnsavedRowsPath(const QString& folder) {
+    return Folder(folder).absoluteFilePath(QStringLiteral("dziennik.niezapisane"));
+}
+
+// ---- The connection ----
+
+JournalDb::JournalDb()
+    : name_(QStringLiteral("waga-journal-%1").arg(connectionCounter.fetch_add(1))) {}
+
+JournalDb::~JournalDb() { Close(); }
+
+bool JournalDb::Open(const QString& path, JournalAccess access) {
+    Close();
+    error_ = QSqlError();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+    added_ = true;
+    db.setDatabaseName(path);
+    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
+    if (access == JournalAccess::Reader) options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    db.setConnectOptions(options);
+    if (!db.open()) {
+        error_ = db.lastError();
+        return false;
+    }
+    {
+        QSqlQuery query(db);
+        // Reading the schema is the first access to the file: a file that is not a database
+        // fails here.
+        bool ok = query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        if (ok && access == JournalAccess::Writer) {
+            ok = query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) &&
+                 query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        }
+        if (!ok) {
+            error_ = query.lastError();
+            return false;
+        }
+    }
+    if (access == JournalAccess::Writer && !CreateJournalTables(db, error_)) return false;
+    open_ = true;
+    return true;
+}
+
+void JournalDb::Close() {
+    open_ = false;
+    if (!added_) return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(name_, false);
+        if (db.isValid()) db.close();
+    }
+    QSqlDatabase::removeDatabase(name_);
+    added_ = false;
+}
+
+QSqlDatabase JournalDb::Database() const { return QSqlDatabase::database(name_, false); }
+
+bool JournalDb::SetBusyTimeout(int ms) {
+    QSqlQuery query(Database());
+    return query.exec(QStringLiteral("PRAGMA busy_timeout=%1").arg(std::max(ms, 0)));
+}
+
+bool BackupJournal(const QString& path, const QString& target, QString& error) {
+    const QString journal = QFileInfo(path).absoluteFilePath();
+    const QFileInfo copy(target);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        const QFileInfo own(journal + QLatin1String(suffix));
+        if (copy.absoluteFilePath() == own.absoluteFilePath() ||
+            (copy.exists() && own.exists() &&
+             copy.canonicalFilePath() == own.canonicalFilePath())) {
+            error = QStringLiteral("Kopia nie może zastąpić pliku dziennika (%1).").arg(target);
+            return false;
+        }
+    }
+    if (!QFile::exists(path)) {
+        error = QStringLiteral("Nie ma pliku dziennika %1.").arg(path);
+        return false;
+    }
+    JournalDb db;
+    if (!db.Open(path, JournalAccess::Reader)) {
+        error =
+            QStringLiteral("Nie można odczytać dziennika %1: %2").arg(path, db.LastError().text());
+        return false;
+    }
+    const QString temporary =
+        copy.absoluteFilePath() + QStringLiteral(".tmp-%1").arg(QCoreApplication::applicationPid());
+    QFile::remove(temporary);
+    bool ok = false;
+    {
+        QSqlQuery query(db.Database());
+        ok = query.prepare(QStringLiteral("VACUUM INTO ?"));
+        query.addBindValue(temporary);
+        ok = ok && query.exec();
+        if (!ok) {
+            error = QStringLiteral("Nie można zapisać kopii %1: %2")
+                        .arg(target, query.lastError().text());
+        }
+    }
+    db.Close();
+    // rename(2) replaces an older copy in one step.
+    if (ok && std::rename(QFile::encodeName(temporary).constData(),
+                          QFile::encodeName(copy.absoluteFilePath()).constData()) != 0) {
+        error = QStringLiteral("Nie można zapisać kopii %1: %2")
+                    .arg(target, QString::fromLocal8Bit(std::strerror(errno)));
+        ok = false;
+    }
+    if (!ok) QFile::remove(temporary);
+    return ok;
+}
+
+bool InWriteTransaction(QSqlDatabase& db, QSqlError& error,
+                        const std::function<bool(QSqlError& error)>& work) {
+    QSqlQuery control(db);
+    if (!control.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        error = control.lastError();
+        return false;
+    }
+    if (work(error) && control.exec(QStringLiteral("COMMIT"))) return true;
+    if (control.lastError().isValid()) error = control.lastError();
+    control.exec(QStringLiteral("ROLLBACK"));
+    return false;
+}
+
+bool CreateJournalTables(QSqlDatabase& db, QSqlError& error) {
+    static const char* const kStatements[] = {
+        "CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)",
+        "INSERT INTO schema_version(version) SELECT 1 WHERE NOT EXISTS "
+        "(SELECT 1 FROM schema_version)",
+        "CREATE TABLE IF NOT EXISTS lines("
+        " seq INTEGER PRIMARY KEY, kind TEXT NOT NULL, first_ms INTEGER NOT NULL,"
+        " last_ms INTEGER NOT NULL, count INTEGER NOT NULL, text TEXT NOT NULL,"
+        " raw BLOB NOT NULL, value REAL, unit TEXT NOT NULL, port TEXT NOT NULL)",
+        "CREATE INDEX IF NOT EXISTS lines_first_ms ON lines(first_ms)",
+        // The central upload's acknowledged position (central/UploadBatch.h).
+        "CREATE TABLE IF NOT EXISTS upload_state("
+        " target TEXT PRIMARY KEY, acked_seq INTEGER NOT NULL, acked_count INTEGER NOT NULL,"
+        " acked_last_ms INTEGER NOT NULL, updated_ms INTEGER NOT NULL)",
+    };
+    return InWriteTransaction(db, error, [&db](QSqlError& failure) {
+        QSqlQuery query(db);
+        for (const char* statement : kStatements) {
+            if (!query.exec(QString::fromLatin1(statement))) {
+                failure = query.lastError();
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+bool ReadHighestSeq(QSqlDatabase& db, std::optional<std::int64_t>& highest, QSqlError& error) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT max(seq) FROM lines")) || !query.next()) {
+        error = query.lastError();
+        if (!error.isValid()) {
+            error = QSqlError(QStringLiteral("brak wyniku max(seq)"), QString(),
+                              QSqlError::StatementError);
+        }
+        return false;
+    }
+    const QVariant value = query.value(0);
+    highest.reset();
+    if (!value.isNull()) highest = value.toLongLong();
+    return true;
+}
+
+// ---- Rows ----
+
+QString ColumnList(RowColumns columns) {
+    return columns == RowColumns::All
+               ? QStringLiteral("seq, kind, first_ms, last_ms, count, text, raw, value, unit, port")
+               : QStringLiteral("seq, first_ms, last_ms, count, value");
+}
+
+namespace {
+
+// One column of a row: the value checked against what the table holds there.
+class RowReader {
+  public:
+    RowReader(const QSqlQuery& query, QString& problem) : query_(query), problem_(problem) {}
+
+    bool Integer(int column, const char* name, std::int64_t& out) {
+        const QVariant v = query_.value(column);
+        if (v.isNull() || v.typeId() != QMetaType::LongLong) return Bad(name, v);
+        out = v.toLongLong();
+        return true;
+    }
+    bool Text(int column, const char* name, std::string& out) {
+        const QVariant v = query_.value(column);
+        if (v.isNull() || v.typeId() != QMetaType::QString) return Bad(name, v);
+        const QByteArray utf8 = v.toString().toUtf8();
+        out.assign(utf8.constData(), std::size_t(utf8.size()));
+        return true;
+    }
+    bool Bytes(int column, const char* name, std::string& out) {
+        const QVariant v = query_.value(column);
+        if (v.isNull() || v.typeId() != QMetaType::QByteArray) return Bad(name, v);
+        const QByteArray bytes = v.toByteArray();
+        out.assign(bytes.constData(), std::size_t(bytes.size()));
+        return true;
+    }
+    bool Number(int column, const char* name, std::optional<double>& out) {
+        const QVariant v = query_.value(column);
+        out.reset();
+        if (v.isNull()) return true;
+        if (v.typeId() != QMetaType::Double && v.typeId() != QMetaType::LongLong) {
+            return Bad(name, v);
+        }
+        const double number = v.toDouble();
+        if (!std::isfinite(number)) {
+            problem_ = QStringLiteral("kolumna %1: „%2” nie jest liczbą skończoną")
+                           .arg(QString::fromLatin1(name), v.toString());
+            return false;
+        }
+        out = number;
+        return true;
+    }
+    bool Kind(int column, JournalKind& out) {
+        std::string name;
+        if (!Text(column, "kind", name)) return false;
+        const auto kind = JournalKindFromName(name);
+        if (!kind) {
+            problem_ = QStringLiteral("nieznany rodzaj „%1”").arg(QString::fromStdString(name));
+            return false;
+        }
+        out = *kind;
+        return true;
+    }
+    bool Count(int column, std::int64_t& out) {
+        if (!Integer(column, "count", out)) return false;
+        if (out >= 1) return true;
+        problem_ = QStringLiteral("liczba linii %1 (co najmniej 1)").arg(out);
+        return false;
+    }
+
+  private:
+    bool Bad(const char* name, const QVariant& v) {
+        problem_ =
+            v.isNull()
+                ? QStringLiteral("brak wartości w kolumnie %1").arg(QString::fromLatin1(name))
+                : QStringLiteral("kolumna %1 ma wartość „%2” innego typu")
+                      .arg(QString::fromLatin1(name), v.toString().left(40));
+        return false;
+    }
+
+    const QSqlQuery& query_;
+    QString& problem_;
+};
+
+}  // namespace
+
+bool RowFromQuery(const QSqlQuery& query, RowColumns columns, JournalRow& row, QString& problem) {
+    RowReader read(query, problem);
+    bool ok = read.Integer(0, "seq", row.seq);
+    if (ok && columns == RowColumns::All) {
+        ok = read.Kind(1, row.kind) && read.Integer(2, "first_ms", row.firstMs) &&
+             read.Integer(3, "last_ms", row.lastMs) && read.Count(4, row.count) &&
+             read.Text(5, "text", row.text) && read.Bytes(6, "raw", row.raw) &&
+             read.Number(7, "value", row.value) && read.Text(8, "unit", row.unit) &&
+             read.Text(9, "port", row.port);
+    } else if (ok) {
+        ok = read.Integer(1, "first_ms", row.firstMs) && read.Integer(2, "last_ms", row.lastMs) &&
+             read.Count(3, row.count) && read.Number(4, "value", row.value);
+    }
+    if (!ok) problem = QStringLiteral("wiersz %1: %2").arg(query.value(0).toString(), problem);
+    return ok;
+}
+
+struct RowStore::Cache {
+    // The last text converted for a column that rarely changes (the unit, the port).
+    struct Text {
+        std::string utf8;
+        QString text;
+        const QString& For(const std::string& value) {
+            if (value != utf8 || text.isNull()) {
+                utf8 = value;
+                text = QString::fromUtf8(value.data(), qsizetype(value.size()));
+            }
+            return text;
+        }
+    };
+    Text unit;
+    Text port;
+    const QString kinds[3] = {QStringLiteral("reading"), QStringLiteral("report"),
+                              QStringLiteral("gap")};
+};
+
+RowStore::RowStore() : cache_(std::make_unique<Cache>()) {}
+RowStore::~RowStore() = default;
+
+bool RowStore::Prepare(const QSqlDatabase& db, QSqlError& error) {
+    upsert_ = std::make_unique<QSqlQuery>(db);
+    // Positional placeholders bound by index: the cheapest binding Qt offers.
+    if (upsert_->prepare(QStringLiteral(
+            "INSERT INTO lines(seq, kind, first_ms, last_ms, count, text, raw, value, unit, port)"
+            " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(seq) DO UPDATE SET"
+            " last_ms = max(last_ms, excluded.last_ms), count = max(count, excluded.count)"
+            " WHERE kind = excluded.kind AND first_ms = excluded.first_ms AND raw = "
+            "excluded.raw"))) {
+        return true;
+    }
+    error = upsert_->lastError();
+    upsert_.reset();
+    return false;
+}
+
+bool RowStore::Apply(const JournalOp& op, std::int64_t seq, QSqlError& error) {
+    const JournalRow& r = op.row;
+    QSqlQuery& q = *upsert_;
+    q.bindValue(0, qint64{seq});
+    q.bindValue(1, cache_->kinds[static_cast<int>(r.kind) % 3]);
+    q.bindValue(2, qint64{r.firstMs});
+    q.bindValue(3, qint64{r.lastMs});
+    q.bindValue(4, qint64{r.count});
+    q.bindValue(5, QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
+    // Never a null array: that would be SQL NULL, not an empty line's bytes.
+    q.bindValue(
+        6, r.raw.empty() ? QByteArray("", 0) : QByteArray(r.raw.data(), qsizetype(r.raw.size())));
+    q.bindValue(7, r.value ? QVariant(*r.value) : QVariant(QMetaType(QMetaType::Double)));
+    q.bindValue(8, cache_->unit.For(r.unit));
+    q.bindValue(9, cache_->port.For(r.port));
+    if (!q.exec()) {
+        error = q.lastError();
+        return false;
+    }
+    if (q.numRowsAffected() == 1) return true;
+    error =
+        QSqlError(QStringLiteral("seq %1").arg(seq), QStringLiteral("the seq holds another line"),
+                  QSqlError::StatementError, kConflictCode);
+    return false;
+}
+
+void RowStore::Clear() { upsert_.reset(); }
+
+// ---- Faults ----
 
 JournalFault ClassifySqlError(const QSqlError& error) {
     if (error.type() == QSqlError::NoError) return JournalFault::None;
+    if (error.nativeErrorCode() == kConflictCode) return JournalFault::Conflict;
     bool ok = false;
     const int code = error.nativeErrorCode().toInt(&ok) & 0xFF;
     if (!ok) {
@@ -72,12 +432,17 @@ QString FaultText(JournalFault fault, const QString& detail) {
                 "zostanie ponowiony.");
         case JournalFault::Locked:
             return QStringLiteral(
-                "Plik dziennika jest zablokowany przez inny program. Zapis zostanie "
-                "ponowiony.");
+                "Plik dziennika jest zablokowany przez inny program. Zapis "
+                "zostanie ponowiony.");
         case JournalFault::Damaged:
             return QStringLiteral(
                        "Plik dziennika był uszkodzony; odłożono go jako %1 "
                        "i założono nowy.")
+                .arg(detail);
+        case JournalFault::Conflict:
+            return QStringLiteral(
+                       "Numer wiersza (%1) jest już w pliku dziennika przy innej linii; nic "
+                       "nie scalono. Zapis zostanie ponowiony.")
                 .arg(detail);
         case JournalFault::Other:
             return QStringLiteral("Błąd zapisu (%1). Zapis zostanie ponowiony.").arg(detail);
@@ -85,80 +450,13 @@ QString FaultText(JournalFault fault, const QString& detail) {
     return {};
 }
 
-bool OpenJournalConnection(const QString& connection, const QString& path, bool writer,
-                           QSqlError& error) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-    db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-    if (!db.open()) {
-        error = db.lastError();
-        return false;
-    }
-    QSqlQuery query(db);
-    // Reading the schema is the first access to the file: a file that is not a database fails
-    // here.
-    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        error = query.lastError();
-        return false;
-    }
-    if (writer) {
-        if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
-            !query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"))) {
-            error = query.lastError();
-            return false;
-        }
-    }
-    return true;
-}
-
-bool CreateJournalTables(QSqlDatabase& db, QSqlError& error) {
-    static const char* const kStatements[] = {
-        "CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)",
-        "INSERT INTO schema_version(version) SELECT 1 WHERE NOT EXISTS "
-        "(SELECT 1 FROM schema_version)",
-        "CREATE TABLE IF NOT EXISTS lines("
-        " seq INTEGER PRIMARY KEY, kind TEXT NOT NULL, first_ms INTEGER NOT NULL,"
-        " last_ms INTEGER NOT NULL, count INTEGER NOT NULL, text TEXT NOT NULL,"
-        " raw BLOB NOT NULL, value REAL, unit TEXT NOT NULL, port TEXT NOT NULL)",
-        "CREATE INDEX IF NOT EXISTS lines_first_ms ON lines(first_ms)",
-        "CREATE TABLE IF NOT EXISTS upload_state("
-        " target TEXT PRIMARY KEY, acked_seq INTEGER NOT NULL, acked_count INTEGER NOT NULL,"
-        " acked_last_ms INTEGER NOT NULL, updated_ms INTEGER NOT NULL)",
-    };
-    return InTransaction(db, error, [&db](QSqlError& failure) {
-        QSqlQuery query(db);
-        for (const char* statement : kStatements) {
-            if (!query.exec(QString::fromLatin1(statement))) {
-                failure = query.lastError();
-                return false;
-            }
-        }
-        return true;
-    });
-}
-
-bool InTransaction(QSqlDatabase& db, QSqlError& error,
-                   const std::function<bool(QSqlError& error)>& work) {
-    if (!db.transaction()) {
-        error = db.lastError();
-        return false;
-    }
-    if (!work(error)) {
-        db.rollback();
-        return false;
-    }
-    if (db.commit()) return true;
-    error = db.lastError();
-    db.rollback();
-    return false;
-}
-
-void CloseJournalConnection(const QString& connection) {
-    {
-        QSqlDatabase db = QSqlDatabase::database(connection, false);
-        if (db.isValid()) db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
+void TellOnStandardError(const QString& text) {
+    const QString program = QCoreApplication::instance() != nullptr
+                                ? QCoreApplication::applicationName()
+                                : QStringLiteral("Project1");
+    std::fprintf(stderr, "%s\n",
+                 (program + QStringLiteral(": Dziennik: ") + text).toLocal8Bit().constData());
+    std::fflush(stderr);
 }
 
 std::int64_t UtcNowUs() {

@@ -7,9 +7,15 @@ namespace waga::journal {
 JournalSink::JournalSink(JournalWriter& writer, std::int64_t firstSeq)
     : writer_(writer), runs_(firstSeq) {}
 
+JournalSink::~JournalSink() {
+    Flush();
+    if (skipped_ > 0) {
+        writer_.Push({runs_.Gap(skipped_, skippedFirstMs_, skippedLastMs_, kQueueFullReason)},
+                     true);
+    }
+}
+
 void JournalSink::OnLine(const LineEvent& event) {
-    // A file started afresh by the writer moves the numbering above anything it could hold.
-    runs_.RaiseNextSeq(writer_.SeqFloor());
     if (batchLines_ == 0) {
         batchFirstMs_ = event.receivedUtcMs;
         // Lines skipped before are told ahead of this chunk's rows, in number and in time.

@@ -3,7 +3,7 @@
 // rule, hands out sequence numbers and gathers each received chunk's row operations; at the
 // chunk's end it queues them to the writer. It never waits: when the queue is at its bound the
 // chunk's lines are counted instead and a gap row saying how many were skipped, and why, goes
-// in ahead of the next chunk that fits.
+// in ahead of the next chunk that fits (or, at the end, past the bound).
 
 #include <QObject>
 #include <memory>
@@ -19,6 +19,10 @@ class JournalSink : public ILineSink {
   public:
     // `writer` must outlive the sink; `firstSeq` is what JournalWriter::Start returned.
     JournalSink(JournalWriter& writer, std::int64_t firstSeq);
+    // Queues what the last chunk left, and the gap row of lines skipped and not yet told.
+    ~JournalSink() override;
+    JournalSink(const JournalSink&) = delete;
+    JournalSink& operator=(const JournalSink&) = delete;
 
     void OnLine(const LineEvent& event) override;
     void OnChunkEnd() override;

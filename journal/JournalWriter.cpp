@@ -1,211 +1,292 @@
 #include "JournalWriter.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTimer>
-#include <cstdio>
+#include <algorithm>
+#include <chrono>
 
-#include "JournalFile.h"
+#include "SeqMark.h"
+#include "UnsavedRows.h"
 #include "WriterWorker.h"
 
 namespace waga::journal {
 
 namespace {
-std::atomic<int> connectionCounter{0};
-
-const QString kS = QStringLiteral(":s"), kK = QStringLiteral(":k"), kF = QStringLiteral(":f"),
-              kL = QStringLiteral(":l"), kC = QStringLiteral(":c"), kT = QStringLiteral(":t"),
-              kR = QStringLiteral(":r"), kV = QStringLiteral(":v"), kU = QStringLiteral(":u"),
-              kP = QStringLiteral(":p");
-
-const QString& KindText(JournalKind kind) {
-    static const QString kNames[] = {QStringLiteral("reading"), QStringLiteral("report"),
-                                     QStringLiteral("gap")};
-    return kNames[static_cast<int>(kind) % 3];
+std::int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-std::int64_t HighestSeq(const std::vector<JournalOp>& ops) {
-    std::int64_t highest = 0;
-    for (const JournalOp& op : ops) highest = std::max(highest, op.row.seq);
-    return highest;
+std::size_t BytesOf(const std::vector<JournalOp>& ops) {
+    std::size_t bytes = 0;
+    for (const JournalOp& op : ops) bytes += OpBytes(op);
+    return bytes;
 }
+
+// Why the close could not store a row, in a few words.
+QString CloseCause(const QSqlError& error) {
+    switch (ClassifySqlError(error)) {
+        case JournalFault::None:
+            return QStringLiteral("brak czasu przy zamykaniu");
+        case JournalFault::DiskFull:
+            return QStringLiteral("brak miejsca na dysku");
+        case JournalFault::ReadOnly:
+            return QStringLiteral("folder tylko do odczytu");
+        case JournalFault::Locked:
+            return QStringLiteral("plik zablokowany przez inny program");
+        case JournalFault::Damaged:
+            return QStringLiteral("plik uszkodzony");
+        case JournalFault::Conflict:
+        case JournalFault::Other:
+            break;
+    }
+    return error.text();
+}
+
+// The gap row's reason when neither the journal nor dziennik.niezapisane took the rows at close.
+constexpr char kLostAtCloseReason[] =
+    "Pominięte wiersze: przy zamknięciu programu nie można ich było zapisać ani odłożyć";
 }  // namespace
 
-WriterWorker::WriterWorker(JournalWriter& owner)
-    : owner_(owner),
-      connection_(QStringLiteral("waga-journal-writer-%1").arg(connectionCounter.fetch_add(1))) {}
+WriterWorker::WriterWorker(JournalWriter& owner) : owner_(owner) {}
 
 WriterWorker::~WriterWorker() { CloseDb(); }
 
 void WriterWorker::CloseDb() {
-    insert_.reset();
-    grow_.reset();
-    if (open_) CloseJournalConnection(connection_);
-    open_ = false;
+    store_.Clear();
+    db_.Close();
 }
 
 bool WriterWorker::OpenDb(QSqlError& error) {
-    if (open_) return true;
-    const bool existed = QFile::exists(owner_.path_);
-    bool ok = OpenJournalConnection(connection_, owner_.path_, true, error);
-    if (ok) {
-        QSqlDatabase db = QSqlDatabase::database(connection_, false);
-        ok = CreateJournalTables(db, error);
-    }
+    if (db_.IsOpen()) return true;
+    const QString& path = owner_.path_;
+    const bool existed = QFile::exists(path);
+    bool ok = db_.Open(path, JournalAccess::Writer);
+    error = db_.LastError();
     if (!ok && existed && ClassifySqlError(error) == JournalFault::Damaged) {
-        CloseJournalConnection(connection_);
-        const QString aside = MoveAside();
-        Report(JournalFault::Damaged, aside);
-        ok = OpenJournalConnection(connection_, owner_.path_, true, error);
-        if (ok) {
-            QSqlDatabase db = QSqlDatabase::database(connection_, false);
-            ok = CreateJournalTables(db, error);
+        db_.Close();
+        QString why;
+        if (const std::optional<QString> aside = MoveAside(path, why)) {
+            SetCause(kNews, FaultText(JournalFault::Damaged, *aside));
+            ok = db_.Open(path, JournalAccess::Writer);
+            error = db_.LastError();
+        } else {
+            error = QSqlError(QStringLiteral("plik dziennika jest uszkodzony, a nie można go "
+                                             "odłożyć: %1")
+                                  .arg(why),
+                              QString(), QSqlError::ConnectionError);
         }
-        // The rows of the damaged file are out of reach: numbers start afresh above any of them.
-        RaiseFloor(UtcNowUs());
     }
-    if (!ok) {
-        CloseJournalConnection(connection_);
-        return false;
+    if (ok && !verified_) {
+        // The run's numbers go above every row of the file, also when its highest seq could
+        // only be read now.
+        QSqlDatabase db = db_.Database();
+        ok = ReadHighestSeq(db, fileHighest_, error);
+        verified_ = ok;
+        if (ok && first_ > 0 && fileHighest_ && *fileHighest_ >= first_) {
+            shift_ = *fileHighest_ + 1 - first_;
+            SetCause(kNews, QStringLiteral("Plik dziennika zawiera wiersze o numerach do %1; "
+                                           "nowe wiersze zapisano powyżej nich.")
+                                .arg(*fileHighest_));
+        }
     }
-    open_ = true;
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    insert_ = std::make_unique<QSqlQuery>(db);
-    // Named placeholders: binding by name spares Qt a formatted name per value and row.
-    insert_->prepare(QStringLiteral(
-        "INSERT INTO lines(seq, kind, first_ms, last_ms, count, text, raw, value, unit, port) "
-        "VALUES(:s, :k, :f, :l, :c, :t, :r, :v, :u, :p)"));
-    grow_ = std::make_unique<QSqlQuery>(db);
-    grow_->prepare(QStringLiteral("UPDATE lines SET last_ms = :l, count = :c WHERE seq = :s"));
-    return true;
+    if (ok) ok = store_.Prepare(db_.Database(), error);
+    if (!ok) CloseDb();
+    return ok;
 }
 
-QString WriterWorker::MoveAside() {
+std::optional<QString> WriterWorker::MoveAside(const QString& path, QString& error) {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString target = owner_.path_ + QStringLiteral(".uszkodzony-") + stamp;
+    QString target = path + QStringLiteral(".uszkodzony-") + stamp;
     for (int n = 2; QFile::exists(target); ++n) {
-        target = owner_.path_ + QStringLiteral(".uszkodzony-") + stamp + QLatin1Char('-') +
-                 QString::number(n);
+        target =
+            path + QStringLiteral(".uszkodzony-") + stamp + QLatin1Char('-') + QString::number(n);
     }
-    QFile::rename(owner_.path_, target);
+    QFile file(path);
+    if (!file.rename(target)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
     // A write-ahead log left beside would be applied to the new file: it goes with the old one.
     for (const char* suffix : {"-wal", "-shm"}) {
-        const QString side = owner_.path_ + QLatin1String(suffix);
+        const QString side = path + QLatin1String(suffix);
         if (QFile::exists(side)) QFile::rename(side, target + QLatin1String(suffix));
     }
     return QFileInfo(target).fileName();
 }
 
-void WriterWorker::RaiseFloor(std::int64_t floor) {
-    std::int64_t current = owner_.seqFloor_.load();
-    while (floor > current && !owner_.seqFloor_.compare_exchange_weak(current, floor)) {
+void WriterWorker::SetCause(Cause cause, const QString& text) {
+    causes_[cause] = text;
+    QStringList parts;
+    for (const QString& part : causes_) {
+        if (!part.isEmpty()) parts << part;
     }
-}
-
-void WriterWorker::Report(JournalFault fault, const QString& detail) {
-    if (fault == reported_ && fault != JournalFault::Damaged) return;
-    // A damaged file moved aside is news of its own, kept until another cause replaces it; the
-    // other causes are cleared when a write succeeds again.
-    reported_ = fault == JournalFault::Damaged ? JournalFault::None : fault;
-    emit owner_.notice(FaultText(fault, detail));
+    const QString shown = parts.join(QLatin1Char(' '));
+    if (shown == shown_) return;
+    shown_ = shown;
+    emit owner_.notice(shown);
 }
 
 std::int64_t WriterWorker::Open() {
     retention_ = new QTimer(this);
     connect(retention_, &QTimer::timeout, this, &WriterWorker::DeleteOld);
     retention_->start(owner_.options_.retentionEveryMs);
+    LoadUnsaved();
+    std::optional<std::int64_t> mark;
+    QString markError;
+    if (!ReadSeqMark(SeqMarkPath(owner_.options_.folder), mark, markError)) {
+        SetCause(kMark, markError);
+    }
+    {
+        std::lock_guard lock(owner_.mutex_);
+        for (const JournalWriter::Batch& batch : owner_.queue_) {
+            for (const JournalOp& op : batch.ops) mark = std::max(mark.value_or(0), op.row.seq + 1);
+        }
+    }
     QSqlError error;
-    if (!OpenDb(error)) {
-        Fail(error);
-        return std::max(UtcNowUs(), owner_.SeqFloor());
+    const bool open = OpenDb(error);
+    if (!open) Fail(error);
+    const auto& clock = owner_.options_.clockUs;
+    first_ = FirstSeqOfRun(fileHighest_, mark, clock ? clock() : UtcNowUs());
+    QString unwritten;  // tried again before the first row is stored, and told if it fails then
+    MarkAbove(first_, unwritten);
+    if (open) {
+        // Old rows go right after the start, on this thread, while the window is already up.
+        QTimer::singleShot(0, this, &WriterWorker::DeleteOld);
     }
-    // Old rows go right after the start, on this thread, while the window is already up.
-    QTimer::singleShot(0, this, &WriterWorker::DeleteOld);
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    std::int64_t next = 0;
-    if (query.exec(QStringLiteral("SELECT max(seq) FROM lines")) && query.next() &&
-        !query.value(0).isNull()) {
-        next = query.value(0).toLongLong() + 1;
-    } else {
-        next = UtcNowUs();
+    std::lock_guard lock(owner_.mutex_);
+    if (!owner_.queue_.empty() && !owner_.drainPosted_) {
+        owner_.drainPosted_ = true;
+        QMetaObject::invokeMethod(this, &WriterWorker::Drain, Qt::QueuedConnection);
     }
-    return std::max(next, owner_.SeqFloor());
+    return first_;
+}
+
+bool WriterWorker::MarkAbove(std::int64_t highest, QString& error) {
+    if (highest < mark_) return true;
+    if (!WriteSeqMark(SeqMarkPath(owner_.options_.folder), highest + kSeqMarkBlock, error)) {
+        return false;
+    }
+    mark_ = highest + kSeqMarkBlock;
+    return true;
+}
+
+void WriterWorker::LoadUnsaved() {
+    const QString path = UnsavedRowsPath(owner_.options_.folder);
+    std::vector<JournalOp> ops;
+    QString error;
+    if (!ReadUnsavedRows(path, ops, error)) {
+        QString why;
+        const std::optional<QString> aside = MoveAside(path, why);
+        SetCause(kNews, error + (aside ? QStringLiteral(" Odłożono go jako %1.").arg(*aside)
+                                       : QStringLiteral(" Nie można go odłożyć: %1.").arg(why)));
+        return;
+    }
+    if (ops.empty()) {
+        QFile::remove(path);  // a file with no rows (or none at all)
+        return;
+    }
+    const std::size_t bytes = BytesOf(ops);
+    std::lock_guard lock(owner_.mutex_);
+    owner_.queuedBytes_ += bytes;
+    owner_.queue_.push_front(JournalWriter::Batch{std::move(ops), bytes, true});
 }
 
 void WriterWorker::DeleteOld() {
     QSqlError error;
-    if (!OpenDb(error)) return;
+    if (!OpenDb(error)) return Fail(error);
     const qint64 cutoff =
         QDateTime::currentMSecsSinceEpoch() - qint64{owner_.options_.keepDays} * 86400000;
-    QSqlQuery query(QSqlDatabase::database(connection_, false));
-    query.prepare(QStringLiteral("DELETE FROM lines WHERE first_ms < ? AND last_ms < ?"));
-    query.addBindValue(cutoff);
-    query.addBindValue(cutoff);
-    if (!query.exec()) Fail(query.lastError());
+    QSqlDatabase db = db_.Database();
+    const bool ok = InWriteTransaction(db, error, [&](QSqlError& failure) {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("DELETE FROM lines WHERE first_ms < ? AND last_ms < ?"));
+        query.addBindValue(cutoff);
+        query.addBindValue(cutoff);
+        if (query.exec()) return true;
+        failure = query.lastError();
+        return false;
+    });
+    if (!ok) Fail(error);
 }
 
 void WriterWorker::Fail(const QSqlError& error) {
     JournalFault fault = ClassifySqlError(error);
     if (fault == JournalFault::None) fault = JournalFault::Other;
     if (fault == JournalFault::Damaged) {
-        // Found damaged while open: start over with a fresh file at the next attempt.
+        // Found damaged while open: moved aside and started afresh at the next attempt.
         CloseDb();
-    } else {
-        Report(fault, error.text());
+        return;
     }
+    SetCause(kWrite,
+             FaultText(fault, fault == JournalFault::Conflict ? error.driverText() : error.text()));
     if (fault == JournalFault::DiskFull || fault == JournalFault::Other) CloseDb();
 }
 
 bool WriterWorker::Store(const std::vector<JournalOp>& ops, QSqlError& error) {
-    QSqlDatabase db = QSqlDatabase::database(connection_, false);
-    return InTransaction(db, error, [&](QSqlError& failure) {
+    std::int64_t highest = 0;
+    for (const JournalOp& op : ops) highest = std::max(highest, Stored(op.row.seq));
+    // The rows are stored also when the mark cannot be moved (the clock still keeps the next
+    // run's numbers above them); that is told once the rows are in, so that a folder that takes
+    // neither is told once, as the journal's fault.
+    QString markError;
+    const bool marked = MarkAbove(highest, markError);
+    QSqlDatabase db = db_.Database();
+    const bool stored = InWriteTransaction(db, error, [&](QSqlError& failure) {
         for (const JournalOp& op : ops) {
-            const JournalRow& r = op.row;
-            QSqlQuery& q = op.type == JournalOp::Type::Insert ? *insert_ : *grow_;
-            if (op.type == JournalOp::Type::Insert) {
-                q.bindValue(kS, qint64{r.seq});
-                q.bindValue(kK, KindText(r.kind));
-                q.bindValue(kF, qint64{r.firstMs});
-                q.bindValue(kL, qint64{r.lastMs});
-                q.bindValue(kC, qint64{r.count});
-                q.bindValue(kT, QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
-                q.bindValue(kR, QByteArray(r.raw.data(), qsizetype(r.raw.size())));
-                q.bindValue(kV,
-                            r.value ? QVariant(*r.value) : QVariant(QMetaType(QMetaType::Double)));
-                q.bindValue(kU, unit_.For(r.unit));
-                q.bindValue(kP, port_.For(r.port));
-            } else {
-                q.bindValue(kL, qint64{r.lastMs});
-                q.bindValue(kC, qint64{r.count});
-                q.bindValue(kS, qint64{r.seq});
-            }
-            if (!q.exec()) {
-                failure = q.lastError();
-                return false;
-            }
+            if (!store_.Apply(op, Stored(op.row.seq), failure)) return false;
         }
         return true;
     });
+    if (stored) SetCause(kMark, marked ? QString() : markError);
+    return stored;
+}
+
+// Stores the queue's front batch and takes it off the queue.
+bool WriterWorker::StoreFront(QSqlError& error) {
+    JournalWriter::Batch* batch = nullptr;
+    {
+        std::lock_guard lock(owner_.mutex_);
+        batch = &owner_.queue_.front();  // only this thread pops: the front stays put
+    }
+    if (!OpenDb(error) || !Store(batch->ops, error)) return false;
+    SetCause(kWrite, QString());
+    std::int64_t highest = 0;
+    for (const JournalOp& op : batch->ops) highest = std::max(highest, Stored(op.row.seq));
+    if (owner_.options_.afterCommit) owner_.options_.afterCommit(highest);
+    if (batch->unsaved) {
+        const QString path = UnsavedRowsPath(owner_.options_.folder);
+        QFile::remove(path);
+        TellOnStandardError(
+            QStringLiteral("zapisano %1 wierszy odłożonych przy poprzednim zamknięciu w pliku %2; "
+                           "plik usunięto.")
+                .arg(batch->ops.size())
+                .arg(QFileInfo(path).fileName()));
+    }
+    std::lock_guard lock(owner_.mutex_);
+    owner_.queuedBytes_ -= owner_.queue_.front().bytes;
+    owner_.queue_.pop_front();
+    return true;
 }
 
 void WriterWorker::Drain() {
     retryPending_ = false;
     for (;;) {
-        JournalWriter::Batch* batch = nullptr;
         {
             std::lock_guard lock(owner_.mutex_);
             if (owner_.queue_.empty()) {
                 owner_.drainPosted_ = false;
                 return;
             }
-            batch = &owner_.queue_.front();  // only this thread pops: the front stays put
         }
         QSqlError error;
-        if (!OpenDb(error) || !Store(batch->ops, error)) {
+        if (!StoreFront(error)) {
             Fail(error);
             if (!retryPending_) {
                 retryPending_ = true;
@@ -213,42 +294,100 @@ void WriterWorker::Drain() {
             }
             return;  // drainPosted_ stays set: the retry drains
         }
-        if (reported_ != JournalFault::None) {
-            reported_ = JournalFault::None;
-            emit owner_.notice(QString());
-        }
-        if (owner_.options_.afterCommit) owner_.options_.afterCommit(HighestSeq(batch->ops));
-        std::lock_guard lock(owner_.mutex_);
-        owner_.queuedBytes_ -= owner_.queue_.front().bytes;
-        owner_.queue_.pop_front();
     }
 }
 
 void WriterWorker::Finish() {
-    // One last attempt at what is queued; the retry timer is not waited for.
+    // Attempts at what is queued until closeWithinMs after the close was asked for, each
+    // statement waiting at most the time left for another process's lock; the retry timer is
+    // not waited for.
+    const auto elapsedMs = [this] {
+        return int((SteadyNs() - owner_.closeAskedNs_.load()) / 1'000'000);
+    };
+    const int budget = owner_.options_.closeWithinMs;
+    QSqlError error;
     for (;;) {
-        JournalWriter::Batch* batch = nullptr;
         {
             std::lock_guard lock(owner_.mutex_);
             if (owner_.queue_.empty()) break;
-            batch = &owner_.queue_.front();
         }
-        QSqlError error;
-        if (!OpenDb(error) || !Store(batch->ops, error)) {
-            Fail(error);
-            break;
+        const int left = budget - elapsedMs();
+        if (left <= 0) break;
+        QSqlError failure;
+        if (OpenDb(failure)) {
+            db_.SetBusyTimeout(left);
+            if (StoreFront(failure)) continue;
         }
-        std::lock_guard lock(owner_.mutex_);
-        owner_.queuedBytes_ -= owner_.queue_.front().bytes;
-        owner_.queue_.pop_front();
+        error = failure;
+        Fail(failure);
+        QThread::msleep(static_cast<unsigned long>(std::clamp(left, 0, 50)));
     }
+    KeepUnsaved(error);
     CloseDb();
+}
+
+// What the close could not store goes to dziennik.niezapisane; when even that cannot be written,
+// one gap row there says how many lines went; when not even that, standard error does.
+void WriterWorker::KeepUnsaved(const QSqlError& cause) {
+    std::vector<JournalOp> ops;
+    {
+        std::lock_guard lock(owner_.mutex_);
+        for (const JournalWriter::Batch& batch : owner_.queue_) {
+            for (const JournalOp& op : batch.ops) ops.push_back(op);
+        }
+        owner_.queue_.clear();
+        owner_.queuedBytes_ = 0;
+    }
+    if (ops.empty()) return;
+    std::int64_t highest = 0, lines = 0;
+    std::int64_t firstMs = ops.front().row.firstMs, lastMs = ops.front().row.lastMs;
+    for (JournalOp& op : ops) {
+        op.row.seq = Stored(op.row.seq);
+        highest = std::max(highest, op.row.seq);
+        // A grow's earlier lines may be stored already: the count is a lower bound.
+        lines += op.type == JournalOp::Type::Insert ? op.row.count : 1;
+        firstMs = std::min(firstMs, op.row.firstMs);
+        lastMs = std::max(lastMs, op.row.lastMs);
+    }
+    const QString path = UnsavedRowsPath(owner_.options_.folder);
+    const QString name = QFileInfo(path).fileName();
+    const QString why = CloseCause(cause);
+    QString error;
+    if (WriteUnsavedRows(path, ops, error)) {
+        TellOnStandardError(QStringLiteral("%1 wierszy nie zapisano w dzienniku (%2); odłożono je "
+                                           "w pliku %3, zapisze je następne uruchomienie.")
+                                .arg(ops.size())
+                                .arg(why, name));
+    } else {
+        JournalOp gap;
+        gap.row =
+            JournalRow{highest + 1, JournalKind::Gap, firstMs, lastMs, lines, kLostAtCloseReason,
+                       {},          std::nullopt,     {},      {}};
+        highest = gap.row.seq;
+        QString gapError;
+        if (WriteUnsavedRows(path, {gap}, gapError)) {
+            TellOnStandardError(QStringLiteral("co najmniej %1 linii nie zapisano (%2), a ich "
+                                               "odłożenie się nie udało (%3); wiersz przerwy w "
+                                               "pliku %4 powie o nich w dzienniku.")
+                                    .arg(lines)
+                                    .arg(why, error, name));
+        } else {
+            TellOnStandardError(
+                QStringLiteral("co najmniej %1 linii z czasu %2 – %3 utracono: "
+                               "nie zapisano ich (%4) ani nie odłożono (%5).")
+                    .arg(lines)
+                    .arg(QDateTime::fromMSecsSinceEpoch(firstMs).toString(Qt::ISODateWithMs),
+                         QDateTime::fromMSecsSinceEpoch(lastMs).toString(Qt::ISODateWithMs), why,
+                         error));
+        }
+    }
+    QString markError;
+    if (!MarkAbove(highest + 1, markError)) TellOnStandardError(markError);
 }
 
 JournalWriter::JournalWriter(WriterOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {
-    path_ = QDir(options_.folder.isEmpty() ? QDir::currentPath() : options_.folder)
-                .absoluteFilePath(QString::fromLatin1(kJournalFileName));
+    path_ = JournalPath(options_.folder);
     thread_.setObjectName(QStringLiteral("journal-writer"));
     worker_ = new WriterWorker(*this);
     worker_->moveToThread(&thread_);
@@ -257,6 +396,7 @@ JournalWriter::JournalWriter(WriterOptions options, QObject* parent)
 }
 
 JournalWriter::~JournalWriter() {
+    closeAskedNs_ = SteadyNs();
     QMetaObject::invokeMethod(worker_, &WriterWorker::Finish, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
@@ -269,12 +409,11 @@ std::int64_t JournalWriter::Start() {
     return next;
 }
 
-bool JournalWriter::Push(std::vector<JournalOp> batch) {
+bool JournalWriter::Push(std::vector<JournalOp> batch, bool force) {
     if (batch.empty()) return true;
-    std::size_t bytes = 0;
-    for (const JournalOp& op : batch) bytes += OpBytes(op);
+    const std::size_t bytes = BytesOf(batch);
     std::lock_guard lock(mutex_);
-    if (queuedBytes_ + bytes > options_.queueBytes) return false;
+    if (!force && queuedBytes_ + bytes > options_.queueBytes) return false;
     queuedBytes_ += bytes;
     queue_.push_back(Batch{std::move(batch), bytes});
     if (!drainPosted_) {

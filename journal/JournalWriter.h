@@ -1,10 +1,13 @@
 #pragma once
 // The journal's writer: its own thread and its own connection to dziennik.sqlite. It stores the
 // row operations the sink queues, one transaction per received chunk, deletes rows older than
-// the kept days at start and once a day, and copes with a full disk, a read-only folder, a file
-// locked by another process and a file that is not a database (moved aside, a new one started).
-// A cause is told once through notice(); the writer tries again later and the queue keeps its
-// bound meanwhile (the sink turns what does not fit into a gap row).
+// the kept days at start and once a day, keeps the mark of the numbers handed out (SeqMark.h),
+// and copes with a full disk, a read-only folder, a file locked by another process and a file
+// that is not a database (moved aside, a new one started). A cause is told through notice()
+// once, and again when it clears; the writer tries again every retryMs meanwhile, and the queue
+// keeps its bound (the sink turns what does not fit into a gap row). At close it tries for a
+// bounded time, and what it still cannot store goes to dziennik.niezapisane (UnsavedRows.h),
+// which the next start stores.
 
 #include <QObject>
 #include <QString>
@@ -23,11 +26,14 @@ namespace waga::journal {
 class WriterWorker;
 
 struct WriterOptions {
-    QString folder;  // holds dziennik.sqlite
+    QString folder;  // holds the journal (JournalPath)
     int keepDays = 366;
     std::size_t queueBytes = std::size_t{64} << 20;
     int retryMs = 5000;               // after a failed write
     int retentionEveryMs = 86400000;  // the daily deletion of old rows
+    int closeWithinMs = 1500;  // the close's attempts, from when it is asked for (an attempt in
+                               // progress then may take its busy timeout)
+    std::function<std::int64_t()> clockUs;  // the UTC clock in microseconds (empty: the system's)
     // Called on the writer's thread after each committed chunk with its highest seq (the
     // benchmark's clock; a reader that wants to know of new rows).
     std::function<void(std::int64_t highestSeq)> afterCommit;
@@ -37,26 +43,26 @@ class JournalWriter : public QObject {
     Q_OBJECT
   public:
     explicit JournalWriter(WriterOptions options, QObject* parent = nullptr);
-    // Stores what is still queued (one attempt), then stops the thread.
+    // Stores what is still queued (trying for at most closeWithinMs), keeps the rest in
+    // dziennik.niezapisane and says so on standard error, then stops the thread.
     ~JournalWriter() override;
 
-    // Opens the file on the writer's thread (which then deletes old rows); returns the first seq
-    // to hand out: after the highest seq in the file, or the UTC time in microseconds for a journal
-    // with no rows (a new file, or one started in place of a damaged or unreadable one).
+    // Opens the file on the writer's thread (queues first the rows a close left in
+    // dziennik.niezapisane, deletes old rows after) and returns the first seq to hand out
+    // (FirstSeqOfRun). A file whose highest seq cannot be read is told; its rows are stored once
+    // it can be read, above the rows it holds.
     std::int64_t Start();
 
     // Any thread: queues one chunk's operations. False (nothing queued) when they would pass
-    // the bound.
-    bool Push(std::vector<JournalOp> batch);
+    // the bound, unless `force` (the last gap row of a closing sink).
+    bool Push(std::vector<JournalOp> batch, bool force = false);
     // Waits until the queue is empty or `timeoutMs` passed; true when empty.
     bool WaitIdle(int timeoutMs);
-    // Sequence numbers handed out from now on must be at least this (a file was started afresh).
-    std::int64_t SeqFloor() const { return seqFloor_.load(std::memory_order_relaxed); }
     std::size_t QueuedBytes() const;
     const QString& FilePath() const { return path_; }
 
   signals:
-    // A fault's cause (once per cause), or an empty text when writing works again. Emitted on
+    // The causes in force (each once), or an empty text when writing works again. Emitted on
     // the writer's thread.
     void notice(const QString& text);
 
@@ -65,6 +71,7 @@ class JournalWriter : public QObject {
     struct Batch {
         std::vector<JournalOp> ops;
         std::size_t bytes;
+        bool unsaved = false;  // read from dziennik.niezapisane
     };
 
     WriterOptions options_;
@@ -75,7 +82,7 @@ class JournalWriter : public QObject {
     std::deque<Batch> queue_;
     std::size_t queuedBytes_ = 0;
     bool drainPosted_ = false;
-    std::atomic<std::int64_t> seqFloor_{0};
+    std::atomic<std::int64_t> closeAskedNs_{0};  // steady clock
 };
 
 }  // namespace waga::journal

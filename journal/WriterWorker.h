@@ -3,9 +3,9 @@
 
 #include <QObject>
 #include <QSqlError>
-#include <QSqlQuery>
 #include <QTimer>
-#include <memory>
+#include <array>
+#include <optional>
 
 #include "JournalFile.h"
 #include "JournalWriter.h"
@@ -24,37 +24,37 @@ class WriterWorker : public QObject {
     void DeleteOld();
 
   private:
-    // The last text converted for a column that rarely changes (the unit, the port).
-    struct CachedText {
-        std::string utf8;
-        QString text;
-        const QString& For(const std::string& value) {
-            if (value != utf8 || text.isNull()) {
-                utf8 = value;
-                text = QString::fromUtf8(value.data(), qsizetype(value.size()));
-            }
-            return text;
-        }
-    };
+    // What the notice tells, each kept until it clears or is replaced: a failed write, the
+    // mark, and news of the run (a file moved aside, numbers moved up).
+    enum Cause { kWrite, kMark, kNews, kCauses };
 
     bool OpenDb(QSqlError& error);
     void CloseDb();
-    QString MoveAside();
-    void RaiseFloor(std::int64_t floor);
-    void Report(JournalFault fault, const QString& detail);
+    // Renames a damaged file (with its log) to <name>.uszkodzony-<time>; the new name.
+    std::optional<QString> MoveAside(const QString& path, QString& error);
+    void SetCause(Cause cause, const QString& text);
     void Fail(const QSqlError& error);
     bool Store(const std::vector<JournalOp>& ops, QSqlError& error);
+    // The number a row handed out as `seq` is stored under.
+    std::int64_t Stored(std::int64_t seq) const { return seq >= first_ ? seq + shift_ : seq; }
+    // Moves the mark a block above `highest` when `highest` reached it.
+    bool MarkAbove(std::int64_t highest, QString& error);
+    void LoadUnsaved();
+    bool StoreFront(QSqlError& error);
+    void KeepUnsaved(const QSqlError& cause);
 
     JournalWriter& owner_;
-    QString connection_;
-    bool open_ = false;
+    JournalDb db_;
+    RowStore store_;
     bool retryPending_ = false;
-    JournalFault reported_ = JournalFault::None;
-    std::unique_ptr<QSqlQuery> insert_;
-    std::unique_ptr<QSqlQuery> grow_;
-    CachedText unit_;
-    CachedText port_;
+    std::array<QString, kCauses> causes_;
+    QString shown_;
     QTimer* retention_ = nullptr;
+    std::int64_t first_ = 0;  // the run's first seq (0 until Start)
+    std::int64_t shift_ = 0;  // added to the run's numbers when the file held higher ones
+    bool verified_ = false;   // the file's highest seq was read
+    std::optional<std::int64_t> fileHighest_;
+    std::int64_t mark_ = 0;  // the mark as last written; stored rows stay below it
 };
 
 }  // namespace waga::journal

@@ -1,13 +1,20 @@
 #pragma once
-// Read-only access to the journal (dziennik.sqlite) from the server's thread: its own
-// connection, opened when first needed and again after a failure. Its content is untrusted:
-// any text, any length, NULLs anywhere; a row that makes no sense is passed on as it is.
+// Read-only access to the journal from the server's thread: its own connection through the
+// journal module, opened when first needed and again after a failure. Its content is untrusted:
+// any text, any length; a row the journal module cannot make sense of is left out and told on
+// standard error (once per row), never changed into another.
 
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include "ServiceEvent.h"
+
+namespace waga::journal {
+class JournalDb;
+}
 
 class JournalReader {
   public:
@@ -30,7 +37,7 @@ class JournalReader {
     bool Open();
 
     QString path_;
-    QString connection_;
     QString state_;
-    bool open_ = false;
+    std::unique_ptr<waga::journal::JournalDb> db_;
+    std::set<std::int64_t> told_;  // rows left out and told already
 };

@@ -8,14 +8,14 @@
 #include "CentralDbWindow.h"
 #include "CentralSettingsFile.h"
 #include "CentralUploader.h"
+#include "JournalFile.h"
 
 namespace {
 
 central::UploaderConfig ConfigFor(const CentralSettings& settings, const QString& folder) {
     central::UploaderConfig config;
     config.settings = central::SettingsForConnection(settings, folder);
-    config.journalPath = QDir(folder.isEmpty() ? QDir::currentPath() : folder)
-                             .absoluteFilePath(QStringLiteral("dziennik.sqlite"));
+    config.journalPath = waga::journal::JournalPath(folder);
     config.retryCapMs = central::RetryCapFromEnvironment();
     return config;
 }

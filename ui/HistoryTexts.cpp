@@ -38,3 +38,9 @@ QString SummaryText(std::int64_t readingLines, std::int64_t readingRows, std::in
         .arg(polish.toString(qlonglong{readingLines}), polish.toString(qlonglong{readingRows}),
              polish.toString(qlonglong{reports}));
 }
+
+QString SkippedRowsText(std::int64_t rows, const QString& firstProblem) {
+    return QStringLiteral("Pominięto wierszy dziennika, których nie można odczytać: %1 (%2).")
+        .arg(rows)
+        .arg(firstProblem);
+}

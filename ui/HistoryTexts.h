@@ -23,5 +23,7 @@ QString ReportTimeText(std::int64_t utcMs, bool withDate);
 QString ReportRowText(const JournalRow& row);
 // The line under the plot: "Odczyty: 345 600 (wiersze: 12), raporty: 40".
 QString SummaryText(std::int64_t readingLines, std::int64_t readingRows, std::int64_t reports);
+// Rows of the journal left out because they make no sense, with the first one's problem.
+QString SkippedRowsText(std::int64_t rows, const QString& firstProblem);
 // Local time offset for the export functions.
 int LocalUtcOffset(std::int64_t utcMs);

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "FileDialog.h"
 #include "HistoryChartView.h"
 #include "JournalQuery.h"
 
@@ -55,8 +56,11 @@ HistoryData LoadHistory(const QString& path, HistoryRange range) {
                            return true;
                        },
                        false);
-    data.unit = query.LastUnit(range.toMs);
+    read = read && query.LastUnit(range.toMs, data.unit);
     if (!read) data.error = query.ErrorText();
+    if (query.SkippedRows() > 0) {
+        data.skipped = SkippedRowsText(query.SkippedRows(), query.Problems().front());
+    }
     if (!sorted) {
         std::stable_sort(points->begin(), points->end(),
                          [](const PlotPoint& a, const PlotPoint& b) { return a.ms < b.ms; });
@@ -189,9 +193,11 @@ void HistoryWindow::Show(HistoryData data) {
     FillReports();
     std::int64_t reports = 0;
     for (const JournalRow& row : data_.reports) reports += row.kind == JournalKind::Report;
-    LPodsumowanie->setText(data_.error.isEmpty()
-                               ? SummaryText(data_.readingLines, data_.readingRows, reports)
-                               : data_.error);
+    QString summary = data_.error.isEmpty()
+                          ? SummaryText(data_.readingLines, data_.readingRows, reports)
+                          : data_.error;
+    if (!data_.skipped.isEmpty()) summary += QLatin1Char(' ') + data_.skipped;
+    LPodsumowanie->setText(summary);
     emit shown();
 }
 
@@ -214,9 +220,13 @@ void HistoryWindow::FillReports() {
 void HistoryWindow::BEksportClick() {
     const QString day =
         QDateTime::fromMSecsSinceEpoch(data_.range.fromMs).toString(QStringLiteral("yyyy-MM-dd"));
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Eksportuj do CSV"),
-                                                      QStringLiteral("dziennik-%1.csv").arg(day),
-                                                      QStringLiteral("Pliki CSV (*.csv)"));
+    const std::unique_ptr<QFileDialog> dialog(NewFileDialog(this));
+    dialog->setWindowTitle(QStringLiteral("Eksportuj do CSV"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilter(QStringLiteral("Pliki CSV (*.csv)"));
+    dialog->selectFile(QStringLiteral("dziennik-%1.csv").arg(day));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return;
+    const QString path = dialog->selectedFiles().first();
     if (!path.isEmpty()) ExportCsv(path);
 }
 
@@ -246,6 +256,10 @@ void HistoryWindow::ExportCsv(const QString& target) {
             message = QStringLiteral("Zapisano wierszy: %1 do pliku %2.")
                           .arg(rows)
                           .arg(QFileInfo(target).fileName());
+            if (query.SkippedRows() > 0) {
+                message += QLatin1Char(' ') +
+                           SkippedRowsText(query.SkippedRows(), query.Problems().front());
+            }
         } else if (!query.IsOpen()) {
             message = query.ErrorText();
         } else {

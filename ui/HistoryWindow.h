@@ -33,6 +33,7 @@ struct HistoryData {
     std::int64_t readingRows = 0;
     QString unit;
     QString error;
+    QString skipped;  // rows of the range the journal could not make sense of
 };
 
 class QAction;

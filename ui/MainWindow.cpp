@@ -83,6 +83,12 @@ void MainWindow::SetAddOnNotice(const QString& source, const QString& text) {
     const auto known = addOnNotices_.find(source);
     if (text.isEmpty()) {
         if (known == addOnNotices_.end()) return;
+        // Standard error hears of the cause again when it clears.
+        std::fprintf(
+            stderr, "%s\n",
+            ProgramMessage(source,
+                           QStringLiteral("działa ponownie (ustąpiło: %1)").arg(known->second))
+                .constData());
         addOnNotices_.erase(known);
     } else {
         if (known != addOnNotices_.end() && known->second == text) return;

@@ -52,7 +52,8 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     // For additions' windows: an item at the end of the "&Widok" menu.
     QAction* AddViewMenuItem(const QString& text);
     // An addition's notice, shown in the status bar's tooltip (after the port's cause, if any) and
-    // written to standard error once; an empty text clears that source's notice.
+    // written to standard error once; an empty text clears that source's notice, which standard
+    // error is told too.
     void SetAddOnNotice(const QString& source, const QString& text);
 
     // The displays the composition root makes sinks of.

@@ -20,6 +20,7 @@
 
 #include "AreaCheckBox.h"
 #include "Drawing.h"
+#include "FileDialog.h"
 #include "MainWindow.h"
 #include "MakerData.h"
 #include "ReadoutLabel.h"
@@ -221,13 +222,13 @@ void MainWindow::BuildTabOrder() {
         label->setFocusPolicy(Qt::NoFocus);
 }
 
-// SDplikzapisu: the program's own save dialog, so that it never changes the working directory.
+// SDplikzapisu: the program's own save dialog, so that it never changes the working directory;
+// it lists the working folder, where the journal is, without reading any file (FileDialog.h).
 void MainWindow::BuildSaveDialog() {
-    SDplikzapisu = new QFileDialog(this);
+    SDplikzapisu = NewFileDialog(this);
     SDplikzapisu->setObjectName(QStringLiteral("SDplikzapisu"));
     SDplikzapisu->setAcceptMode(QFileDialog::AcceptSave);
     SDplikzapisu->setFileMode(QFileDialog::AnyFile);
-    SDplikzapisu->setOption(QFileDialog::DontUseNativeDialog);
     SDplikzapisu->setOption(QFileDialog::DontConfirmOverwrite);
     SDplikzapisu->setNameFilter(QStringLiteral("Wszystkie pliki (*)"));
 }

@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "JournalFile.h"
 #include "ServiceRules.h"
 #include "WeightService.h"
 
@@ -204,9 +205,7 @@ WeightServiceParts AttachWeightServiceWindow(
     const std::function<QAction*(const QString& text)>& addViewMenuItem,
     const std::filesystem::path& folder) {
     const AddOnLoadResult settings = LoadAddOnSettings(folder);
-    const QString journal = QString::fromStdString(
-        (folder.empty() ? std::filesystem::path("dziennik.sqlite") : folder / "dziennik.sqlite")
-            .string());
+    const QString journal = waga::journal::JournalPath(QString::fromStdString(folder.string()));
     WeightServiceParts parts;
     parts.service =
         AttachWeightService(pipeline, std::move(seqSource), settings.settings.service, journal);

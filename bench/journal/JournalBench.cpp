@@ -25,6 +25,7 @@
 #include <unordered_map>
 
 #include "HistoryWindow.h"
+#include "JournalFile.h"
 #include "JournalSink.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
@@ -139,7 +140,7 @@ qint64 WriteDay(const QString& folder, bool changing, std::int64_t dayStartMs) {
         }
         writer.WaitIdle(600000);
     }
-    return QFileInfo(QDir(folder).filePath(QStringLiteral("dziennik.sqlite"))).size();
+    return QFileInfo(waga::journal::JournalPath(folder)).size();
 }
 
 double ThreadCpuMs() {
@@ -157,8 +158,7 @@ void HistoryWindowDraw(const QString& folder, const QDate& day, const QString& s
             QElapsedTimer timer;
             timer.start();
             const double cpu0 = ThreadCpuMs();
-            const HistoryData data = LoadHistory(
-                QDir(folder).filePath(QStringLiteral("dziennik.sqlite")), DayRange(day));
+            const HistoryData data = LoadHistory(waga::journal::JournalPath(folder), DayRange(day));
             cpu.push_back(ThreadCpuMs() - cpu0);
             wall.push_back(double(timer.nsecsElapsed()) / 1e6);
         }
@@ -167,7 +167,7 @@ void HistoryWindowDraw(const QString& folder, const QDate& day, const QString& s
             "(CPU %.0f ms), median of 5\n",
             Percentile(wall, 50), Percentile(cpu, 50));
     }
-    HistoryWindow window(QDir(folder).filePath(QStringLiteral("dziennik.sqlite")));
+    HistoryWindow window(waga::journal::JournalPath(folder));
     window.resize(1200, 500);
     window.show();
     std::vector<double> readMs, drawMs;

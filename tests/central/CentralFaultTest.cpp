@@ -241,9 +241,9 @@ TEST_F(CentralFault, AGrowingRunIsUpdatedAndNeverLowered) {
     EXPECT_EQ(server_.Sql("SELECT count FROM weighing_lines"), "21");
 
     // A stale copy of the row (sent before it grew) changes nothing.
-    central::JournalRow stale;
-    stale.seq = 1;
-    stale.kind = QStringLiteral("reading");
+    JournalRow stale;
+    stale.seq = feed.LastSeq();
+    stale.kind = JournalKind::Reading;
     stale.firstMs = stale.lastMs = t0;
     stale.count = 1;
     stale.raw = "12,5";

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "JournalFeed.h"
+#include "JournalFile.h"
 #include "UploadBatch.h"
 
 namespace central {
@@ -66,38 +67,28 @@ bool WriteBacklog(const QString& journalPath, int rows, int firstValue) {
     return true;
 }
 
-qint64 AckedSeq(const QString& journalPath) {
-    const QString name = QStringLiteral("acked_seq");
-    central::AckedPosition position;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(journalPath);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        QString error;
-        const bool read =
-            db.open() && central::LoadAckedPosition(db, QStringLiteral("central"), position, error);
-        EXPECT_TRUE(read) << error.toStdString() << db.lastError().text().toStdString();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return position.seq;
+std::optional<central::RowsDigest> JournalDigest(const QString& journalPath) {
+    QString error;
+    const std::optional<central::RowsDigest> digest =
+        central::JournalRowsDigest(journalPath, error);
+    if (!digest) ADD_FAILURE() << "the journal's digest: " << error.toStdString();
+    return digest;
 }
 
-std::optional<central::RowsDigest> JournalDigest(const QString& journalPath) {
-    const QString name = QStringLiteral("journal_digest");
-    std::optional<central::RowsDigest> digest;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(journalPath);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        if (db.open()) {
-            QString error;
-            digest = central::JournalRowsDigest(db, error);
+qint64 AckedSeq(const QString& journalPath) {
+    waga::journal::JournalDb db;
+    central::AckedPosition position;
+    QString error;
+    if (!db.Open(journalPath, waga::journal::JournalAccess::Reader)) {
+        error = db.LastError().text();
+    } else {
+        QSqlDatabase connection = db.Database();
+        if (central::LoadAckedPosition(connection, QStringLiteral("central"), position, error)) {
+            return position.seq;
         }
-        db.close();
     }
-    QSqlDatabase::removeDatabase(name);
-    return digest;
+    ADD_FAILURE() << "the acknowledged position: " << error.toStdString();
+    return -1;
 }
 
 std::chrono::milliseconds OutageDuration() {

@@ -40,12 +40,11 @@ class Feeder {
 // Writes `rows` lines at once (a backlog), each a different reading; false on a write failure.
 bool WriteBacklog(const QString& journalPath, int rows, int firstValue = 0);
 
-// The acknowledged seq in the journal's upload_state (0 before the first upload); a journal that
-// cannot be read fails the test.
-qint64 AckedSeq(const QString& journalPath);
-
-// The journal's digest through a connection of its own.
+// The journal's digest through a connection of its own; a failure to read it fails the test.
 std::optional<central::RowsDigest> JournalDigest(const QString& journalPath);
+// The acknowledged position's seq in the journal's upload_state (0 before the first); a failure
+// to read it fails the test (and gives -1).
+qint64 AckedSeq(const QString& journalPath);
 
 // How long the tests keep the server away (WAGA_CENTRAL_TEST_OUTAGE_S, default 3 s; the issue's
 // real durations are 30 s and a minute).

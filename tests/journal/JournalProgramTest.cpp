@@ -14,7 +14,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "LinePipeline.h"
@@ -182,15 +187,23 @@ TEST_P(JournalProgramFault, TheDayFileStaysExactAndTheCauseIsToldOnce) {
     ASSERT_TRUE(place.Pty().Write(Stream()));
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()).size() >= sent.size(); }, 20s))
         << program->Stderr() << ReadFile(place.DayFile()).size() << " of " << sent.size();
-    program->Signal(SIGTERM);
-    EXPECT_EQ(program->Wait(), 0);
     if (locker) {
+        // The lock goes while the program runs: the cause clears, and is told so, and the
+        // waiting lines are stored.
         locker->Signal(SIGKILL);
         locker->Wait();
         locker.reset();
+        EXPECT_TRUE(WaitUntil(
+            [&] { return Count(program->Stderr(), "Dziennik: działa ponownie") == 1; }, 20s))
+            << program->Stderr();
     }
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(), 0);
     EXPECT_EQ(ReadFile(place.DayFile()), sent);
     EXPECT_EQ(Count(program->Stderr(), row.told), 1u) << program->Stderr();
+    if (std::string(row.name) == "LockedByAnotherProcess") {
+        EXPECT_TRUE(Export(place.Dir()).lines == LinesOf(sent));
+    }
     if (std::string(row.name) == "NotADatabase") {
         // Moved aside as it was, and a new journal holds every line.
         int aside = 0;
@@ -207,5 +220,224 @@ TEST_P(JournalProgramFault, TheDayFileStaysExactAndTheCauseIsToldOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, JournalProgramFault, testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Outside readers ----
+// On Linux a close() of any descriptor of a file drops every POSIX lock the process holds on it,
+// SQLite's included; then another process's reader or writer acts as if the program were not
+// there (deletes the write-ahead log, writes at the same time). Nothing in the program may open
+// the journal's files but SQLite, also while the save dialog lists the working folder.
+
+const std::string kMainTitle = "Program do komunikacji z wagą.";
+
+// The program in `place` on an X display, with the save dialog open on the working folder
+// ("Plik", then "Zmień nazwę..."; konfig.ini keeps recording off, so no question comes first).
+struct ProgramWithDialog {
+    ProgramWithDialog(Workplace& place, std::vector<std::string> wrapper = {}) {
+        place.Write("konfig.ini", "Zapis_do_pliku=0\r\n");
+        program = waga::test::StartProgram(place, {.display = x.Display(), .wrapper = wrapper});
+        const std::string window = x.WaitForWindow(kMainTitle, 0);
+        if (window.empty()) return;
+        pid = x.WindowPid(window);
+        // Where the layout puts the "Plik" tab and the button, in the window's client area.
+        x.Click(window, 639, 29);
+        x.Click(window, 731, 68);
+        WaitUntil([&] {
+            for (const std::string& id : x.WindowsOf(pid)) {
+                if (id != window) dialog = id;
+            }
+            return !dialog.empty();
+        });
+    }
+    // The port drops what waited before it opened: probe lines until one is in the journal.
+    // What the journal holds then, as received bytes.
+    std::string Probe(Workplace& place) {
+        std::vector<std::string> lines;
+        WaitUntil(
+            [&] {
+                place.Pty().Write("0\r\n");
+                std::this_thread::sleep_for(200ms);
+                lines = Export(place.Dir()).lines;
+                return !lines.empty();
+            },
+            20s);
+        std::string bytes;
+        for (const std::string& line : lines) bytes += line + "\r\n";
+        return bytes;
+    }
+    // Closes the dialog, then the program with SIGTERM; its exit status.
+    int Close() {
+        if (!dialog.empty()) x.PressKey(dialog, "Escape");
+        if (pid > 0) ::kill(pid, SIGTERM);
+        return program->Wait();
+    }
+    waga::test::XServer x;
+    std::unique_ptr<ChildProcess> program;
+    pid_t pid = -1;
+    std::string dialog;
+};
+
+// Distinct readings and a report: every line a row of its own.
+std::string Lines(int round, int count) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) {
+        bytes += " " + std::to_string(round) + "." + std::to_string(100 + i) + "\r\n";
+        if (i % 10 == 9) bytes += "RAPORT " + std::to_string(round * 1000 + i) + "\r\n";
+    }
+    return bytes;
+}
+
+// The opens of the journal's files in an `strace -f -k` trace: how many came from SQLite and
+// the others (no libsqlite3 frame in the open's stack), each with its call.
+struct Opens {
+    int sqlite = 0;
+    std::vector<std::string> others;
+};
+
+Opens OpensIn(const std::string& trace) {
+    Opens opens;
+    std::istringstream lines(trace);
+    std::string call;
+    bool fromSqlite = false;
+    const auto finish = [&] {
+        if (call.empty()) return;
+        if (fromSqlite) {
+            ++opens.sqlite;
+        } else {
+            opens.others.push_back(call);
+        }
+        call.clear();
+    };
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(" > ", 0) == 0) {
+            fromSqlite = fromSqlite || line.find("libsqlite3") != std::string::npos;
+            continue;
+        }
+        finish();
+        // A completed open (its stack follows); "<unfinished ...>" comes back as "resumed>".
+        const bool open =
+            line.find("open") != std::string::npos || line.find("creat") != std::string::npos;
+        if (open && line.find("<unfinished") == std::string::npos &&
+            line.find(" = -1 ") == std::string::npos && line.find(" = ") != std::string::npos) {
+            call = line;
+            fromSqlite = false;
+        }
+    }
+    finish();
+    return opens;
+}
+
+TEST(JournalOutsideReaders, TheSaveDialogOnTheWorkingFolderOpensNoJournalFile) {
+    Workplace place;
+    const std::string dir = std::filesystem::canonical(place.Dir()).string();
+    waga::test::TempDir traceDir;
+    const std::string trace = traceDir.File("opens");
+    // The leak checker of a sanitizer build cannot work under ptrace: off for this run only.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string noLeakCheck =
+        "ASAN_OPTIONS=" + (asan != nullptr && *asan ? std::string(asan) + ":" : "") +
+        "detect_leaks=0";
+    std::vector<std::string> strace = {
+        noLeakCheck, "/usr/bin/strace", "-f", "-qq", "-k", "-e", "trace=open,openat,openat2,creat",
+        "-e",        "signal=none",     "-o", trace};
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        strace.insert(strace.end(), {"-P", dir + "/dziennik.sqlite" + suffix});
+    }
+    ProgramWithDialog run(place, strace);
+    ASSERT_FALSE(run.dialog.empty()) << run.program->Stderr();
+    std::string sent = run.Probe(place);
+    ASSERT_FALSE(sent.empty()) << run.program->Stderr();
+    // Lines for two seconds while the dialog is open: the journal's files change under its eyes.
+    for (int round = 0; round < 20; ++round) {
+        const std::string lines = Lines(round, 20);
+        ASSERT_TRUE(place.Pty().Write(lines));
+        sent += lines;
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Export(place.Dir()).lines == LinesOf(sent); }, 20s))
+        << run.program->Stderr();
+    EXPECT_EQ(run.Close(), 0) << run.program->Stderr();
+    const Opens opens = OpensIn(ReadFile(trace));
+    std::printf("opens of the journal's files: %d by SQLite, %zu others\n", opens.sqlite,
+                opens.others.size());
+    EXPECT_GT(opens.sqlite, 0);  // the trace does see the journal's files
+    std::string others;
+    for (const std::string& call : opens.others) others += call + "\n";
+    EXPECT_TRUE(opens.others.empty()) << opens.others.size() << " other opens:\n" << others;
+}
+
+// Five times while lines arrive: waga-journal export, the sqlite3 shell, Python's sqlite3 and
+// waga-journal backup read the journal. The program's files stay in place, each export holds
+// every line sent before it, and the last one, after the close, every line sent.
+TEST(JournalOutsideReaders, ReadersDuringWritingNeitherBreakNorMissAnything) {
+    Workplace place;
+    ProgramWithDialog run(place);
+    ASSERT_FALSE(run.dialog.empty()) << run.program->Stderr();
+    const std::string fds = "/proc/" + std::to_string(run.pid) + "/fd";
+    std::string sent = run.Probe(place);
+    ASSERT_FALSE(sent.empty()) << run.program->Stderr();
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::thread feeder([&] {
+        for (int round = 0; !stop; ++round) {
+            const std::string lines = Lines(round, 10);
+            if (!place.Pty().Write(lines)) return;
+            {
+                std::lock_guard lock(mutex);
+                sent += lines;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    const auto sentSoFar = [&] {
+        std::lock_guard lock(mutex);
+        return LinesOf(sent);
+    };
+    for (int reader = 0; reader < 5; ++reader) {
+        SCOPED_TRACE("reader " + std::to_string(reader));
+        std::this_thread::sleep_for(300ms);
+        const std::vector<std::string> before = sentSoFar();
+        Exported exported;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                exported = Export(place.Dir());
+                return exported.exitCode == 0 && exported.lines.size() >= before.size();
+            },
+            20s))
+            << exported.lines.size() << " of " << before.size();
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), exported.lines.begin()));
+        ChildProcess shell({"/usr/bin/sqlite3", "dziennik.sqlite",
+                            "SELECT count(*) FROM lines; PRAGMA quick_check;"},
+                           place.Dir());
+        EXPECT_EQ(shell.Wait(), 0) << shell.Stderr();
+        EXPECT_NE(shell.Stdout().find("\nok\n"), std::string::npos) << shell.Stdout();
+        ChildProcess python({"/usr/bin/python3", "-c",
+                             "import sqlite3\n"
+                             "c=sqlite3.connect('dziennik.sqlite')\n"
+                             "print(c.execute('SELECT sum(count) FROM lines').fetchone()[0])\n"
+                             "c.close()\n"},
+                            place.Dir());
+        EXPECT_EQ(python.Wait(), 0) << python.Stderr();
+        EXPECT_GE(std::atol(python.Stdout().c_str()), static_cast<long>(before.size()));
+        ChildProcess backup({BinPath("waga-journal"), "backup", "kopia.sqlite"}, place.Dir());
+        EXPECT_EQ(backup.Wait(), 0) << backup.Stderr();
+        int journalFiles = 0;
+        for (const auto& fd : std::filesystem::directory_iterator(fds)) {
+            std::error_code error;
+            const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+            if (target.find("dziennik.sqlite") == std::string::npos) continue;
+            ++journalFiles;
+            EXPECT_EQ(target.find("(deleted)"), std::string::npos) << target;
+        }
+        EXPECT_GE(journalFiles, 3);  // the file, its log and its shared memory, in place
+    }
+    stop = true;
+    feeder.join();
+    const std::vector<std::string> all = sentSoFar();
+    ASSERT_TRUE(WaitUntil([&] { return Export(place.Dir()).lines.size() >= all.size(); }, 20s));
+    EXPECT_EQ(run.Close(), 0) << run.program->Stderr();
+    const Exported last = Export(place.Dir());
+    EXPECT_EQ(last.exitCode, 0);
+    EXPECT_TRUE(last.lines == all) << last.lines.size() << " of " << all.size();
+}
 
 }  // namespace

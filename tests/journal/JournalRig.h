@@ -41,7 +41,8 @@ class Notices {
     std::vector<QString> texts_;
 };
 
-// A writer, its sink and a pipeline with a settable clock.
+// A writer, its sink and a pipeline with a settable clock. The notices outlive the writer,
+// which may still give one while it closes.
 struct Rig {
     explicit Rig(const std::string& folder, WriterOptions options = {}) {
         options.folder = QString::fromStdString(folder);
@@ -51,13 +52,23 @@ struct Rig {
         pipeline.Subscribe(sink.get());
         pipeline.SetUnit(Win1250Text("kg"));
     }
+    ~Rig() { Close(); }
+    Rig(const Rig&) = delete;
+    Rig& operator=(const Rig&) = delete;
     void Send(const std::string& bytes) {
         pipeline.Receive(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     }
+    // The program's close: the sink, then the writer's last attempts.
+    void Close() {
+        if (!sink) return;
+        pipeline.Unsubscribe(sink.get());
+        sink.reset();
+        writer.reset();
+    }
     std::int64_t now = 1'800'000'000'000;
     LinePipeline pipeline{[this] { return now; }};
-    std::unique_ptr<JournalWriter> writer;
     std::unique_ptr<Notices> notices;
+    std::unique_ptr<JournalWriter> writer;
     std::unique_ptr<JournalSink> sink;
 };
 

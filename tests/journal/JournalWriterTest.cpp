@@ -1,18 +1,24 @@
 // The journal against a real dziennik.sqlite: lines fed through the real pipeline, rows read
-// back through the reader. Bytes recovered exactly, runs across chunks, numbering across
-// restarts, old rows deleted, and each fault: a file that is not a database, a file locked by
-// another process (which also fills the queue to its bound), a read-only folder, a full disk.
+// back through the reader. Bytes recovered exactly, runs across chunks, no number handed out
+// twice whatever happened to the file, old rows deleted, each fault (a file that is not a
+// database, a file locked by another process, which also fills the queue to its bound, a
+// read-only folder, a full disk), and a close that cannot store what it holds.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
+#include <algorithm>
+#include <filesystem>
 #include <mutex>
 
 #include "Journal.h"
@@ -29,16 +35,26 @@ namespace {
 using waga::journal::JournalQuery;
 using waga::journal::JournalWriter;
 using waga::journal::WriterOptions;
+using waga::test::ChildProcess;
 using waga::test::Rig;
 using waga::test::TempDir;
 
 constexpr std::int64_t kDay = 86'400'000;
 
+// Every row of the journal in `folder`; a file that cannot be read, or a row left out, fails the
+// test.
 std::vector<JournalRow> AllRows(const std::string& folder) {
-    JournalQuery query(QString::fromStdString(folder + "/dziennik.sqlite"));
-    EXPECT_TRUE(query.IsOpen()) << query.ErrorText().toStdString();
-    return query.Rows(std::numeric_limits<std::int64_t>::min() / 2,
-                      std::numeric_limits<std::int64_t>::max() / 2);
+    JournalQuery query(waga::journal::JournalPath(QString::fromStdString(folder)));
+    std::vector<JournalRow> rows;
+    const bool read =
+        query.ForEach(std::numeric_limits<std::int64_t>::min() / 2,
+                      std::numeric_limits<std::int64_t>::max() / 2, [&rows](const JournalRow& row) {
+                          rows.push_back(row);
+                          return true;
+                      });
+    EXPECT_TRUE(read) << query.ErrorText().toStdString();
+    EXPECT_EQ(query.SkippedRows(), 0) << query.Problems().join(u'\n').toStdString();
+    return rows;
 }
 
 std::int64_t LinesIn(const std::vector<JournalRow>& rows) {
@@ -94,21 +110,181 @@ TEST(JournalFileTest, RunsSpanChunksAndEndAtAPortLoss) {
     EXPECT_LT(rows[1].seq, rows[2].seq);
 }
 
-TEST(JournalFileTest, NumberingContinuesAfterARestartAndAStopEndsTheRun) {
-    TempDir dir;
-    std::int64_t last = 0;
-    {
-        Rig rig(dir.Path());
-        // A new journal starts at the clock in microseconds, above any earlier file's numbers.
-        const std::int64_t before = waga::journal::UtcNowUs();
-        rig.Send("1\r\n");
-        EXPECT_GE(rig.sink->LastSeq(), before - 60'000'000);
-        rig.Send("1\r\n");
-        last = rig.sink->LastSeq();
+// Another process holding the journal's lock (BEGIN EXCLUSIVE) until Release(); `setup` is
+// Python run on the connection first.
+class Locker {
+  public:
+    explicit Locker(const std::string& path, const std::string& setup = "") {
+        process_.start(
+            QStringLiteral("python3"),
+            {QStringLiteral("-c"),
+             QString::fromStdString("import sqlite3,sys\n"
+                                    "c=sqlite3.connect(sys.argv[1],isolation_level=None)\n" +
+                                    setup +
+                                    "c.execute('BEGIN EXCLUSIVE')\n"
+                                    "print('locked',flush=True)\n"
+                                    "sys.stdin.read()\n"),
+             QString::fromStdString(path)});
+        locked_ = process_.waitForReadyRead(10000) &&
+                  process_.readAllStandardOutput().trimmed() == "locked";
     }
-    Rig rig(dir.Path());
-    rig.Send("1\r\n");
-    EXPECT_EQ(rig.sink->LastSeq(), last + 1);
+    ~Locker() { Release(); }
+    bool Locked() const { return locked_; }
+    void Release() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.closeWriteChannel();  // the locker ends and its lock with it
+        if (!process_.waitForFinished(10000)) process_.kill();
+        process_.waitForFinished(10000);
+    }
+
+  private:
+    QProcess process_;
+    bool locked_ = false;
+};
+
+std::int64_t HighestSeq(const std::vector<JournalRow>& rows) {
+    std::int64_t highest = 0;
+    for (const JournalRow& row : rows) highest = std::max(highest, row.seq);
+    return highest;
+}
+
+// Whatever happened to the journal between runs, the next run's numbers are above every number
+// handed out before. The clock is the test's: a clock set back leaves the mark (dziennik.seq) as
+// the only guard, a restored folder (the mark gone with the file) the clock.
+struct LossCase {
+    const char* name;
+    bool clockBack;
+    // Between the second run and the third; `older` holds copies of the journal and its mark
+    // made after the first run.
+    std::function<void(const std::string& folder, const std::string& older)> loss;
+    bool keepLog = false;  // another process keeps the write-ahead log through the second run
+};
+
+void PrintTo(const LossCase& c, std::ostream* os) { *os << c.name; }
+
+void Copy(const std::string& from, const std::string& to) {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
+
+const LossCase kLosses[] = {
+    {"WriteAheadLogDeleted", true,
+     [](const std::string& folder, const std::string&) {
+         for (const char* side : {"/dziennik.sqlite-wal", "/dziennik.sqlite-shm"}) {
+             ASSERT_TRUE(std::filesystem::remove(folder + side)) << side;
+         }
+     },
+     true},
+    {"OlderCopyPutBack", true,
+     [](const std::string& folder, const std::string& older) {
+         Copy(older + "/dziennik.sqlite", folder + "/dziennik.sqlite");
+     }},
+    {"DamagedFileMovedAside", true,
+     [](const std::string& folder, const std::string&) {
+         waga::test::WriteFile(folder + "/dziennik.sqlite", std::string(4096, '\x5a'));
+     }},
+    {"FolderRestoredWithTheMark", false,
+     [](const std::string& folder, const std::string& older) {
+         Copy(older + "/dziennik.sqlite", folder + "/dziennik.sqlite");
+         Copy(older + "/dziennik.seq", folder + "/dziennik.seq");
+     }},
+};
+
+class JournalLoss : public testing::TestWithParam<LossCase> {};
+
+TEST_P(JournalLoss, NoNumberIsHandedOutTwice) {
+    const LossCase& c = GetParam();
+    TempDir dir, older;
+    const std::int64_t t0 = 1'900'000'000'000'000;  // µs
+    std::int64_t clock = t0;
+    WriterOptions options;
+    options.clockUs = [&clock] { return clock; };
+    std::int64_t handedOut = 0;
+    {
+        Rig rig(dir.Path(), options);
+        rig.Send("1,0\r\n2,0\r\n");
+        handedOut = rig.sink->LastSeq();
+    }
+    Copy(dir.File("dziennik.sqlite"), older.File("dziennik.sqlite"));
+    Copy(dir.File("dziennik.seq"), older.File("dziennik.seq"));
+    clock = t0 + 1'000'000;
+    {
+        std::unique_ptr<ChildProcess> keeper;
+        Rig rig(dir.Path(), options);
+        if (c.keepLog) {
+            // A reader whose open connection keeps the log from being folded in at the close;
+            // killed, it leaves it as it is.
+            keeper = std::make_unique<ChildProcess>(
+                std::vector<std::string>{"/usr/bin/python3", "-c",
+                                         "import sqlite3,sys,time\n"
+                                         "c=sqlite3.connect(sys.argv[1])\n"
+                                         "c.execute('SELECT count(*) FROM lines').fetchall()\n"
+                                         "print('open',flush=True)\n"
+                                         "time.sleep(600)\n",
+                                         dir.File("dziennik.sqlite")},
+                dir.Path());
+            ASSERT_TRUE(waga::test::WaitUntil([&] { return keeper->Stdout() == "open\n"; }));
+        }
+        rig.Send("3,0\r\n4,0\r\n5,0\r\n");
+        handedOut = std::max(handedOut, rig.sink->LastSeq());
+        rig.Close();
+        if (keeper) {
+            keeper->Signal(SIGKILL);
+            keeper->Wait();
+        }
+    }
+    c.loss(dir.Path(), older.Path());
+    if (c.keepLog || std::string(c.name) == "OlderCopyPutBack") {
+        // The rows of the second run are really gone.
+        EXPECT_LT(HighestSeq(AllRows(dir.Path())), handedOut);
+    }
+    clock = c.clockBack ? t0 : t0 + 2'000'000;
+    Rig rig(dir.Path(), options);
+    rig.Send("6,0\r\n");
+    const std::int64_t seq = rig.sink->LastSeq();
+    EXPECT_GT(seq, handedOut);
+    rig.Close();
+    EXPECT_EQ(HighestSeq(AllRows(dir.Path())), seq);  // stored under the number handed out
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, JournalLoss, testing::ValuesIn(kLosses),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The file's highest number cannot be read at the start (another process holds a rollback
+// journal's lock), and the file holds numbers above the clock: that is told, the lines wait, and
+// once the file can be read they are stored above its rows, never over them.
+TEST(JournalFileTest, NumbersTheFileCouldNotTellAtStartAreStoredAboveItsRows) {
+    TempDir dir;
+    const std::int64_t t0 = 1'900'000'000'000'000;
+    const std::int64_t foreign = t0 + 5'000'000;
+    Locker locker(dir.File("dziennik.sqlite"),
+                  "c.execute('CREATE TABLE lines(seq INTEGER PRIMARY KEY, kind TEXT NOT NULL,"
+                  " first_ms INTEGER NOT NULL, last_ms INTEGER NOT NULL, count INTEGER NOT NULL,"
+                  " text TEXT NOT NULL, raw BLOB NOT NULL, value REAL, unit TEXT NOT NULL,"
+                  " port TEXT NOT NULL)')\n"
+                  "c.execute(\"INSERT INTO lines VALUES(" +
+                      std::to_string(foreign) +
+                      ", 'report', 1, 1, 1, 'obcy', x'61', NULL, '', 'COM1')\")\n");
+    ASSERT_TRUE(locker.Locked());
+    WriterOptions options;
+    options.clockUs = [t0] { return t0; };
+    options.retryMs = 50;
+    Rig rig(dir.Path(), options);
+    rig.Send("7,0\r\n8,0\r\n");
+    EXPECT_LT(rig.sink->LastSeq(), foreign);  // handed out from the clock meanwhile
+    ASSERT_FALSE(rig.notices->Texts().empty());
+    EXPECT_TRUE(rig.notices->Texts().front().contains(QStringLiteral("zablokowany")));
+    locker.Release();
+    rig.Send("9,0\r\n");
+    ASSERT_TRUE(rig.writer->WaitIdle(20000));
+    const std::vector<QString> notices = rig.notices->Texts();
+    EXPECT_TRUE(notices.back().contains(QStringLiteral("powyżej"))) << notices.back().toStdString();
+    rig.Close();
+    const std::vector<JournalRow> rows = AllRows(dir.Path());
+    ASSERT_EQ(rows.size(), 4u);
+    std::vector<std::int64_t> seqs;
+    for (const JournalRow& row : rows) seqs.push_back(row.seq);
+    std::sort(seqs.begin(), seqs.end());
+    EXPECT_EQ(seqs, (std::vector<std::int64_t>{foreign, foreign + 1, foreign + 2, foreign + 3}));
 }
 
 TEST(JournalFileTest, RowsOlderThanTheKeptDaysGoAtStart) {
@@ -162,17 +338,8 @@ TEST(JournalFaultTest, AFileThatIsNotADatabaseIsMovedAsideAndANewOneStarted) {
 TEST(JournalFaultTest, ALockedFileFillsTheQueueToItsBoundThenAGapRowTellsTheSkippedLines) {
     TempDir dir;
     { Rig rig(dir.Path()); }  // the file exists
-    QProcess locker;
-    locker.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import sqlite3,sys\n"
-                                 "c=sqlite3.connect(sys.argv[1],isolation_level=None)\n"
-                                 "c.execute('BEGIN EXCLUSIVE')\n"
-                                 "print('locked',flush=True)\n"
-                                 "sys.stdin.read()\n"),
-                  QString::fromStdString(dir.File("dziennik.sqlite"))});
-    ASSERT_TRUE(locker.waitForReadyRead(10000));
-    ASSERT_EQ(locker.readAllStandardOutput().trimmed(), "locked");
+    Locker locker(dir.File("dziennik.sqlite"));
+    ASSERT_TRUE(locker.Locked());
 
     WriterOptions options;
     options.queueBytes = 16 * 1024;
@@ -193,8 +360,7 @@ TEST(JournalFaultTest, ALockedFileFillsTheQueueToItsBoundThenAGapRowTellsTheSkip
     const std::int64_t skipped = rig.sink->PendingSkipped();
     EXPECT_GT(skipped, 0);
 
-    locker.closeWriteChannel();  // the locker ends and its lock with it
-    ASSERT_TRUE(locker.waitForFinished(10000));
+    locker.Release();
     ASSERT_TRUE(rig.writer->WaitIdle(20000));
     rig.Send("koniec\r\n");
     ++sent;
@@ -297,5 +463,105 @@ TEST(JournalFaultTest, AFullDiskIsToldOnceAndTheLinesAreStoredWhenThereIsRoom) {
     EXPECT_TRUE(notices[0].contains(QStringLiteral("Brak miejsca"))) << notices[0].toStdString();
     EXPECT_EQ(LinesIn(AllRows(folder)), sent);
 }
+
+// What a close could not store is not lost: it waits beside the journal in
+// dziennik.niezapisane for the next start; when that file cannot hold the rows, one gap row in
+// it says how many lines went; when not even that can be written, standard error does. The
+// close's time is printed (it is meant to stay around 2 s).
+enum class Refusal : std::uint8_t { Locked, LockedAndNoRoom, ReadOnly };
+
+struct CloseCase {
+    const char* name;
+    Refusal refusal;
+    int lines;
+    int width;         // bytes a line
+    const char* told;  // on standard error at the close
+    bool restored;     // the next start accounts for every line
+};
+
+void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
+
+const CloseCase kCloses[] = {
+    {"LockedByAnotherProcess", Refusal::Locked, 1000, 4, "odłożono je w pliku dziennik.niezapisane",
+     true},
+    {"NoRoomForTheRows", Refusal::LockedAndNoRoom, 100, 2000, "wiersz przerwy", true},
+    {"FolderReadOnly", Refusal::ReadOnly, 20, 4, "utracono", false},
+};
+
+class JournalClose : public testing::TestWithParam<CloseCase> {};
+
+// The rows of the journal in `folder`, read after the writer there stored what it had.
+std::int64_t StoredLines(const std::string& folder) { return LinesIn(AllRows(folder)); }
+
+TEST_P(JournalClose, NothingReceivedIsLostUntold) {
+    const CloseCase& c = GetParam();
+    TempDir dir;
+    const std::string folder = dir.File("d");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    SmallDisk disk(folder);
+    if (c.refusal != Refusal::Locked && !disk.Mounted()) GTEST_SKIP() << "mounting needs root";
+    const std::string side = folder + "/dziennik.niezapisane";
+    std::int64_t sent = 0;
+    {
+        Rig rig(folder);  // the journal exists, with one row
+        rig.Send("0,0\r\n");
+        ++sent;
+    }
+    std::unique_ptr<Locker> locker;
+    std::string filler = folder + "/wypelniacz";
+    if (c.refusal != Refusal::ReadOnly) {
+        locker = std::make_unique<Locker>(folder + "/dziennik.sqlite");
+        ASSERT_TRUE(locker->Locked());
+    }
+    WriterOptions options;
+    options.retryMs = 50;
+    options.queueBytes = c.refusal == Refusal::Locked ? 16 * 1024 : 4 << 20;
+    if (c.refusal == Refusal::ReadOnly) {
+        ASSERT_TRUE(disk.MakeReadOnly());
+    }
+    std::string told;
+    {
+        Rig rig(folder, options);
+        if (c.refusal == Refusal::LockedAndNoRoom) {
+            struct statvfs fs {};
+            ASSERT_EQ(statvfs(folder.c_str(), &fs), 0);
+            waga::test::WriteFile(filler, std::string(fs.f_bavail * fs.f_bsize - 8192, 'f'));
+        }
+        for (int i = 0; i < c.lines; ++i) {
+            std::string line = std::to_string(i + 1);
+            line.resize(std::size_t(c.width), '0');
+            rig.now += 10;
+            rig.Send(line + "\r\n");
+            ++sent;
+        }
+        waga::test::CaptureOutput output;
+        QElapsedTimer closing;
+        closing.start();
+        rig.Close();
+        const qint64 ms = closing.elapsed();
+        told = output.Finish();
+        std::printf("%s: the close took %lld ms\n", c.name, static_cast<long long>(ms));
+    }
+    EXPECT_NE(told.find(c.told), std::string::npos) << told;
+    if (locker) locker->Release();
+    if (c.refusal == Refusal::ReadOnly) {
+        ASSERT_TRUE(disk.MakeWritable());
+    }
+    std::filesystem::remove(filler);
+    EXPECT_EQ(std::filesystem::exists(side), c.refusal != Refusal::ReadOnly);
+    waga::test::CaptureOutput output;
+    { Rig rig(folder); }  // the next start stores what waited, then closes
+    told = output.Finish();
+    EXPECT_FALSE(std::filesystem::exists(side));
+    if (c.restored) {
+        EXPECT_NE(told.find("odłożonych przy poprzednim zamknięciu"), std::string::npos) << told;
+        EXPECT_EQ(StoredLines(folder), sent);
+    } else {
+        EXPECT_EQ(StoredLines(folder), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, JournalClose, testing::ValuesIn(kCloses),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """waga-journal export read back by real readers: Python's csv module with ';' and a decimal
-comma, and its json module. The journal file is made here by SQLite itself, as any process may
-write it, including rows the export must leave out or survive (gap, unknown kind, wrong types)."""
+comma, and its json module; waga-journal backup read back by SQLite. The journal file is made
+here by SQLite itself, as any process may write it, including rows the export must leave out
+(gap) or refuse to make sense of (an unknown kind, wrong types, NULLs): those are told."""
 
 import base64
 import csv
@@ -34,7 +35,6 @@ ROWS = [
     (11, "report", T0 + 2000, T0 + 2000, 1, "Ważenie; \"łąka\"", "Wa\u017cenie; \"\u0142\u0105ka\"".encode("cp1250"), None, "kg", "COM2"),
     (12, "gap", T0 + 2500, T0 + 2600, 40, "Pominięte wiersze", b"", None, "", "COM2"),
     (13, "reading", T0 + 3000, T0 + 3000, 1, "-0,25", b"-0,25", -0.25, "kg", "COM2"),
-    (14, "zzz", T0 + 3100, T0 + 3100, 1, "?", b"?", None, "kg", "COM2"),
     (15, "report", T0 + 4000, T0 + 4000, 1, "dwie\nlinie", b"dwie\x00\xff\x01", None, "t", "COM4"),
     (16, "reading", T0 + 86400000, T0 + 86400000, 1, "1e3", b"1e3", 1000.0, "kg", "COM1"),
 ]
@@ -75,7 +75,7 @@ class CsvExport(unittest.TestCase):
         self.assertEqual(table[0], ["Od", "Do", "Liczba", "Rodzaj", "Tekst", "Wartość",
                                     "Jednostka", "Port"])
         body = table[1:]
-        # gap and the unknown kind are left out; the rest in time order
+        # gap rows are left out; the rest in time order
         self.assertEqual([r[3] for r in body], ["odczyt", "raport", "odczyt", "raport", "odczyt"])
         self.assertEqual(body[0][:3], ["2026-12-07 10:40:00,123", "2026-12-07 10:40:01,623", "7"])
         self.assertEqual(body[0][4:], ["12,5", "12,5", "kg", "COM2"])
@@ -141,7 +141,9 @@ class JsonExport(unittest.TestCase):
 
 class Faults(unittest.TestCase):
     def test_wrong_arguments(self):
-        for args in (["eksport"], ["export", "--kind", "all-ish"], ["export", "--format", "xls"],
+        for args in (["eksport"], ["backup"], ["backup", "--journal", "x"],
+                     ["backup", "k.sqlite", "--kind", "all"],
+                     ["export", "--kind", "all-ish"], ["export", "--format", "xls"],
                      ["export", "--from", "7.12.2026"], ["export", "--from"],
                      ["export", "--from", "2026-12-08", "--to", "2026-12-07"]):
             with self.subTest(args=args):
@@ -158,23 +160,77 @@ class Faults(unittest.TestCase):
             with open(garbage, "wb") as f:
                 f.write(b"not a database" * 100)
             self.assertEqual(run("export", "--journal", garbage).returncode, 1)
-            # no constraints: NULLs, blobs for text, text for numbers
-            loose = """CREATE TABLE lines(seq, kind, first_ms, last_ms, count, text, raw, value,
-                       unit, port);"""
-            path = make_journal(folder, loose, [
-                (1, "reading", None, None, None, None, None, "abc", None, None),
-                (2, "report", 5, "x", b"\x00", b"\xff\xfe", "tekst", 1e308 * 10, 7, 8),
-                (3, None, 1, 1, 1, "a", b"a", 1.0, "kg", "COM1"),
-                (4, "reading", 2**62, -2**63, -5, "x" * 100000, b"\x00" * 70000,
-                 float("nan"), "kg", "COM9"),
-            ])
+
+    def test_rows_that_make_no_sense_are_told_never_changed(self):
+        # A hand-edited copy without the constraints: each row has one fault, and says which.
+        loose = """CREATE TABLE lines(seq INTEGER PRIMARY KEY, kind, first_ms, last_ms, count, text,
+                   raw, value, unit, port);"""
+        good = ("report", 1, 1, 1, "a", b"a", None, "kg", "COM1")
+        cases = [
+            ((2, "zzz") + good[1:], "wiersz 2: nieznany rodzaj „zzz”"),
+            ((3, None) + good[1:], "wiersz 3: brak wartości w kolumnie kind"),
+            ((4, "report", 1, "x") + good[3:], "wiersz 4: kolumna last_ms ma wartość „x”"),
+            ((5, "report", 1, 1, -5) + good[4:], "wiersz 5: liczba linii -5"),
+            ((6, "report", 1, 1, 1, b"\xff\xfe") + good[5:], "wiersz 6: kolumna text"),
+            ((7, "report", 1, 1, 1, None) + good[5:], "wiersz 7: brak wartości w kolumnie text"),
+            ((8, "report", 1, 1, 1, "a", "tekst") + good[6:], "wiersz 8: kolumna raw"),
+            ((9, "reading", 1, 1, 1, "a", b"a", 1e308 * 10, "kg", "COM1"),
+             "wiersz 9: kolumna value: „inf” nie jest liczbą skończoną"),
+            ((10, "reading", 1, 1, 1, "a", b"a", "abc", "kg", "COM1"),
+             "wiersz 10: kolumna value ma wartość „abc”"),
+            ((11, "report", 1, 1, 1, "a", b"a", None, 7, "COM1"), "wiersz 11: kolumna unit"),
+        ]
+        rows = [(1,) + good] + [row for row, _ in cases] + [
+            # far times, a NaN value (SQLite keeps it as NULL), long texts: all fine
+            (12, "reading", 2**62, 2**62, 1, "x" * 100000, b"\x00" * 70000, float("nan"), "kg",
+             "COM9")]
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder, loose, rows)
             for fmt in ("csv", "json"):
                 out = run("export", "--journal", path, "--format", fmt)
-                self.assertIn(out.returncode, (0, 1), out.stderr)
+                self.assertEqual(out.returncode, 1, out.stderr)
+                told = out.stderr.decode("utf-8")
+                for _, why in cases:
+                    self.assertIn(why, told)
+                self.assertIn("Pominięto wierszy, których nie można odczytać: 10.", told)
             data = json.loads(out.stdout)
+            self.assertEqual([o["seq"] for o in data], [1, 12])
             self.assertIn("9999-12-", data[-1]["first"])  # the far end, not an overflow
             self.assertIsNone(data[-1]["value"])
-            self.assertIsInstance(json.loads(out.stdout), list)
+
+
+class Backup(unittest.TestCase):
+    def test_a_copy_with_every_row_in_one_file(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder)
+            db = sqlite3.connect(path)
+            db.execute("PRAGMA journal_mode=WAL")
+            db.execute("INSERT INTO lines VALUES(20,'report',1,1,1,'w logu',x'61',NULL,'','COM1')")
+            db.commit()  # the row is in the write-ahead log, which stays open beside
+            copy = os.path.join(folder, "kopia zapasowa ł.sqlite")
+            for _ in range(2):  # the second replaces the first
+                out = run("backup", copy, "--journal", path)
+                self.assertEqual(out.returncode, 0, out.stderr)
+            db.close()
+            self.assertEqual(os.listdir(folder).count("kopia zapasowa ł.sqlite-wal"), 0)
+            backup = sqlite3.connect(copy)
+            self.assertEqual(backup.execute("PRAGMA journal_mode").fetchone()[0], "delete")
+            self.assertEqual(backup.execute("PRAGMA integrity_check").fetchone()[0], "ok")
+            self.assertEqual([r[0] for r in backup.execute("SELECT seq FROM lines ORDER BY seq")],
+                             [r[0] for r in ROWS] + [20])
+
+    def test_refusals(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder)
+            for target in (path, path + "-wal", os.path.join(folder, "brak", "kopia.sqlite")):
+                with self.subTest(target=target):
+                    out = run("backup", target, "--journal", path)
+                    self.assertEqual(out.returncode, 1)
+                    self.assertNotEqual(out.stderr, b"")
+            with open(path, "rb") as f:
+                self.assertTrue(f.read(16).startswith(b"SQLite format 3"))
+            self.assertEqual(run("backup", "x.sqlite", "--journal",
+                                 os.path.join(folder, "brak.sqlite")).returncode, 1)
 
 
 if __name__ == "__main__":

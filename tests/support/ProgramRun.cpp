@@ -173,12 +173,11 @@ std::unique_ptr<ChildProcess> StartProgram(const std::string& workingDir,
         argv.push_back("QT_QPA_PLATFORM=xcb");
         argv.push_back("DISPLAY=" + options.display);
     }
-    if (options.asNobody) {
-        if (Copies().LsanOptions()) argv.push_back("LSAN_OPTIONS=" + *Copies().LsanOptions());
-        argv.push_back(Copies().Program());
-    } else {
-        argv.push_back(BinPath("Project1"));
+    if (options.asNobody && Copies().LsanOptions()) {
+        argv.push_back("LSAN_OPTIONS=" + *Copies().LsanOptions());
     }
+    argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
+    argv.push_back(options.asNobody ? Copies().Program() : BinPath("Project1"));
     return std::make_unique<ChildProcess>(argv, workingDir);
 }
 

@@ -80,6 +80,8 @@ struct RunOptions {
     std::string display{};  // empty: offscreen
     bool asNobody = false;
     std::string runtimeDir{};  // XDG_RUNTIME_DIR; empty: the test's own (see GuardDir)
+    // A command the program runs under (strace ...), given the program's command line last.
+    std::vector<std::string> wrapper{};
 };
 
 // The day's recording file in `dir`: the newest file named after a date (yyyyMMdd) within a day of

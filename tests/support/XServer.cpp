@@ -60,6 +60,14 @@ std::vector<std::string> XServer::Windows(const std::string& title, pid_t pid) c
     return found;
 }
 
+std::vector<std::string> XServer::WindowsOf(pid_t pid) const {
+    std::istringstream ids(
+        Run({"/usr/bin/xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)}));
+    std::vector<std::string> found;
+    for (std::string id; ids >> id;) found.push_back(id);
+    return found;
+}
+
 std::string XServer::WaitForWindow(const std::string& title, pid_t pid,
                                    std::chrono::milliseconds timeout) const {
     std::string id;
@@ -82,6 +90,11 @@ int XServer::WindowPid(const std::string& windowId) const {
 void XServer::PressKey(const std::string& windowId, const std::string& key) const {
     Run({"/usr/bin/xdotool", "windowfocus", "--sync", windowId});
     Run({"/usr/bin/xdotool", "key", "--clearmodifiers", key});
+}
+
+void XServer::Click(const std::string& windowId, int x, int y) const {
+    Run({"/usr/bin/xdotool", "mousemove", "--sync", "--window", windowId, std::to_string(x),
+         std::to_string(y), "click", "1"});
 }
 
 void XServer::PressKeys(const std::string& windowId, const std::vector<std::string>& keys) const {

@@ -25,6 +25,8 @@ class XServer {
 
     // Ids of the shown windows titled exactly `title`; with `pid`, only those of that process.
     std::vector<std::string> Windows(const std::string& title, pid_t pid = 0) const;
+    // Ids of the shown windows of process `pid`, whatever their titles.
+    std::vector<std::string> WindowsOf(pid_t pid) const;
     // Waits until process `pid` shows a window titled `title`; returns its id or "".
     std::string WaitForWindow(const std::string& title, pid_t pid,
                               std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
@@ -34,6 +36,8 @@ class XServer {
     int WindowPid(const std::string& windowId) const;
     // Gives the window the keyboard focus and presses `key` (an xdotool key name).
     void PressKey(const std::string& windowId, const std::string& key) const;
+    // Clicks the left button at (x, y) of the window's client area.
+    void Click(const std::string& windowId, int x, int y) const;
     // The same with several keys, a moment apart (a menu opens between them).
     void PressKeys(const std::string& windowId, const std::vector<std::string>& keys) const;
 

@@ -1,5 +1,5 @@
 // waga-central [FOLDER] [--until-empty]
-// Uploads FOLDER's journal (dziennik.sqlite) to the central database set in FOLDER/dodatki.ini
+// Uploads FOLDER's journal to the central database set in FOLDER/dodatki.ini
 // ([BazaCentralna]), exactly as the program does, without the window: for a station whose
 // program is closed, for the tests and for the benchmark. Prints each change of state on
 // standard output, and each cause of a missing connection (and an unsafe TLS mode) once on
@@ -19,6 +19,7 @@
 #include "AddOnSettings.h"
 #include "CentralSettingsFile.h"
 #include "CentralUploader.h"
+#include "JournalFile.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     central::UploaderConfig config;
     config.settings =
         central::SettingsForConnection(loaded.settings.central, QDir(folder).absolutePath());
-    config.journalPath = QDir(folder).absoluteFilePath(QStringLiteral("dziennik.sqlite"));
+    config.journalPath = waga::journal::JournalPath(QDir(folder).absolutePath());
     config.retryCapMs = central::RetryCapFromEnvironment();
     uploader.Apply(config);
     const int status = app.exec();

@@ -1,10 +1,13 @@
 #pragma once
-// A stand-in writer of dziennik.sqlite for the central upload's tests and benchmark: it keeps the
-// journal file's schema and rules (one transaction per chunk, consecutive identical readings as
-// one growing row, seq continuing after the highest in the file) without the window or a port.
+// A stand-in writer of the journal for the central upload's tests and benchmark: the journal
+// module's connection, tables, rule of runs and row storing, one transaction per chunk, without
+// the window, a port or the writer's thread. Its numbers continue after the highest in the file
+// (the program's writer also jumps to the clock between runs, journal/SeqMark.h; the tests keep
+// them small to read).
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <vector>
 
 struct FeedLine {
@@ -13,10 +16,16 @@ struct FeedLine {
     qint64 ms = 0;   // UTC ms of arrival
 };
 
+class JournalRuns;
+namespace waga::journal {
+class JournalDb;
+class RowStore;
+}  // namespace waga::journal
+
 class JournalFeed {
   public:
-    explicit JournalFeed(const QString& path, QString port = QStringLiteral("COM2"),
-                         QString unit = QStringLiteral("kg"));
+    // The lines arrive on COM2 with the unit "kg".
+    explicit JournalFeed(const QString& path);
     ~JournalFeed();
     JournalFeed(const JournalFeed&) = delete;
     JournalFeed& operator=(const JournalFeed&) = delete;
@@ -27,16 +36,13 @@ class JournalFeed {
     // Stores one received chunk in one transaction.
     bool AppendChunk(const std::vector<FeedLine>& lines);
     // The port was lost or closed: the next reading starts a row of its own.
-    void EndRun() { runOpen_ = false; }
-    qint64 LastSeq() const { return lastSeq_; }
+    void EndRun();
+    qint64 LastSeq() const;
 
   private:
-    QString connection_;
-    QString port_;
-    QString unit_;
+    std::unique_ptr<waga::journal::JournalDb> db_;
+    std::unique_ptr<waga::journal::RowStore> store_;
+    std::unique_ptr<JournalRuns> runs_;
     bool open_ = false;
     QString error_;
-    qint64 lastSeq_ = 0;
-    bool runOpen_ = false;
-    QByteArray runRaw_;
 };

@@ -1,5 +1,5 @@
 // journal-feed FILE RATE SECONDS [--report-every N] [--backlog ROWS] [--same]
-// Writes dziennik.sqlite the way the journal does: RATE lines a second for SECONDS, in chunks
+// Writes the journal the way the program does: RATE lines a second for SECONDS, in chunks
 // of 10 ms, every line a different reading (a changing weight; --same: one growing run), and a
 // report line after every N readings. --backlog first writes ROWS readings at once, with times
 // spread backwards over the ROWS / RATE seconds before the start (a station that was away).

@@ -21,21 +21,35 @@ bool ParseLocalTime(const QString& text, bool endOfDay, std::int64_t& utcMs) {
 }
 
 bool ParseExportOptions(const QStringList& args, ExportOptions& options, QString& error) {
-    if (args.isEmpty() || args.front() != QLatin1String("export")) {
+    const QString command = args.isEmpty() ? QString() : args.front();
+    qsizetype i = 1;
+    if (command == QLatin1String("backup") && args.size() >= 2 &&
+        !args[1].startsWith(QLatin1String("--"))) {
+        options.command = ExportOptions::Command::Backup;
+        options.backupFile = args[1];
+        i = 2;
+    } else if (command != QLatin1String("export")) {
         error = QStringLiteral(
             "Użycie: waga-journal export [--from RRRR-MM-DD[Tgg:mm[:ss]]] "
             "[--to ...] [--kind readings|reports|all] [--format csv|json] "
-            "[--journal ŚCIEŻKA]");
+            "[--journal ŚCIEŻKA]\n"
+            "        waga-journal backup PLIK [--journal ŚCIEŻKA]");
         return false;
     }
-    for (qsizetype i = 1; i < args.size(); ++i) {
+    const bool backup = options.command == ExportOptions::Command::Backup;
+    for (; i < args.size(); ++i) {
         const QString& name = args[i];
         if (i + 1 >= args.size()) {
             error = QStringLiteral("Brak wartości opcji %1.").arg(name);
             return false;
         }
         const QString value = args[++i];
-        if (name == QLatin1String("--from") || name == QLatin1String("--to")) {
+        if (name == QLatin1String("--journal")) {
+            options.journal = value;
+        } else if (backup) {
+            error = QStringLiteral("Nieznana opcja: %1").arg(name);
+            return false;
+        } else if (name == QLatin1String("--from") || name == QLatin1String("--to")) {
             const bool to = name == QLatin1String("--to");
             if (!ParseLocalTime(value, to, to ? options.toMs : options.fromMs)) {
                 error = QStringLiteral("Niepoprawny czas %1: %2").arg(name, value);
@@ -58,8 +72,6 @@ bool ParseExportOptions(const QStringList& args, ExportOptions& options, QString
                 return false;
             }
             options.json = value == QLatin1String("json");
-        } else if (name == QLatin1String("--journal")) {
-            options.journal = value;
         } else {
             error = QStringLiteral("Nieznana opcja: %1").arg(name);
             return false;

@@ -1,6 +1,9 @@
-// waga-journal: the weighing journal exported to standard output, for scripts.
+// waga-journal: the weighing journal exported to standard output, for scripts, and a copy of it
+// taken safely while the program writes.
 //   waga-journal export [--from ...] [--to ...] [--kind ...] [--format csv|json] [--journal PATH]
-// Exit status: 0 done, 1 the journal could not be read or written out, 2 wrong arguments.
+//   waga-journal backup FILE [--journal PATH]
+// Exit status: 0 done, 1 the journal could not be read or written out (or a row of it made no
+// sense and was left out: each is told on standard error), 2 wrong arguments.
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -9,6 +12,7 @@
 
 #include "ExportOptions.h"
 #include "JournalExport.h"
+#include "JournalFile.h"
 #include "JournalQuery.h"
 
 namespace {
@@ -19,21 +23,13 @@ int LocalOffset(std::int64_t utcMs) {
 bool Write(const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
-    ExportOptions options;
-    QString error;
-    if (!ParseExportOptions(args, options, error)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        return 2;
-    }
+void Tell(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
+
+int Export(const ExportOptions& options) {
     waga::journal::JournalQuery query(options.journal);
     if (!query.IsOpen()) {
-        std::fprintf(stderr, "%s\n", query.ErrorText().toLocal8Bit().constData());
+        Tell(query.ErrorText());
         return 1;
     }
     const UtcOffsetFn offset = LocalOffset;
@@ -52,8 +48,37 @@ int main(int argc, char** argv) {
     if (options.json) ok = ok && Write(first ? "]\n" : "\n]\n");
     ok = std::fflush(stdout) == 0 && ok;
     if (!read) {
-        std::fprintf(stderr, "%s\n", query.ErrorText().toLocal8Bit().constData());
+        Tell(query.ErrorText());
+        return 1;
+    }
+    for (const QString& problem : query.Problems()) Tell(QStringLiteral("Pominięto ") + problem);
+    if (query.SkippedRows() > 0) {
+        Tell(QStringLiteral("Pominięto wierszy, których nie można odczytać: %1.")
+                 .arg(query.SkippedRows()));
         return 1;
     }
     return ok ? 0 : 1;
+}
+
+int Backup(const ExportOptions& options) {
+    QString error;
+    if (!waga::journal::BackupJournal(options.journal, options.backupFile, error)) {
+        Tell(error);
+        return 1;
+    }
+    return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    ExportOptions options;
+    QString error;
+    if (!ParseExportOptions(args, options, error)) {
+        Tell(error);
+        return 2;
+    }
+    return options.command == ExportOptions::Command::Backup ? Backup(options) : Export(options);
 }

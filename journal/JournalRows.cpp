@@ -41,16 +41,12 @@ std::string Win1250ToUtf8(std::string_view bytes) {
 
 JournalOp JournalRuns::Line(const LineEvent& event) {
     const bool reading = event.cls.kind == LineKind::Reading;
-    if (reading && open_ && open_->raw == event.line.Bytes() &&
+    if (reading && open_ && open_->row.raw == event.line.Bytes() &&
         open_->unitRaw == event.unit.Bytes() && open_->port == event.port) {
-        JournalOp op;
-        op.type = JournalOp::Type::Grow;
-        op.row.seq = open_->seq;
-        op.row.kind = JournalKind::Reading;
-        op.row.lastMs = event.receivedUtcMs;
-        op.row.count = ++open_->count;
-        lastSeq_ = open_->seq;
-        return op;
+        open_->row.lastMs = event.receivedUtcMs;
+        ++open_->row.count;
+        lastSeq_ = open_->row.seq;
+        return JournalOp{JournalOp::Type::Grow, open_->row};
     }
     JournalOp op;
     op.type = JournalOp::Type::Insert;
@@ -66,7 +62,7 @@ JournalOp JournalRuns::Line(const LineEvent& event) {
     row.port = PortName(event.port);
     lastSeq_ = row.seq;
     if (reading) {
-        open_ = OpenRun{row.seq, row.raw, event.unit.Bytes(), event.port, 1};
+        open_ = OpenRun{row, event.unit.Bytes(), event.port};
     } else {
         open_.reset();
     }

@@ -3,8 +3,9 @@
 // dziennik.sqlite, except that consecutive identical readings (same bytes, unit and port, nothing
 // between them) share one row whose count and last time grow. Only the newest row can grow; a
 // report line, a different reading, a port loss or close and a program stop end the run.
-// Sequence numbers are handed out here, on the thread that receives the lines; the journal's
-// writer only stores what it is given.
+// Sequence numbers are handed out here, on the thread that receives the lines, from the first
+// number of the run (SeqMark.h); the journal's writer stores the rows under them (moved up as a
+// whole only when the file, unreadable at the start, turns out to hold higher ones).
 
 #include <cstdint>
 #include <optional>
@@ -37,7 +38,8 @@ struct JournalRow {
 };
 
 // What the writer does for one line: store a new row, or raise count and last_ms of the row
-// `row.seq` (only row.lastMs and row.count are meaningful then).
+// `row.seq`. A grow carries the whole row too, so that storing it again, or storing it where its
+// first line never arrived (a file replaced meanwhile), still gives the right row.
 struct JournalOp {
     enum class Type : std::uint8_t { Insert, Grow };
     Type type = Type::Insert;
@@ -72,11 +74,9 @@ class JournalRuns {
 
   private:
     struct OpenRun {
-        std::int64_t seq;
-        std::string raw;
+        JournalRow row;
         std::string unitRaw;
         PortNumber port;
-        std::int64_t count;
     };
     std::int64_t nextSeq_;
     std::int64_t lastSeq_ = 0;
