@@ -107,6 +107,10 @@ TEST(PolishDesk, ReadingsKeepTheirDecimalsEverywhere) {
     auto program = StartProgram(place);
     ASSERT_TRUE(WaitUntil([&] { return Get(port, "/api/v1/health").status == 200; }, 20s))
         << program->Stderr();
+    // Bytes written before the port opens are discarded by its open.
+    ASSERT_TRUE(WaitUntil([&] {
+        return program->Stderr().find("COM2: Połączenie RS232") != std::string::npos;
+    })) << program->Stderr();
     std::vector<double> expected;
     for (const LocaleCase& c : kReadings) {
         ASSERT_TRUE(place.Pty().Write(c.line + "\r"));
