@@ -3,6 +3,8 @@
 #   bin/waga                     launcher: runs the program in $WAGA_DIR or ~/Waga
 #   bin/scale-sim                the scale simulator, with its man page
 #   bin/waga-journal             the journal's export for scripts, with its man page
+#   bin/waga-stacja              the headless station, with its man page and its systemd unit
+#                                /lib/systemd/system/waga-stacja.service (installed disabled)
 #   lib/waga/Project1            the program (its error box is titled with its file name)
 #   share/waga/doc/pomoc.htm     the help; the launcher links it as doc/ in the working folder
 #   share/applications, share/metainfo, share/icons/hicolor   the desktop side
@@ -47,7 +49,8 @@ configure_file(${_pkg_src}/changelog.in ${_pkg_out}/changelog @ONLY)
 set(_gz)
 foreach(pair "changelog.gz:${_pkg_out}/changelog" "waga.1.gz:${_pkg_src}/waga.1"
              "scale-sim.1.gz:${_pkg_src}/scale-sim.1"
-             "waga-journal.1.gz:${_pkg_src}/waga-journal.1")
+             "waga-journal.1.gz:${_pkg_src}/waga-journal.1"
+             "waga-stacja.1.gz:${_pkg_src}/waga-stacja.1")
   string(REPLACE ":" ";" pair "${pair}")
   list(GET pair 0 out)
   list(GET pair 1 in)
@@ -60,12 +63,14 @@ endforeach()
 add_custom_target(waga_package_files ALL DEPENDS ${_icons} ${_gz})
 # What the package needs built; scripts/package builds only this, and cpack's install step
 # (which would otherwise build every test and benchmark first) installs what is there.
-add_custom_target(waga_package_content DEPENDS Project1 scale-sim waga-journal
+add_custom_target(waga_package_content DEPENDS Project1 scale-sim waga-journal waga-stacja
                                                  waga_package_files)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 install(TARGETS Project1 RUNTIME DESTINATION lib/${WAGA_PACKAGE})
-install(TARGETS scale-sim waga-journal RUNTIME DESTINATION bin)
+install(TARGETS scale-sim waga-journal waga-stacja RUNTIME DESTINATION bin)
+# Debian 12 keeps the units of packages in /lib/systemd/system.
+install(FILES ${_pkg_src}/waga-stacja.service DESTINATION /lib/systemd/system)
 install(PROGRAMS ${_pkg_src}/waga DESTINATION bin)
 install(FILES doc/pomoc.htm DESTINATION share/${WAGA_PACKAGE}/doc)
 install(FILES ${_pkg_src}/${WAGA_APP_ID}.desktop DESTINATION share/applications)
@@ -75,6 +80,7 @@ foreach(side IN LISTS WAGA_ICON_SIDES)
           DESTINATION share/icons/hicolor/${side}x${side}/apps)
 endforeach()
 install(FILES ${_pkg_out}/waga.1.gz ${_pkg_out}/scale-sim.1.gz ${_pkg_out}/waga-journal.1.gz
+              ${_pkg_out}/waga-stacja.1.gz
         DESTINATION share/man/man1)
 install(FILES ${_pkg_src}/copyright ${_pkg_src}/README.Debian ${_pkg_out}/changelog.gz
         DESTINATION share/doc/${WAGA_PACKAGE})
