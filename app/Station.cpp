@@ -55,7 +55,8 @@ Station::Station(const QString& folder)
             [this](const central::CentralStatus& status) {
                 Tell(kCentralSource, central::CentralNotice(status));
             });
-    // (The uploader is to look at the journal as soon as the writer committed rows.)
+    // Here the writer's commit is to wake the uploader (Journal::committed -> Wake), once both
+    // offer it; until then the uploader looks at the journal on its own.
     Tell(kAddOnFileSource, QString::fromStdString(addOns_.errorText));
 }
 
