@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,28 @@ TEST_P(StationRun, FeedsEveryPartAndStopsWithNothingLost) {
     EXPECT_EQ(Count(log, "waga-stacja: COM2: port zamknięty\n"), 1u) << log;
     EXPECT_EQ(log.substr(log.size() - std::string("port zamknięty\n").size()), "port zamknięty\n")
         << log;
+}
+
+// dodatki.ini that cannot be read is told once; the station runs on with the additions'
+// defaults (the journal on).
+TEST(Station, TellsAnUnreadableDodatkiIniAndRunsOn) {
+    Workplace place;
+    std::filesystem::create_directory(place.File("dodatki.ini"));
+    ChildProcess station({"/usr/bin/env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM",
+                          "WAGA_DIR=" + place.Dir(), BinPath("waga-stacja")},
+                         place.Dir());
+    ASSERT_TRUE(WaitUntil([&] { return Count(station.Stderr(), "COM2: Połączenie RS232") == 1; }))
+        << station.Stderr();
+    ASSERT_TRUE(place.Pty().Write("TARA\r"));
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()) == "TARA\r\n"; }));
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.Wait(), 0) << station.Stderr();
+    EXPECT_EQ(Count(station.Stderr(),
+                    "waga-stacja: dodatki.ini: Nie można odczytać pliku "
+                    "dodatki.ini; dodatki działają z ustawieniami domyślnymi.\n"),
+              1u)
+        << station.Stderr();
+    EXPECT_EQ(JournalLines(place.Dir()), std::vector<std::string>{"TARA"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StationRun, testing::Values(SIGTERM, SIGINT),
