@@ -1,8 +1,15 @@
 #pragma once
-// Export of journal rows for a spreadsheet (CSV as a Polish spreadsheet opens it: UTF-8 with a
-// byte-order mark, ';' between fields, decimal comma, local time) and for scripts (JSON). The
-// history window and waga-journal share these functions, so both write the same bytes.
-// Rows come from a file and are untrusted: any text, any value.
+// Export of journal rows for a spreadsheet (CSV as a Polish spreadsheet imports it: UTF-8 with a
+// byte-order mark, ';' between fields, decimal comma, local time; XLSX in JournalXlsx.h) and for
+// scripts (JSON). The history window and waga-journal share these functions, so both write the
+// same bytes. Rows come from a file and are untrusted: any text, any value.
+//
+// The CSV is made so that no import runs or mangles a cell: every text field is quoted (with
+// "quoted field as text" a spreadsheet keeps " 7.5" and "0012345" as they are), a text that a
+// spreadsheet would take for a formula (starting with '=', '+', '-', '@', a tab or a carriage
+// return, unless it is a plain number such as "-0,25") gets a leading apostrophe inside the
+// quotes, and times are ISO 8601 with a 'T' and the milliseconds after a dot, which a
+// spreadsheet reads as a date-time in any locale and an import split at commas leaves whole.
 
 #include <cstdint>
 #include <functional>
@@ -14,7 +21,9 @@
 // Seconds east of UTC of the local time at a UTC instant (the caller knows the time zone).
 using UtcOffsetFn = std::function<int(std::int64_t utcMs)>;
 
-// "yyyy-mm-dd hh:mm:ss,zzz" in local time.
+// "yyyy-mm-dd hh:mm:ss,zzz" in local time, as the windows show a time.
+std::string FormatLocalTime(std::int64_t utcMs, const UtcOffsetFn& offset);
+// "yyyy-mm-ddThh:mm:ss.zzz" in local time, as the CSV holds it.
 std::string FormatCsvTime(std::int64_t utcMs, const UtcOffsetFn& offset);
 // "yyyy-mm-ddThh:mm:ss.zzz+hh:mm" (ISO 8601 with the offset and milliseconds).
 std::string FormatIsoTime(std::int64_t utcMs, const UtcOffsetFn& offset);
@@ -24,6 +33,17 @@ std::string FormatNumber(double value, char decimalSeparator);
 // CSV: the byte-order mark and header row, then one line per row (CR LF ends each line).
 std::string CsvHeader();
 std::string CsvRow(const JournalRow& row, const UtcOffsetFn& offset);
+// A text field as the CSV holds it: quoted, with a leading apostrophe when a spreadsheet would
+// take the text for a formula (FormulaLike).
+std::string CsvText(std::string_view text);
+bool FormulaLike(std::string_view text);
+
+// The columns of every export, in order ("Od", "Do", "Liczba", "Rodzaj", "Tekst", "Wartość",
+// "Jednostka", "Port"), and the Polish name of a row's kind ("odczyt", "raport", "przerwa").
+const std::vector<std::string_view>& ExportColumns();
+std::string_view ExportKindName(JournalKind kind);
+// Local time as a spreadsheet's date-time serial number (days since 1899-12-30).
+double SpreadsheetTime(std::int64_t utcMs, const UtcOffsetFn& offset);
 
 // JSON: "[" + objects joined by ",\n" + "]\n".
 std::string JsonRow(const JournalRow& row, const UtcOffsetFn& offset);

@@ -15,11 +15,11 @@ QString HoverText(const PlotPoint& point, const QString& unit) {
     QString value = QString::fromStdString(FormatNumber(point.value, ','));
     if (!unit.isEmpty()) value += QLatin1Char(' ') + unit;
     return value + QLatin1Char('\n') +
-           QString::fromStdString(FormatCsvTime(point.ms, LocalUtcOffset));
+           QString::fromStdString(FormatLocalTime(point.ms, LocalUtcOffset));
 }
 
 QString ReportTimeText(std::int64_t utcMs, bool withDate) {
-    const QString full = QString::fromStdString(FormatCsvTime(utcMs, LocalUtcOffset));
+    const QString full = QString::fromStdString(FormatLocalTime(utcMs, LocalUtcOffset));
     return withDate ? full : full.mid(11);
 }
 
