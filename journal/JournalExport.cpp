@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -269,17 +270,40 @@ bool ExportIncludes(ExportKinds kinds, JournalKind kind) {
     return false;
 }
 
-std::vector<PlotPoint> ReadingPoints(const std::vector<JournalRow>& rows) {
-    std::vector<PlotPoint> points;
-    points.reserve(rows.size());
-    for (const JournalRow& row : rows) {
-        if (row.kind != JournalKind::Reading || !row.value || !std::isfinite(*row.value)) continue;
-        points.push_back({row.firstMs, *row.value});
-        if (row.count > 1 && row.lastMs > row.firstMs) points.push_back({row.lastMs, *row.value});
+void AppendRowPoints(std::vector<PlotPoint>& points, const JournalRow& row) {
+    if (!row.value || !std::isfinite(*row.value)) return;
+    points.push_back({row.firstMs, *row.value});
+    if (row.count > 1 && row.lastMs > row.firstMs) {
+        points.push_back({row.lastMs, *row.value, PlotPoint::Join::Run});
     }
-    std::stable_sort(points.begin(), points.end(),
-                     [](const PlotPoint& a, const PlotPoint& b) { return a.ms < b.ms; });
-    return points;
+}
+
+void MarkBreaks(std::vector<PlotPoint>& points, const std::vector<TimeSpan>& gaps, int factor,
+                std::int64_t floorMs) {
+    std::vector<std::int64_t> intervals;
+    intervals.reserve(points.size());
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        if (points[i].join != PlotPoint::Join::Run) {
+            intervals.push_back(points[i].ms - points[i - 1].ms);
+        }
+    }
+    std::int64_t longest = std::numeric_limits<std::int64_t>::max();
+    if (!intervals.empty()) {
+        const auto middle = intervals.begin() + std::ptrdiff_t(intervals.size() / 2);
+        std::nth_element(intervals.begin(), middle, intervals.end());
+        longest = std::max(floorMs, *middle > longest / factor ? longest : *middle * factor);
+    }
+    std::size_t gap = 0;
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        PlotPoint& p = points[i];
+        if (p.join == PlotPoint::Join::Run) continue;
+        const std::int64_t before = points[i - 1].ms;
+        // The gap rows that end before this interval are passed; one that reaches into it
+        // breaks the line here.
+        while (gap < gaps.size() && gaps[gap].toMs < before) ++gap;
+        const bool gapRow = gap < gaps.size() && gaps[gap].fromMs <= p.ms;
+        if (gapRow || p.ms - before > longest) p.join = PlotPoint::Join::Break;
+    }
 }
 
 std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::int64_t fromMs,
@@ -300,8 +324,9 @@ std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::i
         for (++i; i < points.size(); ++i) {
             const PlotPoint& q = points[i];
             if (q.ms < fromMs || q.ms >= toMs) break;
-            if (static_cast<std::int64_t>(static_cast<double>(q.ms - fromMs) / span * columns) !=
-                column) {
+            if (q.join == PlotPoint::Join::Break ||
+                static_cast<std::int64_t>(static_cast<double>(q.ms - fromMs) / span * columns) !=
+                    column) {
                 break;
             }
             if (q.value < points[low].value) low = i;

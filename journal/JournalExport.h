@@ -53,22 +53,39 @@ std::string Base64(std::string_view bytes);
 enum class ExportKinds : std::uint8_t { Readings, Reports, All };
 bool ExportIncludes(ExportKinds kinds, JournalKind kind);
 
-// A point of the readings plot.
+// A point of the readings plot, and how the line reaches it from the point before.
 struct PlotPoint {
+    // Line: joined; Run: the last time of a run of identical readings, joined to the run's first
+    // (never a gap between them); Break: the first point after a gap, where the line starts anew.
+    enum class Join : std::uint8_t { Line, Run, Break };
     std::int64_t ms;
     double value;
+    Join join = Join::Line;
     bool operator==(const PlotPoint&) const = default;
 };
 
-// The readings' points in time order: a row of several identical readings gives its first and
-// its last time. Rows without a value are left out.
-std::vector<PlotPoint> ReadingPoints(const std::vector<JournalRow>& rows);
+// A row's points, appended: its first time, and its last time when it holds several lines.
+// Rows without a finite value give none.
+void AppendRowPoints(std::vector<PlotPoint>& points, const JournalRow& row);
+
+// A time span without readings in the journal (a gap row's first and last time).
+struct TimeSpan {
+    std::int64_t fromMs;
+    std::int64_t toMs;
+};
+
+// Marks the breaks of the line (points in time order): the first point after a gap row, and a
+// point that comes longer after the one before than `factor` times the usual time between rows
+// (the median; at least `floorMs`). Within a run of identical readings there is no break.
+void MarkBreaks(std::vector<PlotPoint>& points, const std::vector<TimeSpan>& gaps, int factor = 10,
+                std::int64_t floorMs = 2000);
 
 // The point nearest in time to `ms` (points in time order); nullptr when there are none.
 const PlotPoint* NearestPoint(const std::vector<PlotPoint>& points, std::int64_t ms);
 
 // Reduces points to at most four per pixel column (the first, the lowest, the highest and the
 // last of the column, in time order) so that a line drawn through them looks the same as one
-// through every point. `columns` columns cover [fromMs, toMs); points outside are dropped.
+// through every point. `columns` columns cover [fromMs, toMs); points outside are dropped. A
+// column's points are taken apart at a break, so the break stays where it is.
 std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::int64_t fromMs,
                                     std::int64_t toMs, int columns);
