@@ -33,12 +33,14 @@ struct Day {
 };
 
 // Two hours from 08:00 at 4 lines/s: weighings with settling loads, a steady zero between them
-// (one row per run), and a report line after each weighing.
+// (one row per run), and a report line after each weighing; from 09:00 to 09:05 the scale was
+// unplugged.
 Day WriteDay(const std::string& folder) {
     Day day;
     Rig rig(folder);
     std::string previous;
     for (int i = 0; i < 2 * 3600 * 4; ++i) {
+        if (i >= 3600 * 4 && i < 3900 * 4) continue;
         const int second = (i / 4) % 600;
         const int load = 8000 + (i / 2400) * 1500;
         const int level = second < 120 || second >= 480 ? 0 : load + (second < 300 ? i % 7 : 0);
