@@ -37,11 +37,11 @@ ExportOutcome WriteXlsx(JournalQuery& query, const ExportRange& range, const QSt
     ExportOutcome outcome;
     const QFileInfo info(target);
     // A name of our own beside the target: the workbook is written there, then renamed.
-    QTemporaryFile reserved(info.absoluteDir().filePath(info.fileName() +
-                                                        QStringLiteral(".XXXXXX.tmp")));
+    QTemporaryFile reserved(
+        info.absoluteDir().filePath(info.fileName() + QStringLiteral(".XXXXXX.tmp")));
     if (!reserved.open()) {
-        outcome.error = QStringLiteral("Nie można zapisać pliku %1: %2")
-                            .arg(target, reserved.errorString());
+        outcome.error =
+            QStringLiteral("Nie można zapisać pliku %1: %2").arg(target, reserved.errorString());
         return outcome;
     }
     const QString temporary = reserved.fileName();
@@ -64,8 +64,8 @@ ExportOutcome WriteXlsx(JournalQuery& query, const ExportRange& range, const QSt
     if (!read) {
         outcome.error = query.ErrorText();
     } else if (!ok) {
-        outcome.error = QStringLiteral("Nie można zapisać pliku %1: %2")
-                            .arg(target, Utf8(writer.Error()));
+        outcome.error =
+            QStringLiteral("Nie można zapisać pliku %1: %2").arg(target, Utf8(writer.Error()));
     } else if (std::rename(QFile::encodeName(temporary).constData(),
                            QFile::encodeName(info.absoluteFilePath()).constData()) != 0) {
         outcome.error = QStringLiteral("Nie można zapisać pliku %1: %2")

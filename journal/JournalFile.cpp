@@ -77,9 +77,9 @@ bool JournalDb::OpenOnce(const QString& path, JournalAccess access, bool immutab
     if (access == JournalAccess::Reader) options += QStringLiteral(";QSQLITE_OPEN_READONLY");
     if (immutable) {
         // A URI, so that SQLite takes the parameter; the path percent-encoded in it.
-        db.setDatabaseName(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath())
-                               .toString(QUrl::FullyEncoded) +
-                           QStringLiteral("?immutable=1"));
+        db.setDatabaseName(
+            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+            QStringLiteral("?immutable=1"));
         options += QStringLiteral(";QSQLITE_OPEN_URI");
     } else {
         db.setDatabaseName(path);

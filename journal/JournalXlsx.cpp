@@ -138,9 +138,9 @@ bool XlsxWriter::StartSheet() {
     widths_.assign(columns.size(), 0);
     for (std::size_t c = 0; c < columns.size(); ++c) {
         const std::string title(columns[c]);
-        if (!Check(worksheet_write_string(book_->sheet, 0, lxw_col_t(c), title.c_str(),
-                                          book_->header),
-                   "nagłówek")) {
+        if (!Check(
+                worksheet_write_string(book_->sheet, 0, lxw_col_t(c), title.c_str(), book_->header),
+                "nagłówek")) {
             return false;
         }
         widths_[c] = DisplayChars(title) + 1;  // bold is wider
@@ -176,15 +176,14 @@ bool XlsxWriter::Add(const JournalRow& row) {
     if (sheetRow_ >= kRowsPerSheet && !StartSheet()) return false;
     const auto r = static_cast<lxw_row_t>(++sheetRow_);
     lxw_worksheet* sheet = book_->sheet;
-    bool ok =
-        Check(worksheet_write_number(sheet, r, kOd, SpreadsheetTime(row.firstMs, offset_),
-                                     book_->time),
-              "czas") &&
-        Check(worksheet_write_number(sheet, r, kDo, SpreadsheetTime(row.lastMs, offset_),
-                                     book_->time),
-              "czas") &&
-        Check(worksheet_write_number(sheet, r, kLiczba, double(row.count), book_->integer),
-              "liczba");
+    bool ok = Check(worksheet_write_number(sheet, r, kOd, SpreadsheetTime(row.firstMs, offset_),
+                                           book_->time),
+                    "czas") &&
+              Check(worksheet_write_number(sheet, r, kDo, SpreadsheetTime(row.lastMs, offset_),
+                                           book_->time),
+                    "czas") &&
+              Check(worksheet_write_number(sheet, r, kLiczba, double(row.count), book_->integer),
+                    "liczba");
     widths_[kLiczba] = std::max(widths_[kLiczba], std::to_string(row.count).size());
     ok = ok && String(r, kRodzaj, ExportKindName(row.kind)) && String(r, kTekst, row.text);
     if (ok && row.value && std::isfinite(*row.value)) {

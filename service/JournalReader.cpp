@@ -4,7 +4,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-
 #include <algorithm>
 
 #include "JournalFile.h"
@@ -168,7 +167,9 @@ bool JournalReader::Trend(std::int64_t sinceMs, std::vector<PlotPoint>& points,
                    QStringLiteral(" FROM lines WHERE kind = 'gap' AND last_ms >= ? AND first_ms "
                                   ">= ? ORDER BY first_ms"),
                {qint64{sinceMs}, qint64{sinceMs - 86'400'000}}, RowColumns::All,
-               [&](const JournalRow& row) { gaps.push_back({row.firstMs, row.lastMs}); });
+               [&](const JournalRow& row) {
+                   gaps.push_back({row.firstMs, row.lastMs});
+               });
     std::stable_sort(points.begin(), points.end(),
                      [](const PlotPoint& a, const PlotPoint& b) { return a.ms < b.ms; });
     return ok;

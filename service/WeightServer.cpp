@@ -327,7 +327,7 @@ WeightServer::Answer WeightServer::Page(const QHttpServerRequest&) {
                    (points.empty() || event.timeMs > points.back().ms)) {
             const bool sameRun = event.seq == journalSeq || (!points.empty() && event.grows);
             points.push_back({event.timeMs, *event.value,
-                              broken ? PlotPoint::Join::Break
+                              broken    ? PlotPoint::Join::Break
                               : sameRun ? PlotPoint::Join::Run
                                         : PlotPoint::Join::Line});
             journalSeq = event.seq;

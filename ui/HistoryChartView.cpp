@@ -3,8 +3,8 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QLineSeries>
-#include <QPainter>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QToolTip>
 #include <QValueAxis>
 #include <QWheelEvent>

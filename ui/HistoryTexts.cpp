@@ -72,10 +72,9 @@ ValueAxisRange FitValueAxis(double low, double high, int ticks) {
 
 std::vector<TimeTick> TimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks) {
     static constexpr std::int64_t kSteps[] = {
-        1'000,      2'000,      5'000,      10'000,      15'000,       30'000,
-        60'000,     120'000,    300'000,    600'000,     900'000,      1'800'000,
-        3'600'000,  7'200'000,  10'800'000, 21'600'000,  43'200'000,   86'400'000,
-        172'800'000, 604'800'000};
+        1'000,      2'000,      5'000,      10'000,     15'000,      30'000,     60'000,
+        120'000,    300'000,    600'000,    900'000,    1'800'000,   3'600'000,  7'200'000,
+        10'800'000, 21'600'000, 43'200'000, 86'400'000, 172'800'000, 604'800'000};
     std::vector<TimeTick> ticks;
     if (toMs <= fromMs || maxTicks < 1) return ticks;
     const std::int64_t span = toMs - fromMs;
@@ -104,8 +103,8 @@ std::vector<TimeTick> TimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxT
 
 std::optional<QDateTime> ParseRangeTime(const QString& text) {
     const QString trimmed = text.trimmed();
-    for (const char* format : {"yyyy-MM-dd H:mm:ss", "yyyy-MM-dd H:mm", "yyyy-MM-ddTH:mm:ss",
-                               "yyyy-MM-ddTH:mm"}) {
+    for (const char* format :
+         {"yyyy-MM-dd H:mm:ss", "yyyy-MM-dd H:mm", "yyyy-MM-ddTH:mm:ss", "yyyy-MM-ddTH:mm"}) {
         const QDateTime time = QDateTime::fromString(trimmed, QString::fromLatin1(format));
         if (time.isValid()) return time;
     }

@@ -54,7 +54,8 @@ HistoryData LoadHistory(const QString& path, HistoryRange range) {
                        [&](const JournalRow& row) {
                            JournalRow shown = row;
                            shown.raw.clear();
-                           if (row.kind == JournalKind::Gap) gaps.push_back({row.firstMs, row.lastMs});
+                           if (row.kind == JournalKind::Gap)
+                               gaps.push_back({row.firstMs, row.lastMs});
                            data.reports.push_back(std::move(shown));
                            return true;
                        },
@@ -108,9 +109,8 @@ void HistoryWindow::BuildControls() {
         edit->setPlaceholderText(QStringLiteral("RRRR-MM-DD gg:mm:ss"));
         edit->setToolTip(
             QStringLiteral("Czas lokalny: RRRR-MM-DD gg:mm:ss, RRRR-MM-DD gg:mm lub RRRR-MM-DD"));
-        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(
-                                  QStringLiteral("0000-00-00 00:00:00")) +
-                              16);
+        edit->setMinimumWidth(
+            edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16);
         connect(edit, &QLineEdit::returnPressed, this, &HistoryWindow::BPokazClick);
     }
     BPokaz = new QPushButton(QStringLiteral("Pokaż"), this);
@@ -251,8 +251,8 @@ void HistoryWindow::Load(HistoryRange range, bool keepView) {
 
 void HistoryWindow::Show(HistoryData data, bool keepView) {
     const std::int64_t from = view_->VisibleFrom(), to = view_->VisibleTo();
-    keepView = keepView && data.range.fromMs == data_.range.fromMs &&
-               data.range.toMs == data_.range.toMs;
+    keepView =
+        keepView && data.range.fromMs == data_.range.fromMs && data.range.toMs == data_.range.toMs;
     data_ = std::move(data);
     loading_ = false;
     FillReports();
@@ -307,8 +307,8 @@ void HistoryWindow::BExcelClick() {
                  int(waga::journal::ExportFormat::Xlsx));
 }
 
-void HistoryWindow::AskAndExport(const QString& title, const QString& filter,
-                                 const QString& suffix, int format) {
+void HistoryWindow::AskAndExport(const QString& title, const QString& filter, const QString& suffix,
+                                 int format) {
     const QString day =
         QDateTime::fromMSecsSinceEpoch(data_.range.fromMs).toString(QStringLiteral("yyyy-MM-dd"));
     const std::unique_ptr<QFileDialog> dialog(NewFileDialog(this));
@@ -333,8 +333,7 @@ void HistoryWindow::ExportXlsx(const QString& target) {
 void HistoryWindow::Export(const QString& target, int format) {
     QPointer<HistoryWindow> self(this);
     const QString path = path_;
-    const waga::journal::ExportRange range{data_.range.fromMs, data_.range.toMs,
-                                           ExportKinds::All};
+    const waga::journal::ExportRange range{data_.range.fromMs, data_.range.toMs, ExportKinds::All};
     BEksport->setEnabled(false);
     BExcel->setEnabled(false);
     Run([self, path, target, range, format] {
@@ -352,8 +351,8 @@ void HistoryWindow::Export(const QString& target, int format) {
                                .arg(outcome.shortened);
             }
             if (outcome.skipped > 0) {
-                message += QLatin1Char(' ') +
-                           SkippedRowsText(outcome.skipped, outcome.problems.front());
+                message +=
+                    QLatin1Char(' ') + SkippedRowsText(outcome.skipped, outcome.problems.front());
             }
         }
         QMetaObject::invokeMethod(

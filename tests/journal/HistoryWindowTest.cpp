@@ -211,8 +211,12 @@ TEST(HistoryPlotTest, TheLineBreaksAtAGapRowAndAtASilence) {
                 if (t == from + 30'000) rig.Send(report);
             }
         };
-        send(t0, t0 + 120'000, "Wa\xBF" "enie 1\r\n");
-        send(t0 + 300'000, t0 + 360'000, "Wa\xBF" "enie 2\r\n");
+        send(t0, t0 + 120'000,
+             "Wa\xBF"
+             "enie 1\r\n");
+        send(t0 + 300'000, t0 + 360'000,
+             "Wa\xBF"
+             "enie 2\r\n");
     }
     {
         // One line the queue could not hold, between the readings of 08:01:00.000 and .250.
@@ -240,9 +244,9 @@ TEST(HistoryPlotTest, TheLineBreaksAtAGapRowAndAtASilence) {
     EXPECT_EQ(view->VisibleFrom(), t0);
     EXPECT_EQ(view->VisibleTo(), t0 + 420'000);
     using Line = std::pair<std::int64_t, std::int64_t>;
-    EXPECT_EQ(view->DrawnLines(), (std::vector<Line>{{t0, t0 + 60'000},
-                                                     {t0 + 60'250, t0 + 119'750},
-                                                     {t0 + 300'000, t0 + 359'750}}));
+    EXPECT_EQ(view->DrawnLines(),
+              (std::vector<Line>{
+                  {t0, t0 + 60'000}, {t0 + 60'250, t0 + 119'750}, {t0 + 300'000, t0 + 359'750}}));
     // The value axis holds 100..149 in round steps, not down to a negative it never had; the
     // time ticks sit on whole minutes.
     const auto [low, high] = view->ValueRange();
@@ -250,8 +254,8 @@ TEST(HistoryPlotTest, TheLineBreaksAtAGapRowAndAtASilence) {
     EXPECT_LE(low, 100);
     EXPECT_GE(high, 149.5);
     EXPECT_LE(high - low, 100);
-    EXPECT_EQ(view->TimeLabels(),
-              (QStringList{"08:00", "08:01", "08:02", "08:03", "08:04", "08:05", "08:06", "08:07"}));
+    EXPECT_EQ(view->TimeLabels(), (QStringList{"08:00", "08:01", "08:02", "08:03", "08:04", "08:05",
+                                               "08:06", "08:07"}));
     EXPECT_TRUE(view->chart()->axes(Qt::Vertical).front()->titleText().contains("kg"));
     // The report list follows the visible part.
     EXPECT_EQ(window.VisibleReportRows(), 3);  // two reports and the gap row

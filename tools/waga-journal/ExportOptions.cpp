@@ -35,7 +35,8 @@ QString ExportHelp() {
                "  --format csv|json|xlsx        format (domyślnie csv)\n"
                "  --output PLIK     zapis do pliku (cały albo wcale); bez niej standardowe\n"
                "                    wyjście; xlsx tylko do pliku\n"
-               "  --journal ŚCIEŻKA plik dziennika (domyślnie dziennik.sqlite w bieżącym folderze)\n"
+               "  --journal ŚCIEŻKA plik dziennika (domyślnie dziennik.sqlite w bieżącym "
+               "folderze)\n"
                "\n"
                "CZAS: %1.\n"
                "\n"
@@ -43,7 +44,8 @@ QString ExportHelp() {
                "swoje typy). CSV wymaga importu z opcjami: zestaw znaków UTF-8, język polski,\n"
                "separator średnik, ogranicznik tekstu \", pola w cudzysłowie jako tekst,\n"
                "wykrywanie liczb specjalnych włączone, obliczanie formuł wyłączone. Tekst, który\n"
-               "arkusz wziąłby za formułę (zaczyna się od =, +, -, @), ma w CSV apostrof na początku.\n")
+               "arkusz wziąłby za formułę (zaczyna się od =, +, -, @), ma w CSV apostrof na "
+               "początku.\n")
         .arg(kTimeFormats);
 }
 
@@ -105,8 +107,9 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
     if (backup) {
         options.command = ExportOptions::Command::Backup;
         if (args.size() < 2 || args[1].startsWith(QLatin1String("--"))) {
-            text = QStringLiteral("Polecenie backup wymaga nazwy pliku kopii: waga-journal "
-                                  "backup PLIK [--journal ŚCIEŻKA].");
+            text = QStringLiteral(
+                "Polecenie backup wymaga nazwy pliku kopii: waga-journal "
+                "backup PLIK [--journal ŚCIEŻKA].");
             return ParseOutcome::Error;
         }
         options.backupFile = args[1];
@@ -117,10 +120,9 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
         const QString& name = args[i];
         const bool known =
             name == QLatin1String("--journal") ||
-            (!backup &&
-             (name == QLatin1String("--from") || name == QLatin1String("--to") ||
-              name == QLatin1String("--kind") || name == QLatin1String("--format") ||
-              name == QLatin1String("--output")));
+            (!backup && (name == QLatin1String("--from") || name == QLatin1String("--to") ||
+                         name == QLatin1String("--kind") || name == QLatin1String("--format") ||
+                         name == QLatin1String("--output")));
         if (!known) {
             text = QStringLiteral("Nieznana opcja polecenia %1: %2").arg(command, name);
             return ParseOutcome::Error;
@@ -154,8 +156,9 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
             } else if (value == QLatin1String("all")) {
                 options.kinds = ExportKinds::All;
             } else {
-                text = QStringLiteral("Niepoprawny rodzaj w --kind: „%1” (readings, reports lub "
-                                      "all).")
+                text = QStringLiteral(
+                           "Niepoprawny rodzaj w --kind: „%1” (readings, reports lub "
+                           "all).")
                            .arg(value);
                 return ParseOutcome::Error;
             }
@@ -170,8 +173,7 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
         }
     }
     if (options.format == waga::journal::ExportFormat::Xlsx && options.output.isEmpty()) {
-        text = QStringLiteral(
-            "Format xlsx zapisuje się tylko do pliku: podaj --output PLIK.xlsx.");
+        text = QStringLiteral("Format xlsx zapisuje się tylko do pliku: podaj --output PLIK.xlsx.");
         return ParseOutcome::Error;
     }
     if (options.fromMs >= options.toMs) {

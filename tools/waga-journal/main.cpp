@@ -104,10 +104,9 @@ int main(int argc, char** argv) {
     switch (ParseExportOptions(args, options, text)) {
         case ParseOutcome::Help: {
             const QByteArray help = text.toLocal8Bit();
-            const bool written =
-                std::fwrite(help.constData(), 1, std::size_t(help.size()), stdout) ==
-                    std::size_t(help.size()) &&
-                std::fflush(stdout) == 0;
+            const bool written = std::fwrite(help.constData(), 1, std::size_t(help.size()),
+                                             stdout) == std::size_t(help.size()) &&
+                                 std::fflush(stdout) == 0;
             if (!written) Tell(WriteFailure(errno));
             return written ? 0 : 1;
         }
