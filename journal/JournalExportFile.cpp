@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTemporaryFile>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,16 +35,31 @@ ExportOutcome WriteXlsx(JournalQuery& query, const ExportRange& range, const QSt
                         const UtcOffsetFn& offset) {
     ExportOutcome outcome;
     const QFileInfo info(target);
-    // A name of our own beside the target: the workbook is written there, then renamed.
-    QTemporaryFile reserved(
-        info.absoluteDir().filePath(info.fileName() + QStringLiteral(".XXXXXX.tmp")));
-    if (!reserved.open()) {
+    // A name of our own beside the target (made new, with the permissions any new file gets):
+    // the workbook is written there, then renamed.
+    QFile reserved;
+    for (int attempt = 0;; ++attempt) {
+        reserved.setFileName(
+            info.absoluteDir().filePath(QStringLiteral("%1.tmp-%2-%3")
+                                            .arg(info.fileName())
+                                            .arg(QCoreApplication::applicationPid())
+                                            .arg(attempt)));
+        if (reserved.open(QIODevice::WriteOnly | QIODevice::NewOnly)) break;
+        if (reserved.exists() && attempt < 100) continue;
         outcome.error =
             QStringLiteral("Nie można zapisać pliku %1: %2").arg(target, reserved.errorString());
         return outcome;
     }
     const QString temporary = reserved.fileName();
     reserved.close();
+    // Removed whatever happens, unless it became the target.
+    struct Removal {
+        QFile& file;
+        bool keep = false;
+        ~Removal() {
+            if (!keep) file.remove();
+        }
+    } removal{reserved};
     XlsxWriter writer(offset);
     bool ok = writer.Open(QFile::encodeName(temporary).toStdString(),
                           QFile::encodeName(info.absolutePath()).toStdString());
@@ -71,7 +85,7 @@ ExportOutcome WriteXlsx(JournalQuery& query, const ExportRange& range, const QSt
         outcome.error = QStringLiteral("Nie można zapisać pliku %1: %2")
                             .arg(target, QString::fromLocal8Bit(std::strerror(errno)));
     } else {
-        reserved.setAutoRemove(false);  // it is the target now
+        removal.keep = true;  // it is the target now
         outcome.ok = true;
     }
     return outcome;

@@ -18,10 +18,13 @@ constexpr std::size_t kWidestColumn = 80;
 // libxlsxwriter prints numbers with the C library's printf, which follows LC_NUMERIC: under a
 // Polish locale a date-time would go into the file as "46363,93" and read back as nothing.
 // Each call into it runs with the C numeric locale on this thread only.
+#if defined(_WIN32)
+using NumericLocale = int;  // unused: the thread's own locale is set per call
+NumericLocale NewNumericLocale() { return 0; }
+void FreeNumericLocale(NumericLocale) {}
 class CNumbers {
   public:
-#if defined(_WIN32)
-    CNumbers() : mode_(_configthreadlocale(_ENABLE_PER_THREAD_LOCALE)) {
+    explicit CNumbers(NumericLocale) : mode_(_configthreadlocale(_ENABLE_PER_THREAD_LOCALE)) {
         const char* now = std::setlocale(LC_NUMERIC, nullptr);
         saved_ = now != nullptr ? now : "C";
         std::setlocale(LC_NUMERIC, "C");
@@ -34,23 +37,31 @@ class CNumbers {
   private:
     int mode_;
     std::string saved_;
+};
 #else
-    CNumbers() : c_(newlocale(LC_NUMERIC_MASK, "C", duplocale(uselocale(nullptr)))) {
-        previous_ = c_ != nullptr ? uselocale(c_) : nullptr;
-    }
+using NumericLocale = locale_t;
+NumericLocale NewNumericLocale() {
+    const locale_t base = duplocale(LC_GLOBAL_LOCALE);
+    const locale_t c = base != nullptr ? newlocale(LC_NUMERIC_MASK, "C", base) : nullptr;
+    if (c == nullptr && base != nullptr) freelocale(base);
+    return c;
+}
+void FreeNumericLocale(NumericLocale locale) {
+    if (locale != nullptr) freelocale(locale);
+}
+class CNumbers {
+  public:
+    explicit CNumbers(NumericLocale c) : previous_(c != nullptr ? uselocale(c) : nullptr) {}
     ~CNumbers() {
-        if (c_ == nullptr) return;
-        uselocale(previous_);
-        freelocale(c_);
+        if (previous_ != nullptr) uselocale(previous_);
     }
     CNumbers(const CNumbers&) = delete;
     CNumbers& operator=(const CNumbers&) = delete;
 
   private:
-    locale_t c_;
-    locale_t previous_ = nullptr;
-#endif
+    locale_t previous_;
 };
+#endif
 
 }  // namespace
 
@@ -74,6 +85,7 @@ std::size_t DisplayChars(std::string_view text) {
 }
 
 struct XlsxWriter::Book {
+    NumericLocale numbers = NewNumericLocale();
     lxw_workbook* workbook = nullptr;
     lxw_worksheet* sheet = nullptr;
     lxw_format* header = nullptr;
@@ -84,6 +96,7 @@ struct XlsxWriter::Book {
     ~Book() {
         // A workbook that was never finished is freed without writing a file.
         if (workbook != nullptr) lxw_workbook_free(workbook);
+        FreeNumericLocale(numbers);
     }
 };
 
@@ -99,7 +112,6 @@ bool XlsxWriter::Check(int result, const char* what) {
 }
 
 bool XlsxWriter::Open(const std::string& path, const std::string& tmpFolder) {
-    const CNumbers numbers;
     book_ = std::make_unique<Book>();
     book_->tmpFolder = tmpFolder;
     lxw_workbook_options options{};
@@ -112,6 +124,7 @@ bool XlsxWriter::Open(const std::string& path, const std::string& tmpFolder) {
         book_.reset();
         return false;
     }
+    const CNumbers numbers(book_->numbers);
     lxw_workbook* wb = book_->workbook;
     book_->header = workbook_add_format(wb);
     format_set_bold(book_->header);
@@ -160,7 +173,9 @@ void XlsxWriter::FitColumns() {
 }
 
 bool XlsxWriter::String(std::uint32_t row, std::uint16_t column, std::string_view text) {
-    const std::string_view kept = CutToUnits(text, kCellChars);
+    // A cell holds kCellChars characters, and no character 0 (a C string ends there).
+    std::string_view kept = CutToUnits(text, kCellChars);
+    kept = kept.substr(0, kept.find('\0'));
     if (kept.size() < text.size()) ++shortened_;
     widths_[column] = std::max(widths_[column], DisplayChars(kept));
     // An empty string would be no cell at all: an empty text stays a blank cell.
@@ -172,7 +187,7 @@ bool XlsxWriter::String(std::uint32_t row, std::uint16_t column, std::string_vie
 
 bool XlsxWriter::Add(const JournalRow& row) {
     if (book_ == nullptr || !error_.empty()) return false;
-    const CNumbers numbers;
+    const CNumbers numbers(book_->numbers);
     if (sheetRow_ >= kRowsPerSheet && !StartSheet()) return false;
     const auto r = static_cast<lxw_row_t>(++sheetRow_);
     lxw_worksheet* sheet = book_->sheet;
@@ -197,17 +212,17 @@ bool XlsxWriter::Add(const JournalRow& row) {
 
 bool XlsxWriter::Finish() {
     if (book_ == nullptr) return false;
-    const CNumbers numbers;
-    if (!error_.empty()) {
-        book_.reset();
-        return false;
+    lxw_error result = LXW_NO_ERROR;
+    if (error_.empty()) {
+        const CNumbers numbers(book_->numbers);  // back to this thread's own before the free
+        FitColumns();
+        lxw_workbook* workbook = book_->workbook;
+        book_->workbook = nullptr;
+        result = workbook_close(workbook);
     }
-    FitColumns();
-    lxw_workbook* workbook = book_->workbook;
-    book_->workbook = nullptr;
-    const lxw_error result = workbook_close(workbook);
+    const bool written = error_.empty();
     book_.reset();
-    return Check(result, "zapis skoroszytu");
+    return written && Check(result, "zapis skoroszytu");
 }
 
 }  // namespace waga::journal

@@ -7,8 +7,9 @@
 // memory.
 //
 // A sheet holds at most 1,048,575 rows below its header: the rows go on in a further sheet
-// ("Dziennik 2", ...). A text longer than a cell holds (32,767 characters) is cut there and
-// counted (Shortened()); CSV and JSON keep it whole.
+// ("Dziennik 2", ...). A text longer than a cell holds (32,767 characters) is cut there, one with
+// a character 0 (only a damaged file holds one) before it, and counted (Shortened()); CSV and
+// JSON keep it whole.
 
 #include <cstdint>
 #include <memory>

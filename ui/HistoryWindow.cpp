@@ -346,7 +346,7 @@ void HistoryWindow::Export(const QString& target, int format) {
                           .arg(QFileInfo(target).fileName());
             if (outcome.shortened > 0) {
                 message += QStringLiteral(
-                               " Skrócono tekstów dłuższych niż komórka arkusza (32 767 "
+                               " Skrócono tekstów, których nie mieści komórka arkusza (32 767 "
                                "znaków): %1; całe są w eksporcie CSV.")
                                .arg(outcome.shortened);
             }

@@ -45,8 +45,8 @@ int Finish(const ExportOutcome& outcome) {
     }
     for (const QString& problem : outcome.problems) Tell(QStringLiteral("Pominięto ") + problem);
     if (outcome.shortened > 0) {
-        Tell(QStringLiteral("Skrócono tekstów dłuższych niż komórka arkusza (32 767 znaków): %1; "
-                            "całe są w eksporcie CSV i JSON.")
+        Tell(QStringLiteral("Skrócono tekstów, których nie mieści komórka arkusza (32 767 znaków): "
+                            "%1; całe są w eksporcie CSV i JSON.")
                  .arg(outcome.shortened));
     }
     if (outcome.skipped > 0) {
