@@ -35,6 +35,8 @@ class HistoryChartView : public QChartView {
     std::int64_t VisibleFrom() const { return visibleFrom_; }
     std::int64_t VisibleTo() const { return visibleTo_; }
     int DrawnPoints() const { return int(shown_.size()); }
+    // The points drawn now, in time order, with where the line breaks.
+    const std::vector<PlotPoint>& Drawn() const { return shown_; }
     // The unbroken parts of the line drawn now: the first and the last time of each.
     std::vector<std::pair<std::int64_t, std::int64_t>> DrawnLines() const;
     QString HoverTextAt(const QPoint& viewPos) const;

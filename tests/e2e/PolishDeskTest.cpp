@@ -11,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineSeries>
 #include <QTcpServer>
 #include <algorithm>
 #include <optional>
@@ -77,11 +76,7 @@ std::vector<double> PlottedValues(const std::string& journal, const QDate& day) 
     window.ShowDay(day);
     EXPECT_TRUE(RunEventsUntil([&] { return shown; }));
     std::vector<double> values;
-    for (QAbstractSeries* series : window.ChartView()->chart()->series()) {
-        if (auto* line = qobject_cast<QLineSeries*>(series)) {
-            for (const QPointF& point : line->points()) values.push_back(point.y());
-        }
-    }
+    for (const PlotPoint& point : window.ChartView()->Drawn()) values.push_back(point.value);
     return values;
 }
 
