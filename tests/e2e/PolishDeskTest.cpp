@@ -100,7 +100,10 @@ TEST(PolishDesk, ReadingsKeepTheirDecimalsEverywhere) {
     ASSERT_TRUE(SaveAddOnSettings(settings, error, place.Dir())) << error;
 
     auto program = StartProgram(place);
-    ASSERT_TRUE(WaitUntil([&] { return Get(port, "/api/v1/health").status == 200; }, 20s))
+    // The port open, not only the service: the program empties the port's input when it opens
+    // it, so a line written before would be gone.
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Get(port, "/api/v1/health").Json().value("connected").toBool(); }, 20s))
         << program->Stderr();
     std::vector<double> expected;
     for (const LocaleCase& c : kReadings) {
