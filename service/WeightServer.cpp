@@ -272,41 +272,82 @@ WeightServer::Answer WeightServer::Script(const QHttpServerRequest&) {
     return {Status::Ok, "text/javascript; charset=utf-8", *bytes, {}};
 }
 
+namespace {
+
+// The trend's points as the page takes them: [ms, value, join] (join 0: a line from the point
+// before, 1: the same run of identical readings, 2: a break).
+QByteArray TrendJson(const std::vector<PlotPoint>& points) {
+    QByteArray out = "[";
+    for (const PlotPoint& p : points) {
+        if (out.size() > 1) out += ',';
+        out += '[' + QByteArray::number(static_cast<qint64>(p.ms)) + ',' +
+               QByteArray::number(p.value, 'g', QLocale::FloatingPointShortest) + ',' +
+               QByteArray::number(static_cast<int>(p.join)) + ']';
+    }
+    return out + ']';
+}
+
+QByteArray JsonString(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+}  // namespace
+
 WeightServer::Answer WeightServer::Page(const QHttpServerRequest&) {
     const auto bytes = Resource(QStringLiteral(":/waga/index.html"));
     if (!bytes) return Error(Status::InternalServerError, QStringLiteral("brak strony"));
     QString page = QString::fromUtf8(*bytes);
-    // The page comes with the current state filled in, so it shows the weight at once.
+    // The page comes with the current state filled in, so it shows the weight at once: the last
+    // report lines and five minutes of readings from the journal (the program may have run
+    // longer than the service), then the recent events it does not hold yet.
     const QJsonObject weight = WeightJson();
-    std::vector<const ServiceEvent*> reports;
-    QJsonArray trend;
     const std::int64_t since = NowMs() - kTrendMs;
-    std::vector<const ServiceEvent*> readings;
-    for (auto it = ring_.rbegin(); it != ring_.rend(); ++it) {
-        if (it->kind == ServiceEvent::Kind::Report && reports.size() < kPageReports) {
-            reports.push_back(&*it);
-        } else if (it->kind == ServiceEvent::Kind::Reading && it->value && it->timeMs >= since) {
-            readings.push_back(&*it);
+    std::vector<PlotPoint> points;
+    std::vector<TimeSpan> gaps;
+    std::int64_t journalSeq = 0;
+    std::vector<ServiceEvent> reports;
+    if (!journal_.Trend(since, points, gaps, journalSeq) ||
+        !journal_.LastReports(kPageReports, reports)) {
+        points.clear();
+        gaps.clear();
+        reports.clear();
+        journalSeq = 0;
+    }
+    const std::int64_t journalReports = reports.empty() ? 0 : reports.back().seq;
+    bool broken = false;  // a port loss since the journal's last point
+    for (const ServiceEvent& event : ring_) {
+        if (event.kind == ServiceEvent::Kind::Report && event.seq > journalReports) {
+            reports.push_back(event);
+        } else if (event.kind == ServiceEvent::Kind::Status && !event.connected &&
+                   event.seq >= journalSeq) {
+            broken = true;
+        } else if (event.kind == ServiceEvent::Kind::Reading && event.value &&
+                   event.timeMs >= since && event.seq >= journalSeq &&
+                   (points.empty() || event.timeMs > points.back().ms)) {
+            const bool sameRun = event.seq == journalSeq || (!points.empty() && event.grows);
+            points.push_back({event.timeMs, *event.value,
+                              broken    ? PlotPoint::Join::Break
+                              : sameRun ? PlotPoint::Join::Run
+                                        : PlotPoint::Join::Line});
+            journalSeq = event.seq;
+            broken = false;
         }
     }
-    const std::size_t step = readings.size() / kTrendPoints + 1;
-    for (std::size_t i = readings.size(); i-- > 0;) {
-        if (i % step != 0) continue;
-        trend.append(QJsonArray{static_cast<qint64>(readings[i]->timeMs), *readings[i]->value});
-    }
-    QByteArray initial = "{\"reports\":[";
-    for (auto it = reports.rbegin(); it != reports.rend(); ++it) {
-        if (it != reports.rbegin()) initial += ',';
-        initial += EventJson(**it);
+    if (reports.size() > kPageReports) reports.erase(reports.begin(), reports.end() - kPageReports);
+    MarkBreaks(points, gaps);
+    points = ReduceMinMax(points, since, NowMs() + 1, kTrendPoints / 4);
+    QByteArray initial = "{\"readout\":" + JsonString(readout_) + ",\"reports\":[";
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        if (i > 0) initial += ',';
+        initial += EventJson(reports[i]);
     }
     initial += "],\"stale_after_ms\":" + QByteArray::number(settings_.staleAfterMs) +
-               ",\"trend\":" + QJsonDocument(trend).toJson(QJsonDocument::Compact) +
-               ",\"weight\":" + Json(weight) + '}';
+               ",\"trend\":" + TrendJson(points) + ",\"weight\":" + Json(weight) + '}';
     QString data = QString::fromUtf8(initial);
     data.replace(QLatin1Char('<'), QStringLiteral("\\u003c"));  // never closes the script tag
-    const QJsonValue reading = weight.value("reading");
     page.replace(QStringLiteral("{{ODCZYT}}"),
-                 reading.isNull() ? QStringLiteral("—") : reading.toString().toHtmlEscaped());
+                 readout_.isEmpty() ? QStringLiteral("—") : readout_.toHtmlEscaped());
     page.replace(QStringLiteral("{{JEDNOSTKA}}"), weight.value("unit").toString().toHtmlEscaped());
     page.replace(QStringLiteral("{{DANE}}"), data);
     return {Status::Ok,
@@ -504,6 +545,14 @@ void WeightServer::FlushPending() {
 }
 
 void WeightServer::Remember(const ServiceEvent& event) {
+    // The program's read-out: a reading's text, emptied by a report line and by a port that is
+    // lost or closed (it stays empty when the port opens again, until a reading comes).
+    if (event.kind == ServiceEvent::Kind::Reading) {
+        readout_ = event.reading;
+    } else if (event.kind == ServiceEvent::Kind::Report ||
+               (event.kind == ServiceEvent::Kind::Status && !event.connected)) {
+        readout_.clear();
+    }
     if (event.kind == ServiceEvent::Kind::Status) {
         port_ = event.port;
         connected_ = event.connected;

@@ -112,6 +112,7 @@ class WeightServer final : public QObject {
     std::deque<ServiceEvent> ring_;
     qint64 ringBytes_ = 0;
     std::optional<ServiceEvent> lastReading_;
+    QString readout_;  // what the program's read-out shows
     QString port_;
     bool connected_ = false;
 

@@ -2,8 +2,9 @@
 // anything else runs; only the loopback device, which also gets an address outside 127/8 where a
 // test needs a client that is not loopback), so nothing here can reach beyond this machine:
 // - the live page in a real browser: Debian's Chromium, headless, loads the page from the running
-//   service and its DOM shows the current reading, the report lines and the trend; a screenshot
-//   is saved for a person to look at (WAGA_SERVICE_PAGE_PNG names the file);
+//   service and its DOM shows the read-out, the report lines and the trend from the journal, the
+//   trend broken where the scale was unplugged; a screenshot is saved for a person to look at
+//   (WAGA_SERVICE_PAGE_PNG names the file);
 // - a page of another name that resolves to this computer (DNS rebinding) reads nothing;
 // - a client that is not on loopback needs the token (401 without it), its wrong guesses are
 //   slowed, and a flood of clients without one never keeps the token holder out.
@@ -88,13 +89,19 @@ class ServiceBrowser : public ServiceFixture {
     QString chromium_;
 };
 
-TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
+// The program ran for five minutes before the service was switched on: the page's trend and
+// report lines come from the journal; the line breaks where the scale was unplugged; after an
+// unplug the page shows what the program's read-out shows (nothing).
+TEST_F(ServiceBrowser, PageShowsTheReadoutReportsAndTheTrendFromTheJournal) {
     StartService();
     ASSERT_NE(port_, 0);
     const std::int64_t now = UtcNowMs();
     pipeline_.AnnouncePortState(PortState::Opened);
-    // Five minutes of readings (a load put on and taken off) and a few report lines.
+    // Five minutes of readings (a load put on and taken off, the scale unplugged for a minute
+    // in between) and report lines, 28 of them, the last 20 on the page.
+    int reports = 0;
     for (int i = 0; i <= 140; ++i) {
+        if (i >= 100 && i < 130) continue;  // unplugged
         clockMs_ = now - 290000 + i * 2000;
         const double value = i < 30 ? 0.0 : i < 90 ? 12.0 + (i % 7) * 0.05 : i < 110 ? 0.0 : 12.34;
         char text[32];
@@ -102,24 +109,28 @@ TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
         std::string line(text);
         std::replace(line.begin(), line.end(), '.', ',');
         Feed(line);
-        if (i % 35 == 0)
+        if (i % 4 == 0)
             Feed(
                 "Wa\xBF"
                 "enie nr " +
-                std::to_string(i / 35 + 1) + ": " + line);
+                std::to_string(++reports) + ": " + line);
     }
+    journal_.Commit();
     clockMs_ = 0;
+    StartService();  // switched on now: it has seen none of it
     Feed("   12,34\r");
     Settle();
     const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port_);
 
-    const QString dom = QString::fromUtf8(RunChromium({"--dump-dom"}, url));
+    QString dom = QString::fromUtf8(RunChromium({"--dump-dom"}, url));
     EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"waga\">12,34</span>")))
         << dom.toStdString();
     EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"jednostka\">kg</span>")));
-    // Filled in by the page's script from the state the server gave it.
-    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 1:")));
-    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 5:")));
+    // Filled in by the page's script from the journal: the last 20 report lines.
+    ASSERT_EQ(reports, 28);
+    EXPECT_FALSE(dom.contains(QStringLiteral("<li>Ważenie nr 8:")));
+    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 9:")));
+    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 28:")));
     EXPECT_TRUE(dom.contains(QStringLiteral("COM2: połączono"))) << dom.toStdString();
 
     const QString png = qEnvironmentVariableIsSet("WAGA_SERVICE_PAGE_PNG")
@@ -131,14 +142,37 @@ TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
     const QImage shot(png);
     ASSERT_FALSE(shot.isNull()) << png.toStdString();
     EXPECT_EQ(shot.width(), 1100);
-    // The trend line (its colour) is drawn on the canvas.
+    // The trend line (its colour, give or take the edges' smoothing) is drawn on the canvas in
+    // two parts, the minute unplugged between them without it.
+    const auto lineColour = [](QRgb c) {
+        return std::abs(qRed(c) - 0x1f) < 40 && std::abs(qGreen(c) - 0x6f) < 40 &&
+               std::abs(qBlue(c) - 0xb2) < 40;
+    };
+    std::vector<bool> drawn(std::size_t(shot.width()), false);
     int trendPixels = 0;
     for (int y = 0; y < shot.height(); ++y) {
         for (int x = 0; x < shot.width(); ++x) {
-            if (shot.pixel(x, y) == qRgb(0x1f, 0x6f, 0xb2)) ++trendPixels;
+            if (lineColour(shot.pixel(x, y))) {
+                ++trendPixels;
+                drawn[std::size_t(x)] = true;
+            }
         }
     }
     EXPECT_GT(trendPixels, 200);
+    // Parts: drawn columns separated by more than 8 columns without the line.
+    int parts = 0;
+    int empty = 1000;
+    for (const bool column : drawn) {
+        if (column && empty > 8) ++parts;
+        empty = column ? 0 : empty + 1;
+    }
+    EXPECT_EQ(parts, 2);
+
+    pipeline_.AnnouncePortState(PortState::Lost);
+    Settle();
+    dom = QString::fromUtf8(RunChromium({"--dump-dom"}, url));
+    EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"waga\">—</span>"))) << dom.toStdString();
+    EXPECT_TRUE(dom.contains(QStringLiteral("COM2: brak połączenia z wagą")));
 }
 
 // The attacker's server for evil.example: its page at /atak.html, and every other request passed
