@@ -74,32 +74,6 @@ TEST(StatusTexts, AreWordedExactly) {
     EXPECT_EQ(ReconnectFailedText(), "Error: nie można się połączyć! Sprawdź ustawienia!");
 }
 
-// Each step of the session in the status bar: start-up's texts (the opened one ends with a
-// space), the reconnect's, the retry's and the loss's; a close leaves the text as it is.
-TEST(StatusTexts, FollowTheSessionsSteps) {
-    const struct {
-        PortStep step;
-        PortAttempt attempt;
-        QString text;
-    } rows[] = {
-        {PortStep::Opened, PortAttempt::Start, PortOpenedText(pnCOM3, br4800) + " "},
-        {PortStep::Opened, PortAttempt::Reconnect, PortOpenedText(pnCOM3, br4800)},
-        {PortStep::Opened, PortAttempt::Retry, PortOpenedText(pnCOM3, br4800)},
-        {PortStep::OpenFailed, PortAttempt::Start, StartFailedText()},
-        {PortStep::OpenFailed, PortAttempt::Reconnect, ReconnectFailedText()},
-        {PortStep::Lost, PortAttempt::Retry, PortLostText(pnCOM3)},
-        {PortStep::Closed, PortAttempt::Reconnect, QString()},
-    };
-    for (const auto& row : rows) {
-        PortStatus status;
-        status.step = row.step;
-        status.attempt = row.attempt;
-        status.port = pnCOM3;
-        status.speed = br4800;
-        EXPECT_EQ(PortStatusText(status), row.text) << static_cast<int>(row.step);
-    }
-}
-
 TEST(Reconnect, MovesToTheChosenPortAndSpeedAndEmptiesPendingLine) {
     PtyLink com2("COM2");
     ScopedWorkingDir cwd(com2.Dir());
