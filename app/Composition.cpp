@@ -61,7 +61,9 @@ Composition::Composition() : station_(std::make_unique<Station>(QDir::currentPat
 
 // Each addition's window behind its item in "&Widok".
 void Composition::BuildAdditionsWindows() {
-    QAction* history = window_->AddViewMenuItem(QStringLiteral("Historia ważeń..."));
+    // Their accelerators are letters no other item of "&Widok" uses (w, z, p, t, s).
+    QAction* history = window_->AddViewMenuItem(QStringLiteral("&Historia ważeń..."));
+    history->setObjectName(QStringLiteral("MMhistoria"));
     QObject::connect(history, &QAction::triggered, history, [this] {
         if (!history_) history_ = std::make_unique<HistoryWindow>(station_->JournalPath());
         ShowAndRaise(*history_);
@@ -69,12 +71,13 @@ void Composition::BuildAdditionsWindows() {
 
     service_ =
         std::make_unique<ServiceWindow>(station_->Service(), station_->Folder().toStdString());
-    QAction* service = window_->AddViewMenuItem(QStringLiteral("Serwer wagi..."));
+    QAction* service = window_->AddViewMenuItem(QStringLiteral("Se&rwer wagi..."));
     service->setObjectName(QStringLiteral("MMserwer_wagi"));
     QObject::connect(service, &QAction::triggered, service_.get(),
                      [window = service_.get()] { ShowAndRaise(*window); });
 
-    QAction* central = window_->AddViewMenuItem(QStringLiteral("Baza centralna..."));
+    QAction* central = window_->AddViewMenuItem(QStringLiteral("&Baza centralna..."));
+    central->setObjectName(QStringLiteral("MMbaza_centralna"));
     QObject::connect(central, &QAction::triggered, central, [this] {
         if (!central_) {
             central_ = std::make_unique<CentralDbWindow>(station_->Folder());

@@ -51,10 +51,9 @@ TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
 
     waga::test::ScopedWorkingDir cwd(folder.Path());
     Composition program;
-    QAction* item = nullptr;
-    for (QAction* action : Find<QMenu>(program.Window(), "MMwidok")->actions())
-        if (action->text() == QStringLiteral("Baza centralna...")) item = action;
+    auto* item = program.Window().findChild<QAction*>(QStringLiteral("MMbaza_centralna"));
     ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), QStringLiteral("&Baza centralna..."));
     EXPECT_FALSE(program.Parts().Uploader().Status().enabled);  // off until configured
     item->trigger();
     auto* window = qApp->findChild<CentralDbWindow*>();

@@ -196,7 +196,7 @@ TEST(ServiceAttach, StartsFromTheFileAndOpensFromTheMenu) {
         [&] { return Get(port, "/api/v1/weight").Json().value("reading").toString() == "7,5"; }));
     auto* item = program.Window().findChild<QAction*>(QStringLiteral("MMserwer_wagi"));
     ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->text(), QStringLiteral("Serwer wagi..."));
+    EXPECT_EQ(item->text(), QStringLiteral("Se&rwer wagi..."));
     item->trigger();
     ServiceWindow* window = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets())
