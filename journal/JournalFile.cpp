@@ -1,5 +1,7 @@
 #include "JournalFile.h"
 
+#include <sqlite3.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -14,8 +16,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-
-#include <sqlite3.h>
 
 namespace waga::journal {
 

@@ -1,7 +1,6 @@
 #include "FramePacer.h"
 
-FramePacer::FramePacer(QObject* owner, std::function<void()> draw)
-    : draw_(std::move(draw)) {
+FramePacer::FramePacer(QObject* owner, std::function<void()> draw) : draw_(std::move(draw)) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer_, &QTimer::timeout, owner, [this] {

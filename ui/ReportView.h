@@ -4,8 +4,8 @@
 // columns in sight, so neither a full view that drops its top line for each new one nor a line
 // thousands of characters long costs more than the few rows on screen. Counting, deleting and
 // appending lines take effect in the model at once; the scroll bars and the picture follow when
-// the event loop next runs, at most once a frame (or when Flush is called). The operator can select with the mouse
-// (or Ctrl+A) and copy with Ctrl+C or the context menu.
+// the event loop next runs, at most once a frame (or when Flush is called). The operator can select
+// with the mouse (or Ctrl+A) and copy with Ctrl+C or the context menu.
 
 #include <QAbstractScrollArea>
 #include <QFont>

@@ -1,7 +1,7 @@
 // soak-watch: the soak run's helper.
 //   soak-watch watch FILE SAMPLES [EVERY_MS]
-//       Polls FILE's size every EVERY_MS milliseconds (default 1) until SIGTERM or SIGINT and then writes one line
-//       "monotonic_ns size" to SAMPLES for every change it saw.
+//       Polls FILE's size every EVERY_MS milliseconds (default 1) until SIGTERM or SIGINT and then
+//       writes one line "monotonic_ns size" to SAMPLES for every change it saw.
 //   soak-watch compare --log SENT --recording FILE [--timestamps TIMES --samples SAMPLES]
 //       Compares the recording file with what the simulator sent and prints
 //       "lines=N bytes=B mismatched=M measured=K max_delay_ms=D".
