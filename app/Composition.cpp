@@ -91,6 +91,12 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
                          window->SetAddOnNotice(QStringLiteral("Baza centralna"),
                                                 central::CentralNotice(status));
                      });
+    // It looks at the journal as soon as the writer committed rows (on the writer's thread).
+    if (journal_) {
+        QObject::connect(
+            journal_.get(), &waga::journal::Journal::committed, uploader,
+            [uploader] { uploader->Wake(); }, Qt::DirectConnection);
+    }
 }
 
 Composition::~Composition() {

@@ -1,19 +1,21 @@
 #pragma once
 // One batch of journal rows on its way to the central database: the rows read from the journal
-// (through the journal module, which refuses a row it cannot make sense of), and the one
-// statement that stores them.
-// The statement is an upsert on (station, seq) whose count and last_at only ever grow, so
-// sending a batch again, or a run that grew since, never doubles or lowers anything.
+// (through the journal module, which refuses a row it cannot make sense of), the COPY data that
+// carries them and the statements that store them, and the acknowledged position.
+// Storing is an upsert on (station, seq) whose count and last_at only ever grow, so sending a
+// batch again, or a run that grew since, never doubles or lowers anything; and it never merges
+// a row into another line that holds the same seq centrally.
 
 #include <QByteArray>
 #include <QString>
-#include <QVariant>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "JournalRows.h"
 
 class QSqlDatabase;
+class QSqlError;
 
 namespace central {
 
@@ -26,25 +28,40 @@ struct AckedPosition {
     bool operator==(const AckedPosition&) const = default;
 };
 
-inline constexpr int kMaxBatchRows = 1000;
+inline constexpr int kMaxBatchRows = 2000;
 // A batch also ends before its received bytes pass this (lines may be up to 1 MiB each).
 inline constexpr qint64 kMaxBatchBytes = 8 * 1024 * 1024;
 
-// SQL literals that hold any content: text as E'...' without NUL characters (PostgreSQL text
-// cannot hold them; the received bytes keep them), bytes as decode('hex', ...).
-QString PgTextLiteral(const QString& text);
-QString PgByteaLiteral(const QByteArray& bytes);
+// The temporary table a batch is copied into: one per connection, emptied by every commit and
+// rollback; the station's name travels in it too, so no statement holds a value.
+extern const char* const kCreateBatchTable;
+// COPY of BatchCopyData into it.
+extern const char* const kCopyBatch;
+// Stores the copied rows: a new (station, seq) is inserted; one that is there already grows
+// (count and last_at, never lowered) only when it is the same line (kind, first_at, raw and
+// text); a row held by another line is left alone. Returns one number: the rows inserted or
+// grown. Fewer than the batch holds means a conflict: the caller rolls the batch back.
+extern const char* const kStoreBatch;
+// The first of the copied rows whose (station, seq) is held centrally by another line: seq,
+// kind, text and first_at in ms of the central row.
+extern const char* const kConflictingRow;
 
-// The upsert of `rows` for `station` (rows must not be empty).
-QString UpsertStatement(const QString& station, const std::vector<JournalRow>& rows);
+// The rows of a batch for `station` as COPY's binary format (the columns of kCreateBatchTable).
+// Texts lose NUL characters, which PostgreSQL's text cannot hold (raw keeps every byte).
+QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& rows);
+
+// "dziennik: " and what a failed statement on the journal means (Polish, SQLite's words after).
+QString JournalErrorText(const QSqlError& error);
 
 // Reads, from the journal connection `journal`, the rows still to send after `acked`: the acked
 // row again when its count or last_ms changed, then the rows with a higher seq, in seq order, at
 // most kMaxBatchRows and about kMaxBatchBytes; a batch ends before a row that does not make
-// sense. False with `error` when the file cannot be read or the first row does not make sense
-// (sending it changed, or skipping it, would lose it centrally).
-bool ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
-                     std::vector<JournalRow>& rows, QString& error);
+// sense. Unreadable (with `error`) when the file cannot be read; Malformed (with `error` naming
+// the row and why) when the first row does not make sense: sending it changed, or skipping it,
+// would lose it centrally.
+enum class ReadOutcome : std::uint8_t { Rows, Unreadable, Malformed };
+ReadOutcome ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
+                            std::vector<JournalRow>& rows, QString& error);
 
 // How many rows are still to send after `acked` (the acked row counts when it grew).
 std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
@@ -53,8 +70,9 @@ std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPositio
 // The acknowledged position kept in the journal's upload_state under `target` (the journal
 // module makes the table). A missing row is position 0; a value that is not a number is an
 // error.
+// `savedMs` (optional) gets when the position was saved (0: never).
 bool LoadAckedPosition(QSqlDatabase& journal, const QString& target, AckedPosition& acked,
-                       QString& error);
+                       QString& error, qint64* savedMs = nullptr);
 bool SaveAckedPosition(QSqlDatabase& journal, const QString& target, const AckedPosition& acked,
                        qint64 nowMs, QString& error);
 

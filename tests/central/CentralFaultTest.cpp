@@ -19,10 +19,10 @@
 #include "CentralServer.h"
 #include "CentralUploader.h"
 #include "JournalFeed.h"
+#include "JournalFile.h"
 #include "StationRig.h"
 #include "TcpGate.h"
 #include "TestSupport.h"
-#include "UploadBatch.h"
 
 namespace {
 
@@ -240,15 +240,26 @@ TEST_F(CentralFault, AGrowingRunIsUpdatedAndNeverLowered) {
     ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
     EXPECT_EQ(server_.Sql("SELECT count FROM weighing_lines"), "21");
 
-    // A stale copy of the row (sent before it grew) changes nothing.
-    JournalRow stale;
-    stale.seq = feed.LastSeq();
-    stale.kind = JournalKind::Reading;
-    stale.firstMs = stale.lastMs = t0;
-    stale.count = 1;
-    stale.raw = "12,5";
-    ASSERT_TRUE(
-        server_.Sql(central::UpsertStatement(QStringLiteral("stacja1"), {stale}).toStdString()));
+    // A stale copy of the journal (taken before the run grew, its position forgotten) sends the
+    // row again with its old count and time: nothing changes centrally.
+    const QString stale = QString::fromStdString(station_.File("kopia.sqlite"));
+    QString error;
+    ASSERT_TRUE(waga::journal::BackupJournal(Journal(station_), stale, error))
+        << error.toStdString();
+    {
+        waga::journal::JournalDb copy;
+        ASSERT_TRUE(copy.Open(stale, waga::journal::JournalAccess::Writer));
+        QSqlQuery q(copy.Database());
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE lines SET count = 1, last_ms = first_ms")));
+        ASSERT_TRUE(q.exec(QStringLiteral("DELETE FROM upload_state")));
+    }
+    central::UploaderConfig config = Config("stacja1", station_);
+    config.journalPath = stale;
+    central::CentralUploader staleUploader;
+    staleUploader.Apply(config);
+    ASSERT_TRUE(WaitUntil([&] { return AckedSeq(stale) == feed.LastSeq(); }, 20s));
+    EXPECT_FALSE(staleUploader.Status().held) << staleUploader.Status().cause.toStdString();
+    EXPECT_EQ(server_.Sql("SELECT count FROM weighing_lines"), "21");
     ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_), 1s));
 }
 

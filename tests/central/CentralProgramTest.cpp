@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 // it, and passed in every other run; the cause is not found yet. The same SIGKILL while
 // uploading is proved with the uploader's own process (CentralFault). Run it with
 // --gtest_also_run_disabled_tests.
-TEST(CentralProgram, DISABLED_KilledWhileUploadingThenStartedAgain) {
+TEST(CentralProgram, KilledWhileUploadingThenStartedAgain) {
     CentralServer server("stacja1");
     ASSERT_TRUE(server.Ok()) << server.Log();
     waga::test::Workplace place;

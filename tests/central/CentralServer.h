@@ -5,11 +5,13 @@
 // processes are reaped and it can start again at once.
 
 #include <QString>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "AddOnSettings.h"
-#include "RowsDigest.h"
+#include "CentralCheck.h"
+#include "PgLink.h"
 
 class CentralServer {
   public:
@@ -37,7 +39,14 @@ class CentralServer {
     // against the server's CA.
     CentralSettings SettingsFor(const std::string& station, int port = 0) const;
 
-    // The digest of `station`'s rows, read as the administrator.
+    // A connection as the administrator (over the server's socket: sees every row whoever
+    // created the table), or as `role` (verify-full against the server's CA); a failure to
+    // connect fails the test (and gives null).
+    std::unique_ptr<central::PgLink> AdminLink();
+    std::unique_ptr<central::PgLink> LinkAs(const std::string& role);
+
+    // The digest of `station`'s rows, read as the administrator (no rows while the table is not
+    // there yet); a failure fails the test.
     std::optional<central::RowsDigest> Digest(const QString& station);
 
   private:
