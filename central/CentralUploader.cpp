@@ -3,10 +3,11 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
 #include <QSqlDatabase>
 #include <atomic>
 #include <condition_variable>
@@ -174,14 +175,26 @@ class UploadWorker {
         ackLoaded_ = false;
     }
 
+    // The file now at the journal's path (0 when there is none), without opening it.
+    std::pair<dev_t, ino_t> FileAtPath() const {
+        struct stat info {};
+        if (::stat(journalPath_.constData(), &info) != 0) return {0, 0};
+        return {info.st_dev, info.st_ino};
+    }
+
     // False with `cause`; `missing` when there is no journal yet (nothing to send, no fault).
+    // A journal replaced since it was opened (the writer moved a damaged file aside and started
+    // a new one) is opened again: the open connection would read the old file for ever.
     bool OpenJournal(QString& cause, bool& missing) {
         missing = false;
-        if (journal_.IsOpen()) return true;
-        if (!QFileInfo::exists(config_.journalPath)) {
+        const auto file = FileAtPath();
+        if (journal_.IsOpen() && file == openedFile_) return true;
+        CloseJournal();
+        if (file.second == 0) {
             missing = true;
             return false;
         }
+        openedFile_ = file;
         // It writes the acknowledged position: a writer's connection (the tables are made when
         // the journal has none yet).
         if (!journal_.Open(config_.journalPath, waga::journal::JournalAccess::Writer)) {
@@ -210,10 +223,7 @@ class UploadWorker {
     bool SavePendingAck(QString& cause) {
         if (!pendingAck_) return true;
         QSqlDatabase db = journal_.Database();
-        if (!SaveAckedPosition(db, config_.target, *pendingAck_, NowMs(), cause)) {
-            cause = QStringLiteral("nie zapisano pozycji wysłania: ") + cause;
-            return false;
-        }
+        if (!SaveAckedPosition(db, config_.target, *pendingAck_, NowMs(), cause)) return false;
         acked_ = *pendingAck_;
         pendingAck_.reset();
         status_.ackedSeq = acked_.seq;
@@ -234,7 +244,7 @@ class UploadWorker {
             status_.backlogCounted = true;
             return;
         }
-        journalCause_ = QStringLiteral("nie można policzyć zaległych: ") + error;
+        journalCause_ = error;
         db = QSqlDatabase();
         CloseJournal();
     }
@@ -498,7 +508,9 @@ class UploadWorker {
     const UploaderConfig config_;
     const QString station_;
     PgLink link_;
+    const QByteArray journalPath_ = QFile::encodeName(config_.journalPath);
     waga::journal::JournalDb journal_;
+    std::pair<dev_t, ino_t> openedFile_{0, 0};
     bool ackLoaded_ = false;
     AckedPosition acked_;                      // recorded in the journal
     std::optional<AckedPosition> pendingAck_;  // stored centrally, not recorded yet

@@ -21,9 +21,12 @@ QString SelectRows() {
 
 }  // namespace
 
-QString JournalErrorText(const QSqlError& error) {
+QString JournalErrorText(const QSqlError& error, const QString& doing) {
     using waga::journal::JournalFault;
-    const QString detail = error.text().trimmed();
+    // SQLite's own words; Qt's ("Unable to fetch row") only when SQLite said nothing.
+    const QString detail = error.databaseText().trimmed().isEmpty()
+                               ? error.text().trimmed()
+                               : error.databaseText().trimmed();
     const char* polish = nullptr;
     switch (waga::journal::ClassifySqlError(error)) {
         case JournalFault::DiskFull:
@@ -46,7 +49,8 @@ QString JournalErrorText(const QSqlError& error) {
     const QString text =
         polish ? QString::fromUtf8(polish) + QStringLiteral(" (") + detail + QLatin1Char(')')
                : detail;
-    return QStringLiteral("dziennik: ") + text;
+    return QStringLiteral("dziennik: ") +
+           (doing.isEmpty() ? text : doing + QStringLiteral(": ") + text);
 }
 
 const char* const kCreateBatchTable =
@@ -211,7 +215,7 @@ std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPositio
     q.bindValue(QStringLiteral(":count"), acked.count);
     q.bindValue(QStringLiteral(":last"), acked.lastMs);
     if (!q.exec() || !q.next()) {
-        error = ErrorText(q);
+        error = JournalErrorText(q.lastError(), QStringLiteral("nie można policzyć zaległych"));
         return std::nullopt;
     }
     return q.value(0).toLongLong() + q.value(1).toLongLong();
@@ -273,7 +277,7 @@ bool SaveAckedPosition(QSqlDatabase& journal, const QString& target, const Acked
         })) {
         return true;
     }
-    error = JournalErrorText(failure);
+    error = JournalErrorText(failure, QStringLiteral("nie zapisano pozycji wysłania"));
     return false;
 }
 

@@ -50,8 +50,9 @@ extern const char* const kConflictingRow;
 // Texts lose NUL characters, which PostgreSQL's text cannot hold (raw keeps every byte).
 QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& rows);
 
-// "dziennik: " and what a failed statement on the journal means (Polish, SQLite's words after).
-QString JournalErrorText(const QSqlError& error);
+// "dziennik: ", what failed (`doing`, when given) and what a failed statement on the journal
+// means (Polish, SQLite's words after).
+QString JournalErrorText(const QSqlError& error, const QString& doing = {});
 
 // Reads, from the journal connection `journal`, the rows still to send after `acked`: the acked
 // row again when its count or last_ms changed, then the rows with a higher seq, in seq order, at

@@ -19,7 +19,6 @@
 #include "PgPassFile.h"
 #include "StationRig.h"
 #include "TestSupport.h"
-#include "UploadBatch.h"
 
 namespace {
 
@@ -152,6 +151,7 @@ TEST(CentralContent, AJournalRowThatMakesNoSenseStopsTheUploadAndSaysWhy) {
         20s))
         << uploader.Status().cause.toStdString();
     EXPECT_EQ(uploader.Status().ackedSeq, 1);
+    EXPECT_TRUE(uploader.Status().held);  // not tried again and again: the file must be mended
     EXPECT_EQ(server.Sql("SELECT string_agg(seq || ' ' || kind || ' ' || count, ',' ORDER BY seq)"
                          " FROM weighing_lines"),
               "1 reading 1");

@@ -13,6 +13,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <filesystem>
 #include <thread>
 
 #include "AddOnSettings.h"
@@ -36,6 +37,12 @@ class CentralFault : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(server_.Ok()) << server_.Log();
         qputenv("PGPASSFILE", QByteArray::fromStdString(server_.PgPassPath()));
+        // The server's CA where an operator's folder may be: blanks, quotes, a backslash, a ';'
+        // and Polish letters reach libpq as they are.
+        const std::string folder = station_.File("CA o'Brien; Łódź \\ x");
+        ASSERT_TRUE(std::filesystem::create_directory(folder));
+        caPath_ = folder + "/ca.crt";
+        waga::test::WriteFile(caPath_, waga::test::ReadFile(server_.CaPath()));
     }
 
     QString Journal(const waga::test::TempDir& dir) const {
@@ -46,6 +53,7 @@ class CentralFault : public ::testing::Test {
                                    int port = 0) const {
         central::UploaderConfig config;
         config.settings = server_.SettingsFor(station, port);
+        config.settings.ca = caPath_;
         config.journalPath = Journal(dir);
         config.retryCapMs = 300;
         return config;
@@ -53,18 +61,31 @@ class CentralFault : public ::testing::Test {
 
     CentralServer server_;
     waga::test::TempDir station_;
+    std::string caPath_;
 };
 
 TEST_F(CentralFault, ServerStoppedMidStreamThenStartedAgain) {
     Feeder feeder(Journal(station_), 300);
     central::CentralUploader uploader;
-    uploader.Apply(Config("stacja1", station_));
+    central::UploaderConfig config = Config("stacja1", station_);
+    config.retryCapMs = central::kMaxRetryPauseMs;  // pauses of seconds between attempts
+    uploader.Apply(config);
     ASSERT_TRUE(WaitUntil([&] { return uploader.Status().ackedSeq > 50; }, 20s));
 
     ASSERT_TRUE(server_.Stop()) << server_.Log();
     ASSERT_TRUE(WaitUntil([&] { return !uploader.Status().connected; }, 10s));
-    std::this_thread::sleep_for(OutageDuration());
+    // The backlog follows the journal between attempts too (the writer wakes the uploader).
+    const auto wakeFor = [&](std::chrono::milliseconds time) {
+        for (auto end = std::chrono::steady_clock::now() + time;
+             std::chrono::steady_clock::now() < end;) {
+            uploader.Wake();
+            std::this_thread::sleep_for(100ms);
+        }
+    };
+    wakeFor(std::max<std::chrono::milliseconds>(OutageDuration(), 3s));
     const central::CentralStatus away = uploader.Status();
+    wakeFor(2500ms);
+    EXPECT_GT(uploader.Status().backlog, away.backlog + 300);
     EXPECT_GT(away.backlog, 0);
     EXPECT_TRUE(central::CentralStateText(away).startsWith(QStringLiteral("brak połączenia: ")))
         << central::CentralStateText(away).toStdString();

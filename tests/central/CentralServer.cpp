@@ -65,6 +65,7 @@ CentralServer::CentralServer(const std::string& stations, bool empty) {
 
 CentralServer::~CentralServer() {
     if (dir_.empty()) return;
+    Thaw();
     Script({"remove", dir_});
     std::error_code ignored;  // a folder the script never made a server in
     std::filesystem::remove_all(dir_, ignored);
@@ -107,6 +108,24 @@ bool CentralServer::Kill() {
         },
         std::chrono::seconds(20));
     return reaped;
+}
+
+bool CentralServer::Freeze() {
+    std::ifstream pidFile(dir_ + "/data/postmaster.pid");
+    pid_t postmaster = 0;
+    pidFile >> postmaster;
+    if (postmaster <= 0 || ::kill(postmaster, SIGSTOP) != 0) return false;
+    frozen_ = ChildrenOf(postmaster);
+    for (const pid_t child : frozen_) ::kill(child, SIGSTOP);
+    frozen_.push_back(postmaster);
+    return true;
+}
+
+bool CentralServer::Thaw() {
+    bool all = !frozen_.empty();
+    for (const pid_t pid : frozen_) all = ::kill(pid, SIGCONT) == 0 && all;
+    frozen_.clear();
+    return all;
 }
 
 std::optional<std::string> CentralServer::Sql(const std::string& sql) {

@@ -4,10 +4,13 @@
 // need; the test process adopts the server's processes (child subreaper), so a killed server's
 // processes are reaped and it can start again at once.
 
+#include <sys/types.h>
+
 #include <QString>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "AddOnSettings.h"
 #include "CentralCheck.h"
@@ -31,6 +34,10 @@ class CentralServer {
     bool Stop();   // fast shutdown
     bool Start();  // again, on the same port
     bool Kill();   // SIGKILL to the postmaster and every server process, all reaped
+    // SIGSTOP to the postmaster and every server process (a hung server: connections and
+    // statements are taken by the kernel, never answered), and SIGCONT to them again.
+    bool Freeze();
+    bool Thaw();
 
     // psql as the administrator (-At): the output, or nullopt on failure.
     std::optional<std::string> Sql(const std::string& sql);
@@ -53,5 +60,6 @@ class CentralServer {
     bool Script(const std::vector<std::string>& args);
     std::string dir_;
     int port_ = 0;
+    std::vector<pid_t> frozen_;
     std::string log_;
 };
