@@ -158,6 +158,16 @@ class UploadWorker {
     // Waits for the writer's news, pollMs or a stop (false).
     bool Idle() { return WaitForNews(milliseconds(config_.pollMs)); }
 
+    // Waits until `until` or a stop (false); the writer's news meanwhile change nothing.
+    bool WaitForStop(PgClock::time_point until) {
+        for (;;) {
+            const auto left = std::chrono::ceil<milliseconds>(until - PgClock::now());
+            if (left.count() <= 0 || Stopping()) return !Stopping();
+            pollfd fd{shared_.stop.Fd(), POLLIN, 0};
+            ::poll(&fd, 1, static_cast<int>(left.count()));
+        }
+    }
+
     bool WaitForNews(milliseconds timeout) {
         pollfd fds[2] = {{shared_.stop.Fd(), POLLIN, 0}, {shared_.wake->Fd(), POLLIN, 0}};
         int ready = 0;
@@ -415,10 +425,14 @@ class UploadWorker {
                 JournalTrouble(cause);
                 return;
             }
+            // A full batch: a backlog, the next one is read now. A read that fails here is done
+            // again by the next round, which then says why. Rows that trickle in are gathered
+            // by the next round instead.
+            const bool full = batch_->rows.size() >= std::size_t{kMaxBatchRows};
             QString readCause;
             bool malformed = false;
-            // A read that fails here is done again by the next round, which then says why.
-            std::optional<Batch> next = ReadBatch(After(batch_->rows), readCause, malformed);
+            std::optional<Batch> next;
+            if (full) next = ReadBatch(After(batch_->rows), readCause, malformed);
             std::vector<PgResult> results;
             if (link_.Await(results, deadline) != PgWait::Done) {
                 Fail(LinkCause());
@@ -437,6 +451,8 @@ class UploadWorker {
                 return;
             }
             pendingAck_ = After(batch_->rows);
+            lastBatchAt_ = PgClock::now();
+            lastBatchFull_ = full;
             pauseMs_ = 0;
             status_.lastUploadUtcMs = NowMs();
             status_.backlog = std::max<qint64>(0, status_.backlog - qint64(batch_->rows.size()));
@@ -478,6 +494,10 @@ class UploadWorker {
             return;
         }
         if (!batch_) {
+            // Rows that trickle in are gathered for a moment after the batch before.
+            if (!lastBatchFull_ && !WaitForStop(lastBatchAt_ + milliseconds(config_.gatherMs))) {
+                return;
+            }
             bool malformed = false;
             batch_ = ReadBatch(Position(), cause, malformed);
             if (!batch_) {
@@ -515,6 +535,8 @@ class UploadWorker {
     AckedPosition acked_;                      // recorded in the journal
     std::optional<AckedPosition> pendingAck_;  // stored centrally, not recorded yet
     std::optional<Batch> batch_;               // read, not stored yet
+    PgClock::time_point lastBatchAt_;
+    bool lastBatchFull_ = false;
     int pauseMs_ = 0;
     int journalPauseMs_ = 0;
     qint64 lastCountMs_ = 0;

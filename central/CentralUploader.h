@@ -35,6 +35,9 @@ struct UploaderConfig {
     // How often the journal is looked at without a Wake(): a safety net for the program, whose
     // writer wakes the uploader; waga-central, beside a program in another process, looks often.
     int pollMs = 3000;
+    // Rows that trickle in go at most this often, in one batch (a backlog goes at once, batch
+    // after batch): a commit every 10 ms must not cost a batch every 10 ms.
+    int gatherMs = 200;
 };
 
 class CentralUploader : public QObject {

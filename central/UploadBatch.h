@@ -28,7 +28,7 @@ struct AckedPosition {
     bool operator==(const AckedPosition&) const = default;
 };
 
-inline constexpr int kMaxBatchRows = 2000;
+inline constexpr int kMaxBatchRows = 5000;
 // A batch also ends before its received bytes pass this (lines may be up to 1 MiB each).
 inline constexpr qint64 kMaxBatchBytes = 8 * 1024 * 1024;
 

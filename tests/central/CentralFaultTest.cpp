@@ -105,7 +105,7 @@ TEST_F(CentralFault, ServerKilledInTheMiddleOfABatch) {
     Feeder feeder(Journal(station_), 300, 60000);
     central::CentralUploader uploader;
     uploader.Apply(Config("stacja1", station_));
-    // Batches of 1000 follow each other without a pause while the backlog drains.
+    // Full batches follow each other without a pause while the backlog drains.
     ASSERT_TRUE(WaitUntil([&] { return uploader.Status().ackedSeq > 5000; }, 30s));
     ASSERT_TRUE(server_.Kill());
     ASSERT_TRUE(WaitUntil([&] { return !uploader.Status().connected; }, 20s));
