@@ -317,10 +317,11 @@ class UploadWorker {
         }
         const PgDeadline deadline = AnswerDeadline();
         if (!EnsureCentralSchema(link_, deadline, cause)) return false;
-        if (link_.Run(kCreateBatchTable, deadline) != PgWait::Done) {
+        if (link_.Run(kPrepareSession, deadline) != PgWait::Done) {
             cause = LinkCause();
             return false;
         }
+        copiedSinceShrink_ = 0;
         return true;
     }
 
@@ -349,12 +350,9 @@ class UploadWorker {
         return batch;
     }
 
-    // BEGIN, the batch's COPY, and the statement that stores it, which runs while this returns.
+    // BEGIN, the batch's COPY, and the statement that stores it, which runs on the server while
+    // this returns.
     bool StartBatch(const Batch& batch, PgDeadline deadline, QString& cause) {
-        if (link_.Run("BEGIN", deadline) != PgWait::Done) {
-            cause = LinkCause();
-            return false;
-        }
         std::vector<PgResult> results;
         if (link_.Exec(kCopyBatch, results, deadline) != PgWait::Done) {
             cause = LinkCause();
@@ -364,20 +362,10 @@ class UploadWorker {
             cause = ResultCause(results);
             return false;
         }
-        results.clear();
+        // The COPY's data; the server then stores the batch (the same query's next statement)
+        // while the caller does its own work, and Await takes both results.
         if (link_.PutCopyData(batch.copy, deadline) != PgWait::Done ||
-            link_.EndCopy(deadline) != PgWait::Done ||
-            link_.Await(results, deadline) != PgWait::Done) {
-            cause = LinkCause();
-            return false;
-        }
-        for (const PgResult& result : results) {
-            if (!result.Ok()) {
-                cause = ResultCause(results);
-                return false;
-            }
-        }
-        if (!link_.Send(kStoreBatch)) {
+            link_.EndCopy(deadline) != PgWait::Done) {
             cause = LinkCause();
             return false;
         }
@@ -438,18 +426,24 @@ class UploadWorker {
                 Fail(LinkCause());
                 return;
             }
-            if (results.size() != 1 || !results[0].Ok() || results[0].Rows() != 1) {
+            // The COPY's result, then the store's: how many rows it stored.
+            if (results.size() != 2 || !results[0].Ok() || !results[1].Ok() ||
+                results[1].Rows() != 1) {
                 Fail(ResultCause(results));
                 return;
             }
-            if (results[0].Number(0, 0) != qint64(batch_->rows.size())) {
+            if (results[1].Number(0, 0) != qint64(batch_->rows.size())) {
                 Conflict(deadline);
                 return;
             }
-            if (link_.Run("COMMIT", deadline) != PgWait::Done) {
+            copiedSinceShrink_ += qint64(batch_->rows.size());
+            const bool shrink = copiedSinceShrink_ >= kShrinkBatchTableRows;
+            if (link_.Run(shrink ? kCommitBatchShrinking : kCommitBatch, deadline) !=
+                PgWait::Done) {
                 Fail(LinkCause());
                 return;
             }
+            if (shrink) copiedSinceShrink_ = 0;
             pendingAck_ = After(batch_->rows);
             lastBatchAt_ = PgClock::now();
             lastBatchFull_ = full;
@@ -535,6 +529,7 @@ class UploadWorker {
     AckedPosition acked_;                      // recorded in the journal
     std::optional<AckedPosition> pendingAck_;  // stored centrally, not recorded yet
     std::optional<Batch> batch_;               // read, not stored yet
+    qint64 copiedSinceShrink_ = 0;  // rows copied into the batch table since it was truncated
     PgClock::time_point lastBatchAt_;
     bool lastBatchFull_ = false;
     int pauseMs_ = 0;

@@ -294,9 +294,7 @@ PgWait PgLink::PutCopyData(const QByteArray& data, PgDeadline deadline) {
             if (!PQconsumeInput(conn_)) return Lost();
             continue;
         }
-        at += piece;
-        const PgWait flushed = Flush(deadline);
-        if (flushed != PgWait::Done) return flushed;
+        at += piece;  // libpq sends as its buffer fills; EndCopy sends the rest
     }
     return PgWait::Done;
 }

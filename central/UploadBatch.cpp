@@ -53,22 +53,24 @@ QString JournalErrorText(const QSqlError& error, const QString& doing) {
            (doing.isEmpty() ? text : doing + QStringLiteral(": ") + text);
 }
 
-const char* const kCreateBatchTable =
+const char* const kPrepareSession =
     "CREATE TEMP TABLE waga_batch (station text, seq bigint, kind text, first_at timestamptz,"
-    " last_at timestamptz, count bigint, text text, raw bytea, value text, unit text, port text)"
-    " ON COMMIT DELETE ROWS";
-
-const char* const kCopyBatch = "COPY pg_temp.waga_batch FROM STDIN (FORMAT binary)";
-
-const char* const kStoreBatch =
-    "WITH stored AS (INSERT INTO weighing_lines AS w (station, seq, kind, first_at, last_at,"
-    " count, text, raw, value, unit, port) SELECT station, seq, kind, first_at, last_at, count,"
-    " text, raw, value::numeric, unit, port FROM pg_temp.waga_batch"
+    " last_at timestamptz, count bigint, text text, raw bytea, value text, unit text, port text);"
+    " PREPARE waga_store AS WITH stored AS (INSERT INTO weighing_lines AS w (station, seq, kind,"
+    " first_at, last_at, count, text, raw, value, unit, port) SELECT station, seq, kind, first_at,"
+    " last_at, count, text, raw, value::numeric, unit, port FROM pg_temp.waga_batch"
     " ON CONFLICT (station, seq) DO UPDATE SET count = GREATEST(w.count, EXCLUDED.count),"
     " last_at = GREATEST(w.last_at, EXCLUDED.last_at)"
     " WHERE w.kind = EXCLUDED.kind AND w.first_at = EXCLUDED.first_at AND w.raw = EXCLUDED.raw"
     " AND w.text = EXCLUDED.text RETURNING 1)"
     " SELECT count(*) FROM stored";
+
+const char* const kCopyBatch =
+    "BEGIN; COPY pg_temp.waga_batch FROM STDIN (FORMAT binary); EXECUTE waga_store";
+
+const char* const kCommitBatch = "DELETE FROM pg_temp.waga_batch; COMMIT";
+
+const char* const kCommitBatchShrinking = "TRUNCATE pg_temp.waga_batch; COMMIT";
 
 const char* const kConflictingRow =
     "SELECT w.seq, w.kind, w.text, (extract(epoch FROM w.first_at) * 1000)::bigint"

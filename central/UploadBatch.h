@@ -32,16 +32,25 @@ inline constexpr int kMaxBatchRows = 5000;
 // A batch also ends before its received bytes pass this (lines may be up to 1 MiB each).
 inline constexpr qint64 kMaxBatchBytes = 8 * 1024 * 1024;
 
-// The temporary table a batch is copied into: one per connection, emptied by every commit and
-// rollback; the station's name travels in it too, so no statement holds a value.
-extern const char* const kCreateBatchTable;
-// COPY of BatchCopyData into it.
+// Run once on each connection: the temporary table a batch is copied into (the station's name
+// travels in it too, so no statement holds a value), and the statement that stores a batch,
+// prepared (kCopyBatch runs it).
+extern const char* const kPrepareSession;
+// One query for a batch: it begins the batch's transaction, takes BatchCopyData into the table
+// (COPY), and stores the copied rows with the prepared statement: a new (station, seq) is
+// inserted; one that is there already grows (count and last_at, never lowered) only when it is
+// the same line (kind, first_at, raw and text); a row held by another line is left alone. Its
+// last result is one number: the rows inserted or grown. Fewer than the batch holds means a
+// conflict: the caller rolls the batch back.
 extern const char* const kCopyBatch;
-// Stores the copied rows: a new (station, seq) is inserted; one that is there already grows
-// (count and last_at, never lowered) only when it is the same line (kind, first_at, raw and
-// text); a row held by another line is left alone. Returns one number: the rows inserted or
-// grown. Fewer than the batch holds means a conflict: the caller rolls the batch back.
-extern const char* const kStoreBatch;
+// Empties the table and commits the batch. The rows are deleted, not truncated: truncating even
+// a temporary table makes every other session of the server read a cache invalidation, which a
+// few hundred stations sending small batches several times a second turn into most of the
+// server's work. Deleted rows leave their space behind, so the table is truncated now and then
+// (kCommitBatchShrinking, every kShrinkBatchTableRows rows).
+extern const char* const kCommitBatch;
+extern const char* const kCommitBatchShrinking;
+inline constexpr qint64 kShrinkBatchTableRows = 50000;
 // The first of the copied rows whose (station, seq) is held centrally by another line: seq,
 // kind, text and first_at in ms of the central row.
 extern const char* const kConflictingRow;

@@ -9,9 +9,9 @@ protocol to look like the real one, skips authentication and accepts every state
   impostor.py serve CERT KEY [--ask-password]
       Listens on 127.0.0.1 (a free port, printed as the first line), takes TLS when asked with
       CERT, answers AuthenticationOk at once (or, with --ask-password, asks for the password in
-      clear first), then answers every simple query: a SELECT gets one row (a count of what the
-      last COPY brought when it asks for one), a COPY takes its data (binary), anything else
-      succeeds. Prints what it receives, one line each: TLS, TLS-FAILED <why>,
+      clear first), then answers every simple query, statement by statement: a SELECT (or an
+      EXECUTE) gets one row (a count of what the last COPY brought when it asks for one), a COPY
+      takes its data (binary), anything else succeeds. Prints what it receives, one line each: TLS, TLS-FAILED <why>,
       STARTUP <user>, PASSWORD <text>, QUERY <statement>, COPY-DATA <bytes>, QUERY-UNANSWERED
       <message> (the extended protocol, which it does not speak). Runs until killed.
 """
@@ -104,7 +104,7 @@ def binary_copy_rows(data):
 def row_answer(query, copied):
     """One row of one text column: enough for what a client asks on connecting and after."""
     lowered = query.lower()
-    if "count(*)" in lowered:
+    if "count(*)" in lowered or lowered.startswith("execute"):
         value = str(copied)
     elif "version()" in lowered:
         value = "PostgreSQL 15.0 on x86_64-pc-linux-gnu"
@@ -187,14 +187,23 @@ class Session:
 
     def answer(self, query):
         say("QUERY %s" % query)
-        upper = query.lstrip().upper()
+        out = b""
+        # Statement by statement (the station's statements hold no ';' inside).
+        for statement in [part.strip() for part in query.split(";")]:
+            if statement.upper().startswith("COPY"):  # what came before it goes first
+                self.send(out)
+                out = b""
+            if statement:
+                out += self.answer_one(statement)
+        return out or message(b"I")
+
+    def answer_one(self, query):
+        upper = query.upper()
         if upper.startswith("BEGIN") or upper.startswith("START"):
             self.status = b"T"
         elif upper.startswith("COMMIT") or upper.startswith("ROLLBACK") or upper.startswith("END"):
             self.status = b"I"
-        if not query.strip():
-            return message(b"I")
-        if upper.startswith("SELECT") or upper.startswith("SHOW") or upper.startswith("WITH"):
+        if upper.startswith(("SELECT", "SHOW", "WITH", "EXECUTE")):
             return row_answer(query, self.copied)
         if upper.startswith("COPY") and "FROM STDIN" in upper:
             self.send(message(b"G", struct.pack("!bH", 1, 0)))
