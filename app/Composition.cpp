@@ -72,14 +72,13 @@ Composition::Composition() : port_(std::make_unique<SerialPort>()) {
         pipeline_, [this] { return journal_ ? journal_->Sink().LastSeq() : 0; },
         [this](const QString& text) { return window_->AddViewMenuItem(text); });
     WeightService* service = weightService_.service.get();
-    QObject::connect(service, &WeightService::stateChanged, window_.get(), [this, service] {
-        // A service that will not start is told in the status bar's tooltip and on stderr.
-        window_->SetAddOnNotice(
-            QStringLiteral("Serwer wagi"),
-            service->CurrentState() == WeightService::State::Failed
-                ? ServiceStateText(service->CurrentState(), service->Url(), service->Cause())
-                : QString());
-    });
+    // A service that will not start, or a token others may read, is told in the status bar's
+    // tooltip and on stderr.
+    const auto showServiceNotice = [this, service] {
+        window_->SetAddOnNotice(QStringLiteral("Serwer wagi"), service->Notice());
+    };
+    QObject::connect(service, &WeightService::stateChanged, window_.get(), showServiceNotice);
+    showServiceNotice();
 
     // The central database: the journal's uploader on its own thread (off until dodatki.ini
     // says Wlaczona=1) and "Widok → Baza centralna..."; why it has no connection is told in the

@@ -3,6 +3,9 @@
 #   bin/waga                     launcher: runs the program in $WAGA_DIR or ~/Waga
 #   bin/scale-sim                the scale simulator, with its man page
 #   bin/waga-journal             the journal's export for scripts, with its man page
+#   bin/waga-central             the central upload without the window, with its man page
+#   share/waga/central           the central server's SQL (schema.sql, roles.sql)
+#   share/doc/waga/central-server.md   the guide for whoever sets up the central server
 #   lib/waga/Project1            the program (its error box is titled with its file name)
 #   share/waga/doc/pomoc.htm     the help; the launcher links it as doc/ in the working folder
 #   share/applications, share/metainfo, share/icons/hicolor   the desktop side
@@ -47,7 +50,8 @@ configure_file(${_pkg_src}/changelog.in ${_pkg_out}/changelog @ONLY)
 set(_gz)
 foreach(pair "changelog.gz:${_pkg_out}/changelog" "waga.1.gz:${_pkg_src}/waga.1"
              "scale-sim.1.gz:${_pkg_src}/scale-sim.1"
-             "waga-journal.1.gz:${_pkg_src}/waga-journal.1")
+             "waga-journal.1.gz:${_pkg_src}/waga-journal.1"
+             "waga-central.1.gz:${_pkg_src}/waga-central.1")
   string(REPLACE ":" ";" pair "${pair}")
   list(GET pair 0 out)
   list(GET pair 1 in)
@@ -60,7 +64,7 @@ endforeach()
 add_custom_target(waga_package_files ALL DEPENDS ${_icons} ${_gz})
 # What the package needs built; scripts/package builds only this, and cpack's install step
 # (which would otherwise build every test and benchmark first) installs what is there.
-add_custom_target(waga_package_content DEPENDS Project1 scale-sim waga-journal
+add_custom_target(waga_package_content DEPENDS Project1 scale-sim waga-journal waga-central
                                                  waga_package_files)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
@@ -76,6 +80,11 @@ foreach(side IN LISTS WAGA_ICON_SIDES)
 endforeach()
 install(FILES ${_pkg_out}/waga.1.gz ${_pkg_out}/scale-sim.1.gz ${_pkg_out}/waga-journal.1.gz
         DESTINATION share/man/man1)
+# The central server's side: the upload without the window, the SQL and the guide.
+install(TARGETS waga-central RUNTIME DESTINATION bin)
+install(FILES ${_pkg_out}/waga-central.1.gz DESTINATION share/man/man1)
+install(FILES central/schema.sql central/roles.sql DESTINATION share/${WAGA_PACKAGE}/central)
+install(FILES doc/central-server.md DESTINATION share/doc/${WAGA_PACKAGE})
 install(FILES ${_pkg_src}/copyright ${_pkg_src}/README.Debian ${_pkg_out}/changelog.gz
         DESTINATION share/doc/${WAGA_PACKAGE})
 
@@ -100,8 +109,9 @@ file(READ ${_pkg_src}/description.txt CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 # Qt's Polish texts for the standard dialogs, and xdg-open, which opens the help and the maker's
 # addresses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The SQLite driver is a plugin that the shared-library scan does not see (the weight service
-# reads the journal through it).
+# Qt's SQL drivers are plugins that the shared-library scan does not see: SQLite's (the journal).
+# libpq (the central upload, in the program and in waga-central) and libxlsxwriter (the XLSX
+# export) are linked, so the scan finds them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 # Reproducible bytes: xz has no time stamp in its header and, on one thread, one block layout;

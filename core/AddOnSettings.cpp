@@ -106,6 +106,8 @@ const std::vector<KeyRow>& Keys() {
                 [](AddOnSettings& s) -> std::string& { return s.service.token; }),
         TextRow("SerwerWagi", "Zrodla",
                 [](AddOnSettings& s) -> std::string& { return s.service.origins; }),
+        TextRow("SerwerWagi", "Nazwy",
+                [](AddOnSettings& s) -> std::string& { return s.service.names; }),
         IntRow("SerwerWagi", "Nieaktualny_po_ms", 1, 86400000,
                [](AddOnSettings& s) -> int& { return s.service.staleAfterMs; }),
         FlagRow("BazaCentralna", "Wlaczona",
@@ -191,6 +193,16 @@ AddOnLoadResult LoadAddOnSettings(const fs::path& folder) {
         return result;
     }
     result.settings = ParseAddOnSettings(bytes.str());
+#if !defined(_WIN32)  // Windows has no such mode bits: its folders' rights govern
+    constexpr auto kOthers = fs::perms::group_read | fs::perms::others_read;
+    if (!result.settings.service.token.empty() &&
+        (fs::status(file, error).permissions() & kOthers) != fs::perms::none && !error) {
+        result.warningText = "Plik " + std::string(kAddOnSettingsFileName) +
+                             " z tokenem serwera wagi mogą czytać inni użytkownicy; zapisz "
+                             "ustawienia ponownie albo wykonaj: chmod 600 " +
+                             std::string(kAddOnSettingsFileName);
+    }
+#endif
     return result;
 }
 

@@ -24,6 +24,7 @@ struct ServiceSettings {                // [SerwerWagi]
     int port = 8765;                    // Port (1 .. 65535)
     std::string token;                  // Token
     std::string origins;                // Zrodla: comma-separated; empty = none; * = any
+    std::string names;                  // Nazwy: comma-separated host names the station answers to
     int staleAfterMs = 5000;            // Nieaktualny_po_ms (1 .. 86400000)
     bool operator==(const ServiceSettings&) const = default;
 };
@@ -54,10 +55,12 @@ std::string FormatAddOnSettings(const AddOnSettings& settings);
 struct AddOnLoadResult {
     AddOnSettings settings;
     bool fileFound = false;
-    std::string errorText;  // UTF-8; set when the file exists but cannot be read
+    std::string errorText;    // UTF-8; set when the file exists but cannot be read
+    std::string warningText;  // UTF-8; set when it holds a token that others may read
 };
 
-// Reads dodatki.ini from `folder` (the working directory by default).
+// Reads dodatki.ini from `folder` (the working directory by default). A token in a file that
+// the group or others may read is used, and warned about, as ssh does for a key.
 AddOnLoadResult LoadAddOnSettings(const std::filesystem::path& folder = {});
 // Replaces dodatki.ini in `folder` atomically (temporary file, then rename), with mode 0600
 // when a token is set and 0644 otherwise. False with `errorText` (UTF-8) on failure; the old

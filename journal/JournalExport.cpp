@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -51,15 +52,19 @@ std::string FormatCivil(const CivilTime& t, char dateTimeSep, char milliSep) {
     return buffer;
 }
 
-std::string CsvField(std::string_view text) {
-    if (text.find_first_of(";\"\r\n") == std::string_view::npos) return std::string(text);
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
+// A plain number ("-0,25", "+12.5"): what a spreadsheet reads as a number, never a formula.
+bool PlainNumber(std::string_view text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const std::size_t digits = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == digits) return false;
+    if (i < text.size() && (text[i] == ',' || text[i] == '.')) {
+        const std::size_t fraction = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        if (i == fraction) return false;
     }
-    out += '"';
-    return out;
+    return i == text.size();
 }
 
 void JsonString(std::string& out, std::string_view text) {
@@ -80,7 +85,9 @@ void JsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
-std::string_view CsvKind(JournalKind kind) {
+}  // namespace
+
+std::string_view ExportKindName(JournalKind kind) {
     switch (kind) {
         case JournalKind::Reading:
             return "odczyt";
@@ -92,6 +99,8 @@ std::string_view CsvKind(JournalKind kind) {
     return "raport";
 }
 
+namespace {
+
 // Times outside years 0000..9999 (only a damaged or foreign file holds them) are shown at the
 // nearest end, so that adding the offset can never overflow.
 std::int64_t ClampTime(std::int64_t utcMs) {
@@ -102,10 +111,27 @@ std::int64_t ClampTime(std::int64_t utcMs) {
 
 }  // namespace
 
-std::string FormatCsvTime(std::int64_t utcMs, const UtcOffsetFn& offset) {
+namespace {
+std::int64_t LocalMs(std::int64_t utcMs, const UtcOffsetFn& offset) {
     utcMs = ClampTime(utcMs);
-    const int seconds = std::clamp(offset(utcMs), -86'399, 86'399);
-    return FormatCivil(ToCivil(utcMs + std::int64_t{seconds} * 1000), ' ', ',');
+    return utcMs + std::int64_t{std::clamp(offset(utcMs), -86'399, 86'399)} * 1000;
+}
+}  // namespace
+
+std::string FormatLocalTime(std::int64_t utcMs, const UtcOffsetFn& offset) {
+    return FormatCivil(ToCivil(LocalMs(utcMs, offset)), ' ', ',');
+}
+
+std::string FormatCsvTime(std::int64_t utcMs, const UtcOffsetFn& offset) {
+    return FormatCivil(ToCivil(LocalMs(utcMs, offset)), 'T', '.');
+}
+
+double SpreadsheetTime(std::int64_t utcMs, const UtcOffsetFn& offset) {
+    constexpr std::int64_t kDays1899To1970 = 25569;
+    const std::int64_t local = LocalMs(utcMs, offset);
+    const std::int64_t days = FloorDiv(local, 86'400'000);
+    // Whole days and the part of the day apart, so the milliseconds survive the double.
+    return double(days + kDays1899To1970) + double(local - days * 86'400'000) / 86'400'000.0;
 }
 
 std::string FormatIsoTime(std::int64_t utcMs, const UtcOffsetFn& offset) {
@@ -127,8 +153,46 @@ std::string FormatNumber(double value, char decimalSeparator) {
     return out;
 }
 
+const std::vector<std::string_view>& ExportColumns() {
+    static const std::vector<std::string_view> kColumns = {
+        "Od", "Do", "Liczba", "Rodzaj", "Tekst", "Warto\xC5\x9B\xC4\x87", "Jednostka", "Port"};
+    return kColumns;
+}
+
 std::string CsvHeader() {
-    return "\xEF\xBB\xBFOd;Do;Liczba;Rodzaj;Tekst;Warto\xC5\x9B\xC4\x87;Jednostka;Port\r\n";
+    std::string out = "\xEF\xBB\xBF";
+    for (std::string_view column : ExportColumns()) {
+        if (out.size() > 3) out += ';';
+        out += column;
+    }
+    return out + "\r\n";
+}
+
+bool FormulaLike(std::string_view text) {
+    if (text.empty()) return false;
+    switch (text.front()) {
+        case '=':
+        case '@':
+        case '\t':
+        case '\r':
+            return true;
+        case '+':
+        case '-':
+            return !PlainNumber(text);
+        default:
+            return false;
+    }
+}
+
+std::string CsvText(std::string_view text) {
+    std::string out = "\"";
+    if (FormulaLike(text)) out += '\'';
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
 }
 
 std::string CsvRow(const JournalRow& row, const UtcOffsetFn& offset) {
@@ -138,15 +202,15 @@ std::string CsvRow(const JournalRow& row, const UtcOffsetFn& offset) {
     out += ';';
     out += std::to_string(row.count);
     out += ';';
-    out += CsvKind(row.kind);
+    out += CsvText(ExportKindName(row.kind));
     out += ';';
-    out += CsvField(row.text);
+    out += CsvText(row.text);
     out += ';';
     if (row.value && std::isfinite(*row.value)) out += FormatNumber(*row.value, ',');
     out += ';';
-    out += CsvField(row.unit);
+    out += CsvText(row.unit);
     out += ';';
-    out += CsvField(row.port);
+    out += CsvText(row.port);
     out += "\r\n";
     return out;
 }
@@ -206,17 +270,40 @@ bool ExportIncludes(ExportKinds kinds, JournalKind kind) {
     return false;
 }
 
-std::vector<PlotPoint> ReadingPoints(const std::vector<JournalRow>& rows) {
-    std::vector<PlotPoint> points;
-    points.reserve(rows.size());
-    for (const JournalRow& row : rows) {
-        if (row.kind != JournalKind::Reading || !row.value || !std::isfinite(*row.value)) continue;
-        points.push_back({row.firstMs, *row.value});
-        if (row.count > 1 && row.lastMs > row.firstMs) points.push_back({row.lastMs, *row.value});
+void AppendRowPoints(std::vector<PlotPoint>& points, const JournalRow& row) {
+    if (!row.value || !std::isfinite(*row.value)) return;
+    points.push_back({row.firstMs, *row.value});
+    if (row.count > 1 && row.lastMs > row.firstMs) {
+        points.push_back({row.lastMs, *row.value, PlotPoint::Join::Run});
     }
-    std::stable_sort(points.begin(), points.end(),
-                     [](const PlotPoint& a, const PlotPoint& b) { return a.ms < b.ms; });
-    return points;
+}
+
+void MarkBreaks(std::vector<PlotPoint>& points, const std::vector<TimeSpan>& gaps, int factor,
+                std::int64_t floorMs) {
+    std::vector<std::int64_t> intervals;
+    intervals.reserve(points.size());
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        if (points[i].join != PlotPoint::Join::Run) {
+            intervals.push_back(points[i].ms - points[i - 1].ms);
+        }
+    }
+    std::int64_t longest = std::numeric_limits<std::int64_t>::max();
+    if (!intervals.empty()) {
+        const auto middle = intervals.begin() + std::ptrdiff_t(intervals.size() / 2);
+        std::nth_element(intervals.begin(), middle, intervals.end());
+        longest = std::max(floorMs, *middle > longest / factor ? longest : *middle * factor);
+    }
+    std::size_t gap = 0;
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        PlotPoint& p = points[i];
+        if (p.join == PlotPoint::Join::Run) continue;
+        const std::int64_t before = points[i - 1].ms;
+        // The gap rows that end before this interval are passed; one that reaches into it
+        // breaks the line here.
+        while (gap < gaps.size() && gaps[gap].toMs < before) ++gap;
+        const bool gapRow = gap < gaps.size() && gaps[gap].fromMs <= p.ms;
+        if (gapRow || p.ms - before > longest) p.join = PlotPoint::Join::Break;
+    }
 }
 
 std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::int64_t fromMs,
@@ -237,8 +324,9 @@ std::vector<PlotPoint> ReduceMinMax(const std::vector<PlotPoint>& points, std::i
         for (++i; i < points.size(); ++i) {
             const PlotPoint& q = points[i];
             if (q.ms < fromMs || q.ms >= toMs) break;
-            if (static_cast<std::int64_t>(static_cast<double>(q.ms - fromMs) / span * columns) !=
-                column) {
+            if (q.join == PlotPoint::Join::Break ||
+                static_cast<std::int64_t>(static_cast<double>(q.ms - fromMs) / span * columns) !=
+                    column) {
                 break;
             }
             if (q.value < points[low].value) low = i;

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 #include <atomic>
 #include <cerrno>
@@ -53,13 +54,36 @@ JournalDb::JournalDb()
 JournalDb::~JournalDb() { Close(); }
 
 bool JournalDb::Open(const QString& path, JournalAccess access) {
+    if (OpenOnce(path, access, false)) return true;
+    if (access != JournalAccess::Reader || !WantsImmutableRead(path)) return false;
+    const QSqlError first = error_;
+    if (OpenOnce(path, access, true)) return true;
+    error_ = first;  // the cause of the usual way
+    return false;
+}
+
+bool JournalDb::WantsImmutableRead(const QString& path) {
+    const QFileInfo file(path);
+    return file.exists() && !QFileInfo(file.absolutePath()).isWritable() &&
+           !QFileInfo::exists(file.absoluteFilePath() + QStringLiteral("-wal"));
+}
+
+bool JournalDb::OpenOnce(const QString& path, JournalAccess access, bool immutable) {
     Close();
     error_ = QSqlError();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
     added_ = true;
-    db.setDatabaseName(path);
     QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
     if (access == JournalAccess::Reader) options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    if (immutable) {
+        // A URI, so that SQLite takes the parameter; the path percent-encoded in it.
+        db.setDatabaseName(
+            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+            QStringLiteral("?immutable=1"));
+        options += QStringLiteral(";QSQLITE_OPEN_URI");
+    } else {
+        db.setDatabaseName(path);
+    }
     db.setConnectOptions(options);
     if (!db.open()) {
         error_ = db.lastError();

@@ -34,7 +34,14 @@ QString UnsavedRowsPath(const QString& folder = QString());
 
 enum class JournalAccess : std::uint8_t {
     Writer,  // creates the file when missing, turns WAL on, creates the tables
-    Reader,  // read-only: never turns WAL on, never writes
+    // Read-only: never turns WAL on, never writes. A journal in WAL mode needs its -shm file to
+    // be read, which SQLite makes beside it while no one has the file open; in a folder this
+    // process cannot write, with no -wal file beside the journal (so no program is writing it),
+    // the file is read as immutable instead (SQLite's immutable=1: no locks, no -shm). Were the
+    // program to start writing it during such a read, the read could fail or miss the newest
+    // rows; run it again then. With a -wal file beside it the usual read-only way is the only
+    // one (it needs a -shm file that is there already, as while the program runs).
+    Reader,
 };
 
 // One connection to a journal file, used on the thread that opened it. Every connection waits
@@ -61,6 +68,9 @@ class JournalDb {
     bool SetBusyTimeout(int ms);
 
   private:
+    bool OpenOnce(const QString& path, JournalAccess access, bool immutable);
+    static bool WantsImmutableRead(const QString& path);
+
     QString name_;
     bool added_ = false;
     bool open_ = false;

@@ -1,5 +1,7 @@
 #include "GuardedTcpServer.h"
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include <winsock2.h>
 #define WAGA_SHUT_WR SD_SEND
@@ -13,18 +15,55 @@ namespace {
 constexpr qint64 kReadBufferBytes = 64 * 1024;
 constexpr int kRejectLingerMs = 5000;
 
-QByteArray RawResponse(const QByteArray& statusLine, const QByteArray& jsonError) {
-    const QByteArray body = "{\"error\":\"" + jsonError + "\"}";
-    return "HTTP/1.1 " + statusLine +
-           "\r\nContent-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
-           "Connection: close\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\n\r\n" + body;
+QByteArray ReasonPhrase(int status) {
+    switch (status) {
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 411:
+            return "Length Required";
+        case 413:
+            return "Content Too Large";
+        case 421:
+            return "Misdirected Request";
+        case 429:
+            return "Too Many Requests";
+        case 431:
+            return "Request Header Fields Too Large";
+        default:
+            return "Service Unavailable";
+    }
+}
+
+// An answer written before (or instead of) the HTTP server's own: the JSON error, the shared
+// headers, and the connection's end.
+QByteArray RawAnswer(int status, const QString& message, const HeaderList& headers) {
+    const QByteArray body = ErrorJson(status, message);
+    QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + ' ' + ReasonPhrase(status) +
+                        "\r\nContent-Type: application/json; charset=utf-8\r\n";
+    for (const auto& [key, value] : headers) answer += key + ": " + value + "\r\n";
+    return answer + "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+// True when the head so far ends with an empty line after the request line.
+bool HeadEnds(const QByteArray& head) { return head.endsWith("\n\n") || head.endsWith("\n\r\n"); }
+
+// True when the head so far holds only empty lines (which may come before a request line).
+bool OnlyEmptyLines(const QByteArray& head) {
+    return std::all_of(head.begin(), head.end(), [](char c) { return c == '\r' || c == '\n'; });
 }
 
 }  // namespace
 
-GuardedTcpServer::GuardedTcpServer(ConnectionLimits limits, QObject* parent)
-    : QTcpServer(parent), limits_(limits) {}
+GuardedTcpServer::GuardedTcpServer(ConnectionLimits limits, GatePolicy policy, QObject* parent)
+    : QTcpServer(parent),
+      limits_(limits),
+      policy_(std::move(policy)),
+      throttle_(5, 4096, limits_.firstGuessWaitMs) {
+    clock_.start();
+}
 
 void GuardedTcpServer::incomingConnection(qintptr descriptor) {
     auto* socket = new QTcpSocket(this);
@@ -33,18 +72,28 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
         return;
     }
     socket->setReadBufferSize(kReadBufferBytes);
-    if (guards_.size() >= limits_.maxConnections) {
-        ++refused_;
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    const QString client = ClientKey(socket->peerAddress());
+    const Counts counts = perClient_.value(client);
+    const bool allFull = connections_ >= limits_.maxConnections;
+    if (allFull || counts.connections >= limits_.maxConnectionsPerClient) {
         // Not handed to the HTTP server: answered here, then closed.
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        ++refused_;
         connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
-        socket->write(RawResponse("503 Service Unavailable", "za dużo połączeń"));
+        socket->write(RawAnswer(allFull ? 503 : 429,
+                                allFull ? QStringLiteral("za dużo połączeń")
+                                        : QStringLiteral("za dużo połączeń z tego adresu"),
+                                {{"Cache-Control", "no-store"}}));
         socket->flush();
-        socket->disconnectFromHost();
-        QTimer::singleShot(kRejectLingerMs, socket, [socket] { socket->abort(); });
+        Linger(socket);
         return;
     }
+    ++connections_;
+    ++perClient_[client].connections;
     Guard guard;
+    guard.client = client;
+    guard.localName = HostLiteral(socket->localAddress());
+    guard.loopback = IsLoopbackClient(socket->peerAddress());
     guard.timer = new QTimer(socket);
     guard.timer->setSingleShot(true);
     guard.timer->setInterval(limits_.requestTimeoutMs);
@@ -55,8 +104,7 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
     guard.timer->start();
     guards_.insert(socket, guard);
     connect(socket, &QObject::destroyed, this, &GuardedTcpServer::Forget);
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    // Connected before the HTTP server's own slot, so the limits see every byte first.
+    // Connected before the HTTP server's own slot, so the gate sees every byte first.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
     addPendingConnection(socket);
 }
@@ -70,49 +118,140 @@ void GuardedTcpServer::OnReadyRead(QTcpSocket* socket) {
         return;
     }
     const QByteArray chunk = socket->peek(socket->bytesAvailable());
-    static constexpr char kEnd[] = "\r\n\r\n";
-    for (const char c : chunk) {
-        ++guard.headerBytes;
-        if (c == kEnd[guard.endMatch]) {
-            if (++guard.endMatch == 4) {  // the header is complete; the next one starts
-                guard.endMatch = 0;
-                guard.headerBytes = 0;
-            }
-        } else {
-            guard.endMatch = c == '\r' ? 1 : 0;
+    int requests = 0;
+    qsizetype at = 0;
+    while (at < chunk.size()) {
+        if (guard.bodyLeft > 0) {  // a body the head announced: passed on as it is
+            const qint64 take = std::min<qint64>(guard.bodyLeft, chunk.size() - at);
+            guard.bodyLeft -= take;
+            at += take;
+            continue;
         }
-        if (guard.headerBytes > limits_.maxHeaderBytes) {
-            ++headerTooLarge_;
-            Reject(socket, "431 Request Header Fields Too Large", "nagłówki ponad 16 KiB");
+        const qsizetype lineEnd = chunk.indexOf('\n', at);
+        const qsizetype next = lineEnd < 0 ? chunk.size() : lineEnd + 1;
+        guard.head.append(chunk.constData() + at, next - at);
+        at = next;
+        if (guard.head.size() > limits_.maxHeaderBytes) {
+            Reject(socket, guard, 431, QStringLiteral("nagłówki ponad 16 KiB"));
+            return;
+        }
+        if (lineEnd < 0) break;
+        if (OnlyEmptyLines(guard.head)) {
+            guard.head.clear();
+        } else if (HeadEnds(guard.head) && !CheckHead(socket, guard, ++requests)) {
             return;
         }
     }
 }
 
-void GuardedTcpServer::Reject(QTcpSocket* socket, const QByteArray& statusLine,
-                              const QByteArray& jsonError) {
-    Guard& guard = guards_[socket];
+bool GuardedTcpServer::CheckHead(QTcpSocket* socket, Guard& guard, int requestsInRead) {
+    const std::optional<RequestHead> head = ParseRequestHead(guard.head);
+    guard.head.clear();
+    if (!head) {
+        Reject(socket, guard, 400, QStringLiteral("to nie jest żądanie HTTP/1.1"));
+        return false;
+    }
+    const QList<QByteArray> origins = head->Values("Origin");
+    const QByteArray origin = origins.size() == 1 ? origins.front() : QByteArray();
+    if (requestsInRead > limits_.maxRequestsAtOnce ||
+        socket->bytesToWrite() > limits_.maxUnsentBytes) {
+        Reject(socket, guard, 429, QStringLiteral("za dużo żądań bez odczytu odpowiedzi"), origin);
+        return false;
+    }
+    const bool needsToken = !guard.loopback && head->method != "OPTIONS";
+    if (needsToken) {
+        if (const qint64 waitMs = throttle_.WaitMs(guard.client, clock_.elapsed()); waitMs > 0) {
+            Reject(socket, guard, 429, QStringLiteral("za dużo błędnych tokenów; spróbuj później"),
+                   origin, {{"Retry-After", QByteArray::number((waitMs + 999) / 1000)}});
+            return false;
+        }
+    }
+    HeadRules rules;
+    rules.ownNames = policy_.ownNames;
+    rules.ownNames << guard.localName;
+    rules.port = serverPort();
+    rules.token = policy_.token;
+    rules.loopbackClient = guard.loopback;
+    rules.maxBodyBytes = limits_.maxBodyBytes;
+    const HeadVerdict verdict = CheckRequestHead(*head, rules);
+    if (verdict.wrongToken) throttle_.Failed(guard.client, clock_.elapsed());
+    if (verdict.rightToken) throttle_.Succeeded(guard.client);
+    if (verdict.refusal) {
+        Reject(socket, guard, verdict.refusal->status, verdict.refusal->message, origin,
+               verdict.refusal->headers);
+        return false;
+    }
+    guard.bodyLeft = verdict.bodyBytes;
+    return true;
+}
+
+void GuardedTcpServer::Reject(QTcpSocket* socket, Guard& guard, int status, const QString& message,
+                              const QByteArray& origin, const HeaderList& extra) {
+    ++refusedRequests_;
     guard.rejected = true;
-    socket->readAll();  // taken before the HTTP server's slot runs: it never sees the rest
-    socket->write(RawResponse(statusLine, jsonError));
+    guard.timer->stop();
+    Release(guard);     // from now on it holds no place
+    socket->readAll();  // taken before the HTTP server's slot runs: it never sees the request
+    socket->write(RawAnswer(status, message, SharedHeaders(origin, policy_.origins) + extra));
     socket->flush();
-    // Half-close: the answer goes out, and what the client still sends is read and dropped,
-    // so it is not reset before it reads the answer. It is cut off after a short while.
+    Linger(socket);
+}
+
+// The answer goes out, then the connection is half-closed: what the client still sends is read
+// and dropped, so it is not reset before it reads the answer. It is cut off after a short while,
+// or at once when too many refused connections linger already.
+void GuardedTcpServer::Linger(QTcpSocket* socket) {
+    if (lingering_ >= limits_.maxLingering) {
+        socket->abort();
+        return;
+    }
+    ++lingering_;
+    connect(socket, &QObject::destroyed, this, [this] { --lingering_; });
     ::shutdown(static_cast<int>(socket->socketDescriptor()), WAGA_SHUT_WR);
-    guard.timer->start(kRejectLingerMs);
+    QTimer::singleShot(kRejectLingerMs, socket, [socket] { socket->abort(); });
+}
+
+void GuardedTcpServer::Release(Guard& guard) {
+    if (!guard.counted) return;
+    guard.counted = false;
+    auto it = perClient_.find(guard.client);
+    if (guard.streaming) {
+        --streams_;
+        if (it != perClient_.end()) --it->streams;
+    } else {
+        --connections_;
+        if (it != perClient_.end()) --it->connections;
+    }
+    if (it != perClient_.end() && it->connections <= 0 && it->streams <= 0) perClient_.erase(it);
 }
 
 void GuardedTcpServer::RequestDone(QTcpSocket* socket) {
     auto it = guards_.find(socket);
-    if (it == guards_.end() || it->rejected) return;
+    if (it == guards_.end() || it->rejected || it->streaming) return;
     it->timer->start(limits_.requestTimeoutMs);
 }
 
-void GuardedTcpServer::MarkStreaming(QTcpSocket* socket) {
+GuardedTcpServer::StreamAdmission GuardedTcpServer::AdmitStream(QTcpSocket* socket) {
     auto it = guards_.find(socket);
-    if (it == guards_.end()) return;
-    it->streaming = true;
-    it->timer->stop();
+    if (it == guards_.end()) return StreamAdmission::AllFull;
+    Guard& guard = *it;
+    if (guard.streaming) return StreamAdmission::Admitted;
+    if (perClient_.value(guard.client).streams >= limits_.maxStreamsPerClient) {
+        return StreamAdmission::ClientFull;
+    }
+    if (streams_ >= limits_.maxStreams) return StreamAdmission::AllFull;
+    Release(guard);
+    guard.streaming = true;
+    guard.counted = true;
+    ++streams_;
+    ++perClient_[guard.client].streams;
+    guard.timer->stop();
+    return StreamAdmission::Admitted;
 }
 
-void GuardedTcpServer::Forget(QObject* socket) { guards_.remove(socket); }
+void GuardedTcpServer::Forget(QObject* socket) {
+    auto it = guards_.find(socket);
+    if (it == guards_.end()) return;
+    Release(*it);
+    guards_.erase(it);
+}

@@ -4,6 +4,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <algorithm>
 
 #include "JournalFile.h"
 
@@ -110,4 +111,86 @@ bool JournalReader::RowsAfter(std::int64_t since, int limit, std::vector<Service
     }
     db_->Close();  // opened afresh next time (the file may have been replaced)
     return false;
+}
+
+bool JournalReader::Select(const QString& sql, const QVariantList& values,
+                           waga::journal::RowColumns columns,
+                           const std::function<void(const JournalRow&)>& take) {
+    if (!Open()) return false;
+    {
+        QSqlQuery query(db_->Database());
+        query.setForwardOnly(true);
+        query.prepare(sql);
+        for (const QVariant& value : values) query.addBindValue(value);
+        if (query.exec()) {
+            JournalRow row;
+            row.kind = JournalKind::Reading;
+            QString problem;
+            while (query.next()) {
+                if (!waga::journal::RowFromQuery(query, columns, row, problem)) {
+                    const std::int64_t seq = query.value(0).toLongLong();
+                    if (told_.size() < kToldKept && told_.insert(seq).second) {
+                        waga::journal::TellOnStandardError(
+                            QStringLiteral("serwer wagi pominął %1").arg(problem));
+                    }
+                    continue;
+                }
+                take(row);
+            }
+            if (!query.lastError().isValid()) return true;
+        }
+        state_ = QStringLiteral("błąd: ") + query.lastError().text();
+    }
+    db_->Close();
+    return false;
+}
+
+bool JournalReader::Trend(std::int64_t sinceMs, std::vector<PlotPoint>& points,
+                          std::vector<TimeSpan>& gaps, std::int64_t& lastSeq) {
+    using waga::journal::ColumnList;
+    using waga::journal::RowColumns;
+    lastSeq = 0;
+    const auto point = [&](const JournalRow& row) {
+        if (row.lastMs < sinceMs) return;
+        AppendRowPoints(points, row);
+        lastSeq = std::max(lastSeq, row.seq);
+    };
+    const QString select = QStringLiteral("SELECT ") + ColumnList(RowColumns::Span) +
+                           QStringLiteral(" FROM lines WHERE kind = 'reading' AND ");
+    // The run that began before and lasts into the time, then the rows that begin in it.
+    const bool ok =
+        Select(select + QStringLiteral("first_ms < ? ORDER BY first_ms DESC, seq DESC LIMIT 1"),
+               {qint64{sinceMs}}, RowColumns::Span, point) &&
+        Select(select + QStringLiteral("first_ms >= ? ORDER BY first_ms, seq"), {qint64{sinceMs}},
+               RowColumns::Span, point) &&
+        Select(QStringLiteral("SELECT ") + ColumnList(RowColumns::All) +
+                   QStringLiteral(" FROM lines WHERE kind = 'gap' AND last_ms >= ? AND first_ms "
+                                  ">= ? ORDER BY first_ms"),
+               {qint64{sinceMs}, qint64{sinceMs - 86'400'000}}, RowColumns::All,
+               [&](const JournalRow& row) {
+                   gaps.push_back({row.firstMs, row.lastMs});
+               });
+    std::stable_sort(points.begin(), points.end(),
+                     [](const PlotPoint& a, const PlotPoint& b) { return a.ms < b.ms; });
+    return ok;
+}
+
+bool JournalReader::LastReports(int reports, std::vector<ServiceEvent>& rows) {
+    using waga::journal::ColumnList;
+    using waga::journal::RowColumns;
+    const bool ok = Select(QStringLiteral("SELECT ") + ColumnList(RowColumns::All) +
+                               QStringLiteral(" FROM lines WHERE kind = 'report' ORDER BY seq "
+                                              "DESC LIMIT ?"),
+                           {reports}, RowColumns::All, [&rows](const JournalRow& row) {
+                               ServiceEvent event;
+                               event.seq = row.seq;
+                               event.kind = ServiceEvent::Kind::Report;
+                               event.timeMs = row.lastMs;
+                               event.text = Text(row.text);
+                               event.unit = Text(row.unit);
+                               event.port = Text(row.port);
+                               rows.push_back(std::move(event));
+                           });
+    std::reverse(rows.begin(), rows.end());
+    return ok;
 }

@@ -5,16 +5,20 @@
 // standard error (once per row), never changed into another.
 
 #include <QString>
+#include <QVariantList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
 
+#include "JournalExport.h"
 #include "ServiceEvent.h"
 
 namespace waga::journal {
 class JournalDb;
-}
+enum class RowColumns : std::uint8_t;
+}  // namespace waga::journal
 
 class JournalReader {
   public:
@@ -29,12 +33,22 @@ class JournalReader {
     bool RowsAfter(std::int64_t since, int limit, std::vector<ServiceEvent>& rows,
                    std::vector<std::int64_t>* firstMs = nullptr, qint64 maxBytes = 16 << 20,
                    bool* truncated = nullptr);
+    // The live page's start: the readings' points since `sinceMs` (a run that began before and
+    // lasts into it too), the gap rows of that time, and the highest seq among them; the last
+    // `reports` report lines. False when the journal cannot be read.
+    bool Trend(std::int64_t sinceMs, std::vector<PlotPoint>& points, std::vector<TimeSpan>& gaps,
+               std::int64_t& lastSeq);
+    bool LastReports(int reports, std::vector<ServiceEvent>& rows);
     // "otwarty", "brak pliku" or "błąd: <cause>".
     QString State() const { return state_; }
     bool Available();
 
   private:
     bool Open();
+    // Runs `sql` with `values` and hands each row that makes sense to `take`; a row that does not
+    // is told once.
+    bool Select(const QString& sql, const QVariantList& values, waga::journal::RowColumns columns,
+                const std::function<void(const JournalRow&)>& take);
 
     QString path_;
     QString state_;

@@ -1,13 +1,11 @@
 #include "ServiceEvent.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
-#include <QJsonValue>
 #include <QLocale>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+
+#include "JournalExport.h"
 
 const char* EventKindName(ServiceEvent::Kind kind) {
     switch (kind) {
@@ -43,145 +41,91 @@ int LocalOffsetSeconds(std::int64_t utcMs) {
 }  // namespace
 
 QString IsoTime(std::int64_t utcMs) {
-    // The local time with its offset written out, also when the offset is zero ("+00:00").
-    // Formatted here from the day count (days to civil date, proleptic Gregorian): the event
-    // stream writes thousands of times a second.
-    const int offset = LocalOffsetSeconds(utcMs);
-    const std::int64_t localMs = utcMs + static_cast<std::int64_t>(offset) * 1000;
-    std::int64_t days = localMs / 86400000;
-    std::int64_t msOfDay = localMs % 86400000;
-    if (msOfDay < 0) {
-        msOfDay += 86400000;
-        --days;
-    }
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t mp = (5 * dayOfYear + 2) / 153;
-    const int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    const int minutes = std::abs(offset) / 60;
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
-                  static_cast<long long>(year), month, day, static_cast<int>(msOfDay / 3600000),
-                  static_cast<int>(msOfDay / 60000 % 60), static_cast<int>(msOfDay / 1000 % 60),
-                  static_cast<int>(msOfDay % 1000), offset < 0 ? '-' : '+', minutes / 60,
-                  minutes % 60);
-    return QString::fromLatin1(text);
-}
-
-QJsonObject EventJson(const ServiceEvent& event) {
-    QJsonObject object;
-    object.insert("seq", static_cast<qint64>(event.seq));
-    object.insert("kind", QString::fromLatin1(EventKindName(event.kind)));
-    object.insert("time", IsoTime(event.timeMs));
-    object.insert("port", event.port);
-    if (event.kind == ServiceEvent::Kind::Status) {
-        object.insert("connected", event.connected);
-        return object;
-    }
-    object.insert("text", event.text);
-    object.insert("value", event.value ? QJsonValue(*event.value) : QJsonValue());
-    object.insert("unit", event.unit);
-    object.insert("count", static_cast<qint64>(event.count));
-    return object;
+    return QString::fromStdString(FormatIsoTime(utcMs, LocalOffsetSeconds));
 }
 
 namespace {
 
-// JSON text of a string, as QJsonDocument writes it (UTF-8; quotes, backslashes and control
-// characters escaped).
-void AppendJsonString(QByteArray& out, const QString& text) {
+// A JSON string: UTF-8, with quotes, backslashes and control characters escaped.
+void AppendString(QByteArray& out, const QString& text) {
+    static const char kHex[] = "0123456789abcdef";
     out += '"';
-    const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8) {
+    for (const char c : text.toUtf8()) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (byte < 0x20) {
-            static const char kHex[] = "0123456789abcdef";
-            switch (c) {
-                case '\b':
-                    out += "\\b";
-                    break;
-                case '\f':
-                    out += "\\f";
-                    break;
-                case '\n':
-                    out += "\\n";
-                    break;
-                case '\r':
-                    out += "\\r";
-                    break;
-                case '\t':
-                    out += "\\t";
-                    break;
-                default:
-                    out += "\\u00";
-                    out += kHex[byte >> 4];
-                    out += kHex[byte & 15];
-            }
-        } else {
+        } else if (byte >= 0x20) {
             out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
         }
     }
     out += '"';
 }
 
-void AppendNumber(QByteArray& out, const std::optional<double>& value) {
-    if (value && std::isfinite(*value)) {
-        out += QByteArray::number(*value, 'g', QLocale::FloatingPointShortest);
-    } else {
-        out += "null";
-    }
+void AppendTime(QByteArray& out, std::int64_t utcMs) {
+    out += '"';
+    out += FormatIsoTime(utcMs, LocalOffsetSeconds);
+    out += '"';
 }
 
 }  // namespace
 
-// Written directly rather than through QJsonObject: the event stream sends thousands of these
-// a second to every client. The keys come in the order EventJson gives them.
-QByteArray SseMessage(const ServiceEvent& event) {
-    QByteArray message;
-    message.reserve(224 + event.text.size());
-    const QByteArray seq = QByteArray::number(static_cast<qint64>(event.seq));
-    message += "id: ";
-    message += seq;
-    message += "\nevent: ";
-    message += EventKindName(event.kind);
-    message += "\ndata: {";
-    if (event.kind == ServiceEvent::Kind::Status) {
-        message += "\"connected\":";
-        message += event.connected ? "true" : "false";
-        message += ',';
+QByteArray EventJson(const ServiceEvent& event, std::optional<std::int64_t> firstMs) {
+    const bool status = event.kind == ServiceEvent::Kind::Status;
+    QByteArray out;
+    out.reserve(192 + event.text.size() * 2);
+    out += '{';
+    if (status) {
+        out += "\"connected\":";
+        out += event.connected ? "true" : "false";
     } else {
-        message += "\"count\":";
-        message += QByteArray::number(static_cast<qint64>(event.count));
-        message += ',';
+        out += "\"count\":" + QByteArray::number(static_cast<qint64>(event.count));
     }
-    message += "\"kind\":\"";
-    message += EventKindName(event.kind);
-    message += "\",\"port\":";
-    AppendJsonString(message, event.port);
-    message += ",\"seq\":";
-    message += seq;
-    if (event.kind != ServiceEvent::Kind::Status) {
-        message += ",\"text\":";
-        AppendJsonString(message, event.text);
+    if (firstMs) {
+        out += ",\"first_time\":";
+        AppendTime(out, *firstMs);
     }
-    message += ",\"time\":\"";
-    message += IsoTime(event.timeMs).toLatin1();
-    message += '"';
-    if (event.kind != ServiceEvent::Kind::Status) {
-        message += ",\"unit\":";
-        AppendJsonString(message, event.unit);
-        message += ",\"value\":";
-        AppendNumber(message, event.value);
+    out += ",\"kind\":\"";
+    out += EventKindName(event.kind);
+    out += '"';
+    if (event.missedFrom) {
+        out += ",\"missed_from\":" + QByteArray::number(static_cast<qint64>(*event.missedFrom));
     }
-    message += "}\n\n";
-    return message;
+    out += ",\"port\":";
+    AppendString(out, event.port);
+    out += ",\"seq\":" + QByteArray::number(static_cast<qint64>(event.seq));
+    if (!status) {
+        out += ",\"text\":";
+        AppendString(out, event.text);
+    }
+    out += ",\"time\":";
+    AppendTime(out, event.timeMs);
+    if (!status) {
+        out += ",\"unit\":";
+        AppendString(out, event.unit);
+        out += ",\"value\":";
+        if (event.value && std::isfinite(*event.value)) {
+            out += QByteArray::number(*event.value, 'g', QLocale::FloatingPointShortest);
+        } else {
+            out += "null";
+        }
+    }
+    out += '}';
+    return out;
+}
+
+QByteArray SseMessage(const ServiceEvent& event) {
+    const QByteArray seq = QByteArray::number(static_cast<qint64>(event.seq));
+    return "id: " + seq + "\nevent: " + EventKindName(event.kind) + "\ndata: " + EventJson(event) +
+           "\n\n";
 }

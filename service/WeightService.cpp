@@ -1,5 +1,7 @@
 #include "WeightService.h"
 
+#include <QStringList>
+
 #include "LinePipeline.h"
 
 WeightService::WeightService(WeightServiceSink::SeqSource seqSource, QString journalPath,
@@ -65,6 +67,19 @@ void WeightService::Apply(const ServiceSettings& settings) {
     sink_.Connect(feed, [server] {
         QMetaObject::invokeMethod(server, &WeightServer::Drain, Qt::QueuedConnection);
     });
+    emit stateChanged();
+}
+
+QString WeightService::Notice() const {
+    QStringList parts;
+    if (state_ == State::Failed) parts << ServiceStateText(state_, url_, cause_);
+    if (!fileWarning_.isEmpty()) parts << fileWarning_;
+    return parts.join(QStringLiteral("; "));
+}
+
+void WeightService::SetFileWarning(const QString& warning) {
+    if (warning == fileWarning_) return;
+    fileWarning_ = warning;
     emit stateChanged();
 }
 

@@ -30,6 +30,10 @@ class WeightService final : public QObject {
     State CurrentState() const { return state_; }
     QString Url() const { return url_; }
     QString Cause() const { return cause_; }
+    // What the operator should know: why the service does not run, and a warning about
+    // dodatki.ini (SetFileWarning); empty when all is well. stateChanged tells when it changes.
+    QString Notice() const;
+    void SetFileWarning(const QString& warning);
 
   signals:
     void stateChanged();
@@ -45,6 +49,7 @@ class WeightService final : public QObject {
     State state_ = State::Off;
     QString url_;
     QString cause_;
+    QString fileWarning_;
 };
 
 // The state as the settings window shows it: "wyłączony", "uruchamianie…",

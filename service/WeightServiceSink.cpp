@@ -41,7 +41,7 @@ std::vector<ServiceEvent> ServiceFeed::TakeAll() {
 // Without a journal the numbers start at the current time in microseconds, as a replaced
 // journal file does, so an event id never repeats across program starts.
 WeightServiceSink::WeightServiceSink(SeqSource seqSource)
-    : seqSource_(std::move(seqSource)), ownSeq_(UtcNowMs() * 1000) {}
+    : seqSource_(std::move(seqSource)), runs_(UtcNowMs() * 1000 + 1) {}
 
 void WeightServiceSink::Connect(std::shared_ptr<ServiceFeed> feed, std::function<void()> wake) {
     feed_ = std::move(feed);
@@ -55,24 +55,11 @@ void WeightServiceSink::Disconnect() {
     wake_ = nullptr;
 }
 
-std::int64_t WeightServiceSink::NextSeq(const ServiceEvent& event) {
-    if (seqSource_) {
-        const std::int64_t seq = seqSource_();
-        if (seq > 0) return seq;  // 0: the journal is off
-    }
-    // Without a journal: the same rule of runs, so identical readings share one number.
-    QByteArray key = event.raw;
-    key += '\0' + event.unit.toUtf8() + '\0' + event.port.toLatin1();
-    if (event.kind != ServiceEvent::Kind::Reading || key != lastRaw_) ++ownSeq_;
-    lastRaw_ = event.kind == ServiceEvent::Kind::Reading ? key : QByteArray();
-    return ownSeq_;
-}
-
 void WeightServiceSink::OnLine(const LineEvent& event) {
+    const JournalOp op = runs_.Line(event);
     ServiceEvent out;
     const bool reading = event.cls.kind == LineKind::Reading;
     out.kind = reading ? ServiceEvent::Kind::Reading : ServiceEvent::Kind::Report;
-    out.raw = QByteArray::fromStdString(event.line.Bytes());
     out.text = FromWin1250(event.line.Shown());
     if (reading) out.reading = WithoutSpaces(out.text);
     out.value = event.cls.value;
@@ -80,25 +67,26 @@ void WeightServiceSink::OnLine(const LineEvent& event) {
     out.port = QString::fromStdString(PortName(event.port));
     out.timeMs = event.receivedUtcMs;
     out.connected = true;
-    out.seq = NextSeq(out);
-    out.raw.clear();  // only needed to number runs; the server never sends it
-    // A run of identical readings is one journal row: its count grows with each line.
-    if (reading && lastReading_ && lastReading_->seq == out.seq)
-        out.count = lastReading_->count + 1;
+    const std::int64_t journalSeq = seqSource_ ? seqSource_() : 0;
+    out.seq = journalSeq > 0 ? journalSeq : op.row.seq;
+    // A run of identical readings is one row: its count grows with each line. The journal may
+    // still have started a row of its own (it ends a run when its queue is full).
+    out.grows = op.type == JournalOp::Type::Grow && lastReading_ && lastReading_->seq == out.seq;
+    out.count = out.grows ? lastReading_->count + 1 : 1;
     if (reading) lastReading_ = out;
     if (feed_) Hand(out);
 }
 
 void WeightServiceSink::OnPortState(const PortStateEvent& event) {
+    runs_.EndRun();  // a loss or close ends a run of identical readings
     ServiceEvent out;
     out.kind = ServiceEvent::Kind::Status;
     const std::int64_t journalSeq = seqSource_ ? seqSource_() : 0;
-    out.seq = journalSeq > 0 ? journalSeq : ownSeq_;
+    out.seq = journalSeq > 0 ? journalSeq : runs_.NextSeq() - 1;
     out.port = QString::fromStdString(PortName(event.port));
     out.connected = event.state == PortState::Opened;
     out.timeMs = event.timeUtcMs;
     out.count = 0;
-    lastRaw_.clear();  // a loss or close ends a run of identical readings
     lastStatus_ = out;
     if (feed_) Hand(out);
 }

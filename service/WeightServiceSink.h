@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "JournalRows.h"
 #include "LinePipeline.h"
 #include "ServiceEvent.h"
 
@@ -41,8 +42,9 @@ class WeightServiceSink final : public ILineSink {
   public:
     using SeqSource = std::function<std::int64_t()>;
     // `seqSource` gives the journal's seq of the row the current line went into
-    // (JournalSink::LastSeq); without one, or while it gives 0 (the journal is off), a counter
-    // of the sink's own numbers the lines by the journal's rule of runs.
+    // (JournalSink::LastSeq); without one, or while it gives 0 (the journal is off), the sink
+    // numbers the lines itself. Either way the journal's rule of runs (JournalRuns) says which
+    // lines share a row.
     explicit WeightServiceSink(SeqSource seqSource = {});
 
     // Starts handing events to a running server: the last reading and the port state first.
@@ -53,14 +55,12 @@ class WeightServiceSink final : public ILineSink {
     void OnPortState(const PortStateEvent& event) override;
 
   private:
-    std::int64_t NextSeq(const ServiceEvent& event);
     void Hand(const ServiceEvent& event);
 
     SeqSource seqSource_;
-    std::int64_t ownSeq_ = 0;
+    JournalRuns runs_;  // the sink's own numbers, used while the journal gives none
     std::shared_ptr<ServiceFeed> feed_;
     std::function<void()> wake_;
     std::optional<ServiceEvent> lastReading_;
     std::optional<ServiceEvent> lastStatus_;
-    QByteArray lastRaw_;  // the last line's bytes, unit and port, to number runs without a journal
 };

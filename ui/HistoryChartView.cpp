@@ -1,9 +1,10 @@
 #include "HistoryChartView.h"
 
+#include <QCategoryAxis>
 #include <QChart>
-#include <QDateTimeAxis>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QToolTip>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -14,28 +15,34 @@
 
 namespace {
 constexpr std::int64_t kShortestVisibleMs = 1000;
-}
+constexpr int kTimeTicks = 8;
+const QColor kLineColor(0x1f, 0x6f, 0xb2);
+}  // namespace
 
 HistoryChartView::HistoryChartView(QWidget* parent) : QChartView(parent) {
     auto* chart = new QChart();
     chart->legend()->hide();
     chart->setLocale(QLocale(QLocale::Polish, QLocale::Poland));
     chart->setLocalizeNumbers(true);
-    chart->setMargins(QMargins(4, 4, 4, 4));
+    chart->setMargins(QMargins(4, 4, 20, 4));  // room for the last time label
     series_ = new QLineSeries(chart);
     chart->addSeries(series_);
-    axisX_ = new QDateTimeAxis(chart);
-    axisX_->setTickCount(7);
+    axisX_ = new QCategoryAxis(chart);
+    axisX_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    axisX_->setTitleText(QStringLiteral("Czas"));
     axisY_ = new QValueAxis(chart);
-    axisY_->setLabelFormat(QStringLiteral("%.2f"));
     chart->addAxis(axisX_, Qt::AlignBottom);
     chart->addAxis(axisY_, Qt::AlignLeft);
     series_->attachAxis(axisX_);
     series_->attachAxis(axisY_);
     setChart(chart);
+    // Without smoothing: a day's few thousand points of zigzag stroke a hundred times faster.
     setRenderHint(QPainter::Antialiasing, false);
     setMouseTracking(true);
     setMinimumSize(400, 250);
+    // The line is painted over the chart: the view draws it again whenever it draws.
+    setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
+    setCacheMode(QGraphicsView::CacheNone);
 }
 
 void HistoryChartView::SetPoints(std::shared_ptr<const std::vector<PlotPoint>> points,
@@ -44,17 +51,8 @@ void HistoryChartView::SetPoints(std::shared_ptr<const std::vector<PlotPoint>> p
     fromMs_ = fromMs;
     toMs_ = std::max(toMs, fromMs + kShortestVisibleMs);
     unit_ = unit;
-    double low = 0, high = 1;
-    if (points_ && !points_->empty()) {
-        const auto [lo, hi] = std::minmax_element(
-            points_->begin(), points_->end(),
-            [](const PlotPoint& a, const PlotPoint& b) { return a.value < b.value; });
-        low = lo->value;
-        high = hi->value;
-    }
-    const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(high) * 0.05, 1.0);
-    axisY_->setRange(low - margin, high + margin);
-    axisY_->applyNiceNumbers();
+    axisY_->setTitleText(unit_.isEmpty() ? QStringLiteral("Wartość")
+                                         : QStringLiteral("Wartość [%1]").arg(unit_));
     SetVisible(fromMs_, toMs_);
 }
 
@@ -66,12 +64,18 @@ void HistoryChartView::SetVisible(std::int64_t fromMs, std::int64_t toMs) {
     }
     visibleFrom_ = fromMs;
     visibleTo_ = toMs;
-    const std::int64_t span = toMs - fromMs;
-    axisX_->setFormat(span > 2 * 86'400'000 ? QStringLiteral("dd.MM HH:mm")
-                      : span > 600'000      ? QStringLiteral("HH:mm")
-                                            : QStringLiteral("HH:mm:ss"));
-    axisX_->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
+    PlaceTimeTicks();
     Redraw();
+    emit visibleChanged(visibleFrom_, visibleTo_);
+}
+
+void HistoryChartView::PlaceTimeTicks() {
+    for (const QString& label : axisX_->categoriesLabels()) axisX_->remove(label);
+    axisX_->setStartValue(double(visibleFrom_));
+    for (const TimeTick& tick : TimeTicks(visibleFrom_, visibleTo_, kTimeTicks)) {
+        axisX_->append(tick.label, double(tick.ms));
+    }
+    axisX_->setRange(double(visibleFrom_), double(visibleTo_));
 }
 
 int HistoryChartView::Columns() const {
@@ -80,27 +84,91 @@ int HistoryChartView::Columns() const {
 }
 
 void HistoryChartView::Redraw() {
-    QList<QPointF> shown;
+    shown_.clear();
     if (points_) {
         const std::vector<PlotPoint> reduced =
             ReduceMinMax(*points_, visibleFrom_, visibleTo_, Columns());
-        shown.reserve(qsizetype(reduced.size()) + 2);
+        shown_.reserve(reduced.size() + 2);
         // The points just outside the visible part keep the line running to the edges.
         const auto first =
             std::lower_bound(points_->begin(), points_->end(), visibleFrom_,
                              [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
-        if (first != points_->begin()) {
-            const PlotPoint& p = *(first - 1);
-            shown.append(QPointF(double(p.ms), p.value));
-        }
-        for (const PlotPoint& p : reduced) shown.append(QPointF(double(p.ms), p.value));
+        if (first != points_->begin()) shown_.push_back(*(first - 1));
+        shown_.insert(shown_.end(), reduced.begin(), reduced.end());
         const auto last =
             std::lower_bound(points_->begin(), points_->end(), visibleTo_,
                              [](const PlotPoint& p, std::int64_t t) { return p.ms < t; });
-        if (last != points_->end()) shown.append(QPointF(double(last->ms), last->value));
+        if (last != points_->end()) shown_.push_back(*last);
     }
-    drawn_ = int(shown.size());
-    series_->replace(shown);
+    FitValues();
+    viewport()->update();
+}
+
+void HistoryChartView::FitValues() {
+    double low = 0, high = 0;
+    bool any = false;
+    for (const PlotPoint& p : shown_) {
+        if (p.ms < visibleFrom_ || p.ms >= visibleTo_) continue;
+        low = any ? std::min(low, p.value) : p.value;
+        high = any ? std::max(high, p.value) : p.value;
+        any = true;
+    }
+    const ValueAxisRange range = any ? FitValueAxis(low, high) : FitValueAxis(0, 1);
+    const int decimals = std::max(0, int(-std::floor(std::log10(range.step) + 1e-9)));
+    axisY_->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+    // The range is whole steps: a tick at each.
+    axisY_->setRange(range.min, range.max);
+    axisY_->setTickCount(int(std::lround((range.max - range.min) / range.step)) + 1);
+}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> HistoryChartView::DrawnLines() const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> lines;
+    for (const PlotPoint& p : shown_) {
+        if (lines.empty() || p.join == PlotPoint::Join::Break) {
+            lines.push_back({p.ms, p.ms});
+        } else {
+            lines.back().second = p.ms;
+        }
+    }
+    return lines;
+}
+
+void HistoryChartView::drawForeground(QPainter* painter, const QRectF& rect) {
+    QChartView::drawForeground(painter, rect);
+    const QRectF area = chart()->mapRectToScene(chart()->plotArea());
+    if (shown_.empty() || area.width() <= 0 || area.height() <= 0) return;
+    const double xScale = area.width() / double(visibleTo_ - visibleFrom_);
+    const double low = axisY_->min(), span = axisY_->max() - axisY_->min();
+    const double yScale = span > 0 ? area.height() / span : 0;
+    painter->save();
+    painter->setClipRect(area);
+    // Thin lines a pixel apart (right, down) look like one of two pixels, with no notch where a
+    // steep line steps to the next column; a pen of two pixels is stroked as an outline, ten
+    // times slower for a day's zigzag.
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(QPen(kLineColor, 0));
+    QPolygonF line;
+    const auto flush = [&] {
+        for (const QPointF shift : {QPointF(0, 0), QPointF(1, 0), QPointF(0, 1)}) {
+            const QPolygonF moved = line.translated(shift);
+            if (moved.size() == 1) painter->drawPoint(moved.front());
+            if (moved.size() > 1) painter->drawPolyline(moved);
+        }
+        line.clear();
+    };
+    for (const PlotPoint& p : shown_) {
+        if (p.join == PlotPoint::Join::Break) flush();
+        line.append(QPointF(area.left() + double(p.ms - visibleFrom_) * xScale,
+                            area.bottom() - (p.value - low) * yScale));
+    }
+    flush();
+    painter->restore();
+}
+
+QStringList HistoryChartView::TimeLabels() const { return axisX_->categoriesLabels(); }
+
+std::pair<double, double> HistoryChartView::ValueRange() const {
+    return {axisY_->min(), axisY_->max()};
 }
 
 void HistoryChartView::Zoom(double factor, double viewX) {

@@ -1,8 +1,11 @@
 #pragma once
-// The history window's plot: a line through the readings over time. It keeps every point of the
-// shown range and draws at most four per pixel column of the visible part (first, lowest,
-// highest, last), drawn again after each zoom or pan, so a day of changing readings draws fast
-// and a zoomed-in part still shows every reading.
+// The history window's plot: a line through the readings over time, broken where the journal
+// has a gap (PlotPoint::Join::Break). It keeps every point of the shown range and draws at most
+// four per pixel column of the visible part (first, lowest, highest, last), drawn again after
+// each zoom or pan, so a day of changing readings draws fast and a zoomed-in part still shows
+// every reading. The time axis has its ticks on round local times, the value axis fits the
+// visible readings and names the unit. The chart draws the axes and the grid; the line is
+// painted over its plot area here, one polyline per unbroken part.
 
 #include <QChartView>
 #include <memory>
@@ -10,7 +13,7 @@
 
 #include "JournalExport.h"
 
-class QDateTimeAxis;
+class QCategoryAxis;
 class QLineSeries;
 class QValueAxis;
 
@@ -31,8 +34,19 @@ class HistoryChartView : public QChartView {
 
     std::int64_t VisibleFrom() const { return visibleFrom_; }
     std::int64_t VisibleTo() const { return visibleTo_; }
-    int DrawnPoints() const { return drawn_; }
+    int DrawnPoints() const { return int(shown_.size()); }
+    // The points drawn now, in time order, with where the line breaks.
+    const std::vector<PlotPoint>& Drawn() const { return shown_; }
+    // The unbroken parts of the line drawn now: the first and the last time of each.
+    std::vector<std::pair<std::int64_t, std::int64_t>> DrawnLines() const;
     QString HoverTextAt(const QPoint& viewPos) const;
+    // The axes as drawn (for the tests): the time ticks' labels, the value axis's range.
+    QStringList TimeLabels() const;
+    std::pair<double, double> ValueRange() const;
+
+  signals:
+    // The visible part of the time axis changed (a new range, zoom, pan).
+    void visibleChanged(std::int64_t fromMs, std::int64_t toMs);
 
   protected:
     void wheelEvent(QWheelEvent* event) override;
@@ -41,19 +55,22 @@ class HistoryChartView : public QChartView {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void drawForeground(QPainter* painter, const QRectF& rect) override;
 
   private:
     void Redraw();
+    void PlaceTimeTicks();
+    void FitValues();
     int Columns() const;
 
     std::shared_ptr<const std::vector<PlotPoint>> points_;
     std::int64_t fromMs_ = 0, toMs_ = 1;
     std::int64_t visibleFrom_ = 0, visibleTo_ = 1;
     QString unit_;
-    int drawn_ = 0;
+    std::vector<PlotPoint> shown_;  // what is drawn, with the breaks
     bool dragging_ = false;
     double dragX_ = 0;
-    QLineSeries* series_ = nullptr;
-    QDateTimeAxis* axisX_ = nullptr;
+    QLineSeries* series_ = nullptr;  // no points: it ties the axes to the plot area
+    QCategoryAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
 };

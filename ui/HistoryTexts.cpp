@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
+#include <cmath>
 
 HistoryRange DayRange(const QDate& day) {
     return {day.startOfDay().toMSecsSinceEpoch(), day.addDays(1).startOfDay().toMSecsSinceEpoch()};
@@ -15,11 +17,11 @@ QString HoverText(const PlotPoint& point, const QString& unit) {
     QString value = QString::fromStdString(FormatNumber(point.value, ','));
     if (!unit.isEmpty()) value += QLatin1Char(' ') + unit;
     return value + QLatin1Char('\n') +
-           QString::fromStdString(FormatCsvTime(point.ms, LocalUtcOffset));
+           QString::fromStdString(FormatLocalTime(point.ms, LocalUtcOffset));
 }
 
 QString ReportTimeText(std::int64_t utcMs, bool withDate) {
-    const QString full = QString::fromStdString(FormatCsvTime(utcMs, LocalUtcOffset));
+    const QString full = QString::fromStdString(FormatLocalTime(utcMs, LocalUtcOffset));
     return withDate ? full : full.mid(11);
 }
 
@@ -43,4 +45,74 @@ QString SkippedRowsText(std::int64_t rows, const QString& firstProblem) {
     return QStringLiteral("Pominięto wierszy dziennika, których nie można odczytać: %1 (%2).")
         .arg(rows)
         .arg(firstProblem);
+}
+
+ValueAxisRange FitValueAxis(double low, double high, int ticks) {
+    if (!std::isfinite(low) || !std::isfinite(high) || low > high) return {0, 1, 0.2};
+    if (high == low) {
+        const double around = std::max(std::abs(low) * 0.05, 1.0);
+        const bool keepPositive = low >= 0 && low - around < 0;
+        low = keepPositive ? 0 : low - around;
+        high += around;
+    }
+    const double raw = (high - low) / std::max(ticks, 1);
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = power * 10;
+    for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+        if (power * factor >= raw) {
+            step = power * factor;
+            break;
+        }
+    }
+    double min = std::floor(low / step) * step;
+    const double max = std::ceil(high / step) * step;
+    if (low >= 0 && min < 0) min = 0;
+    return {min, max > min ? max : min + step, step};
+}
+
+std::vector<TimeTick> TimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks) {
+    static constexpr std::int64_t kSteps[] = {
+        1'000,      2'000,      5'000,      10'000,     15'000,      30'000,     60'000,
+        120'000,    300'000,    600'000,    900'000,    1'800'000,   3'600'000,  7'200'000,
+        10'800'000, 21'600'000, 43'200'000, 86'400'000, 172'800'000, 604'800'000};
+    std::vector<TimeTick> ticks;
+    if (toMs <= fromMs || maxTicks < 1) return ticks;
+    const std::int64_t span = toMs - fromMs;
+    std::int64_t step = kSteps[std::size(kSteps) - 1];
+    for (const std::int64_t candidate : kSteps) {
+        if (span / candidate <= maxTicks) {
+            step = candidate;
+            break;
+        }
+    }
+    const bool withDate = span > 86'400'000;
+    const QString format = step >= 86'400'000 ? QStringLiteral("dd.MM")
+                           : withDate         ? QStringLiteral("dd.MM HH:mm")
+                           : step < 60'000    ? QStringLiteral("HH:mm:ss")
+                                              : QStringLiteral("HH:mm");
+    // Round in local time: the offset at the start holds for the span (a change of the clock
+    // within it moves the later ticks by its hour, still on whole minutes).
+    const std::int64_t offset = std::int64_t{LocalUtcOffset(fromMs)} * 1000;
+    const std::int64_t local = fromMs + offset;
+    std::int64_t tick = (local / step + (local % step > 0 ? 1 : 0)) * step - offset;
+    for (; tick <= toMs && int(ticks.size()) < maxTicks + 1; tick += step) {
+        ticks.push_back({tick, QDateTime::fromMSecsSinceEpoch(tick).toString(format)});
+    }
+    return ticks;
+}
+
+std::optional<QDateTime> ParseRangeTime(const QString& text) {
+    const QString trimmed = text.trimmed();
+    for (const char* format :
+         {"yyyy-MM-dd H:mm:ss", "yyyy-MM-dd H:mm", "yyyy-MM-ddTH:mm:ss", "yyyy-MM-ddTH:mm"}) {
+        const QDateTime time = QDateTime::fromString(trimmed, QString::fromLatin1(format));
+        if (time.isValid()) return time;
+    }
+    const QDate day = QDate::fromString(trimmed, QStringLiteral("yyyy-MM-dd"));
+    if (day.isValid()) return day.startOfDay();
+    return std::nullopt;
+}
+
+QString RangeTimeText(std::int64_t utcMs) {
+    return QDateTime::fromMSecsSinceEpoch(utcMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }

@@ -3,8 +3,11 @@
 // a report line's row, the summary under the plot.
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "JournalExport.h"
 
@@ -27,3 +30,28 @@ QString SummaryText(std::int64_t readingLines, std::int64_t readingRows, std::in
 QString SkippedRowsText(std::int64_t rows, const QString& firstProblem);
 // Local time offset for the export functions.
 int LocalUtcOffset(std::int64_t utcMs);
+
+// A value axis that holds [low, high] with round ticks: the range widened to whole steps of
+// 1, 2 or 5 times a power of ten, about `ticks` of them, and never below zero for values that
+// are not.
+struct ValueAxisRange {
+    double min;
+    double max;
+    double step;
+};
+ValueAxisRange FitValueAxis(double low, double high, int ticks = 6);
+
+// The time axis's ticks on round local times (whole seconds, minutes, hours or days), at most
+// `maxTicks` in [fromMs, toMs], each with its label ("08:30", "08:30:15", "07.12" or
+// "07.12 08:00" as the step and the span need).
+struct TimeTick {
+    std::int64_t ms;
+    QString label;
+};
+std::vector<TimeTick> TimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks);
+
+// A time typed whole into "Od" or "Do": "RRRR-MM-DD gg:mm:ss", "RRRR-MM-DD gg:mm" or
+// "RRRR-MM-DD" (also with a 'T'), local; nullopt for anything else.
+std::optional<QDateTime> ParseRangeTime(const QString& text);
+// How "Od" and "Do" show a time.
+QString RangeTimeText(std::int64_t utcMs);

@@ -3,24 +3,29 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateEdit>
-#include <QDateTimeEdit>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "FileDialog.h"
 #include "HistoryChartView.h"
+#include "JournalExportFile.h"
 #include "JournalQuery.h"
+
+namespace {
+constexpr int kRefreshMs = 5000;
+}
 
 HistoryData LoadHistory(const QString& path, HistoryRange range) {
     HistoryData data;
@@ -37,21 +42,20 @@ HistoryData LoadHistory(const QString& path, HistoryRange range) {
                                   [&](const JournalRow& row) {
                                       data.readingLines += row.count;
                                       ++data.readingRows;
-                                      if (!row.value) return;
                                       if (!points->empty() && points->back().ms > row.firstMs) {
                                           sorted = false;
                                       }
-                                      points->push_back({row.firstMs, *row.value});
-                                      if (row.count > 1 && row.lastMs > row.firstMs) {
-                                          points->push_back({row.lastMs, *row.value});
-                                      }
+                                      AppendRowPoints(*points, row);
                                   });
     // The report lines (and gap rows) in full; the unit of the newest reading in the range.
+    std::vector<TimeSpan> gaps;
     read = read && query.ForEach(
                        range.fromMs, range.toMs,
                        [&](const JournalRow& row) {
                            JournalRow shown = row;
                            shown.raw.clear();
+                           if (row.kind == JournalKind::Gap)
+                               gaps.push_back({row.firstMs, row.lastMs});
                            data.reports.push_back(std::move(shown));
                            return true;
                        },
@@ -65,6 +69,7 @@ HistoryData LoadHistory(const QString& path, HistoryRange range) {
         std::stable_sort(points->begin(), points->end(),
                          [](const PlotPoint& a, const PlotPoint& b) { return a.ms < b.ms; });
     }
+    MarkBreaks(*points, gaps);
     data.points = std::move(points);
     return data;
 }
@@ -79,6 +84,10 @@ HistoryWindow::HistoryWindow(const QString& journalPath, QWidget* parent)
     BuildBody();
     resize(1100, 560);
     data_.points = std::make_shared<std::vector<PlotPoint>>();
+    refresh_ = new QTimer(this);
+    refresh_->setInterval(kRefreshMs);
+    connect(refresh_, &QTimer::timeout, this, &HistoryWindow::Refresh);
+    connect(view_, &HistoryChartView::visibleChanged, this, &HistoryWindow::ShowReportsWithin);
 }
 
 HistoryWindow::~HistoryWindow() {
@@ -94,14 +103,21 @@ void HistoryWindow::BuildControls() {
     EDzien = new QDateEdit(QDate::currentDate(), this);
     EDzien->setCalendarPopup(true);
     EDzien->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    EOd = new QDateTimeEdit(this);
-    EDo = new QDateTimeEdit(this);
-    for (QDateTimeEdit* edit : {EOd, EDo}) {
-        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        edit->setCalendarPopup(true);
+    EOd = new QLineEdit(this);
+    EDo = new QLineEdit(this);
+    for (QLineEdit* edit : {EOd, EDo}) {
+        edit->setPlaceholderText(QStringLiteral("RRRR-MM-DD gg:mm:ss"));
+        edit->setToolTip(
+            QStringLiteral("Czas lokalny: RRRR-MM-DD gg:mm:ss, RRRR-MM-DD gg:mm lub RRRR-MM-DD"));
+        edit->setMinimumWidth(
+            edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16);
+        connect(edit, &QLineEdit::returnPressed, this, &HistoryWindow::BPokazClick);
     }
     BPokaz = new QPushButton(QStringLiteral("Pokaż"), this);
     BEksport = new QPushButton(QStringLiteral("Eksportuj do CSV..."), this);
+    BExcel = new QPushButton(QStringLiteral("Eksportuj do Excela..."), this);
+    // Enter in "Od" or "Do" shows the range; no button takes it as the default.
+    for (QPushButton* button : {BPokaz, BEksport, BExcel}) button->setAutoDefault(false);
     row->addWidget(new QLabel(QStringLiteral("Dzień:"), this));
     row->addWidget(EDzien);
     row->addSpacing(16);
@@ -112,10 +128,12 @@ void HistoryWindow::BuildControls() {
     row->addWidget(BPokaz);
     row->addStretch(1);
     row->addWidget(BEksport);
+    row->addWidget(BExcel);
     static_cast<QVBoxLayout*>(layout())->addLayout(row);
     connect(EDzien, &QDateEdit::dateChanged, this, &HistoryWindow::DayChanged);
     connect(BPokaz, &QPushButton::clicked, this, &HistoryWindow::BPokazClick);
     connect(BEksport, &QPushButton::clicked, this, &HistoryWindow::BEksportClick);
+    connect(BExcel, &QPushButton::clicked, this, &HistoryWindow::BExcelClick);
 }
 
 void HistoryWindow::BuildBody() {
@@ -145,8 +163,18 @@ void HistoryWindow::showEvent(QShowEvent* event) {
     if (!shownOnce_) {
         shownOnce_ = true;
         if (generation_ == 0) ShowDay(EDzien->date());
+    } else {
+        Refresh();  // shown again: what came meanwhile
     }
+    refresh_->start();
 }
+
+void HistoryWindow::hideEvent(QHideEvent* event) {
+    refresh_->stop();
+    QDialog::hideEvent(event);
+}
+
+void HistoryWindow::SetRefreshInterval(int ms) { refresh_->setInterval(ms); }
 
 void HistoryWindow::DayChanged(const QDate& day) { ShowDay(day); }
 
@@ -159,7 +187,23 @@ void HistoryWindow::ShowDay(const QDate& day) {
 }
 
 void HistoryWindow::BPokazClick() {
-    ShowRange({EOd->dateTime().toMSecsSinceEpoch(), EDo->dateTime().toMSecsSinceEpoch()});
+    const auto from = ParseRangeTime(EOd->text());
+    const auto to = ParseRangeTime(EDo->text());
+    if (!from || !to) {
+        LPodsumowanie->setText(
+            QStringLiteral("Niepoprawny czas w polu „%1”: „%2”. Oczekiwany format: RRRR-MM-DD "
+                           "gg:mm:ss, RRRR-MM-DD gg:mm lub RRRR-MM-DD.")
+                .arg(from ? QStringLiteral("Do") : QStringLiteral("Od"),
+                     from ? EDo->text() : EOd->text()));
+        return;
+    }
+    ShowRange({from->toMSecsSinceEpoch(), to->toMSecsSinceEpoch()});
+}
+
+void HistoryWindow::TypeRange(const QString& from, const QString& to) {
+    EOd->setText(from);
+    EDo->setText(to);
+    BPokaz->click();
 }
 
 void HistoryWindow::ShowRange(HistoryRange range) {
@@ -167,30 +211,53 @@ void HistoryWindow::ShowRange(HistoryRange range) {
         LPodsumowanie->setText(QStringLiteral("Koniec zakresu musi być po jego początku."));
         return;
     }
-    EOd->setDateTime(QDateTime::fromMSecsSinceEpoch(range.fromMs));
-    EDo->setDateTime(QDateTime::fromMSecsSinceEpoch(range.toMs));
+    EOd->setText(RangeTimeText(range.fromMs));
+    EDo->setText(RangeTimeText(range.toMs));
+    {
+        const QSignalBlocker block(EDzien);
+        EDzien->setDate(QDateTime::fromMSecsSinceEpoch(range.fromMs).date());
+    }
+    LPodsumowanie->setText(QStringLiteral("Wczytywanie..."));
+    Load(range, false);
+}
+
+// The range read again, while it reaches the present and no reading is under way.
+void HistoryWindow::Refresh() {
+    if (loading_ || generation_ == 0 ||
+        data_.range.toMs < QDateTime::currentMSecsSinceEpoch() - kRefreshMs) {
+        return;
+    }
+    Load(data_.range, true);
+}
+
+void HistoryWindow::Load(HistoryRange range, bool keepView) {
     const std::uint64_t generation = ++generation_;
     loading_ = true;
-    LPodsumowanie->setText(QStringLiteral("Wczytywanie..."));
     QPointer<HistoryWindow> self(this);
     const QString path = path_;
-    Run([self, path, range, generation] {
+    Run([self, path, range, generation, keepView] {
         auto data = std::make_shared<HistoryData>(LoadHistory(path, range));
         data->generation = generation;
         QMetaObject::invokeMethod(
             qApp,
-            [self, data] {
-                if (self && data->generation == self->generation_) self->Show(std::move(*data));
+            [self, data, keepView] {
+                if (self && data->generation == self->generation_) {
+                    self->Show(std::move(*data), keepView);
+                }
             },
             Qt::QueuedConnection);
     });
 }
 
-void HistoryWindow::Show(HistoryData data) {
+void HistoryWindow::Show(HistoryData data, bool keepView) {
+    const std::int64_t from = view_->VisibleFrom(), to = view_->VisibleTo();
+    keepView =
+        keepView && data.range.fromMs == data_.range.fromMs && data.range.toMs == data_.range.toMs;
     data_ = std::move(data);
     loading_ = false;
-    view_->SetPoints(data_.points, data_.range.fromMs, data_.range.toMs, data_.unit);
     FillReports();
+    view_->SetPoints(data_.points, data_.range.fromMs, data_.range.toMs, data_.unit);
+    if (keepView) view_->SetVisible(from, to);
     std::int64_t reports = 0;
     for (const JournalRow& row : data_.reports) reports += row.kind == JournalKind::Report;
     QString summary = data_.error.isEmpty()
@@ -217,61 +284,83 @@ void HistoryWindow::FillReports() {
     TRaporty->setUpdatesEnabled(true);
 }
 
+// The report rows of the plot's visible part (a row that began before it and lasts into it
+// too); the rest are hidden.
+void HistoryWindow::ShowReportsWithin(std::int64_t fromMs, std::int64_t toMs) {
+    TRaporty->setUpdatesEnabled(false);
+    for (int i = 0; i < int(data_.reports.size()) && i < TRaporty->rowCount(); ++i) {
+        const JournalRow& row = data_.reports[std::size_t(i)];
+        const bool hidden = row.lastMs < fromMs || row.firstMs >= toMs;
+        if (TRaporty->isRowHidden(i) != hidden) TRaporty->setRowHidden(i, hidden);
+    }
+    TRaporty->setUpdatesEnabled(true);
+}
+
 void HistoryWindow::BEksportClick() {
+    AskAndExport(QStringLiteral("Eksportuj do CSV"), QStringLiteral("Pliki CSV (*.csv)"),
+                 QStringLiteral("csv"), int(waga::journal::ExportFormat::Csv));
+}
+
+void HistoryWindow::BExcelClick() {
+    AskAndExport(QStringLiteral("Eksportuj do Excela"),
+                 QStringLiteral("Skoroszyty Excela (*.xlsx)"), QStringLiteral("xlsx"),
+                 int(waga::journal::ExportFormat::Xlsx));
+}
+
+void HistoryWindow::AskAndExport(const QString& title, const QString& filter, const QString& suffix,
+                                 int format) {
     const QString day =
         QDateTime::fromMSecsSinceEpoch(data_.range.fromMs).toString(QStringLiteral("yyyy-MM-dd"));
     const std::unique_ptr<QFileDialog> dialog(NewFileDialog(this));
-    dialog->setWindowTitle(QStringLiteral("Eksportuj do CSV"));
+    dialog->setWindowTitle(title);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilter(QStringLiteral("Pliki CSV (*.csv)"));
-    dialog->selectFile(QStringLiteral("dziennik-%1.csv").arg(day));
+    dialog->setNameFilter(filter);
+    dialog->setDefaultSuffix(suffix);
+    dialog->selectFile(QStringLiteral("dziennik-%1.%2").arg(day, suffix));
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return;
     const QString path = dialog->selectedFiles().first();
-    if (!path.isEmpty()) ExportCsv(path);
+    if (!path.isEmpty()) Export(path, format);
 }
 
 void HistoryWindow::ExportCsv(const QString& target) {
+    Export(target, int(waga::journal::ExportFormat::Csv));
+}
+
+void HistoryWindow::ExportXlsx(const QString& target) {
+    Export(target, int(waga::journal::ExportFormat::Xlsx));
+}
+
+void HistoryWindow::Export(const QString& target, int format) {
     QPointer<HistoryWindow> self(this);
     const QString path = path_;
-    const HistoryRange range = data_.range;
+    const waga::journal::ExportRange range{data_.range.fromMs, data_.range.toMs, ExportKinds::All};
     BEksport->setEnabled(false);
-    Run([self, path, target, range] {
-        waga::journal::JournalQuery query(path);
-        QSaveFile file(target);
-        std::int64_t rows = 0;
-        QString message;
-        bool ok = query.IsOpen() && file.open(QIODevice::WriteOnly);
-        if (ok) {
-            const std::string header = CsvHeader();
-            ok = file.write(header.data(), qint64(header.size())) == qint64(header.size());
-            ok = query.ForEach(range.fromMs, range.toMs, [&](const JournalRow& row) {
-                if (!ExportIncludes(ExportKinds::All, row.kind)) return true;
-                const std::string line = CsvRow(row, LocalUtcOffset);
-                ++rows;
-                return file.write(line.data(), qint64(line.size())) == qint64(line.size());
-            }) && ok;
-            ok = ok && file.commit();
-        }
-        if (ok) {
+    BExcel->setEnabled(false);
+    Run([self, path, target, range, format] {
+        const waga::journal::ExportOutcome outcome = waga::journal::ExportToFile(
+            path, range, waga::journal::ExportFormat(format), target, LocalUtcOffset);
+        QString message = outcome.error;
+        if (outcome.ok) {
             message = QStringLiteral("Zapisano wierszy: %1 do pliku %2.")
-                          .arg(rows)
+                          .arg(outcome.rows)
                           .arg(QFileInfo(target).fileName());
-            if (query.SkippedRows() > 0) {
-                message += QLatin1Char(' ') +
-                           SkippedRowsText(query.SkippedRows(), query.Problems().front());
+            if (outcome.shortened > 0) {
+                message += QStringLiteral(
+                               " Skrócono tekstów, których nie mieści komórka arkusza (32 767 "
+                               "znaków): %1; całe są w eksporcie CSV.")
+                               .arg(outcome.shortened);
             }
-        } else if (!query.IsOpen()) {
-            message = query.ErrorText();
-        } else {
-            message = QStringLiteral("Nie można zapisać pliku %1: %2")
-                          .arg(target, file.errorString().isEmpty() ? query.ErrorText()
-                                                                    : file.errorString());
+            if (outcome.skipped > 0) {
+                message +=
+                    QLatin1Char(' ') + SkippedRowsText(outcome.skipped, outcome.problems.front());
+            }
         }
         QMetaObject::invokeMethod(
             qApp,
-            [self, ok, message] {
+            [self, ok = outcome.ok, message] {
                 if (!self) return;
                 self->BEksport->setEnabled(true);
+                self->BExcel->setEnabled(true);
                 self->LPodsumowanie->setText(message);
                 emit self->exportDone(ok, message);
             },
@@ -296,6 +385,11 @@ void HistoryWindow::Run(std::function<void()> job) {
 
 int HistoryWindow::PlottedPoints() const { return view_->DrawnPoints(); }
 int HistoryWindow::ReportRows() const { return TRaporty->rowCount(); }
+int HistoryWindow::VisibleReportRows() const {
+    int shown = 0;
+    for (int i = 0; i < TRaporty->rowCount(); ++i) shown += TRaporty->isRowHidden(i) ? 0 : 1;
+    return shown;
+}
 QString HistoryWindow::Summary() const { return LPodsumowanie->text(); }
 QString HistoryWindow::HoverTextAt(const QPoint& viewPos) const {
     return view_->HoverTextAt(viewPos);

@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,12 +26,13 @@ QString GenerateServiceToken() {
 }
 
 ServiceForm ReadServiceForm(ServiceSettings base, bool enabled, const QString& address, int port,
-                            const QString& token, const QString& origins) {
+                            const QString& token, const QString& names, const QString& origins) {
     ServiceForm form;
     base.enabled = enabled;
     base.address = address.trimmed().toStdString();
     base.port = port;
     base.token = token.trimmed().toStdString();
+    base.names = names.trimmed().toStdString();
     base.origins = origins.trimmed().toStdString();
     form.settings = base;
     if (base.token.find_first_of(" \t\r\n") != std::string::npos) {
@@ -66,10 +69,18 @@ void ServiceWindow::BuildForm() {
     EPort = new QSpinBox(this);
     EPort->setRange(1, 65535);
     EToken = new QLineEdit(this);
+    EToken->setEchoMode(QLineEdit::Password);
     EToken->setToolTip(
         QStringLiteral("Klienci spoza tego komputera wysyłają nagłówek "
-                       "„Authorization: Bearer <token>”."));
+                       "„Authorization: Bearer <token>”; co najmniej 16 znaków."));
     BGeneruj = new QPushButton(QStringLiteral("Generuj"), this);
+    BPokaz = new QPushButton(QStringLiteral("Pokaż"), this);
+    BKopiuj = new QPushButton(QStringLiteral("Kopiuj"), this);
+    ENazwy = new QLineEdit(this);
+    ENazwy->setPlaceholderText(QStringLiteral("np. waga1.firma.example (oddzielone przecinkami)"));
+    ENazwy->setToolTip(
+        QStringLiteral("Serwer odpowiada tylko na swoje nazwy: 127.0.0.1, localhost, swój adres "
+                       "i nazwy wpisane tutaj. Inne nazwy dostają odmowę (421)."));
     EZrodla = new QLineEdit(this);
     EZrodla->setPlaceholderText(
         QStringLiteral("np. http://erp.firma.example (puste: żadne, *: każde)"));
@@ -84,11 +95,14 @@ void ServiceWindow::BuildForm() {
 
     auto* tokenRow = new QHBoxLayout;
     tokenRow->addWidget(EToken, 1);
+    tokenRow->addWidget(BPokaz);
+    tokenRow->addWidget(BKopiuj);
     tokenRow->addWidget(BGeneruj);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Adres:"), EAdres);
     form->addRow(QStringLiteral("Port:"), EPort);
     form->addRow(QStringLiteral("Token:"), tokenRow);
+    form->addRow(QStringLiteral("Nazwy w sieci:"), ENazwy);
     form->addRow(QStringLiteral("Dozwolone źródła (CORS):"), EZrodla);
     form->addRow(QStringLiteral("Stan:"), LStan);
     auto* buttons = new QHBoxLayout;
@@ -100,13 +114,16 @@ void ServiceWindow::BuildForm() {
     layout->addLayout(form);
     layout->addWidget(LKomunikat);
     layout->addLayout(buttons);
-    setMinimumWidth(520);
+    setMinimumWidth(620);
 
     CBWlaczony->setObjectName("CBWlaczony");
     EAdres->setObjectName("EAdres");
     EPort->setObjectName("EPort");
     EToken->setObjectName("EToken");
     BGeneruj->setObjectName("BGeneruj");
+    BPokaz->setObjectName("BPokaz");
+    BKopiuj->setObjectName("BKopiuj");
+    ENazwy->setObjectName("ENazwy");
     EZrodla->setObjectName("EZrodla");
     LStan->setObjectName("LStan");
     LKomunikat->setObjectName("LKomunikat");
@@ -114,6 +131,8 @@ void ServiceWindow::BuildForm() {
     BZamknij->setObjectName("BZamknij");
 
     connect(BGeneruj, &QPushButton::clicked, this, &ServiceWindow::BGenerujClick);
+    connect(BPokaz, &QPushButton::clicked, this, &ServiceWindow::BPokazClick);
+    connect(BKopiuj, &QPushButton::clicked, this, &ServiceWindow::BKopiujClick);
     connect(BZapisz, &QPushButton::clicked, this, &ServiceWindow::BZapiszClick);
     connect(BZamknij, &QPushButton::clicked, this, &QDialog::close);
 }
@@ -125,8 +144,11 @@ void ServiceWindow::LoadForm() {
     EAdres->setText(QString::fromStdString(loaded_.address));
     EPort->setValue(loaded_.port);
     EToken->setText(QString::fromStdString(loaded_.token));
+    ENazwy->setText(QString::fromStdString(loaded_.names));
     EZrodla->setText(QString::fromStdString(loaded_.origins));
-    LKomunikat->setText(QString::fromStdString(loaded.errorText));
+    LKomunikat->setText(
+        QString::fromStdString(loaded.errorText.empty() ? loaded.warningText : loaded.errorText));
+    service_.SetFileWarning(QString::fromStdString(loaded.warningText));
 }
 
 void ServiceWindow::showEvent(QShowEvent* event) {
@@ -143,9 +165,18 @@ void ServiceWindow::ShowState() {
 
 void ServiceWindow::BGenerujClick() { EToken->setText(GenerateServiceToken()); }
 
+void ServiceWindow::BPokazClick() {
+    const bool masked = EToken->echoMode() == QLineEdit::Password;
+    EToken->setEchoMode(masked ? QLineEdit::Normal : QLineEdit::Password);
+    BPokaz->setText(masked ? QStringLiteral("Ukryj") : QStringLiteral("Pokaż"));
+}
+
+void ServiceWindow::BKopiujClick() { QGuiApplication::clipboard()->setText(EToken->text()); }
+
 bool ServiceWindow::BZapiszClick() {
-    const ServiceForm form = ReadServiceForm(loaded_, CBWlaczony->isChecked(), EAdres->text(),
-                                             EPort->value(), EToken->text(), EZrodla->text());
+    const ServiceForm form =
+        ReadServiceForm(loaded_, CBWlaczony->isChecked(), EAdres->text(), EPort->value(),
+                        EToken->text(), ENazwy->text(), EZrodla->text());
     if (!form.error.isEmpty()) {
         LKomunikat->setText(form.error);
         return false;
@@ -164,6 +195,7 @@ bool ServiceWindow::BZapiszClick() {
     }
     loaded_ = form.settings;
     LKomunikat->setText(QStringLiteral("Zapisano w dodatki.ini."));
+    service_.SetFileWarning(QString::fromStdString(LoadAddOnSettings(folder_).warningText));
     service_.Apply(form.settings);
     return true;
 }
@@ -177,6 +209,7 @@ WeightServiceParts AttachWeightServiceWindow(
     WeightServiceParts parts;
     parts.service =
         AttachWeightService(pipeline, std::move(seqSource), settings.settings.service, journal);
+    parts.service->SetFileWarning(QString::fromStdString(settings.warningText));
     parts.window = std::make_unique<ServiceWindow>(*parts.service, folder);
     if (addViewMenuItem) {
         ServiceWindow* window = parts.window.get();

@@ -1,8 +1,9 @@
 #pragma once
 // ServiceWindow: "Serwer wagi", shown without being modal from "Widok → Serwer wagi...". It edits
 // dodatki.ini's [SerwerWagi] (the switch "Udostępniaj odczyty innym programom", the address, the
-// port, the token with "Generuj", the allowed browser origins), applies them to the running
-// service and shows its state: "działa: http://127.0.0.1:8765/" as a link, or "błąd: <cause>".
+// port, the token with "Generuj", the station's other names, the allowed browser origins),
+// applies them to the running service and shows its state: "działa: http://127.0.0.1:8765/" as a
+// link, or "błąd: <cause>". The token is masked; "Pokaż" shows it, "Kopiuj" copies it.
 
 #include <QDialog>
 #include <QString>
@@ -30,7 +31,7 @@ struct ServiceForm {
     QString error;
 };
 ServiceForm ReadServiceForm(ServiceSettings base, bool enabled, const QString& address, int port,
-                            const QString& token, const QString& origins);
+                            const QString& token, const QString& names, const QString& origins);
 
 // The state label's rich text: a running service's address as a link.
 QString ServiceStateHtml(const QString& stateText, const QString& url);
@@ -45,6 +46,8 @@ class ServiceWindow : public QDialog {
     // Saves the form into dodatki.ini (only [SerwerWagi] changes) and applies it.
     bool BZapiszClick();
     void BGenerujClick();
+    void BPokazClick();
+    void BKopiujClick();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -63,6 +66,9 @@ class ServiceWindow : public QDialog {
     QSpinBox* EPort = nullptr;
     QLineEdit* EToken = nullptr;
     QPushButton* BGeneruj = nullptr;
+    QPushButton* BPokaz = nullptr;
+    QPushButton* BKopiuj = nullptr;
+    QLineEdit* ENazwy = nullptr;
     QLineEdit* EZrodla = nullptr;
     QLabel* LStan = nullptr;
     QLabel* LKomunikat = nullptr;
@@ -71,9 +77,10 @@ class ServiceWindow : public QDialog {
 };
 
 // The weight service as the composition root adds it: the service built from dodatki.ini's
-// [SerwerWagi] in `folder`, its sink subscribed to `pipeline` (call after the journal's sink is
-// subscribed, so `seqSource` gives the row of the current line), started when switched on, and
-// "Serwer wagi..." in the "Widok" menu opening its window. Keep both beside the pipeline.
+// [SerwerWagi] in `folder` (with the file's warning, if any, as its notice), its sink subscribed to
+// `pipeline` (call after the journal's sink is subscribed, so `seqSource` gives the row of the
+// current line), started when switched on, and "Serwer wagi..." in the "Widok" menu opening its
+// window. Keep both beside the pipeline.
 struct WeightServiceParts {
     std::unique_ptr<WeightService> service;
     std::unique_ptr<ServiceWindow> window;

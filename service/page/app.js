@@ -1,23 +1,35 @@
 'use strict';
-// The live page: the weight, the port's state, the last 20 report lines and a five-minute trend.
-// It starts from the state the server wrote into the page, then follows /api/v1/events; the
-// browser's EventSource reconnects by itself and resumes with Last-Event-ID.
+// The live page: the weight as the program's read-out shows it, the port's state, the last 20
+// report lines and a five-minute trend. It starts from the state the server wrote into the page
+// (the journal's last five minutes and report lines), then follows /api/v1/events; the browser's
+// EventSource reconnects by itself and resumes with Last-Event-ID.
 (function () {
   const TREND_MS = 5 * 60 * 1000;
   const MAX_REPORTS = 20;
+  // How a trend point joins the one before: a line, the same run of identical readings (always
+  // joined), or a break (after a gap, a lost port).
+  const LINE = 0, RUN = 1, BREAK = 2;
+  // A pause longer than this many usual intervals (at least BREAK_MIN_MS) breaks the line too.
+  const BREAK_FACTOR = 10, BREAK_MIN_MS = 2000;
   const initial = JSON.parse(document.getElementById('dane').textContent);
   const el = (id) => document.getElementById(id);
+  // The read-out: a reading's text; empty after a report line and after a lost port, as the
+  // program's own read-out.
+  let readout = initial.readout;
   let weight = initial.weight;
-  let trend = initial.trend.map((p) => ({ t: p[0], v: p[1] }));
+  let trend = initial.trend.map((p) => ({ t: p[0], v: p[1], j: p[2] }));
+  let breakNext = false;
   let streamOpen = true;  // the page itself just came from the program
 
   function showWeight() {
-    el('waga').textContent = weight.reading === null ? '—' : weight.reading;
-    el('jednostka').textContent = weight.unit || '';
-    el('czas').textContent = weight.time ? 'odczyt z ' + new Date(weight.time).toLocaleString('pl-PL') : 'brak odczytu';
-    const stale = !weight.connected || weight.reading === null ||
-      (weight.time && Date.now() - Date.parse(weight.time) > (initial.stale_after_ms || 5000));
-    el('waga').parentElement.classList.toggle('nieaktualny', !!stale);
+    el('waga').textContent = readout ? readout : '—';
+    el('jednostka').textContent = readout ? weight.unit || '' : '';
+    el('czas').textContent = readout && weight.time
+      ? 'odczyt z ' + new Date(weight.time).toLocaleString('pl-PL')
+      : 'brak odczytu';
+    const stale = !!readout && !!weight.time &&
+      Date.now() - Date.parse(weight.time) > (initial.stale_after_ms || 5000);
+    el('waga').parentElement.classList.toggle('nieaktualny', stale);
     const state = el('stan');
     if (!streamOpen) {
       state.textContent = 'brak połączenia z programem';
@@ -37,6 +49,18 @@
     item.textContent = text;
     list.appendChild(item);
     while (list.children.length > MAX_REPORTS) list.removeChild(list.firstChild);
+    list.scrollTop = list.scrollHeight;  // the newest line in view
+  }
+
+  // The longest pause that still joins two points: BREAK_FACTOR times the median interval.
+  function longestJoin(points) {
+    const gaps = [];
+    for (let i = 1; i < points.length; i++) {
+      if (points[i].j !== RUN) gaps.push(points[i].t - points[i - 1].t);
+    }
+    if (gaps.length === 0) return Infinity;
+    gaps.sort((a, b) => a - b);
+    return Math.max(BREAK_MIN_MS, BREAK_FACTOR * gaps[Math.floor(gaps.length / 2)]);
   }
 
   function drawTrend() {
@@ -51,7 +75,10 @@
     ctx.scale(ratio, ratio);
     const left = 60, bottom = 24;
     const now = Date.now();
-    trend = trend.filter((p) => p.t >= now - TREND_MS);
+    const kept = trend.filter((p) => p.t >= now - TREND_MS);
+    // The first point kept after older ones joined a point no longer shown.
+    if (kept.length > 0 && kept.length < trend.length && kept[0].j === RUN) kept[0].j = LINE;
+    trend = kept;
     ctx.clearRect(0, 0, w, h);
     ctx.strokeStyle = '#c8d0d8';
     ctx.strokeRect(left, 4, w - left - 4, h - bottom - 4);
@@ -72,8 +99,17 @@
     ctx.fillText(label(lo), 4, h - bottom);
     ctx.strokeStyle = '#1f6fb2';
     ctx.lineWidth = 2;
+    const longest = longestJoin(trend);
     ctx.beginPath();
-    trend.forEach((p, i) => (i ? ctx.lineTo(x(p.t), y(p.v)) : ctx.moveTo(x(p.t), y(p.v))));
+    trend.forEach((p, i) => {
+      const joined = i > 0 && p.j !== BREAK && (p.j === RUN || p.t - trend[i - 1].t <= longest);
+      if (joined) {
+        ctx.lineTo(x(p.t), y(p.v));
+      } else {
+        ctx.moveTo(x(p.t), y(p.v));
+        ctx.lineTo(x(p.t) + 0.5, y(p.v));  // a lone point still shows
+      }
+    });
     ctx.stroke();
   }
 
@@ -86,17 +122,35 @@
   source.onerror = () => { streamOpen = false; showWeight(); };
   source.addEventListener('reading', (e) => {
     const d = JSON.parse(e.data);
-    weight = { reading: d.text.replace(/ /g, ''), value: d.value, unit: d.unit, time: d.time,
+    // A new stream starts with the last reading: the page has it already.
+    if (d.seq === weight.seq && d.time === weight.time) return;
+    readout = d.text.replace(/ /g, '');
+    weight = { reading: readout, value: d.value, unit: d.unit, time: d.time,
       port: d.port, connected: true, seq: d.seq };
-    if (d.value !== null) trend.push({ t: Date.parse(d.time), v: d.value });
+    if (d.value !== null) {
+      const last = trend[trend.length - 1];
+      const join = breakNext ? BREAK : last && last.seq === d.seq ? RUN : LINE;
+      trend.push({ t: Date.parse(d.time), v: d.value, j: join, seq: d.seq });
+      breakNext = false;
+    }
     showWeight();
   });
-  source.addEventListener('report', (e) => addReport(JSON.parse(e.data).text));
+  source.addEventListener('report', (e) => {
+    addReport(JSON.parse(e.data).text);
+    readout = '';
+    showWeight();
+  });
   source.addEventListener('status', (e) => {
     const d = JSON.parse(e.data);
     weight.connected = d.connected;
     weight.port = d.port;
+    if (!d.connected) {
+      readout = '';
+      breakNext = true;
+    }
     showWeight();
   });
+  // A resumed stream that could not get every row it missed: the trend breaks there.
+  source.addEventListener('gap', () => { breakNext = true; });
   setInterval(() => { drawTrend(); showWeight(); }, 1000);
 })();

@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"text values kept as written (UTF-8)",
                  "[BazaCentralna]\nWlaczona=1\nHost=db.firma.example\nStacja=Brama Łódź\n"
                  "SSL=require\nCA=C:\\Certyfikaty firmy\\główny.crt\n[SerwerWagi]\nToken=a=b\n"
-                 "Zrodla=http://a, http://b\n",
+                 "Zrodla=http://a, http://b\nNazwy=waga1.firma.example,waga\n",
                  With([](AddOnSettings& s) {
                      s.central.enabled = true;
                      s.central.host = "db.firma.example";
@@ -60,6 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
                      s.central.ca = "C:\\Certyfikaty firmy\\główny.crt";
                      s.service.token = "a=b";
                      s.service.origins = "http://a, http://b";
+                     s.service.names = "waga1.firma.example,waga";
                  })}));
 
 TEST(AddOnSettingsFile, WritesWhatItReadsWithTheModeTheSecretNeeds) {
@@ -83,6 +84,25 @@ TEST(AddOnSettingsFile, WritesWhatItReadsWithTheModeTheSecretNeeds) {
                             std::filesystem::directory_iterator{}),
               1)
         << "no temporary file is left behind";
+}
+
+// A token others may read is used and warned about, as ssh does for a key.
+TEST(AddOnSettingsFile, ATokenOthersMayReadIsWarnedAbout) {
+    const std::tuple<mode_t, const char*, bool> rows[] = {
+        {0600, "Token=0123456789abcdef", false},
+        {0644, "Token=0123456789abcdef", true},
+        {0640, "Token=0123456789abcdef", true},
+        {0604, "Token=0123456789abcdef", true},
+        {0644, "Token=", false},  // nothing secret in it
+    };
+    for (const auto& [mode, line, warns] : rows) {
+        waga::test::TempDir dir;
+        waga::test::WriteFile(dir.File("dodatki.ini"), std::string("[SerwerWagi]\n") + line + "\n");
+        ASSERT_EQ(chmod(dir.File("dodatki.ini").c_str(), mode), 0);
+        const AddOnLoadResult loaded = LoadAddOnSettings(dir.Path());
+        EXPECT_EQ(!loaded.warningText.empty(), warns) << std::oct << mode << " " << line;
+        EXPECT_EQ(loaded.settings.service.token, std::string(line).substr(6));
+    }
 }
 
 TEST(AddOnSettingsFile, AMissingFileIsDefaultsAndAFailedSaveLeavesTheOldFile) {

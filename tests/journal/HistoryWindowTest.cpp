@@ -1,6 +1,7 @@
 // The history window offscreen on a journal written by the real writer: a day's readings drawn
-// reduced, the report lines listed with their times, hover, zoom and pan by mouse, the CSV
-// export equal byte for byte to waga-journal's, and a journal that is missing.
+// reduced, the report lines listed with their times, hover, zoom and pan by mouse, the line
+// broken at gaps with the axes fitted, the range typed whole, the window reading again by itself,
+// the exports equal to waga-journal's, and a journal that is missing.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 
 #include "HistoryChartView.h"
 #include "HistoryWindow.h"
+#include "JournalFile.h"
 #include "JournalRig.h"
 #include "TestSupport.h"
 
@@ -31,12 +33,14 @@ struct Day {
 };
 
 // Two hours from 08:00 at 4 lines/s: weighings with settling loads, a steady zero between them
-// (one row per run), and a report line after each weighing.
+// (one row per run), and a report line after each weighing; from 09:00 to 09:05 the scale was
+// unplugged.
 Day WriteDay(const std::string& folder) {
     Day day;
     Rig rig(folder);
     std::string previous;
     for (int i = 0; i < 2 * 3600 * 4; ++i) {
+        if (i >= 3600 * 4 && i < 3900 * 4) continue;
         const int second = (i / 4) % 600;
         const int load = 8000 + (i / 2400) * 1500;
         const int level = second < 120 || second >= 480 ? 0 : load + (second < 300 ? i % 7 : 0);
@@ -171,12 +175,18 @@ TEST_F(HistoryWindowTest, TheExportEqualsWagaJournalsByteForByte) {
         done = true;
         ok = success;
     });
-    window.ExportCsv(QString::fromStdString(out.File("eksport.csv")));
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return done; }));
-    ASSERT_TRUE(ok) << window.Summary().toStdString();
-    EXPECT_EQ(window.Summary().toStdString(),
-              "Zapisano wierszy: " + std::to_string(day_.readingRows + day_.reports) +
-                  " do pliku eksport.csv.");
+    const std::string rows = std::to_string(day_.readingRows + day_.reports);
+    for (const char* name : {"eksport.xlsx", "eksport.csv"}) {
+        done = false;
+        const QString target = QString::fromStdString(out.File(name));
+        std::string(name).ends_with("csv") ? window.ExportCsv(target) : window.ExportXlsx(target);
+        ASSERT_TRUE(waga::test::RunEventsUntil([&] { return done; }));
+        ASSERT_TRUE(ok) << window.Summary().toStdString();
+        EXPECT_EQ(window.Summary().toStdString(),
+                  "Zapisano wierszy: " + rows + " do pliku " + name + ".");
+    }
+    // The workbook's cells are spreadsheet_test.py's to read; here: a whole zip file.
+    EXPECT_EQ(waga::test::ReadFile(out.File("eksport.xlsx")).substr(0, 2), "PK");
 
     waga::test::ChildProcess tool(
         {waga::test::BinPath("waga-journal"), "export", "--from", "2026-12-03", "--to",
@@ -184,6 +194,109 @@ TEST_F(HistoryWindowTest, TheExportEqualsWagaJournalsByteForByte) {
         out.Path());
     ASSERT_EQ(tool.Wait(), 0) << tool.Stderr();
     EXPECT_EQ(waga::test::ReadFile(out.File("eksport.csv")), tool.Stdout());
+}
+
+// Readings every 250 ms, a report line, a gap row where the queue once overflowed, then the
+// scale unplugged for three minutes: the plot's line breaks at the gap row and at the silence,
+// never within the readings, and the axes fit what is drawn.
+TEST(HistoryPlotTest, TheLineBreaksAtAGapRowAndAtASilence) {
+    TempDir dir;
+    const std::int64_t t0 = QDate(2026, 12, 3).startOfDay().toMSecsSinceEpoch() + 8 * 3'600'000;
+    {
+        Rig rig(dir.Path());
+        auto send = [&](std::int64_t from, std::int64_t to, const std::string& report) {
+            for (std::int64_t t = from; t < to; t += 250) {
+                rig.now = t;
+                rig.Send(std::to_string(100 + (t / 250) % 50) + ",5\r\n");
+                if (t == from + 30'000) rig.Send(report);
+            }
+        };
+        send(t0, t0 + 120'000,
+             "Wa\xBF"
+             "enie 1\r\n");
+        send(t0 + 300'000, t0 + 360'000,
+             "Wa\xBF"
+             "enie 2\r\n");
+    }
+    {
+        // One line the queue could not hold, between the readings of 08:01:00.000 and .250.
+        waga::journal::JournalDb db;
+        ASSERT_TRUE(db.Open(waga::journal::JournalPath(QString::fromStdString(dir.Path())),
+                            waga::journal::JournalAccess::Writer));
+        QSqlDatabase sql = db.Database();
+        waga::journal::RowStore store;
+        QSqlError error;
+        ASSERT_TRUE(store.Prepare(sql, error)) << error.text().toStdString();
+        JournalRuns runs(1'000'000'000'000'000);
+        const JournalOp gap = runs.Gap(1, t0 + 60'100, t0 + 60'100, "kolejka pełna");
+        ASSERT_TRUE(store.Apply(gap, gap.row.seq, error)) << error.text().toStdString();
+        store.Clear();
+    }
+    HistoryWindow window(QString::fromStdString(dir.File("dziennik.sqlite")));
+    window.resize(1200, 500);
+    window.show();
+    bool shown = false;
+    QObject::connect(&window, &HistoryWindow::shown, [&] { shown = true; });
+    // Typed whole, as an operator types it; Enter or "Pokaż" takes it.
+    window.TypeRange(QStringLiteral("2026-12-03 08:00:00"), QStringLiteral("2026-12-03 08:07"));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return shown; }));
+    HistoryChartView* view = window.ChartView();
+    EXPECT_EQ(view->VisibleFrom(), t0);
+    EXPECT_EQ(view->VisibleTo(), t0 + 420'000);
+    using Line = std::pair<std::int64_t, std::int64_t>;
+    EXPECT_EQ(view->DrawnLines(),
+              (std::vector<Line>{
+                  {t0, t0 + 60'000}, {t0 + 60'250, t0 + 119'750}, {t0 + 300'000, t0 + 359'750}}));
+    // The value axis holds 100..149 in round steps, not down to a negative it never had; the
+    // time ticks sit on whole minutes.
+    const auto [low, high] = view->ValueRange();
+    EXPECT_GE(low, 0);
+    EXPECT_LE(low, 100);
+    EXPECT_GE(high, 149.5);
+    EXPECT_LE(high - low, 100);
+    EXPECT_EQ(view->TimeLabels(), (QStringList{"08:00", "08:01", "08:02", "08:03", "08:04", "08:05",
+                                               "08:06", "08:07"}));
+    EXPECT_TRUE(view->chart()->axes(Qt::Vertical).front()->titleText().contains("kg"));
+    // The report list follows the visible part.
+    EXPECT_EQ(window.VisibleReportRows(), 3);  // two reports and the gap row
+    view->SetVisible(t0 + 300'000, t0 + 420'000);
+    EXPECT_EQ(window.VisibleReportRows(), 1);
+    window.TypeRange(QStringLiteral("3.12.2026 08:00"), QStringLiteral("2026-12-03 08:07"));
+    EXPECT_TRUE(window.Summary().contains(QStringLiteral("Oczekiwany format: RRRR-MM-DD gg:mm:ss")))
+        << window.Summary().toStdString();
+    if (!qEnvironmentVariableIsEmpty("WAGA_SCREENSHOT_DIR")) {
+        view->SetVisible(t0, t0 + 420'000);
+        waga::test::RunEvents(std::chrono::milliseconds(500));
+        window.grab().save(QDir(qEnvironmentVariable("WAGA_SCREENSHOT_DIR"))
+                               .filePath(QStringLiteral("historia-przerwy.png")));
+    }
+}
+
+// Open on a range that reaches the present while lines come in: it reads them by itself,
+// keeping the operator's zoom.
+TEST(HistoryPlotTest, TheWindowReadsNewLinesByItselfWhileOpen) {
+    TempDir dir;
+    Rig rig(dir.Path());
+    rig.now = QDateTime::currentMSecsSinceEpoch();
+    for (int i = 0; i < 8; ++i, rig.now += 250) rig.Send(std::to_string(i) + ",0\r\n");
+    HistoryWindow window(QString::fromStdString(dir.File("dziennik.sqlite")));
+    window.SetRefreshInterval(100);
+    int shown = 0;
+    QObject::connect(&window, &HistoryWindow::shown, [&] { ++shown; });
+    window.show();
+    // An hour either side of now (a day's range could end at a midnight within the test).
+    window.ShowRange({rig.now - 3'600'000, rig.now + 3'600'000});
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] {
+        return window.Summary().startsWith(QStringLiteral("Odczyty: 8 "));
+    })) << window.Summary().toStdString();
+    HistoryChartView* view = window.ChartView();
+    view->SetVisible(rig.now - 60'000, rig.now + 60'000);
+    for (int i = 8; i < 12; ++i, rig.now += 250) rig.Send(std::to_string(i) + ",0\r\n");
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] {
+        return window.Summary().startsWith(QStringLiteral("Odczyty: 12 "));
+    })) << window.Summary().toStdString();
+    EXPECT_EQ(view->VisibleTo() - view->VisibleFrom(), 120'000);
+    EXPECT_GT(shown, 1);
 }
 
 TEST(HistoryWindowFaultTest, AMissingJournalSaysSoAndDrawsNothing) {

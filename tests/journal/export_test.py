@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """waga-journal export read back by real readers: Python's csv module with ';' and a decimal
-comma, and its json module; waga-journal backup read back by SQLite. The journal file is made
-here by SQLite itself, as any process may write it, including rows the export must leave out
-(gap) or refuse to make sense of (an unknown kind, wrong types, NULLs): those are told."""
+comma, and its json module; waga-journal backup read back by SQLite; the tool's arguments in one
+table. The journal file is made here by SQLite itself, as any process may write it, including
+rows the export must leave out (gap) or refuse to make sense of (an unknown kind, wrong types,
+NULLs): those are told. (A spreadsheet's view of the exports: spreadsheet_test.py.)"""
 
 import base64
 import csv
@@ -77,14 +78,14 @@ class CsvExport(unittest.TestCase):
         body = table[1:]
         # gap rows are left out; the rest in time order
         self.assertEqual([r[3] for r in body], ["odczyt", "raport", "odczyt", "raport", "odczyt"])
-        self.assertEqual(body[0][:3], ["2026-12-07 10:40:00,123", "2026-12-07 10:40:01,623", "7"])
+        self.assertEqual(body[0][:3], ["2026-12-07T10:40:00.123", "2026-12-07T10:40:01.623", "7"])
         self.assertEqual(body[0][4:], ["12,5", "12,5", "kg", "COM2"])
         self.assertEqual(body[1][4], "Ważenie; \"łąka\"")
         self.assertEqual(body[1][5], "")
         self.assertEqual(body[2][5], "-0,25")
         self.assertEqual(float(body[2][5].replace(",", ".")), -0.25)
         self.assertEqual(body[3][4], "dwie\nlinie")
-        self.assertEqual(body[4][0], "2026-12-08 10:40:00,123")
+        self.assertEqual(body[4][0], "2026-12-08T10:40:00.123")
         self.assertEqual(body[4][5], "1000")
 
     def test_kind_and_range(self):
@@ -107,7 +108,7 @@ class CsvExport(unittest.TestCase):
         out = run("export", "--journal", self.path, tz="Pacific/Kiritimati")
         rows = list(csv.reader(io.StringIO(out.stdout.decode("utf-8-sig"), newline=""),
                                delimiter=";"))
-        self.assertEqual(rows[1][0], "2026-12-07 23:40:00,123")
+        self.assertEqual(rows[1][0], "2026-12-07T23:40:00.123")
 
 
 class JsonExport(unittest.TestCase):
@@ -139,19 +140,99 @@ class JsonExport(unittest.TestCase):
             self.assertEqual(json.loads(out.stdout), [])
 
 
-class Faults(unittest.TestCase):
-    def test_wrong_arguments(self):
-        for args in (["eksport"], ["backup"], ["backup", "--journal", "x"],
-                     ["backup", "k.sqlite", "--kind", "all"],
-                     ["export", "--kind", "all-ish"], ["export", "--format", "xls"],
-                     ["export", "--from", "7.12.2026"], ["export", "--from"],
-                     ["export", "--from", "2026-12-08", "--to", "2026-12-07"]):
-            with self.subTest(args=args):
-                out = run(*args)
-                self.assertEqual(out.returncode, 2)
-                self.assertEqual(out.stdout, b"")
-                self.assertNotEqual(out.stderr, b"")
+class Arguments(unittest.TestCase):
+    """The tool's arguments: help on standard output with status 0, every mistake a Polish
+    message on standard error with status 2 and nothing on standard output."""
 
+    def test_table(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder)
+            out = os.path.join(folder, "wynik")
+            cases = [
+                # arguments, status, on standard output, on standard error
+                (["--help"], 0, "waga-journal export --help", ""),
+                (["-h"], 0, "Kod wyjścia", ""),
+                (["export", "--help"], 0, "--format csv|json|xlsx", ""),
+                (["export", "--from", "2026-12-07", "--help"], 0, "pola w cudzysłowie jako tekst", ""),
+                (["backup", "--help"], 0, "Użycie: waga-journal backup PLIK", ""),
+                ([], 2, "", "Nie podano polecenia."),
+                (["eksport"], 2, "", "Nieznane polecenie: eksport"),
+                (["export", "--kolor", "x"], 2, "", "Nieznana opcja polecenia export: --kolor"),
+                (["export", "--kind", "all", "--kind", "reports"], 2, "",
+                 "Opcja --kind podana więcej niż raz."),
+                (["export", "--journal", path, "--journal", path], 2, "", "podana więcej niż raz"),
+                (["export", "--from"], 2, "", "Brak wartości opcji --from."),
+                (["export", "--from", "7.12.2026"], 2, "",
+                 "Niepoprawny czas w --from: „7.12.2026”. Oczekiwany format: RRRR-MM-DD, "
+                 "RRRR-MM-DDTgg:mm lub RRRR-MM-DDTgg:mm:ss"),
+                (["export", "--to", "2026-12-07 10:00"], 2, "", "Oczekiwany format"),
+                (["export", "--kind", "all-ish"], 2, "", "Niepoprawny rodzaj w --kind: „all-ish”"),
+                (["export", "--format", "xls"], 2, "", "(csv, json lub xlsx)"),
+                (["export", "--format", "xlsx"], 2, "", "podaj --output PLIK.xlsx"),
+                (["export", "--from", "2026-12-08", "--to", "2026-12-07"], 2, "",
+                 "Początek zakresu (--from) nie jest przed końcem (--to)."),
+                (["backup"], 2, "", "Polecenie backup wymaga nazwy pliku kopii"),
+                (["backup", "--journal", "x"], 2, "", "wymaga nazwy pliku kopii"),
+                (["backup", "k.sqlite", "--kind", "all"], 2, "",
+                 "Nieznana opcja polecenia backup: --kind"),
+                (["export", "--journal", os.path.join(folder, "brak.sqlite")], 1, "",
+                 "Nie ma pliku dziennika"),
+                (["export", "--journal", path, "--output", os.path.join(folder, "brak", "x.csv")],
+                 1, "", "Nie można zapisać pliku"),
+                (["export", "--journal", path, "--format", "xlsx", "--output",
+                  os.path.join(folder, "brak", "x.xlsx")], 1, "", "Nie można zapisać pliku"),
+                (["export", "--journal", path, "--format", "json", "--output", out], 0, "", ""),
+            ]
+            for args, status, stdout, stderr in cases:
+                with self.subTest(args=args):
+                    result = run(*args)
+                    self.assertEqual(result.returncode, status, result.stderr.decode())
+                    self.assertIn(stdout, result.stdout.decode())
+                    if stdout == "":
+                        self.assertEqual(result.stdout, b"")
+                    self.assertIn(stderr, result.stderr.decode())
+                    if stderr == "":
+                        self.assertEqual(result.stderr, b"")
+            # --output holds what standard output gets
+            self.assertEqual(open(out, "rb").read(),
+                             run("export", "--journal", path, "--format", "json").stdout)
+
+    def test_a_failed_write_is_told(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder)
+            for fmt in ("csv", "json"):
+                with open("/dev/full", "wb") as full, self.subTest(format=fmt):
+                    result = subprocess.run([TOOL, "export", "--journal", path, "--format", fmt],
+                                            stdout=full, stderr=subprocess.PIPE, timeout=60,
+                                            env=dict(os.environ, LANG="C"))
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn("Nie można zapisać wyniku na standardowe wyjście",
+                                  result.stderr.decode())
+
+    def test_a_journal_in_a_folder_it_cannot_write_is_read(self):
+        # The program closed it cleanly: no -wal, no -shm beside it. The tool runs as another
+        # user (as root) or the folder is made read-only (elsewhere).
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder)
+            db = sqlite3.connect(path)
+            db.execute("PRAGMA journal_mode=WAL")
+            db.close()
+            self.assertEqual(sorted(os.listdir(folder)), ["dziennik.sqlite"])
+            os.chmod(folder, 0o555)
+            try:
+                user = {"user": 65534} if os.geteuid() == 0 else {}
+                result = subprocess.run([TOOL, "export", "--journal", path], capture_output=True,
+                                        timeout=60, env=dict(os.environ, LANG="C"), **user)
+            finally:
+                os.chmod(folder, 0o755)
+            self.assertEqual(result.returncode, 0, result.stderr.decode())
+            rows = list(csv.reader(io.StringIO(result.stdout.decode("utf-8-sig"), newline=""),
+                                   delimiter=";"))
+            self.assertEqual(len(rows), 6)
+            self.assertEqual(sorted(os.listdir(folder)), ["dziennik.sqlite"])
+
+
+class Faults(unittest.TestCase):
     def test_missing_or_hostile_files(self):
         with tempfile.TemporaryDirectory() as folder:
             out = run("export", "--journal", os.path.join(folder, "brak.sqlite"))

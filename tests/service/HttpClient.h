@@ -96,7 +96,9 @@ struct SseEvent {
 // An open /api/v1/events stream.
 class SseClient {
   public:
-    explicit SseClient(quint16 port, const QByteArray& lastEventId = {}) {
+    explicit SseClient(quint16 port, const QByteArray& lastEventId = {},
+                       const QHostAddress& from = QHostAddress()) {
+        if (!from.isNull()) socket_.bind(from);
         socket_.connectToHost(QHostAddress::LocalHost, port);
         if (!socket_.waitForConnected(3000)) return;
         QByteArray request =

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "JournalRows.h"
 #include "LinePipeline.h"
 #include "TestSupport.h"
 #include "WeightService.h"
@@ -78,8 +79,8 @@ class StandInJournal final : public ILineSink {
             row.seq = ++seq_;
             row.kind = reading ? "reading" : "report";
             row.firstMs = row.lastMs = event.receivedUtcMs;
-            row.text =
-                QString::fromLatin1(raw.indexOf('\0') < 0 ? raw : raw.left(raw.indexOf('\0')));
+            const std::string utf8 = Win1250ToUtf8(event.line.Shown());
+            row.text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
             row.raw = raw;
             if (event.cls.value) row.value = *event.cls.value;
             row.unit = QString::fromLatin1(QByteArray::fromStdString(event.unit.Bytes()));

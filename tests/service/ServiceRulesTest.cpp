@@ -1,13 +1,7 @@
-// The service's decisions as tables: who counts as loopback, bearer tokens, start refusals,
-// query parsing, and the state text of the settings window.
+// The service's decisions as tables: who counts as loopback, bearer tokens, start refusals, how
+// wrong tokens are slowed, query parsing, and the state text of the settings window.
 #include <gtest/gtest.h>
 
-#include <QDateTime>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <cstdlib>
-
-#include "ServiceEvent.h"
 #include "ServiceRules.h"
 #include "WeightService.h"
 
@@ -31,10 +25,11 @@ TEST(ServiceRules, LoopbackClients) {
 TEST(ServiceRules, BearerToken) {
     const std::tuple<const char*, const char*, bool> rows[] = {
         {"Bearer s3cret", "s3cret", true},
-        {"Bearer s3cret ", "s3cret", false},  // exact
-        {"Bearer s3cre", "s3cret", false},    // a prefix is not the token
+        {"Bearer s3cre", "s3cret", false},  // a prefix is not the token
         {"Bearer s3cretX", "s3cret", false},
-        {"bearer s3cret", "s3cret", false},
+        {"bearer s3cret", "s3cret", true},  // the scheme in any case
+        {"BEARER s3cret", "s3cret", true},
+        {"Bearers3cret", "s3cret", false},
         {"Basic s3cret", "s3cret", false},
         {"", "s3cret", false},
         {"Bearer ", "", false},  // an empty token never matches
@@ -45,19 +40,72 @@ TEST(ServiceRules, BearerToken) {
 }
 
 TEST(ServiceRules, StartRefusals) {
-    const std::tuple<const char*, const char*, bool> rows[] = {
-        {"127.0.0.1", "", true},    {"localhost", "", true},
-        {"127.0.0.2", "", true},    {"::1", "", true},
-        {"0.0.0.0", "", false},     {"0.0.0.0", "t0ken", true},
-        {"192.168.1.5", "", false}, {"::", "", false},
-        {"waga.local", "t", false}, {"", "", false},
+    const char* const kLong = "0123456789abcdef";  // 16 characters
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"127.0.0.1", "", nullptr},
+        {"localhost", "", nullptr},
+        {"127.0.0.2", "", nullptr},
+        {"::1", "", nullptr},
+        {"127.0.0.1", "krótki", nullptr},  // nobody else can reach it
+        {"0.0.0.0", "", "adres inny niż 127.0.0.1 wymaga tokenu"},
+        {"0.0.0.0", kLong, nullptr},
+        {"0.0.0.0", "0123456789abcde", "token musi mieć co najmniej 16 znaków"},
+        {"0.0.0.0", "ąęółśżźćńąęółśżź", nullptr},  // characters, not bytes
+        {"192.168.1.5", "", "adres inny niż 127.0.0.1 wymaga tokenu"},
+        {"::", kLong, nullptr},
+        {"waga.local", kLong, "adres „waga.local” nie jest adresem IP"},
+        {"", "", "adres „” nie jest adresem IP"},
     };
-    for (const auto& [address, token, starts] : rows) {
+    for (const auto& [address, token, refusal] : rows) {
         ServiceSettings settings;
         settings.address = address;
         settings.token = token;
-        EXPECT_EQ(StartRefusal(settings).isEmpty(), starts) << address << " / " << token;
+        EXPECT_EQ(StartRefusal(settings), refusal ? QString::fromUtf8(refusal) : QString())
+            << address << " / " << token;
     }
+}
+
+// Wrong tokens from one address: the first five free, then waits of 1, 2, 4 ... s, at most a
+// minute; other addresses unaffected; a right token or ten quiet minutes forget them.
+TEST(ServiceRules, WrongTokensAreSlowedPerAddress) {
+    GuessThrottle throttle;
+    struct Step {
+        const char* what;
+        qint64 atMs;
+        int failures;  // wrong tokens from "a" at that time
+        qint64 waitA;  // then: what "a" must wait
+    };
+    const Step steps[] = {
+        {"five free", 0, 5, 0},
+        {"the sixth: a second", 10, 1, 1000},
+        {"still waiting", 510, 0, 500},
+        {"the seventh: two", 1010, 1, 2000},
+        {"the eighth: four", 3010, 1, 4000},
+        {"many more: at most a minute", 10000, 20, 60000},
+        {"a minute later", 70000, 0, 0},
+        {"the next right after: a minute again", 70000, 1, 60000},
+        {"ten quiet minutes forget", 800000, 1, 0},
+    };
+    for (const Step& step : steps) {
+        for (int i = 0; i < step.failures; ++i) throttle.Failed("a", step.atMs);
+        EXPECT_EQ(throttle.WaitMs("a", step.atMs), step.waitA) << step.what;
+        EXPECT_EQ(throttle.WaitMs("b", step.atMs), 0) << step.what;
+    }
+    for (int i = 0; i < 8; ++i) throttle.Failed("a", 900000);
+    EXPECT_GT(throttle.WaitMs("a", 900000), 0);
+    throttle.Succeeded("a");
+    EXPECT_EQ(throttle.WaitMs("a", 900000), 0);
+
+    GuessThrottle small(1, 3);  // one free failure, three addresses remembered
+    small.Failed("a", 0);
+    small.Failed("b", 1);
+    small.Failed("c", 2);
+    small.Failed("d", 3);  // "a" has been quiet the longest: forgotten
+    EXPECT_EQ(small.Remembered(), 3);
+    small.Failed("a", 4);  // its first failure again ("b" goes now)
+    EXPECT_EQ(small.WaitMs("a", 4), 0);
+    small.Failed("c", 5);  // remembered: its second
+    EXPECT_GT(small.WaitMs("c", 5), 0);
 }
 
 TEST(ServiceRules, LinesQueryAndLastEventId) {
@@ -78,61 +126,6 @@ TEST(ServiceRules, StateTexts) {
     EXPECT_EQ(ServiceStateText(S::Failed, {}, "port 8765 jest zajęty"),
               QStringLiteral("błąd: port 8765 jest zajęty"));
     EXPECT_EQ(ServiceStateText(S::Off, {}, {}), QStringLiteral("wyłączony"));
-}
-
-}  // namespace
-
-namespace {
-
-// The event stream's hand-written JSON says what QJsonDocument would, for awkward texts too.
-TEST(ServiceEvents, StreamJsonEqualsTheJsonObject) {
-    const char16_t awkward[] = u"a\"b\\c\u0001\u001f\t\r\n ąęł€ </script>";
-    const std::tuple<ServiceEvent::Kind, QString, std::optional<double>, bool> rows[] = {
-        {ServiceEvent::Kind::Reading, "  12,34", 12.34, true},
-        {ServiceEvent::Kind::Reading, "-0,000001", -0.000001, true},
-        {ServiceEvent::Kind::Reading, "1e300", 1e300, true},
-        {ServiceEvent::Kind::Report, QString::fromUtf16(awkward), std::nullopt, true},
-        {ServiceEvent::Kind::Gap, "", std::nullopt, true},
-        {ServiceEvent::Kind::Status, "", std::nullopt, false},
-    };
-    for (const auto& [kind, text, value, connected] : rows) {
-        ServiceEvent event;
-        event.kind = kind;
-        event.seq = 1234567890123;
-        event.text = text;
-        event.value = value;
-        event.unit = QStringLiteral("kg\"");
-        event.port = "COM3";
-        event.timeMs = 1765100000123;
-        event.count = 7;
-        event.connected = connected;
-        const QByteArray message = SseMessage(event);
-        SCOPED_TRACE(message.toStdString());
-        const QList<QByteArray> lines = message.split('\n');
-        ASSERT_EQ(lines.size(), 5);  // id, event, data, and the blank line
-        EXPECT_EQ(lines[0], "id: 1234567890123");
-        EXPECT_EQ(lines[1], QByteArray("event: ") + EventKindName(kind));
-        QJsonParseError error{};
-        const QJsonDocument data = QJsonDocument::fromJson(lines[2].mid(6), &error);
-        ASSERT_EQ(error.error, QJsonParseError::NoError);
-        EXPECT_EQ(data.object(), EventJson(event));
-        EXPECT_FALSE(lines[2].contains("</script>") && !text.contains("</script>"));
-    }
-}
-
-// Times agree with Qt's own calendar in the zone the test runs in, far back and ahead too.
-TEST(ServiceEvents, IsoTimeAgreesWithQt) {
-    for (const qint64 ms :
-         {qint64(0), qint64(-1), qint64(951782400000), qint64(1765100000123), qint64(1774746000000),
-          qint64(1792890000999), qint64(-86400001), qint64(4102444800000)}) {
-        const QDateTime utc = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
-        const QDateTime local = utc.toOffsetFromUtc(utc.toLocalTime().offsetFromUtc());
-        QString expected = local.toString("yyyy-MM-ddTHH:mm:ss.zzz");
-        const int offset = local.offsetFromUtc();
-        expected += QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+',
-                                      std::abs(offset) / 3600, std::abs(offset) / 60 % 60);
-        EXPECT_EQ(IsoTime(ms), expected) << ms;
-    }
 }
 
 }  // namespace

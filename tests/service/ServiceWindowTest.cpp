@@ -1,11 +1,14 @@
 // The settings window offscreen, against a real service and a real dodatki.ini: defaults, the
-// token generator, saving only [SerwerWagi] (0600 with a token), the refusals, and the state
-// shown as a link to the running service or as the cause of a failure.
+// token generator, the masked token shown and copied, saving only [SerwerWagi] (0600 with a
+// token), the warning about a token others may read, the refusals, and the state shown as a
+// link to the running service or as the cause of a failure.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -49,7 +52,45 @@ TEST_F(ServiceWindowTest, DefaultsWhenNothingIsSaved) {
     EXPECT_EQ(Find<QLineEdit>("EAdres")->text(), "127.0.0.1");
     EXPECT_EQ(Find<QSpinBox>("EPort")->value(), 8765);
     EXPECT_EQ(Find<QLineEdit>("EToken")->text(), "");
+    EXPECT_EQ(Find<QLineEdit>("ENazwy")->text(), "");
     EXPECT_EQ(State(), QStringLiteral("wyłączony"));
+}
+
+TEST_F(ServiceWindowTest, TokenIsMaskedShownOnAskingAndCopied) {
+    window_.show();
+    auto* token = Find<QLineEdit>("EToken");
+    auto* show = Find<QPushButton>("BPokaz");
+    Find<QPushButton>("BGeneruj")->click();
+    EXPECT_EQ(token->echoMode(), QLineEdit::Password);
+    EXPECT_NE(token->displayText(), token->text());
+    show->click();
+    EXPECT_EQ(token->displayText(), token->text());
+    EXPECT_EQ(show->text(), QStringLiteral("Ukryj"));
+    show->click();
+    EXPECT_EQ(token->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(show->text(), QStringLiteral("Pokaż"));
+    Find<QPushButton>("BKopiuj")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), token->text());
+}
+
+// A token in a file others may read is used, and said: in the window and in the service's
+// notice (the main window's tooltip and standard error); saving again makes it the owner's.
+TEST_F(ServiceWindowTest, TokenReadableByOthersIsWarnedAboutUntilSaved) {
+    const std::string file = dir_.File("dodatki.ini");
+    WriteFile(file, "[SerwerWagi]\nToken=0123456789abcdefgh\n");
+    ASSERT_EQ(chmod(file.c_str(), 0644), 0);
+    window_.show();
+    const QString warning = QStringLiteral(
+        "Plik dodatki.ini z tokenem serwera wagi mogą czytać inni użytkownicy; zapisz ustawienia "
+        "ponownie albo wykonaj: chmod 600 dodatki.ini");
+    EXPECT_EQ(Find<QLabel>("LKomunikat")->text(), warning);
+    EXPECT_EQ(service_.Notice(), warning);
+    EXPECT_EQ(Find<QLineEdit>("EToken")->text(), "0123456789abcdefgh");
+    ASSERT_TRUE(window_.BZapiszClick());
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(service_.Notice(), QString());
 }
 
 TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
@@ -66,6 +107,7 @@ TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
     EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{43}$").match(token).hasMatch())
         << token.toStdString();
     Find<QLineEdit>("EZrodla")->setText("http://erp.example");
+    Find<QLineEdit>("ENazwy")->setText(" waga1.firma.example ");
     Find<QPushButton>("BZapisz")->click();
 
     const QString ini = Ini();
@@ -73,6 +115,7 @@ TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
     EXPECT_TRUE(ini.contains("Wlaczony=1"));
     EXPECT_TRUE(ini.contains("Token=" + token));
     EXPECT_TRUE(ini.contains("Zrodla=http://erp.example"));
+    EXPECT_TRUE(ini.contains("Nazwy=waga1.firma.example\n"));
     struct stat info {};
     ASSERT_EQ(stat(dir_.File("dodatki.ini").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -101,6 +144,7 @@ TEST_F(ServiceWindowTest, RefusalsKeepTheFileAndSayWhy) {
     };
     const Row rows[] = {
         {"0.0.0.0", "", "Adres inny niż 127.0.0.1 wymaga tokenu."},
+        {"0.0.0.0", "za-krotki-token", "Token musi mieć co najmniej 16 znaków."},
         {"serwer", "", "Adres „serwer” nie jest adresem IP."},
         {"127.0.0.1", "a b", "Token nie może zawierać spacji."},
     };

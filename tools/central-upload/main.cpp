@@ -8,7 +8,8 @@
 // row, an unsafe TLS mode) once on standard error, and again when it clears. SIGTERM or SIGINT
 // stops it (a statement on the server is cancelled). With --until-empty it ends (status 0) as
 // soon as the connection is up and nothing is left to send, or with status 3 when the upload is
-// held at a row it must not send.
+// held at a row it must not send; with status 1 when dodatki.ini cannot be read or says
+// Wlaczona=0.
 // With --sprawdz it compares the journal with the station's central rows, row by row (seq and a
 // digest of the content), prints the differences and ends with status 0 when there are none,
 // 1 when there are, 2 when a side cannot be read.
@@ -175,13 +176,16 @@ int main(int argc, char** argv) {
     }
     folder = QDir(folder).absolutePath();
     const AddOnLoadResult loaded = LoadAddOnSettings(folder.toStdString());
+    // Settings that cannot be used: 1 for the upload (as before), 2 for the check (1 there
+    // means differences).
+    const int unusable = check ? 2 : 1;
     if (!loaded.errorText.empty()) {
         Tell(QString::fromStdString(loaded.errorText));
-        return 2;
+        return unusable;
     }
     if (!loaded.settings.central.enabled) {
         Tell(QStringLiteral("[BazaCentralna] Wlaczona=0 w %1/dodatki.ini").arg(folder));
-        return 2;
+        return unusable;
     }
     const CentralSettings settings =
         central::SettingsForConnection(loaded.settings.central, folder);
@@ -189,7 +193,7 @@ int main(int argc, char** argv) {
     if (!warning.isEmpty()) Tell(warning);
     if (check) return Check(settings, folder);
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return 2;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return 1;
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);

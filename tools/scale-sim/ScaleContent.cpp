@@ -93,11 +93,15 @@ ScaleContent::ScaleContent(const SimOptions& options)
       reportEvery_(options.reportEvery),
       nextReport_(options.reportEvery),
       random_(options.seed * 7919 + 1),
-      weight_(options.seed) {}
+      weight_(options.seed),
+      lines_(options.lines) {}
 
 SimLine ScaleContent::NextLine(double lineTime) {
     if (mode_ == SimMode::Short) {
         return {std::to_string(++shortCounter_ % 10) + End(), false};
+    }
+    if (mode_ == SimMode::Lines) {
+        return {lines_.empty() ? End() : lines_[shortCounter_++ % lines_.size()] + End(), false};
     }
     if (pendingReport_.empty() && reportEvery_ > 0 && lineTime >= nextReport_) {
         StartReport(lineTime);

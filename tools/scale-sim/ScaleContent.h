@@ -55,4 +55,5 @@ class ScaleContent {
     std::vector<double> weighings_;           // settled loads since the last report
     int reportNumber_ = 0;
     std::uint64_t shortCounter_ = 0;
+    std::vector<std::string> lines_;  // --lines, in Windows-1250
 };

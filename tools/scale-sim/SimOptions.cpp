@@ -57,6 +57,12 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
              o.logPath = v;
              return !v.empty();
          }},
+        {"--lines",
+         [](SimOptions& o, const std::string& v) {
+             o.linesPath = v;
+             o.mode = SimMode::Lines;
+             return !v.empty();
+         }},
         {"--timestamps",
          [](SimOptions& o, const std::string& v) {
              o.timestampsPath = v;
@@ -127,6 +133,8 @@ weighing report in Polish (Windows-1250). Stops on SIGTERM or SIGINT, removing t
   --report-every S     a weighing report every S seconds of line time, 0 = none (default 5)
   --short              send short lines "1", "2", ... "0" instead of readings and reports
   --mixed              readings, reports and lines of arbitrary bytes (never CR or LF)
+  --lines FILE         send the lines of FILE (UTF-8; Polish letters go out in
+                       Windows-1250) once each, instead of readings, then stop
   --cr-only            end lines with CR alone (default CR LF)
   --pace line|ms       line: every line written on its own at its time, to the
                        microsecond, as a UART delivers them (default); ms: waits

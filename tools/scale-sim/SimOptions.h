@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-enum class SimMode { Scale, Short, Mixed };
+enum class SimMode { Scale, Short, Mixed, Lines };
 
 struct SimOptions {
     std::string link = "./COM2";
@@ -24,6 +24,10 @@ struct SimOptions {
     // to the microsecond, as a UART delivers them.
     bool millisecondPacing = false;
     SimMode mode = SimMode::Scale;
+    // --lines: the lines of this file (UTF-8, Polish letters sent in Windows-1250), once each,
+    // then the simulator stops; main() reads them into `lines`.
+    std::string linesPath;
+    std::vector<std::string> lines;
     std::uint64_t seed = 1;
     std::string logPath;
     std::string timestampsPath;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <iostream>
 
 #include "ScaleContent.h"
@@ -237,10 +238,27 @@ int main(int argc, char** argv) {
         std::cerr << "scale-sim: " << parsed.error << "\n" << SimUsage();
         return 2;
     }
-    const SimOptions& options = *parsed.options;
+    SimOptions options = *parsed.options;
     if (options.help) {
         std::cout << SimUsage();
         return 0;
+    }
+    if (!options.linesPath.empty()) {
+        std::ifstream file(options.linesPath, std::ios::binary);
+        std::string line;
+        while (file && std::getline(file, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            options.lines.push_back(PolishToCp1250(line));
+        }
+        if (!file.eof()) {
+            std::cerr << "scale-sim: cannot read " << options.linesPath << "\n";
+            return 1;
+        }
+        options.count = options.lines.size();
+        if (options.count == 0) {
+            std::cerr << "scale-sim: " << options.linesPath << " holds no line\n";
+            return 1;
+        }
     }
     const int signalFd = BlockStopSignals();
     SimPort port;

@@ -1,7 +1,67 @@
 #include "ExportOptions.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QTimeZone>
+
+namespace {
+
+const QString kTimeFormats = QStringLiteral(
+    "RRRR-MM-DD, RRRR-MM-DDTgg:mm lub RRRR-MM-DDTgg:mm:ss (czas lokalny, np. 2026-12-07T08:30)");
+
+QString GeneralHelp() {
+    return QStringLiteral(
+        "waga-journal: dziennik ważeń (dziennik.sqlite) dla arkuszy i skryptów.\n"
+        "\n"
+        "Użycie:\n"
+        "  waga-journal export [OPCJE]        wiersze zakresu czasu jako CSV, JSON lub XLSX\n"
+        "  waga-journal backup PLIK [--journal ŚCIEŻKA]\n"
+        "                                     bezpieczna kopia dziennika, także w czasie pracy\n"
+        "  waga-journal --help                ta pomoc\n"
+        "  waga-journal export --help         opcje eksportu\n"
+        "\n"
+        "Kod wyjścia: 0 gotowe; 1 dziennika nie można odczytać, wiersz pominięto albo wyniku\n"
+        "nie można zapisać (przyczyna na standardowym wyjściu błędów); 2 błędne argumenty.\n"
+        "Więcej: man waga-journal\n");
+}
+
+QString ExportHelp() {
+    return QStringLiteral(
+               "Użycie: waga-journal export [OPCJE]\n"
+               "\n"
+               "  --from CZAS       początek zakresu (domyślnie początek dziennika)\n"
+               "  --to CZAS         koniec zakresu, bez niego; sama data to koniec tego dnia\n"
+               "  --kind readings|reports|all   które linie (domyślnie all)\n"
+               "  --format csv|json|xlsx        format (domyślnie csv)\n"
+               "  --output PLIK     zapis do pliku (cały albo wcale); bez niej standardowe\n"
+               "                    wyjście; xlsx tylko do pliku\n"
+               "  --journal ŚCIEŻKA plik dziennika (domyślnie dziennik.sqlite w bieżącym "
+               "folderze)\n"
+               "\n"
+               "CZAS: %1.\n"
+               "\n"
+               "Arkusz kalkulacyjny: XLSX otwiera się dwuklikiem (daty, liczby i teksty mają\n"
+               "swoje typy). CSV wymaga importu z opcjami: zestaw znaków UTF-8, język polski,\n"
+               "separator średnik, ogranicznik tekstu \", pola w cudzysłowie jako tekst,\n"
+               "wykrywanie liczb specjalnych włączone, obliczanie formuł wyłączone. Tekst, który\n"
+               "arkusz wziąłby za formułę (zaczyna się od =, +, -, @), ma w CSV apostrof na "
+               "początku.\n")
+        .arg(kTimeFormats);
+}
+
+QString BackupHelp() {
+    return QStringLiteral(
+        "Użycie: waga-journal backup PLIK [--journal ŚCIEŻKA]\n"
+        "\n"
+        "Zapisuje do PLIKU kopię dziennika ze wszystkimi zatwierdzonymi wierszami, także gdy\n"
+        "program właśnie pisze (jeden plik SQLite, bez dziennika zapisu obok).\n");
+}
+
+bool WantsHelp(const QString& arg) {
+    return arg == QLatin1String("--help") || arg == QLatin1String("-h");
+}
+
+}  // namespace
 
 bool ParseLocalTime(const QString& text, bool endOfDay, std::int64_t& utcMs) {
     const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
@@ -20,40 +80,73 @@ bool ParseLocalTime(const QString& text, bool endOfDay, std::int64_t& utcMs) {
     return false;
 }
 
-bool ParseExportOptions(const QStringList& args, ExportOptions& options, QString& error) {
+ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options, QString& text) {
     const QString command = args.isEmpty() ? QString() : args.front();
+    if (command.isEmpty()) {
+        text = QStringLiteral("Nie podano polecenia.\n\n") + GeneralHelp();
+        return ParseOutcome::Error;
+    }
+    if (WantsHelp(command)) {
+        text = GeneralHelp();
+        return ParseOutcome::Help;
+    }
+    const bool backup = command == QLatin1String("backup");
+    if (!backup && command != QLatin1String("export")) {
+        text = QStringLiteral(
+                   "Nieznane polecenie: %1 (export lub backup; waga-journal --help pokazuje "
+                   "pomoc).")
+                   .arg(command);
+        return ParseOutcome::Error;
+    }
+    if (args.mid(1).contains(QStringLiteral("--help")) ||
+        args.mid(1).contains(QStringLiteral("-h"))) {
+        text = backup ? BackupHelp() : ExportHelp();
+        return ParseOutcome::Help;
+    }
     qsizetype i = 1;
-    if (command == QLatin1String("backup") && args.size() >= 2 &&
-        !args[1].startsWith(QLatin1String("--"))) {
+    if (backup) {
         options.command = ExportOptions::Command::Backup;
+        if (args.size() < 2 || args[1].startsWith(QLatin1String("--"))) {
+            text = QStringLiteral(
+                "Polecenie backup wymaga nazwy pliku kopii: waga-journal "
+                "backup PLIK [--journal ŚCIEŻKA].");
+            return ParseOutcome::Error;
+        }
         options.backupFile = args[1];
         i = 2;
-    } else if (command != QLatin1String("export")) {
-        error = QStringLiteral(
-            "Użycie: waga-journal export [--from RRRR-MM-DD[Tgg:mm[:ss]]] "
-            "[--to ...] [--kind readings|reports|all] [--format csv|json] "
-            "[--journal ŚCIEŻKA]\n"
-            "        waga-journal backup PLIK [--journal ŚCIEŻKA]");
-        return false;
     }
-    const bool backup = options.command == ExportOptions::Command::Backup;
+    QSet<QString> seen;
     for (; i < args.size(); ++i) {
         const QString& name = args[i];
+        const bool known =
+            name == QLatin1String("--journal") ||
+            (!backup && (name == QLatin1String("--from") || name == QLatin1String("--to") ||
+                         name == QLatin1String("--kind") || name == QLatin1String("--format") ||
+                         name == QLatin1String("--output")));
+        if (!known) {
+            text = QStringLiteral("Nieznana opcja polecenia %1: %2").arg(command, name);
+            return ParseOutcome::Error;
+        }
+        if (seen.contains(name)) {
+            text = QStringLiteral("Opcja %1 podana więcej niż raz.").arg(name);
+            return ParseOutcome::Error;
+        }
+        seen.insert(name);
         if (i + 1 >= args.size()) {
-            error = QStringLiteral("Brak wartości opcji %1.").arg(name);
-            return false;
+            text = QStringLiteral("Brak wartości opcji %1.").arg(name);
+            return ParseOutcome::Error;
         }
         const QString value = args[++i];
         if (name == QLatin1String("--journal")) {
             options.journal = value;
-        } else if (backup) {
-            error = QStringLiteral("Nieznana opcja: %1").arg(name);
-            return false;
+        } else if (name == QLatin1String("--output")) {
+            options.output = value;
         } else if (name == QLatin1String("--from") || name == QLatin1String("--to")) {
             const bool to = name == QLatin1String("--to");
             if (!ParseLocalTime(value, to, to ? options.toMs : options.fromMs)) {
-                error = QStringLiteral("Niepoprawny czas %1: %2").arg(name, value);
-                return false;
+                text = QStringLiteral("Niepoprawny czas w %1: „%2”. Oczekiwany format: %3.")
+                           .arg(name, value, kTimeFormats);
+                return ParseOutcome::Error;
             }
         } else if (name == QLatin1String("--kind")) {
             if (value == QLatin1String("readings")) {
@@ -63,23 +156,29 @@ bool ParseExportOptions(const QStringList& args, ExportOptions& options, QString
             } else if (value == QLatin1String("all")) {
                 options.kinds = ExportKinds::All;
             } else {
-                error = QStringLiteral("Niepoprawny rodzaj: %1").arg(value);
-                return false;
+                text = QStringLiteral(
+                           "Niepoprawny rodzaj w --kind: „%1” (readings, reports lub "
+                           "all).")
+                           .arg(value);
+                return ParseOutcome::Error;
             }
-        } else if (name == QLatin1String("--format")) {
-            if (value != QLatin1String("csv") && value != QLatin1String("json")) {
-                error = QStringLiteral("Niepoprawny format: %1").arg(value);
-                return false;
+        } else {  // --format
+            const auto format = waga::journal::ExportFormatFromName(value);
+            if (!format) {
+                text = QStringLiteral("Niepoprawny format w --format: „%1” (csv, json lub xlsx).")
+                           .arg(value);
+                return ParseOutcome::Error;
             }
-            options.json = value == QLatin1String("json");
-        } else {
-            error = QStringLiteral("Nieznana opcja: %1").arg(name);
-            return false;
+            options.format = *format;
         }
     }
-    if (options.fromMs >= options.toMs) {
-        error = QStringLiteral("Początek zakresu (--from) nie jest przed końcem (--to).");
-        return false;
+    if (options.format == waga::journal::ExportFormat::Xlsx && options.output.isEmpty()) {
+        text = QStringLiteral("Format xlsx zapisuje się tylko do pliku: podaj --output PLIK.xlsx.");
+        return ParseOutcome::Error;
     }
-    return true;
+    if (options.fromMs >= options.toMs) {
+        text = QStringLiteral("Początek zakresu (--from) nie jest przed końcem (--to).");
+        return ParseOutcome::Error;
+    }
+    return ParseOutcome::Run;
 }

@@ -1,7 +1,11 @@
 #pragma once
-// waga-journal's command line: export [--from T] [--to T] [--kind readings|reports|all]
-// [--format csv|json] [--journal PATH], or backup FILE [--journal PATH]. Times are local:
-// YYYY-MM-DD[Thh:mm[:ss]]; a --to with a date alone means the end of that day.
+// waga-journal's command line:
+//   export [--from T] [--to T] [--kind readings|reports|all] [--format csv|json|xlsx]
+//          [--output FILE] [--journal PATH]
+//   backup FILE [--journal PATH]
+//   --help (also after a command: its own help)
+// Times are local: YYYY-MM-DD[Thh:mm[:ss]]; a --to with a date alone means the end of that day.
+// Each option at most once; xlsx only into a file (--output).
 
 #include <QString>
 #include <QStringList>
@@ -9,6 +13,7 @@
 #include <limits>
 
 #include "JournalExport.h"
+#include "JournalExportFile.h"
 #include "JournalFile.h"
 
 struct ExportOptions {
@@ -18,12 +23,18 @@ struct ExportOptions {
     std::int64_t fromMs = std::numeric_limits<std::int64_t>::min();
     std::int64_t toMs = std::numeric_limits<std::int64_t>::max();
     ExportKinds kinds = ExportKinds::All;
-    bool json = false;
+    waga::journal::ExportFormat format = waga::journal::ExportFormat::Csv;
+    QString output;  // empty: standard output
     QString journal = waga::journal::JournalPath();
 };
 
-// Parses the arguments after the program's name. False with `error` (Polish) when they are
-// not understood.
-bool ParseExportOptions(const QStringList& args, ExportOptions& options, QString& error);
+enum class ParseOutcome : std::uint8_t {
+    Run,    // the options are in `options`
+    Help,   // `text` is the help asked for (standard output, status 0)
+    Error,  // `text` says what is wrong, in Polish (standard error, status 2)
+};
+
+// Parses the arguments after the program's name.
+ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options, QString& text);
 // A local time as the options take it; `endOfDay` turns a date alone into the next midnight.
 bool ParseLocalTime(const QString& text, bool endOfDay, std::int64_t& utcMs);

@@ -1,63 +1,87 @@
-// waga-journal: the weighing journal exported to standard output, for scripts, and a copy of it
+// waga-journal: the weighing journal exported for spreadsheets and scripts, and a copy of it
 // taken safely while the program writes.
-//   waga-journal export [--from ...] [--to ...] [--kind ...] [--format csv|json] [--journal PATH]
+//   waga-journal export [--from ...] [--to ...] [--kind ...] [--format csv|json|xlsx]
+//                       [--output FILE] [--journal PATH]
 //   waga-journal backup FILE [--journal PATH]
-// Exit status: 0 done, 1 the journal could not be read or written out (or a row of it made no
-// sense and was left out: each is told on standard error), 2 wrong arguments.
+//   waga-journal --help, waga-journal export --help
+// Exit status: 0 done, 1 the journal could not be read or the result written out (or a row of it
+// made no sense and was left out: each is told on standard error), 2 wrong arguments.
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "ExportOptions.h"
 #include "JournalExport.h"
+#include "JournalExportFile.h"
 #include "JournalFile.h"
 #include "JournalQuery.h"
 
 namespace {
+
+using waga::journal::ExportOutcome;
+
 int LocalOffset(std::int64_t utcMs) {
     return QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc();
 }
 
-bool Write(const std::string& text) {
-    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+void Tell(const QString& text) {
+    std::fprintf(stderr, "waga-journal: %s\n", text.toLocal8Bit().constData());
 }
 
-void Tell(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
+QString WriteFailure(int error) {
+    return QStringLiteral("Nie można zapisać wyniku na standardowe wyjście: %1")
+        .arg(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// What an export left out or cut is told; a row left out makes the status 1.
+int Finish(const ExportOutcome& outcome) {
+    if (!outcome.ok) {
+        Tell(outcome.error);
+        return 1;
+    }
+    for (const QString& problem : outcome.problems) Tell(QStringLiteral("Pominięto ") + problem);
+    if (outcome.shortened > 0) {
+        Tell(QStringLiteral("Skrócono tekstów, których nie mieści komórka arkusza (32 767 znaków): "
+                            "%1; całe są w eksporcie CSV i JSON.")
+                 .arg(outcome.shortened));
+    }
+    if (outcome.skipped > 0) {
+        Tell(QStringLiteral("Pominięto wierszy, których nie można odczytać: %1.")
+                 .arg(outcome.skipped));
+        return 1;
+    }
+    return 0;
+}
 
 int Export(const ExportOptions& options) {
+    const waga::journal::ExportRange range{options.fromMs, options.toMs, options.kinds};
+    if (!options.output.isEmpty()) {
+        return Finish(waga::journal::ExportToFile(options.journal, range, options.format,
+                                                  options.output, LocalOffset));
+    }
     waga::journal::JournalQuery query(options.journal);
     if (!query.IsOpen()) {
         Tell(query.ErrorText());
         return 1;
     }
-    const UtcOffsetFn offset = LocalOffset;
-    bool ok = Write(options.json ? "[" : CsvHeader());
-    bool first = true;
-    const bool read = query.ForEach(options.fromMs, options.toMs, [&](const JournalRow& row) {
-        if (!ExportIncludes(options.kinds, row.kind)) return true;
-        if (options.json) {
-            ok = ok && Write((first ? "\n" : ",\n") + JsonRow(row, offset));
-        } else {
-            ok = ok && Write(CsvRow(row, offset));
-        }
-        first = false;
-        return ok;
-    });
-    if (options.json) ok = ok && Write(first ? "]\n" : "\n]\n");
-    ok = std::fflush(stdout) == 0 && ok;
-    if (!read) {
-        Tell(query.ErrorText());
-        return 1;
+    int writeError = 0;
+    ExportOutcome outcome = waga::journal::WriteExport(
+        query, range, options.format, LocalOffset, [&writeError](std::string_view bytes) {
+            if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size()) return true;
+            writeError = errno;
+            return false;
+        });
+    // What the buffer still holds is written now: a full disk may say so only here.
+    if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
+    if (writeError != 0) {
+        outcome.ok = false;
+        outcome.error = WriteFailure(writeError);
     }
-    for (const QString& problem : query.Problems()) Tell(QStringLiteral("Pominięto ") + problem);
-    if (query.SkippedRows() > 0) {
-        Tell(QStringLiteral("Pominięto wierszy, których nie można odczytać: %1.")
-                 .arg(query.SkippedRows()));
-        return 1;
-    }
-    return ok ? 0 : 1;
+    return Finish(outcome);
 }
 
 int Backup(const ExportOptions& options) {
@@ -68,6 +92,7 @@ int Backup(const ExportOptions& options) {
     }
     return 0;
 }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,10 +100,21 @@ int main(int argc, char** argv) {
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
     ExportOptions options;
-    QString error;
-    if (!ParseExportOptions(args, options, error)) {
-        Tell(error);
-        return 2;
+    QString text;
+    switch (ParseExportOptions(args, options, text)) {
+        case ParseOutcome::Help: {
+            const QByteArray help = text.toLocal8Bit();
+            const bool written = std::fwrite(help.constData(), 1, std::size_t(help.size()),
+                                             stdout) == std::size_t(help.size()) &&
+                                 std::fflush(stdout) == 0;
+            if (!written) Tell(WriteFailure(errno));
+            return written ? 0 : 1;
+        }
+        case ParseOutcome::Error:
+            Tell(text);
+            return 2;
+        case ParseOutcome::Run:
+            break;
     }
     return options.command == ExportOptions::Command::Backup ? Backup(options) : Export(options);
 }
