@@ -181,6 +181,7 @@ class UploadWorker {
 
     void CloseJournal() {
         if (!journal_.IsOpen()) return;
+        outbox_.reset();
         journal_.Close();
         ackLoaded_ = false;
     }
@@ -212,14 +213,14 @@ class UploadWorker {
             journal_.Close();
             return false;
         }
+        outbox_ = std::make_unique<JournalOutbox>(journal_.Database());
         return true;
     }
 
     bool LoadAck(QString& cause) {
         if (ackLoaded_) return true;
-        QSqlDatabase db = journal_.Database();
         qint64 savedMs = 0;
-        if (!LoadAckedPosition(db, config_.target, acked_, cause, &savedMs)) return false;
+        if (!outbox_->LoadAcked(config_.target, acked_, cause, &savedMs)) return false;
         ackLoaded_ = true;
         status_.ackedSeq = acked_.seq;
         status_.lastUploadUtcMs = std::max(status_.lastUploadUtcMs, savedMs);
@@ -232,8 +233,11 @@ class UploadWorker {
 
     bool SavePendingAck(QString& cause) {
         if (!pendingAck_) return true;
-        QSqlDatabase db = journal_.Database();
-        if (!SaveAckedPosition(db, config_.target, *pendingAck_, NowMs(), cause)) return false;
+        if (!outbox_) {
+            cause = QStringLiteral("dziennik: nie jest otwarty");
+            return false;
+        }
+        if (!outbox_->SaveAcked(config_.target, *pendingAck_, NowMs(), cause)) return false;
         acked_ = *pendingAck_;
         pendingAck_.reset();
         status_.ackedSeq = acked_.seq;
@@ -248,14 +252,12 @@ class UploadWorker {
         if (!force && now - lastCountMs_ < (sending ? 2000 : 1000)) return;
         lastCountMs_ = now;
         QString error;
-        QSqlDatabase db = journal_.Database();
-        if (const auto pending = CountPendingRows(db, Position(), error)) {
+        if (const auto pending = outbox_->CountPending(Position(), error)) {
             status_.backlog = *pending;
             status_.backlogCounted = true;
             return;
         }
         journalCause_ = error;
-        db = QSqlDatabase();
         CloseJournal();
     }
 
@@ -342,8 +344,7 @@ class UploadWorker {
     // `malformed` for a row the journal cannot make sense of).
     std::optional<Batch> ReadBatch(const AckedPosition& position, QString& cause, bool& malformed) {
         Batch batch;
-        QSqlDatabase db = journal_.Database();
-        const ReadOutcome outcome = ReadPendingRows(db, position, batch.rows, cause);
+        const ReadOutcome outcome = outbox_->ReadPending(position, batch.rows, cause);
         malformed = outcome == ReadOutcome::Malformed;
         if (outcome != ReadOutcome::Rows) return std::nullopt;
         if (!batch.rows.empty()) batch.copy = BatchCopyData(station_, batch.rows);
@@ -457,6 +458,7 @@ class UploadWorker {
             }
             RefreshBacklog(false, true);
             Publish();
+            if (!journal_.IsOpen()) return;  // it could not be counted: the next round tells
         }
     }
 
@@ -524,6 +526,7 @@ class UploadWorker {
     PgLink link_;
     const QByteArray journalPath_ = QFile::encodeName(config_.journalPath);
     waga::journal::JournalDb journal_;
+    std::unique_ptr<JournalOutbox> outbox_;  // on journal_, while it is open
     std::pair<dev_t, ino_t> openedFile_{0, 0};
     bool ackLoaded_ = false;
     AckedPosition acked_;                      // recorded in the journal

@@ -156,31 +156,76 @@ QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& 
     return out;
 }
 
-ReadOutcome ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
-                            std::vector<JournalRow>& rows, QString& error) {
-    rows.clear();
-    // Two queries, each a search on the primary key: one with an OR would scan the whole file.
-    QSqlQuery grown(journal);
-    grown.setForwardOnly(true);
-    QSqlQuery after(journal);
-    after.setForwardOnly(true);
-    if (!grown.prepare(SelectRows() +
-                       QLatin1String(" WHERE seq = ? AND (count <> ? OR last_ms <> ?)")) ||
-        !after.prepare(SelectRows() + QLatin1String(" WHERE seq > ? ORDER BY seq LIMIT ?"))) {
-        error = ErrorText(grown.lastError().isValid() ? grown : after);
-        return ReadOutcome::Unreadable;
+// The statements, prepared once on the connection.
+struct JournalOutbox::Queries {
+    explicit Queries(const QSqlDatabase& db) : grown(db), after(db), count(db), load(db), save(db) {
+        for (QSqlQuery* q : {&grown, &after, &count, &load, &save}) q->setForwardOnly(true);
     }
-    grown.addBindValue(acked.seq);
-    grown.addBindValue(acked.count);
-    grown.addBindValue(acked.lastMs);
-    after.addBindValue(acked.seq);
-    after.addBindValue(kMaxBatchRows);
+    // Two queries, each a search on the primary key: one with an OR would scan the whole file.
+    QSqlQuery grown;
+    QSqlQuery after;
+    QSqlQuery count;
+    QSqlQuery load;
+    QSqlQuery save;
+    bool prepared = false;
+};
+
+JournalOutbox::JournalOutbox(const QSqlDatabase& journal)
+    : db_(journal), q_(std::make_unique<Queries>(journal)) {}
+
+JournalOutbox::~JournalOutbox() = default;
+
+bool JournalOutbox::Prepare(QString& error) {
+    if (q_->prepared) return true;
+    const struct {
+        QSqlQuery& query;
+        QString sql;
+    } statements[] = {
+        {q_->grown,
+         SelectRows() + QLatin1String(" WHERE seq = ? AND (count <> ? OR last_ms <> ?)")},
+        {q_->after, SelectRows() + QLatin1String(" WHERE seq > ? ORDER BY seq LIMIT ?")},
+        // Counted, not estimated from the seqs: numbers jump between runs of the program
+        // (journal/SeqMark.h). A range of the primary key counts about 50 million rows a second.
+        {q_->count,
+         QStringLiteral("SELECT (SELECT count(*) FROM lines WHERE seq > ?), (SELECT count(*) FROM"
+                        " lines WHERE seq = ? AND (count <> ? OR last_ms <> ?))")},
+        {q_->load, QStringLiteral("SELECT acked_seq, acked_count, acked_last_ms, updated_ms FROM"
+                                  " upload_state WHERE target = ?")},
+        {q_->save,
+         QStringLiteral(
+             "INSERT INTO upload_state(target, acked_seq, acked_count, acked_last_ms,"
+             " updated_ms) VALUES(?, ?, ?, ?, ?) ON CONFLICT(target) DO UPDATE SET"
+             " acked_seq = excluded.acked_seq, acked_count = excluded.acked_count,"
+             " acked_last_ms = excluded.acked_last_ms, updated_ms = excluded.updated_ms")},
+    };
+    for (const auto& statement : statements) {
+        if (!statement.query.prepare(statement.sql)) {
+            error = ErrorText(statement.query);
+            return false;
+        }
+    }
+    q_->prepared = true;
+    return true;
+}
+
+ReadOutcome JournalOutbox::ReadPending(const AckedPosition& acked, std::vector<JournalRow>& rows,
+                                       QString& error) {
+    rows.clear();
+    if (!Prepare(error)) return ReadOutcome::Unreadable;
+    QSqlQuery& grown = q_->grown;
+    QSqlQuery& after = q_->after;
+    grown.bindValue(0, acked.seq);
+    grown.bindValue(1, acked.count);
+    grown.bindValue(2, acked.lastMs);
+    after.bindValue(0, acked.seq);
+    after.bindValue(1, kMaxBatchRows);
     qint64 bytes = 0;
+    ReadOutcome outcome = ReadOutcome::Rows;
     for (QSqlQuery* q : {&grown, &after}) {
         if (!q->exec()) {
             error = ErrorText(*q);
-            rows.clear();
-            return ReadOutcome::Unreadable;
+            outcome = ReadOutcome::Unreadable;
+            break;
         }
         while (static_cast<int>(rows.size()) < kMaxBatchRows && bytes < kMaxBatchBytes &&
                q->next()) {
@@ -188,99 +233,120 @@ ReadOutcome ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
             QString problem;
             if (!waga::journal::RowFromQuery(*q, waga::journal::RowColumns::All, row, problem)) {
                 // The rows before it go; the next batch starts with it and stops there.
-                if (!rows.empty()) return ReadOutcome::Rows;
-                error = QStringLiteral("dziennik: ") + problem;
-                return ReadOutcome::Malformed;
+                if (rows.empty()) {
+                    error = QStringLiteral("dziennik: ") + problem;
+                    outcome = ReadOutcome::Malformed;
+                }
+                break;
             }
             bytes += qint64(row.raw.size() + row.text.size());
             rows.push_back(std::move(row));
         }
-        if (q->lastError().isValid()) {
+        if (outcome == ReadOutcome::Rows && q->lastError().isValid()) {
             error = ErrorText(*q);
-            rows.clear();
-            return ReadOutcome::Unreadable;
+            outcome = ReadOutcome::Unreadable;
+        }
+        q->finish();  // ends the read, so that the writer's checkpoints are not held up
+        if (outcome != ReadOutcome::Rows || static_cast<int>(rows.size()) >= kMaxBatchRows ||
+            bytes >= kMaxBatchBytes) {
+            break;
         }
     }
-    return ReadOutcome::Rows;
+    grown.finish();
+    after.finish();
+    if (outcome != ReadOutcome::Rows) rows.clear();
+    return outcome;
 }
 
-std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
-                                       QString& error) {
-    // Counted, not estimated from the seqs: numbers jump between runs of the program
-    // (journal/SeqMark.h). A range of the primary key counts about 50 million rows a second.
-    QSqlQuery q(journal);
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral(
-        "SELECT (SELECT count(*) FROM lines WHERE seq > :seq), (SELECT count(*) FROM lines WHERE"
-        " seq = :seq AND (count <> :count OR last_ms <> :last))"));
-    q.bindValue(QStringLiteral(":seq"), acked.seq);
-    q.bindValue(QStringLiteral(":count"), acked.count);
-    q.bindValue(QStringLiteral(":last"), acked.lastMs);
+std::optional<qint64> JournalOutbox::CountPending(const AckedPosition& acked, QString& error) {
+    const QString doing = QStringLiteral("nie można policzyć zaległych");
+    if (!Prepare(error)) return std::nullopt;
+    QSqlQuery& q = q_->count;
+    q.bindValue(0, acked.seq);
+    q.bindValue(1, acked.seq);
+    q.bindValue(2, acked.count);
+    q.bindValue(3, acked.lastMs);
     if (!q.exec() || !q.next()) {
-        error = JournalErrorText(q.lastError(), QStringLiteral("nie można policzyć zaległych"));
+        error = JournalErrorText(q.lastError(), doing);
+        q.finish();
         return std::nullopt;
     }
-    return q.value(0).toLongLong() + q.value(1).toLongLong();
+    const qint64 pending = q.value(0).toLongLong() + q.value(1).toLongLong();
+    q.finish();
+    return pending;
 }
 
-bool LoadAckedPosition(QSqlDatabase& journal, const QString& target, AckedPosition& acked,
-                       QString& error, qint64* savedMs) {
-    QSqlQuery q(journal);
-    q.prepare(
-        QStringLiteral("SELECT acked_seq, acked_count, acked_last_ms, updated_ms FROM"
-                       " upload_state WHERE target = ?"));
-    q.addBindValue(target);
-    if (!q.exec()) {
-        error = ErrorText(q);
-        return false;
-    }
+bool JournalOutbox::LoadAcked(const QString& target, AckedPosition& acked, QString& error,
+                              qint64* savedMs) {
     acked = AckedPosition{};
     if (savedMs) *savedMs = 0;
+    if (!Prepare(error)) return false;
+    QSqlQuery& q = q_->load;
+    q.bindValue(0, target);
+    const auto fail = [&](const QString& why) {
+        error = why;
+        acked = AckedPosition{};
+        q.finish();
+        return false;
+    };
+    if (!q.exec()) return fail(ErrorText(q));
     if (!q.next()) {
-        if (q.lastError().isValid()) {
-            error = ErrorText(q);
-            return false;
-        }
+        if (q.lastError().isValid()) return fail(ErrorText(q));
+        q.finish();
         return true;
     }
     qint64* fields[] = {&acked.seq, &acked.count, &acked.lastMs};
     for (int i = 0; i < 3; ++i) {
         const QVariant value = q.value(i);
         if (value.isNull() || value.typeId() != QMetaType::LongLong) {
-            error = QStringLiteral("dziennik: upload_state: „%1” nie jest liczbą")
-                        .arg(value.toString());
-            acked = AckedPosition{};
-            return false;
+            return fail(QStringLiteral("dziennik: upload_state: „%1” nie jest liczbą")
+                            .arg(value.toString()));
         }
         *fields[i] = value.toLongLong();
     }
     if (savedMs) *savedMs = q.value(3).toLongLong();
+    q.finish();
     return true;
+}
+
+bool JournalOutbox::SaveAcked(const QString& target, const AckedPosition& acked, qint64 nowMs,
+                              QString& error) {
+    if (!Prepare(error)) return false;
+    QSqlQuery& q = q_->save;
+    QSqlError failure;
+    const bool saved = waga::journal::InWriteTransaction(db_, failure, [&](QSqlError& cause) {
+        q.bindValue(0, target);
+        q.bindValue(1, acked.seq);
+        q.bindValue(2, acked.count);
+        q.bindValue(3, acked.lastMs);
+        q.bindValue(4, nowMs);
+        const bool done = q.exec();
+        if (!done) cause = q.lastError();
+        q.finish();
+        return done;
+    });
+    if (!saved) error = JournalErrorText(failure, QStringLiteral("nie zapisano pozycji wysłania"));
+    return saved;
+}
+
+ReadOutcome ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
+                            std::vector<JournalRow>& rows, QString& error) {
+    return JournalOutbox(journal).ReadPending(acked, rows, error);
+}
+
+std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
+                                       QString& error) {
+    return JournalOutbox(journal).CountPending(acked, error);
+}
+
+bool LoadAckedPosition(QSqlDatabase& journal, const QString& target, AckedPosition& acked,
+                       QString& error, qint64* savedMs) {
+    return JournalOutbox(journal).LoadAcked(target, acked, error, savedMs);
 }
 
 bool SaveAckedPosition(QSqlDatabase& journal, const QString& target, const AckedPosition& acked,
                        qint64 nowMs, QString& error) {
-    QSqlError failure;
-    if (waga::journal::InWriteTransaction(journal, failure, [&](QSqlError& cause) {
-            QSqlQuery q(journal);
-            q.prepare(QStringLiteral(
-                "INSERT INTO upload_state(target, acked_seq, acked_count, acked_last_ms,"
-                " updated_ms) VALUES(?, ?, ?, ?, ?) ON CONFLICT(target) DO UPDATE SET"
-                " acked_seq = excluded.acked_seq, acked_count = excluded.acked_count,"
-                " acked_last_ms = excluded.acked_last_ms, updated_ms = excluded.updated_ms"));
-            q.addBindValue(target);
-            q.addBindValue(acked.seq);
-            q.addBindValue(acked.count);
-            q.addBindValue(acked.lastMs);
-            q.addBindValue(nowMs);
-            if (q.exec()) return true;
-            cause = q.lastError();
-            return false;
-        })) {
-        return true;
-    }
-    error = JournalErrorText(failure, QStringLiteral("nie zapisano pozycji wysłania"));
-    return false;
+    return JournalOutbox(journal).SaveAcked(target, acked, nowMs, error);
 }
 
 }  // namespace central

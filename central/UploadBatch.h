@@ -7,14 +7,15 @@
 // a row into another line that holds the same seq centrally.
 
 #include <QByteArray>
+#include <QSqlDatabase>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "JournalRows.h"
 
-class QSqlDatabase;
 class QSqlError;
 
 namespace central {
@@ -63,13 +64,39 @@ QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& 
 // means (Polish, SQLite's words after).
 QString JournalErrorText(const QSqlError& error, const QString& doing = {});
 
+// What reading the rows to send gave (ReadPendingRows).
+enum class ReadOutcome : std::uint8_t { Rows, Unreadable, Malformed };
+
+// The journal as the uploader reads and marks it, on one connection (used on its thread), with
+// its statements prepared once: the functions below, for a connection kept open. Every read is
+// ended before a call returns, so that the journal's writer can always checkpoint.
+class JournalOutbox {
+  public:
+    explicit JournalOutbox(const QSqlDatabase& journal);
+    ~JournalOutbox();
+    JournalOutbox(const JournalOutbox&) = delete;
+    JournalOutbox& operator=(const JournalOutbox&) = delete;
+
+    ReadOutcome ReadPending(const AckedPosition& acked, std::vector<JournalRow>& rows,
+                            QString& error);
+    std::optional<qint64> CountPending(const AckedPosition& acked, QString& error);
+    bool LoadAcked(const QString& target, AckedPosition& acked, QString& error,
+                   qint64* savedMs = nullptr);
+    bool SaveAcked(const QString& target, const AckedPosition& acked, qint64 nowMs, QString& error);
+
+  private:
+    bool Prepare(QString& error);
+    struct Queries;
+    QSqlDatabase db_;
+    std::unique_ptr<Queries> q_;
+};
+
 // Reads, from the journal connection `journal`, the rows still to send after `acked`: the acked
 // row again when its count or last_ms changed, then the rows with a higher seq, in seq order, at
 // most kMaxBatchRows and about kMaxBatchBytes; a batch ends before a row that does not make
 // sense. Unreadable (with `error`) when the file cannot be read; Malformed (with `error` naming
 // the row and why) when the first row does not make sense: sending it changed, or skipping it,
 // would lose it centrally.
-enum class ReadOutcome : std::uint8_t { Rows, Unreadable, Malformed };
 ReadOutcome ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
                             std::vector<JournalRow>& rows, QString& error);
 
