@@ -1,16 +1,12 @@
 #pragma once
-// SIGTERM, SIGINT and SIGHUP close the main window as its close button does. The signal handler
-// only writes the signal's number into a pipe (self-pipe); the event loop reads it through a
-// socket notifier and closes the window there, so FormClose runs on the interface thread.
+// SIGTERM, SIGINT and SIGHUP close the main window as its close button does (CloseSignals.h:
+// the window is closed from the event loop, so FormClose runs on the interface thread).
 
 #include <QObject>
 
-class QSocketNotifier;
-class QWidget;
+#include "CloseSignals.h"
 
-// Installs the handlers. Call it first thing: a signal that arrives during start-up waits in the
-// pipe until the main event loop runs. Returns false when the pipe or a handler cannot be set.
-bool InstallCloseSignalHandlers();
+class QWidget;
 
 // Made before start-up. Once the window is shown a signal closes it. A signal that comes while a
 // start-up box waits for the operator (the window not shown yet) ends every event loop instead,
@@ -26,7 +22,7 @@ class SignalCloser : public QObject {
     void SignalArrived();
 
     QWidget* window_;
-    QSocketNotifier* notifier_ = nullptr;
+    CloseSignalWatch watch_;
     bool pending_ = false;
 };
 

@@ -6,8 +6,6 @@
 #include "FreeSpace.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
-#include "Reconnect.h"
-#include "SerialPort.h"
 #include "SettingsFile.h"
 #include "WindowPlacement.h"
 
@@ -19,8 +17,7 @@ void StartupSequence::FormCreate() {
     MainWindow& window = program_.Window();
     CheckSingleInstance();
     WarnWhenDiskNearlyFull();
-    ApplySerialDefaults();
-    program_.Switches().SetMaxReportLines(*DefaultSettings().maxReportLines);
+    program_.Parts().ApplyDefaults();
     ReadSettings();
     window.SetMaxLinesText(Win1250Text(std::to_string(program_.Switches().MaxReportLines())));
     OpenPortAndReport();
@@ -69,15 +66,6 @@ void StartupSequence::WarnWhenDiskNearlyFull() {
     if (TooLittleFreeSpace(freeBytes)) ShowWarningBox(LowFreeSpaceText());
 }
 
-// In this order; the port is closed, so these only store values.
-void StartupSequence::ApplySerialDefaults() {
-    SerialPort& port = program_.Port();
-    port.SetComPortSpeed(*DefaultSettings().comPortSpeed);
-    port.SetComPortDataBits(db8BITS);
-    port.SetComPortParity(ptNONE);
-    port.SetComPort(*DefaultSettings().comPort);
-}
-
 // A konfig.ini that cannot be read is reported in the program's system box; start-up then goes
 // on with the defaults, as if the file were absent.
 void StartupSequence::ReadSettings() {
@@ -86,17 +74,7 @@ void StartupSequence::ReadSettings() {
         ShowEscapedErrorBox(QString::fromStdString(loaded.errorText));
 }
 
-// Start-up's text ends with a space after the full stop. A port whose device is missing (the
-// scale not plugged in yet) is tried again quietly; any other failure is not retried.
-void StartupSequence::OpenPortAndReport() {
-    SerialPort& port = program_.Port();
-    if (port.OpenPort()) {
-        program_.Pipeline().SetPort(port.ComPort());
-        program_.Pipeline().AnnouncePortState(PortState::Opened);
-        program_.Window().ReportPortOpened(PortOpenedText(port.ComPort(), port.ComPortSpeed()) +
-                                           QLatin1Char(' '));
-        return;
-    }
-    program_.Window().ReportPortFailed(StartFailedText());
-    if (RetriedAfterFailedStart(port.LastOpenResult())) program_.Window().RetryUntilPortOpens();
-}
+// The session opens the port; the window shows the outcome (start-up's text ends with a space
+// after the full stop). A port whose device is missing (the scale not plugged in yet) is tried
+// again quietly; any other failure is not retried.
+void StartupSequence::OpenPortAndReport() { program_.Session().Start(); }

@@ -39,7 +39,6 @@ class StartupSequence : public QObject {
   private:
     void CheckSingleInstance();
     void WarnWhenDiskNearlyFull();
-    void ApplySerialDefaults();
     void ReadSettings();
     void OpenPortAndReport();
     void PlaceWindow();

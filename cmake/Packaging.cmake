@@ -6,6 +6,8 @@
 #   bin/waga-central             the central upload without the window, with its man page
 #   share/waga/central           the central server's SQL (schema.sql, roles.sql)
 #   share/doc/waga/central-server.md   the guide for whoever sets up the central server
+#   bin/waga-stacja              the headless station, with its man page and its systemd unit
+#                                /lib/systemd/system/waga-stacja.service (installed disabled)
 #   lib/waga/Project1            the program (its error box is titled with its file name)
 #   share/waga/doc/pomoc.htm     the help; the launcher links it as doc/ in the working folder
 #   share/applications, share/metainfo, share/icons/hicolor   the desktop side
@@ -51,7 +53,8 @@ set(_gz)
 foreach(pair "changelog.gz:${_pkg_out}/changelog" "waga.1.gz:${_pkg_src}/waga.1"
              "scale-sim.1.gz:${_pkg_src}/scale-sim.1"
              "waga-journal.1.gz:${_pkg_src}/waga-journal.1"
-             "waga-central.1.gz:${_pkg_src}/waga-central.1")
+             "waga-central.1.gz:${_pkg_src}/waga-central.1"
+             "waga-stacja.1.gz:${_pkg_src}/waga-stacja.1")
   string(REPLACE ":" ";" pair "${pair}")
   list(GET pair 0 out)
   list(GET pair 1 in)
@@ -65,11 +68,14 @@ add_custom_target(waga_package_files ALL DEPENDS ${_icons} ${_gz})
 # What the package needs built; scripts/package builds only this, and cpack's install step
 # (which would otherwise build every test and benchmark first) installs what is there.
 add_custom_target(waga_package_content DEPENDS Project1 scale-sim waga-journal waga-central
+                                                 waga-stacja
                                                  waga_package_files)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 install(TARGETS Project1 RUNTIME DESTINATION lib/${WAGA_PACKAGE})
-install(TARGETS scale-sim waga-journal RUNTIME DESTINATION bin)
+install(TARGETS scale-sim waga-journal waga-stacja RUNTIME DESTINATION bin)
+# Debian 12 keeps the units of packages in /lib/systemd/system.
+install(FILES ${_pkg_src}/waga-stacja.service DESTINATION /lib/systemd/system)
 install(PROGRAMS ${_pkg_src}/waga DESTINATION bin)
 install(FILES doc/pomoc.htm DESTINATION share/${WAGA_PACKAGE}/doc)
 install(FILES ${_pkg_src}/${WAGA_APP_ID}.desktop DESTINATION share/applications)
@@ -79,6 +85,7 @@ foreach(side IN LISTS WAGA_ICON_SIDES)
           DESTINATION share/icons/hicolor/${side}x${side}/apps)
 endforeach()
 install(FILES ${_pkg_out}/waga.1.gz ${_pkg_out}/scale-sim.1.gz ${_pkg_out}/waga-journal.1.gz
+              ${_pkg_out}/waga-stacja.1.gz
         DESTINATION share/man/man1)
 # The central server's side: the upload without the window, the SQL and the guide.
 install(TARGETS waga-central RUNTIME DESTINATION bin)

@@ -187,7 +187,8 @@ AddOnLoadResult LoadAddOnSettings(const fs::path& folder) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream bytes;
     if (in) bytes << in.rdbuf();
-    if (!in || in.bad()) {
+    // A folder of that name opens, and reads as nothing.
+    if (!in || in.bad() || !fs::is_regular_file(file, error)) {
         result.errorText = "Nie można odczytać pliku " + std::string(kAddOnSettingsFileName) +
                            "; dodatki działają z ustawieniami domyślnymi.";
         return result;

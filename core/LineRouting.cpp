@@ -2,18 +2,7 @@
 
 #include <algorithm>
 
-#include "RecordingFile.h"
-
 namespace {
-
-// Appends the raw line to the recording file. On failure the writer has closed the file, and
-// recording goes off before the box is shown, so lines routed while the box is open make no
-// further attempt.
-void AppendToRecording(const Win1250Text& line, ILineEnvironment& env) {
-    if (env.RecordingOutput().Append(env.RecordingFileName(), line.Bytes())) return;
-    env.UncheckRecording();
-    env.ShowError(kRecordingWriteError);
-}
 
 std::string Replaced(std::string_view text, char from, char to) {
     std::string copy(text);
@@ -41,23 +30,6 @@ void AppendWithinLimit(IReportLines& view, const Win1250Text& line, std::int32_t
         }
     }
     view.AppendReportLine(Win1250Text(std::string(line.Shown())));
-}
-
-void ProcessLine(const Win1250Text& line, ILineEnvironment& env) {
-    const LineClass cls = ClassifyLine(line, env.DecimalSeparator());
-    const auto toReport = [&] {
-        if (ReportTakes(cls, env.ShowReadingsChecked()))
-            AppendWithinLimit(env, line, env.MaxReportLines(), env.DeleteOldestSelected());
-    };
-    if (cls.kind == LineKind::Reading) {
-        env.SetReadout(ReadoutAfter(cls));
-        toReport();
-    } else {
-        toReport();
-        env.SetReadout(ReadoutAfter(cls));
-    }
-    if (RecordingTakes(cls, env.RecordingChecked(), env.RecordReadingsChecked()))
-        AppendToRecording(line, env);
 }
 
 std::string RemoveSpaces(std::string_view text) {

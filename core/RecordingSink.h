@@ -10,6 +10,10 @@
 #include "OperatorSwitches.h"
 #include "RecordingFile.h"
 
+// The box shown when the recording file takes no more lines.
+inline constexpr const char* kRecordingWriteError =
+    "Błąd zapisu do pliku! Prawdopodobnie brak miejsca na dysku!";
+
 class RecordingSink : public ILineSink {
   public:
     RecordingSink(OperatorSwitches& switches, IOperatorBoxes& boxes)

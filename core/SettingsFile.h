@@ -10,9 +10,9 @@
 
 #include "SettingsFormat.h"
 
-// What LoadConfig and SaveConfig need of the main window and its port component. The getters that
-// share a name with ILineEnvironment have the same meaning and signature, so one override serves
-// both. Setting a switch here is a plain state change: no operator handler runs.
+// What LoadConfig and SaveConfig need of the program: its port component, its switches, the limit
+// edit's text and the unit caption. Setting a switch here is a plain state change: no operator
+// handler runs.
 class ISettingsTarget {
   public:
     virtual ~ISettingsTarget() = default;

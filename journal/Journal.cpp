@@ -1,7 +1,5 @@
 #include "Journal.h"
 
-#include "LinePipeline.h"
-
 namespace waga::journal {
 
 Journal::Journal(const JournalSettings& settings, const QString& folder, QObject* parent)
@@ -18,14 +16,6 @@ Journal::Journal(const JournalSettings& settings, const QString& folder, QObject
 Journal::~Journal() {
     sink_.reset();
     writer_.reset();  // stores what is still queued
-}
-
-std::unique_ptr<Journal> AttachJournal(LinePipeline& pipeline, const QString& folder) {
-    const AddOnLoadResult loaded = LoadAddOnSettings(folder.toStdString());
-    if (!loaded.settings.journal.enabled) return nullptr;
-    auto journal = std::make_unique<Journal>(loaded.settings.journal, folder);
-    pipeline.Subscribe(&journal->Sink());
-    return journal;
 }
 
 }  // namespace waga::journal

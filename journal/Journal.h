@@ -1,6 +1,7 @@
 #pragma once
 // The journal as the composition root builds it: the writer and its sink, started from the
-// [Dziennik] settings of dodatki.ini.
+// [Dziennik] settings of dodatki.ini. The root subscribes the sink and unsubscribes it before
+// the journal goes.
 
 #include <QObject>
 #include <QString>
@@ -9,8 +10,6 @@
 #include "AddOnSettings.h"
 #include "JournalSink.h"
 #include "JournalWriter.h"
-
-class LinePipeline;
 
 namespace waga::journal {
 
@@ -37,9 +36,5 @@ class Journal : public QObject {
     std::unique_ptr<JournalWriter> writer_;
     std::unique_ptr<JournalSink> sink_;
 };
-
-// Builds the journal when [Dziennik] Wlaczony=1 and subscribes it to `pipeline`; nullptr when
-// it is turned off. The caller owns the journal and unsubscribes it before deleting it.
-std::unique_ptr<Journal> AttachJournal(LinePipeline& pipeline, const QString& folder);
 
 }  // namespace waga::journal

@@ -2,8 +2,6 @@
 
 #include <QStringList>
 
-#include "LinePipeline.h"
-
 WeightService::WeightService(WeightServiceSink::SeqSource seqSource, QString journalPath,
                              WeightServerOptions options, QObject* parent)
     : QObject(parent),
@@ -95,14 +93,4 @@ QString ServiceStateText(WeightService::State state, const QString& url, const Q
             return QStringLiteral("błąd: ") + cause;
     }
     return {};
-}
-
-std::unique_ptr<WeightService> AttachWeightService(LinePipeline& pipeline,
-                                                   WeightServiceSink::SeqSource seqSource,
-                                                   const ServiceSettings& settings,
-                                                   const QString& journalPath) {
-    auto service = std::make_unique<WeightService>(std::move(seqSource), journalPath);
-    pipeline.Subscribe(&service->Sink());
-    service->Apply(settings);
-    return service;
 }

@@ -12,14 +12,12 @@
 #include "WeightServer.h"
 #include "WeightServiceSink.h"
 
-class LinePipeline;
-
 class WeightService final : public QObject {
     Q_OBJECT
   public:
     enum class State { Off, Starting, Running, Failed };
 
-    // `journalPath`: dziennik.sqlite (relative paths are to the working directory).
+    // `journalPath`: the journal's file (JournalPath), which the service reads its lines from.
     WeightService(WeightServiceSink::SeqSource seqSource, QString journalPath,
                   WeightServerOptions options = {}, QObject* parent = nullptr);
     ~WeightService() override;
@@ -55,10 +53,3 @@ class WeightService final : public QObject {
 // The state as the settings window shows it: "wyłączony", "uruchamianie…",
 // "działa: http://127.0.0.1:8765/" or "błąd: <cause>".
 QString ServiceStateText(WeightService::State state, const QString& url, const QString& cause);
-
-// Builds the service, subscribes its sink to `pipeline` (after the journal's), and starts it
-// when dodatki.ini says so. The caller owns the result and keeps it beside the pipeline.
-std::unique_ptr<WeightService> AttachWeightService(LinePipeline& pipeline,
-                                                   WeightServiceSink::SeqSource seqSource,
-                                                   const ServiceSettings& settings,
-                                                   const QString& journalPath = "dziennik.sqlite");

@@ -394,13 +394,3 @@ QString HistoryWindow::Summary() const { return LPodsumowanie->text(); }
 QString HistoryWindow::HoverTextAt(const QPoint& viewPos) const {
     return view_->HoverTextAt(viewPos);
 }
-
-void AttachHistoryWindow(QAction* action, const QString& journalPath,
-                         std::unique_ptr<HistoryWindow>& holder) {
-    QObject::connect(action, &QAction::triggered, action, [&holder, journalPath] {
-        if (!holder) holder = std::make_unique<HistoryWindow>(journalPath);
-        holder->show();
-        holder->raise();
-        holder->activateWindow();
-    });
-}

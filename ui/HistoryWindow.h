@@ -118,9 +118,3 @@ class HistoryWindow : public QDialog {
     QTableWidget* TRaporty = nullptr;
     QLabel* LPodsumowanie = nullptr;
 };
-
-// The window for the composition root: built on the first trigger of `action` (the main window's
-// "Widok → Historia ważeń..."), then raised; the caller keeps `holder` for the
-// window's lifetime (and destroys it before the application object).
-void AttachHistoryWindow(QAction* action, const QString& journalPath,
-                         std::unique_ptr<HistoryWindow>& holder);

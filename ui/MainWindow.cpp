@@ -22,7 +22,6 @@
 #include <QTabWidget>
 #include <QUrl>
 #include <QWindow>
-#include <cstdio>
 #include <ctime>
 
 #include "AboutDialog.h"
@@ -31,16 +30,15 @@
 #include "PortSettingsDialog.h"
 #include "PortStatusTexts.h"
 #include "ReadoutLabel.h"
-#include "Reconnect.h"
 #include "ReportLimit.h"
 #include "ReportView.h"
 #include "SerialPort.h"
 #include "SerialPortsWindow.h"
 #include "Win1250Qt.h"
 
-MainWindow::MainWindow(SerialPort& port, LinePipeline& pipeline, OperatorSwitches& switches,
+MainWindow::MainWindow(SerialPort& port, PortSession& session, OperatorSwitches& switches,
                        QWidget* parent)
-    : QMainWindow(parent), comPortDriver_(&port), pipeline_(pipeline), switches_(switches) {
+    : QMainWindow(parent), comPortDriver_(&port), session_(session), switches_(switches) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Program do komunikacji z wagą."));
     setWindowIcon(ProgramIcon());
@@ -57,11 +55,8 @@ MainWindow::MainWindow(SerialPort& port, LinePipeline& pipeline, OperatorSwitche
     BuildSaveDialog();
     layout()->setSizeConstraint(QLayout::SetFixedSize);  // fixed size: no resizing, no maximising
 
-    connect(comPortDriver_, &SerialPort::portLost, this, [this] { ComPortDriverPortLost(); });
     switchesListener_ = switches_.Listen([this] { MirrorSwitches(); });
     MirrorSwitches();
-    retryTimer_.setInterval(1000);
-    connect(&retryTimer_, &QTimer::timeout, this, [this] { RetryLostPort(); });
     settingsDialog_ = std::make_unique<PortSettingsDialog>(comPortDriver_);
     aboutDialog_ = std::make_unique<AboutDialog>();
     portsWindow_ = std::make_unique<SerialPortsWindow>(comPortDriver_);
@@ -70,9 +65,7 @@ MainWindow::MainWindow(SerialPort& port, LinePipeline& pipeline, OperatorSwitche
 
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
-    retryTimer_.stop();
     switches_.Forget(switchesListener_);
-    comPortDriver_->disconnect(this);
 }
 
 QAction* MainWindow::AddViewMenuItem(const QString& text) {
@@ -80,23 +73,15 @@ QAction* MainWindow::AddViewMenuItem(const QString& text) {
 }
 
 void MainWindow::SetAddOnNotice(const QString& source, const QString& text) {
-    const auto known = addOnNotices_.find(source);
     if (text.isEmpty()) {
-        if (known == addOnNotices_.end()) return;
-        // Standard error hears of the cause again when it clears.
-        std::fprintf(
-            stderr, "%s\n",
-            ProgramMessage(source,
-                           QStringLiteral("działa ponownie (ustąpiło: %1)").arg(known->second))
-                .constData());
-        addOnNotices_.erase(known);
+        addOnNotices_.erase(source);
     } else {
-        if (known != addOnNotices_.end() && known->second == text) return;
         addOnNotices_[source] = text;
-        std::fprintf(stderr, "%s\n", ProgramMessage(source, text).constData());
     }
     ShowCauseAndNotices();
 }
+
+IReadoutDisplay& MainWindow::ReadoutDisplay() { return *Ldisplay; }
 
 // The tooltip: the port's cause first, then each addition's notice on a line of its own.
 void MainWindow::ShowCauseAndNotices() {
@@ -191,67 +176,20 @@ void MainWindow::MMaboutClick() {
     aboutDialog_->activateWindow();
 }
 
-// The operator's own reconnect takes over from the automatic one.
+// The operator's own reconnect takes over from the automatic one, also while the dialog is open.
 void MainWindow::MMustaw_rsClick() {
-    retryTimer_.stop();
-    const QString status = ShowSettingsAndReconnect(*settingsDialog_, *comPortDriver_, pipeline_);
-    comPortDriver_->IsPortOpen() ? ReportPortOpened(status) : ReportPortFailed(status);
+    session_.StopRetrying();
+    settingsDialog_->exec();
+    session_.Reconnect(settingsDialog_->Selections());
 }
 
-void MainWindow::ReopenPort() {
-    retryTimer_.stop();
-    const PortSelections same{comPortDriver_->ComPort(), comPortDriver_->ComPortSpeed()};
-    const QString status = ReconnectPort(same, *comPortDriver_, pipeline_);
-    comPortDriver_->IsPortOpen() ? ReportPortOpened(status) : ReportPortFailed(status);
-}
-
-void MainWindow::ComPortDriverPortLost() {
-    comPortDriver_->ClosePort();
-    // A fragment from before the loss never starts a line: it is dropped now (and again at the
-    // reopen, where nothing is left to drop).
-    pipeline_.AnnouncePortState(PortState::Lost);
-    pipeline_.Reset();
-    ClearReadout();
-    SetStatusText(PortLostText(comPortDriver_->ComPort()));
-    portCause_.clear();
+void MainWindow::ShowPortStatus(const PortStatus& status) {
+    const QString text = PortStatusText(status);
+    if (text.isEmpty()) return;
+    SetStatusText(text);
+    portCause_ = status.step == PortStep::OpenFailed ? OpenFailureCause(status.open) : QString();
     ShowCauseAndNotices();
-    std::fprintf(stderr, "%s\n",
-                 ProgramMessage(QString::fromStdString(PortName(comPortDriver_->ComPort())),
-                                QStringLiteral("połączenie przerwane, ponawiam próbę połączenia"))
-                     .constData());
-    retryTimer_.start();
-}
-
-// Quiet by design: no box, no output and no open while the device is missing, so a retry costs
-// one file-system look-up a second.
-void MainWindow::RetryLostPort() {
-    if (!comPortDriver_->DevicePresent() || !comPortDriver_->OpenPort()) return;
-    retryTimer_.stop();
-    AnnouncePortOpened();
-    ReportPortOpened(PortOpenedText(comPortDriver_->ComPort(), comPortDriver_->ComPortSpeed()));
-}
-
-void MainWindow::AnnouncePortOpened() {
-    pipeline_.SetPort(comPortDriver_->ComPort());
-    pipeline_.Reset();
-    pipeline_.AnnouncePortState(PortState::Opened);
-}
-
-void MainWindow::ReportPortOpened(const QString& statusText) {
-    SetStatusText(statusText);
-    portCause_.clear();
-    ShowCauseAndNotices();
-}
-
-void MainWindow::ReportPortFailed(const QString& statusText) {
-    SetStatusText(statusText);
-    portCause_ = OpenFailureCause(comPortDriver_->LastOpenResult());
-    ShowCauseAndNotices();
-    std::fprintf(
-        stderr, "%s\n",
-        ProgramMessage(QString::fromStdString(PortName(comPortDriver_->ComPort())), portCause_)
-            .constData());
-    ClearReadout();
+    if (status.step != PortStep::Opened) ClearReadout();
 }
 
 // Not modal: the operator can plug the adapter in, refresh, and watch the status bar and the
@@ -263,7 +201,7 @@ void MainWindow::MMportyClick() {
 }
 
 void MainWindow::PortLinkAssigned(PortNumber port) {
-    if (port == comPortDriver_->ComPort()) ReopenPort();
+    if (port == comPortDriver_->ComPort()) session_.Reopen();
 }
 
 void MainWindow::Koniec1Click() { close(); }
@@ -274,8 +212,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::SetStatusText(const QString& text) { StatusBar->showMessage(text); }
-
-QString MainWindow::StatusText() const { return StatusBar->currentMessage(); }
 
 // ---- Report view settings ----
 
@@ -366,11 +302,8 @@ std::optional<std::string> MainWindow::ChooseRecordingFile() {
 
 void MainWindow::ClearReadout() { Ldisplay->SetReading(QString()); }
 
-Win1250Text MainWindow::Readout() const { return ToWin1250(Ldisplay->Reading()); }
-
 Win1250Text MainWindow::UnitCaption() const { return ToWin1250(Ljednost->text()); }
 
 void MainWindow::SetUnitCaption(const Win1250Text& caption) {
     Ljednost->setText(ToQString(caption));
-    pipeline_.SetUnit(caption);
 }

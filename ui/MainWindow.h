@@ -1,22 +1,23 @@
 #pragma once
 // The main window. It lays out the read-out, the report view, the settings pages and the menu,
-// mirrors the operator's switches (OperatorSwitches), reports the port's state in the status bar,
-// owns the dialogs, and hands every decision to core/: ReportLimit (the line-limit edit),
-// RecordingSwitch (the recording file) and the settings file. It consumes no received line: the
-// read-out and the report view are sinks of the line pipeline, built by the composition root.
+// mirrors the operator's switches (OperatorSwitches), shows the port's state in the status bar,
+// owns the dialogs, and hands every decision elsewhere: ReportLimit (the line-limit edit),
+// RecordingSwitch (the recording file), PortSession (the port) and the settings file. It consumes
+// no received line: the read-out and the report view are sinks of the line pipeline, built by
+// the composition root.
 // Its controls are private; each carries the objectName the rest of the program and the tests
 // find it by (CBzapis, Mraport, ...).
 
 #include <QMainWindow>
-#include <QTimer>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "LinePipeline.h"
+#include "DisplaySinks.h"
 #include "OperatorSwitches.h"
+#include "PortSession.h"
 #include "RecordingSwitch.h"
 #include "SettingsFile.h"
 
@@ -43,63 +44,36 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     // The pages of PCustawienia, in tab order; also the "&Widok" menu's view items.
     enum Page { kPageWaga = 0, kPagePlik = 1, kPagePodglad = 2 };
 
-    // The port, the pipeline and the switches belong to the composition root and outlive the
-    // window. The window tells the pipeline when the port is (re)opened or lost.
-    MainWindow(SerialPort& port, LinePipeline& pipeline, OperatorSwitches& switches,
+    // The port, its session and the switches belong to the composition root and outlive the
+    // window. The window reads the port's settings for its dialogs and asks the session to
+    // reconnect; what the session announces comes back through ShowPortStatus.
+    MainWindow(SerialPort& port, PortSession& session, OperatorSwitches& switches,
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // For additions' windows: an item at the end of the "&Widok" menu.
     QAction* AddViewMenuItem(const QString& text);
-    // An addition's notice, shown in the status bar's tooltip (after the port's cause, if any) and
-    // written to standard error once; an empty text clears that source's notice, which standard
-    // error is told too.
+    // An addition's notice, shown in the status bar's tooltip after the port's cause, if any; an
+    // empty text clears that source's notice.
     void SetAddOnNotice(const QString& source, const QString& text);
+    // A step of the port's session: the status text (PortStatusText), the cause of a failed open
+    // in the tooltip, and an empty read-out after a failure or a loss, so no stale weight shows.
+    void ShowPortStatus(const PortStatus& status);
 
     // The displays the composition root makes sinks of.
-    ReadoutLabel& ReadoutDisplay() { return *Ldisplay; }
+    IReadoutDisplay& ReadoutDisplay();
     ReportView& ReportDisplay() { return *Mraport; }
 
-    SerialPort& ComPortDriver() { return *comPortDriver_; }
-    PortSettingsDialog& SettingsDialog() { return *settingsDialog_; }
-    AboutDialog& About() { return *aboutDialog_; }
-    SerialPortsWindow& PortsWindow() { return *portsWindow_; }
-    const ReportView& Report() const { return *Mraport; }
-
-    bool RetryingLostPort() const { return retryTimer_.isActive(); }
-    // The port did not open at start because its device is missing: it is tried quietly about
-    // once a second, as a lost one is; the failure text stays until it opens.
-    void RetryUntilPortOpens() { retryTimer_.start(); }
-    // The outcome of an open: the status text, and when it failed also the cause (in the status
-    // bar's tooltip and on standard error) and an empty read-out, so no stale weight is shown.
-    void ReportPortOpened(const QString& statusText);
-    void ReportPortFailed(const QString& statusText);
-
-    // ---- Steps and accessors for start-up, close and the tests ----
+    // ---- Steps for start-up and konfig.ini ----
     // Names the day's recording file "yyyymmdd" from today's local date and creates it when
     // recording is on and it is missing (error box and recording off when that fails).
     void CreateDayFile();
     // Shows a page from code: raises no PCustawieniaChange and leaves the view items' mark.
     void SetActivePage(int page);
-    int ActivePage() const;
-    void SetStatusText(const QString& text);
-    QString StatusText() const;
-    const std::string& PendingLine() const { return pipeline_.PendingLine(); }
     void SetMaxLinesText(const Win1250Text& text);  // Emaxlinie
     Win1250Text MaxLinesText() const;
-    Win1250Text Readout() const;      // Ldisplay
     Win1250Text UnitCaption() const;  // Ljednost
-    // Ljednost, and the unit stamped on every received line.
     void SetUnitCaption(const Win1250Text& caption);
-
-    // ---- IRecordingControls and the boxes ----
-    bool RecordingChecked() const override;
-    std::string RecordingFileName() const override;
-    void SetRecordingChecked(bool checked) override;
-    void SetRecordingFileName(const std::string& name) override;
-    std::optional<std::string> ChooseRecordingFile() override;
-    void ShowError(const std::string& text) override;
-    ConfirmAnswer AskConfirmation(const std::string& text) override;
 
   signals:
     // The window is closing (close button, "&Wyjście z programu", a closing signal): the
@@ -119,19 +93,11 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     void MMaboutClick();
     // "Parametry transmisji...": the dialog, then the reconnect with its choices.
     void MMustaw_rsClick();
-    // Closes the port and opens it again with the same settings, as the settings dialog's
-    // reconnect does (status text, PendingLine emptied when it opens).
-    void ReopenPort();
     // "Porty szeregowe...": shows the serial ports window.
     void MMportyClick();
     // A COMn link was assigned in the serial ports window: the program's own port reconnects at
     // once, so that the status bar tells whether the new device opened.
     void PortLinkAssigned(PortNumber port);
-    // The open port is gone: it is closed, the read-out emptied, the status bar says so, and the
-    // same port is tried again about once a second until it opens.
-    void ComPortDriverPortLost();
-    // One try of the automatic reconnect: nothing but a look-up while the device is missing.
-    void RetryLostPort();
     void Koniec1Click();
     // Validates and applies the limit text; false when it was rejected (box shown, focus kept).
     bool EmaxlinieExit();
@@ -143,6 +109,18 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     void BzmienplikClick();
 
   private:
+    // ---- IRecordingControls and the boxes (the recording switch's handling, the sinks' boxes)
+    // ----
+    bool RecordingChecked() const override;
+    std::string RecordingFileName() const override;
+    void SetRecordingChecked(bool checked) override;
+    void SetRecordingFileName(const std::string& name) override;
+    std::optional<std::string> ChooseRecordingFile() override;
+    void ShowError(const std::string& text) override;
+    ConfirmAnswer AskConfirmation(const std::string& text) override;
+
+    int ActivePage() const;
+    void SetStatusText(const QString& text);
     void BuildClientControls();
     void BuildWagaPage();
     void BuildPlikPage();
@@ -160,8 +138,6 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     // The controls show the switches' values.
     void MirrorSwitches();
     void ClearReadout();
-    // The port is open anew: a fragment from before must not start a line.
-    void AnnouncePortOpened();
     void ShowCauseAndNotices();
 
     // Controls (created in the constructor, named by objectName too).
@@ -191,12 +167,11 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     QFileDialog* SDplikzapisu = nullptr;
 
     SerialPort* comPortDriver_ = nullptr;
-    LinePipeline& pipeline_;
+    PortSession& session_;
     OperatorSwitches& switches_;
     std::unique_ptr<PortSettingsDialog> settingsDialog_;
     std::unique_ptr<AboutDialog> aboutDialog_;
     std::unique_ptr<SerialPortsWindow> portsWindow_;
-    QTimer retryTimer_;  // the automatic reconnect after a lost port
     int switchesListener_ = 0;
     QString portCause_;                        // why the port did not open (tooltip)
     std::map<QString, QString> addOnNotices_;  // by source, in the tooltip after the cause

@@ -1,22 +1,16 @@
 #pragma once
 // PortSettingsDialog: the transmission settings dialog. It only shows the port component's port and
-// speed and collects the operator's selections; the reconnect after it closes is ReconnectPort.
+// speed and collects the operator's selections; the reconnect after it closes is
+// PortSession::Reconnect.
 
 #include <QDialog>
 
+#include "PortSession.h"
 #include "PortTypes.h"
 
 class QPushButton;
 class SerialPort;
 class RadioGroup;
-
-// The dialog's radio group indexes (-1: nothing selected), each an enumeration ordinal.
-struct PortSelections {
-    int port = -1;      // PortNumber
-    int speed = -1;     // BaudRate
-    int dataBits = -1;  // DataBits
-    int parity = -1;    // Parity
-};
 
 class PortSettingsDialog : public QDialog {
     Q_OBJECT

@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <algorithm>
 
+#include "Win1250Qt.h"
+
 namespace {
 
 // A reading longer than this cannot show whole even at the smallest size (the box takes about
@@ -51,3 +53,5 @@ void ReadoutLabel::SetReading(const QString& reading) {
     const bool fits = measured.size() == reading.size() && Width(font, measured) <= room;
     setText(fits ? reading : QFontMetrics(font).elidedText(measured, Qt::ElideLeft, room));
 }
+
+void ReadoutLabel::ShowReading(const Win1250Text& text) { SetReading(ToQString(text)); }

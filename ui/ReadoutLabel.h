@@ -6,7 +6,9 @@
 
 #include <QLabel>
 
-class ReadoutLabel : public QLabel {
+#include "DisplaySinks.h"
+
+class ReadoutLabel : public QLabel, public IReadoutDisplay {
     Q_OBJECT
   public:
     // The smallest pixel size a reading is drawn with before it is cut.
@@ -17,6 +19,8 @@ class ReadoutLabel : public QLabel {
     // The read-out's own font, used for every reading that fits.
     void SetBaseFont(const QFont& font);
     void SetReading(const QString& reading);
+    // IReadoutDisplay: the read-out sink's text.
+    void ShowReading(const Win1250Text& text) override;
     const QString& Reading() const { return reading_; }
 
   private:

@@ -1,6 +1,5 @@
 #include "ServiceWindow.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFormLayout>
@@ -13,7 +12,6 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "JournalFile.h"
 #include "ServiceRules.h"
 #include "WeightService.h"
 
@@ -198,28 +196,4 @@ bool ServiceWindow::BZapiszClick() {
     service_.SetFileWarning(QString::fromStdString(LoadAddOnSettings(folder_).warningText));
     service_.Apply(form.settings);
     return true;
-}
-
-WeightServiceParts AttachWeightServiceWindow(
-    LinePipeline& pipeline, WeightServiceSink::SeqSource seqSource,
-    const std::function<QAction*(const QString& text)>& addViewMenuItem,
-    const std::filesystem::path& folder) {
-    const AddOnLoadResult settings = LoadAddOnSettings(folder);
-    const QString journal = waga::journal::JournalPath(QString::fromStdString(folder.string()));
-    WeightServiceParts parts;
-    parts.service =
-        AttachWeightService(pipeline, std::move(seqSource), settings.settings.service, journal);
-    parts.service->SetFileWarning(QString::fromStdString(settings.warningText));
-    parts.window = std::make_unique<ServiceWindow>(*parts.service, folder);
-    if (addViewMenuItem) {
-        ServiceWindow* window = parts.window.get();
-        QAction* action = addViewMenuItem(QStringLiteral("Serwer wagi..."));
-        action->setObjectName(QStringLiteral("MMserwer_wagi"));
-        QObject::connect(action, &QAction::triggered, window, [window] {
-            window->show();
-            window->raise();
-            window->activateWindow();
-        });
-    }
-    return parts;
 }

@@ -8,15 +8,11 @@
 #include <QDialog>
 #include <QString>
 #include <filesystem>
-#include <functional>
-#include <memory>
 
 #include "AddOnSettings.h"
 #include "WeightService.h"
 
-class QAction;
 class QCheckBox;
-class LinePipeline;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -75,17 +71,3 @@ class ServiceWindow : public QDialog {
     QPushButton* BZapisz = nullptr;
     QPushButton* BZamknij = nullptr;
 };
-
-// The weight service as the composition root adds it: the service built from dodatki.ini's
-// [SerwerWagi] in `folder` (with the file's warning, if any, as its notice), its sink subscribed to
-// `pipeline` (call after the journal's sink is subscribed, so `seqSource` gives the row of the
-// current line), started when switched on, and "Serwer wagi..." in the "Widok" menu opening its
-// window. Keep both beside the pipeline.
-struct WeightServiceParts {
-    std::unique_ptr<WeightService> service;
-    std::unique_ptr<ServiceWindow> window;
-};
-WeightServiceParts AttachWeightServiceWindow(
-    LinePipeline& pipeline, WeightServiceSink::SeqSource seqSource,
-    const std::function<QAction*(const QString& text)>& addViewMenuItem,
-    const std::filesystem::path& folder = {});

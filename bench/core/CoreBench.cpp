@@ -1,5 +1,6 @@
-// Figures for the reading pipeline: ProcessLine per 10-byte line without and with the
-// recording file, and line assembly per byte.
+// Figures for the reading pipeline: one 10-byte line through the line pipeline and the window
+// program's own sinks (the read-out, the report view, the recording file), without and with the
+// recording file, with the displays doing nothing; and line assembly per byte.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -8,20 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "DisplaySinks.h"
 #include "LineAssembler.h"
-#include "LineRouting.h"
+#include "LinePipeline.h"
+#include "OperatorSwitches.h"
 #include "RecordingFile.h"
+#include "RecordingSink.h"
 
 namespace {
 
-// Every operation does nothing; the switches route readings and report lines to the report
-// view so that the whole routing runs.
-class QuietEnvironment : public ILineEnvironment {
+// Displays that take the text and draw nothing; the report view never reaches its limit.
+class QuietDisplays : public IReadoutDisplay, public IReportLines, public IOperatorBoxes {
   public:
-    bool recording = false;
-    std::string fileName;
-
-    void SetReadout(const Win1250Text& text) override {
+    void ShowReading(const Win1250Text& text) override {
         benchmark::DoNotOptimize(text.Bytes().data());
     }
     int ReportLineCount() const override { return 0; }
@@ -30,33 +30,51 @@ class QuietEnvironment : public ILineEnvironment {
     void AppendReportLine(const Win1250Text& line) override {
         benchmark::DoNotOptimize(line.Bytes().data());
     }
-    bool ShowReadingsChecked() const override { return true; }
-    bool RecordingChecked() const override { return recording; }
-    bool RecordReadingsChecked() const override { return true; }
-    bool DeleteOldestSelected() const override { return true; }
-    void UncheckRecording() override { recording = false; }
-    std::int32_t MaxReportLines() const override { return 300; }
-    std::string RecordingFileName() const override { return fileName; }
-    RecordingWriter& RecordingOutput() override { return writer; }
-    RecordingWriter writer;
-    void ShowError(const std::string&) override {}
+    void ShowError(const std::string&) override { failed = true; }
     ConfirmAnswer AskConfirmation(const std::string&) override { return ConfirmAnswer::No; }
-    char DecimalSeparator() const override { return ','; }
+    bool failed = false;
 };
 
-// Ten-byte lines: two weight readings and a report line.
-const std::vector<Win1250Text> kLines = {Win1250Text("   1234.56"), Win1250Text("-0012,5000"),
-                                         Win1250Text("NETTO  kg:")};
+// The program's own sinks in its order, every switch on, so that every rule runs.
+struct Pipeline {
+    QuietDisplays displays;
+    OperatorSwitches switches;
+    LinePipeline pipeline;
+    ReadoutSink readout{displays};
+    ReportSink report{displays, switches};
+    RecordingSink recording{switches, displays};
 
-void BM_ProcessLine(benchmark::State& state) {
-    QuietEnvironment env;
+    explicit Pipeline(const std::string& file) {
+        switches.SetShowReadings(true);
+        switches.SetRecordReadings(true);
+        switches.SetRecording(!file.empty());
+        switches.SetRecordingFileName(file);
+        pipeline.Subscribe(&readout);
+        pipeline.Subscribe(&report);
+        pipeline.Subscribe(&recording);
+    }
+};
+
+// Ten-byte lines with their CR, each one received chunk: two weight readings and a report line.
+const std::vector<std::string> kChunks = {"   1234.56\r", "-0012,5000\r", "NETTO  kg:\r"};
+
+void Run(benchmark::State& state, Pipeline& lines) {
     std::size_t i = 0;
-    for (auto _ : state) ProcessLine(kLines[i++ % kLines.size()], env);
+    for (auto _ : state) {
+        const std::string& chunk = kChunks[i++ % kChunks.size()];
+        lines.pipeline.Receive(chunk.data(), static_cast<std::int32_t>(chunk.size()));
+    }
+    if (lines.displays.failed) state.SkipWithError("append failed");
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_ProcessLine);
 
-void BM_ProcessLineWithRecordingFile(benchmark::State& state) {
+void BM_PipelineLine(benchmark::State& state) {
+    Pipeline lines("");
+    Run(state, lines);
+}
+BENCHMARK(BM_PipelineLine);
+
+void BM_PipelineLineWithRecordingFile(benchmark::State& state) {
     const char* tmp = std::getenv("TMPDIR");
     std::string folder =
         std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/waga-bench-XXXXXX";
@@ -64,19 +82,15 @@ void BM_ProcessLineWithRecordingFile(benchmark::State& state) {
         state.SkipWithError("no temp folder");
         return;
     }
-    QuietEnvironment env;
-    env.fileName = folder + "/20240102";
-    CreateEmptyFile(env.fileName);
-    std::size_t i = 0;
-    for (auto _ : state) {
-        env.recording = true;
-        ProcessLine(kLines[i++ % kLines.size()], env);
-        if (!env.recording) state.SkipWithError("append failed");
+    const std::string file = folder + "/20240102";
+    CreateEmptyFile(file);
+    {
+        Pipeline lines(file);
+        Run(state, lines);
     }
-    state.SetItemsProcessed(state.iterations());
     std::filesystem::remove_all(folder);
 }
-BENCHMARK(BM_ProcessLineWithRecordingFile);
+BENCHMARK(BM_PipelineLineWithRecordingFile);
 
 // A stream of 11-byte lines (10 bytes and CR) with LF after some, in chunks of range(0) bytes.
 void BM_LineAssembly(benchmark::State& state) {

@@ -13,9 +13,11 @@ In one run, over one pseudo-terminal linked as COM2:
      the process's threads);
   4. the same GET load against a minimal Python standard-library bridge (python_bridge.py)
      reading the same pseudo-terminal.
-The service's process is waga-service-host (the serial port component, the line pipeline and
-the service as the program wires them, without the window) unless WAGA_SERVICE_PROGRAM names
-another command that serves dodatki.ini's [SerwerWagi] from COM2 in its working directory.
+The service's process is the headless station waga-stacja (the serial port component, the line
+pipeline and the service as the programs wire them, without the window; the journal and the
+recording file off, so that the service's own share is measured) unless WAGA_SERVICE_PROGRAM
+names another command that serves dodatki.ini's [SerwerWagi] from COM2 in its working directory
+(or in WAGA_DIR, which names the same folder).
 """
 import argparse
 import glob
@@ -100,7 +102,7 @@ def main():
     parser.add_argument("--seconds", type=int, default=20)
     options = parser.parse_args()
     load = os.path.join(options.bin, "service-load")
-    program = os.environ.get("WAGA_SERVICE_PROGRAM", os.path.join(options.bin, "waga-service-host"))
+    program = os.environ.get("WAGA_SERVICE_PROGRAM", os.path.join(options.bin, "waga-stacja"))
     seconds = options.seconds
 
     work = tempfile.mkdtemp(prefix="waga-bench-service-")
@@ -109,9 +111,12 @@ def main():
     os.symlink(os.ttyname(slave), os.path.join(work, "COM2"))
     port = free_port()
     with open(os.path.join(work, "dodatki.ini"), "w") as f:
-        f.write(f"[SerwerWagi]\nWlaczony=1\nPort={port}\n")
+        f.write(f"[Dziennik]\nWlaczony=0\n[SerwerWagi]\nWlaczony=1\nPort={port}\n")
+    with open(os.path.join(work, "konfig.ini"), "wb") as f:
+        f.write(b"Zapis_do_pliku=0\r\nPredkosc_transmisji=115200\r\n")
     figures = {}
-    host = subprocess.Popen([program], cwd=work, stderr=open(os.path.join(work, "host.log"), "w"))
+    host = subprocess.Popen([program], cwd=work, env=dict(os.environ, WAGA_DIR=work),
+                            stderr=open(os.path.join(work, "host.log"), "w"))
     try:
         wait_http(f"http://127.0.0.1:{port}/api/v1/health")
         # 1. CR -> event at 5,760 lines a second, 20 clients.

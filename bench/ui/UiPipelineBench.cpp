@@ -35,8 +35,8 @@ struct BenchWindow {
         QDir().mkpath(dir);
         const std::string file = QDir(dir).filePath(QStringLiteral("rec")).toStdString();
         std::ofstream(file, std::ios::binary).flush();
-        form.SetRecordingFileName(file);
-        form.SetRecordingChecked(true);
+        program.Switches().SetRecordingFileName(file);
+        program.Switches().SetRecording(true);
         program.Switches().SetRecordReadings(true);
         program.Switches().SetShowReadings(true);
         program.Switches().SetDeleteOldest(true);
@@ -94,7 +94,7 @@ void BM_TickOfReadingsFullView(benchmark::State& state) {
         benchmark::Counter(lines, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["lines_per_s"] = benchmark::Counter(lines, benchmark::Counter::kIsRate);
     state.counters["worst_tick_ms"] = worstTickMs;
-    state.counters["view_lines"] = window.form.Report().LineCount();
+    state.counters["view_lines"] = window.form.ReportDisplay().LineCount();
 }
 BENCHMARK(BM_TickOfReadingsFullView)
     ->Arg(10)
@@ -106,7 +106,7 @@ BENCHMARK(BM_TickOfReadingsFullView)
 void BM_TickOfReadingsNoFile(benchmark::State& state) {
     const int limit = static_cast<int>(state.range(0));
     BenchWindow window(limit);
-    window.form.SetRecordingChecked(false);
+    window.program.Switches().SetRecording(false);
     window.Fill(limit, "5");
     std::string tick;
     for (int i = 0; i < kLinesPerTick; ++i) tick += std::to_string(i % 10) + "\r";
@@ -127,7 +127,7 @@ BENCHMARK(BM_TickOfReadingsNoFile)
 // Resident memory with a full view of 80-character report lines, kept full for many ticks.
 void BM_ResidentMemoryFullView80(benchmark::State& state) {
     BenchWindow window(5000);
-    window.form.SetRecordingChecked(false);
+    window.program.Switches().SetRecording(false);
     const std::string line = "RAPORT " + std::string(73, 'x');
     window.Fill(5000, line);
     std::string tick;
@@ -137,7 +137,7 @@ void BM_ResidentMemoryFullView80(benchmark::State& state) {
         QApplication::processEvents();
     }
     state.counters["rss_MiB"] = ResidentKiB() / 1024.0;
-    state.counters["view_lines"] = window.form.Report().LineCount();
+    state.counters["view_lines"] = window.form.ReportDisplay().LineCount();
 }
 BENCHMARK(BM_ResidentMemoryFullView80)->Iterations(200)->Unit(benchmark::kMillisecond);
 

@@ -1,4 +1,4 @@
-// The "Baza centralna" window as the program attaches it (offscreen), against a real server:
+// The "Baza centralna" window as the program builds it (offscreen), against a real server:
 // the operator's settings go to dodatki.ini's own section, the password only to the password
 // file (0600), the uploader starts without a restart, and the window shows its state.
 #include <gtest/gtest.h>
@@ -10,13 +10,16 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "CentralAttach.h"
 #include "CentralDbWindow.h"
 #include "CentralServer.h"
 #include "CentralUploader.h"
+#include "Composition.h"
+#include "Controls.h"
+#include "MainWindow.h"
 #include "StationRig.h"
 #include "TestSupport.h"
 
@@ -40,23 +43,18 @@ TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
     // Other sections of dodatki.ini stay as they are.
     AddOnSettings before;
     before.journal.keepDays = 30;
-    before.service.enabled = true;
+    before.service.names = "waga.example";
     before.service.token = "tajny";
     std::string error;
     ASSERT_TRUE(SaveAddOnSettings(before, error, folder.Path())) << error;
     ASSERT_TRUE(WriteBacklog(dir + QStringLiteral("/dziennik.sqlite"), 100));
 
-    QObject root;
-    QAction* item = nullptr;
-    central::CentralUploader* uploader = AttachCentral(
-        &root,
-        [&](const QString& text) {
-            EXPECT_EQ(text, QStringLiteral("Baza centralna..."));
-            return item = new QAction(text, &root);
-        },
-        dir);
+    waga::test::ScopedWorkingDir cwd(folder.Path());
+    Composition program;
+    auto* item = program.Window().findChild<QAction*>(QStringLiteral("MMbaza_centralna"));
     ASSERT_NE(item, nullptr);
-    EXPECT_FALSE(uploader->Status().enabled);  // off until configured
+    EXPECT_EQ(item->text(), QStringLiteral("&Baza centralna..."));
+    EXPECT_FALSE(program.Parts().Uploader().Status().enabled);  // off until configured
     item->trigger();
     auto* window = qApp->findChild<CentralDbWindow*>();
     for (QWidget* top : QApplication::topLevelWidgets()) {

@@ -118,4 +118,16 @@ TEST(AddOnSettingsFile, AMissingFileIsDefaultsAndAFailedSaveLeavesTheOldFile) {
     EXPECT_FALSE(LoadAddOnSettings(dir.Path()).settings.journal.enabled);
 }
 
+// A dodatki.ini that cannot be read (here a folder of that name) is said so; the additions run
+// with their defaults.
+TEST(AddOnSettingsFile, AnUnreadableFileIsToldAndGivesTheDefaults) {
+    waga::test::TempDir dir;
+    std::filesystem::create_directory(dir.File("dodatki.ini"));
+    const AddOnLoadResult loaded = LoadAddOnSettings(dir.Path());
+    EXPECT_TRUE(loaded.fileFound);
+    EXPECT_EQ(loaded.errorText,
+              "Nie można odczytać pliku dodatki.ini; dodatki działają z ustawieniami domyślnymi.");
+    EXPECT_EQ(loaded.settings, AddOnSettings{});
+}
+
 }  // namespace

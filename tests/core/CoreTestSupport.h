@@ -1,83 +1,82 @@
 #pragma once
-// Shared helpers of the core tests: a recording environment for ProcessLine and temp folders.
+// Shared helpers of the core tests: temp folders, a printable form of bytes, and the program's
+// own sinks fed through the line pipeline with their displays in memory.
 
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "LineRouting.h"
+#include "DisplaySinks.h"
+#include "LinePipeline.h"
+#include "OperatorBoxes.h"
+#include "OperatorSwitches.h"
+#include "RecordingSink.h"
 #include "TestSupport.h"
-
-// Keeps the report view as a list of lines and logs every call in order, so tests can check
-// both the outcome and the sequence (for example: recording unchecked before the error box).
-class FakeLineEnvironment : public ILineEnvironment {
-  public:
-    std::string readout = "previous";
-    std::vector<std::string> report;
-    bool showReadings = false;
-    bool recording = true;
-    bool recordReadings = false;
-    bool deleteOldest = true;
-    std::int32_t maxLines = 300;
-    std::string fileName;
-    char separator = ',';
-    std::vector<std::string> calls;
-    std::vector<std::string> errorBoxes;
-    std::function<void()> whileErrorBoxOpen;
-
-    void SetReadout(const Win1250Text& text) override {
-        readout = text.Bytes();
-        calls.push_back("readout:" + text.Bytes());
-    }
-    int ReportLineCount() const override { return static_cast<int>(report.size()); }
-    void DeleteFirstReportLine() override {
-        report.erase(report.begin());
-        calls.push_back("delete-first");
-    }
-    void ClearReport() override {
-        report.clear();
-        calls.push_back("clear");
-    }
-    void AppendReportLine(const Win1250Text& line) override {
-        report.push_back(line.Bytes());
-        calls.push_back("report:" + line.Bytes());
-    }
-    bool ShowReadingsChecked() const override { return showReadings; }
-    bool RecordingChecked() const override { return recording; }
-    bool RecordReadingsChecked() const override { return recordReadings; }
-    bool DeleteOldestSelected() const override { return deleteOldest; }
-    void UncheckRecording() override {
-        recording = false;
-        calls.push_back("uncheck");
-    }
-    std::int32_t MaxReportLines() const override { return maxLines; }
-    std::string RecordingFileName() const override { return fileName; }
-    RecordingWriter& RecordingOutput() override { return writer; }
-    RecordingWriter writer;
-    void ShowError(const std::string& text) override {
-        errorBoxes.push_back(text);
-        calls.push_back("error-box");
-        if (whileErrorBoxOpen) whileErrorBoxOpen();
-    }
-    ConfirmAnswer AskConfirmation(const std::string&) override { return ConfirmAnswer::No; }
-    char DecimalSeparator() const override { return separator; }
-};
 
 using waga::test::ReadFile;
 using waga::test::TempDir;
 using waga::test::WriteFile;
 
-// Routes one line given as bytes, as the only line of a received chunk (the recording file is
-// closed afterwards, as the window does at the end of a chunk).
-inline void ProcessBytes(const std::string& bytes, FakeLineEnvironment& env) {
-    ProcessLine(Win1250Text(bytes), env);
-    env.writer.Close();
-}
+// The read-out and the report view as lines in memory; the read-out counts its drawings.
+class MemoryDisplays : public IReadoutDisplay, public IReportLines {
+  public:
+    std::string readout = "previous";
+    int drawings = 0;
+    std::vector<std::string> report;
+
+    void ShowReading(const Win1250Text& text) override {
+        readout = text.Bytes();
+        ++drawings;
+    }
+    int ReportLineCount() const override { return static_cast<int>(report.size()); }
+    void DeleteFirstReportLine() override { report.erase(report.begin()); }
+    void ClearReport() override { report.clear(); }
+    void AppendReportLine(const Win1250Text& line) override { report.push_back(line.Bytes()); }
+};
+
+// Error boxes as a list; each notes whether recording was already off when it opened, and may
+// run something while it is open (as a modal box lets received chunks in).
+class MemoryBoxes : public IOperatorBoxes {
+  public:
+    explicit MemoryBoxes(const OperatorSwitches& switches) : switches_(switches) {}
+    void ShowError(const std::string& text) override {
+        texts.push_back(text);
+        recordingWhenShown.push_back(switches_.Recording());
+        if (whileOpen) whileOpen();
+    }
+    ConfirmAnswer AskConfirmation(const std::string&) override { return ConfirmAnswer::No; }
+
+    std::vector<std::string> texts;
+    std::vector<bool> recordingWhenShown;
+    std::function<void()> whileOpen;
+
+  private:
+    const OperatorSwitches& switches_;
+};
+
+// The window program's own sinks, in its order: the read-out, the report view, the recording
+// file (recording on, into `file`).
+struct SinkRig {
+    explicit SinkRig(const std::string& file) {
+        switches.SetRecording(true);
+        switches.SetRecordingFileName(file);
+        for (ILineSink* sink : {static_cast<ILineSink*>(&readout), static_cast<ILineSink*>(&report),
+                                static_cast<ILineSink*>(&recording)})
+            pipeline.Subscribe(sink);
+    }
+    // One received chunk.
+    void Feed(const std::string& bytes) {
+        pipeline.Receive(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    }
+
+    OperatorSwitches switches;
+    MemoryDisplays displays;
+    MemoryBoxes boxes{switches};
+    LinePipeline pipeline;
+    ReadoutSink readout{displays};
+    ReportSink report{displays, switches};
+    RecordingSink recording{switches, boxes};
+};
 
 // A short printable form of a byte string for test names and messages.
 inline std::string Escaped(const std::string& bytes) {

@@ -1,8 +1,10 @@
-// The reconnect after the settings dialog, against real pseudo-terminals linked as COMn.
+// The port's session against real pseudo-terminals linked as COMn: the reconnect after the
+// settings dialog, with what the station's pipeline and the status bar hear of it.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -12,9 +14,10 @@
 #include "Controls.h"
 #include "DialogTestSupport.h"
 #include "LinePipeline.h"
+#include "PortSettingsDialog.h"
+#include "PortStatusTexts.h"
 #include "RadioGroup.h"
-#include "Reconnect.h"
-#include "SerialPort.h"
+#include "Station.h"
 #include "TestSupport.h"
 
 using waga::test::PtyLink;
@@ -22,25 +25,43 @@ using waga::test::ScopedWorkingDir;
 
 namespace {
 
-// The program's side of a reconnect: a port component whose bytes go to a line pipeline, and a
-// sink that keeps the lines and the port states it hears of.
+// The working folder, with the journal turned off in its dodatki.ini.
+QString FolderWithoutJournal() {
+    waga::test::WriteFile("dodatki.ini", "[Dziennik]\nWlaczony=0\n");
+    return QDir::currentPath();
+}
+
+// The program's side of a reconnect: the station's parts in the working folder (no journal), a
+// sink that keeps the lines and the port states it hears of, and the status bar's texts.
 struct Receiver : ILineSink {
     std::vector<std::string> lines;
     std::vector<std::string> states;
-    LinePipeline pipeline;
-    SerialPort port;
+    std::vector<QString> statusTexts;
+    Station station{FolderWithoutJournal()};
+    SerialPort& port = station.Port();
     Receiver() {
-        pipeline.Subscribe(this);
         port.SetComPortPollingDelay(5);
-        QObject::connect(&port, &SerialPort::dataReceived,
-                         [this](const char* data, int size) { pipeline.Receive(data, size); });
+        station.Start({this}, {[this](const PortStatus& status) {
+                                   statusTexts.push_back(PortStatusText(status));
+                               },
+                               {}});
     }
+    ~Receiver() override { station.Stop(); }
     void OnLine(const LineEvent& event) override { lines.push_back(event.line.Bytes()); }
     void OnReset() override { states.push_back("reset"); }
     void OnPortState(const PortStateEvent& event) override {
         const char* names[] = {"opened", "lost", "closed"};
         states.push_back(std::string(names[static_cast<int>(event.state)]) + " " +
                          PortName(event.port));
+    }
+    // What the status bar says after the last step.
+    QString Status() const { return statusTexts.empty() ? QString() : statusTexts.back(); }
+    // MMustaw_rsClick: the dialog, then the reconnect with its selections.
+    QString ShowSettingsAndReconnect(PortSettingsDialog& dialog) {
+        dialog.SetPortDriver(&port);
+        dialog.exec();
+        station.Session().Reconnect(dialog.Selections());
+        return Status();
     }
 };
 
@@ -59,16 +80,18 @@ TEST(Reconnect, MovesToTheChosenPortAndSpeedAndEmptiesPendingLine) {
     PtyLink com3("COM3");
     std::filesystem::create_symlink(com3.SlavePath(), com2.Dir() + "/COM3");
     Receiver receiver;
-    ASSERT_TRUE(receiver.port.OpenPort());
-    receiver.pipeline.Receive("abc", 3);
+    receiver.station.Session().Start();
+    ASSERT_TRUE(receiver.port.IsPortOpen());
+    receiver.station.Pipeline().Receive("abc", 3);
+    receiver.states.clear();
 
-    const QString status = ReconnectPort(Chosen(pnCOM3, br9600), receiver.port, receiver.pipeline);
+    receiver.station.Session().Reconnect(Chosen(pnCOM3, br9600));
 
-    EXPECT_EQ(status, "Połączenie RS232, COM3, prędkość: 9600 rozpoczęte.");
+    EXPECT_EQ(receiver.Status(), "Połączenie RS232, COM3, prędkość: 9600 rozpoczęte.");
     EXPECT_TRUE(receiver.port.IsPortOpen());
     EXPECT_EQ(receiver.port.ComPort(), pnCOM3);
     EXPECT_EQ(receiver.port.ComPortSpeed(), br9600);
-    EXPECT_EQ(receiver.pipeline.PendingLine(), "");
+    EXPECT_EQ(receiver.station.Pipeline().PendingLine(), "");
     EXPECT_EQ(receiver.states, (std::vector<std::string>{"closed COM2", "reset", "opened COM3"}));
     // The first line after the reconnect is not joined to what was pending before it.
     ASSERT_TRUE(com3.Write("12.50\r"));
@@ -81,16 +104,19 @@ TEST(Reconnect, AnAbsentPortGivesTheErrorTextAndKeepsPendingLine) {
     ScopedWorkingDir cwd(com2.Dir());
     std::filesystem::create_symlink(com2.Dir() + "/nothing-here", com2.Dir() + "/COM4");
     Receiver receiver;
-    ASSERT_TRUE(receiver.port.OpenPort());
-    receiver.pipeline.Receive("abc", 3);
+    receiver.station.Session().Start();
+    ASSERT_TRUE(receiver.port.IsPortOpen());
+    receiver.station.Pipeline().Receive("abc", 3);
+    receiver.states.clear();
 
-    const QString status = ReconnectPort(Chosen(pnCOM4, br4800), receiver.port, receiver.pipeline);
+    receiver.station.Session().Reconnect(Chosen(pnCOM4, br4800));
 
-    EXPECT_EQ(status, "Error: nie można się połączyć! Sprawdź ustawienia!");
+    EXPECT_EQ(receiver.Status(), "Error: nie można się połączyć! Sprawdź ustawienia!");
     EXPECT_FALSE(receiver.port.IsPortOpen());
-    EXPECT_EQ(receiver.port.ComPort(), pnCOM4);  // the component holds the new settings
+    EXPECT_FALSE(receiver.station.Session().Retrying());  // the operator's failure is not retried
+    EXPECT_EQ(receiver.port.ComPort(), pnCOM4);           // the component holds the new settings
     EXPECT_EQ(receiver.port.ComPortSpeed(), br4800);
-    EXPECT_EQ(receiver.pipeline.PendingLine(), "abc");
+    EXPECT_EQ(receiver.station.Pipeline().PendingLine(), "abc");
     EXPECT_EQ(receiver.states, std::vector<std::string>{"closed COM2"});
 }
 
@@ -99,9 +125,10 @@ TEST(Reconnect, AClosedPortIsOnlyOpened) {
     ScopedWorkingDir cwd(com2.Dir());
     Receiver receiver;
     ASSERT_FALSE(receiver.port.IsPortOpen());
-    EXPECT_EQ(ReconnectPort(Chosen(pnCOM2, br2400), receiver.port, receiver.pipeline),
-              "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte.");
+    receiver.station.Session().Reconnect(Chosen(pnCOM2, br2400));
+    EXPECT_EQ(receiver.Status(), "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte.");
     EXPECT_TRUE(receiver.port.IsPortOpen());
+    EXPECT_EQ(receiver.states, (std::vector<std::string>{"reset", "opened COM2"}));
 }
 
 TEST(Reconnect, EveryCloseSetsEightDataBitsAndNoParity) {
@@ -112,7 +139,7 @@ TEST(Reconnect, EveryCloseSetsEightDataBitsAndNoParity) {
     receiver.port.SetComPortParity(ptEVEN);
     PortSettingsDialog dialog(&receiver.port);
     dialog.FormShow();
-    ReconnectPort(dialog.Selections(), receiver.port, receiver.pipeline);
+    receiver.station.Session().Reconnect(dialog.Selections());
     EXPECT_EQ(receiver.port.LineSettings().dataBits, db8BITS);
     EXPECT_EQ(receiver.port.LineSettings().parity, ptNONE);
 }
@@ -127,7 +154,7 @@ TEST_P(ReconnectFastSpeed, IsKeptWhenNoSpeedWasChosen) {
     receiver.port.SetComPortSpeed(GetParam());
     PortSettingsDialog dialog;
     QTimer::singleShot(0, &dialog, [&] { Find<QPushButton>(dialog, "BOk")->click(); });
-    const QString status = ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline);
+    const QString status = receiver.ShowSettingsAndReconnect(dialog);
     EXPECT_EQ(receiver.port.ComPortSpeed(), GetParam());
     EXPECT_EQ(status, PortOpenedText(pnCOM2, GetParam()));
     EXPECT_TRUE(status.contains(QString::number(kComPortBaudRates[GetParam()])));
@@ -149,7 +176,7 @@ TEST(Reconnect, AFastSpeedGivesWayToOneTheOperatorChose) {
         Find<RadioGroup>(dialog, "RGSzybkosc")->Button(7)->click();  // "14400"
         Find<QPushButton>(dialog, "BOk")->click();
     });
-    EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline),
+    EXPECT_EQ(receiver.ShowSettingsAndReconnect(dialog),
               "Połączenie RS232, COM2, prędkość: 14400 rozpoczęte.");
     EXPECT_EQ(receiver.port.ComPortSpeed(), br14400);
 }
@@ -161,7 +188,8 @@ TEST(Reconnect, TheDialogsPortChoiceIsAppliedAfterItCloses) {
     std::filesystem::create_symlink(com2.SlavePath(), com1.Dir() + "/COM2");
     Receiver receiver;
     receiver.port.SetComPort(pnCOM2);
-    ASSERT_TRUE(receiver.port.OpenPort());
+    receiver.station.Session().Start();
+    ASSERT_TRUE(receiver.port.IsPortOpen());
     PortSettingsDialog dialog;
     bool openWhileShown = false;
     QTimer::singleShot(0, &dialog, [&] {
@@ -169,7 +197,7 @@ TEST(Reconnect, TheDialogsPortChoiceIsAppliedAfterItCloses) {
         Find<RadioGroup>(dialog, "RGNumPortu")->Button(0)->click();  // "COMM1"
         dialog.close();                                              // title bar's close button
     });
-    EXPECT_EQ(ShowSettingsAndReconnect(dialog, receiver.port, receiver.pipeline),
+    EXPECT_EQ(receiver.ShowSettingsAndReconnect(dialog),
               "Połączenie RS232, COM1, prędkość: 9600 rozpoczęte.");
     EXPECT_TRUE(openWhileShown);
     EXPECT_EQ(receiver.port.ComPort(), pnCOM1);

@@ -31,6 +31,12 @@ bool TakenByTheReader(const SimPort& terminal, std::chrono::steady_clock::time_p
         5s);
 }
 
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
 bool WriteAll(int fd, const std::string& bytes) {
     return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
@@ -51,9 +57,11 @@ TEST(LastLineBeforeALoss, IsRecordedTwentyTimesInARow) {
         SimPort terminal;
         std::string error;
         ASSERT_TRUE(terminal.Create(place.File("COM2"), error)) << error;
-        ASSERT_TRUE(WaitUntil([&] { return terminal.HeldByReader(); })) << program->Stderr();
-        // The open purges what waited; a moment more lets the program finish its open.
-        std::this_thread::sleep_for(100ms);
+        // The open purges what waited: the lines go once the program says the port opened (it
+        // tells each open on standard error once the open, purge included, is done). Its lock
+        // on the terminal alone comes before the purge, however busy the machine.
+        ASSERT_TRUE(WaitUntil([&] { return Count(program->Stderr(), "rozpoczęte.") == run; }))
+            << program->Stderr();
         const std::string pre = "PRE-" + std::to_string(run) + "\r\n";
         const std::string last = "LAST-" + std::to_string(run) + "\r\n";
         ASSERT_TRUE(WriteAll(terminal.MasterFd(), pre));

@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <filesystem>
 
-#include "Reconnect.h"
 #include "SoakCompare.h"
 
 using waga::test::BinPath;
@@ -35,12 +34,10 @@ void FaultFixture::Start(const std::vector<std::string>& simOptions,
 
     program_ = std::make_unique<Composition>();
     form_ = &program_->Window();
-    form_->ComPortDriver().SetComPort(pnCOM2);
-    form_->ComPortDriver().SetComPortSpeed(br115200);
-    ASSERT_TRUE(form_->ComPortDriver().OpenPort());
-    program_->Pipeline().SetPort(pnCOM2);
-    program_->Pipeline().AnnouncePortState(PortState::Opened);
-    form_->SetStatusText(PortOpenedText(pnCOM2, br115200) + " ");
+    program_->Port().SetComPort(pnCOM2);
+    program_->Port().SetComPortSpeed(br115200);
+    program_->Session().Start();
+    ASSERT_TRUE(program_->Port().IsPortOpen());
     program_->Switches().SetRecordReadings(true);
     program_->Switches().SetShowReadings(true);
     form_->CreateDayFile();
@@ -56,7 +53,6 @@ void FaultFixture::RestartSimulator(const std::vector<std::string>& simOptions) 
 }
 
 void FaultFixture::TearDown() {
-    if (form_) form_->ComPortDriver().ClosePort();
     form_ = nullptr;
     program_.reset();
     if (sim_) sim_->Process().Signal(SIGTERM);
@@ -65,7 +61,7 @@ void FaultFixture::TearDown() {
 }
 
 std::string FaultFixture::RecordingPath() const {
-    const std::string name = form_->RecordingFileName();
+    const std::string name = program_->Switches().RecordingFileName();
     return name.find('/') == std::string::npos ? WorkFile(name) : name;
 }
 

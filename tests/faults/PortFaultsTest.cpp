@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <chrono>
+#include <memory>
 
 #include "FaultFixture.h"
 #include "PortSettingsDialog.h"
@@ -49,18 +50,20 @@ TEST_F(PortFaults, SimulatorKilledAndBackReconnectsByItselfTwice) {
     Start({"--rate", "300", "--wait-open"});
     ASSERT_TRUE(WaitForRecorded(1500));
     PortStateLog additions;
-    Program().AddSink(additions);
+    Program().Pipeline().Subscribe(&additions);
+    const std::shared_ptr<void> unsubscribe(
+        nullptr, [&](void*) { Program().Pipeline().Unsubscribe(&additions); });
     ModalAnswerer answerer;
     std::string before;
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         Sim().Process().Signal(SIGKILL);
         ASSERT_EQ(Sim().Process().Wait(), 128 + SIGKILL);
-        ASSERT_TRUE(RunEventsUntil([&] { return Form().RetryingLostPort(); }));
+        ASSERT_TRUE(RunEventsUntil([&] { return Program().Session().Retrying(); }));
 
         // The operator sees the loss: no box, the port closed, no stale weight, recording on.
-        EXPECT_EQ(Form().StatusText(), PortLostText(pnCOM2));
-        EXPECT_FALSE(Form().ComPortDriver().IsPortOpen());
+        EXPECT_EQ(StatusText(Form()), PortLostText(pnCOM2));
+        EXPECT_FALSE(Program().Port().IsPortOpen());
         EXPECT_EQ(Readout(Form()), "");
         EXPECT_TRUE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
         // Every line read before the fault is in the file, whole.
@@ -70,13 +73,13 @@ TEST_F(PortFaults, SimulatorKilledAndBackReconnectsByItselfTwice) {
 
         RestartSimulator({"--rate", "300", "--wait-open", "--seed", std::to_string(round)});
         const auto back = std::chrono::steady_clock::now();
-        ASSERT_TRUE(RunEventsUntil([&] { return Form().ComPortDriver().IsPortOpen(); }, 3s));
+        ASSERT_TRUE(RunEventsUntil([&] { return Program().Port().IsPortOpen(); }, 3s));
         std::printf("reconnected %lld ms after the new terminal was linked\n",
                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                std::chrono::steady_clock::now() - back)
                                                .count()));
-        EXPECT_FALSE(Form().RetryingLostPort());
-        EXPECT_EQ(Form().StatusText(), PortOpenedText(pnCOM2, br115200));
+        EXPECT_FALSE(Program().Session().Retrying());
+        EXPECT_EQ(StatusText(Form()), PortOpenedText(pnCOM2, br115200));
 
         // Lines flow again; the new ones follow the old ones, nothing joined to a fragment, and
         // the read-out shows the scale's weight again.
@@ -92,7 +95,6 @@ TEST_F(PortFaults, SimulatorKilledAndBackReconnectsByItselfTwice) {
     EXPECT_EQ(additions.heard,
               (std::vector<std::string>{"lost COM2", "reset", "reset", "opened COM2", "lost COM2",
                                         "reset", "reset", "opened COM2"}));
-    Program().Pipeline().Unsubscribe(&additions);
 }
 
 // The operator opens "Parametry transmisji..." while the automatic reconnect runs: it stops, and
@@ -102,27 +104,28 @@ TEST_F(PortFaults, TheOperatorsReconnectTakesOverFromTheAutomaticOne) {
     ASSERT_TRUE(WaitForRecorded(500));
     Sim().Process().Signal(SIGKILL);
     ASSERT_EQ(Sim().Process().Wait(), 128 + SIGKILL);
-    ASSERT_TRUE(RunEventsUntil([&] { return Form().RetryingLostPort(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return Program().Session().Retrying(); }));
 
     ModalAnswerer answerer;
     QString dialogClass;
     bool retryingWhileOpen = true;
-    answerer.Push(PressOk(&dialogClass, [&] { retryingWhileOpen = Form().RetryingLostPort(); }));
+    answerer.Push(
+        PressOk(&dialogClass, [&] { retryingWhileOpen = Program().Session().Retrying(); }));
     Find<QAction>(Form(), "MMustaw_rs")->trigger();
     EXPECT_EQ(dialogClass, "PortSettingsDialog");
     EXPECT_FALSE(retryingWhileOpen);
-    EXPECT_EQ(Form().StatusText(), ReconnectFailedText());
+    EXPECT_EQ(StatusText(Form()), ReconnectFailedText());
     EXPECT_TRUE(Find<QStatusBar>(Form(), "StatusBar")->toolTip().startsWith("brak urządzenia "));
     EXPECT_EQ(Readout(Form()), "");
 
     // Not retried: a terminal that comes back stays unused until the operator reconnects.
     RestartSimulator({"--rate", "300", "--wait-open", "--seed", "3"});
     waga::test::RunEvents(2500ms);
-    EXPECT_FALSE(Form().ComPortDriver().IsPortOpen());
+    EXPECT_FALSE(Program().Port().IsPortOpen());
     answerer.Push(PressOk(&dialogClass));
     Find<QAction>(Form(), "MMustaw_rs")->trigger();
-    EXPECT_EQ(Form().StatusText(), PortOpenedText(pnCOM2, br115200));
-    EXPECT_EQ(Form().ComPortDriver().ComPortSpeed(), br115200);  // the dialog cannot show it
+    EXPECT_EQ(StatusText(Form()), PortOpenedText(pnCOM2, br115200));
+    EXPECT_EQ(Program().Port().ComPortSpeed(), br115200);  // the dialog cannot show it
     EXPECT_TRUE(Find<QStatusBar>(Form(), "StatusBar")->toolTip().isEmpty());
     const std::size_t reopened = Recorded().size();
     ASSERT_TRUE(WaitForRecorded(reopened + 500));

@@ -53,7 +53,7 @@ TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     ASSERT_EQ(::unlink(RecordingPath().c_str()), 0);
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !answerer.Seen().empty(); },
                                            std::chrono::milliseconds(10000)));
-    const int viewAfterBox = Form().Report().LineCount();
+    const int viewAfterBox = Form().ReportDisplay().LineCount();
     Spin(600);  // lines keep arriving: no second box, the view goes on
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
@@ -62,8 +62,8 @@ TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     EXPECT_EQ(answerer.Unexpected(), 0);
     EXPECT_FALSE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
     EXPECT_FALSE(std::filesystem::exists(RecordingPath()));
-    EXPECT_TRUE(Form().StatusText().startsWith(QString::fromUtf8("Połączenie RS232, COM2")));
-    EXPECT_GT(Form().Report().LineCount(), viewAfterBox);  // lines still reach the view
+    EXPECT_TRUE(StatusText(Form()).startsWith(QString::fromUtf8("Połączenie RS232, COM2")));
+    EXPECT_GT(Form().ReportDisplay().LineCount(), viewAfterBox);  // lines still reach the view
     // What was recorded before the deletion is whole, in order, ending with a whole line.
     const std::string beforeFault = ReadDescriptor(held);
     ::close(held);
@@ -136,7 +136,7 @@ TEST_F(RecordingFaults, RecordingFileIsTheFullDevice) {
     ASSERT_EQ(answerer.Seen().size(), 1u);
     EXPECT_EQ(answerer.Seen()[0].text, kAppendFailedText);
     EXPECT_FALSE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
-    EXPECT_GT(Form().Report().LineCount(), 0);  // the lines still reach the view
+    EXPECT_GT(Form().ReportDisplay().LineCount(), 0);  // the lines still reach the view
 }
 
 }  // namespace

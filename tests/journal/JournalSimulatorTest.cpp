@@ -1,7 +1,7 @@
-// End to end without the window: the built scale-sim on a pseudo-terminal, read by the real
-// serial port component into the real pipeline and journal; then the built waga-journal exports
-// the file. Every line the simulator logged as sent is in the export, in order, byte for byte,
-// with times inside the run.
+// End to end without the window: the built scale-sim on a pseudo-terminal, read by the station's
+// parts as both programs build them (the serial port component, its session, the pipeline and
+// the journal); then the built waga-journal exports the file. Every line the simulator logged as
+// sent is in the export, in order, byte for byte, with times inside the run.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,9 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "Journal.h"
-#include "LinePipeline.h"
-#include "SerialPort.h"
+#include "Station.h"
 #include "TestSupport.h"
 
 using namespace std::chrono_literals;
@@ -43,21 +41,16 @@ TEST_P(JournalSimulatorTest, TheJournalHoldsEveryLineSent) {
     const std::int64_t startMs = UtcNowMs();
     {
         ScopedWorkingDir cwd(dir.Path());
-        LinePipeline pipeline;
-        pipeline.SetUnit(Win1250Text("kg"));
-        auto journal = waga::journal::AttachJournal(pipeline, QString::fromStdString(dir.Path()));
-        ASSERT_NE(journal, nullptr);
-        SerialPort port;
-        port.SetComPortSpeed(br115200);
-        QObject::connect(&port, &SerialPort::dataReceived,
-                         [&](const char* data, int size) { pipeline.Receive(data, size); });
-        ASSERT_TRUE(port.OpenPort());
-        pipeline.AnnouncePortState(PortState::Opened);
+        Station station(QString::fromStdString(dir.Path()));
+        ASSERT_NE(station.Journal(), nullptr);
+        station.Start({}, {});
+        station.Pipeline().SetUnit(Win1250Text("kg"));
+        station.Port().SetComPortSpeed(br115200);
+        station.Session().Start();
+        ASSERT_TRUE(station.Port().IsPortOpen());
         ASSERT_TRUE(RunEventsUntil([&] { return !sim.Running(); }, 60s));
         RunEvents(100ms);
-        port.ClosePort();
-        pipeline.AnnouncePortState(PortState::Closed);
-        pipeline.Unsubscribe(&journal->Sink());
+        station.Stop();
     }  // the journal stores what is queued and closes
     const std::int64_t endMs = UtcNowMs();
     ASSERT_EQ(sim.Wait(), 0) << sim.Stderr();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -18,8 +19,9 @@
 #include <QTcpServer>
 #include <filesystem>
 
+#include "Composition.h"
 #include "HttpClient.h"
-#include "LinePipeline.h"
+#include "MainWindow.h"
 #include "ServiceWindow.h"
 #include "TestSupport.h"
 #include "WeightService.h"
@@ -174,8 +176,8 @@ TEST_F(ServiceWindowTest, PortTakenShowsTheCause) {
     }
 }
 
-// As the composition root adds it: started from dodatki.ini, fed by the pipeline, its window
-// opened from the menu item.
+// As the composition root builds it: started from dodatki.ini, fed by the pipeline, its window
+// opened from "Serwer wagi..." in "&Widok".
 TEST(ServiceAttach, StartsFromTheFileAndOpensFromTheMenu) {
     TempDir dir;
     QTcpServer probe;
@@ -184,21 +186,24 @@ TEST(ServiceAttach, StartsFromTheFileAndOpensFromTheMenu) {
     probe.close();
     WriteFile(dir.File("dodatki.ini"),
               "[SerwerWagi]\nWlaczony=1\nPort=" + std::to_string(port) + "\n");
-    LinePipeline pipeline;
-    QMenu view;
-    WeightServiceParts parts = AttachWeightServiceWindow(
-        pipeline, {}, [&](const QString& text) { return view.addAction(text); }, dir.Path());
+    ScopedWorkingDir cwd(dir.Path());
+    Composition program;
     ASSERT_TRUE(RunEventsUntil(
-        [&] { return parts.service->CurrentState() == WeightService::State::Running; }));
-    pipeline.SetUnit(Win1250Text("kg"));
-    pipeline.Receive("  7,5\r", 6);
+        [&] { return program.Parts().Service().CurrentState() == WeightService::State::Running; }));
+    program.Settings().SetUnitCaption(Win1250Text("kg"));
+    program.Pipeline().Receive("  7,5\r", 6);
     EXPECT_TRUE(WaitUntil(
         [&] { return Get(port, "/api/v1/weight").Json().value("reading").toString() == "7,5"; }));
-    ASSERT_EQ(view.actions().size(), 1);
-    EXPECT_EQ(view.actions()[0]->text(), QStringLiteral("Serwer wagi..."));
-    view.actions()[0]->trigger();
-    EXPECT_TRUE(parts.window->isVisible());
-    parts.window->close();
+    auto* item = program.Window().findChild<QAction*>(QStringLiteral("MMserwer_wagi"));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), QStringLiteral("Se&rwer wagi..."));
+    item->trigger();
+    ServiceWindow* window = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<ServiceWindow*>(top)) window = found;
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    window->close();
 }
 
 }  // namespace

@@ -57,9 +57,9 @@ TEST_P(Reconnect, MenuCommandReopensThePortAndSetsTheStatus) {
 
     ASSERT_EQ(answerer.Seen().size(), 1u);
     EXPECT_EQ(answerer.Seen().front().className, "PortSettingsDialog");
-    EXPECT_EQ(Form().StatusText(), row.status);
-    EXPECT_EQ(Form().ComPortDriver().ComPort(), static_cast<PortNumber>(row.chosenPort));
-    EXPECT_EQ(Form().PendingLine(), row.pendingEmptied ? "" : partial);
+    EXPECT_EQ(StatusText(Form()), row.status);
+    EXPECT_EQ(Program().Port().ComPort(), static_cast<PortNumber>(row.chosenPort));
+    EXPECT_EQ(Program().Pipeline().PendingLine(), row.pendingEmptied ? "" : partial);
     EXPECT_TRUE(
         Find<QAction>(Form(), "Mwaga")->isChecked());  // the command never moves the view mark
 }
@@ -85,7 +85,7 @@ TEST_F(AboutCommand, ShowsTheOneAboutBoxWithoutMakingItModal) {
     Find<QAction>(Form(), "MMabout")->trigger();
     Find<QAction>(Form(), "MMabout")->trigger();
 
-    AboutDialog& about = Form().About();
+    AboutDialog& about = TopLevel<AboutDialog>("AboutBox");
     EXPECT_TRUE(about.isVisible());
     EXPECT_FALSE(about.isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);

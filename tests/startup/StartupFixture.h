@@ -55,6 +55,7 @@ class StartupFixture : public ::testing::Test {
 
     MainWindow& Form() { return program_->Window(); }
     Composition& Program() { return *program_; }
+    OperatorSwitches& Switches() { return program_->Switches(); }
     StartupSequence& Startup() { return *startup_; }
     std::string WorkFile(const std::string& name) const { return work_.File(name); }
     // The window names the day's file at start-up; the zone keeps the date from changing since.

@@ -50,16 +50,17 @@ TEST_P(StartSequence, LeavesTheWindowAsTheOperatorExpects) {
     Startup().FormCreate();
 
     EXPECT_TRUE(answerer.Seen().empty()) << answerer.Seen().front().text.toStdString();
-    EXPECT_EQ(Form().StatusText(), row.status);
+    EXPECT_EQ(StatusText(Form()), row.status);
     EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text().toStdString(), row.limitText);
-    EXPECT_EQ(Form().ComPortDriver().ComPortSpeed(), row.speed);
-    EXPECT_EQ(Form().ComPortDriver().LineSettings().dataBits, db8BITS);
-    EXPECT_EQ(Form().ComPortDriver().LineSettings().parity, ptNONE);
-    EXPECT_EQ(Form().ActivePage(), 0);
+    EXPECT_EQ(Program().Port().ComPortSpeed(), row.speed);
+    EXPECT_EQ(Program().Port().LineSettings().dataBits, db8BITS);
+    EXPECT_EQ(Program().Port().LineSettings().parity, ptNONE);
+    EXPECT_EQ(ActivePage(Form()), 0);
     EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());
     EXPECT_EQ(Find<QLabel>(Form(), "Ivek")->toolTip(),
               QString::fromUtf8("INTERNET: www.vek.example\nEMAIL: biuro@vek.example"));
-    EXPECT_EQ(WorkFile(Form().RecordingFileName()), DayFile());  // named relative to the directory
+    EXPECT_EQ(WorkFile(Switches().RecordingFileName()),
+              DayFile());  // named relative to the directory
     EXPECT_EQ(std::filesystem::exists(DayFile()), row.dayFileCreated);
     EXPECT_EQ(Form().pos(), QPoint(0, 0));
     EXPECT_FALSE(Startup().QuitPosted());
@@ -123,26 +124,26 @@ TEST_P(StartFailure, OnlyAMissingDeviceIsTriedAgain) {
     ModalAnswerer answerer;
 
     Startup().FormCreate();
-    EXPECT_EQ(Form().StatusText(), kStartFailed);
-    EXPECT_EQ(Form().RetryingLostPort(), row.retried);
+    EXPECT_EQ(StatusText(Form()), kStartFailed);
+    EXPECT_EQ(Program().Session().Retrying(), row.retried);
 
     // The scale comes: a terminal behind COM2, in place of whatever was there.
     std::filesystem::remove(WorkFile("COM2"));
     waga::test::PtyLink& pty = LinkPort("COM2");
-    const bool opened = waga::test::RunEventsUntil(
-        [&] { return Form().ComPortDriver().IsPortOpen(); }, std::chrono::milliseconds(2500));
+    const bool opened = waga::test::RunEventsUntil([&] { return Program().Port().IsPortOpen(); },
+                                                   std::chrono::milliseconds(2500));
     EXPECT_EQ(opened, row.retried);
     if (row.retried) {
-        EXPECT_EQ(Form().StatusText(),
+        EXPECT_EQ(StatusText(Form()),
                   QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte."));
         EXPECT_TRUE(Find<QStatusBar>(Form(), "StatusBar")->toolTip().isEmpty());
-        EXPECT_FALSE(Form().RetryingLostPort());
+        EXPECT_FALSE(Program().Session().Retrying());
         ASSERT_TRUE(pty.Write("RAPORT 1\r\n"));
         const std::string dayFile = std::filesystem::path(DayFile()).filename();
         EXPECT_TRUE(
             waga::test::RunEventsUntil([&] { return ReadWorkFile(dayFile) == "RAPORT 1\r\n"; }));
     } else {
-        EXPECT_EQ(Form().StatusText(), kStartFailed);
+        EXPECT_EQ(StatusText(Form()), kStartFailed);
     }
     EXPECT_TRUE(answerer.Seen().empty());
 }
@@ -191,7 +192,7 @@ TEST_P(FreeSpaceCheck, WarnsBelowOneMillionBytesOnly) {
                                     "1MB wolnej przestrzeni do prawidłowego funkcjonowania."));
     }
     // The warning changes nothing else.
-    EXPECT_EQ(Form().StatusText(), kOpenedCom2);
+    EXPECT_EQ(StatusText(Form()), kOpenedCom2);
     EXPECT_TRUE(std::filesystem::exists(DayFile()));
 }
 
@@ -233,7 +234,7 @@ TEST_F(SecondCopy, IsToldThenEndsByItselfWithoutWritingKonfig) {
     EXPECT_TRUE(Startup().QuitTaken());
     EXPECT_FALSE(Startup().HoldsInstanceGuard());
     // Every remaining step still ran.
-    EXPECT_EQ(Form().StatusText(), kOpenedCom2);
+    EXPECT_EQ(StatusText(Form()), kOpenedCom2);
     EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(), "300");
     EXPECT_TRUE(std::filesystem::exists(DayFile()));
     // Its window closing (should it happen) writes no konfig.ini, and the first copy keeps the
@@ -254,7 +255,7 @@ TEST_F(SecondCopy, QuitIsTakenByTheNextEventLoopWhenNoBoxFollows) {
     Startup().FormCreate();
     EXPECT_TRUE(Startup().QuitPosted());
     EXPECT_FALSE(Startup().QuitTaken());
-    EXPECT_EQ(Form().StatusText(), kStartFailed);
+    EXPECT_EQ(StatusText(Form()), kStartFailed);
 
     QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });  // no hang if it goes wrong
     EXPECT_EQ(QCoreApplication::exec(), 0);
@@ -280,9 +281,9 @@ TEST_F(UnreadableKonfig, BoxThenTheRestOfStartUpWithDefaults) {
     EXPECT_EQ(box.buttons, QStringList{"OK"});
     EXPECT_EQ(box.text, QString::fromUtf8("Nie można odczytać pliku ustawień konfig.ini.\n"
                                           "Program użyje ustawień domyślnych."));
-    EXPECT_EQ(Form().StatusText(), kOpenedCom2);
+    EXPECT_EQ(StatusText(Form()), kOpenedCom2);
     EXPECT_EQ(Find<QLineEdit>(Form(), "Emaxlinie")->text(), "300");
-    EXPECT_EQ(Form().ActivePage(), 0);
+    EXPECT_EQ(ActivePage(Form()), 0);
     EXPECT_TRUE(std::filesystem::exists(DayFile()));
     EXPECT_EQ(Form().UnitCaption().Bytes(), "kg");
 

@@ -142,10 +142,10 @@ TEST_F(LayoutTest, InitialStateOfSwitchesPagesAndViews) {
     EXPECT_TRUE(Find<QRadioButton>(Form(), "RBautoucinaj")->isChecked());
     EXPECT_FALSE(Find<QRadioButton>(Form(), "RBautowyczysc")->isChecked());
     EXPECT_TRUE(Find<QLineEdit>(Form(), "Enazwapliku")->isReadOnly());
-    EXPECT_EQ(Form().ActivePage(), 2);  // the page stored in the layout
+    EXPECT_EQ(ActivePage(Form()), 2);  // the page stored in the layout
     EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());
-    EXPECT_EQ(Form().Report().LineCount(), 0);
-    EXPECT_TRUE(Form().StatusText().isEmpty());
+    EXPECT_EQ(Form().ReportDisplay().LineCount(), 0);
+    EXPECT_TRUE(StatusText(Form()).isEmpty());
     EXPECT_EQ(Switches().MaxReportLines(), 300);
     EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->horizontalScrollBarPolicy(),
               Qt::ScrollBarAlwaysOn);
@@ -248,7 +248,7 @@ TEST_F(LayoutTest, TabOrderOfEachPage) {
 
 TEST_F(LayoutTest, LongTextsNeverWidenTheReadOutOrTheWindow) {
     const QSize window = Form().size();
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     for (const std::string& line :
          {std::string(5000, '9'), std::string("1") + std::string(3000, '0') + ".5",
           std::string(200, '7') + "\r"}) {
@@ -264,7 +264,7 @@ TEST_F(LayoutTest, LongTextsNeverWidenTheReadOutOrTheWindow) {
 // end, behind a "…" where it had to be cut) and never wider than the box; a reading that fits
 // keeps the read-out's own size. The font sizes used are printed.
 TEST_F(LayoutTest, AReadingTooWideForTheBoxIsShrunkNeverClipped) {
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     auto* readout = Find<QLabel>(Form(), "Ldisplay");
     const QString ellipsis = QString::fromUtf8("…");
     const std::string longest = std::string(LineAssembler::kMaxPendingLine - 1, '0') + "7";
@@ -274,7 +274,7 @@ TEST_F(LayoutTest, AReadingTooWideForTheBoxIsShrunkNeverClipped) {
           std::string(300, '8'), longest}) {
         SCOPED_TRACE(reading.size());
         Feed(reading + "\r");
-        ASSERT_EQ(Form().Readout().Bytes(), reading);
+        ASSERT_EQ(ReadoutBytes(Form()), reading);
         const QString drawn = readout->text();
         // Drawn right-aligned, the text's ink must begin inside the box.
         const QFontMetrics metrics(readout->font());

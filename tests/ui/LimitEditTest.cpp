@@ -91,7 +91,7 @@ TEST_F(LimitEditTest, EnterMovesOnLikeTabAndInsertsNothing) {
 }
 
 TEST_F(LimitEditTest, ClickElsewhereWithARejectedTextIsCancelled) {
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     TypeLimit(QStringLiteral("9"));
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("OK"));
@@ -111,12 +111,12 @@ TEST_F(LimitEditTest, PageSwitchIsRefusedWhileTheTextIsRejected) {
     answerer.Push(ModalAnswerer::ClickButton("OK"));
     ClickTab(0);
     QApplication::processEvents();
-    EXPECT_EQ(Form().ActivePage(), 2);
+    EXPECT_EQ(ActivePage(Form()), 2);
     EXPECT_TRUE(Focused() == Find<QLineEdit>(Form(), "Emaxlinie"));
     Reactivate();
     Find<QAction>(Form(), "Mwaga")->trigger();  // the menu's way to the page counts as leaving too
     QApplication::processEvents();
-    EXPECT_EQ(Form().ActivePage(), 2);
+    EXPECT_EQ(ActivePage(Form()), 2);
     EXPECT_EQ(answerer.Seen().size(), 2u);
     EXPECT_EQ(answerer.Unexpected(), 0);
 
@@ -124,7 +124,7 @@ TEST_F(LimitEditTest, PageSwitchIsRefusedWhileTheTextIsRejected) {
     Reactivate();
     ClickTab(0);
     QApplication::processEvents();
-    EXPECT_EQ(Form().ActivePage(), 0);
+    EXPECT_EQ(ActivePage(Form()), 0);
     EXPECT_TRUE(Find<QAction>(Form(), "Mwaga")->isChecked());
     EXPECT_EQ(Switches().MaxReportLines(), 50);
     EXPECT_EQ(answerer.Seen().size(), 2u);
@@ -155,14 +155,14 @@ TEST_F(LimitEditTest, AcceptedLimitTrimsTheViewFromTheTop) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.lines);
-        Form().SetRecordingChecked(false);
+        Switches().SetRecording(false);
         Switches().SetMaxReportLines(300);
         Form().ReportDisplay().Clear();
         FeedReportLines(row.lines);
         Switches().SetDeleteOldest(row.deleteOldest);
         TypeLimit(QString::fromLatin1(row.text));
         QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Tab);
-        EXPECT_EQ(Form().Report().LineCount(), row.remaining);
+        EXPECT_EQ(Form().ReportDisplay().LineCount(), row.remaining);
         EXPECT_EQ(ReportLines().front(), row.first);
     }
     // After trimming to 99 lines, the next line makes 100 and the one after keeps 100.
@@ -172,9 +172,9 @@ TEST_F(LimitEditTest, AcceptedLimitTrimsTheViewFromTheTop) {
     TypeLimit(QStringLiteral("100"));
     QTest::keyClick(Find<QLineEdit>(Form(), "Emaxlinie"), Qt::Key_Tab);
     FeedReportLines(1, "a");
-    EXPECT_EQ(Form().Report().LineCount(), 100);
+    EXPECT_EQ(Form().ReportDisplay().LineCount(), 100);
     FeedReportLines(1, "b");
-    EXPECT_EQ(Form().Report().LineCount(), 100);
+    EXPECT_EQ(Form().ReportDisplay().LineCount(), 100);
 }
 
 TEST_F(LimitEditTest, ClearingAskedYesEmptiesNoKeeps) {
@@ -188,7 +188,7 @@ TEST_F(LimitEditTest, ClearingAskedYesEmptiesNoKeeps) {
         {ModalAnswerer::PressKey(Qt::Key_Return), 0},
         {ModalAnswerer::CloseWindow(), 12},
     };
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     for (Row& row : rows) {
         Form().ReportDisplay().Clear();
         FeedReportLines(12);
@@ -200,8 +200,8 @@ TEST_F(LimitEditTest, ClearingAskedYesEmptiesNoKeeps) {
         EXPECT_EQ(answerer.Seen()[0].title, QStringLiteral("Potwierdzenie"));
         EXPECT_EQ(answerer.Seen()[0].text,
                   QString::fromUtf8("Czy napewno wyczyścić okno z raportami?"));
-        EXPECT_EQ(Form().Report().LineCount(), row.remaining);
-        EXPECT_EQ(Form().Readout().Bytes(), "7.5");
+        EXPECT_EQ(Form().ReportDisplay().LineCount(), row.remaining);
+        EXPECT_EQ(ReadoutBytes(Form()), "7.5");
         EXPECT_EQ(Switches().MaxReportLines(), 300);
     }
 }

@@ -117,7 +117,7 @@ TEST_F(NavigationTest, TabsMarkTheMenuAndTheMenuShowsPagesWithoutAChangeEvent) {
                 {0, Find<QAction>(Form(), "Mwaga")}};
     for (const Row& row : tabs) {
         ClickTab(row.tab);
-        EXPECT_EQ(Form().ActivePage(), row.tab);
+        EXPECT_EQ(ActivePage(Form()), row.tab);
         EXPECT_TRUE(row.marked->isChecked());
     }
     struct MenuRow {
@@ -131,7 +131,7 @@ TEST_F(NavigationTest, TabsMarkTheMenuAndTheMenuShowsPagesWithoutAChangeEvent) {
         bool markedInHandler = false;
         row.item->trigger();
         markedInHandler = row.item->isChecked();
-        EXPECT_EQ(Form().ActivePage(), row.page);
+        EXPECT_EQ(ActivePage(Form()), row.page);
         EXPECT_TRUE(markedInHandler);
         EXPECT_EQ(int(Find<QActionGroup>(Form(), "ViewGroup")
                           ->actions()

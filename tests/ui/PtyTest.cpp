@@ -10,9 +10,9 @@ using PtyTest = UiFixture;
 TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
     waga::test::PtyLink pty("COM2");
     waga::test::ScopedWorkingDir into(pty.Dir());
-    Form().ComPortDriver().SetComPort(pnCOM2);
-    ASSERT_TRUE(Form().ComPortDriver().OpenPort());
-    Form().SetRecordingFileName(Path("missing/rec.txt"));  // every append fails
+    Program().Port().SetComPort(pnCOM2);
+    ASSERT_TRUE(Program().Port().OpenPort());
+    Switches().SetRecordingFileName(Path("missing/rec.txt"));  // every append fails
 
     std::string sent;
     for (int i = 0; i < 20; ++i) sent += "przed" + std::to_string(i) + "\r\n";
@@ -20,7 +20,7 @@ TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
     int linesWhenAnswered = 0;
     answerer.Push(
         [&](QWidget* box) {
-            linesWhenAnswered = Form().Report().LineCount();
+            linesWhenAnswered = Form().ReportDisplay().LineCount();
             ModalAnswerer::ClickButton("OK")(box);
         },
         1500);
@@ -37,7 +37,7 @@ TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
     feeder.start(20);
     ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !answerer.Seen().empty(); },
                                            std::chrono::milliseconds(10000)));
-    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return Form().Report().LineCount() == 21; },
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return Form().ReportDisplay().LineCount() == 21; },
                                            std::chrono::milliseconds(10000)));
     feeder.stop();
 
@@ -45,10 +45,10 @@ TEST_F(PtyTest, LinesKeepFlowingWhileTheErrorBoxIsOpen) {
     EXPECT_EQ(answerer.Seen()[0].text,
               QString::fromUtf8("Błąd zapisu do pliku! Prawdopodobnie brak miejsca na dysku!"));
     EXPECT_GT(linesWhenAnswered, 1);  // lines were routed while the box was open
-    EXPECT_FALSE(Form().RecordingChecked());
+    EXPECT_FALSE(Switches().Recording());
     std::vector<std::string> expected{"pierwsza"};
     for (int i = 0; i < 20; ++i) expected.push_back("przed" + std::to_string(i));
     EXPECT_EQ(ReportLines(), expected);
     EXPECT_EQ(answerer.Unexpected(), 0);
-    Form().ComPortDriver().ClosePort();
+    Program().Port().ClosePort();
 }

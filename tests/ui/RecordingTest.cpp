@@ -46,7 +46,7 @@ TEST_F(RecordingTest, DayFileIsNamedAndCreatedWhenRecordingIsOn) {
     const QString name = Find<QLineEdit>(Form(), "Enazwapliku")->text();
     EXPECT_TRUE(name == before || name == after);
     EXPECT_TRUE(Exists(Path(name.toStdString())));
-    EXPECT_TRUE(Form().RecordingChecked());
+    EXPECT_TRUE(Switches().Recording());
     Feed("linia\r");
     EXPECT_EQ(ReadFile(Path(name.toStdString())), "linia\r\n");
 }
@@ -59,7 +59,7 @@ TEST_F(RecordingTest, DayFileStepKeepsAnExistingFileAndCreatesNothingWhenOff) {
     Form().CreateDayFile();
     EXPECT_EQ(ReadFile(Path(name)), "stare\r\n");
     QFile::remove(QString::fromStdString(Path(name)));
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     Form().CreateDayFile();
     EXPECT_FALSE(Exists(Path(name)));
     EXPECT_EQ(Find<QLineEdit>(Form(), "Enazwapliku")->text().toStdString(), name);
@@ -74,7 +74,7 @@ TEST_F(RecordingTest, DayFileCreationFailureShowsTheBoxThenSwitchesOff) {
     ModalAnswerer answerer;
     bool onWhileBoxOpen = false;
     answerer.Push([&](QWidget* box) {
-        onWhileBoxOpen = Form().RecordingChecked();
+        onWhileBoxOpen = Switches().Recording();
         ModalAnswerer::ClickButton("OK")(box);
     });
     Form().CreateDayFile();
@@ -82,7 +82,7 @@ TEST_F(RecordingTest, DayFileCreationFailureShowsTheBoxThenSwitchesOff) {
     EXPECT_EQ(answerer.Seen()[0].title, QString::fromUtf8("Błąd"));
     EXPECT_EQ(answerer.Seen()[0].text, QString::fromUtf8(kDayFileError));
     EXPECT_TRUE(onWhileBoxOpen);  // switched off only after the box was closed
-    EXPECT_FALSE(Form().RecordingChecked());
+    EXPECT_FALSE(Switches().Recording());
 }
 
 // Every row of the operator's table for a left press on the recording switch.
@@ -129,8 +129,8 @@ TEST_F(RecordingTest, LeftPressRows) {
         SCOPED_TRACE(row.what);
         const std::string path = Path(row.name);
         if (row.fileExists) WriteFile(path, "zawartosc");
-        Form().SetRecordingFileName(path);
-        Form().SetRecordingChecked(row.before);
+        Switches().SetRecordingFileName(path);
+        Switches().SetRecording(row.before);
         ModalAnswerer answerer;
         for (auto& answer : row.answers) answerer.Push(answer);
         ClickOn(Find<QCheckBox>(Form(), "CBzapis"));
@@ -139,7 +139,7 @@ TEST_F(RecordingTest, LeftPressRows) {
         for (std::size_t i = 0; i < row.boxes.size(); ++i) {
             EXPECT_EQ(answerer.Seen()[i].text, QString::fromUtf8(row.boxes[i]));
         }
-        EXPECT_EQ(Form().RecordingChecked(), row.after);
+        EXPECT_EQ(Switches().Recording(), row.after);
         if (row.fileExists) {
             EXPECT_EQ(ReadFile(path), "zawartosc");
         }
@@ -154,12 +154,12 @@ TEST_F(RecordingTest, OtherButtonsDoNothing) {
     Form().SetActivePage(1);
     for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
         for (bool before : {true, false}) {
-            Form().SetRecordingChecked(before);
+            Switches().SetRecording(before);
             ModalAnswerer answerer;
             ClickOn(Find<QCheckBox>(Form(), "CBzapis"), button);
             QApplication::processEvents();
             EXPECT_TRUE(answerer.Seen().empty());
-            EXPECT_EQ(Form().RecordingChecked(), before);
+            EXPECT_EQ(Switches().Recording(), before);
         }
     }
 }
@@ -169,8 +169,8 @@ TEST_F(RecordingTest, OtherButtonsDoNothing) {
 TEST_F(RecordingTest, ClickBesideTheCaptionTogglesLikeAnyOther) {
     Form().SetActivePage(1);
     const std::string path = Path("beside.txt");
-    Form().SetRecordingFileName(path);
-    Form().SetRecordingChecked(false);
+    Switches().SetRecordingFileName(path);
+    Switches().SetRecording(false);
     QCheckBox* box = Find<QCheckBox>(Form(), "CBzapis");
     const QPoint nearRightEdge(box->width() - 2, box->height() / 2);
     ModalAnswerer answerer;
@@ -179,7 +179,7 @@ TEST_F(RecordingTest, ClickBesideTheCaptionTogglesLikeAnyOther) {
     QApplication::processEvents();
     EXPECT_TRUE(answerer.Seen().empty());
     EXPECT_TRUE(Exists(path));
-    EXPECT_TRUE(Form().RecordingChecked());
+    EXPECT_TRUE(Switches().Recording());
 }
 
 // Mend: the space bar goes through the same handling as the left press, so switching on
@@ -188,10 +188,10 @@ TEST_F(RecordingTest, SpaceBarGoesThroughTheSameHandling) {
     Form().SetActivePage(1);
     Find<QCheckBox>(Form(), "CBzapis")->setFocus(Qt::TabFocusReason);
     const std::string path = Path("space.txt");
-    Form().SetRecordingFileName(path);
-    Form().SetRecordingChecked(false);
+    Switches().SetRecordingFileName(path);
+    Switches().SetRecording(false);
     QTest::keyClick(Find<QCheckBox>(Form(), "CBzapis"), Qt::Key_Space);
-    EXPECT_TRUE(Form().RecordingChecked());
+    EXPECT_TRUE(Switches().Recording());
     EXPECT_TRUE(Exists(path));
     Feed("po spacji\r");
     EXPECT_EQ(ReadFile(path), "po spacji\r\n");
@@ -199,16 +199,16 @@ TEST_F(RecordingTest, SpaceBarGoesThroughTheSameHandling) {
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::ClickButton("&Nie"));
     QTest::keyClick(Find<QCheckBox>(Form(), "CBzapis"), Qt::Key_Space);
-    EXPECT_TRUE(Form().RecordingChecked());
+    EXPECT_TRUE(Switches().Recording());
     answerer.Push(ModalAnswerer::ClickButton("&Tak"));
     QTest::keyClick(Find<QCheckBox>(Form(), "CBzapis"), Qt::Key_Space);
-    EXPECT_FALSE(Form().RecordingChecked());
+    EXPECT_FALSE(Switches().Recording());
     EXPECT_EQ(answerer.Seen().size(), 2u);
 
-    Form().SetRecordingFileName(Path("missing/x.txt"));
+    Switches().SetRecordingFileName(Path("missing/x.txt"));
     answerer.Push(ModalAnswerer::ClickButton("OK"));
     QTest::keyClick(Find<QCheckBox>(Form(), "CBzapis"), Qt::Key_Space);
-    EXPECT_FALSE(Form().RecordingChecked());
+    EXPECT_FALSE(Switches().Recording());
     ASSERT_EQ(answerer.Seen().size(), 3u);
     EXPECT_EQ(answerer.Seen()[2].text, QString::fromUtf8(kSwitchOnError));
 }
@@ -248,15 +248,14 @@ TEST_F(RecordingTest, RenameFlowRows) {
     const QString startDir = QDir::currentPath();
     for (Row& row : rows) {
         SCOPED_TRACE(row.what);
-        Form().SetRecordingFileName("20261206");
-        Form().SetRecordingChecked(row.before);
+        Switches().SetRecordingFileName("20261206");
+        Switches().SetRecording(row.before);
         bool onWhileDialogOpen = true;
         ModalAnswerer answerer;
         for (std::size_t i = 0; i < row.answers.size(); ++i) {
             auto answer = row.answers[i];
             answerer.Push([&, answer](QWidget* modal) {
-                if (qobject_cast<QFileDialog*>(modal))
-                    onWhileDialogOpen = Form().RecordingChecked();
+                if (qobject_cast<QFileDialog*>(modal)) onWhileDialogOpen = Switches().Recording();
                 answer(modal);
             });
         }
@@ -272,7 +271,7 @@ TEST_F(RecordingTest, RenameFlowRows) {
         }
         EXPECT_EQ(Find<QLineEdit>(Form(), "Enazwapliku")->text().toStdString(),
                   row.chooses ? chosen : "20261206");
-        EXPECT_EQ(Form().RecordingChecked(), row.after);
+        EXPECT_EQ(Switches().Recording(), row.after);
         EXPECT_FALSE(Exists(chosen));  // choosing creates nothing
         EXPECT_EQ(QDir::currentPath(), startDir);
     }
@@ -283,7 +282,7 @@ TEST_F(RecordingTest, SaveDialogSettingsAndTheLastChosenName) {
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("Wszystkie pliki (*)")});
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     const QString first = QString::fromStdString(Path("pierwszy.txt"));
     ModalAnswerer answerer;
     answerer.Push(ModalAnswerer::AcceptFileDialog(first));

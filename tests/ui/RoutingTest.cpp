@@ -37,16 +37,16 @@ TEST_F(RoutingTest, EachSwitchCombinationRoutesReadingsAndReports) {
                      << row.showReadings << row.recording << row.recordReadings);
         const std::string file = Path("rec.txt");
         WriteFile(file, "");
-        Form().SetRecordingFileName(file);
+        Switches().SetRecordingFileName(file);
         Form().ReportDisplay().Clear();
         Switches().SetShowReadings(row.showReadings);
-        Form().SetRecordingChecked(row.recording);
+        Switches().SetRecording(row.recording);
         Switches().SetRecordReadings(row.recordReadings);
         Feed(" 12,5");
         Feed("0\r\n");
-        EXPECT_EQ(Form().Readout().Bytes(), "12.50");
+        EXPECT_EQ(ReadoutBytes(Form()), "12.50");
         Feed("RAPORT\r\n");
-        EXPECT_EQ(Form().Readout().Bytes(), "");
+        EXPECT_EQ(ReadoutBytes(Form()), "");
         EXPECT_EQ(ReportLines(), row.report);
         EXPECT_EQ(ReadFile(file), row.file);
     }
@@ -64,10 +64,10 @@ TEST_F(RoutingTest, WidgetTextFollowsTheLinesAfterTheEventLoopRuns) {
 TEST_F(RoutingTest, ReadOutAndViewStopAtByteZeroWhileTheFileGetsEveryByte) {
     const std::string file = Path("rec.txt");
     WriteFile(file, "");
-    Form().SetRecordingFileName(file);
+    Switches().SetRecordingFileName(file);
     Switches().SetRecordReadings(true);
     Feed(std::string("12.5\0xyz\r", 9));
-    EXPECT_EQ(Form().Readout().Bytes(), "12.5");
+    EXPECT_EQ(ReadoutBytes(Form()), "12.5");
     Feed(std::string("ab\0cd\r", 6));
     EXPECT_EQ(ReportLines(), (std::vector<std::string>{"ab"}));
     EXPECT_EQ(ReadFile(file), std::string("12.5\0xyz\r\nab\0cd\r\n", 17));
@@ -98,9 +98,9 @@ TEST_F(RoutingTest, LimitRuleInBothModes) {
         Form().ReportDisplay().Clear();
         Switches().SetMaxReportLines(row.limit);
         Switches().SetDeleteOldest(row.deleteOldest);
-        Form().SetRecordingChecked(false);
+        Switches().SetRecording(false);
         FeedReportLines(row.lines);
-        EXPECT_EQ(Form().Report().LineCount(), row.expectedCount);
+        EXPECT_EQ(Form().ReportDisplay().LineCount(), row.expectedCount);
         EXPECT_EQ(ReportLines().back(), row.expectedTail.back());
         // The view's scroll range follows the lines once it is brought up to date.
         auto* view = Find<ReportView>(Form(), "Mraport");
@@ -112,7 +112,7 @@ TEST_F(RoutingTest, LimitRuleInBothModes) {
 
 // Deletes and appends spread over several flushes keep the widget equal to the model.
 TEST_F(RoutingTest, ViewMatchesModelAcrossFlushes) {
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     Switches().SetMaxReportLines(50);
     for (int round = 0; round < 20; ++round) {
         FeedReportLines(round * 7 % 23, "x" + std::to_string(round) + "_");
@@ -145,7 +145,7 @@ TEST(Win1250AtTheWindow, EveryByteRoundTripsAndForeignCharactersBecomeQuestionMa
 // The operator selects with the mouse or Ctrl+A and copies with Ctrl+C; a selection stays on its
 // lines while older ones leave the top, and is gone with them.
 TEST_F(RoutingTest, TheReportViewSelectsAndCopiesWholeAndPartLines) {
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     FeedReportLines(6, "linia ");
     auto* view = Find<ReportView>(Form(), "Mraport");
     view->Flush();
@@ -173,7 +173,7 @@ TEST_F(RoutingTest, TheReportViewSelectsAndCopiesWholeAndPartLines) {
 // A line far wider than the view is not wrapped; the horizontal range reaches its end, and an
 // operator who scrolled up is not pulled back down by new lines.
 TEST_F(RoutingTest, TheReportViewScrollsToLongLinesAndStaysWhereTheOperatorLooks) {
-    Form().SetRecordingChecked(false);
+    Switches().SetRecording(false);
     const std::string wide(4000, 'W');
     Feed(wide + "\r");
     FeedReportLines(100);

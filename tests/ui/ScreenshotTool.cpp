@@ -57,7 +57,10 @@ int main(int argc, char* argv[]) {
     MainWindow& form = program.Window();
     form.SetMaxLinesText(Win1250Text("300"));
     program.Switches().SetMaxReportLines(300);
-    form.SetStatusText(QString::fromUtf8("Połączenie RS232, COM2, prędkość: 2400 rozpoczęte. "));
+    PortStatus opened;  // as start-up shows an open port
+    opened.step = PortStep::Opened;
+    opened.speed = br2400;
+    form.ShowPortStatus(opened);
     form.CreateDayFile();
     form.move(0, 0);
     form.show();
@@ -94,10 +97,14 @@ int main(int argc, char* argv[]) {
     // "Porty szeregowe...": the program holds COM2 (the simulator's terminal when one is linked).
     program.Port().SetComPort(pnCOM2);
     program.Port().SetComPortSpeed(br2400);
-    emit form.PortsWindow().PortAssigned(pnCOM2);  // reopens the program's port
+    SerialPortsWindow* ports = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<SerialPortsWindow*>(top)) ports = found;
+    if (ports == nullptr) return 1;
+    emit ports->PortAssigned(pnCOM2);  // reopens the program's port
     form.findChild<QAction*>("MMporty")->trigger();
-    Save(form.PortsWindow(), QDir(outDir).filePath(QStringLiteral("ports-window.png")));
-    form.PortsWindow().close();
+    Save(*ports, QDir(outDir).filePath(QStringLiteral("ports-window.png")));
+    ports->close();
     // The same with an adapter that has a stable name: the simulator's terminal stands for it,
     // named in a by-id folder of the run, to see that long names fit.
     const QString terminal = QFile::symLinkTarget(QStringLiteral("COM2"));
@@ -105,15 +112,15 @@ int main(int argc, char* argv[]) {
         const QString byId = QDir(runDir).filePath(QStringLiteral("by-id"));
         QDir().mkpath(byId);
         QFile::link(terminal, byId + "/usb-VEK_Adapter_USB-RS232_VK0001-if00-port0");
-        form.PortsWindow().SetByIdFolder(QFile::encodeName(byId).toStdString());
-        form.PortsWindow().SetDeviceSource([terminal] {
+        ports->SetByIdFolder(QFile::encodeName(byId).toStdString());
+        ports->SetDeviceSource([terminal] {
             QList<PresentSerialDevice> devices = SystemSerialDevices();
             devices.push_back({terminal, "Adapter USB-RS232 (symulator wagi)", "VEK", "VK0001"});
             return devices;
         });
         form.findChild<QAction*>("MMporty")->trigger();
-        Save(form.PortsWindow(), QDir(outDir).filePath(QStringLiteral("ports-window-adapter.png")));
-        form.PortsWindow().close();
+        Save(*ports, QDir(outDir).filePath(QStringLiteral("ports-window-adapter.png")));
+        ports->close();
     }
     form.close();
     if (ownRunDir) QDir(runDir).removeRecursively();

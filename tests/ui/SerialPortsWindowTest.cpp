@@ -34,16 +34,16 @@ class SerialPortsWindowTest : public UiFixture {
                     {Q(b_.SlavePath()), "", "", ""}};
         Window().SetByIdFolder(byId_);
         Window().SetDeviceSource([this] { return devices_; });
-        Form().ComPortDriver().SetComPortSpeed(br2400);
+        Program().Port().SetComPortSpeed(br2400);
     }
     void TearDown() override {
         Window().close();
-        Form().ComPortDriver().ClosePort();
+        Program().Port().ClosePort();
         UiFixture::TearDown();
     }
 
     static QString Q(const std::string& text) { return QString::fromStdString(text); }
-    SerialPortsWindow& Window() { return Form().PortsWindow(); }
+    SerialPortsWindow& Window() { return TopLevel<SerialPortsWindow>("FormPorty"); }
     QTableWidget* Table(const char* name) { return Find<QTableWidget>(Window(), name); }
     QString Message() { return Find<QLabel>(Window(), "LKomunikat")->text(); }
 
@@ -101,7 +101,7 @@ TEST_F(SerialPortsWindowTest, ListsEachPortWithItsDeviceAndWhetherItOpens) {
     Link(a_.SlavePath(), "COM2");
     Link("/dev/null", "COM3");
     Link(b_.SlavePath(), "COM4");
-    ASSERT_TRUE(Form().ComPortDriver().OpenPort());  // COM2
+    ASSERT_TRUE(Program().Port().OpenPort());  // COM2
     PosixSerialDevice otherProgram;
     ASSERT_TRUE(otherProgram.Open("COM4").Opened());
 
@@ -118,7 +118,7 @@ TEST_F(SerialPortsWindowTest, ListsEachPortWithItsDeviceAndWhetherItOpens) {
 
     // Released by the other holder, closed by the program: both open now.
     otherProgram.Close();
-    Form().ComPortDriver().ClosePort();
+    Program().Port().ClosePort();
     Find<QPushButton>(Window(), "BOdswiez")->click();
     EXPECT_EQ(Row("TPorty", 1)[2], "można otworzyć");
     EXPECT_EQ(Row("TPorty", 3)[2], "można otworzyć");
@@ -192,8 +192,8 @@ TEST_F(SerialPortsWindowTest, MakesThenReplacesTheLinkPreferringTheStableName) {
         EXPECT_EQ(Message(), step.message);
         EXPECT_EQ(Row("TPorty", pnCOM3), QStringList({"COM3", Q(step.target), "można otworzyć"}));
     }
-    EXPECT_EQ(Form().StatusText(), "");
-    EXPECT_FALSE(Form().ComPortDriver().IsPortOpen());
+    EXPECT_EQ(StatusText(Form()), "");
+    EXPECT_FALSE(Program().Port().IsPortOpen());
 }
 
 TEST_F(SerialPortsWindowTest, LeavesAFileOrFolderNamedLikeThePortAlone) {
@@ -264,24 +264,25 @@ TEST_F(SerialPortsWindowTest, AssigningTheProgramsPortReconnectsAtOnce) {
         SCOPED_TRACE(c.name);
         fs::remove("COM2");
         Link(c.openBefore ? a_.SlavePath() : Path("odlaczony"), "COM2");
-        emit Form().PortsWindow().PortAssigned(pnCOM2);  // the program's own port
-        ASSERT_EQ(Form().ComPortDriver().IsPortOpen(), c.openBefore);
-        ASSERT_EQ(Form().StatusText(), c.openBefore
-                                           ? "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte."
-                                           : "Error: nie można się połączyć! Sprawdź ustawienia!");
+        emit TopLevel<SerialPortsWindow>("FormPorty")
+            .PortAssigned(pnCOM2);  // the program's own port
+        ASSERT_EQ(Program().Port().IsPortOpen(), c.openBefore);
+        ASSERT_EQ(StatusText(Form()), c.openBefore
+                                          ? "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte."
+                                          : "Error: nie można się połączyć! Sprawdź ustawienia!");
         Feed("fragment");
         OpenWindow();
 
         Assign(pnCOM2, 1);
 
         EXPECT_EQ(LinkTarget("COM2"), b_.SlavePath());
-        EXPECT_EQ(Form().StatusText(), "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte.");
-        EXPECT_TRUE(Form().ComPortDriver().IsPortOpen());
-        EXPECT_EQ(Form().PendingLine(), "");
+        EXPECT_EQ(StatusText(Form()), "Połączenie RS232, COM2, prędkość: 2400 rozpoczęte.");
+        EXPECT_TRUE(Program().Port().IsPortOpen());
+        EXPECT_EQ(Program().Pipeline().PendingLine(), "");
         EXPECT_EQ(Row("TPorty", pnCOM2)[2], "otwarty przez ten program");
         Form().ReportDisplay().Clear();
         ASSERT_TRUE(b_.Write("po zmianie\r"));
-        ASSERT_TRUE(RunEventsUntil([&] { return Form().Report().LineCount() == 1; }));
+        ASSERT_TRUE(RunEventsUntil([&] { return Form().ReportDisplay().LineCount() == 1; }));
         EXPECT_EQ(ReportLines(), std::vector<std::string>{"po zmianie"});
         Window().close();
     }

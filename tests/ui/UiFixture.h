@@ -35,7 +35,7 @@ class UiFixture : public ::testing::Test {
         form_->SetMaxLinesText(Win1250Text("300"));
         // Recording goes to an existing file, so no test meets a file error box unasked.
         WriteFile(Path("rec.txt"), "");
-        form_->SetRecordingFileName(Path("rec.txt"));
+        program_->Switches().SetRecordingFileName(Path("rec.txt"));
         form_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form_));
         form_->activateWindow();
@@ -64,7 +64,8 @@ class UiFixture : public ::testing::Test {
     }
     std::vector<std::string> ReportLines() const {
         std::vector<std::string> lines;
-        for (const Win1250Text& line : form_->Report().Lines()) lines.push_back(line.Bytes());
+        for (const Win1250Text& line : form_->ReportDisplay().Lines())
+            lines.push_back(line.Bytes());
         return lines;
     }
     // A left press and release over the centre of a control, delivered to the window.

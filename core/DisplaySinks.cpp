@@ -1,8 +1,5 @@
 #include "DisplaySinks.h"
 
-#include "ReadoutLabel.h"
-#include "Win1250Qt.h"
-
 void ReadoutSink::OnLine(const LineEvent& event) {
     value_ = ReadoutAfter(event.cls);
     pending_ = true;
@@ -11,7 +8,7 @@ void ReadoutSink::OnLine(const LineEvent& event) {
 void ReadoutSink::Settle() {
     if (!pending_) return;
     pending_ = false;
-    label_.SetReading(ToQString(value_));
+    display_.ShowReading(value_);
 }
 
 void ReportSink::OnLine(const LineEvent& event) {

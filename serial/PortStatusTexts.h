@@ -1,9 +1,11 @@
 #pragma once
-// What the status bar, its tooltip and the serial ports window say about the port.
+// What the status bar, its tooltip, the serial ports window and standard error say about the
+// port.
 
 #include <QString>
 
 #include "DeviceAccess.h"
+#include "PortSession.h"
 #include "PortTypes.h"
 #include "SerialDevice.h"
 
@@ -29,5 +31,14 @@ QString OpenFailureCause(const OpenResult& result);
 // logging in again, or an administrator's rule when the group itself may not read and write).
 QString PermissionCause(const QString& device, const DeviceAccess& access);
 
-// A line for standard error, in the system's encoding: "Project1: <source>: <text>".
+// The status bar's text after a step of the port's session: start-up's own texts (the opened one
+// followed by a space), the reconnect's, the loss's; empty for a close (the text stays).
+QString PortStatusText(const PortStatus& status);
+
+// The line standard error gets for a step: the opened text, the failure's cause, the loss, the
+// close.
+QString PortLogText(const PortStatus& status);
+
+// A line for standard error, in the system's encoding: "<program>: <source>: <text>", where the
+// program is the running one's name (Project1, waga-stacja).
 QByteArray ProgramMessage(const QString& source, const QString& text);

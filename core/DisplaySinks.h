@@ -1,18 +1,24 @@
 #pragma once
-// The read-out and the report view as sinks of the line pipeline.
+// The read-out and the report view as sinks of the line pipeline. They write to small display
+// interfaces: the main window's read-out label and report view, or lines kept in memory.
 
 #include "LinePipeline.h"
 #include "LineRouting.h"
 #include "OperatorSwitches.h"
 
-class ReadoutLabel;
+// The read-out (Ldisplay): the text it shows.
+class IReadoutDisplay {
+  public:
+    virtual ~IReadoutDisplay() = default;
+    virtual void ShowReading(const Win1250Text& text) = 0;
+};
 
-// Ldisplay: a reading shows its text, report text empties it. The label is brought up to the
+// Ldisplay: a reading shows its text, report text empties it. The display is brought up to the
 // last value once per received chunk (and before a box opens, through Settle), so a burst of
 // readings costs one repaint.
 class ReadoutSink : public ILineSink {
   public:
-    explicit ReadoutSink(ReadoutLabel& label) : label_(label) {}
+    explicit ReadoutSink(IReadoutDisplay& display) : display_(display) {}
 
     void OnLine(const LineEvent& event) override;
     void OnChunkEnd() override { Settle(); }
@@ -20,7 +26,7 @@ class ReadoutSink : public ILineSink {
     void Settle();
 
   private:
-    ReadoutLabel& label_;
+    IReadoutDisplay& display_;
     Win1250Text value_;
     bool pending_ = false;
 };

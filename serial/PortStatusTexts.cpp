@@ -1,5 +1,6 @@
 #include "PortStatusTexts.h"
 
+#include <QCoreApplication>
 #include <cstring>
 
 QString PortOpenedText(PortNumber port, BaudRate speed) {
@@ -73,6 +74,39 @@ QString PermissionCause(const QString& device, const DeviceAccess& access) {
     return text + QString("; konto nie jest w grupie %1, a ta %2").arg(group, byAdministrator);
 }
 
+QString PortStatusText(const PortStatus& status) {
+    switch (status.step) {
+        case PortStep::Opened:
+            return PortOpenedText(status.port, status.speed) +
+                   (status.attempt == PortAttempt::Start ? QStringLiteral(" ") : QString());
+        case PortStep::OpenFailed:
+            return status.attempt == PortAttempt::Start ? StartFailedText() : ReconnectFailedText();
+        case PortStep::Lost:
+            return PortLostText(status.port);
+        case PortStep::Closed:
+            break;
+    }
+    return {};
+}
+
+QString PortLogText(const PortStatus& status) {
+    switch (status.step) {
+        case PortStep::Opened:
+            return PortOpenedText(status.port, status.speed);
+        case PortStep::OpenFailed:
+            return OpenFailureCause(status.open) +
+                   (status.retrying ? QStringLiteral("; próba co sekundę") : QString());
+        case PortStep::Lost:
+            return QStringLiteral("połączenie przerwane, ponawiam próbę połączenia");
+        case PortStep::Closed:
+            return QStringLiteral("port zamknięty");
+    }
+    return {};
+}
+
 QByteArray ProgramMessage(const QString& source, const QString& text) {
-    return (QStringLiteral("Project1: ") + source + QStringLiteral(": ") + text).toLocal8Bit();
+    const QString program = QCoreApplication::instance() != nullptr
+                                ? QCoreApplication::applicationName()
+                                : QStringLiteral("Project1");
+    return (program + QStringLiteral(": ") + source + QStringLiteral(": ") + text).toLocal8Bit();
 }

@@ -1,0 +1,152 @@
+#include "Station.h"
+
+#include <cstdio>
+
+#include "CentralSettingsFile.h"
+#include "CentralUploader.h"
+#include "Journal.h"
+#include "JournalFile.h"
+#include "PortStatusTexts.h"
+#include "SettingsFormat.h"
+#include "WeightService.h"
+
+namespace {
+
+const QString kJournalSource = QStringLiteral("Dziennik");
+const QString kServiceSource = QStringLiteral("Serwer wagi");
+const QString kCentralSource = QStringLiteral("Baza centralna");
+const QString kAddOnFileSource = QString::fromUtf8(kAddOnSettingsFileName.data(),
+                                                   static_cast<int>(kAddOnSettingsFileName.size()));
+
+}  // namespace
+
+void LogLine(const QString& source, const QString& text) {
+    std::fprintf(stderr, "%s\n", ProgramMessage(source, text).constData());
+    std::fflush(stderr);
+}
+
+Station::Station(const QString& folder)
+    : folder_(folder), addOns_(LoadAddOnSettings(folder.toStdString())), session_(port_) {
+    port_.setObjectName(QStringLiteral("ComPortDriver"));
+    connect(&port_, &SerialPort::dataReceived, &port_,
+            [this](const char* data, int size) { pipeline_.Receive(data, size); });
+    connect(&session_, &PortSession::stateChanged, this, [this](const PortStatus& status) {
+        HandToPipeline(status);
+        LogLine(QString::fromStdString(PortName(status.port)), PortLogText(status));
+        if (view_.port) view_.port(status);
+    });
+
+    if (addOns_.settings.journal.enabled) {
+        journal_ = std::make_unique<waga::journal::Journal>(addOns_.settings.journal, folder_);
+        connect(journal_.get(), &waga::journal::Journal::notice, this,
+                [this](const QString& text) { Tell(kJournalSource, text); });
+    }
+    // Its event ids are the journal's row numbers: the journal's sink has just given the line its
+    // row when the service's sink hears it (Start subscribes them in that order). Without the
+    // journal the service numbers lines itself by the same rule.
+    service_ = std::make_unique<WeightService>(
+        [this] { return journal_ ? journal_->Sink().LastSeq() : 0; }, JournalPath());
+    service_->SetFileWarning(QString::fromStdString(addOns_.warningText));
+    connect(service_.get(), &WeightService::stateChanged, this,
+            [this] { Tell(kServiceSource, service_->Notice()); });
+
+    uploader_ = std::make_unique<central::CentralUploader>();
+    connect(uploader_.get(), &central::CentralUploader::StatusChanged, this,
+            [this](const central::CentralStatus& status) {
+                Tell(kCentralSource, central::CentralNotice(status));
+            });
+    // The uploader looks at the journal as soon as the writer committed rows (on the writer's
+    // thread; Wake only signals).
+    if (journal_) {
+        connect(
+            journal_.get(), &waga::journal::Journal::committed, uploader_.get(),
+            [uploader = uploader_.get()] { uploader->Wake(); }, Qt::DirectConnection);
+    }
+    Tell(kAddOnFileSource, QString::fromStdString(addOns_.errorText));
+}
+
+Station::~Station() { Stop(); }
+
+void Station::Start(std::initializer_list<ILineSink*> own, View view) {
+    view_ = std::move(view);
+    // The view hears what is in force now; later changes come by themselves.
+    if (view_.notice)
+        for (const auto& [source, text] : notices_) view_.notice(source, text);
+
+    // The order a line takes: the program's own sinks, then the journal, then the weight
+    // service, which numbers its events with the row the journal gave the line.
+    for (ILineSink* sink : own) AddSink(*sink);
+    if (journal_) AddSink(journal_->Sink());
+    AddSink(service_->Sink());
+    // Connected: the service and the upload start when dodatki.ini switches them on.
+    service_->Apply(addOns_.settings.service);
+    ApplyCentral(addOns_.settings.central);
+}
+
+void Station::Stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    disconnect(&port_, &SerialPort::dataReceived, nullptr, nullptr);
+    session_.Close();
+    view_ = {};
+    for (auto sink = subscribed_.rbegin(); sink != subscribed_.rend(); ++sink)
+        pipeline_.Unsubscribe(*sink);
+    subscribed_.clear();
+}
+
+void Station::ApplyDefaults() {
+    port_.SetComPortSpeed(*DefaultSettings().comPortSpeed);
+    port_.SetComPortDataBits(db8BITS);
+    port_.SetComPortParity(ptNONE);
+    port_.SetComPort(*DefaultSettings().comPort);
+    switches_.SetMaxReportLines(*DefaultSettings().maxReportLines);
+}
+
+QString Station::JournalPath() const { return waga::journal::JournalPath(folder_); }
+
+void Station::ApplyCentral(const CentralSettings& settings) {
+    central::UploaderConfig config;
+    config.settings = central::SettingsForConnection(settings, folder_);
+    config.journalPath = JournalPath();
+    config.retryCapMs = central::RetryCapFromEnvironment();
+    uploader_->Apply(config);
+}
+
+void Station::AddSink(ILineSink& sink) {
+    pipeline_.Subscribe(&sink);
+    subscribed_.push_back(&sink);
+}
+
+void Station::HandToPipeline(const PortStatus& status) {
+    switch (status.step) {
+        case PortStep::Opened:
+            pipeline_.SetPort(status.port);
+            pipeline_.Reset();
+            pipeline_.AnnouncePortState(PortState::Opened);
+            break;
+        case PortStep::Lost:
+            pipeline_.AnnouncePortState(PortState::Lost);
+            pipeline_.Reset();
+            break;
+        case PortStep::Closed:
+            pipeline_.AnnouncePortState(PortState::Closed);
+            break;
+        case PortStep::OpenFailed:
+            break;
+    }
+}
+
+// Standard error hears each cause once, and again when it clears; the view hears every change.
+void Station::Tell(const QString& source, const QString& text) {
+    const auto known = notices_.find(source);
+    if (text.isEmpty()) {
+        if (known == notices_.end()) return;
+        LogLine(source, QStringLiteral("działa ponownie (ustąpiło: %1)").arg(known->second));
+        notices_.erase(known);
+    } else {
+        if (known != notices_.end() && known->second == text) return;
+        notices_[source] = text;
+        LogLine(source, text);
+    }
+    if (view_.notice) view_.notice(source, text);
+}

@@ -1,0 +1,110 @@
+#pragma once
+// The parts the window program and the headless station share, built, subscribed and connected
+// here from one loaded dodatki.ini: the operator's switches, the line pipeline, the serial port
+// with its session, and the additions, each an object with its sink: the journal, the weight
+// service and the central upload. Each composition root (Composition, the window program;
+// StationProgram, waga-stacja) owns one Station and adds its own sinks and view.
+//
+// Received bytes flow SerialPort::dataReceived -> LinePipeline::Receive -> the sinks in the
+// order Start subscribes them. The port's steps (PortSession::stateChanged) reach the pipeline
+// first, then standard error, then the program's view; the additions' notices reach standard
+// error (once per cause, and again when it clears) and then the view.
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "AddOnSettings.h"
+#include "LinePipeline.h"
+#include "OperatorSwitches.h"
+#include "PortSession.h"
+#include "SerialPort.h"
+
+class WeightService;
+namespace waga::journal {
+class Journal;
+}
+namespace central {
+class CentralUploader;
+}
+
+// One line on standard error, in the system's encoding: "<program>: <source>: <text>" (the
+// systemd journal keeps the station's).
+void LogLine(const QString& source, const QString& text);
+
+class Station : public QObject {
+    Q_OBJECT
+  public:
+    // What the composition root shows of the station's events (either may be empty).
+    struct View {
+        std::function<void(const PortStatus& status)> port;
+        // An addition's notice by its source ("Dziennik", "Serwer wagi", "Baza centralna",
+        // "dodatki.ini"); an empty text: it cleared.
+        std::function<void(const QString& source, const QString& text)> notice;
+    };
+
+    // `folder`: the working folder, which holds dodatki.ini, the journal and the day files. The
+    // additions are built here, from dodatki.ini as it is now (read once): the journal when
+    // [Dziennik] Wlaczony=1, the service and the uploader always (Start starts them when
+    // switched on).
+    explicit Station(const QString& folder);
+    // Stop(), then the additions go: the uploader, the service, the journal (it stores what is
+    // still queued).
+    ~Station() override;
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Subscribes `own` (the program's own sinks, in the order given: the window's read-out,
+    // report view and recording file; the station's recording file), then the additions' sinks,
+    // connects the events to `view`, and starts the service and the upload as dodatki.ini says.
+    // The additions' notices in force are told at once.
+    void Start(std::initializer_list<ILineSink*> own, View view);
+    // The end: no more bytes are taken, the port closes (the sinks hear Closed), the view hears
+    // nothing more, and every sink is unsubscribed, the last subscribed first.
+    void Stop();
+
+    // The described defaults before konfig.ini is read: the port's speed, eight data bits, no
+    // parity, the port's number (in that order: the port is closed, so they are only stored),
+    // and the report view's line limit.
+    void ApplyDefaults();
+
+    const QString& Folder() const { return folder_; }
+    OperatorSwitches& Switches() { return switches_; }
+    LinePipeline& Pipeline() { return pipeline_; }
+    SerialPort& Port() { return port_; }
+    PortSession& Session() { return session_; }
+
+    // The additions. The journal is null when dodatki.ini turns it off.
+    waga::journal::Journal* Journal() { return journal_.get(); }
+    WeightService& Service() { return *service_; }
+    central::CentralUploader& Uploader() { return *uploader_; }
+    QString JournalPath() const;
+    // Starts, restarts or stops the upload with new [BazaCentralna] settings (the window saved
+    // them).
+    void ApplyCentral(const CentralSettings& settings);
+
+  private:
+    void AddSink(ILineSink& sink);
+    // The pipeline hears of the port: an open drops any fragment from before and stamps the new
+    // port on the lines; a loss drops the fragment the lost port left.
+    void HandToPipeline(const PortStatus& status);
+    void Tell(const QString& source, const QString& text);
+
+    QString folder_;
+    AddOnLoadResult addOns_;
+    OperatorSwitches switches_;
+    LinePipeline pipeline_;
+    SerialPort port_;
+    PortSession session_;
+    std::unique_ptr<waga::journal::Journal> journal_;
+    std::unique_ptr<WeightService> service_;
+    std::unique_ptr<central::CentralUploader> uploader_;
+    std::vector<ILineSink*> subscribed_;
+    View view_;
+    std::map<QString, QString> notices_;  // by source, as told on standard error
+    bool stopped_ = false;
+};

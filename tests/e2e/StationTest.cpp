@@ -1,0 +1,150 @@
+// The headless station, waga-stacja, as a process with no display: started with no DISPLAY and
+// no Qt platform set, in the folder WAGA_DIR names (its own working directory elsewhere), with a
+// pseudo-terminal linked there as COM2. A line from the terminal reaches the day's file, the
+// journal and /api/v1/weight; a closing signal ends it with status 0, every line read in the day
+// file and the journal, konfig.ini untouched, and one line on standard error per event.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "HttpClient.h"
+#include "ProgramRun.h"
+#include "TestSupport.h"
+
+using namespace std::chrono_literals;
+using namespace waga::test;
+
+namespace {
+
+quint16 FreePort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
+    return probe.serverPort();
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// Every line in the journal, in order, a run of identical readings expanded to its count.
+std::vector<std::string> JournalLines(const std::string& folder) {
+    ChildProcess tool({BinPath("waga-journal"), "export", "--format", "json"}, folder);
+    EXPECT_EQ(tool.Wait(), 0) << tool.Stderr();
+    std::vector<std::string> lines;
+    for (const QJsonValue& value :
+         QJsonDocument::fromJson(QByteArray::fromStdString(tool.Stdout())).array()) {
+        const QJsonObject row = value.toObject();
+        const std::string bytes =
+            QByteArray::fromBase64(row[QStringLiteral("bytes")].toString().toLatin1())
+                .toStdString();
+        lines.insert(lines.end(), row[QStringLiteral("count")].toInt(), bytes);
+    }
+    return lines;
+}
+
+// The station links no window system: neither Qt Widgets nor Qt Gui, directly or through a
+// library it needs.
+TEST(Station, LinksNoWindowLibraries) {
+    ChildProcess ldd({"/usr/bin/ldd", BinPath("waga-stacja")}, "/");
+    ASSERT_EQ(ldd.Wait(), 0) << ldd.Stderr();
+    const std::string libraries = ldd.Stdout();
+    ASSERT_NE(libraries.find("libQt6Core"), std::string::npos) << libraries;
+    for (const char* window : {"libQt6Widgets", "libQt6Gui", "libxcb", "libX11"})
+        EXPECT_EQ(libraries.find(window), std::string::npos) << window << " in\n" << libraries;
+}
+
+class StationRun : public testing::TestWithParam<int> {};
+
+TEST_P(StationRun, FeedsEveryPartAndStopsWithNothingLost) {
+    Workplace place;  // COM2 -> a pseudo-terminal
+    const quint16 port = FreePort();
+    ASSERT_NE(port, 0);
+    const std::string konfig = "Zapisuj_display=1\r\nJednostka=kg\r\n";
+    place.Write("konfig.ini", konfig);
+    // The central database on a port where nothing listens: its notice is told.
+    place.Write("dodatki.ini", "[SerwerWagi]\nWlaczony=1\nPort=" + std::to_string(port) +
+                                   "\n[BazaCentralna]\nWlaczona=1\nHost=127.0.0.1\nPort=" +
+                                   std::to_string(FreePort()) +
+                                   "\nBaza=waga\nUzytkownik=stacja\nSSL=disable\n");
+    TempDir elsewhere;
+    ChildProcess station({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                          "QT_QPA_PLATFORM", "WAGA_DIR=" + place.Dir(), BinPath("waga-stacja")},
+                         elsewhere.Path());
+    ASSERT_TRUE(WaitUntil([&] { return Count(station.Stderr(), "COM2: Połączenie RS232") == 1; }))
+        << station.Stderr();
+
+    // One reading: the day's file, the journal and the service have it.
+    ASSERT_TRUE(place.Pty().Write(" 12,50\r\n"));
+    EXPECT_TRUE(WaitUntil([&] {
+        const HttpAnswer answer = Get(port, "/api/v1/weight");
+        return answer.Json().value("reading").toString() == QStringLiteral("12,50") &&
+               answer.Json().value("unit").toString() == QStringLiteral("kg");
+    })) << Get(port, "/api/v1/weight").body.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()) == " 12,50\r\n"; }));
+
+    // A burst, and the signal as soon as the day's file holds it: the journal's queue is
+    // stored before the station ends.
+    std::vector<std::string> sent = {" 12,50"};
+    std::string burst;
+    for (int i = 0; i < 3000; ++i) {
+        sent.push_back(i % 3 == 0 ? "  " + std::to_string(i % 7) + ",5"
+                                  : "RAPORT " + std::to_string(i));
+        burst += sent.back() + "\r\n";
+    }
+    ASSERT_TRUE(place.Pty().Write(burst));
+    std::string expected;
+    for (const std::string& line : sent) expected += line + "\r\n";
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()).size() >= expected.size(); }, 20s))
+        << station.Stderr();
+    station.Signal(GetParam());
+    ASSERT_EQ(station.Wait(), 0) << station.Stderr();
+
+    EXPECT_EQ(ReadFile(place.DayFile()), expected);
+    EXPECT_TRUE(JournalLines(place.Dir()) == sent) << "the journal differs from what was read";
+    EXPECT_EQ(place.Read("konfig.ini"), konfig);
+    const std::string log = station.Stderr();
+    EXPECT_GE(Count(log, "waga-stacja: Baza centralna: "), 1u) << log;
+    EXPECT_EQ(Count(log, "waga-stacja: COM2: port zamknięty\n"), 1u) << log;
+    EXPECT_EQ(log.substr(log.size() - std::string("port zamknięty\n").size()), "port zamknięty\n")
+        << log;
+}
+
+// dodatki.ini that cannot be read is told once; the station runs on with the additions'
+// defaults (the journal on).
+TEST(Station, TellsAnUnreadableDodatkiIniAndRunsOn) {
+    Workplace place;
+    std::filesystem::create_directory(place.File("dodatki.ini"));
+    ChildProcess station({"/usr/bin/env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM",
+                          "WAGA_DIR=" + place.Dir(), BinPath("waga-stacja")},
+                         place.Dir());
+    ASSERT_TRUE(WaitUntil([&] { return Count(station.Stderr(), "COM2: Połączenie RS232") == 1; }))
+        << station.Stderr();
+    ASSERT_TRUE(place.Pty().Write("TARA\r"));
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()) == "TARA\r\n"; }));
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.Wait(), 0) << station.Stderr();
+    EXPECT_EQ(Count(station.Stderr(),
+                    "waga-stacja: dodatki.ini: Nie można odczytać pliku "
+                    "dodatki.ini; dodatki działają z ustawieniami domyślnymi.\n"),
+              1u)
+        << station.Stderr();
+    EXPECT_EQ(JournalLines(place.Dir()), std::vector<std::string>{"TARA"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StationRun, testing::Values(SIGTERM, SIGINT),
+                         [](const auto& info) {
+                             return info.param == SIGTERM ? "SIGTERM" : "SIGINT";
+                         });
+
+}  // namespace
