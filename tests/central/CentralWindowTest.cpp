@@ -109,10 +109,15 @@ TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
     EXPECT_TRUE(waga::test::RunEventsUntil(
         [&] { return state->text() == QStringLiteral("Stan: połączona, zaległe: 0"); }, 20s))
         << state->text().toStdString();
-    EXPECT_NE(window->findChild<QLabel*>(QStringLiteral("LOstatnie"))->text(),
-              central::LastUploadText(0));
+    auto* last = window->findChild<QLabel*>(QStringLiteral("LOstatnie"));
+    EXPECT_NE(last->text(), central::LastUploadText(0));
     ExpectEqualDigests(WaitForEqualRows(server, QStringLiteral("stacja1"),
                                         dir + QStringLiteral("/dziennik.sqlite")));
+    // Saved again, the upload starts anew and the window still knows when rows last went.
+    const QString shown = last->text();
+    window->findChild<QPushButton*>(QStringLiteral("BZapisz"))->click();
+    waga::test::RunEvents(500ms);
+    EXPECT_EQ(last->text(), shown);
 
     // The server goes away: the window says so and counts what waits.
     ASSERT_TRUE(server.Stop());
