@@ -283,4 +283,32 @@ TEST(CentralHold, TheCheckCountsWhatDiffersAndNotWhatIsStillToSendOrDeletedAfter
     EXPECT_EQ(error, QStringLiteral("brak połączenia"));
 }
 
+// The tool's arguments: help on standard output with status 0, a mistake or unusable settings
+// told on standard error with its status.
+TEST(CentralTool, Arguments) {
+    waga::test::TempDir folder;
+    struct Row {
+        std::vector<std::string> arguments;
+        int status;
+        const char* out;
+        const char* err;
+    };
+    const Row rows[] = {
+        {{"--help"}, 0, "--sprawdz      porównaj dziennik", ""},
+        {{"-h"}, 0, "Kod wyjścia 1", ""},
+        {{"--kolor"}, 2, "", "waga-central: nieznana opcja --kolor\nużycie: waga-central"},
+        {{}, 1, "", "[BazaCentralna] Wlaczona=0 w "},
+        {{"--sprawdz"}, 2, "", "[BazaCentralna] Wlaczona=0 w "},
+    };
+    for (const Row& row : rows) {
+        const Outcome outcome = WagaCentral(folder.Path(), row.arguments);
+        const std::string shown = row.arguments.empty() ? "(none)" : row.arguments.front();
+        EXPECT_EQ(outcome.status, row.status) << shown << "\n" << outcome.err;
+        EXPECT_NE(outcome.out.find(row.out), std::string::npos) << shown << "\n" << outcome.out;
+        EXPECT_NE(outcome.err.find(row.err), std::string::npos) << shown << "\n" << outcome.err;
+        if (!*row.out) EXPECT_EQ(outcome.out, "") << shown;
+        if (!*row.err) EXPECT_EQ(outcome.err, "") << shown;
+    }
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 // waga-central [FOLDER] [--until-empty]
 // waga-central --sprawdz [FOLDER]
+// waga-central --help
 // Uploads FOLDER's journal to the central database set in FOLDER/dodatki.ini
 // ([BazaCentralna]), exactly as the program does, without the window: for a station whose
 // program is closed, for the tests and for the benchmark. It looks at the journal four times a
@@ -21,6 +22,7 @@
 #include <QDir>
 #include <QSocketNotifier>
 #include <QSqlDatabase>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -153,6 +155,27 @@ int Check(const CentralSettings& settings, const QString& folder) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "użycie: waga-central [KATALOG] [--until-empty]\n"
+    "        waga-central --sprawdz [KATALOG]\n";
+
+constexpr const char* kHelp =
+    "użycie: waga-central [KATALOG] [--until-empty]\n"
+    "        waga-central --sprawdz [KATALOG]\n"
+    "\n"
+    "Wysyła dziennik stacji (KATALOG/dziennik.sqlite, domyślnie bieżący katalog) do bazy\n"
+    "centralnej z ustawień [BazaCentralna] w KATALOG/dodatki.ini, tak jak program z oknem.\n"
+    "Każdą zmianę stanu wypisuje na standardowe wyjście, każdą przyczynę kłopotu na standardowe\n"
+    "wyjście błędów (raz, i jeszcze raz, gdy ustąpi). SIGTERM lub Ctrl-C kończy pracę.\n"
+    "\n"
+    "  --until-empty  zakończ, gdy nic nie czeka na wysłanie (kod 0) albo wysyłanie\n"
+    "                 wstrzymał wiersz, którego nie wolno wysłać (kod 3)\n"
+    "  --sprawdz      porównaj dziennik z wierszami stacji w bazie centralnej, wiersz po\n"
+    "                 wierszu; kod 0: zgodne, 1: są różnice, 2: nie można odczytać\n"
+    "  --help, -h     ten opis\n"
+    "\n"
+    "Kod wyjścia 1: dodatki.ini nie daje się odczytać albo mówi Wlaczona=0; 2: zła opcja.\n";
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString folder = QStringLiteral(".");
@@ -163,12 +186,11 @@ int main(int argc, char** argv) {
             untilEmpty = true;
         } else if (!std::strcmp(argv[i], "--sprawdz")) {
             check = true;
+        } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kHelp, stdout);
+            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
         } else if (argv[i][0] == '-') {
-            std::fprintf(stderr,
-                         "waga-central: nieznana opcja %s\n"
-                         "użycie: waga-central [KATALOG] [--until-empty]\n"
-                         "        waga-central --sprawdz [KATALOG]\n",
-                         argv[i]);
+            std::fprintf(stderr, "waga-central: nieznana opcja %s\n%s", argv[i], kUsage);
             return 2;
         } else {
             folder = QString::fromLocal8Bit(argv[i]);
@@ -193,7 +215,11 @@ int main(int argc, char** argv) {
     if (!warning.isEmpty()) Tell(warning);
     if (check) return Check(settings, folder);
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return 1;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) {
+        Tell(QStringLiteral("nie można przygotować obsługi sygnałów: %1")
+                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return 1;
+    }
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
