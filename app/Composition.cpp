@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDir>
 
+#include "AddOnIndicators.h"
 #include "CentralDbWindow.h"
 #include "CentralUploader.h"
 #include "HistoryWindow.h"
@@ -57,6 +58,25 @@ Composition::Composition() : station_(std::make_unique<Station>(QDir::currentPat
                          window_->SetAddOnNotice(source, text);
                      }});
     BuildAdditionsWindows();
+    ShowAdditionsState();
+}
+
+// The service's and the upload's state in the menu bar's corner while they are on.
+void Composition::ShowAdditionsState() {
+    WeightService& service = station_->Service();
+    const auto showService = [this, &service] {
+        window_->SetAddOnIndicator(
+            QStringLiteral("LStanSerwera"),
+            ServiceIndicator(service.CurrentState(), service.Url(), service.Cause()));
+    };
+    QObject::connect(&service, &WeightService::stateChanged, window_.get(), showService);
+    showService();
+    const auto showCentral = [this](const central::CentralStatus& status) {
+        window_->SetAddOnIndicator(QStringLiteral("LStanBazy"), CentralIndicator(status));
+    };
+    QObject::connect(&station_->Uploader(), &central::CentralUploader::StatusChanged, window_.get(),
+                     showCentral);
+    showCentral(station_->Uploader().Status());
 }
 
 // Each addition's window behind its item in "&Widok".

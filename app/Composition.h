@@ -70,6 +70,7 @@ class Composition {
 
   private:
     void BuildAdditionsWindows();
+    void ShowAdditionsState();
 
     std::unique_ptr<Station> station_;
     std::unique_ptr<MainWindow> window_;

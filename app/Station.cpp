@@ -55,8 +55,13 @@ Station::Station(const QString& folder)
             [this](const central::CentralStatus& status) {
                 Tell(kCentralSource, central::CentralNotice(status));
             });
-    // Here the writer's commit is to wake the uploader (Journal::committed -> Wake), once both
-    // offer it; until then the uploader looks at the journal on its own.
+    // The uploader looks at the journal as soon as the writer committed rows (on the writer's
+    // thread; Wake only signals).
+    if (journal_) {
+        connect(
+            journal_.get(), &waga::journal::Journal::committed, uploader_.get(),
+            [uploader = uploader_.get()] { uploader->Wake(); }, Qt::DirectConnection);
+    }
     Tell(kAddOnFileSource, QString::fromStdString(addOns_.errorText));
 }
 

@@ -1,11 +1,11 @@
 #include "CentralSchema.h"
 
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
+#include <optional>
+#include <vector>
 
 #include "CentralSchemaText.h"
+#include "CentralTexts.h"
 
 namespace central {
 namespace {
@@ -13,67 +13,65 @@ namespace {
 // Serialises schema creation between stations that connect to an empty database at once.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7215410021)";
 
-QString QueryError(const QSqlQuery& q) {
-    return q.lastError().databaseText().trimmed().isEmpty()
-               ? q.lastError().text().trimmed()
-               : q.lastError().databaseText().trimmed();
+QString Failure(const PgLink& link) { return QueryFailureCause(link.ErrorState(), link.Error()); }
+
+// One value of a one-row query; nullopt with `cause` on an error.
+std::optional<QByteArray> Single(PgLink& link, const char* sql, PgDeadline deadline,
+                                 QString& cause) {
+    std::vector<PgResult> results;
+    if (link.Exec(sql, results, deadline) != PgWait::Done) {
+        cause = Failure(link);
+        return std::nullopt;
+    }
+    if (results.size() != 1 || !results[0].Ok() || results[0].Rows() != 1) {
+        cause = results.empty()
+                    ? QStringLiteral("brak odpowiedzi serwera")
+                    : QueryFailureCause(results.back().SqlState(), results.back().Message());
+        return std::nullopt;
+    }
+    return results[0].Value(0, 0);
 }
 
 // The version recorded on the server, 0 when the schema is missing; -1 on an error.
-int ServerVersion(QSqlDatabase& db, QString& cause) {
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL")) || !q.next()) {
-        cause = QueryError(q);
-        return -1;
-    }
-    if (!q.value(0).toBool()) return 0;
-    if (!q.exec(QStringLiteral("SELECT coalesce(max(version), 0) FROM schema_version")) ||
-        !q.next()) {
-        cause = QueryError(q);
-        return -1;
-    }
-    return q.value(0).toInt();
+int ServerVersion(PgLink& link, PgDeadline deadline, QString& cause) {
+    const auto there =
+        Single(link, "SELECT to_regclass('schema_version') IS NOT NULL", deadline, cause);
+    if (!there) return -1;
+    if (*there != "t") return 0;
+    const auto version =
+        Single(link, "SELECT coalesce(max(version), 0) FROM schema_version", deadline, cause);
+    if (!version) return -1;
+    return version->toInt();
 }
 
 // Runs `statements` in one transaction under the schema lock. With `creating`, nothing runs when
 // the schema is there once the lock is held: another station made it meanwhile, and only the
 // tables' owner may run the rights again.
-bool RunInTransaction(QSqlDatabase& db, const QStringList& statements, QString& cause,
-                      bool creating = false) {
-    if (!db.transaction()) {
-        cause = db.lastError().text().trimmed();
+bool RunInTransaction(PgLink& link, const QStringList& statements, PgDeadline deadline,
+                      QString& cause, bool creating = false) {
+    const auto fail = [&] {
+        cause = Failure(link);
+        link.Run("ROLLBACK", deadline);
         return false;
-    }
-    QSqlQuery q(db);
-    if (!q.exec(QLatin1String(kSchemaLock))) {
-        cause = QueryError(q);
-        db.rollback();
-        return false;
-    }
+    };
+    if (link.Run("BEGIN", deadline) != PgWait::Done) return fail();
+    if (link.Run(kSchemaLock, deadline) != PgWait::Done) return fail();
     if (creating) {
-        if (!q.exec(QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL")) ||
-            !q.next()) {
-            cause = QueryError(q);
-            db.rollback();
+        const auto there =
+            Single(link, "SELECT to_regclass('schema_version') IS NOT NULL", deadline, cause);
+        if (!there) {
+            link.Run("ROLLBACK", deadline);
             return false;
         }
-        if (q.value(0).toBool()) {  // the version is read again afterwards
-            if (!db.commit()) db.rollback();
+        if (*there == "t") {  // the version is read again afterwards
+            if (link.Run("COMMIT", deadline) != PgWait::Done) return fail();
             return true;
         }
     }
     for (const QString& statement : statements) {
-        if (!q.exec(statement)) {
-            cause = QueryError(q);
-            db.rollback();
-            return false;
-        }
+        if (link.Run(statement.toUtf8().constData(), deadline) != PgWait::Done) return fail();
     }
-    if (!db.commit()) {
-        cause = db.lastError().text().trimmed();
-        db.rollback();
-        return false;
-    }
+    if (link.Run("COMMIT", deadline) != PgWait::Done) return fail();
     return true;
 }
 
@@ -113,8 +111,8 @@ QStringList CentralSchemaStatements() { return Statements(kCentralSchemaSql); }
 
 QStringList CentralRolesStatements() { return Statements(kCentralRolesSql); }
 
-bool EnsureCentralSchema(QSqlDatabase& db, QString& cause) {
-    int version = ServerVersion(db, cause);
+bool EnsureCentralSchema(PgLink& link, PgDeadline deadline, QString& cause) {
+    int version = ServerVersion(link, deadline, cause);
     if (version < 0) return false;
     if (version == 0) {
         QString error;
@@ -122,11 +120,11 @@ bool EnsureCentralSchema(QSqlDatabase& db, QString& cause) {
         const QStringList statements =
             QStringList{QStringLiteral("SET LOCAL client_min_messages = warning")} +
             CentralSchemaStatements() + CentralRolesStatements();
-        if (!RunInTransaction(db, statements, error, true)) {
+        if (!RunInTransaction(link, statements, deadline, error, true)) {
             cause = QStringLiteral("brak schematu bazy, a jego utworzenie się nie udało: ") + error;
             return false;
         }
-        version = ServerVersion(db, cause);
+        version = ServerVersion(link, deadline, cause);
         if (version < 0) return false;
     }
     if (version > kCentralSchemaVersion) {
@@ -136,7 +134,7 @@ bool EnsureCentralSchema(QSqlDatabase& db, QString& cause) {
         return false;
     }
     // Later versions add their steps here, each run in one transaction with the version raised:
-    // while (version < kCentralSchemaVersion) { RunInTransaction(db, Migration(version), ...); }
+    // while (version < kCentralSchemaVersion) { RunInTransaction(link, Migration(version), ...); }
     return true;
 }
 

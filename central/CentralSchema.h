@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-class QSqlDatabase;
+#include "PgLink.h"
 
 namespace central {
 
@@ -16,9 +16,9 @@ inline constexpr int kCentralSchemaVersion = 1;
 QStringList CentralSchemaStatements();
 QStringList CentralRolesStatements();
 
-// Makes sure the schema of kCentralSchemaVersion is there. False with `cause` (UTF-8, Polish
-// where it is ours, the server's words otherwise) when it is missing and cannot be created, or
-// is newer than this program knows.
-bool EnsureCentralSchema(QSqlDatabase& db, QString& cause);
+// Makes sure the schema of kCentralSchemaVersion is there. False with `cause` (Polish where it
+// is ours, the server's words otherwise) when it is missing and cannot be created, is newer than
+// this program knows, or the server did not answer by `deadline`.
+bool EnsureCentralSchema(PgLink& link, PgDeadline deadline, QString& cause);
 
 }  // namespace central

@@ -24,7 +24,17 @@ int RetryCapFromEnvironment() {
 
 QString CentralStateText(const CentralStatus& status) {
     if (!status.enabled) return QStringLiteral("wyłączona");
-    if (status.connected) return QStringLiteral("połączona, zaległe: %1").arg(status.backlog);
+    if (status.held) {
+        return QStringLiteral("wstrzymana: %1; zaległe: %2").arg(status.cause).arg(status.backlog);
+    }
+    if (status.connected && status.cause.isEmpty()) {
+        return QStringLiteral("połączona, zaległe: %1").arg(status.backlog);
+    }
+    if (status.connected) {
+        return QStringLiteral("połączona, ale wysyłanie stoi: %1; zaległe: %2")
+            .arg(status.cause)
+            .arg(status.backlog);
+    }
     return QStringLiteral("brak połączenia: %1; zaległe: %2").arg(status.cause).arg(status.backlog);
 }
 
@@ -106,6 +116,8 @@ constexpr CauseRow kCauses[] = {
     {R"re(terminating connection due to administrator command)re",
      "administrator serwera zakończył połączenie"},
     // Rights.
+    {R"re(permission denied to create temporary tables in database "([^"]*)")re",
+     "brak prawa do tabel tymczasowych w bazie „%1” (GRANT TEMPORARY, central/roles.sql)"},
     {R"re(permission denied to create role)re",
      "brak prawa do tworzenia ról: role waga_stations i waga_erp zakłada administrator "
      "(central/roles.sql)"},
@@ -143,16 +155,6 @@ QString Translated(const QString& text) {
     return text;
 }
 
-// A libpq value, quoted when it is not a plain word.
-QString ConnValue(const QString& value) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./-]+$"));
-    if (plain.match(value).hasMatch()) return value;
-    QString quoted = value;
-    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    quoted.replace(QLatin1Char('\''), QLatin1String("\\'"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
-}
-
 }  // namespace
 
 QString ShortCause(const QString& message) {
@@ -170,10 +172,6 @@ QString ShortCause(const QString& message) {
     // The server's severity, also after a prefix of ours ("...: ERROR:  permission denied").
     static const QRegularExpression severity(QStringLiteral("(^|: )(?:FATAL|ERROR):\\s+"));
     text.replace(severity, QStringLiteral("\\1"));
-    if (text.endsWith(QLatin1String("QPSQL: Unable to connect"))) {
-        text.chop(qstrlen("QPSQL: Unable to connect"));
-        text = text.trimmed();
-    }
     return text.isEmpty() ? QStringLiteral("nieznana przyczyna") : Translated(text);
 }
 
@@ -195,7 +193,12 @@ QString TlsModeWarning(const std::string& ssl) {
 std::vector<std::pair<QString, QString>> PgConnectParameters(const CentralSettings& settings) {
     const QString mode = IsUnsafeTlsMode(settings.ssl) ? QString::fromStdString(settings.ssl)
                                                        : QStringLiteral("verify-full");
-    std::vector<std::pair<QString, QString>> parameters{{QStringLiteral("sslmode"), mode}};
+    std::vector<std::pair<QString, QString>> parameters{
+        {QStringLiteral("host"), QString::fromStdString(settings.host)},
+        {QStringLiteral("port"), QString::number(settings.port)},
+        {QStringLiteral("dbname"), QString::fromStdString(settings.database)},
+        {QStringLiteral("user"), QString::fromStdString(settings.user)},
+        {QStringLiteral("sslmode"), mode}};
     if (mode != QLatin1String("disable")) {
         if (!settings.ca.empty()) {
             parameters.emplace_back(QStringLiteral("sslrootcert"),
@@ -204,30 +207,77 @@ std::vector<std::pair<QString, QString>> PgConnectParameters(const CentralSettin
         parameters.emplace_back(QStringLiteral("channel_binding"), QStringLiteral("require"));
     }
     for (const auto& [key, value] : {std::pair{"gssencmode", "disable"},
-                                     {"connect_timeout", "5"},
+                                     {"client_encoding", "UTF8"},
                                      {"keepalives", "1"},
                                      {"keepalives_idle", "10"},
                                      {"keepalives_interval", "5"},
                                      {"keepalives_count", "3"},
+                                     {"tcp_user_timeout", "15000"},
                                      {"application_name", "waga"}}) {
         parameters.emplace_back(QLatin1String(key), QLatin1String(value));
     }
+    parameters.emplace_back(QStringLiteral("connect_timeout"), QString::number(kConnectTimeoutS));
+    parameters.emplace_back(
+        QStringLiteral("options"),
+        QStringLiteral("-c statement_timeout=%1 -c idle_in_transaction_session_timeout=%2"
+                       " -c client_connection_check_interval=1000")
+            .arg(kStatementTimeoutMs)
+            .arg(kStatementTimeoutMs + kAnswerGraceMs));
     return parameters;
 }
 
-QString PgConnectOptions(const CentralSettings& settings) {
-    QStringList options;
-    for (const auto& [key, value] : PgConnectParameters(settings)) {
-        options << key + QLatin1Char('=') + ConnValue(value);
-    }
-    return options.join(QLatin1Char(';'));
+QString ConnectSettingsProblem(const CentralSettings& settings) {
+    if (settings.host.empty()) return QStringLiteral("nie podano serwera (Serwer)");
+    if (settings.database.empty()) return QStringLiteral("nie podano bazy (Baza)");
+    if (settings.user.empty()) return QStringLiteral("nie podano użytkownika (Użytkownik)");
+    return {};
 }
 
-QString ConnectSettingsProblem(const CentralSettings& settings) {
-    if (settings.ca.find(';') != std::string::npos) {
-        return QStringLiteral("ścieżka certyfikatu CA nie może zawierać znaku „;”");
+QString QueryFailureCause(const QString& sqlState, const QString& message) {
+    static const struct {
+        const char* state;
+        const char* polish;
+    } kStates[] = {
+        {"57014",
+         "serwer przerwał polecenie po przekroczeniu czasu (tabela zablokowana albo serwer "
+         "przeciążony)"},
+        {"55P03", "tabela na serwerze jest zablokowana"},
+        {"57P01", "administrator serwera zakończył połączenie"},
+        {"57P02", "serwer bazy przerywa pracę po awarii"},
+        {"57P03", "serwer bazy jeszcze nie przyjmuje połączeń"},
+        {"53100", "serwerowi bazy brakuje miejsca na dysku"},
+        {"53200", "serwerowi bazy brakuje pamięci"},
+        {"25P03", "serwer zakończył transakcję pozostawioną otwartą"},
+    };
+    for (const auto& row : kStates) {
+        if (sqlState == QLatin1String(row.state)) return QString::fromUtf8(row.polish);
     }
-    return {};
+    return ShortCause(message);
+}
+
+namespace {
+
+QString LineInShort(const QString& kind, const QString& text, qint64 firstMs) {
+    constexpr qsizetype kShown = 40;
+    QString shown = text;
+    if (shown.size() > kShown) shown = shown.left(kShown) + QStringLiteral("…");
+    return QStringLiteral("%1 „%2” z %3")
+        .arg(kind, shown,
+             QDateTime::fromMSecsSinceEpoch(firstMs, Qt::UTC)
+                 .toLocalTime()
+                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+}
+
+}  // namespace
+
+QString ConflictCause(qint64 seq, const QString& ourKind, const QString& ourText, qint64 ourFirstMs,
+                      const QString& theirKind, const QString& theirText, qint64 theirFirstMs) {
+    return QStringLiteral(
+               "wiersz %1 jest w bazie centralnej jako inna linia (w dzienniku: %2; w bazie: %3);"
+               " z tej partii nic nie zapisano. Sprawdź nazwę stacji (Stacja) i naciśnij Zapisz"
+               " w oknie Baza centralna")
+        .arg(QString::number(seq), LineInShort(ourKind, ourText, ourFirstMs),
+             LineInShort(theirKind, theirText, theirFirstMs));
 }
 
 QString CentralNotice(const CentralStatus& status) {

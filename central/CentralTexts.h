@@ -15,10 +15,15 @@ namespace central {
 struct CentralStatus {
     bool enabled = false;
     bool connected = false;
-    QString cause;               // why there is no connection (empty when connected)
+    QString cause;               // why nothing is sent (no connection, the journal, a held row)
     qint64 backlog = 0;          // rows still to send
     qint64 lastUploadUtcMs = 0;  // when a batch was last stored centrally (0: never)
     qint64 ackedSeq = 0;
+    // The upload stopped for a row it must not send (a seq held centrally by another line, a row
+    // the journal cannot make sense of) until the settings are saved again or the program starts
+    // again.
+    bool held = false;
+    bool backlogCounted = false;  // the backlog has been counted in the journal at least once
     bool operator==(const CentralStatus&) const = default;
 };
 
@@ -28,6 +33,13 @@ inline constexpr const char* kConnectingCause = "łączenie";
 inline constexpr int kFirstRetryPauseMs = 1000;
 inline constexpr int kMaxRetryPauseMs = 30000;
 
+// The server ends a statement of ours that runs longer than this (a locked table, an overloaded
+// server); the uploader waits for an answer that long and a few seconds more, then drops the
+// connection (a server that stopped answering altogether). Connecting waits kConnectTimeoutS.
+inline constexpr int kStatementTimeoutMs = 20000;
+inline constexpr int kAnswerGraceMs = 5000;
+inline constexpr int kConnectTimeoutS = 5;
+
 // The pause after a failed attempt: 1 s first, then twice the previous one, up to `capMs`.
 int NextRetryPauseMs(int previousMs, int capMs = kMaxRetryPauseMs);
 
@@ -35,7 +47,8 @@ int NextRetryPauseMs(int previousMs, int capMs = kMaxRetryPauseMs);
 // the tests use it to keep outages of seconds.
 int RetryCapFromEnvironment();
 
-// "połączona, zaległe: 0" or "brak połączenia: <cause>; zaległe: 1234"; "wyłączona" when off.
+// "połączona, zaległe: 0", "połączona, ale wysyłanie stoi: <cause>; zaległe: 12", "brak
+// połączenia: <cause>; zaległe: 1234", "wstrzymana: <cause>; zaległe: 5"; "wyłączona" when off.
 QString CentralStateText(const CentralStatus& status);
 
 // "ostatnie wysłanie: 2026-12-07 15:11:03" in local time, or "ostatnie wysłanie: jeszcze nie".
@@ -46,16 +59,23 @@ QString LastUploadText(qint64 lastUploadUtcMs);
 // CentralTexts.cpp), in the server's words otherwise.
 QString ShortCause(const QString& message);
 
-// The connection's libpq keywords and values besides host, port, database and user: the TLS mode
+// The cause the operator reads for a failed statement: by its SQLSTATE where that says it
+// (a statement timeout, the server shutting down, its disk full), else ShortCause of the message.
+QString QueryFailureCause(const QString& sqlState, const QString& message);
+
+// Why the upload stopped at row `seq`: the central database holds that seq for another line.
+// Both lines in short (kind, text, first time in local time).
+QString ConflictCause(qint64 seq, const QString& ourKind, const QString& ourText, qint64 ourFirstMs,
+                      const QString& theirKind, const QString& theirText, qint64 theirFirstMs);
+
+// The connection's libpq keywords and values: host, port, database and user; the TLS mode
 // (verify-full unless require or disable was chosen), the server's root certificate when one is
 // set, SCRAM with channel binding whenever TLS is on (so the password goes to no server that
-// skips authentication or cannot prove it knows the password), a connect timeout and TCP
-// keep-alives so that a vanished server is noticed.
+// skips authentication or cannot prove it knows the password); UTF-8; TCP keep-alives and a TCP
+// user timeout so that a vanished server is noticed; the server's own limits on our statements
+// (kStatementTimeoutMs), on a transaction left open, and a check that we are still there while
+// a statement runs.
 std::vector<std::pair<QString, QString>> PgConnectParameters(const CentralSettings& settings);
-
-// The same for QPSQL's connect options ("key='value';..."). QPSQL turns every ';' into a space,
-// so a value holding one cannot be passed: ConnectSettingsProblem says so first.
-QString PgConnectOptions(const CentralSettings& settings);
 
 // Why the settings cannot be used for a connection (Polish), or empty.
 QString ConnectSettingsProblem(const CentralSettings& settings);

@@ -1,47 +1,66 @@
 #pragma once
-// The central uploader: the journal (dziennik.sqlite) is the outbox; a thread of the uploader's
-// own reads the rows after the acknowledged position with its own SQLite connection, stores them
-// in PostgreSQL in batches (at most 1000 rows, sent at least every quarter second while rows
-// wait) with an idempotent upsert, then records the new position in the journal's upload_state.
+// The central uploader: the journal (dziennik.sqlite) is the outbox. A thread of the uploader's
+// own reads the rows after the acknowledged position, copies them to PostgreSQL in batches (at
+// most kMaxBatchRows, COPY into a temporary table, then one statement stores them) and records
+// the new position in the journal's upload_state; while the server stores a batch it reads the
+// next one. It starts at once when the journal's writer says it committed rows (Wake), and looks
+// at the journal every pollMs anyway.
 // A failed attempt closes the connection and waits 1 s, 2 s, 4 s ... up to 30 s before the next;
-// the password comes from the PostgreSQL password file on every attempt. Nothing here ever waits
-// on the calling thread: the state is a snapshot and a signal.
+// the password comes from the PostgreSQL password file on every attempt. A row the central
+// database holds as another line, or that the journal cannot make sense of, holds the upload
+// (nothing of its batch is stored, the position stays before it) until Apply() is called again.
+// Every cause is in the state (Status, StatusChanged) while it lasts. Nothing here waits on the
+// calling thread, except the destructor, for at most kStopWaitMs.
 
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "AddOnSettings.h"
 #include "CentralTexts.h"
 
-class QThread;
-
 namespace central {
 
-class UploadWorker;
+struct UploaderShared;
+class UploaderThread;
+class EventFd;
 
 struct UploaderConfig {
     CentralSettings settings;
     QString journalPath;                         // dziennik.sqlite
     QString target = QStringLiteral("central");  // the upload_state row
     int retryCapMs = kMaxRetryPauseMs;
-    int pollMs = 250;  // how often the journal is looked at while connected
+    // How often the journal is looked at without a Wake(): a safety net for the program, whose
+    // writer wakes the uploader; waga-central, beside a program in another process, looks often.
+    int pollMs = 3000;
+    // Rows that trickle in go at most this often, in one batch (a backlog goes at once, batch
+    // after batch): a commit every 10 ms must not cost a batch every 10 ms.
+    int gatherMs = 200;
 };
 
 class CentralUploader : public QObject {
     Q_OBJECT
   public:
+    // How long the destructor waits for the thread (the close of the program); a thread still
+    // busy then is left to end by itself.
+    static constexpr int kStopWaitMs = 2000;
+
     explicit CentralUploader(QObject* parent = nullptr);
     ~CentralUploader() override;
     CentralUploader(const CentralUploader&) = delete;
     CentralUploader& operator=(const CentralUploader&) = delete;
 
-    // Starts uploading with `config`, or applies new settings (the connection is made again).
-    // With settings.enabled false the thread stops and the state is "wyłączona".
+    // Starts uploading with `config`, or applies new settings: the running thread is told to
+    // stop (its statement on the server is cancelled) and a new one starts once it has ended.
+    // With settings.enabled false the state is "wyłączona". Returns at once.
     void Apply(const UploaderConfig& config);
-    // Stops the thread (waits for the batch in flight, bounded by the connect timeout).
+    // Tells the thread to stop; returns at once.
     void Stop();
+    // New rows are in the journal: look now. Any thread, any time (the writer's thread calls it
+    // after each commit).
+    void Wake();
 
     // The latest state; callable from any thread.
     CentralStatus Status() const;
@@ -51,13 +70,15 @@ class CentralUploader : public QObject {
     void StatusChanged(const central::CentralStatus& status);
 
   private:
-    void Publish(const CentralStatus& status);  // called by the worker's thread
+    friend struct UploaderShared;
+    void Deliver();
+    void ReapEnded();
 
-    friend class UploadWorker;
-    mutable QMutex mutex_;
-    CentralStatus status_;
-    QThread* thread_ = nullptr;
-    UploadWorker* worker_ = nullptr;
+    const std::shared_ptr<EventFd> wake_;
+    mutable std::mutex mutex_;                 // guards current_ (Status() from any thread)
+    std::shared_ptr<UploaderShared> current_;  // the running thread's, or null when off
+    std::vector<std::unique_ptr<UploaderThread>> threads_;  // running and stopping ones
+    CentralStatus shown_;
 };
 
 }  // namespace central

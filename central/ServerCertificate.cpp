@@ -93,7 +93,8 @@ QString ServerCertificateProblem(const CentralSettings& settings, int timeoutMs)
 
 QString ConnectFailureCause(const QString& message, const CentralSettings& settings) {
     if (message.contains(QLatin1String("certificate verify failed"))) {
-        const QString exact = ServerCertificateProblem(settings);
+        // Short: the uploader's thread must stay quick to stop.
+        const QString exact = ServerCertificateProblem(settings, 1500);
         if (!exact.isEmpty()) return exact;
     }
     return ShortCause(message);

@@ -1,19 +1,22 @@
 #pragma once
 // One batch of journal rows on its way to the central database: the rows read from the journal
-// (through the journal module, which refuses a row it cannot make sense of), and the one
-// statement that stores them.
-// The statement is an upsert on (station, seq) whose count and last_at only ever grow, so
-// sending a batch again, or a run that grew since, never doubles or lowers anything.
+// (through the journal module, which refuses a row it cannot make sense of), the COPY data that
+// carries them and the statements that store them, and the acknowledged position.
+// Storing is an upsert on (station, seq) whose count and last_at only ever grow, so sending a
+// batch again, or a run that grew since, never doubles or lowers anything; and it never merges
+// a row into another line that holds the same seq centrally.
 
 #include <QByteArray>
+#include <QSqlDatabase>
 #include <QString>
-#include <QVariant>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "JournalRows.h"
 
-class QSqlDatabase;
+class QSqlError;
 
 namespace central {
 
@@ -26,25 +29,76 @@ struct AckedPosition {
     bool operator==(const AckedPosition&) const = default;
 };
 
-inline constexpr int kMaxBatchRows = 1000;
+inline constexpr int kMaxBatchRows = 5000;
 // A batch also ends before its received bytes pass this (lines may be up to 1 MiB each).
 inline constexpr qint64 kMaxBatchBytes = 8 * 1024 * 1024;
 
-// SQL literals that hold any content: text as E'...' without NUL characters (PostgreSQL text
-// cannot hold them; the received bytes keep them), bytes as decode('hex', ...).
-QString PgTextLiteral(const QString& text);
-QString PgByteaLiteral(const QByteArray& bytes);
+// Run once on each connection: the temporary table a batch is copied into (the station's name
+// travels in it too, so no statement holds a value), and the statement that stores a batch,
+// prepared (kCopyBatch runs it).
+extern const char* const kPrepareSession;
+// One query for a batch: it begins the batch's transaction, takes BatchCopyData into the table
+// (COPY), and stores the copied rows with the prepared statement: a new (station, seq) is
+// inserted; one that is there already grows (count and last_at, never lowered) only when it is
+// the same line (kind, first_at, raw and text); a row held by another line is left alone. Its
+// last result is one number: the rows inserted or grown. Fewer than the batch holds means a
+// conflict: the caller rolls the batch back.
+extern const char* const kCopyBatch;
+// Empties the table and commits the batch. The rows are deleted, not truncated: truncating even
+// a temporary table makes every other session of the server read a cache invalidation, which a
+// few hundred stations sending small batches several times a second turn into most of the
+// server's work. Deleted rows leave their space behind, so the table is truncated now and then
+// (kCommitBatchShrinking, every kShrinkBatchTableRows rows).
+extern const char* const kCommitBatch;
+extern const char* const kCommitBatchShrinking;
+inline constexpr qint64 kShrinkBatchTableRows = 50000;
+// The first of the copied rows whose (station, seq) is held centrally by another line: seq,
+// kind, text and first_at in ms of the central row.
+extern const char* const kConflictingRow;
 
-// The upsert of `rows` for `station` (rows must not be empty).
-QString UpsertStatement(const QString& station, const std::vector<JournalRow>& rows);
+// The rows of a batch for `station` as COPY's binary format (the columns of kCreateBatchTable).
+// Texts lose NUL characters, which PostgreSQL's text cannot hold (raw keeps every byte).
+QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& rows);
+
+// "dziennik: ", what failed (`doing`, when given) and what a failed statement on the journal
+// means (Polish, SQLite's words after).
+QString JournalErrorText(const QSqlError& error, const QString& doing = {});
+
+// What reading the rows to send gave (ReadPendingRows).
+enum class ReadOutcome : std::uint8_t { Rows, Unreadable, Malformed };
+
+// The journal as the uploader reads and marks it, on one connection (used on its thread), with
+// its statements prepared once: the functions below, for a connection kept open. Every read is
+// ended before a call returns, so that the journal's writer can always checkpoint.
+class JournalOutbox {
+  public:
+    explicit JournalOutbox(const QSqlDatabase& journal);
+    ~JournalOutbox();
+    JournalOutbox(const JournalOutbox&) = delete;
+    JournalOutbox& operator=(const JournalOutbox&) = delete;
+
+    ReadOutcome ReadPending(const AckedPosition& acked, std::vector<JournalRow>& rows,
+                            QString& error);
+    std::optional<qint64> CountPending(const AckedPosition& acked, QString& error);
+    bool LoadAcked(const QString& target, AckedPosition& acked, QString& error,
+                   qint64* savedMs = nullptr);
+    bool SaveAcked(const QString& target, const AckedPosition& acked, qint64 nowMs, QString& error);
+
+  private:
+    bool Prepare(QString& error);
+    struct Queries;
+    QSqlDatabase db_;
+    std::unique_ptr<Queries> q_;
+};
 
 // Reads, from the journal connection `journal`, the rows still to send after `acked`: the acked
 // row again when its count or last_ms changed, then the rows with a higher seq, in seq order, at
 // most kMaxBatchRows and about kMaxBatchBytes; a batch ends before a row that does not make
-// sense. False with `error` when the file cannot be read or the first row does not make sense
-// (sending it changed, or skipping it, would lose it centrally).
-bool ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
-                     std::vector<JournalRow>& rows, QString& error);
+// sense. Unreadable (with `error`) when the file cannot be read; Malformed (with `error` naming
+// the row and why) when the first row does not make sense: sending it changed, or skipping it,
+// would lose it centrally.
+ReadOutcome ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
+                            std::vector<JournalRow>& rows, QString& error);
 
 // How many rows are still to send after `acked` (the acked row counts when it grew).
 std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPosition& acked,
@@ -53,8 +107,9 @@ std::optional<qint64> CountPendingRows(QSqlDatabase& journal, const AckedPositio
 // The acknowledged position kept in the journal's upload_state under `target` (the journal
 // module makes the table). A missing row is position 0; a value that is not a number is an
 // error.
+// `savedMs` (optional) gets when the position was saved (0: never).
 bool LoadAckedPosition(QSqlDatabase& journal, const QString& target, AckedPosition& acked,
-                       QString& error);
+                       QString& error, qint64* savedMs = nullptr);
 bool SaveAckedPosition(QSqlDatabase& journal, const QString& target, const AckedPosition& acked,
                        qint64 nowMs, QString& error);
 

@@ -3,7 +3,7 @@
 -- the schema. Every statement may run again without harm.
 --
 -- waga_stations: the group of the stations' login roles (one per station, named as the
--- station's Stacja). A station inserts its rows, reads only its own, and raises only count and
+-- station's Stacja). A station may make temporary tables (its batches go through one), inserts its rows, reads only its own, and raises only count and
 -- last_at of its own rows; it never deletes, never changes a row's content, never sees another
 -- station's rows (not through latest_weight either: the view runs with the reader's rights).
 -- waga_erp: reads every row, writes nothing. Logins and passwords are the administrator's:
@@ -38,6 +38,13 @@ CREATE POLICY station_updates_own ON weighing_lines FOR UPDATE TO waga_stations
   USING (station = current_user) WITH CHECK (station = current_user);
 DROP POLICY IF EXISTS erp_reads_all ON weighing_lines;
 CREATE POLICY erp_reads_all ON weighing_lines FOR SELECT TO waga_erp USING (true);
+
+-- A station copies each batch into a temporary table of its session first.
+DO $temporary$
+BEGIN
+  EXECUTE format('GRANT TEMPORARY ON DATABASE %I TO waga_stations', current_database());
+END
+$temporary$;
 
 REVOKE ALL ON weighing_lines, schema_version, latest_weight FROM PUBLIC, waga_stations, waga_erp;
 GRANT SELECT, INSERT ON weighing_lines TO waga_stations;

@@ -116,10 +116,10 @@ file(READ ${_pkg_src}/description.txt CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 # Qt's Polish texts for the standard dialogs, and xdg-open, which opens the help and the maker's
 # addresses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The SQL drivers are plugins that the shared-library scan does not see: SQLite's (the journal),
-# PostgreSQL's (the central upload, in the program and in waga-central). libxlsxwriter (the XLSX
-# export) is linked, so the scan finds it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite, libqt6sql6-psql")
+# Qt's SQL drivers are plugins that the shared-library scan does not see: SQLite's (the journal).
+# libpq (the central upload, in the program and in waga-central) and libxlsxwriter (the XLSX
+# export) are linked, so the scan finds them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 # Reproducible bytes: xz has no time stamp in its header and, on one thread, one block layout;
 # the file times come from SOURCE_DATE_EPOCH, set by packaging/cpack-options.cmake.

@@ -7,6 +7,7 @@ Journal::Journal(const JournalSettings& settings, const QString& folder, QObject
     WriterOptions options;
     options.folder = folder;
     options.keepDays = settings.keepDays;
+    options.afterCommit = [this](std::int64_t highestSeq) { emit committed(qint64{highestSeq}); };
     writer_ = std::make_unique<JournalWriter>(options);
     connect(writer_.get(), &JournalWriter::notice, this, &Journal::notice, Qt::QueuedConnection);
     sink_ = std::make_unique<JournalSink>(*writer_, writer_->Start());

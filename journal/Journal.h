@@ -28,6 +28,9 @@ class Journal : public QObject {
     // with the source "Dziennik"), or an empty text when the journal writes again. Delivered on
     // the thread that owns this object.
     void notice(const QString& text);
+    // Rows up to `highestSeq` are committed. Emitted on the writer's thread after each commit:
+    // connect it directly to something thread-safe (CentralUploader::Wake).
+    void committed(qint64 highestSeq);
 
   private:
     std::unique_ptr<JournalWriter> writer_;

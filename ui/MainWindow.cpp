@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -22,9 +23,11 @@
 #include <QTabWidget>
 #include <QUrl>
 #include <QWindow>
+#include <algorithm>
 #include <ctime>
 
 #include "AboutDialog.h"
+#include "AddOnIndicators.h"
 #include "Drawing.h"
 #include "MessageBoxes.h"
 #include "PortSettingsDialog.h"
@@ -79,6 +82,32 @@ void MainWindow::SetAddOnNotice(const QString& source, const QString& text) {
         addOnNotices_[source] = text;
     }
     ShowCauseAndNotices();
+}
+
+void MainWindow::SetAddOnIndicator(const QString& name, const AddOnIndicator& indicator) {
+    if (!indicators_) {
+        indicators_ = new QWidget(menuBar());
+        indicators_->setObjectName(QStringLiteral("Wskazniki"));
+        auto* row = new QHBoxLayout(indicators_);
+        row->setContentsMargins(0, 0, 6, 0);
+        row->setSpacing(12);
+        menuBar()->setCornerWidget(indicators_, Qt::TopRightCorner);
+    }
+    auto* label = indicators_->findChild<QLabel*>(name, Qt::FindDirectChildrenOnly);
+    if (!label) {
+        label = new QLabel(indicators_);
+        label->setObjectName(name);
+        indicators_->layout()->addWidget(label);
+    }
+    label->setText(indicator.text);
+    label->setToolTip(indicator.tooltip);
+    label->setStyleSheet(indicator.fault ? QStringLiteral("color: #c00000; font-weight: bold;")
+                                         : QString());
+    label->setVisible(!indicator.text.isEmpty());
+    const auto labels = indicators_->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+    indicators_->setVisible(
+        std::ranges::any_of(labels, [](const QLabel* shown) { return !shown->text().isEmpty(); }));
+    menuBar()->adjustSize();
 }
 
 IReadoutDisplay& MainWindow::ReadoutDisplay() { return *Ldisplay; }

@@ -22,6 +22,7 @@
 #include "SettingsFile.h"
 
 class AboutDialog;
+struct AddOnIndicator;
 class PortSettingsDialog;
 class QAction;
 class QActionGroup;
@@ -56,6 +57,9 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     // An addition's notice, shown in the status bar's tooltip after the port's cause, if any; an
     // empty text clears that source's notice.
     void SetAddOnNotice(const QString& source, const QString& text);
+    // An addition's indicator in the menu bar's right corner, the label `name` (made on first
+    // use, after the ones before it); hidden while its text is empty.
+    void SetAddOnIndicator(const QString& name, const AddOnIndicator& indicator);
     // A step of the port's session: the status text (PortStatusText), the cause of a failed open
     // in the tooltip, and an empty read-out after a failure or a loss, so no stale weight shows.
     void ShowPortStatus(const PortStatus& status);
@@ -175,6 +179,7 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     int switchesListener_ = 0;
     QString portCause_;                        // why the port did not open (tooltip)
     std::map<QString, QString> addOnNotices_;  // by source, in the tooltip after the cause
+    QWidget* indicators_ = nullptr;            // the menu bar's corner, made on first use
     QString lastChosenFile_;                   // offered again by the save dialog
     bool pageFromCode_ = false;
     bool validatingLimit_ = false;

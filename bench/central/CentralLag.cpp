@@ -1,13 +1,11 @@
 // central-lag SOCKET_DIR PORT SECONDS STATION...
 // Watches the central database for SECONDS and, for every row that appears, takes the time from
 // its first line's arrival (first_at, the CR's chunk) to the moment it is seen committed (polled
-// every 50 ms, so figures are high by up to 50 ms). Prints rows, p50, p99 and max per station
-// group: "fast" for a station whose name starts with "fast", "slow" for the others.
+// every 50 ms, so figures are high by up to 50 ms). Prints rows, p50, p99 and max per group of
+// stations: a station's group is its name without the digits at its end ("s07" -> "s",
+// "fast1" -> "fast").
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringList>
 #include <QThread>
 #include <algorithm>
@@ -15,53 +13,76 @@
 #include <map>
 #include <vector>
 
+#include "PgLink.h"
+
+namespace {
+
+QString Group(QString station) {
+    while (!station.isEmpty() && station.back().isDigit()) station.chop(1);
+    return station;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc < 5) {
         std::fprintf(stderr, "central-lag SOCKET_DIR PORT SECONDS STATION...\n");
         return 2;
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"));
-    db.setHostName(QString::fromLocal8Bit(argv[1]));
-    db.setPort(std::atoi(argv[2]));
-    db.setDatabaseName(QStringLiteral("waga"));
-    db.setUserName(QStringLiteral("waga_admin"));
-    if (!db.open()) {
-        std::fprintf(stderr, "central-lag: %s\n", qPrintable(db.lastError().text()));
+    central::PgLink link;
+    if (link.Connect({{QStringLiteral("host"), QString::fromLocal8Bit(argv[1])},
+                      {QStringLiteral("port"), QString::fromLocal8Bit(argv[2])},
+                      {QStringLiteral("dbname"), QStringLiteral("waga")},
+                      {QStringLiteral("user"), QStringLiteral("waga_admin")}},
+                     central::DeadlineIn(std::chrono::seconds(10))) != central::PgWait::Done) {
+        std::fprintf(stderr, "central-lag: %s\n", qPrintable(link.Error()));
         return 1;
     }
+    const auto query =
+        [&link](const char* sql,
+                const std::vector<QByteArray>& values) -> std::optional<central::PgResult> {
+        std::vector<central::PgResult> results;
+        if (link.Exec(sql, values, results, central::DeadlineIn(std::chrono::seconds(30))) !=
+                central::PgWait::Done ||
+            results.size() != 1 || !results[0].Ok()) {
+            std::fprintf(stderr, "central-lag: %s\n",
+                         qPrintable(results.empty() ? link.Error() : results[0].Message()));
+            return std::nullopt;
+        }
+        return std::move(results[0]);
+    };
     const qint64 seconds = std::atoll(argv[3]);
     std::map<QString, qint64> maxSeq;
     for (int i = 4; i < argc; ++i) maxSeq[QString::fromLocal8Bit(argv[i])] = 0;
-    QSqlQuery q(db);
     // Rows already there before the watch are not measured.
-    q.exec(QStringLiteral("SELECT station, max(seq) FROM weighing_lines GROUP BY station"));
-    while (q.next()) {
-        if (maxSeq.count(q.value(0).toString()))
-            maxSeq[q.value(0).toString()] = q.value(1).toLongLong();
+    auto before = query("SELECT station, max(seq) FROM weighing_lines GROUP BY station", {});
+    if (!before) return 1;
+    for (int r = 0; r < before->Rows(); ++r) {
+        if (maxSeq.count(before->Text(r, 0))) maxSeq[before->Text(r, 0)] = before->Number(r, 1);
     }
     std::map<QString, std::vector<qint64>> lags;  // by group
     const qint64 end = QDateTime::currentMSecsSinceEpoch() + seconds * 1000;
     while (QDateTime::currentMSecsSinceEpoch() < end) {
-        QStringList known;
+        // The stations and the seqs already seen, as two arrays bound to the statement.
+        QStringList stations;
+        QStringList seqs;
         for (const auto& [station, seq] : maxSeq) {
-            known << QStringLiteral("('%1',%2)").arg(station).arg(seq);
+            stations << station;
+            seqs << QString::number(seq);
         }
-        if (!q.exec(QStringLiteral("SELECT w.station, w.seq, (extract(epoch FROM w.first_at) *"
-                                   " 1000)::bigint FROM weighing_lines w JOIN (VALUES %1) AS"
-                                   " m(station, seq) ON w.station = m.station AND w.seq > m.seq")
-                        .arg(known.join(QLatin1Char(','))))) {
-            std::fprintf(stderr, "central-lag: %s\n", qPrintable(q.lastError().text()));
-            return 1;
-        }
+        auto fresh = query(
+            "SELECT w.station, w.seq, (extract(epoch FROM w.first_at) * 1000)::bigint"
+            " FROM weighing_lines w JOIN unnest($1::text[], $2::bigint[]) AS m(station, seq)"
+            " ON w.station = m.station AND w.seq > m.seq",
+            {(QLatin1Char('{') + stations.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8(),
+             (QLatin1Char('{') + seqs.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8()});
+        if (!fresh) return 1;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        while (q.next()) {
-            const QString station = q.value(0).toString();
-            maxSeq[station] = std::max(maxSeq[station], q.value(1).toLongLong());
-            const QString group = station.startsWith(QLatin1String("fast"))
-                                      ? QStringLiteral("fast")
-                                      : QStringLiteral("slow");
-            lags[group].push_back(now - q.value(2).toLongLong());
+        for (int r = 0; r < fresh->Rows(); ++r) {
+            const QString station = fresh->Text(r, 0);
+            maxSeq[station] = std::max(maxSeq[station], fresh->Number(r, 1));
+            lags[Group(station)].push_back(now - fresh->Number(r, 2));
         }
         QThread::msleep(50);
     }

@@ -13,16 +13,17 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <filesystem>
 #include <thread>
 
 #include "AddOnSettings.h"
 #include "CentralServer.h"
 #include "CentralUploader.h"
 #include "JournalFeed.h"
+#include "JournalFile.h"
 #include "StationRig.h"
 #include "TcpGate.h"
 #include "TestSupport.h"
-#include "UploadBatch.h"
 
 namespace {
 
@@ -36,6 +37,12 @@ class CentralFault : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(server_.Ok()) << server_.Log();
         qputenv("PGPASSFILE", QByteArray::fromStdString(server_.PgPassPath()));
+        // The server's CA where an operator's folder may be: blanks, quotes, a backslash, a ';'
+        // and Polish letters reach libpq as they are.
+        const std::string folder = station_.File("CA o'Brien; Łódź \\ x");
+        ASSERT_TRUE(std::filesystem::create_directory(folder));
+        caPath_ = folder + "/ca.crt";
+        waga::test::WriteFile(caPath_, waga::test::ReadFile(server_.CaPath()));
     }
 
     QString Journal(const waga::test::TempDir& dir) const {
@@ -46,6 +53,7 @@ class CentralFault : public ::testing::Test {
                                    int port = 0) const {
         central::UploaderConfig config;
         config.settings = server_.SettingsFor(station, port);
+        config.settings.ca = caPath_;
         config.journalPath = Journal(dir);
         config.retryCapMs = 300;
         return config;
@@ -53,18 +61,31 @@ class CentralFault : public ::testing::Test {
 
     CentralServer server_;
     waga::test::TempDir station_;
+    std::string caPath_;
 };
 
 TEST_F(CentralFault, ServerStoppedMidStreamThenStartedAgain) {
     Feeder feeder(Journal(station_), 300);
     central::CentralUploader uploader;
-    uploader.Apply(Config("stacja1", station_));
+    central::UploaderConfig config = Config("stacja1", station_);
+    config.retryCapMs = central::kMaxRetryPauseMs;  // pauses of seconds between attempts
+    uploader.Apply(config);
     ASSERT_TRUE(WaitUntil([&] { return uploader.Status().ackedSeq > 50; }, 20s));
 
     ASSERT_TRUE(server_.Stop()) << server_.Log();
     ASSERT_TRUE(WaitUntil([&] { return !uploader.Status().connected; }, 10s));
-    std::this_thread::sleep_for(OutageDuration());
+    // The backlog follows the journal between attempts too (the writer wakes the uploader).
+    const auto wakeFor = [&](std::chrono::milliseconds time) {
+        for (auto end = std::chrono::steady_clock::now() + time;
+             std::chrono::steady_clock::now() < end;) {
+            uploader.Wake();
+            std::this_thread::sleep_for(100ms);
+        }
+    };
+    wakeFor(std::max<std::chrono::milliseconds>(OutageDuration(), 3s));
     const central::CentralStatus away = uploader.Status();
+    wakeFor(2500ms);
+    EXPECT_GT(uploader.Status().backlog, away.backlog + 300);
     EXPECT_GT(away.backlog, 0);
     EXPECT_TRUE(central::CentralStateText(away).startsWith(QStringLiteral("brak połączenia: ")))
         << central::CentralStateText(away).toStdString();
@@ -84,7 +105,7 @@ TEST_F(CentralFault, ServerKilledInTheMiddleOfABatch) {
     Feeder feeder(Journal(station_), 300, 60000);
     central::CentralUploader uploader;
     uploader.Apply(Config("stacja1", station_));
-    // Batches of 1000 follow each other without a pause while the backlog drains.
+    // Full batches follow each other without a pause while the backlog drains.
     ASSERT_TRUE(WaitUntil([&] { return uploader.Status().ackedSeq > 5000; }, 30s));
     ASSERT_TRUE(server_.Kill());
     ASSERT_TRUE(WaitUntil([&] { return !uploader.Status().connected; }, 20s));
@@ -240,15 +261,26 @@ TEST_F(CentralFault, AGrowingRunIsUpdatedAndNeverLowered) {
     ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
     EXPECT_EQ(server_.Sql("SELECT count FROM weighing_lines"), "21");
 
-    // A stale copy of the row (sent before it grew) changes nothing.
-    JournalRow stale;
-    stale.seq = feed.LastSeq();
-    stale.kind = JournalKind::Reading;
-    stale.firstMs = stale.lastMs = t0;
-    stale.count = 1;
-    stale.raw = "12,5";
-    ASSERT_TRUE(
-        server_.Sql(central::UpsertStatement(QStringLiteral("stacja1"), {stale}).toStdString()));
+    // A stale copy of the journal (taken before the run grew, its position forgotten) sends the
+    // row again with its old count and time: nothing changes centrally.
+    const QString stale = QString::fromStdString(station_.File("kopia.sqlite"));
+    QString error;
+    ASSERT_TRUE(waga::journal::BackupJournal(Journal(station_), stale, error))
+        << error.toStdString();
+    {
+        waga::journal::JournalDb copy;
+        ASSERT_TRUE(copy.Open(stale, waga::journal::JournalAccess::Writer));
+        QSqlQuery q(copy.Database());
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE lines SET count = 1, last_ms = first_ms")));
+        ASSERT_TRUE(q.exec(QStringLiteral("DELETE FROM upload_state")));
+    }
+    central::UploaderConfig config = Config("stacja1", station_);
+    config.journalPath = stale;
+    central::CentralUploader staleUploader;
+    staleUploader.Apply(config);
+    ASSERT_TRUE(WaitUntil([&] { return AckedSeq(stale) == feed.LastSeq(); }, 20s));
+    EXPECT_FALSE(staleUploader.Status().held) << staleUploader.Status().cause.toStdString();
+    EXPECT_EQ(server_.Sql("SELECT count FROM weighing_lines"), "21");
     ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_), 1s));
 }
 

@@ -1,13 +1,12 @@
 #include "CentralServer.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "CentralTexts.h"
 #include "TestSupport.h"
 
 namespace {
@@ -65,6 +65,7 @@ CentralServer::CentralServer(const std::string& stations, bool empty) {
 
 CentralServer::~CentralServer() {
     if (dir_.empty()) return;
+    Thaw();
     Script({"remove", dir_});
     std::error_code ignored;  // a folder the script never made a server in
     std::filesystem::remove_all(dir_, ignored);
@@ -109,6 +110,24 @@ bool CentralServer::Kill() {
     return reaped;
 }
 
+bool CentralServer::Freeze() {
+    std::ifstream pidFile(dir_ + "/data/postmaster.pid");
+    pid_t postmaster = 0;
+    pidFile >> postmaster;
+    if (postmaster <= 0 || ::kill(postmaster, SIGSTOP) != 0) return false;
+    frozen_ = ChildrenOf(postmaster);
+    for (const pid_t child : frozen_) ::kill(child, SIGSTOP);
+    frozen_.push_back(postmaster);
+    return true;
+}
+
+bool CentralServer::Thaw() {
+    bool all = !frozen_.empty();
+    for (const pid_t pid : frozen_) all = ::kill(pid, SIGCONT) == 0 && all;
+    frozen_.clear();
+    return all;
+}
+
 std::optional<std::string> CentralServer::Sql(const std::string& sql) {
     std::vector<std::string> argv{"/bin/bash", ::Script(), "psql", dir_, "-d",
                                   "waga",      "-At",      "-c",   sql};
@@ -136,23 +155,46 @@ CentralSettings CentralServer::SettingsFor(const std::string& station, int port)
     return settings;
 }
 
-std::optional<central::RowsDigest> CentralServer::Digest(const QString& station) {
-    const QString name = QStringLiteral("digest_%1").arg(reinterpret_cast<quintptr>(this));
-    std::optional<central::RowsDigest> digest;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        // The administrator over the server's socket: sees every row whoever created the table.
-        db.setHostName(QString::fromStdString(dir_ + "/run"));
-        db.setPort(port_);
-        db.setDatabaseName(QStringLiteral("waga"));
-        db.setUserName(QStringLiteral("waga_admin"));
-        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
-        if (db.open()) {
-            QString error;
-            digest = central::CentralRowsDigest(db, station, error);
-        }
-        db.close();
+namespace {
+
+std::unique_ptr<central::PgLink> Connected(
+    const std::vector<std::pair<QString, QString>>& parameters) {
+    auto link = std::make_unique<central::PgLink>();
+    if (link->Connect(parameters, central::DeadlineIn(std::chrono::seconds(20))) !=
+        central::PgWait::Done) {
+        ADD_FAILURE() << "connecting to the test server: " << link->Error().toStdString();
+        return nullptr;
     }
-    QSqlDatabase::removeDatabase(name);
+    return link;
+}
+
+}  // namespace
+
+std::unique_ptr<central::PgLink> CentralServer::AdminLink() {
+    return Connected({{QStringLiteral("host"), QString::fromStdString(dir_ + "/run")},
+                      {QStringLiteral("port"), QString::number(port_)},
+                      {QStringLiteral("dbname"), QStringLiteral("waga")},
+                      {QStringLiteral("user"), QStringLiteral("waga_admin")}});
+}
+
+std::unique_ptr<central::PgLink> CentralServer::LinkAs(const std::string& role) {
+    return Connected(central::PgConnectParameters(SettingsFor(role)));
+}
+
+std::optional<central::RowsDigest> CentralServer::Digest(const QString& station) {
+    const std::unique_ptr<central::PgLink> link = AdminLink();
+    if (!link) return std::nullopt;
+    // On an empty database the first station makes the table: until then there are no rows.
+    std::vector<central::PgResult> there;
+    if (link->Exec("SELECT to_regclass('weighing_lines') IS NULL", there,
+                   central::DeadlineIn(std::chrono::seconds(20))) != central::PgWait::Done ||
+        there.size() != 1 || !there[0].Ok()) {
+        ADD_FAILURE() << "the central digest: " << link->Error().toStdString();
+        return std::nullopt;
+    }
+    if (there[0].Value(0, 0) == "t") return central::RowsDigest{};
+    QString error;
+    std::optional<central::RowsDigest> digest = central::CentralRowsDigest(*link, station, error);
+    if (!digest) ADD_FAILURE() << "the central digest: " << error.toStdString();
     return digest;
 }

@@ -4,12 +4,17 @@
 // need; the test process adopts the server's processes (child subreaper), so a killed server's
 // processes are reaped and it can start again at once.
 
+#include <sys/types.h>
+
 #include <QString>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "AddOnSettings.h"
-#include "RowsDigest.h"
+#include "CentralCheck.h"
+#include "PgLink.h"
 
 class CentralServer {
   public:
@@ -29,6 +34,10 @@ class CentralServer {
     bool Stop();   // fast shutdown
     bool Start();  // again, on the same port
     bool Kill();   // SIGKILL to the postmaster and every server process, all reaped
+    // SIGSTOP to the postmaster and every server process (a hung server: connections and
+    // statements are taken by the kernel, never answered), and SIGCONT to them again.
+    bool Freeze();
+    bool Thaw();
 
     // psql as the administrator (-At): the output, or nullopt on failure.
     std::optional<std::string> Sql(const std::string& sql);
@@ -37,12 +46,20 @@ class CentralServer {
     // against the server's CA.
     CentralSettings SettingsFor(const std::string& station, int port = 0) const;
 
-    // The digest of `station`'s rows, read as the administrator.
+    // A connection as the administrator (over the server's socket: sees every row whoever
+    // created the table), or as `role` (verify-full against the server's CA); a failure to
+    // connect fails the test (and gives null).
+    std::unique_ptr<central::PgLink> AdminLink();
+    std::unique_ptr<central::PgLink> LinkAs(const std::string& role);
+
+    // The digest of `station`'s rows, read as the administrator (no rows while the table is not
+    // there yet); a failure fails the test.
     std::optional<central::RowsDigest> Digest(const QString& station);
 
   private:
     bool Script(const std::vector<std::string>& args);
     std::string dir_;
     int port_ = 0;
+    std::vector<pid_t> frozen_;
     std::string log_;
 };

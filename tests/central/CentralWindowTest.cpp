@@ -55,6 +55,12 @@ TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->text(), QStringLiteral("&Baza centralna..."));
     EXPECT_FALSE(program.Parts().Uploader().Status().enabled);  // off until configured
+    // The main window's indicator of the upload: nothing while it is off.
+    const auto indicator = [&] {
+        return program.Window().findChild<QLabel*>(QStringLiteral("LStanBazy"));
+    };
+    ASSERT_NE(indicator(), nullptr);
+    EXPECT_FALSE(indicator()->isVisibleTo(&program.Window()));
     item->trigger();
     auto* window = qApp->findChild<CentralDbWindow*>();
     for (QWidget* top : QApplication::topLevelWidgets()) {
@@ -109,10 +115,18 @@ TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
     EXPECT_TRUE(waga::test::RunEventsUntil(
         [&] { return state->text() == QStringLiteral("Stan: połączona, zaległe: 0"); }, 20s))
         << state->text().toStdString();
-    EXPECT_NE(window->findChild<QLabel*>(QStringLiteral("LOstatnie"))->text(),
-              central::LastUploadText(0));
+    auto* last = window->findChild<QLabel*>(QStringLiteral("LOstatnie"));
+    EXPECT_NE(last->text(), central::LastUploadText(0));
+    EXPECT_TRUE(indicator()->isVisibleTo(&program.Window()));
+    EXPECT_EQ(indicator()->text(), QStringLiteral("Baza: połączona, zaległe: 0"));
+    EXPECT_TRUE(indicator()->styleSheet().isEmpty());
     ExpectEqualDigests(WaitForEqualRows(server, QStringLiteral("stacja1"),
                                         dir + QStringLiteral("/dziennik.sqlite")));
+    // Saved again, the upload starts anew and the window still knows when rows last went.
+    const QString shown = last->text();
+    window->findChild<QPushButton*>(QStringLiteral("BZapisz"))->click();
+    waga::test::RunEvents(500ms);
+    EXPECT_EQ(last->text(), shown);
 
     // The server goes away: the window says so and counts what waits.
     ASSERT_TRUE(server.Stop());
@@ -124,6 +138,12 @@ TEST(CentralWindow, SettingsSavedStartTheUploadAndTheWindowShowsItsState) {
         },
         20s))
         << state->text().toStdString();
+    // So does the main window, in red, with the cause in the indicator's tooltip.
+    EXPECT_EQ(indicator()->text(), QStringLiteral("Baza: brak połączenia, zaległe: 7"));
+    EXPECT_FALSE(indicator()->styleSheet().isEmpty());
+    EXPECT_TRUE(indicator()->toolTip().startsWith(QStringLiteral("Baza centralna: ") +
+                                                  state->text().mid(6)))
+        << indicator()->toolTip().toStdString();
 }
 
 }  // namespace

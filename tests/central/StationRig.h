@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "CentralCheck.h"
 #include "CentralServer.h"
-#include "RowsDigest.h"
 #include "TestSupport.h"
 
 namespace central {

@@ -9,8 +9,9 @@ protocol to look like the real one, skips authentication and accepts every state
   impostor.py serve CERT KEY [--ask-password]
       Listens on 127.0.0.1 (a free port, printed as the first line), takes TLS when asked with
       CERT, answers AuthenticationOk at once (or, with --ask-password, asks for the password in
-      clear first), then answers every simple query: a SELECT gets one row, a COPY takes its
-      data, anything else succeeds. Prints what it receives, one line each: TLS, TLS-FAILED <why>,
+      clear first), then answers every simple query, statement by statement: a SELECT (or an
+      EXECUTE) gets one row (a count of what the last COPY brought when it asks for one), a COPY
+      takes its data (binary), anything else succeeds. Prints what it receives, one line each: TLS, TLS-FAILED <why>,
       STARTUP <user>, PASSWORD <text>, QUERY <statement>, COPY-DATA <bytes>, QUERY-UNANSWERED
       <message> (the extended protocol, which it does not speak). Runs until killed.
 """
@@ -81,10 +82,31 @@ def cstring(text):
     return text.encode() + b"\0"
 
 
-def row_answer(query):
+def binary_copy_rows(data):
+    """The rows in COPY's binary format: the header, then a field count and the fields of each
+    row, until a field count of -1."""
+    at = 11 + 4
+    extension = struct.unpack("!I", data[at:at + 4])[0]
+    at += 4 + extension
+    rows = 0
+    while at + 2 <= len(data):
+        fields = struct.unpack("!h", data[at:at + 2])[0]
+        at += 2
+        if fields < 0:
+            break
+        for _ in range(fields):
+            length = struct.unpack("!i", data[at:at + 4])[0]
+            at += 4 + max(length, 0)
+        rows += 1
+    return rows
+
+
+def row_answer(query, copied):
     """One row of one text column: enough for what a client asks on connecting and after."""
     lowered = query.lower()
-    if "version()" in lowered:
+    if "count(*)" in lowered or lowered.startswith("execute"):
+        value = str(copied)
+    elif "version()" in lowered:
         value = "PostgreSQL 15.0 on x86_64-pc-linux-gnu"
     elif "to_regclass" in lowered:
         value = "t"
@@ -113,6 +135,7 @@ class Session:
         self.context = context
         self.ask_password = ask_password
         self.status = b"I"
+        self.copied = 0  # rows of the last COPY
 
     def send(self, data):
         self.conn.sendall(data)
@@ -164,26 +187,36 @@ class Session:
 
     def answer(self, query):
         say("QUERY %s" % query)
-        upper = query.lstrip().upper()
+        out = b""
+        # Statement by statement (the station's statements hold no ';' inside).
+        for statement in [part.strip() for part in query.split(";")]:
+            if statement.upper().startswith("COPY"):  # what came before it goes first
+                self.send(out)
+                out = b""
+            if statement:
+                out += self.answer_one(statement)
+        return out or message(b"I")
+
+    def answer_one(self, query):
+        upper = query.upper()
         if upper.startswith("BEGIN") or upper.startswith("START"):
             self.status = b"T"
         elif upper.startswith("COMMIT") or upper.startswith("ROLLBACK") or upper.startswith("END"):
             self.status = b"I"
-        if not query.strip():
-            return message(b"I")
-        if upper.startswith("SELECT") or upper.startswith("SHOW"):
-            return row_answer(query)
+        if upper.startswith(("SELECT", "SHOW", "WITH", "EXECUTE")):
+            return row_answer(query, self.copied)
         if upper.startswith("COPY") and "FROM STDIN" in upper:
-            self.send(message(b"G", struct.pack("!bH", 0, 0)))
-            rows = 0
+            self.send(message(b"G", struct.pack("!bH", 1, 0)))
+            data = b""
             while True:
                 kind, body = self.read_message()
                 if kind == b"d":
                     say("COPY-DATA %r" % body[:200])
-                    rows += body.count(b"\n")
+                    data += body
                 elif kind in (b"c", b"f"):
                     break
-            return message(b"C", cstring("COPY %d" % rows))
+            self.copied = binary_copy_rows(data)
+            return message(b"C", cstring("COPY %d" % self.copied))
         return message(b"C", cstring(command_tag(query)))
 
     def serve(self):

@@ -190,6 +190,12 @@ TEST(ServiceAttach, StartsFromTheFileAndOpensFromTheMenu) {
     Composition program;
     ASSERT_TRUE(RunEventsUntil(
         [&] { return program.Parts().Service().CurrentState() == WeightService::State::Running; }));
+    // The main window says it runs, and where, in its corner.
+    auto* indicator = program.Window().findChild<QLabel*>(QStringLiteral("LStanSerwera"));
+    ASSERT_NE(indicator, nullptr);
+    EXPECT_EQ(indicator->text(), QStringLiteral("Serwer: działa"));
+    EXPECT_EQ(indicator->toolTip(),
+              QStringLiteral("Serwer wagi: działa: http://127.0.0.1:%1/").arg(port));
     program.Settings().SetUnitCaption(Win1250Text("kg"));
     program.Pipeline().Receive("  7,5\r", 6);
     EXPECT_TRUE(WaitUntil(
