@@ -662,6 +662,10 @@ void CentralUploader::Stop() {
 
 void CentralUploader::Wake() { wake_->Signal(); }
 
+std::function<void()> CentralUploader::Waker() const {
+    return [wake = wake_] { wake->Signal(); };
+}
+
 void CentralUploader::ReapEnded() {
     std::erase_if(threads_, [](const std::unique_ptr<UploaderThread>& thread) {
         return thread->Ended();  // its join is immediate
