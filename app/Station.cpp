@@ -60,8 +60,9 @@ Station::Station(const QString& folder)
     // calls the waker, which holds no pointer to the uploader: the uploader goes before the
     // journal, whose writer may still be committing then.
     if (journal_) {
-        connect(journal_.get(), &waga::journal::Journal::committed, journal_.get(),
-                [wake = uploader_->Waker()] { wake(); }, Qt::DirectConnection);
+        connect(
+            journal_.get(), &waga::journal::Journal::committed, journal_.get(),
+            [wake = uploader_->Waker()] { wake(); }, Qt::DirectConnection);
     }
     Tell(kAddOnFileSource, QString::fromStdString(addOns_.errorText));
 }

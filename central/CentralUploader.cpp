@@ -116,7 +116,7 @@ class UploadWorker {
         while (!Stopping()) {
             if (status_.held) {
                 if (!Idle()) break;
-                RefreshBacklog(false);
+                LookAfterJournalWhileHeld();
                 Publish();
                 continue;
             }
@@ -135,7 +135,7 @@ class UploadWorker {
 
     void Publish() {
         status_.connected = link_.IsOpen() && serverCause_.isEmpty();
-        status_.cause = status_.held ? heldCause_ : Joined(serverCause_, journalCause_);
+        status_.cause = Joined(status_.held ? heldCause_ : serverCause_, journalCause_);
         std::lock_guard lock(shared_.mutex);
         if (shared_.status == status_) return;
         shared_.status = status_;
@@ -300,10 +300,26 @@ class UploadWorker {
         batch_.reset();
         status_.held = true;
         heldCause_ = cause;
-        QString ignored;  // the journal's own trouble is told by the rounds that need it
-        if (journal_.IsOpen()) SavePendingAck(ignored);
+        QString error;
+        if (journal_.IsOpen() && !SavePendingAck(error)) journalCause_ = error;
         RefreshBacklog(true);
         Publish();
+    }
+
+    // While held, the journal is still looked after: the position stored centrally is recorded,
+    // the backlog follows the journal, and trouble with either is told beside the held row (and
+    // cleared when it goes).
+    void LookAfterJournalWhileHeld() {
+        QString cause;
+        bool missing = false;
+        if (OpenJournal(cause, missing) && LoadAck(cause) && SavePendingAck(cause)) {
+            const bool troubled = !journalCause_.isEmpty();
+            journalCause_.clear();
+            RefreshBacklog(troubled);  // at once after trouble: a failure tells it again
+        } else if (!missing) {
+            journalCause_ = cause;
+            CloseJournal();
+        }
     }
 
     bool Connect(QString& cause) {

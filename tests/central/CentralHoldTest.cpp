@@ -114,6 +114,22 @@ TEST(CentralHold, ASeqTheServerHoldsForAnotherLineStoresNothingOfItsBatchAndHold
         << central::CentralStateText(uploader.Status()).toStdString();
     EXPECT_EQ(uploader.Status().backlog, 20);
     EXPECT_EQ(server.Digest(QStringLiteral("stacja1")), before);
+    // While held, the journal is still looked after: the file replaced by one that is no
+    // database is told beside the held row, and cleared when it is back.
+    const std::string journalFile = secondJournal.toStdString();
+    ASSERT_EQ(std::rename(journalFile.c_str(), (journalFile + ".kopia").c_str()), 0);
+    waga::test::WriteFile(journalFile, std::string(4096, 'x'));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return uploader.Status().held && uploader.Status().cause.contains(QStringLiteral(
+                                                 "; dziennik: plik dziennika jest uszkodzony"));
+        },
+        20s))
+        << uploader.Status().cause.toStdString();
+    ASSERT_EQ(std::rename((journalFile + ".kopia").c_str(), journalFile.c_str()), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !uploader.Status().cause.contains("dziennik:"); }, 20s))
+        << uploader.Status().cause.toStdString();
+    EXPECT_TRUE(uploader.Status().held);
     uploader.Apply(ConfigFor(server, "stacja2", secondJournal));
     ExpectEqualDigests(WaitForEqualRows(server, QStringLiteral("stacja2"), secondJournal));
     EXPECT_FALSE(uploader.Status().held);
