@@ -126,7 +126,12 @@ class UploadWorker {
         // busy timeout); a statement still running is cancelled.
         link_.Drop();
         QString ignored;  // told while running; a close has no one left to tell
-        if (pendingAck_ && journal_.IsOpen()) SavePendingAck(ignored);
+        if (pendingAck_ && journal_.IsOpen()) {
+            // Well within the close's wait for this thread: a position not recorded is only
+            // sent again next time (the server keeps it as it is).
+            journal_.SetBusyTimeout(300);
+            SavePendingAck(ignored);
+        }
         CloseJournal();
     }
 
@@ -328,9 +333,10 @@ class UploadWorker {
         const PgWait connected = link_.Connect(PgConnectParameters(config_.settings),
                                                DeadlineIn(std::chrono::seconds(kConnectTimeoutS)));
         if (connected != PgWait::Done) {
-            cause = connected == PgWait::Failed
-                        ? ConnectFailureCause(link_.Error(), config_.settings)
-                        : PgWaitText(connected);
+            // The certificate's exact fault takes a connection of its own: not while stopping.
+            cause = connected != PgWait::Failed ? PgWaitText(connected)
+                    : Stopping()                ? ShortCause(link_.Error())
+                                 : ConnectFailureCause(link_.Error(), config_.settings);
             return false;
         }
         const PgDeadline deadline = AnswerDeadline();
