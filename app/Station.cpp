@@ -37,7 +37,8 @@ Station::Station(const QString& folder)
     });
 
     if (addOns_.settings.journal.enabled) {
-        journal_ = std::make_unique<waga::journal::Journal>(addOns_.settings.journal, folder_);
+        journal_ = std::make_unique<waga::journal::Journal>(addOns_.settings.journal, folder_,
+                                                            addOns_.settings.central.enabled);
         connect(journal_.get(), &waga::journal::Journal::notice, this,
                 [this](const QString& text) { Tell(kJournalSource, text); });
     }
@@ -55,12 +56,13 @@ Station::Station(const QString& folder)
             [this](const central::CentralStatus& status) {
                 Tell(kCentralSource, central::CentralNotice(status));
             });
-    // The uploader looks at the journal as soon as the writer committed rows (on the writer's
-    // thread; Wake only signals).
+    // The uploader looks at the journal as soon as the writer committed rows. The writer's thread
+    // calls the waker, which holds no pointer to the uploader: the uploader goes before the
+    // journal, whose writer may still be committing then.
     if (journal_) {
         connect(
-            journal_.get(), &waga::journal::Journal::committed, uploader_.get(),
-            [uploader = uploader_.get()] { uploader->Wake(); }, Qt::DirectConnection);
+            journal_.get(), &waga::journal::Journal::committed, journal_.get(),
+            [wake = uploader_->Waker()] { wake(); }, Qt::DirectConnection);
     }
     Tell(kAddOnFileSource, QString::fromStdString(addOns_.errorText));
 }
@@ -110,6 +112,7 @@ void Station::ApplyCentral(const CentralSettings& settings) {
     config.journalPath = JournalPath();
     config.retryCapMs = central::RetryCapFromEnvironment();
     uploader_->Apply(config);
+    if (journal_) journal_->Writer().KeepUnsentRows(settings.enabled);
 }
 
 void Station::AddSink(ILineSink& sink) {

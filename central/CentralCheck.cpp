@@ -33,6 +33,15 @@ class Cursor {
             piece_.clear();
             at_ = 0;
             if (!source_(after, piece_, error)) return false;
+            // A side must go forward (a server's answer is not trusted to): else it never ends.
+            for (std::size_t i = 0; i < piece_.size(); ++i) {
+                if (piece_[i].seq <= (i == 0 ? after : piece_[i - 1].seq)) {
+                    error = QStringLiteral("wiersze nie w kolejności seq (%1 po %2)")
+                                .arg(piece_[i].seq)
+                                .arg(i == 0 ? after : piece_[i - 1].seq);
+                    return false;
+                }
+            }
             if (piece_.empty()) ended_ = true;
             last_ = after;
         }
@@ -51,16 +60,21 @@ class Cursor {
 
 }  // namespace
 
-const char* const kSnapshot = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+// The snapshot is taken at the transaction's first query.
+const char* const kSnapshot = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT 1";
 
 RowDigest DigestOfRow(const JournalRow& row) {
-    QByteArray content =
-        QByteArray(JournalKindName(row.kind).data()) + '|' + QByteArray::number(row.firstMs) + '|' +
-        QByteArray::number(row.lastMs) + '|' + QByteArray::number(row.count) + '|' +
-        QByteArray(row.raw.data(), qsizetype(row.raw.size())).toHex() + '|' + WithoutNul(row.text) +
-        '|' + WithoutNul(row.unit) + '|' + WithoutNul(row.port);
-    return RowDigest{row.seq, row.count, row.lastMs,
-                     QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()};
+    const QByteArray kind =
+        QByteArray(JournalKindName(row.kind).data()) + '|' + QByteArray::number(row.firstMs) + '|';
+    const QByteArray rest = QByteArray(row.raw.data(), qsizetype(row.raw.size())).toHex() + '|' +
+                            WithoutNul(row.text) + '|' + WithoutNul(row.unit) + '|' +
+                            WithoutNul(row.port);
+    const QByteArray content =
+        kind + QByteArray::number(row.lastMs) + '|' + QByteArray::number(row.count) + '|' + rest;
+    const auto md5 = [](const QByteArray& text) {
+        return QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex();
+    };
+    return RowDigest{row.seq, row.count, row.lastMs, md5(content), md5(kind + rest)};
 }
 
 bool JournalRowDigests(QSqlDatabase& journal, qint64 afterSeq, int limit,
@@ -101,6 +115,8 @@ bool CentralRowDigests(PgLink& link, const QString& station, qint64 afterSeq, in
         "SELECT seq, count, (extract(epoch FROM last_at) * 1000)::bigint,"
         " md5(kind || '|' || (extract(epoch FROM first_at) * 1000)::bigint || '|' ||"
         " (extract(epoch FROM last_at) * 1000)::bigint || '|' || count || '|' ||"
+        " encode(raw, 'hex') || '|' || text || '|' || unit || '|' || port),"
+        " md5(kind || '|' || (extract(epoch FROM first_at) * 1000)::bigint || '|' ||"
         " encode(raw, 'hex') || '|' || text || '|' || unit || '|' || port)"
         " FROM weighing_lines WHERE station = $1 AND seq > $2 ORDER BY seq LIMIT $3";
     std::vector<PgResult> results;
@@ -117,8 +133,8 @@ bool CentralRowDigests(PgLink& link, const QString& station, qint64 afterSeq, in
     }
     const PgResult& rows = results[0];
     for (int r = 0; r < rows.Rows(); ++r) {
-        out.push_back(
-            RowDigest{rows.Number(r, 0), rows.Number(r, 1), rows.Number(r, 2), rows.Value(r, 3)});
+        out.push_back(RowDigest{rows.Number(r, 0), rows.Number(r, 1), rows.Number(r, 2),
+                                rows.Value(r, 3), rows.Value(r, 4)});
     }
     return true;
 }
@@ -161,8 +177,9 @@ std::optional<CheckResult> CompareRows(const DigestSource& journal, const Digest
         ++result.centralRows;
         if (j->md5 == c->md5) {
             ++result.same;
-        } else if (j->seq == acked.seq && pending) {
-            ++result.notSentYet;  // the acknowledged row grew since
+        } else if (pending && j->identity == c->identity && c->count <= j->count &&
+                   c->lastMs <= j->lastMs) {
+            ++result.notSentYet;  // the run grew since it was last sent
         } else {
             result.different.push_back(j->seq);
         }

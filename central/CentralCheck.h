@@ -22,11 +22,13 @@ struct RowDigest {
     qint64 seq = 0;
     qint64 count = 0;
     qint64 lastMs = 0;
-    QByteArray md5;  // lower-case hex
+    QByteArray md5;       // lower-case hex
+    QByteArray identity;  // the same without the count and the last time: the run it is
     bool operator==(const RowDigest&) const = default;
 };
 
-// Starts a transaction in which every piece the central side reads is of the same moment.
+// Starts a transaction in which every piece the central side reads is of the same moment, that
+// moment being now (before the journal is read, so the central side never runs ahead of it).
 extern const char* const kSnapshot;
 
 // The digest of one journal row, as the central query computes it for the stored row.
@@ -44,8 +46,9 @@ bool CentralRowDigests(PgLink& link, const QString& station, qint64 afterSeq, in
 using DigestSource =
     std::function<bool(qint64 afterSeq, std::vector<RowDigest>& piece, QString& error)>;
 
-// What the comparison found. Rows only the journal has after the acknowledged position (and the
-// acknowledged row itself when it grew since) are still to be sent: not a difference. Central
+// What the comparison found. Rows only the journal has after the acknowledged position (and a
+// pending row the server holds in an earlier state of its run: fewer lines, an earlier last time)
+// are still to be sent: not a difference. Central
 // rows below the journal's first seq were deleted from the journal after their kept days: not a
 // difference either.
 struct CheckResult {

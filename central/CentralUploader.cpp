@@ -116,7 +116,7 @@ class UploadWorker {
         while (!Stopping()) {
             if (status_.held) {
                 if (!Idle()) break;
-                RefreshBacklog(false);
+                LookAfterJournalWhileHeld();
                 Publish();
                 continue;
             }
@@ -126,7 +126,12 @@ class UploadWorker {
         // busy timeout); a statement still running is cancelled.
         link_.Drop();
         QString ignored;  // told while running; a close has no one left to tell
-        if (pendingAck_ && journal_.IsOpen()) SavePendingAck(ignored);
+        if (pendingAck_ && journal_.IsOpen()) {
+            // Well within the close's wait for this thread: a position not recorded is only
+            // sent again next time (the server keeps it as it is).
+            journal_.SetBusyTimeout(300);
+            SavePendingAck(ignored);
+        }
         CloseJournal();
     }
 
@@ -135,7 +140,7 @@ class UploadWorker {
 
     void Publish() {
         status_.connected = link_.IsOpen() && serverCause_.isEmpty();
-        status_.cause = status_.held ? heldCause_ : Joined(serverCause_, journalCause_);
+        status_.cause = Joined(status_.held ? heldCause_ : serverCause_, journalCause_);
         std::lock_guard lock(shared_.mutex);
         if (shared_.status == status_) return;
         shared_.status = status_;
@@ -300,10 +305,26 @@ class UploadWorker {
         batch_.reset();
         status_.held = true;
         heldCause_ = cause;
-        QString ignored;  // the journal's own trouble is told by the rounds that need it
-        if (journal_.IsOpen()) SavePendingAck(ignored);
+        QString error;
+        if (journal_.IsOpen() && !SavePendingAck(error)) journalCause_ = error;
         RefreshBacklog(true);
         Publish();
+    }
+
+    // While held, the journal is still looked after: the position stored centrally is recorded,
+    // the backlog follows the journal, and trouble with either is told beside the held row (and
+    // cleared when it goes).
+    void LookAfterJournalWhileHeld() {
+        QString cause;
+        bool missing = false;
+        if (OpenJournal(cause, missing) && LoadAck(cause) && SavePendingAck(cause)) {
+            const bool troubled = !journalCause_.isEmpty();
+            journalCause_.clear();
+            RefreshBacklog(troubled);  // at once after trouble: a failure tells it again
+        } else if (!missing) {
+            journalCause_ = cause;
+            CloseJournal();
+        }
     }
 
     bool Connect(QString& cause) {
@@ -312,9 +333,10 @@ class UploadWorker {
         const PgWait connected = link_.Connect(PgConnectParameters(config_.settings),
                                                DeadlineIn(std::chrono::seconds(kConnectTimeoutS)));
         if (connected != PgWait::Done) {
-            cause = connected == PgWait::Failed
-                        ? ConnectFailureCause(link_.Error(), config_.settings)
-                        : PgWaitText(connected);
+            // The certificate's exact fault takes a connection of its own: not while stopping.
+            cause = connected != PgWait::Failed ? PgWaitText(connected)
+                    : Stopping()                ? ShortCause(link_.Error())
+                                 : ConnectFailureCause(link_.Error(), config_.settings);
             return false;
         }
         const PgDeadline deadline = AnswerDeadline();
@@ -661,6 +683,10 @@ void CentralUploader::Stop() {
 }
 
 void CentralUploader::Wake() { wake_->Signal(); }
+
+std::function<void()> CentralUploader::Waker() const {
+    return [wake = wake_] { wake->Signal(); };
+}
 
 void CentralUploader::ReapEnded() {
     std::erase_if(threads_, [](const std::unique_ptr<UploaderThread>& thread) {

@@ -14,6 +14,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -58,9 +59,11 @@ class CentralUploader : public QObject {
     void Apply(const UploaderConfig& config);
     // Tells the thread to stop; returns at once.
     void Stop();
-    // New rows are in the journal: look now. Any thread, any time (the writer's thread calls it
-    // after each commit).
+    // New rows are in the journal: look now. Any thread, any time.
     void Wake();
+    // Wake() as a callable that outlives the uploader (it then wakes nobody): for the writer's
+    // thread, which may still commit while the uploader is being destroyed.
+    std::function<void()> Waker() const;
 
     // The latest state; callable from any thread.
     CentralStatus Status() const;

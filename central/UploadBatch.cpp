@@ -208,6 +208,25 @@ bool JournalOutbox::Prepare(QString& error) {
     return true;
 }
 
+namespace {
+
+// PostgreSQL's timestamptz holds 4713 BC .. 294276 AD; a journal time outside it (a hand-edited
+// file, a clock far off) would be refused by the server for ever, or wrap around in the COPY.
+bool TimesFitTheServer(const JournalRow& row, QString& problem) {
+    constexpr qint64 kFirstMs = -210866803200000;  // 4714-11-24 00:00 UTC (4713 BC)
+    constexpr qint64 kEndMs = 9224318016000000;    // 294277-01-01 00:00 UTC
+    const auto fits = [](qint64 ms) { return ms >= kFirstMs && ms < kEndMs; };
+    if (fits(row.firstMs) && fits(row.lastMs)) return true;
+    problem =
+        QStringLiteral("wiersz %1: czas spoza zakresu bazy centralnej (first_ms %2, last_ms %3)")
+            .arg(row.seq)
+            .arg(row.firstMs)
+            .arg(row.lastMs);
+    return false;
+}
+
+}  // namespace
+
 ReadOutcome JournalOutbox::ReadPending(const AckedPosition& acked, std::vector<JournalRow>& rows,
                                        QString& error) {
     rows.clear();
@@ -231,7 +250,8 @@ ReadOutcome JournalOutbox::ReadPending(const AckedPosition& acked, std::vector<J
                q->next()) {
             JournalRow row;
             QString problem;
-            if (!waga::journal::RowFromQuery(*q, waga::journal::RowColumns::All, row, problem)) {
+            if (!waga::journal::RowFromQuery(*q, waga::journal::RowColumns::All, row, problem) ||
+                !TimesFitTheServer(row, problem)) {
                 // The rows before it go; the next batch starts with it and stops there.
                 if (rows.empty()) {
                     error = QStringLiteral("dziennik: ") + problem;

@@ -17,7 +17,9 @@ class Journal : public QObject {
     Q_OBJECT
   public:
     // Opens (or starts) dziennik.sqlite in `folder` and deletes rows older than the kept days.
-    Journal(const JournalSettings& settings, const QString& folder, QObject* parent = nullptr);
+    // `keepUnsent`: the central upload is on, so old rows it has not sent yet are kept.
+    Journal(const JournalSettings& settings, const QString& folder, bool keepUnsent = false,
+            QObject* parent = nullptr);
     ~Journal() override;
 
     JournalSink& Sink() { return *sink_; }

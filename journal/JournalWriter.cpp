@@ -206,9 +206,16 @@ void WriterWorker::DeleteOld() {
     QSqlDatabase db = db_.Database();
     const bool ok = InWriteTransaction(db, error, [&](QSqlError& failure) {
         QSqlQuery query(db);
-        query.prepare(QStringLiteral("DELETE FROM lines WHERE first_ms < ? AND last_ms < ?"));
+        // A row the central upload has not acknowledged is kept while the upload is on: it is
+        // before the position saved last, or it is that row and has not grown since.
+        query.prepare(QStringLiteral(
+            "DELETE FROM lines WHERE first_ms < ? AND last_ms < ? AND (? = 0 OR EXISTS("
+            " SELECT 1 FROM (SELECT acked_seq, acked_last_ms FROM upload_state"
+            " ORDER BY updated_ms DESC LIMIT 1) AS acked WHERE lines.seq < acked.acked_seq"
+            " OR (lines.seq = acked.acked_seq AND lines.last_ms <= acked.acked_last_ms)))"));
         query.addBindValue(cutoff);
         query.addBindValue(cutoff);
+        query.addBindValue(owner_.keepUnsent_.load() ? 1 : 0);
         if (query.exec()) return true;
         failure = query.lastError();
         return false;
@@ -407,7 +414,7 @@ void WriterWorker::KeepUnsaved(const QSqlError& cause) {
 }
 
 JournalWriter::JournalWriter(WriterOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)) {
+    : QObject(parent), options_(std::move(options)), keepUnsent_(options_.keepUnsent) {
     path_ = JournalPath(options_.folder);
     thread_.setObjectName(QStringLiteral("journal-writer"));
     worker_ = new WriterWorker(*this);

@@ -28,6 +28,9 @@ class WriterWorker;
 struct WriterOptions {
     QString folder;  // holds the journal (JournalPath)
     int keepDays = 366;
+    // Old rows not yet acknowledged by the central upload (upload_state, the position saved
+    // last) are kept past keepDays while this is set: the upload is on and still has to send them.
+    bool keepUnsent = false;
     std::size_t queueBytes = std::size_t{64} << 20;
     int retryMs = 5000;  // after a failed write
     // The chunks queued meanwhile go into one transaction at most this often: the write-ahead
@@ -62,6 +65,8 @@ class JournalWriter : public QObject {
     // Waits until the queue is empty or `timeoutMs` passed; true when empty.
     bool WaitIdle(int timeoutMs);
     std::size_t QueuedBytes() const;
+    // Any thread: from the next deletion of old rows on, keep the rows not yet sent, or not.
+    void KeepUnsentRows(bool keep) { keepUnsent_ = keep; }
     const QString& FilePath() const { return path_; }
 
   signals:
@@ -78,6 +83,7 @@ class JournalWriter : public QObject {
     };
 
     WriterOptions options_;
+    std::atomic<bool> keepUnsent_;
     QString path_;
     QThread thread_;
     WriterWorker* worker_ = nullptr;

@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <cmath>
@@ -26,9 +27,9 @@ using namespace std::chrono_literals;
 
 // Station "stacja1" uploading `journal` to `server`, with a short retry pause.
 void StartUploader(central::CentralUploader& uploader, CentralServer& server,
-                   const QString& journal) {
+                   const QString& journal, const std::string& station = "stacja1") {
     central::UploaderConfig config;
-    config.settings = server.SettingsFor("stacja1");
+    config.settings = server.SettingsFor(station);
     config.journalPath = journal;
     config.retryCapMs = 300;
     uploader.Apply(config);
@@ -119,42 +120,63 @@ TEST(CentralContent, AnyTextAndBytesArriveUnchanged) {
 // A row the journal module cannot make sense of is neither sent changed nor skipped (skipping
 // would lose it centrally for good): the upload stops before it and says which row and why.
 TEST(CentralContent, AJournalRowThatMakesNoSenseStopsTheUploadAndSaysWhy) {
-    CentralServer server("stacja1");
+    struct Case {
+        const char* station;
+        const char* row2;  // seq 2, between two good rows
+        const char* cause;
+    };
+    const Case cases[] = {
+        {"stacja1", "(2, 'junk', NULL, 'x', NULL, NULL, NULL, 'abc', NULL, NULL)",
+         "wiersz 2: nieznany rodzaj"},
+        // Times PostgreSQL cannot hold: refused for ever, or wrapped around in the COPY.
+        {"stacja2",
+         "(2, 'reading', 9223372036854775000, 9223372036854775000, 1, '8', X'38', 8, 'kg', 'COM1')",
+         "wiersz 2: czas spoza zakresu bazy centralnej"},
+        {"stacja3",
+         "(2, 'reading', -9000000000000000, -9000000000000000, 1, '8', X'38', 8, 'kg', 'COM1')",
+         "wiersz 2: czas spoza zakresu bazy centralnej"},
+    };
+    CentralServer server("stacja1,stacja2,stacja3");
     ASSERT_TRUE(server.Ok()) << server.Log();
     qputenv("PGPASSFILE", QByteArray::fromStdString(server.PgPassPath()));
-    waga::test::TempDir dir;
-    const QString journal = QString::fromStdString(dir.File("dziennik.sqlite"));
-    ASSERT_TRUE(WriteBacklog(journal, 1));
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("w"));
-        db.setDatabaseName(journal);
-        ASSERT_TRUE(db.open());
-        QSqlQuery q(db);
-        // The file's NOT NULL constraints are gone in a hand-edited copy: make one without them.
-        ASSERT_TRUE(q.exec(QStringLiteral("ALTER TABLE lines RENAME TO old_lines")));
-        ASSERT_TRUE(q.exec(QStringLiteral(
-            "CREATE TABLE lines(seq INTEGER PRIMARY KEY, kind, first_ms, last_ms, count, text,"
-            " raw, value, unit, port)")));
-        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO lines SELECT * FROM old_lines")));
-        ASSERT_TRUE(q.exec(QStringLiteral(
-            "INSERT INTO lines VALUES(2, 'junk', NULL, 'x', NULL, NULL, NULL, 'abc', NULL, NULL),"
-            "(3, 'reading', 6, 6, 1, '7', '7', 7, 'kg', 'COM1')")));
-        db.close();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.station);
+        waga::test::TempDir dir;
+        const QString journal = QString::fromStdString(dir.File("dziennik.sqlite"));
+        ASSERT_TRUE(WriteBacklog(journal, 1));
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("w"));
+            db.setDatabaseName(journal);
+            ASSERT_TRUE(db.open());
+            QSqlQuery q(db);
+            // The file's NOT NULL constraints are gone in a hand-edited copy: make one without
+            // them.
+            ASSERT_TRUE(q.exec(QStringLiteral("ALTER TABLE lines RENAME TO old_lines")));
+            ASSERT_TRUE(q.exec(QStringLiteral(
+                "CREATE TABLE lines(seq INTEGER PRIMARY KEY, kind, first_ms, last_ms, count, text,"
+                " raw, value, unit, port)")));
+            ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO lines SELECT * FROM old_lines")));
+            ASSERT_TRUE(
+                q.exec(QStringLiteral("INSERT INTO lines VALUES") + QString::fromUtf8(c.row2) +
+                       QStringLiteral(", (3, 'reading', 6, 6, 1, '7', X'37', 7, 'kg', 'COM1')")))
+                << q.lastError().text().toStdString();
+            q = QSqlQuery();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("w"));
+        central::CentralUploader uploader;
+        StartUploader(uploader, server, journal, c.station);
+        ASSERT_TRUE(waga::test::WaitUntil(
+            [&] { return uploader.Status().cause.contains(QString::fromUtf8(c.cause)); }, 20s))
+            << uploader.Status().cause.toStdString();
+        EXPECT_EQ(uploader.Status().ackedSeq, 1);
+        EXPECT_TRUE(uploader.Status().held);  // not tried again and again: the file must be mended
+        EXPECT_EQ(server.Sql("SELECT string_agg(seq || ' ' || kind || ' ' || count, ',' ORDER BY"
+                             " seq) FROM weighing_lines WHERE station = '" +
+                             std::string(c.station) + "'"),
+                  "1 reading 1");
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("w"));
-    central::CentralUploader uploader;
-    StartUploader(uploader, server, journal);
-    ASSERT_TRUE(waga::test::WaitUntil(
-        [&] {
-            return uploader.Status().cause.contains(QStringLiteral("wiersz 2: nieznany rodzaj"));
-        },
-        20s))
-        << uploader.Status().cause.toStdString();
-    EXPECT_EQ(uploader.Status().ackedSeq, 1);
-    EXPECT_TRUE(uploader.Status().held);  // not tried again and again: the file must be mended
-    EXPECT_EQ(server.Sql("SELECT string_agg(seq || ' ' || kind || ' ' || count, ',' ORDER BY seq)"
-                         " FROM weighing_lines"),
-              "1 reading 1");
 }
 
 TEST(CentralDecisions, RetryPauseGrowsFromOneSecondToTheCap) {

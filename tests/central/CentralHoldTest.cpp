@@ -114,6 +114,22 @@ TEST(CentralHold, ASeqTheServerHoldsForAnotherLineStoresNothingOfItsBatchAndHold
         << central::CentralStateText(uploader.Status()).toStdString();
     EXPECT_EQ(uploader.Status().backlog, 20);
     EXPECT_EQ(server.Digest(QStringLiteral("stacja1")), before);
+    // While held, the journal is still looked after: the file replaced by one that is no
+    // database is told beside the held row, and cleared when it is back.
+    const std::string journalFile = secondJournal.toStdString();
+    ASSERT_EQ(std::rename(journalFile.c_str(), (journalFile + ".kopia").c_str()), 0);
+    waga::test::WriteFile(journalFile, std::string(4096, 'x'));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return uploader.Status().held && uploader.Status().cause.contains(QStringLiteral(
+                                                 "; dziennik: plik dziennika jest uszkodzony"));
+        },
+        20s))
+        << uploader.Status().cause.toStdString();
+    ASSERT_EQ(std::rename((journalFile + ".kopia").c_str(), journalFile.c_str()), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !uploader.Status().cause.contains("dziennik:"); }, 20s))
+        << uploader.Status().cause.toStdString();
+    EXPECT_TRUE(uploader.Status().held);
     uploader.Apply(ConfigFor(server, "stacja2", secondJournal));
     ExpectEqualDigests(WaitForEqualRows(server, QStringLiteral("stacja2"), secondJournal));
     EXPECT_FALSE(uploader.Status().held);
@@ -241,8 +257,9 @@ TEST(CentralHold, SavingTheSettingsWhileTheServerHangsReturnsAtOnce) {
 // The comparison's rule, on rows made up for it: which differences count.
 TEST(CentralHold, TheCheckCountsWhatDiffersAndNotWhatIsStillToSendOrDeletedAfterItsDays) {
     using central::RowDigest;
-    const auto row = [](qint64 seq, const char* md5, qint64 count = 1) {
-        return RowDigest{seq, count, 1000 + seq, QByteArray(md5)};
+    // `run`: the digest without the count and last time (the row's own md5 unless given).
+    const auto row = [](qint64 seq, const char* md5, qint64 count = 1, const char* run = nullptr) {
+        return RowDigest{seq, count, 1000 + seq, QByteArray(md5), QByteArray(run ? run : md5)};
     };
     const auto source = [](std::vector<RowDigest> rows) {
         return [rows](qint64 after, std::vector<RowDigest>& piece, QString&) {
@@ -252,24 +269,27 @@ TEST(CentralHold, TheCheckCountsWhatDiffersAndNotWhatIsStillToSendOrDeletedAfter
             return true;
         };
     };
-    // Journal: 5..12 (rows below 5 deleted after their kept days); acknowledged up to 10, whose
-    // run grew since (count 3, was 2 when stored).
-    const std::vector<RowDigest> journal = {row(5, "a"),     row(6, "b"),  row(7, "c"), row(8, "d"),
-                                            row(10, "f", 3), row(11, "g"), row(12, "h")};
-    const std::vector<RowDigest> central = {row(2, "x"), row(3, "y"),     row(5, "a"), row(7, "Z"),
-                                            row(9, "e"), row(10, "F", 2), row(12, "h")};
+    // Journal: 5..13 (rows below 5 deleted after their kept days); acknowledged up to 10, whose
+    // run grew since (count 3, was 2 when stored). 12 was sent after the position was read and
+    // grew since; the server holds 13 further along its run than the journal: a difference.
+    const std::vector<RowDigest> journal = {
+        row(5, "a"),          row(6, "b"),  row(7, "c"),           row(8, "d"),
+        row(10, "f", 3, "r"), row(11, "g"), row(12, "h2", 2, "s"), row(13, "k", 1, "t")};
+    const std::vector<RowDigest> central = {
+        row(2, "x"), row(3, "y"),          row(5, "a"),          row(7, "Z"),
+        row(9, "e"), row(10, "F", 2, "r"), row(12, "h", 1, "s"), row(13, "K", 4, "t")};
     QString error;
     const auto result = central::CompareRows(source(journal), source(central),
                                              central::AckedPosition{10, 2, 1010}, error);
     ASSERT_TRUE(result) << error.toStdString();
-    EXPECT_EQ(result->journalRows, 7);
-    EXPECT_EQ(result->centralRows, 7);
-    EXPECT_EQ(result->same, 2);                                        // 5, 12
+    EXPECT_EQ(result->journalRows, 8);
+    EXPECT_EQ(result->centralRows, 8);
+    EXPECT_EQ(result->same, 1);                                        // 5
     EXPECT_EQ(result->olderThanJournal, 2);                            // 2, 3
     EXPECT_EQ(result->missingCentrally, (std::vector<qint64>{6, 8}));  // acknowledged
-    EXPECT_EQ(result->different, (std::vector<qint64>{7}));            // other content
+    EXPECT_EQ(result->different, (std::vector<qint64>{7, 13}));        // other content
     EXPECT_EQ(result->notInJournal, (std::vector<qint64>{9}));         // within its range
-    EXPECT_EQ(result->notSentYet, 2);                                  // 10 (grown since) and 11
+    EXPECT_EQ(result->notSentYet, 3);                                  // 10, 12 (grown), 11
     EXPECT_TRUE(result->HasDifferences());
     // A side that cannot be read is an error, not an empty side.
     const auto broken = central::CompareRows(

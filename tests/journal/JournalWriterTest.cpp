@@ -16,6 +16,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
 #include <algorithm>
 #include <filesystem>
@@ -314,22 +317,65 @@ TEST(JournalFileTest, NumbersTheFileCouldNotTellAtStartAreStoredAboveItsRows) {
     EXPECT_EQ(seqs, (std::vector<std::int64_t>{foreign, foreign + 1, foreign + 2, foreign + 3}));
 }
 
-TEST(JournalFileTest, RowsOlderThanTheKeptDaysGoAtStart) {
-    TempDir dir;
+// Old rows go at start, except, while the central upload is on, those it has not acknowledged
+// (upload_state's position saved last): a server away for longer than the kept days loses
+// nothing.
+TEST(JournalFileTest, RowsOlderThanTheKeptDaysGoAtStartUnlessStillToBeSent) {
+    struct Row {
+        const char* name;
+        bool keepUnsent;
+        int ackedRow;  // -1: no position saved; else the index of the acknowledged row
+        bool grownSinceAcked;
+        std::vector<std::string> left;
+    };
+    const Row rows[] = {
+        {"upload off", false, -1, false, {"nowy"}},
+        {"upload off, position saved", false, 0, false, {"nowy"}},
+        {"upload on, nothing sent yet", true, -1, false, {"stary1", "stary2", "nowy"}},
+        {"upload on, first sent", true, 0, false, {"stary2", "nowy"}},
+        {"upload on, first sent, grown since", true, 0, true, {"stary1", "stary2", "nowy"}},
+        {"upload on, both old ones sent", true, 1, false, {"nowy"}},
+    };
     const std::int64_t today = waga::journal::UtcNowUs() / 1000;
-    {
-        Rig rig(dir.Path());
-        rig.now = today - 3 * kDay;
-        rig.Send("stary\r\n");
-        rig.now = today - kDay / 2;
-        rig.Send("nowy\r\n");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        {
+            Rig rig(dir.Path());
+            rig.now = today - 3 * kDay;
+            rig.Send("stary1\r\nstary2\r\n");
+            rig.now = today - kDay / 2;
+            rig.Send("nowy\r\n");
+        }
+        const std::vector<JournalRow> written = AllRows(dir.Path());
+        ASSERT_EQ(written.size(), 3u);
+        if (row.ackedRow >= 0) {
+            const JournalRow& acked = written[static_cast<std::size_t>(row.ackedRow)];
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), row.name);
+            db.setDatabaseName(QString::fromStdString(dir.File("dziennik.sqlite")));
+            ASSERT_TRUE(db.open());
+            QSqlQuery query(db);
+            ASSERT_TRUE(query.prepare(QStringLiteral(
+                "INSERT INTO upload_state(target, acked_seq, acked_count, acked_last_ms,"
+                " updated_ms) VALUES('baza', ?, ?, ?, ?)")));
+            query.addBindValue(qint64{acked.seq});
+            query.addBindValue(qint64{acked.count});
+            query.addBindValue(qint64{acked.lastMs - (row.grownSinceAcked ? 1 : 0)});
+            query.addBindValue(qint64{today});
+            ASSERT_TRUE(query.exec()) << query.lastError().text().toStdString();
+            query = QSqlQuery();
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QString::fromUtf8(row.name));
+        }
+        WriterOptions options;
+        options.keepDays = 1;
+        options.keepUnsent = row.keepUnsent;
+        { Rig rig(dir.Path(), options); }
+        std::vector<std::string> left;
+        for (const JournalRow& kept : AllRows(dir.Path())) left.push_back(kept.text);
+        EXPECT_EQ(left, row.left);
     }
-    WriterOptions options;
-    options.keepDays = 1;
-    { Rig rig(dir.Path(), options); }
-    const std::vector<JournalRow> rows = AllRows(dir.Path());
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].text, "nowy");
 }
 
 TEST(JournalFaultTest, AFileThatIsNotADatabaseIsMovedAsideAndANewOneStarted) {
