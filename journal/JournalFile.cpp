@@ -1,9 +1,12 @@
 #include "JournalFile.h"
 
+#include <sqlite3.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
@@ -332,71 +335,87 @@ bool RowFromQuery(const QSqlQuery& query, RowColumns columns, JournalRow& row, Q
     return ok;
 }
 
-struct RowStore::Cache {
-    // The last text converted for a column that rarely changes (the unit, the port).
-    struct Text {
-        std::string utf8;
-        QString text;
-        const QString& For(const std::string& value) {
-            if (value != utf8 || text.isNull()) {
-                utf8 = value;
-                text = QString::fromUtf8(value.data(), qsizetype(value.size()));
-            }
-            return text;
-        }
-    };
-    Text unit;
-    Text port;
-    const QString kinds[3] = {QStringLiteral("reading"), QStringLiteral("report"),
-                              QStringLiteral("gap")};
+// The upsert is run through SQLite's own prepared statement on the connection Qt opened: binding
+// ten values a row through Qt's query costs more than SQLite's whole insert.
+struct RowStore::Statement {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* upsert = nullptr;
+    ~Statement() { sqlite3_finalize(upsert); }
 };
 
-RowStore::RowStore() : cache_(std::make_unique<Cache>()) {}
+namespace {
+QSqlError SqliteError(sqlite3* db, const QString& what) {
+    return QSqlError(what, QString::fromUtf8(sqlite3_errmsg(db)), QSqlError::StatementError,
+                     QString::number(sqlite3_extended_errcode(db)));
+}
+}  // namespace
+
+RowStore::RowStore() = default;
 RowStore::~RowStore() = default;
 
 bool RowStore::Prepare(const QSqlDatabase& db, QSqlError& error) {
-    upsert_ = std::make_unique<QSqlQuery>(db);
-    // Positional placeholders bound by index: the cheapest binding Qt offers.
-    if (upsert_->prepare(QStringLiteral(
-            "INSERT INTO lines(seq, kind, first_ms, last_ms, count, text, raw, value, unit, port)"
-            " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(seq) DO UPDATE SET"
-            " last_ms = max(last_ms, excluded.last_ms), count = max(count, excluded.count)"
-            " WHERE kind = excluded.kind AND first_ms = excluded.first_ms AND raw = "
-            "excluded.raw"))) {
-        return true;
+    Clear();
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || std::strcmp(handle.typeName(), "sqlite3*") != 0 ||
+        *static_cast<sqlite3* const*>(handle.constData()) == nullptr) {
+        error = QSqlError(QStringLiteral("dziennik"),
+                          QStringLiteral("połączenie nie jest otwartym plikiem SQLite"),
+                          QSqlError::ConnectionError);
+        return false;
     }
-    error = upsert_->lastError();
-    upsert_.reset();
-    return false;
+    auto statement = std::make_unique<Statement>();
+    statement->db = *static_cast<sqlite3* const*>(handle.constData());
+    static const char kUpsert[] =
+        "INSERT INTO lines(seq, kind, first_ms, last_ms, count, text, raw, value, unit, port)"
+        " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(seq) DO UPDATE SET"
+        " last_ms = max(last_ms, excluded.last_ms), count = max(count, excluded.count)"
+        " WHERE kind = excluded.kind AND first_ms = excluded.first_ms AND raw = excluded.raw";
+    if (sqlite3_prepare_v3(statement->db, kUpsert, -1, SQLITE_PREPARE_PERSISTENT,
+                           &statement->upsert, nullptr) != SQLITE_OK) {
+        error = SqliteError(statement->db, QStringLiteral("prepare"));
+        return false;
+    }
+    statement_ = std::move(statement);
+    return true;
 }
 
 bool RowStore::Apply(const JournalOp& op, std::int64_t seq, QSqlError& error) {
     const JournalRow& r = op.row;
-    QSqlQuery& q = *upsert_;
-    q.bindValue(0, qint64{seq});
-    q.bindValue(1, cache_->kinds[static_cast<int>(r.kind) % 3]);
-    q.bindValue(2, qint64{r.firstMs});
-    q.bindValue(3, qint64{r.lastMs});
-    q.bindValue(4, qint64{r.count});
-    q.bindValue(5, QString::fromUtf8(r.text.data(), qsizetype(r.text.size())));
-    // Never a null array: that would be SQL NULL, not an empty line's bytes.
-    q.bindValue(
-        6, r.raw.empty() ? QByteArray("", 0) : QByteArray(r.raw.data(), qsizetype(r.raw.size())));
-    q.bindValue(7, r.value ? QVariant(*r.value) : QVariant(QMetaType(QMetaType::Double)));
-    q.bindValue(8, cache_->unit.For(r.unit));
-    q.bindValue(9, cache_->port.For(r.port));
-    if (!q.exec()) {
-        error = q.lastError();
-        return false;
+    sqlite3_stmt* q = statement_->upsert;
+    const std::string_view kind = JournalKindName(r.kind);
+    const auto text = [&](int index, const std::string& value) {
+        sqlite3_bind_text(q, index, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+    };
+    sqlite3_bind_int64(q, 1, seq);
+    sqlite3_bind_text(q, 2, kind.data(), static_cast<int>(kind.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(q, 3, r.firstMs);
+    sqlite3_bind_int64(q, 4, r.lastMs);
+    sqlite3_bind_int64(q, 5, r.count);
+    text(6, r.text);
+    // Never NULL: an empty line's bytes are an empty blob.
+    sqlite3_bind_blob(q, 7, r.raw.empty() ? "" : r.raw.data(), static_cast<int>(r.raw.size()),
+                      SQLITE_STATIC);
+    if (r.value) {
+        sqlite3_bind_double(q, 8, *r.value);
+    } else {
+        sqlite3_bind_null(q, 8);
     }
-    if (q.numRowsAffected() == 1) return true;
+    text(9, r.unit);
+    text(10, r.port);
+    const int step = sqlite3_step(q);
+    const int changes = sqlite3_changes(statement_->db);
+    if (step != SQLITE_DONE) error = SqliteError(statement_->db, QStringLiteral("seq %1").arg(seq));
+    sqlite3_reset(q);
+    sqlite3_clear_bindings(q);  // nothing bound stays pointing at the row's strings
+    if (step != SQLITE_DONE) return false;
+    if (changes == 1) return true;
     error =
         QSqlError(QStringLiteral("seq %1").arg(seq), QStringLiteral("the seq holds another line"),
                   QSqlError::StatementError, kConflictCode);
     return false;
 }
 
-void RowStore::Clear() { upsert_.reset(); }
+void RowStore::Clear() { statement_.reset(); }
 
 // ---- Faults ----
 

@@ -117,9 +117,8 @@ class RowStore {
     void Clear();
 
   private:
-    struct Cache;
-    std::unique_ptr<QSqlQuery> upsert_;
-    std::unique_ptr<Cache> cache_;
+    struct Statement;
+    std::unique_ptr<Statement> statement_;
 };
 
 // Why the journal cannot write, as the operator is told.

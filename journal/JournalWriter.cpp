@@ -236,9 +236,12 @@ void WriterWorker::Fail(const QSqlError& error) {
     if (fault == JournalFault::DiskFull || fault == JournalFault::Other) CloseDb();
 }
 
-bool WriterWorker::Store(const std::vector<JournalOp>& ops, QSqlError& error) {
+bool WriterWorker::Store(const std::vector<const std::vector<JournalOp>*>& batches,
+                         QSqlError& error) {
     std::int64_t highest = 0;
-    for (const JournalOp& op : ops) highest = std::max(highest, Stored(op.row.seq));
+    for (const auto* ops : batches) {
+        for (const JournalOp& op : *ops) highest = std::max(highest, Stored(op.row.seq));
+    }
     // The rows are stored also when the mark cannot be moved (the clock still keeps the next
     // run's numbers above them); that is told once the rows are in, so that a folder that takes
     // neither is told once, as the journal's fault.
@@ -246,8 +249,10 @@ bool WriterWorker::Store(const std::vector<JournalOp>& ops, QSqlError& error) {
     const bool marked = MarkAbove(highest, markError);
     QSqlDatabase db = db_.Database();
     const bool stored = InWriteTransaction(db, error, [&](QSqlError& failure) {
-        for (const JournalOp& op : ops) {
-            if (!store_.Apply(op, Stored(op.row.seq), failure)) return false;
+        for (const auto* ops : batches) {
+            for (const JournalOp& op : *ops) {
+                if (!store_.Apply(op, Stored(op.row.seq), failure)) return false;
+            }
         }
         return true;
     });
@@ -255,35 +260,51 @@ bool WriterWorker::Store(const std::vector<JournalOp>& ops, QSqlError& error) {
     return stored;
 }
 
-// Stores the queue's front batch and takes it off the queue.
 bool WriterWorker::StoreFront(QSqlError& error) {
-    JournalWriter::Batch* batch = nullptr;
+    std::vector<JournalWriter::Batch*> batches;
     {
+        // Only this thread pops, and adding at the back moves no element: they stay put.
         std::lock_guard lock(owner_.mutex_);
-        batch = &owner_.queue_.front();  // only this thread pops: the front stays put
+        for (JournalWriter::Batch& batch : owner_.queue_) {
+            if (!batches.empty() && (batch.unsaved || batches.front()->unsaved)) break;
+            batches.push_back(&batch);
+        }
     }
-    if (!OpenDb(error) || !Store(batch->ops, error)) return false;
+    std::vector<const std::vector<JournalOp>*> ops;
+    for (const JournalWriter::Batch* batch : batches) ops.push_back(&batch->ops);
+    if (!OpenDb(error) || !Store(ops, error)) return false;
+    lastCommit_.start();
     SetCause(kWrite, QString());
     std::int64_t highest = 0;
-    for (const JournalOp& op : batch->ops) highest = std::max(highest, Stored(op.row.seq));
+    for (const auto* batchOps : ops) {
+        for (const JournalOp& op : *batchOps) highest = std::max(highest, Stored(op.row.seq));
+    }
     if (owner_.options_.afterCommit) owner_.options_.afterCommit(highest);
-    if (batch->unsaved) {
+    if (batches.front()->unsaved) {
         const QString path = UnsavedRowsPath(owner_.options_.folder);
         QFile::remove(path);
         TellOnStandardError(
             QStringLiteral("zapisano %1 wierszy odłożonych przy poprzednim zamknięciu w pliku %2; "
                            "plik usunięto.")
-                .arg(batch->ops.size())
+                .arg(batches.front()->ops.size())
                 .arg(QFileInfo(path).fileName()));
     }
     std::lock_guard lock(owner_.mutex_);
-    owner_.queuedBytes_ -= owner_.queue_.front().bytes;
-    owner_.queue_.pop_front();
+    for (std::size_t i = 0; i < batches.size(); ++i) {
+        owner_.queuedBytes_ -= owner_.queue_.front().bytes;
+        owner_.queue_.pop_front();
+    }
     return true;
 }
 
 void WriterWorker::Drain() {
     retryPending_ = false;
+    // Less than commitEveryMs since the last commit: what comes meanwhile joins this drain.
+    if (lastCommit_.isValid() && lastCommit_.elapsed() < owner_.options_.commitEveryMs) {
+        QTimer::singleShot(static_cast<int>(owner_.options_.commitEveryMs - lastCommit_.elapsed()),
+                           this, &WriterWorker::Drain);
+        return;  // drainPosted_ stays set: the timer drains
+    }
     for (;;) {
         {
             std::lock_guard lock(owner_.mutex_);

@@ -32,12 +32,15 @@ struct WriterOptions {
     // last) are kept past keepDays while this is set: the upload is on and still has to send them.
     bool keepUnsent = false;
     std::size_t queueBytes = std::size_t{64} << 20;
-    int retryMs = 5000;               // after a failed write
+    int retryMs = 5000;  // after a failed write
+    // The chunks queued meanwhile go into one transaction at most this often: the write-ahead
+    // log then gets each page once per commit instead of once per 5 ms chunk.
+    int commitEveryMs = 50;
     int retentionEveryMs = 86400000;  // the daily deletion of old rows
     int closeWithinMs = 1500;  // the close's attempts, from when it is asked for (an attempt in
                                // progress then may take its busy timeout)
     std::function<std::int64_t()> clockUs;  // the UTC clock in microseconds (empty: the system's)
-    // Called on the writer's thread after each committed chunk with its highest seq (the
+    // Called on the writer's thread after each commit with its highest seq (the
     // benchmark's clock; a reader that wants to know of new rows).
     std::function<void(std::int64_t highestSeq)> afterCommit;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // The writer's half that lives on its thread (private to the journal library).
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSqlError>
 #include <QTimer>
@@ -34,12 +35,14 @@ class WriterWorker : public QObject {
     std::optional<QString> MoveAside(const QString& path, QString& error);
     void SetCause(Cause cause, const QString& text);
     void Fail(const QSqlError& error);
-    bool Store(const std::vector<JournalOp>& ops, QSqlError& error);
+    bool Store(const std::vector<const std::vector<JournalOp>*>& batches, QSqlError& error);
     // The number a row handed out as `seq` is stored under.
     std::int64_t Stored(std::int64_t seq) const { return seq >= first_ ? seq + shift_ : seq; }
     // Moves the mark a block above `highest` when `highest` reached it.
     bool MarkAbove(std::int64_t highest, QString& error);
     void LoadUnsaved();
+    // Stores the queue's front batch, with the ordinary batches queued after it, in one
+    // transaction, and takes them off the queue.
     bool StoreFront(QSqlError& error);
     void KeepUnsaved(const QSqlError& cause);
 
@@ -47,6 +50,7 @@ class WriterWorker : public QObject {
     JournalDb db_;
     RowStore store_;
     bool retryPending_ = false;
+    QElapsedTimer lastCommit_;
     std::array<QString, kCauses> causes_;
     QString shown_;
     QTimer* retention_ = nullptr;

@@ -27,7 +27,7 @@ QFont WithPixelSize(QFont font, int pixels) {
 
 }  // namespace
 
-ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) {}
+ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent), frame_(this, [this] { Draw(); }) {}
 
 void ReadoutLabel::SetBaseFont(const QFont& font) {
     base_ = font;
@@ -36,6 +36,12 @@ void ReadoutLabel::SetBaseFont(const QFont& font) {
 
 void ReadoutLabel::SetReading(const QString& reading) {
     reading_ = reading;
+    frame_.Ran();
+    Draw();
+}
+
+void ReadoutLabel::Draw() {
+    const QString& reading = reading_;
     const int room = contentsRect().width();
     const QString measured =
         reading.size() > kLongestMeasured ? reading.right(kLongestMeasured) : reading;
@@ -54,4 +60,7 @@ void ReadoutLabel::SetReading(const QString& reading) {
     setText(fits ? reading : QFontMetrics(font).elidedText(measured, Qt::ElideLeft, room));
 }
 
-void ReadoutLabel::ShowReading(const Win1250Text& text) { SetReading(ToQString(text)); }
+void ReadoutLabel::ShowReading(const Win1250Text& text) {
+    reading_ = ToQString(text);
+    frame_.Request();
+}

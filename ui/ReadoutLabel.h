@@ -3,10 +3,14 @@
 // a wider one is drawn with a font just small enough for every character to show, never wrapped
 // and never clipped. Below the smallest size the reading is cut on the left and the cut is marked
 // with "…", so an operator can always tell that digits are missing.
+// Readings from the scale are drawn at most once a frame (FramePacer): a reading after a quiet
+// spell at once, a faster stream's last reading at the next frame, so nobody sees the difference
+// but the window does not redraw for every chunk.
 
 #include <QLabel>
 
 #include "DisplaySinks.h"
+#include "FramePacer.h"
 
 class ReadoutLabel : public QLabel, public IReadoutDisplay {
     Q_OBJECT
@@ -19,11 +23,16 @@ class ReadoutLabel : public QLabel, public IReadoutDisplay {
     // The read-out's own font, used for every reading that fits.
     void SetBaseFont(const QFont& font);
     void SetReading(const QString& reading);
-    // IReadoutDisplay: the read-out sink's text.
+    // IReadoutDisplay: the read-out sink's text. Reading() is it at once; the picture follows
+    // within a frame.
     void ShowReading(const Win1250Text& text) override;
     const QString& Reading() const { return reading_; }
+    bool DrawPending() const { return frame_.Pending(); }
 
   private:
+    void Draw();
+
     QFont base_;
     QString reading_;
+    FramePacer frame_;
 };

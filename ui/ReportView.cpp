@@ -21,7 +21,8 @@ constexpr int kMargin = 4;  // blank space around the text, as a text edit leave
 
 }  // namespace
 
-ReportView::ReportView(QWidget* parent) : QAbstractScrollArea(parent) {
+ReportView::ReportView(QWidget* parent)
+    : QAbstractScrollArea(parent), frame_(this, [this] { Flush(); }) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFocusPolicy(Qt::StrongFocus);
@@ -59,14 +60,19 @@ void ReportView::AppendLine(const Win1250Text& line) {
     QueueFlush();
 }
 
+// A flush at the next pass of the event loop, or, when the last was less than a frame ago, at
+// the frame's end.
 void ReportView::QueueFlush() {
-    if (flushQueued_) return;
-    flushQueued_ = true;
-    QTimer::singleShot(0, this, [this] { Flush(); });
+    if (frame_.Pending() || flushSoon_) return;
+    flushSoon_ = true;
+    QTimer::singleShot(0, this, [this] {
+        flushSoon_ = false;
+        frame_.Request();
+    });
 }
 
 void ReportView::Flush() {
-    flushQueued_ = false;
+    frame_.Ran();
     if (longestMayHaveLeft_) {
         longestLine_ = 0;
         longestCount_ = 0;

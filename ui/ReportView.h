@@ -4,8 +4,8 @@
 // columns in sight, so neither a full view that drops its top line for each new one nor a line
 // thousands of characters long costs more than the few rows on screen. Counting, deleting and
 // appending lines take effect in the model at once; the scroll bars and the picture follow when
-// the event loop next runs (or when Flush is called). The operator can select with the mouse
-// (or Ctrl+A) and copy with Ctrl+C or the context menu.
+// the event loop next runs, at most once a frame (or when Flush is called). The operator can select
+// with the mouse (or Ctrl+A) and copy with Ctrl+C or the context menu.
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 
+#include "FramePacer.h"
 #include "LineRouting.h"
 #include "Win1250.h"
 
@@ -37,7 +38,7 @@ class ReportView : public QAbstractScrollArea, public IReportLines {
 
     // Brings the scroll bars and the picture up to the lines now.
     void Flush();
-    bool FlushPending() const { return flushQueued_; }
+    bool FlushPending() const { return flushSoon_ || frame_.Pending(); }
 
     // Every line, joined by '\n' (what "Zaznacz wszystko" and copying take).
     QString Text() const;
@@ -99,7 +100,8 @@ class ReportView : public QAbstractScrollArea, public IReportLines {
     int longestLine_ = 0;           // characters of the longest line, for the horizontal range
     int longestCount_ = 0;          // lines of that length: only the last one leaving needs a scan
     bool longestMayHaveLeft_ = false;
-    bool flushQueued_ = false;
+    bool flushSoon_ = false;  // a flush asked for at the event loop's next pass
+    FramePacer frame_;
     bool followEnd_ = true;  // the last line stays in sight as lines arrive
     Place anchor_;           // where the selection began
     Place cursor_;           // where it ends; equal to anchor_ means none

@@ -22,10 +22,6 @@ struct Dir {
     fs::path operator/(const std::string& name) const { return path() / name; }
 };
 
-const std::string kDefaultFile =
-    "Numer_portu=2\r\nPredkosc_transmisji=2400\r\nZapis_do_pliku=1\r\nZapisuj_display=0\r\n"
-    "Wyswietlaj_display=0\r\nMaksym_ilosc_lini=300\r\nKasuj_poczatek=1\r\nJednostka=kg\r\n";
-
 std::vector<std::string> Entries(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());

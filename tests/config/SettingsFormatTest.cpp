@@ -12,10 +12,6 @@ using namespace std::string_literals;
 
 namespace {
 
-const std::string kDefaultFile =
-    "Numer_portu=2\r\nPredkosc_transmisji=2400\r\nZapis_do_pliku=1\r\nZapisuj_display=0\r\n"
-    "Wyswietlaj_display=0\r\nMaksym_ilosc_lini=300\r\nKasuj_poczatek=1\r\nJednostka=kg\r\n";
-
 struct SplitRow {
     const char* what;
     std::string bytes;

@@ -6,6 +6,11 @@
 #include "SettingsFile.h"
 #include "TestSupport.h"
 
+// konfig.ini as the program writes it with the described defaults.
+inline const std::string kDefaultFile =
+    "Numer_portu=2\r\nPredkosc_transmisji=2400\r\nZapis_do_pliku=1\r\nZapisuj_display=0\r\n"
+    "Wyswietlaj_display=0\r\nMaksym_ilosc_lini=300\r\nKasuj_poczatek=1\r\nJednostka=kg\r\n";
+
 // Holds the window's and the port's settings as plain fields, starting at the program's
 // defaults; counts the setter calls so a test can see that nothing was applied.
 struct FakeSettingsTarget : ISettingsTarget {

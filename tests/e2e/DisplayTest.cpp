@@ -16,8 +16,6 @@ namespace {
 
 using waga::test::WaitUntil;
 
-const std::string kMainTitle = "Program do komunikacji z wagą.";
-
 // Sends a line through the terminal and waits for it in the day's file: the copy holding the
 // port reads and records it.
 bool RecordsALine(Workplace& place, const std::string& line) {

@@ -14,7 +14,6 @@ using namespace waga::test;
 
 namespace {
 
-const std::string kMainTitle = "Program do komunikacji z wagą.";
 const std::string kDialogTitle = "Ustawienia...";
 
 TEST(UnderAWindowManager, TheFrameIsOnTheScreenAndTheDialogOpensInOnePlace) {

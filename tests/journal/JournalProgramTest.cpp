@@ -29,6 +29,7 @@
 using namespace std::chrono_literals;
 using waga::test::BinPath;
 using waga::test::ChildProcess;
+using waga::test::kMainTitle;
 using waga::test::LinesOf;
 using waga::test::ReadFile;
 using waga::test::WaitUntil;
@@ -226,8 +227,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, JournalProgramFault, testing::ValuesIn(kFaults),
 // SQLite's included; then another process's reader or writer acts as if the program were not
 // there (deletes the write-ahead log, writes at the same time). Nothing in the program may open
 // the journal's files but SQLite, also while the save dialog lists the working folder.
-
-const std::string kMainTitle = "Program do komunikacji z wagą.";
 
 // The program in `place` on an X display, with the save dialog open on the working folder
 // ("Plik", then "Zmień nazwę..."; konfig.ini keeps recording off, so no question comes first).

@@ -113,6 +113,33 @@ TEST(JournalFileTest, RunsSpanChunksAndEndAtAPortLoss) {
     EXPECT_LT(rows[1].seq, rows[2].seq);
 }
 
+// Chunks that come within the commit interval of the last commit wait for its end and go in
+// together, every row of every one of them.
+TEST(JournalFileTest, ChunksWithinTheCommitIntervalShareOneCommit) {
+    TempDir dir;
+    std::mutex mutex;
+    std::vector<std::int64_t> commits;  // the highest seq of each commit
+    WriterOptions options;
+    options.commitEveryMs = 3000;  // the 20 chunks below take far less on any machine
+    options.afterCommit = [&](std::int64_t highest) {
+        std::lock_guard lock(mutex);
+        commits.push_back(highest);
+    };
+    {
+        Rig rig(dir.Path(), options);
+        rig.Send("1\r");
+        ASSERT_TRUE(rig.writer->WaitIdle(10000));
+        for (int i = 2; i <= 21; ++i) rig.Send(std::to_string(i) + "\r");  // 20 chunks at once
+        ASSERT_TRUE(rig.writer->WaitIdle(10000));
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(commits.size(), 2u);
+        EXPECT_EQ(commits[1], rig.sink->LastSeq());
+    }
+    const std::vector<JournalRow> rows = AllRows(dir.Path());
+    ASSERT_EQ(rows.size(), 21u);
+    for (int i = 0; i < 21; ++i) EXPECT_EQ(rows[i].raw, std::to_string(i + 1));
+}
+
 // Another process holding the journal's lock (BEGIN EXCLUSIVE) until Release(); `setup` is
 // Python run on the connection first.
 class Locker {

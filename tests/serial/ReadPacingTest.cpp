@@ -49,7 +49,7 @@ std::vector<Read> Join(std::vector<Read> a, const std::vector<Read>& b) {
 // A busy spell begun: a full buffer and a little more.
 const std::vector<Read> kBusy = {{0, 2048, true, 0}, {1, 100, false, 50}};
 
-const PacingRow kRows[] = {
+const PacingRow kPacingRows[] = {
     {"FourLinesASecondAreEachReadAtOnce", Stream(0, 250, 20, 40, 0)},
     {"TwoLinesTwentyMillisecondsApartBothAtOnce", {{0, 7, false, 0}, {20, 8, false, 0}}},
     // 960 bytes a second, as fast as 9600 bit/s goes, for a minute.
@@ -73,7 +73,7 @@ const PacingRow kRows[] = {
     {"AnEmptyReadCountsNothing", {{0, 0, false, 0}, {1, 0, false, 0}}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, ReadPacingTest, ::testing::ValuesIn(kRows),
+INSTANTIATE_TEST_SUITE_P(Rows, ReadPacingTest, ::testing::ValuesIn(kPacingRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadPacing, ResetForgetsABusySpell) {

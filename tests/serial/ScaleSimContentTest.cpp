@@ -1,7 +1,9 @@
 // The simulator's option parser and the lines it makes.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <regex>
+#include <set>
 
 #include "ScaleContent.h"
 #include "SimOptions.h"
@@ -36,6 +38,11 @@ const OptionRow kOptionRows[] = {
      }},
     {{"--pace", "ms"}, true, [](const SimOptions& o) { return o.millisecondPacing; }},
     {{"--pace=line"}, true, [](const SimOptions& o) { return !o.millisecondPacing; }},
+    {{"--pace", "burst", "--digits"},
+     true,
+     [](const SimOptions& o) {
+         return o.burstPacing && !o.millisecondPacing && o.mode == SimMode::Digits;
+     }},
     {{"--link", "/tmp/x/COM3", "--rate=10", "--count", "5"},
      true,
      [](const SimOptions& o) { return o.link == "/tmp/x/COM3" && o.rate == 10 && o.count == 5; }},
@@ -147,6 +154,23 @@ TEST(ScaleContentTest, ModesAndLineEnds) {
     EXPECT_EQ(shortLines[8].bytes, "9\r");
     EXPECT_EQ(shortLines[9].bytes, "0\r");
     EXPECT_EQ(shortLines[10].bytes, "1\r");
+
+    // Random digits: every digit comes, and a line repeats the one before about 1 time in 10.
+    SimOptions digits;
+    digits.mode = SimMode::Digits;
+    digits.crOnly = true;
+    const std::vector<SimLine> digitLines = Lines(digits, 10000);
+    std::set<std::string> seen;
+    int repeats = 0;
+    for (std::size_t i = 0; i < digitLines.size(); ++i) {
+        ASSERT_EQ(digitLines[i].bytes.size(), 2u);
+        ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(digitLines[i].bytes[0])));
+        seen.insert(digitLines[i].bytes);
+        if (i > 0 && digitLines[i].bytes == digitLines[i - 1].bytes) ++repeats;
+    }
+    EXPECT_EQ(seen.size(), 10u);
+    EXPECT_GT(repeats, 800);
+    EXPECT_LT(repeats, 1200);
 
     SimOptions mixed;
     mixed.mode = SimMode::Mixed;

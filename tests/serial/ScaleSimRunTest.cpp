@@ -100,6 +100,10 @@ TEST_P(ScaleSimRoundTripTest, ReceivedBytesEqualTheLog) {
 const RoundTripRow kRoundTrips[] = {
     {"ReadingsAndReports", {"--count", "400", "--baud", "115200", "--report-every", "0.3"}, 50},
     {"ShortLinesCrOnly", {"--count", "3000", "--short", "--cr-only", "--rate", "0"}, 20},
+    // The bench's stream: about 29 lines in each write, every 5 ms.
+    {"RandomDigitsInBursts",
+     {"--count", "2000", "--digits", "--cr-only", "--baud", "115200", "--pace", "burst"},
+     20},
     // Written far faster than the reader takes it: the simulator must wait, not drop.
     {"MixedBytesSlowReader", {"--count", "1500", "--mixed", "--rate", "0", "--seed", "7"}, 10},
 };

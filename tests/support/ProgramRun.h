@@ -14,6 +14,9 @@
 
 namespace waga::test {
 
+// The main window's title, as the window manager and xdotool see it.
+inline const std::string kMainTitle = "Program do komunikacji z wagą.";
+
 // Sets an environment variable for the helper's lifetime (children inherit it).
 class ScopedEnv {
   public:

@@ -265,7 +265,7 @@ TEST_F(LayoutTest, LongTextsNeverWidenTheReadOutOrTheWindow) {
 // keeps the read-out's own size. The font sizes used are printed.
 TEST_F(LayoutTest, AReadingTooWideForTheBoxIsShrunkNeverClipped) {
     Switches().SetRecording(false);
-    auto* readout = Find<QLabel>(Form(), "Ldisplay");
+    auto* readout = Find<ReadoutLabel>(Form(), "Ldisplay");
     const QString ellipsis = QString::fromUtf8("…");
     const std::string longest = std::string(LineAssembler::kMaxPendingLine - 1, '0') + "7";
     for (const std::string& reading :
@@ -275,6 +275,8 @@ TEST_F(LayoutTest, AReadingTooWideForTheBoxIsShrunkNeverClipped) {
         SCOPED_TRACE(reading.size());
         Feed(reading + "\r");
         ASSERT_EQ(ReadoutBytes(Form()), reading);
+        // Readings in quick succession are drawn once the frame is over.
+        ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !readout->DrawPending(); }));
         const QString drawn = readout->text();
         // Drawn right-aligned, the text's ink must begin inside the box.
         const QFontMetrics metrics(readout->font());

@@ -3,7 +3,10 @@
 
 #include <QClipboard>
 #include <QScrollBar>
+#include <QThread>
 
+#include "ReadoutLabel.h"
+#include "ReportView.h"
 #include "UiFixture.h"
 #include "Win1250Qt.h"
 
@@ -59,6 +62,31 @@ TEST_F(RoutingTest, WidgetTextFollowsTheLinesAfterTheEventLoopRuns) {
         [&] { return !Find<ReportView>(Form(), "Mraport")->FlushPending(); });
     EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->Text(), QStringLiteral("alpha\n\n gamma "));
     EXPECT_EQ(Find<ReportView>(Form(), "Mraport")->LineCount(), 3);
+}
+
+// Chunks faster than the screen: the reading and the view's lines follow every chunk at once,
+// the pictures at most once a frame, and once the frame is over both show the last chunk.
+TEST_F(RoutingTest, ChunksFasterThanTheScreenAreDrawnOnceAFrameEndingWithTheLast) {
+    Switches().SetShowReadings(true);
+    auto* readout = Find<ReadoutLabel>(Form(), "Ldisplay");
+    auto* view = Find<ReportView>(Form(), "Mraport");
+    ASSERT_TRUE(waga::test::RunEventsUntil(
+        [&] { return !readout->DrawPending() && !view->FlushPending(); }));
+    QThread::msleep(2 * FramePacer::kFrameMs);  // a quiet spell
+    Feed("0\r");
+    EXPECT_EQ(readout->text(), QStringLiteral("0"));  // after a quiet spell: at once
+    for (int i = 1; i < 30; ++i) {
+        Feed(std::to_string(i % 10) + "\r");
+        EXPECT_EQ(ReadoutBytes(Form()), std::to_string(i % 10));
+        EXPECT_EQ(view->LineCount(), i + 1);
+    }
+    EXPECT_EQ(readout->text(), QStringLiteral("0"));  // the event loop has not run: no frame yet
+    EXPECT_TRUE(readout->DrawPending());
+    ASSERT_TRUE(waga::test::RunEventsUntil(
+        [&] { return !readout->DrawPending() && !view->FlushPending(); }));
+    EXPECT_EQ(readout->text(), QStringLiteral("9"));
+    EXPECT_EQ(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
+    EXPECT_EQ(view->Lines().back().Bytes(), "9");
 }
 
 TEST_F(RoutingTest, ReadOutAndViewStopAtByteZeroWhileTheFileGetsEveryByte) {

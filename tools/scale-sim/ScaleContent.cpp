@@ -100,6 +100,7 @@ SimLine ScaleContent::NextLine(double lineTime) {
     if (mode_ == SimMode::Short) {
         return {std::to_string(++shortCounter_ % 10) + End(), false};
     }
+    if (mode_ == SimMode::Digits) return {std::to_string(random_() % 10) + End(), false};
     if (mode_ == SimMode::Lines) {
         return {lines_.empty() ? End() : lines_[shortCounter_++ % lines_.size()] + End(), false};
     }

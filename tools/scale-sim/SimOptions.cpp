@@ -50,7 +50,8 @@ const std::map<std::string, ValueSetter>& ValueOptions() {
         {"--pace",
          [](SimOptions& o, const std::string& v) {
              o.millisecondPacing = v == "ms";
-             return v == "ms" || v == "line";
+             o.burstPacing = v == "burst";
+             return v == "ms" || v == "line" || v == "burst";
          }},
         {"--log",
          [](SimOptions& o, const std::string& v) {
@@ -77,6 +78,7 @@ const std::map<std::string, FlagSetter>& FlagOptions() {
         {"--wait-open", [](SimOptions& o) { o.waitOpen = true; }},
         {"--cr-only", [](SimOptions& o) { o.crOnly = true; }},
         {"--short", [](SimOptions& o) { o.mode = SimMode::Short; }},
+        {"--digits", [](SimOptions& o) { o.mode = SimMode::Digits; }},
         {"--mixed", [](SimOptions& o) { o.mode = SimMode::Mixed; }},
         {"--quiet", [](SimOptions& o) { o.quiet = true; }},
         {"--help", [](SimOptions& o) { o.help = true; }},
@@ -132,14 +134,16 @@ weighing report in Polish (Windows-1250). Stops on SIGTERM or SIGINT, removing t
   --duration S         stop after S seconds of sending (default: no limit)
   --report-every S     a weighing report every S seconds of line time, 0 = none (default 5)
   --short              send short lines "1", "2", ... "0" instead of readings and reports
+  --digits             send lines of one random digit, "0" to "9" alike
   --mixed              readings, reports and lines of arbitrary bytes (never CR or LF)
   --lines FILE         send the lines of FILE (UTF-8; Polish letters go out in
                        Windows-1250) once each, instead of readings, then stop
   --cr-only            end lines with CR alone (default CR LF)
-  --pace line|ms       line: every line written on its own at its time, to the
+  --pace line|ms|burst line: every line written on its own at its time, to the
                        microsecond, as a UART delivers them (default); ms: waits
                        rounded up to whole milliseconds, so at fast rates the lines
-                       due meanwhile go out together, about every millisecond
+                       due meanwhile go out together, about every millisecond;
+                       burst: every 5 ms the lines due by then in one write
   --seed N             seed of the weights and arbitrary lines (default 1)
   --wait-open          send only while a program holds the port open
   --delay S            wait S seconds before the first line

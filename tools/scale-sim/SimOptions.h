@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-enum class SimMode { Scale, Short, Mixed, Lines };
+enum class SimMode { Scale, Short, Digits, Mixed, Lines };
 
 struct SimOptions {
     std::string link = "./COM2";
@@ -23,6 +23,9 @@ struct SimOptions {
     // to back, a burst about every millisecond. Otherwise every line is written at its own time,
     // to the microsecond, as a UART delivers them.
     bool millisecondPacing = false;
+    // Bursts: every 5 ms the lines due since the start go out in one write, so the pace never
+    // drifts and the reader gets a chunk of about 29 lines at 115200 bit/s.
+    bool burstPacing = false;
     SimMode mode = SimMode::Scale;
     // --lines: the lines of this file (UTF-8, Polish letters sent in Windows-1250), once each,
     // then the simulator stops; main() reads them into `lines`.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -47,6 +48,7 @@ class Simulator {
     bool WaitFor(Clock::time_point until);  // false when a signal came
     bool WaitForReader();
     bool WriteLine(const std::string& bytes);
+    bool SendBurst();
     void RecordTimestamp();
     double Interval(const SimLine& line) const;
     bool Finished() const;
@@ -182,6 +184,10 @@ void Simulator::Run() {
     start_ = Clock::now();
     while (!Finished()) {
         if (!WaitForReader()) return;
+        if (options_.burstPacing) {
+            if (!SendBurst()) return;
+            continue;
+        }
         const auto due = start_ + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(lineTime_));
         if (!WaitFor(due)) return;
@@ -191,6 +197,31 @@ void Simulator::Run() {
         ++lines_;
         lineTime_ += Interval(line);
     }
+}
+
+// The lines due by the next 5 ms step of the schedule, in one write; each line's timestamp is
+// the write's end.
+bool Simulator::SendBurst() {
+    constexpr double kBurstSeconds = 0.005;
+    const double burstTime = std::ceil(lineTime_ / kBurstSeconds) * kBurstSeconds;
+    if (!WaitFor(start_ + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(burstTime)))) {
+        return false;
+    }
+    std::string burst;
+    std::uint64_t count = 0;
+    do {
+        const SimLine line = content_.NextLine(lineTime_);
+        burst += line.bytes;
+        ++count;
+        lineTime_ += Interval(line);
+    } while (lineTime_ <= burstTime && (options_.count == 0 || lines_ + count < options_.count));
+    if (!WriteLine(burst)) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        RecordTimestamp();
+        ++lines_;
+    }
+    return true;
 }
 
 // Gives the reader time to take everything sent before the terminal goes away: closing it

@@ -1,7 +1,7 @@
 // soak-watch: the soak run's helper.
-//   soak-watch watch FILE SAMPLES
-//       Polls FILE's size every millisecond until SIGTERM or SIGINT and then writes one line
-//       "monotonic_ns size" to SAMPLES for every change it saw.
+//   soak-watch watch FILE SAMPLES [EVERY_MS]
+//       Polls FILE's size every EVERY_MS milliseconds (default 1) until SIGTERM or SIGINT and then
+//       writes one line "monotonic_ns size" to SAMPLES for every change it saw.
 //   soak-watch compare --log SENT --recording FILE [--timestamps TIMES --samples SAMPLES]
 //       Compares the recording file with what the simulator sent and prints
 //       "lines=N bytes=B mismatched=M measured=K max_delay_ms=D".
@@ -11,6 +11,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -36,14 +37,14 @@ std::uint64_t FileSize(const char* path) {
     return ::stat(path, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
-int Watch(const char* file, const char* samplesPath) {
+int Watch(const char* file, const char* samplesPath, long everyMs) {
     struct sigaction action {};
     action.sa_handler = RequestStop;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
     std::vector<SizeSample> samples;
     std::uint64_t last = 0;
-    const timespec tick{0, 1'000'000};
+    const timespec tick{everyMs / 1000, (everyMs % 1000) * 1'000'000};
     while (!stopRequested) {
         const std::uint64_t size = FileSize(file);
         if (size != last) samples.push_back({MonotonicNs(), last = size});
@@ -94,7 +95,7 @@ int Compare(const std::map<std::string, std::string>& args) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: soak-watch watch FILE SAMPLES\n"
+                 "usage: soak-watch watch FILE SAMPLES [EVERY_MS]\n"
                  "       soak-watch compare --log SENT --recording FILE "
                  "[--timestamps TIMES --samples SAMPLES]\n");
     return 2;
@@ -104,7 +105,12 @@ int Usage() {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 3 && args[0] == "watch") return Watch(argv[2], argv[3]);
+    if ((args.size() == 3 || args.size() == 4) && args[0] == "watch") {
+        char* end = nullptr;
+        const long everyMs = args.size() == 4 ? std::strtol(argv[4], &end, 10) : 1;
+        if (args.size() == 4 && (*end != '\0' || everyMs < 1 || everyMs > 1000)) return Usage();
+        return Watch(argv[2], argv[3], everyMs);
+    }
     if (args.empty() || args[0] != "compare" || args.size() % 2 == 0) return Usage();
     std::map<std::string, std::string> options;
     for (std::size_t i = 1; i + 1 < args.size(); i += 2) options[args[i]] = args[i + 1];
