@@ -10,6 +10,7 @@ import csv
 import io
 import json
 import os
+import shutil
 import sqlite3
 import subprocess
 import sys
@@ -219,12 +220,18 @@ class Arguments(unittest.TestCase):
             db.close()
             self.assertEqual(sorted(os.listdir(folder)), ["dziennik.sqlite"])
             os.chmod(folder, 0o555)
-            try:
-                user = {"user": 65534} if os.geteuid() == 0 else {}
-                result = subprocess.run([TOOL, "export", "--journal", path], capture_output=True,
-                                        timeout=60, env=dict(os.environ, LANG="C"), **user)
-            finally:
-                os.chmod(folder, 0o755)
+            # Another user may not reach the build tree (a checkout in a private folder): it
+            # runs a copy of the tool from a folder it can reach.
+            with tempfile.TemporaryDirectory() as tools:
+                os.chmod(tools, 0o755)
+                tool = shutil.copy(TOOL, tools)
+                try:
+                    user = {"user": 65534} if os.geteuid() == 0 else {}
+                    result = subprocess.run([tool, "export", "--journal", path],
+                                            capture_output=True, timeout=60,
+                                            env=dict(os.environ, LANG="C"), **user)
+                finally:
+                    os.chmod(folder, 0o755)
             self.assertEqual(result.returncode, 0, result.stderr.decode())
             rows = list(csv.reader(io.StringIO(result.stdout.decode("utf-8-sig"), newline=""),
                                    delimiter=";"))
