@@ -638,20 +638,25 @@ CentralUploader::~CentralUploader() {
     }
 }
 
-void CentralUploader::Apply(const UploaderConfig& config) {
-    const qint64 lastUpload = Status().lastUploadUtcMs;
-    std::shared_ptr<UploaderShared> previous;
+std::shared_ptr<UploaderShared> CentralUploader::StopCurrent() {
+    std::shared_ptr<UploaderShared> running;
     {
         std::lock_guard lock(mutex_);
-        previous = std::exchange(current_, nullptr);
+        running = std::exchange(current_, nullptr);
     }
-    if (previous) {
+    if (running) {
         {
-            std::lock_guard lock(previous->mutex);
-            previous->owner = nullptr;
+            std::lock_guard lock(running->mutex);
+            running->owner = nullptr;
         }
-        previous->RequestStop();
+        running->RequestStop();
     }
+    return running;
+}
+
+void CentralUploader::Apply(const UploaderConfig& config) {
+    const qint64 lastUpload = Status().lastUploadUtcMs;
+    std::shared_ptr<UploaderShared> previous = StopCurrent();
     ReapEnded();
     if (config.settings.enabled) {
         auto shared = std::make_shared<UploaderShared>(wake_);
@@ -667,20 +672,7 @@ void CentralUploader::Apply(const UploaderConfig& config) {
     Deliver();
 }
 
-void CentralUploader::Stop() {
-    std::shared_ptr<UploaderShared> running;
-    {
-        std::lock_guard lock(mutex_);
-        running = std::exchange(current_, nullptr);
-    }
-    if (running) {
-        {
-            std::lock_guard lock(running->mutex);
-            running->owner = nullptr;
-        }
-        running->RequestStop();
-    }
-}
+void CentralUploader::Stop() { StopCurrent(); }
 
 void CentralUploader::Wake() { wake_->Signal(); }
 

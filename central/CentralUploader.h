@@ -76,6 +76,9 @@ class CentralUploader : public QObject {
     friend struct UploaderShared;
     void Deliver();
     void ReapEnded();
+    // Takes the running thread's share from current_, detaches it from this object and tells
+    // the thread to stop; returns it (null when none ran).
+    std::shared_ptr<UploaderShared> StopCurrent();
 
     const std::shared_ptr<EventFd> wake_;
     mutable std::mutex mutex_;                 // guards current_ (Status() from any thread)
