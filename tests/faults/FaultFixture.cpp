@@ -74,12 +74,6 @@ void FaultFixture::Spin(int ms) { waga::test::RunEvents(std::chrono::millisecond
 
 std::string ExpectedFor(const std::string& sent) { return ExpectedRecording(sent); }
 
-bool IsWholeLinePrefix(const std::string& recorded, const std::string& expected) {
-    if (recorded.empty()) return true;
-    return expected.compare(0, recorded.size(), recorded) == 0 && recorded.size() >= 2 &&
-           recorded.compare(recorded.size() - 2, 2, "\r\n") == 0;
-}
-
 bool IsWholeLineRun(const std::string& part, const std::string& expected) {
     if (part.size() < 2 || part.compare(part.size() - 2, 2, "\r\n") != 0) return false;
     for (std::size_t at = expected.find(part); at != std::string::npos;

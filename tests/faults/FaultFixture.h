@@ -69,9 +69,9 @@ class FaultFixture : public ::testing::Test {
 
 // What the recording file must hold for the bytes sent (every line recorded, CR LF each).
 std::string ExpectedFor(const std::string& sent);
-// True when `recorded` is the start of `expected` and ends with a whole line (no partial line).
-bool IsWholeLinePrefix(const std::string& recorded, const std::string& expected);
-// True when `part` is a run of whole lines found in `expected` starting at a line start.
+// True when `part` is a run of whole lines found in `expected` starting at a line start: what a
+// simulator's lines became in the recording (a program held up at its open purges the first
+// ones, a fault may lose the last).
 bool IsWholeLineRun(const std::string& part, const std::string& expected);
 
 inline const QString kAppendFailedText =

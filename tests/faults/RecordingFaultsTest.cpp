@@ -68,7 +68,7 @@ TEST_F(RecordingFaults, FileDeletedWhileRecording) {
     const std::string beforeFault = ReadDescriptor(held);
     ::close(held);
     EXPECT_GE(beforeFault.size(), static_cast<std::size_t>(before.st_size));
-    EXPECT_TRUE(IsWholeLinePrefix(beforeFault, ExpectedFor(Sim().Sent())));
+    EXPECT_TRUE(IsWholeLineRun(beforeFault, ExpectedFor(Sim().Sent())));
 
     // Switching recording on again creates the file anew and recording goes on without a box.
     ClickRecordingSwitch(Form());
@@ -117,7 +117,7 @@ TEST_F(RecordingFaults, FileSystemFillsUpWhileRecording) {
     EXPECT_FALSE(Find<QCheckBox>(Form(), "CBzapis")->isChecked());
     const std::string recorded = Recorded();
     EXPECT_GT(recorded.size(), 32u * 1024) << "the file system should have been nearly full";
-    EXPECT_TRUE(IsWholeLinePrefix(recorded, ExpectedFor(Sim().Sent())))
+    EXPECT_TRUE(IsWholeLineRun(recorded, ExpectedFor(Sim().Sent())))
         << "recorded " << recorded.size() << " bytes; a failed line must leave no part behind";
 }
 

@@ -124,26 +124,35 @@ bool Simulator::WaitForReader() {
     return true;
 }
 
-// Writes the whole line, waiting while the terminal is full; never drops a byte.
+// Writes the whole line, waiting while the terminal is full; never drops a byte. The log takes
+// the line before the terminal does, so a reader never holds a byte the log lacks (the writer may
+// lose the processor between the two writes, or be killed there); a line that does not go out
+// whole (a stopping signal, a failed terminal) is taken back out of the log.
 bool Simulator::WriteLine(const std::string& bytes) {
+    if (logFd_ >= 0) WriteAllTo(logFd_, bytes.data(), bytes.size());
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(port_.MasterFd(), bytes.data() + done, bytes.size() - done);
         if (n > 0) {
-            if (logFd_ >= 0) WriteAllTo(logFd_, bytes.data() + done, static_cast<std::size_t>(n));
             done += static_cast<std::size_t>(n);
             bytes_ += static_cast<std::uint64_t>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (n < 0 && errno != EAGAIN && errno != EINTR) break;
         pollfd p[2] = {{port_.MasterFd(), POLLOUT, 0}, {signalFd_, POLLIN, 0}};
         ::poll(p, 2, 1000);
         if (p[1].revents & POLLIN) {
             stopped_ = true;
-            return false;
+            break;
         }
     }
-    return true;
+    if (done == bytes.size()) return true;
+    if (logFd_ >= 0) {
+        const auto sent = static_cast<off_t>(bytes_);
+        if (::ftruncate(logFd_, sent) != 0 || ::lseek(logFd_, sent, SEEK_SET) != sent)
+            std::cerr << "scale-sim: cannot take unsent bytes out of the log\n";
+    }
+    return false;
 }
 
 void Simulator::RecordTimestamp() {
