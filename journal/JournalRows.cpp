@@ -39,19 +39,44 @@ std::string Win1250ToUtf8(std::string_view bytes) {
     return out;
 }
 
-JournalOp JournalRuns::Line(const LineEvent& event) {
+JournalRuns::Place JournalRuns::PlaceLine(const LineEvent& event) {
     const bool reading = event.cls.kind == LineKind::Reading;
     if (reading && open_ && open_->row.raw == event.line.Bytes() &&
         open_->unitRaw == event.unit.Bytes() && open_->port == event.port) {
         open_->row.lastMs = event.receivedUtcMs;
         ++open_->row.count;
         lastSeq_ = open_->row.seq;
-        return JournalOp{JournalOp::Type::Grow, open_->row};
+        return {true, lastSeq_};
     }
+    lastSeq_ = nextSeq_++;
+    if (!reading) {
+        open_.reset();
+        return {false, lastSeq_};
+    }
+    if (!open_) open_.emplace();
+    JournalRow& row = open_->row;
+    row.seq = lastSeq_;
+    row.kind = JournalKind::Reading;
+    row.firstMs = row.lastMs = event.receivedUtcMs;
+    row.count = 1;
+    row.raw = event.line.Bytes();
+    row.text.clear();
+    row.value.reset();
+    row.unit.clear();
+    row.port.clear();
+    open_->unitRaw = event.unit.Bytes();
+    open_->port = event.port;
+    return {false, lastSeq_};
+}
+
+JournalOp JournalRuns::Line(const LineEvent& event) {
+    const Place place = PlaceLine(event);
+    if (place.grows) return JournalOp{JournalOp::Type::Grow, open_->row};
+    const bool reading = event.cls.kind == LineKind::Reading;
     JournalOp op;
     op.type = JournalOp::Type::Insert;
     JournalRow& row = op.row;
-    row.seq = nextSeq_++;
+    row.seq = place.seq;
     row.kind = reading ? JournalKind::Reading : JournalKind::Report;
     row.firstMs = row.lastMs = event.receivedUtcMs;
     row.count = 1;
@@ -60,12 +85,7 @@ JournalOp JournalRuns::Line(const LineEvent& event) {
     if (reading) row.value = event.cls.value;
     row.unit = Win1250ToUtf8(event.unit.Bytes());
     row.port = PortName(event.port);
-    lastSeq_ = row.seq;
-    if (reading) {
-        open_ = OpenRun{row, event.unit.Bytes(), event.port};
-    } else {
-        open_.reset();
-    }
+    if (reading) open_->row = row;  // a grow carries the whole row
     return op;
 }
 

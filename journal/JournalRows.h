@@ -54,6 +54,13 @@ class JournalRuns {
   public:
     explicit JournalRuns(std::int64_t nextSeq = 1) : nextSeq_(nextSeq) {}
 
+    // Where one received line goes: a further line of the open run of identical readings, or a
+    // new row; and that row's seq. Line is this plus the row itself.
+    struct Place {
+        bool grows = false;
+        std::int64_t seq = 0;
+    };
+    Place PlaceLine(const LineEvent& event);
     // The row operation for one received line.
     JournalOp Line(const LineEvent& event);
     // A gap row: `skipped` lines between firstMs and lastMs were not stored, for `reason`.
@@ -74,7 +81,7 @@ class JournalRuns {
 
   private:
     struct OpenRun {
-        JournalRow row;
+        JournalRow row;  // whole when Line made it; PlaceLine keeps only what a run compares
         std::string unitRaw;
         PortNumber port;
     };

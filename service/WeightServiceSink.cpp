@@ -5,8 +5,17 @@
 namespace {
 
 QString FromWin1250(std::string_view bytes) {
-    const std::u16string text = DecodeWin1250(bytes);
-    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char byte : bytes) *out++ = QChar(Win1250ToUnicode(static_cast<unsigned char>(byte)));
+    return text;
+}
+
+QString PortText(PortNumber port) {
+    static const QString names[] = {QStringLiteral("COM1"), QStringLiteral("COM2"),
+                                    QStringLiteral("COM3"), QStringLiteral("COM4")};
+    const auto index = static_cast<std::size_t>(port);
+    return index < std::size(names) ? names[index] : QString::fromStdString(PortName(port));
 }
 
 QString WithoutSpaces(QString text) {
@@ -47,7 +56,7 @@ void WeightServiceSink::Connect(std::shared_ptr<ServiceFeed> feed, std::function
     feed_ = std::move(feed);
     wake_ = std::move(wake);
     if (lastStatus_) Hand(*lastStatus_);
-    if (lastReading_) Hand(*lastReading_);
+    if (lastReading_) Hand(ReadingEvent(*lastReading_));
 }
 
 void WeightServiceSink::Disconnect() {
@@ -56,25 +65,60 @@ void WeightServiceSink::Disconnect() {
 }
 
 void WeightServiceSink::OnLine(const LineEvent& event) {
-    const JournalOp op = runs_.Line(event);
+    const JournalRuns::Place place = runs_.PlaceLine(event);
+    const std::int64_t journalSeq = seqSource_ ? seqSource_() : 0;
+    const std::int64_t seq = journalSeq > 0 ? journalSeq : place.seq;
+    if (event.cls.kind == LineKind::Reading) {
+        // A run of identical readings is one row: its count grows with each line. The journal
+        // may still have started a row of its own (it ends a run when its queue is full).
+        const bool grows = place.grows && lastReading_ && lastReading_->seq == seq;
+        HeldReading& held = lastReading_ ? *lastReading_ : lastReading_.emplace();
+        held.count = grows ? held.count + 1 : 1;
+        held.grows = grows;
+        held.seq = seq;
+        held.shown.assign(event.line.Shown());
+        held.unit.assign(event.unit.Shown());
+        held.value = event.cls.value;
+        held.port = event.port;
+        held.timeMs = event.receivedUtcMs;
+        if (feed_) Hand(ReadingEvent(held));
+        return;
+    }
+    if (!feed_) return;
     ServiceEvent out;
-    const bool reading = event.cls.kind == LineKind::Reading;
-    out.kind = reading ? ServiceEvent::Kind::Reading : ServiceEvent::Kind::Report;
+    out.kind = ServiceEvent::Kind::Report;
     out.text = FromWin1250(event.line.Shown());
-    if (reading) out.reading = WithoutSpaces(out.text);
     out.value = event.cls.value;
-    out.unit = FromWin1250(event.unit.Shown());
-    out.port = QString::fromStdString(PortName(event.port));
+    out.unit = UnitText(event.unit.Shown());
+    out.port = PortText(event.port);
     out.timeMs = event.receivedUtcMs;
     out.connected = true;
-    const std::int64_t journalSeq = seqSource_ ? seqSource_() : 0;
-    out.seq = journalSeq > 0 ? journalSeq : op.row.seq;
-    // A run of identical readings is one row: its count grows with each line. The journal may
-    // still have started a row of its own (it ends a run when its queue is full).
-    out.grows = op.type == JournalOp::Type::Grow && lastReading_ && lastReading_->seq == out.seq;
-    out.count = out.grows ? lastReading_->count + 1 : 1;
-    if (reading) lastReading_ = out;
-    if (feed_) Hand(out);
+    out.seq = seq;
+    Hand(out);
+}
+
+ServiceEvent WeightServiceSink::ReadingEvent(const HeldReading& reading) {
+    ServiceEvent out;
+    out.kind = ServiceEvent::Kind::Reading;
+    out.text = FromWin1250(reading.shown);
+    out.reading = WithoutSpaces(out.text);
+    out.value = reading.value;
+    out.unit = UnitText(reading.unit);
+    out.port = PortText(reading.port);
+    out.timeMs = reading.timeMs;
+    out.connected = true;
+    out.seq = reading.seq;
+    out.grows = reading.grows;
+    out.count = reading.count;
+    return out;
+}
+
+const QString& WeightServiceSink::UnitText(std::string_view unit) {
+    if (unit != unitBytes_ || unitText_.isNull()) {
+        unitBytes_ = unit;
+        unitText_ = FromWin1250(unit);
+    }
+    return unitText_;
 }
 
 void WeightServiceSink::OnPortState(const PortStateEvent& event) {
@@ -83,7 +127,7 @@ void WeightServiceSink::OnPortState(const PortStateEvent& event) {
     out.kind = ServiceEvent::Kind::Status;
     const std::int64_t journalSeq = seqSource_ ? seqSource_() : 0;
     out.seq = journalSeq > 0 ? journalSeq : runs_.NextSeq() - 1;
-    out.port = QString::fromStdString(PortName(event.port));
+    out.port = PortText(event.port);
     out.connected = event.state == PortState::Opened;
     out.timeMs = event.timeUtcMs;
     out.count = 0;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "JournalRows.h"
@@ -55,12 +56,28 @@ class WeightServiceSink final : public ILineSink {
     void OnPortState(const PortStateEvent& event) override;
 
   private:
+    // The last reading as received, made into an event only when one is handed: with the service
+    // off (as installed) the sink keeps its place in the runs and this, nothing more.
+    struct HeldReading {
+        std::string shown;
+        std::string unit;
+        std::optional<double> value;
+        PortNumber port = pnCOM1;
+        std::int64_t timeMs = 0;
+        std::int64_t seq = 0;
+        std::int64_t count = 1;
+        bool grows = false;
+    };
+    ServiceEvent ReadingEvent(const HeldReading& reading);
+    const QString& UnitText(std::string_view unit);
     void Hand(const ServiceEvent& event);
 
     SeqSource seqSource_;
     JournalRuns runs_;  // the sink's own numbers, used while the journal gives none
     std::shared_ptr<ServiceFeed> feed_;
     std::function<void()> wake_;
-    std::optional<ServiceEvent> lastReading_;
+    std::optional<HeldReading> lastReading_;
+    std::string unitBytes_;  // the unit caption last made into unitText_
+    QString unitText_;
     std::optional<ServiceEvent> lastStatus_;
 };

@@ -3,6 +3,9 @@
 //     chunks of 58 lines (the 115200 bit/s short stream), p50 / p99 / max;
 //   - the size of dziennik.sqlite for a day at 4 readings/s (one line per chunk, as it arrives):
 //     all different, and all the same;
+//   - the window's thread per line at 5,760 lines/s of random digits (as the installed program's
+//     harness sends): the pipeline and the journal's sink, then with the weight service's sink
+//     as installed (the service off) and with the service on (its events handed to a thread);
 //   - the history window (offscreen, 1200x500) showing that day of 345,600 changing readings:
 //     reading the range, and drawing it (a grab of the window), median of 5.
 // Usage: journal_bench [--seconds N] [--screenshot PATH] [--history FOLDER YYYY-MM-DD]
@@ -17,6 +20,7 @@
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +34,7 @@
 #include "JournalSink.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
+#include "WeightServiceSink.h"
 
 namespace {
 
@@ -117,6 +122,68 @@ void CommitDelay(int seconds) {
         " max %.2f ms (%zu chunks)\n",
         chunksPerSecond * linesPerChunk, seconds, Percentile(delaysMs, 50),
         Percentile(delaysMs, 99), Percentile(delaysMs, 100), delaysMs.size());
+}
+
+// µs a line on the handing thread (the window's): random digits, one a line, 58 lines every
+// 10 ms, through the pipeline, the journal's sink and, as `service` says, the service's sink not
+// connected (the service off, as installed) or connected to a feed a thread of its own empties.
+enum class ServiceCase { None, Off, On };
+double WindowThreadPerLine(int seconds, ServiceCase service) {
+    QTemporaryDir dir;
+    WriterOptions options;
+    options.folder = dir.path();
+    JournalWriter writer(options);
+    JournalSink sink(writer, writer.Start());
+    WeightServiceSink serviceSink([&sink] { return sink.LastSeq(); });
+    LinePipeline pipeline;
+    pipeline.SetUnit(Win1250Text("kg"));
+    pipeline.Subscribe(&sink);
+    if (service != ServiceCase::None) pipeline.Subscribe(&serviceSink);
+    auto feed = std::make_shared<ServiceFeed>();
+    std::atomic<bool> done{false};
+    std::thread server;
+    if (service == ServiceCase::On) {
+        serviceSink.Connect(feed, {});
+        server = std::thread([&] {
+            while (!done) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                feed->TakeAll();
+            }
+        });
+    }
+    std::uint32_t state = 2024;
+    std::int64_t handingNs = 0, lines = 0;
+    const auto start = Clock::now();
+    for (int chunk = 0; chunk < seconds * 100; ++chunk) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(chunk * 10));
+        std::string bytes;
+        for (int i = 0; i < 58; ++i) {
+            state = state * 1664525u + 1013904223u;
+            bytes += char('0' + (state >> 16) % 10);
+            bytes += '\r';
+        }
+        const std::int64_t before = ThreadCpuNs();
+        pipeline.Receive(bytes.data(), std::int32_t(bytes.size()));
+        handingNs += ThreadCpuNs() - before;
+        lines += 58;
+    }
+    done = true;
+    if (server.joinable()) server.join();
+    pipeline.Unsubscribe(&serviceSink);
+    pipeline.Unsubscribe(&sink);
+    writer.WaitIdle(60000);
+    return double(handingNs) / 1000.0 / double(lines);
+}
+
+void WindowThreadShares(int seconds) {
+    const double journal = WindowThreadPerLine(seconds, ServiceCase::None);
+    const double off = WindowThreadPerLine(seconds, ServiceCase::Off);
+    const double on = WindowThreadPerLine(seconds, ServiceCase::On);
+    std::printf(
+        "journal: on the window's thread at 5,760 random digits/s, the pipeline and the "
+        "journal's sink / with the service's sink, service off / service on: %.2f / %.2f / "
+        "%.2f µs a line (the service's events: %.2f / %.2f µs a line)\n",
+        journal, off, on, off - journal, on - journal);
 }
 
 // A day at 4 readings/s through the real sink and writer, a minute per chunk.
@@ -234,6 +301,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     CommitDelay(seconds);
+    WindowThreadShares(std::max(2, seconds / 2));
     if (qEnvironmentVariableIsSet("JOURNAL_BENCH_DELAY_ONLY")) return 0;
     QTemporaryDir changing, steady;
     const QDate day = QDate::currentDate().addDays(-1);

@@ -326,8 +326,12 @@ TEST(CentralTool, Arguments) {
         EXPECT_EQ(outcome.status, row.status) << shown << "\n" << outcome.err;
         EXPECT_NE(outcome.out.find(row.out), std::string::npos) << shown << "\n" << outcome.out;
         EXPECT_NE(outcome.err.find(row.err), std::string::npos) << shown << "\n" << outcome.err;
-        if (!*row.out) EXPECT_EQ(outcome.out, "") << shown;
-        if (!*row.err) EXPECT_EQ(outcome.err, "") << shown;
+        if (!*row.out) {
+            EXPECT_EQ(outcome.out, "") << shown;
+        }
+        if (!*row.err) {
+            EXPECT_EQ(outcome.err, "") << shown;
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -210,6 +211,44 @@ TEST(ServiceAttach, StartsFromTheFileAndOpensFromTheMenu) {
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     window->close();
+}
+
+// Installed, the service is off and its sink only keeps its place; switched on later, the
+// service first shows the last reading as the read-out had it: its text, value, unit and the
+// journal's row of its run (three identical readings, then a report line, make one row).
+TEST(ServiceAttach, SwitchedOnLaterShowsTheLastReadingAndItsRow) {
+    TempDir dir;
+    ScopedWorkingDir cwd(dir.Path());
+    Composition program;
+    program.Settings().SetUnitCaption(Win1250Text("kg"));
+    program.Switches().SetRecording(false);  // no day file made here
+    const std::string lines = "  3,25\r  7,5\r  7,5\r  7,5\rKoniec wa\xBF" "enia\r";
+    program.Pipeline().Receive(lines.data(), static_cast<int>(lines.size()));
+
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    ServiceSettings settings;
+    settings.enabled = true;
+    settings.port = probe.serverPort();
+    probe.close();
+    program.Parts().Service().Apply(settings);
+    ASSERT_TRUE(RunEventsUntil(
+        [&] { return program.Parts().Service().CurrentState() == WeightService::State::Running; }));
+    const QJsonObject weight = Get(settings.port, "/api/v1/weight").Json();
+    EXPECT_EQ(weight.value("reading").toString(), "7,5");
+    EXPECT_EQ(weight.value("value").toDouble(), 7.5);
+    EXPECT_EQ(weight.value("unit").toString(), "kg");
+
+    QJsonArray rows;
+    ASSERT_TRUE(WaitUntil([&] {
+        rows = Get(settings.port, "/api/v1/lines?since=0&limit=10").Json().value("lines").toArray();
+        return rows.size() == 3;
+    })) << rows.size();
+    const QJsonObject run = rows[1].toObject();
+    EXPECT_EQ(run.value("text").toString(), "  7,5");
+    EXPECT_EQ(run.value("count").toInt(), 3);
+    EXPECT_EQ(weight.value("seq").toInteger(), run.value("seq").toInteger());
+    EXPECT_EQ(rows[2].toObject().value("text").toString(), QStringLiteral("Koniec ważenia"));
 }
 
 }  // namespace
