@@ -222,7 +222,9 @@ TEST(ServiceAttach, SwitchedOnLaterShowsTheLastReadingAndItsRow) {
     Composition program;
     program.Settings().SetUnitCaption(Win1250Text("kg"));
     program.Switches().SetRecording(false);  // no day file made here
-    const std::string lines = "  3,25\r  7,5\r  7,5\r  7,5\rKoniec wa\xBF" "enia\r";
+    const std::string lines =
+        "  3,25\r  7,5\r  7,5\r  7,5\rKoniec wa\xBF"
+        "enia\r";
     program.Pipeline().Receive(lines.data(), static_cast<int>(lines.size()));
 
     QTcpServer probe;
