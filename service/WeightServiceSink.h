@@ -39,6 +39,19 @@ class ServiceFeed {
     std::atomic<std::uint64_t> dropped_{0};
 };
 
+// The last reading as received, made into an event only when one is handed: with the service
+// off (as installed) the sink keeps its place in the runs and this, nothing more.
+struct HeldReading {
+    std::string shown;
+    std::string unit;
+    std::optional<double> value;
+    PortNumber port = pnCOM1;
+    std::int64_t timeMs = 0;
+    std::int64_t seq = 0;
+    std::int64_t count = 1;
+    bool grows = false;
+};
+
 class WeightServiceSink final : public ILineSink {
   public:
     using SeqSource = std::function<std::int64_t()>;
@@ -56,18 +69,6 @@ class WeightServiceSink final : public ILineSink {
     void OnPortState(const PortStateEvent& event) override;
 
   private:
-    // The last reading as received, made into an event only when one is handed: with the service
-    // off (as installed) the sink keeps its place in the runs and this, nothing more.
-    struct HeldReading {
-        std::string shown;
-        std::string unit;
-        std::optional<double> value;
-        PortNumber port = pnCOM1;
-        std::int64_t timeMs = 0;
-        std::int64_t seq = 0;
-        std::int64_t count = 1;
-        bool grows = false;
-    };
     ServiceEvent ReadingEvent(const HeldReading& reading);
     const QString& UnitText(std::string_view unit);
     void Hand(const ServiceEvent& event);
