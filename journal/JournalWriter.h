@@ -35,7 +35,7 @@ struct WriterOptions {
     int retryMs = 5000;  // after a failed write
     // The chunks queued meanwhile go into one transaction at most this often: the write-ahead
     // log then gets each page once per commit instead of once per 5 ms chunk.
-    int commitEveryMs = 50;
+    int commitEveryMs = 200;
     int retentionEveryMs = 86400000;  // the daily deletion of old rows
     int closeWithinMs = 1500;  // the close's attempts, from when it is asked for (an attempt in
                                // progress then may take its busy timeout)

@@ -45,6 +45,13 @@ void ReadoutLabel::Draw() {
     const int room = contentsRect().width();
     const QString measured =
         reading.size() > kLongestMeasured ? reading.right(kLongestMeasured) : reading;
+    // Most readings fit at the read-out's own size, and their advance alone says so (the width
+    // below is never more): one layout of the text for them instead of four.
+    if (measured.size() == reading.size() &&
+        QFontMetrics(base_).horizontalAdvance(reading) <= room) {
+        Show(base_, reading);
+        return;
+    }
     QFont font = base_;
     const int full = Width(font, measured);
     if (full > room) {
@@ -55,9 +62,14 @@ void ReadoutLabel::Draw() {
             --pixels;
         font = WithPixelSize(base_, pixels);
     }
-    setFont(font);
     const bool fits = measured.size() == reading.size() && Width(font, measured) <= room;
-    setText(fits ? reading : QFontMetrics(font).elidedText(measured, Qt::ElideLeft, room));
+    Show(font, fits ? reading : QFontMetrics(font).elidedText(measured, Qt::ElideLeft, room));
+}
+
+// A font set again, even the same, makes the label lay itself out anew.
+void ReadoutLabel::Show(const QFont& font, const QString& text) {
+    if (font != this->font()) setFont(font);
+    setText(text);
 }
 
 void ReadoutLabel::ShowReading(const Win1250Text& text) {

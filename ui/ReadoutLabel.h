@@ -31,6 +31,7 @@ class ReadoutLabel : public QLabel, public IReadoutDisplay {
 
   private:
     void Draw();
+    void Show(const QFont& font, const QString& text);
 
     QFont base_;
     QString reading_;

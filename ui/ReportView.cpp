@@ -15,12 +15,6 @@
 
 #include "Win1250Qt.h"
 
-namespace {
-
-constexpr int kMargin = 4;  // blank space around the text, as a text edit leaves it
-
-}  // namespace
-
 ReportView::ReportView(QWidget* parent)
     : QAbstractScrollArea(parent), frame_(this, [this] { Flush(); }) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -90,7 +84,36 @@ void ReportView::Flush() {
     UpdateScrollBars();
     if (atEnd) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     followEnd_ = atEnd;
-    viewport()->update();
+    // Only the strip that held text or will hold it is drawn again (report lines are mostly far
+    // narrower than the view): what lies right of it is blank before and after. A selection may
+    // be highlighted anywhere, so with one the whole view is drawn.
+    const int right = anchor_ == cursor_ ? TextRight() : viewport()->width();
+    viewport()->update(QRect(0, 0, std::max(right, paintedRight_), viewport()->height()));
+}
+
+ReportView::Sight ReportView::ColumnsInSight() const {
+    Sight sight;
+    sight.columnWidth = ColumnWidth();
+    sight.shift = horizontalScrollBar()->value();
+    sight.first = std::max(0, (sight.shift - kMargin) / sight.columnWidth);
+    sight.count = viewport()->width() / sight.columnWidth + 2;
+    return sight;
+}
+
+// The right edge of the text in sight, one column beyond its longest row (a glyph may reach a
+// little past its cell).
+int ReportView::TextRight() const {
+    const Sight sight = ColumnsInSight();
+    const int rows = viewport()->height() / RowHeight() + 1;
+    int longest = -1;
+    for (int row = 0; row < rows; ++row) {
+        const int index = FirstVisibleLine() + row;
+        if (index >= LineCount()) break;
+        const int length = static_cast<int>(lines_[static_cast<std::size_t>(index)].Bytes().size());
+        longest = std::max(longest, std::min(length, sight.first + sight.count));
+    }
+    if (longest < 0) return 0;
+    return std::clamp(sight.X(longest + 1), 0, viewport()->width());
 }
 
 int ReportView::RowHeight() const { return std::max(1, fontMetrics().lineSpacing()); }
@@ -189,19 +212,20 @@ void ReportView::DrawPiece(QPainter& painter, int x, int baseline, std::int64_t 
 
 // Each row is drawn from the first column in sight to the last, in up to three pieces (before,
 // inside and after the selection), each at its own columns.
-void ReportView::paintEvent(QPaintEvent*) {
+void ReportView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const int rowHeight = RowHeight();
-    const int columnWidth = ColumnWidth();
-    const int shift = horizontalScrollBar()->value();
-    const int firstColumn = std::max(0, (shift - kMargin) / columnWidth);
-    const int columns = viewport()->width() / columnWidth + 2;
+    const Sight sight = ColumnsInSight();
+    const int columnWidth = sight.columnWidth;
+    const int firstColumn = sight.first;
+    const int columns = sight.count;
     const Place from = std::min(anchor_, cursor_);
     const Place to = std::max(anchor_, cursor_);
     const QPalette& colours = palette();
     const int ascent = fontMetrics().ascent();
     const int rows = viewport()->height() / rowHeight + 1;
     UpdateByteGlyphs();
+    int drawnRight = 0;
     for (int row = 0; row < rows; ++row) {
         const int index = FirstVisibleLine() + row;
         if (index >= LineCount()) break;
@@ -214,7 +238,7 @@ void ReportView::paintEvent(QPaintEvent*) {
             selectedTo = to.serial == serial ? to.column : length + 1;  // + the line's end
         }
         const int y = kMargin + row * rowHeight;
-        const auto x = [&](int column) { return kMargin + column * columnWidth - shift; };
+        const auto x = [&](int column) { return sight.X(column); };
         const int pieces[4] = {firstColumn, std::clamp(selectedFrom, firstColumn, end),
                                std::clamp(selectedTo, firstColumn, end), end};
         if (selectedTo > selectedFrom && selectedTo > firstColumn) {
@@ -223,7 +247,9 @@ void ReportView::paintEvent(QPaintEvent*) {
                 QRect(x(std::max(selectedFrom, firstColumn)), y,
                       (right - std::max(selectedFrom, firstColumn)) * columnWidth, rowHeight),
                 colours.color(QPalette::Highlight));
+            drawnRight = std::max(drawnRight, x(right));
         }
+        drawnRight = std::max(drawnRight, x(end + 1));
         for (int piece = 0; piece < 3; ++piece) {
             if (pieces[piece + 1] <= pieces[piece]) continue;
             painter.setPen(colours.color(piece == 1 ? QPalette::HighlightedText : QPalette::Text));
@@ -231,6 +257,11 @@ void ReportView::paintEvent(QPaintEvent*) {
                       pieces[piece + 1] - pieces[piece]);
         }
     }
+    // A picture that covered all the text the one before it left holds all the text now on
+    // screen (Flush asks for no less); one that covered less (a part exposed) leaves some of it.
+    const QRegion before(0, 0, paintedRight_, viewport()->height());
+    const int right = std::clamp(drawnRight, 0, viewport()->width());
+    paintedRight_ = (before - event->region()).isEmpty() ? right : std::max(paintedRight_, right);
 }
 
 ReportView::Place ReportView::PlaceAt(QPoint point) const {

@@ -69,7 +69,19 @@ class ReportView : public QAbstractScrollArea, public IReportLines {
         bool operator==(const Place&) const = default;
     };
 
+    // The columns in sight: the horizontal scroll, the first column and how many follow.
+    struct Sight {
+        int columnWidth = 1;
+        int shift = 0;
+        int first = 0;
+        int count = 0;
+        int X(int column) const { return kMargin + column * columnWidth - shift; }
+    };
+    static constexpr int kMargin = 4;  // blank space around the text, as a text edit leaves it
+
     void QueueFlush();
+    Sight ColumnsInSight() const;
+    int TextRight() const;
     void UpdateScrollBars();
     int RowHeight() const;
     int ColumnWidth() const;
@@ -102,6 +114,7 @@ class ReportView : public QAbstractScrollArea, public IReportLines {
     bool longestMayHaveLeft_ = false;
     bool flushSoon_ = false;  // a flush asked for at the event loop's next pass
     FramePacer frame_;
+    int paintedRight_ = 0;   // the right edge of the text the last picture drew
     bool followEnd_ = true;  // the last line stays in sight as lines arrive
     Place anchor_;           // where the selection began
     Place cursor_;           // where it ends; equal to anchor_ means none

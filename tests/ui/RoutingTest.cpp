@@ -217,3 +217,42 @@ TEST_F(RoutingTest, TheReportViewScrollsToLongLinesAndStaysWhereTheOperatorLooks
     EXPECT_EQ(view->FirstVisibleLine(), 0);
     EXPECT_EQ(view->Lines().front().Bytes(), wide);
 }
+
+// The view draws again only the strip its text reaches; what the screen holds after long lines
+// gave way to short ones, or to none, is what a whole new picture shows.
+TEST_F(RoutingTest, TheReportViewLeavesNothingOfLinesThatScrolledAway) {
+    Switches().SetRecording(false);
+    Switches().SetMaxReportLines(40);
+    auto* view = Find<ReportView>(Form(), "Mraport");
+    QWidget* paper = view->viewport();
+    const auto screen = [&] {
+        QCoreApplication::processEvents();  // the picture the flush asked for
+        const QPoint at = paper->mapTo(&Form(), QPoint(0, 0));
+        return Form()
+            .screen()
+            ->grabWindow(Form().winId(), at.x(), at.y(), paper->width(), paper->height())
+            .toImage();
+    };
+    const struct {
+        const char* what;
+        int lines;
+        std::string prefix;
+    } kSteps[] = {
+        {"long lines", 40, std::string(70, 'W')},
+        {"short lines", 40, "a"},
+        {"one long line", 1, std::string(30, 'M')},
+        {"short lines again", 40, "b"},
+    };
+    for (const auto& step : kSteps) {
+        FeedReportLines(step.lines, step.prefix);
+        view->Flush();
+        const QImage flushed = screen();
+        paper->repaint();
+        ASSERT_EQ(flushed, screen()) << step.what;
+    }
+    Form().ReportDisplay().Clear();
+    view->Flush();
+    const QImage cleared = screen();
+    paper->repaint();
+    EXPECT_EQ(cleared, screen()) << "cleared";
+}
