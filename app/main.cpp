@@ -12,6 +12,7 @@
 
 #include "Composition.h"
 #include "Drawing.h"
+#include "HeapSettings.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
 #include "ProgramApplication.h"
@@ -41,6 +42,7 @@ void InstallPolishQtTexts(QTranslator& translator) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    KeepFreedHeap();
     InstallCloseSignalHandlers();
     // Qt draws glyphs larger than 64 pixels as outlines, anew for every picture; the read-out's
     // 86-pixel digits (more on a dense screen) then cost more than the rest of the window. Up to

@@ -9,9 +9,11 @@
 
 #include "CloseSignals.h"
 #include "HeadlessStation.h"
+#include "HeapSettings.h"
 #include "Version.h"
 
 int main(int argc, char* argv[]) {
+    KeepFreedHeap();
     InstallCloseSignalHandlers();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("waga-stacja"));

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace waga::journal {
 
@@ -72,6 +73,11 @@ bool JournalDb::WantsImmutableRead(const QString& path) {
 }
 
 bool JournalDb::OpenOnce(const QString& path, JournalAccess access, bool immutable) {
+    // SQLite's allocation statistics take a lock on every allocation and nothing here reads
+    // them. They can be switched off only before SQLite's first connection in the process; a
+    // later call changes nothing.
+    static std::once_flag noStatistics;
+    std::call_once(noStatistics, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
     Close();
     error_ = QSqlError();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);

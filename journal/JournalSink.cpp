@@ -47,6 +47,8 @@ void JournalSink::Flush() {
     if (batch_.empty()) return;
     std::vector<JournalOp> batch;
     batch.swap(batch_);
+    // The next chunk is likely as long as this one: its rows go in without growing the batch.
+    batch_.reserve(batch.size());
     if (writer_.Push(std::move(batch))) {
         skipped_ = 0;
     } else {

@@ -31,6 +31,7 @@ ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent), frame_(this, [this
 
 void ReadoutLabel::SetBaseFont(const QFont& font) {
     base_ = font;
+    advances_.clear();
     setFont(font);
 }
 
@@ -47,8 +48,7 @@ void ReadoutLabel::Draw() {
         reading.size() > kLongestMeasured ? reading.right(kLongestMeasured) : reading;
     // Most readings fit at the read-out's own size, and their advance alone says so (the width
     // below is never more): one layout of the text for them instead of four.
-    if (measured.size() == reading.size() &&
-        QFontMetrics(base_).horizontalAdvance(reading) <= room) {
+    if (measured.size() == reading.size() && BaseAdvance(reading) <= room) {
         Show(base_, reading);
         return;
     }
@@ -64,6 +64,17 @@ void ReadoutLabel::Draw() {
     }
     const bool fits = measured.size() == reading.size() && Width(font, measured) <= room;
     Show(font, fits ? reading : QFontMetrics(font).elidedText(measured, Qt::ElideLeft, room));
+}
+
+// A scale sends the same few readings again and again; each is laid out once.
+int ReadoutLabel::BaseAdvance(const QString& reading) {
+    if (const auto known = advances_.constFind(reading); known != advances_.constEnd()) {
+        return *known;
+    }
+    if (advances_.size() >= kAdvancesKept) advances_.clear();
+    const int advance = QFontMetrics(base_).horizontalAdvance(reading);
+    advances_.insert(reading, advance);
+    return advance;
 }
 
 // A font set again, even the same, makes the label lay itself out anew.

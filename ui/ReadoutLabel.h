@@ -7,6 +7,7 @@
 // spell at once, a faster stream's last reading at the next frame, so nobody sees the difference
 // but the window does not redraw for every chunk.
 
+#include <QHash>
 #include <QLabel>
 
 #include "DisplaySinks.h"
@@ -32,8 +33,12 @@ class ReadoutLabel : public QLabel, public IReadoutDisplay {
   private:
     void Draw();
     void Show(const QFont& font, const QString& text);
+    int BaseAdvance(const QString& reading);
+
+    static constexpr qsizetype kAdvancesKept = 1024;
 
     QFont base_;
+    QHash<QString, int> advances_;  // readings' advances at base_
     QString reading_;
     FramePacer frame_;
 };
