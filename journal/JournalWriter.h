@@ -34,7 +34,8 @@ struct WriterOptions {
     std::size_t queueBytes = std::size_t{64} << 20;
     int retryMs = 5000;  // after a failed write
     // The chunks queued meanwhile go into one transaction at most this often: the write-ahead
-    // log then gets each page once per commit instead of once per 5 ms chunk.
+    // log then gets each page once per commit instead of once per chunk. A row after a quiet
+    // spell this long is committed at once, so at a scale's usual pace nothing waits.
     int commitEveryMs = 200;
     int retentionEveryMs = 86400000;  // the daily deletion of old rows
     int closeWithinMs = 1500;  // the close's attempts, from when it is asked for (an attempt in
