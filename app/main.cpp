@@ -44,13 +44,6 @@ void InstallPolishQtTexts(QTranslator& translator) {
 int main(int argc, char* argv[]) {
     KeepFreedHeap();
     InstallCloseSignalHandlers();
-    // Qt draws glyphs larger than 64 pixels as outlines, anew for every picture; the read-out's
-    // 86-pixel digits (more on a dense screen) then cost more than the rest of the window. Up to
-    // this size they come from Qt's glyph cache, a few hundred kilobytes for the digits. Read by
-    // Qt at the first text drawn; a value set by the user stays.
-    if (!qEnvironmentVariableIsSet("QT_MAX_CACHED_GLYPH_SIZE")) {
-        qputenv("QT_MAX_CACHED_GLYPH_SIZE", "256");
-    }
     ProgramApplication application(argc, argv);
     // Qt's own user settings (the save dialog's history) go to a directory of this run, removed
     // at exit: the program keeps its settings in konfig.ini only, and closing never waits on a
