@@ -1,6 +1,9 @@
 #include "ReadoutLabel.h"
 
+#include <QEvent>
 #include <QFontMetrics>
+#include <QPainter>
+#include <QStyle>
 #include <algorithm>
 
 #include "Win1250Qt.h"
@@ -32,6 +35,7 @@ ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent), frame_(this, [this
 void ReadoutLabel::SetBaseFont(const QFont& font) {
     base_ = font;
     advances_.clear();
+    pictures_.clear();
     setFont(font);
 }
 
@@ -86,4 +90,57 @@ void ReadoutLabel::Show(const QFont& font, const QString& text) {
 void ReadoutLabel::ShowReading(const Win1250Text& text) {
     reading_ = ToQString(text);
     frame_.Request();
+}
+
+// Qt draws glyphs larger than 64 pixels as outlines, anew for every picture, and the read-out's
+// are 86 pixels: at the line limit that cost more than the whole report view. So each reading's
+// glyphs are drawn once, exactly as the label draws its text, onto a transparent picture of the
+// box, and copied onto the background at each repaint.
+void ReadoutLabel::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    drawFrame(&painter);
+    if (text().isEmpty()) return;
+    painter.drawPixmap(contentsRect().topLeft(), Picture(text()));
+}
+
+const QPixmap& ReadoutLabel::Picture(const QString& text) {
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != picturesRatio_) {
+        pictures_.clear();
+        picturesRatio_ = ratio;
+    }
+    const QPair<QString, int> key(text, font().pixelSize());
+    if (const auto known = pictures_.constFind(key); known != pictures_.constEnd()) return *known;
+    if (pictures_.size() >= kPicturesKept) pictures_.clear();
+    const QSize box = contentsRect().size();
+    QPixmap picture(box * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setFont(font());
+    style()->drawItemText(&painter, QRect(QPoint(0, 0), box),
+                          static_cast<int>(QStyle::visualAlignment(layoutDirection(), alignment())),
+                          palette(), isEnabled(), text, foregroundRole());
+    painter.end();
+    return *pictures_.insert(key, picture);
+}
+
+// What the pictures were drawn with has changed: they are drawn again. (The font changes only
+// through SetBaseFont and the sizes of the base font that pictures are kept by.)
+void ReadoutLabel::changeEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::PaletteChange:
+        case QEvent::EnabledChange:
+        case QEvent::StyleChange:
+            pictures_.clear();
+            break;
+        default:
+            break;
+    }
+    QLabel::changeEvent(event);
+}
+
+void ReadoutLabel::resizeEvent(QResizeEvent* event) {
+    pictures_.clear();
+    QLabel::resizeEvent(event);
 }

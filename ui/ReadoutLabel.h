@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QLabel>
+#include <QPixmap>
 
 #include "DisplaySinks.h"
 #include "FramePacer.h"
@@ -30,15 +31,25 @@ class ReadoutLabel : public QLabel, public IReadoutDisplay {
     const QString& Reading() const { return reading_; }
     bool DrawPending() const { return frame_.Pending(); }
 
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
     void Draw();
+    const QPixmap& Picture(const QString& text);
     void Show(const QFont& font, const QString& text);
     int BaseAdvance(const QString& reading);
 
     static constexpr qsizetype kAdvancesKept = 1024;
+    static constexpr qsizetype kPicturesKept = 32;
 
     QFont base_;
     QHash<QString, int> advances_;  // readings' advances at base_
+    // Readings drawn once (text, font size) -> their glyphs on a transparent picture of the box.
+    QHash<QPair<QString, int>, QPixmap> pictures_;
+    qreal picturesRatio_ = 0;  // the device pixel ratio they were drawn at
     QString reading_;
     FramePacer frame_;
 };

@@ -260,6 +260,26 @@ TEST_F(LayoutTest, LongTextsNeverWidenTheReadOutOrTheWindow) {
     }
 }
 
+namespace {
+// The largest difference of one colour channel between two pictures of one size (256: sizes
+// differ).
+int LargestColourDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return 256;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    int largest = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        for (int column = 0; column < x.width(); ++column) {
+            const QRgb p = x.pixel(column, row);
+            const QRgb q = y.pixel(column, row);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    }
+    return largest;
+}
+}  // namespace
+
 // Readings from fitting to far too long: whatever is drawn is the reading's own characters (its
 // end, behind a "…" where it had to be cut) and never wider than the box; a reading that fits
 // keeps the read-out's own size. The font sizes used are printed.
@@ -293,6 +313,16 @@ TEST_F(LayoutTest, AReadingTooWideForTheBoxIsShrunkNeverClipped) {
         if (reading == "-9999.99") {
             EXPECT_EQ(readout->font().pixelSize(), 86);  // fits as it is
         }
+        // Its picture is the one a plain label with the same settings draws.
+        QLabel plain;
+        plain.setTextFormat(Qt::PlainText);
+        plain.setFixedSize(readout->size());
+        plain.setAlignment(readout->alignment());
+        plain.setFont(readout->font());
+        plain.setPalette(readout->palette());
+        plain.setAutoFillBackground(true);
+        plain.setText(drawn);
+        EXPECT_EQ(LargestColourDifference(readout->grab().toImage(), plain.grab().toImage()), 0);
         std::printf("reading of %zu characters: %d px%s\n", reading.size(),
                     readout->font().pixelSize(), drawn.startsWith(ellipsis) ? ", cut" : "");
     }
