@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "JournalRows.h"
 
@@ -103,17 +104,25 @@ QString ColumnList(RowColumns columns);
 // in Polish naming the row and the column. For Span, `row.kind` is left as the caller set it.
 bool RowFromQuery(const QSqlQuery& query, RowColumns columns, JournalRow& row, QString& problem);
 
-// Stores row operations on one connection, with one prepared statement: a row is inserted, or,
+// Stores row operations on one connection, with prepared statements: a row is inserted, or,
 // when its seq is there already as the same line (kind, first time and bytes), its count and last
 // time grow to the operation's. Storing an operation twice therefore changes nothing, and a seq
 // held by another line is refused (never merged), with the seq in the error.
 class RowStore {
   public:
+    // An operation and the number its row is stored under.
+    struct Numbered {
+        const JournalOp* op;
+        std::int64_t seq;
+    };
+
     RowStore();
     ~RowStore();
     bool Prepare(const QSqlDatabase& db, QSqlError& error);
-    // `seq` is the number the row is stored under.
     bool Apply(const JournalOp& op, std::int64_t seq, QSqlError& error);
+    // Each operation in order, as Apply would, several rows to a statement. After a refusal the
+    // earlier rows may be stored: the caller's transaction is rolled back.
+    bool ApplyAll(std::span<const Numbered> ops, QSqlError& error);
     void Clear();
 
   private:

@@ -1,5 +1,6 @@
 #include "JournalRows.h"
 
+#include <algorithm>
 #include <utility>
 
 std::string_view JournalKindName(JournalKind kind) {
@@ -22,6 +23,9 @@ std::optional<JournalKind> JournalKindFromName(std::string_view name) {
 }
 
 std::string Win1250ToUtf8(std::string_view bytes) {
+    if (std::all_of(bytes.begin(), bytes.end(), [](char b) { return (b & 0x80) == 0; })) {
+        return std::string(bytes);  // the code page's first half is ASCII
+    }
     std::string out;
     out.reserve(bytes.size());
     for (char16_t c : DecodeWin1250(bytes)) {

@@ -248,14 +248,12 @@ bool WriterWorker::Store(const std::vector<const std::vector<JournalOp>*>& batch
     QString markError;
     const bool marked = MarkAbove(highest, markError);
     QSqlDatabase db = db_.Database();
-    const bool stored = InWriteTransaction(db, error, [&](QSqlError& failure) {
-        for (const auto* ops : batches) {
-            for (const JournalOp& op : *ops) {
-                if (!store_.Apply(op, Stored(op.row.seq), failure)) return false;
-            }
-        }
-        return true;
-    });
+    numbered_.clear();
+    for (const auto* ops : batches) {
+        for (const JournalOp& op : *ops) numbered_.push_back({&op, Stored(op.row.seq)});
+    }
+    const bool stored = InWriteTransaction(
+        db, error, [&](QSqlError& failure) { return store_.ApplyAll(numbered_, failure); });
     if (stored) SetCause(kMark, marked ? QString() : markError);
     return stored;
 }

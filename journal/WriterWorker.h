@@ -49,6 +49,7 @@ class WriterWorker : public QObject {
     JournalWriter& owner_;
     JournalDb db_;
     RowStore store_;
+    std::vector<RowStore::Numbered> numbered_;  // kept between stores: no allocation a commit
     bool retryPending_ = false;
     QElapsedTimer lastCommit_;
     std::array<QString, kCauses> causes_;

@@ -90,6 +90,64 @@ TEST(JournalFileTest, EveryByteValueALineCanHoldComesBackExactly) {
     EXPECT_EQ(rows.back().text.size(), 0u);  // the long line starts with byte 0: nothing shown
 }
 
+// Rows go to the file several to a statement. Stored again with more lines they grow; a seq held
+// by another line is refused by its own number wherever it stands among them, and nothing of
+// that transaction stays.
+TEST(JournalFileTest, ASeqHeldByAnotherLineIsRefusedByItsNumberWhereverItStands) {
+    using waga::journal::RowStore;
+    for (const std::size_t refused : {0, 31, 37, 74}) {  // the groups' edges, and the rest's
+        SCOPED_TRACE(refused);
+        TempDir dir;
+        const std::string folder = dir.Path();
+        std::vector<JournalOp> ops(75);
+        for (std::size_t i = 0; i < ops.size(); ++i) {
+            const std::string digit(1, char('0' + i % 10));
+            ops[i].row = JournalRow{std::int64_t(1000 + i),
+                                    JournalKind::Reading,
+                                    std::int64_t(5'000 + i),
+                                    std::int64_t(5'000 + i),
+                                    1,
+                                    digit,
+                                    digit,
+                                    double(i % 10),
+                                    "kg",
+                                    "/dev/ttyS0"};
+        }
+        waga::journal::JournalDb db;
+        ASSERT_TRUE(db.Open(waga::journal::JournalPath(QString::fromStdString(folder)),
+                            waga::journal::JournalAccess::Writer));
+        QSqlDatabase sql = db.Database();
+        RowStore store;
+        QSqlError error;
+        ASSERT_TRUE(store.Prepare(sql, error)) << error.text().toStdString();
+        const auto storeAll = [&](const std::vector<JournalOp>& all) {
+            std::vector<RowStore::Numbered> numbered;
+            for (const JournalOp& op : all) numbered.push_back({&op, op.row.seq});
+            return waga::journal::InWriteTransaction(
+                sql, error, [&](QSqlError& failure) { return store.ApplyAll(numbered, failure); });
+        };
+        ASSERT_TRUE(storeAll(ops)) << error.text().toStdString();
+        for (JournalOp& op : ops) {
+            op.type = JournalOp::Type::Grow;
+            op.row.count = 2;
+            op.row.lastMs += 250;
+        }
+        ASSERT_TRUE(storeAll(ops)) << error.text().toStdString();
+        std::vector<JournalOp> other = ops;
+        other[refused].row.raw = other[refused].row.text = "X";
+        for (JournalOp& op : other) op.row.count = 3;
+        EXPECT_FALSE(storeAll(other));
+        EXPECT_EQ(waga::journal::ClassifySqlError(error), waga::journal::JournalFault::Conflict);
+        EXPECT_EQ(error.driverText().toStdString(), "seq " + std::to_string(1000 + refused));
+        store.Clear();
+        const std::vector<JournalRow> rows = AllRows(folder);
+        ASSERT_EQ(rows.size(), ops.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i], ops[i].row) << i;
+        }
+    }
+}
+
 TEST(JournalFileTest, RunsSpanChunksAndEndAtAPortLoss) {
     TempDir dir;
     {
