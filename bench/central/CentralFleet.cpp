@@ -3,10 +3,10 @@
 // each a journal in WORKDIR/<name>/dziennik.sqlite and the program's own uploader
 // (CentralUploader: its thread, its connection), woken by each commit as the program wakes it.
 // One writer thread writes every journal: RATE lines a second per station, each station's lines
-// committed every 10 ms as the program commits a received chunk (a different reading each line,
-// a report after every N readings), the stations' ticks spread over the 10 ms. Runs SECONDS, then
-// prints the lines written and the CPU of the whole process (writers and uploaders). The
-// password file is $PGPASSFILE. Figures only.
+// handed every 10 ms (a different reading each line, a report after every N readings) and
+// committed as the program's writer commits them, the stations' ticks spread over the 10 ms. Runs
+// SECONDS, then prints the lines written and the CPU of the whole process (writers and uploaders).
+// The password file is $PGPASSFILE. Figures only.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -26,6 +26,7 @@
 
 #include "CentralUploader.h"
 #include "JournalFeed.h"
+#include "JournalWriter.h"
 
 namespace {
 
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
             const QString name = prefix + QStringLiteral("%1").arg(i + 1, 3, 10, QLatin1Char('0'));
             stations[i].feed = std::make_unique<JournalFeed>(work + QLatin1Char('/') + name +
                                                              QStringLiteral("/dziennik.sqlite"));
+            stations[i].feed->SetCommitEveryMs(waga::journal::WriterOptions{}.commitEveryMs);
             if (!stations[i].feed->IsOpen()) {
                 std::fprintf(stderr, "central-fleet: %s\n", qPrintable(stations[i].feed->Error()));
                 ++failures;
@@ -137,9 +139,9 @@ int main(int argc, char** argv) {
                              at});
                     }
                 }
-                if (chunk.empty()) continue;
+                if (chunk.empty() && !s.feed->Holds()) continue;
                 if (s.feed->AppendChunk(chunk)) {
-                    s.uploader->Wake();
+                    if (s.feed->Committed()) s.uploader->Wake();
                 } else {
                     ++failures;
                 }

@@ -1,6 +1,7 @@
 #include "JournalFeed.h"
 
 #include <QSqlError>
+#include <cstdio>
 
 #include "JournalFile.h"
 #include "JournalRows.h"
@@ -30,6 +31,10 @@ JournalFeed::JournalFeed(const QString& path)
 }
 
 JournalFeed::~JournalFeed() {
+    if (open_ && !Commit()) {
+        std::fprintf(stderr, "journal-feed: the last rows held were not stored: %s\n",
+                     qPrintable(error_));
+    }
     store_.reset();
     db_.reset();
 }
@@ -39,28 +44,39 @@ void JournalFeed::EndRun() { runs_->EndRun(); }
 qint64 JournalFeed::LastSeq() const { return runs_->NextSeq() - 1; }
 
 bool JournalFeed::AppendChunk(const std::vector<FeedLine>& lines) {
+    committed_ = false;
     if (!open_) return false;
-    const JournalRuns before = *runs_;
+    if (held_.empty()) runsBeforeHeld_ = std::make_unique<JournalRuns>(*runs_);
     const Win1250Text unit("kg");
-    std::vector<JournalOp> ops;
     for (const FeedLine& line : lines) {
         const Win1250Text text(line.raw.toStdString());
         LineClass cls = ClassifyLine(text);
         cls.kind = line.reading ? LineKind::Reading : LineKind::Report;
         if (!line.reading) cls.value.reset();
-        AppendOp(ops, runs_->Line(LineEvent{text, cls, unit, line.ms, pnCOM2}));
+        AppendOp(held_, runs_->Line(LineEvent{text, cls, unit, line.ms, pnCOM2}));
     }
-    QSqlDatabase db = db_->Database();
-    QSqlError error;
-    if (waga::journal::InWriteTransaction(db, error, [&](QSqlError& failure) {
-            for (const JournalOp& op : ops) {
-                if (!store_->Apply(op, op.row.seq, failure)) return false;
-            }
-            return true;
-        })) {
+    if (commitEveryMs_ > 0 && lastCommit_.isValid() && !lastCommit_.hasExpired(commitEveryMs_)) {
         return true;
     }
-    *runs_ = before;
-    error_ = error.text();
-    return false;
+    return Commit();
+}
+
+bool JournalFeed::Commit() {
+    committed_ = false;
+    if (held_.empty()) return true;
+    std::vector<RowStore::Numbered> numbered;
+    numbered.reserve(held_.size());
+    for (const JournalOp& op : held_) numbered.push_back({&op, op.row.seq});
+    QSqlDatabase db = db_->Database();
+    QSqlError error;
+    committed_ = waga::journal::InWriteTransaction(
+        db, error, [&](QSqlError& failure) { return store_->ApplyAll(numbered, failure); });
+    held_.clear();
+    if (!committed_) {
+        *runs_ = *runsBeforeHeld_;
+        error_ = error.text();
+        return false;
+    }
+    lastCommit_.start();
+    return true;
 }

@@ -1,8 +1,9 @@
 // journal-feed FILE RATE SECONDS [--report-every N] [--backlog ROWS] [--same]
 // Writes the journal the way the program does: RATE lines a second for SECONDS, in chunks
-// of 10 ms, every line a different reading (a changing weight; --same: one growing run), and a
-// report line after every N readings. --backlog first writes ROWS readings at once, with times
-// spread backwards over the ROWS / RATE seconds before the start (a station that was away).
+// of 10 ms committed as the program's writer commits them, every line a different reading (a
+// changing weight; --same: one growing run), and a report line after every N readings. --backlog
+// first writes ROWS readings at once, with times spread backwards over the ROWS / RATE seconds
+// before the start (a station that was away).
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QThread>
@@ -11,6 +12,7 @@
 #include <cstring>
 
 #include "JournalFeed.h"
+#include "JournalWriter.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "journal-feed: %s\n", qPrintable(feed.Error()));
         return 1;
     }
+    feed.SetCommitEveryMs(waga::journal::WriterOptions{}.commitEveryMs);
     long counter = 0;
     auto line = [&](qint64 ms) {
         ++counter;
@@ -70,11 +73,15 @@ int main(int argc, char** argv) {
         const long due = static_cast<long>(elapsed * rate);
         std::vector<FeedLine> chunk;
         for (; written < due; ++written) chunk.push_back(line(now));
-        if (!chunk.empty() && !feed.AppendChunk(chunk)) {
+        if ((!chunk.empty() || feed.Holds()) && !feed.AppendChunk(chunk)) {
             std::fprintf(stderr, "journal-feed: %s\n", qPrintable(feed.Error()));
             return 1;
         }
         QThread::msleep(10);
+    }
+    if (!feed.Commit()) {
+        std::fprintf(stderr, "journal-feed: %s\n", qPrintable(feed.Error()));
+        return 1;
     }
     std::printf("journal-feed: %ld lines, last seq %lld\n", written + backlog,
                 static_cast<long long>(feed.LastSeq()));
