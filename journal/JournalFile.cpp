@@ -403,11 +403,15 @@ void BindRow(sqlite3_stmt* q, int first, const JournalRow& r, std::int64_t seq) 
     text(9, r.port);
 }
 
-// Runs the bound statement; the rows it changed, or -1 when it failed (`error` says why).
-int Step(sqlite3* db, sqlite3_stmt* q, std::int64_t seq, QSqlError& error) {
+// Runs the bound statement for the rows `first` to `last`; the rows it changed, or -1 when it
+// failed (`error` says why, naming them).
+int Step(sqlite3* db, sqlite3_stmt* q, std::int64_t first, std::int64_t last, QSqlError& error) {
     const int step = sqlite3_step(q);
     const int changes = sqlite3_changes(db);
-    if (step != SQLITE_DONE) error = SqliteError(db, QStringLiteral("seq %1").arg(seq));
+    if (step != SQLITE_DONE) {
+        error = SqliteError(db, first == last ? QStringLiteral("seq %1").arg(first)
+                                              : QStringLiteral("seq %1–%2").arg(first).arg(last));
+    }
     sqlite3_reset(q);
     sqlite3_clear_bindings(q);  // nothing bound stays pointing at the rows' strings
     return step == SQLITE_DONE ? changes : -1;
@@ -442,7 +446,7 @@ bool RowStore::Prepare(const QSqlDatabase& db, QSqlError& error) {
 
 bool RowStore::Apply(const JournalOp& op, std::int64_t seq, QSqlError& error) {
     BindRow(statement_->one, 1, op.row, seq);
-    const int changes = Step(statement_->db, statement_->one, seq, error);
+    const int changes = Step(statement_->db, statement_->one, seq, seq, error);
     if (changes < 0) return false;
     if (changes == 1) return true;
     error =
@@ -458,7 +462,8 @@ bool RowStore::ApplyAll(std::span<const Numbered> ops, QSqlError& error) {
         for (int i = 0; i < kGroupRows; ++i) {
             BindRow(statement_->group, 1 + i * kColumns, group[i].op->row, group[i].seq);
         }
-        const int changes = Step(statement_->db, statement_->group, group.front().seq, error);
+        const int changes =
+            Step(statement_->db, statement_->group, group.front().seq, group.back().seq, error);
         if (changes < 0) return false;
         if (changes == kGroupRows) continue;
         // A seq of the group holds another line: one by one, its rows already in change nothing

@@ -147,7 +147,14 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        for (Station& s : stations) s.feed.reset();
+        for (Station& s : stations) {
+            if (!s.feed->Commit()) {
+                ++failures;
+            } else if (s.feed->Committed()) {
+                s.uploader->Wake();
+            }
+            s.feed.reset();
+        }
     });
     QTimer::singleShot(static_cast<int>(seconds * 1000), &app, [] { QCoreApplication::quit(); });
     app.exec();

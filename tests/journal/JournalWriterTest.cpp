@@ -22,6 +22,7 @@
 #include <QString>
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "Journal.h"
@@ -90,12 +91,14 @@ TEST(JournalFileTest, EveryByteValueALineCanHoldComesBackExactly) {
     EXPECT_EQ(rows.back().text.size(), 0u);  // the long line starts with byte 0: nothing shown
 }
 
-// Rows go to the file several to a statement. Stored again with more lines they grow; a seq held
-// by another line is refused by its own number wherever it stands among them, and nothing of
-// that transaction stays.
+// Rows go to the file several to a statement, a run's row and its growth possibly in one (a run
+// across chunks committed together). Stored again with more lines they grow; a seq held by
+// another line is refused by its own number wherever it stands among them, and nothing of that
+// transaction stays.
 TEST(JournalFileTest, ASeqHeldByAnotherLineIsRefusedByItsNumberWhereverItStands) {
     using waga::journal::RowStore;
-    for (const std::size_t refused : {0, 31, 37, 74}) {  // the groups' edges, and the rest's
+    // 76 operations: groups of 32 at 0 and 32, the rest from 64; 41 grows the row of 40.
+    for (const std::size_t refused : {0, 31, 32, 63, 64, 75}) {
         SCOPED_TRACE(refused);
         TempDir dir;
         const std::string folder = dir.Path();
@@ -113,6 +116,16 @@ TEST(JournalFileTest, ASeqHeldByAnotherLineIsRefusedByItsNumberWhereverItStands)
                                     "kg",
                                     "/dev/ttyS0"};
         }
+        JournalOp grow{JournalOp::Type::Grow, ops[40].row};
+        grow.row.count = 2;
+        grow.row.lastMs += 100;
+        ops.insert(ops.begin() + 41, grow);
+        // What the file holds: each seq's last operation.
+        const auto expected = [](const std::vector<JournalOp>& all) {
+            std::map<std::int64_t, JournalRow> rows;
+            for (const JournalOp& op : all) rows[op.row.seq] = op.row;
+            return rows;
+        };
         waga::journal::JournalDb db;
         ASSERT_TRUE(db.Open(waga::journal::JournalPath(QString::fromStdString(folder)),
                             waga::journal::JournalAccess::Writer));
@@ -126,25 +139,28 @@ TEST(JournalFileTest, ASeqHeldByAnotherLineIsRefusedByItsNumberWhereverItStands)
             return waga::journal::InWriteTransaction(
                 sql, error, [&](QSqlError& failure) { return store.ApplyAll(numbered, failure); });
         };
+        const auto stored = [&] {
+            std::map<std::int64_t, JournalRow> rows;
+            for (const JournalRow& row : AllRows(folder)) rows[row.seq] = row;
+            return rows;
+        };
         ASSERT_TRUE(storeAll(ops)) << error.text().toStdString();
+        EXPECT_EQ(stored(), expected(ops));
         for (JournalOp& op : ops) {
             op.type = JournalOp::Type::Grow;
-            op.row.count = 2;
+            op.row.count += 2;
             op.row.lastMs += 250;
         }
         ASSERT_TRUE(storeAll(ops)) << error.text().toStdString();
         std::vector<JournalOp> other = ops;
         other[refused].row.raw = other[refused].row.text = "X";
-        for (JournalOp& op : other) op.row.count = 3;
+        for (JournalOp& op : other) op.row.count += 1;
         EXPECT_FALSE(storeAll(other));
         EXPECT_EQ(waga::journal::ClassifySqlError(error), waga::journal::JournalFault::Conflict);
-        EXPECT_EQ(error.driverText().toStdString(), "seq " + std::to_string(1000 + refused));
+        EXPECT_EQ(error.driverText().toStdString(),
+                  "seq " + std::to_string(other[refused].row.seq));
         store.Clear();
-        const std::vector<JournalRow> rows = AllRows(folder);
-        ASSERT_EQ(rows.size(), ops.size());
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            EXPECT_EQ(rows[i], ops[i].row) << i;
-        }
+        EXPECT_EQ(stored(), expected(ops));
     }
 }
 

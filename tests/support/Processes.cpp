@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -86,6 +87,15 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     args.push_back(nullptr);
     const std::string outPath = outputDir_.File("stdout");
     const std::string errPath = outputDir_.File("stderr");
+    // The child's temporary files go with this folder, also when the test kills it: a killed
+    // program cannot remove its own.
+    std::vector<std::string> environment{"TMPDIR=" + outputDir_.Path()};
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "TMPDIR=", 7) != 0) environment.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
     std::fflush(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -94,7 +104,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
         if (out < 0 || err < 0 || ::chdir(workingDir.c_str()) != 0) ::_exit(127);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        ::execv(args[0], args.data());
+        ::execve(args[0], args.data(), envp.data());
         ::_exit(127);
     }
 }

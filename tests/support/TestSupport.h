@@ -112,7 +112,8 @@ class CaptureOutput {
 };
 
 // A child program started with fork + exec in a working directory; stdout and stderr go to
-// files in a temporary directory. The destructor sends SIGKILL if it still runs and reaps it.
+// files in a temporary directory, which is also the child's TMPDIR. The destructor sends SIGKILL if
+// it still runs and reaps it.
 class ChildProcess {
   public:
     ChildProcess(const std::vector<std::string>& argv, const std::string& workingDir);

@@ -39,7 +39,11 @@ JournalFeed::~JournalFeed() {
     db_.reset();
 }
 
-void JournalFeed::EndRun() { runs_->EndRun(); }
+void JournalFeed::EndRun() {
+    runs_->EndRun();
+    // Also where a failed commit of what is held takes the numbers back to.
+    if (runsBeforeHeld_) runsBeforeHeld_->EndRun();
+}
 
 qint64 JournalFeed::LastSeq() const { return runs_->NextSeq() - 1; }
 
