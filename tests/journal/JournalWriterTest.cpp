@@ -104,17 +104,9 @@ TEST(JournalFileTest, ASeqHeldByAnotherLineIsRefusedByItsNumberWhereverItStands)
         const std::string folder = dir.Path();
         std::vector<JournalOp> ops(75);
         for (std::size_t i = 0; i < ops.size(); ++i) {
-            const std::string digit(1, char('0' + i % 10));
-            ops[i].row = JournalRow{std::int64_t(1000 + i),
-                                    JournalKind::Reading,
-                                    std::int64_t(5'000 + i),
-                                    std::int64_t(5'000 + i),
-                                    1,
-                                    digit,
-                                    digit,
-                                    double(i % 10),
-                                    "kg",
-                                    "/dev/ttyS0"};
+            const std::string d(1, char('0' + i % 10));
+            const std::int64_t seq = 1000 + i, ms = 5'000 + i;
+            ops[i].row = {seq, JournalKind::Reading, ms, ms, 1, d, d, i % 10 * 1.0, "kg", "COM2"};
         }
         JournalOp grow{JournalOp::Type::Grow, ops[40].row};
         grow.row.count = 2;

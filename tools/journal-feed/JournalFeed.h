@@ -1,10 +1,9 @@
 #pragma once
 // A stand-in writer of the journal for the central upload's tests and benchmark: the journal
-// module's connection, tables, rule of runs and row storing, one transaction per chunk or, as
-// the program's writer, one per commit interval, without the window, a port or the writer's
-// thread. Its numbers continue after the highest in the file
-// (the program's writer also jumps to the clock between runs, journal/SeqMark.h; the tests keep
-// them small to read).
+// module's connection, tables, rule of runs and row storing, one transaction per chunk or, as the
+// program's writer, one per commit interval, without the window, a port or the writer's thread.
+// Its numbers continue after the highest in the file (the program's writer also jumps to the
+// clock between runs, journal/SeqMark.h; the tests keep them small to read).
 
 #include <QByteArray>
 #include <QElapsedTimer>
