@@ -25,12 +25,18 @@ int OpenForAppend(const char* name) {
     return ::open(name, O_WRONLY | O_APPEND | O_BINARY | O_CLOEXEC);
 }
 
-long long WriteBytes(int fd, const std::string& bytes) {
-    long long n;
-    do {
-        n = ::write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
-    } while (n < 0 && errno == EINTR);
-    return n;
+// Writes all of `bytes`, going on after a short write; returns how many went to the file and
+// whether all did.
+bool WriteAll(int fd, const std::string& bytes, std::size_t& written) {
+    written = 0;
+    while (written < bytes.size()) {
+        const auto n =
+            ::write(fd, bytes.data() + written, static_cast<unsigned>(bytes.size() - written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 }  // namespace
@@ -47,34 +53,60 @@ bool RecordingWriter::Open(const std::string& fileName) {
 
 void RecordingWriter::Close() {
     if (fd_ < 0) return;
+    Flush();
+    if (fd_ < 0) return;  // the flush failed and closed it
     ::close(fd_);
     fd_ = -1;
     openName_.clear();
 }
 
 // Only this program's bytes are taken away: the file's end minus what the failed write added.
-void RecordingWriter::CutBack(std::int64_t written) {
+void RecordingWriter::CutBack(std::int64_t extra) {
     struct stat st {};
-    if (written <= 0 || ::fstat(fd_, &st) != 0 || st.st_size < written) return;
-    if (::ftruncate(fd_, st.st_size - written) != 0) {
+    if (extra <= 0 || ::fstat(fd_, &st) != 0 || st.st_size < extra) return;
+    if (::ftruncate(fd_, st.st_size - extra) != 0) {
         // Nothing more can be done; the append is reported as failed either way.
     }
 }
 
 bool RecordingWriter::Append(const std::string& fileName, std::string_view line) {
-    if ((fd_ < 0 || openName_ != fileName) && !Open(fileName)) return false;
-    record_.assign(line);
-    record_ += "\r\n";
-    const long long written = WriteBytes(fd_, record_);
-    if (written == static_cast<long long>(record_.size())) return true;
-    CutBack(written);
-    Close();
+    if (fd_ < 0 || openName_ != fileName) {
+        if (fd_ >= 0 && !Flush()) return false;
+        if (!Open(fileName)) return false;
+    }
+    pending_.append(line);
+    pending_ += "\r\n";
+    ends_.push_back(pending_.size());
+    return true;
+}
+
+bool RecordingWriter::Flush() {
+    if (pending_.empty()) return true;
+    std::size_t written = 0;
+    const bool all = fd_ >= 0 && WriteAll(fd_, pending_, written);
+    pending_.clear();
+    if (all) {
+        ends_.clear();
+        return true;
+    }
+    std::size_t kept = 0;
+    for (const std::size_t end : ends_) {
+        if (end > written) break;
+        kept = end;
+    }
+    ends_.clear();
+    if (fd_ >= 0) {
+        CutBack(static_cast<std::int64_t>(written - kept));
+        ::close(fd_);
+        fd_ = -1;
+        openName_.clear();
+    }
     return false;
 }
 
 bool AppendRecordLine(const std::string& fileName, std::string_view line) {
     RecordingWriter writer;
-    return writer.Append(fileName, line);
+    return writer.Append(fileName, line) && writer.Flush();
 }
 
 bool RecordingFileExists(const std::string& fileName) {

@@ -4,7 +4,16 @@
 
 void RecordingSink::OnLine(const LineEvent& event) {
     if (!RecordingTakes(event.cls, switches_.Recording(), switches_.RecordReadings())) return;
-    if (writer_.Append(switches_.RecordingFileName(), event.line.Bytes())) return;
+    if (!writer_.Append(switches_.RecordingFileName(), event.line.Bytes())) Fail();
+}
+
+void RecordingSink::FlushAndClose() {
+    const bool written = writer_.Flush();
+    writer_.Close();
+    if (!written) Fail();
+}
+
+void RecordingSink::Fail() {
     switches_.SetRecording(false);
     boxes_.ShowError(kRecordingWriteError);
 }

@@ -28,6 +28,9 @@ SerialPort::SerialPort(QObject* owner, std::unique_ptr<ISerialDevice> device)
       device_(device ? std::move(device) : CreatePlatformSerialDevice()),
       buffer_(new char[settings_.inBufSize]) {
     standDown_.setSingleShot(true);
+    // A coarse timer may end a 50 ms stand-down up to 2.5 ms late; a busy port is read every
+    // polling delay, not every delay and a bit.
+    standDown_.setTimerType(Qt::PreciseTimer);
     connect(&standDown_, &QTimer::timeout, this, [this] {
         if (notifier_ != nullptr) notifier_->setEnabled(true);
     });

@@ -1,10 +1,12 @@
 // The recording file: exact bytes, and every way the append can fail.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -146,6 +148,43 @@ TEST(RecordingWriterTest, OneOpenPerChunkAndADeletionSeenAtTheNextChunk) {
     writer.Close();
     EXPECT_EQ(ReadFile(name), "D\r\n");
     EXPECT_EQ(ReadFile(other), "E\r\n");
+}
+
+// A chunk's lines go to the file in one write. When the file takes only part of them (here a
+// file-size limit stands in for a full disk), it keeps the whole lines that fitted and nothing of
+// the one cut: what a write a line would have left. The limit holds in a child process.
+TEST(RecordingWriterTest, AWriteCutShortKeepsTheWholeLinesThatFitted) {
+    const std::string before = "earlier\r\n";  // 9 bytes, then lines ending at 16, 18 and 31
+    const std::vector<std::string> lines = {"12,50", "", "TARA 1,2 kg"};
+    const struct {
+        long limit;
+        int kept;  // lines
+    } cases[] = {{9, 0}, {12, 0}, {16, 1}, {17, 1}, {18, 2}, {30, 2}, {31, 3}, {4096, 3}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string name = dir.File("rec");
+        WriteFile(name, before);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit limit{static_cast<rlim_t>(c.limit), static_cast<rlim_t>(c.limit)};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+            std::signal(SIGXFSZ, SIG_IGN);
+            RecordingWriter writer;
+            for (const std::string& line : lines)
+                if (!writer.Append(name, line)) ::_exit(4);
+            const bool flushed = writer.Flush();
+            if (writer.Holds() || writer.IsOpen() != flushed) ::_exit(5);  // a failure closes it
+            ::_exit(flushed ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.kept == 3 ? 0 : 1) << "limit " << c.limit;
+        std::string expected = before;
+        for (int i = 0; i < c.kept; ++i) expected += lines[static_cast<std::size_t>(i)] + "\r\n";
+        EXPECT_EQ(ReadFile(name), expected) << "limit " << c.limit;
+    }
 }
 
 }  // namespace
