@@ -67,7 +67,14 @@ Station::Station(const QString& folder)
     Tell(kAddOnFileSource, QString::fromStdString(addOns_.errorText));
 }
 
-Station::~Station() { Stop(); }
+Station::~Station() { Close(); }
+
+void Station::Close() {
+    Stop();
+    uploader_.reset();
+    service_.reset();
+    journal_.reset();
+}
 
 void Station::Start(std::initializer_list<ILineSink*> own, View view) {
     view_ = std::move(view);

@@ -52,8 +52,7 @@ class Station : public QObject {
     // [Dziennik] Wlaczony=1, the service and the uploader always (Start starts them when
     // switched on).
     explicit Station(const QString& folder);
-    // Stop(), then the additions go: the uploader, the service, the journal (it stores what is
-    // still queued).
+    // Close().
     ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -66,6 +65,10 @@ class Station : public QObject {
     // The end: no more bytes are taken, the port closes (the sinks hear Closed), the view hears
     // nothing more, and every sink is unsubscribed, the last subscribed first.
     void Stop();
+    // Stop(), then the additions go: the uploader, the service, the journal (it stores what is
+    // still queued). Only the destructor and an end without a close (Qt ends the program when
+    // its X server goes) call it.
+    void Close();
 
     // The described defaults before konfig.ini is read: the port's speed, eight data bits, no
     // parity, the port's number (in that order: the port is closed, so they are only stored),

@@ -6,7 +6,9 @@
 #include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTranslator>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -39,6 +41,20 @@ void InstallPolishQtTexts(QTranslator& translator) {
     }
 }
 
+// Qt ends the program with exit() when its X server goes away (a session ended without closing
+// its programs, a display that crashed): the window never closes then. What was received is kept
+// all the same, as a close keeps it: the journal stores what is still queued. This run's folder
+// of Qt's settings goes too.
+Composition* runningProgram = nullptr;
+QTemporaryDir* runningQtSettings = nullptr;
+
+void KeepWhatWasReceivedAtExit() {
+    if (runningProgram != nullptr && QThread::currentThread() == qApp->thread()) {
+        runningProgram->Parts().Close();
+    }
+    if (runningQtSettings != nullptr) runningQtSettings->remove();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -61,6 +77,9 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(ProgramIcon());
 
     auto program = std::make_unique<Composition>();
+    runningProgram = program.get();
+    runningQtSettings = &qtSettings;
+    std::atexit(KeepWhatWasReceivedAtExit);
     MainWindow* form = &program->Window();
     StartupSequence startup(*program);
     SignalCloser closeOnSignal(form);
@@ -76,6 +95,8 @@ int main(int argc, char* argv[]) {
         form->show();
         result = QApplication::exec();
     }
+    runningProgram = nullptr;
+    runningQtSettings = nullptr;
     program.reset();  // the port component closes the port
     return result;
 }

@@ -52,9 +52,12 @@ bool RecordingWriter::Open(const std::string& fileName) {
 }
 
 void RecordingWriter::Close() {
-    if (fd_ < 0) return;
     Flush();
-    if (fd_ < 0) return;  // the flush failed and closed it
+    Release();
+}
+
+void RecordingWriter::Release() {
+    if (fd_ < 0) return;
     ::close(fd_);
     fd_ = -1;
     openName_.clear();
@@ -80,27 +83,19 @@ bool RecordingWriter::Append(const std::string& fileName, std::string_view line)
     return true;
 }
 
+// Lines are only ever taken while the file is open, and a failed flush closes it.
 bool RecordingWriter::Flush() {
     if (pending_.empty()) return true;
     std::size_t written = 0;
-    const bool all = fd_ >= 0 && WriteAll(fd_, pending_, written);
+    const bool all = WriteAll(fd_, pending_, written);
+    std::size_t kept = 0;  // the end of the last whole line written
+    for (const std::size_t end : ends_)
+        if (end <= written) kept = end;
     pending_.clear();
-    if (all) {
-        ends_.clear();
-        return true;
-    }
-    std::size_t kept = 0;
-    for (const std::size_t end : ends_) {
-        if (end > written) break;
-        kept = end;
-    }
     ends_.clear();
-    if (fd_ >= 0) {
-        CutBack(static_cast<std::int64_t>(written - kept));
-        ::close(fd_);
-        fd_ = -1;
-        openName_.clear();
-    }
+    if (all) return true;
+    CutBack(static_cast<std::int64_t>(written - kept));
+    Release();
     return false;
 }
 

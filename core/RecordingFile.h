@@ -35,6 +35,7 @@ class RecordingWriter {
 
   private:
     bool Open(const std::string& fileName);
+    void Release();  // closes the file without writing
     // Removes the `extra` bytes a failed write left after the last whole line.
     void CutBack(std::int64_t extra);
 

@@ -109,6 +109,38 @@ TEST(JournalProgram, ASimulatorRunIsInTheJournalLineForLineAndInTheDayFile) {
     EXPECT_EQ(Count(journal.csv, "\r\n") - 1, journal.times.size() / 2);
 }
 
+// The X server goes away under the program at the line limit (a session ended without closing
+// it, a display that crashed): Qt ends the program without a close. The journal still holds
+// every line the program took, as the day file does, and the run's folder of Qt's settings is
+// gone from its TMPDIR.
+TEST(JournalProgram, AnXServerThatGoesAwayCostsTheJournalNoLine) {
+    waga::test::XServer x;
+    ASSERT_TRUE(x.Ready()) << "Xvfb did not start";
+    Workplace place;
+    place.Write("konfig.ini", "Zapisuj_display=1\r\nPredkosc_transmisji=115200\r\n");
+    place.Pty().CloseSlave();
+    std::filesystem::remove(place.File("COM2"));
+    ChildProcess sim(
+        {BinPath("scale-sim"), "--link", place.File("COM2"), "--baud", "115200", "--rate", "0",
+         "--digits", "--cr-only", "--duration", "30", "--wait-open", "--quiet"},
+        place.Dir());
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(place.File("COM2")); }));
+    auto program = waga::test::StartProgram(place, {.display = x.Display()});
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()).size() > 20000; }, 20s))
+        << program->Stderr();
+    x.Kill();
+    EXPECT_EQ(program->Wait(), 1) << program->Stderr();
+    sim.Signal(SIGTERM);
+
+    const std::vector<std::string> recorded = LinesOf(ReadFile(place.DayFile()));
+    const Exported journal = Export(place.Dir());
+    ASSERT_EQ(journal.exitCode, 0);
+    EXPECT_EQ(journal.lines.size(), recorded.size());
+    EXPECT_TRUE(journal.lines == recorded) << "the journal differs from the day file";
+    for (const auto& entry : std::filesystem::directory_iterator(program->TempFolder()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("Project1-")) << entry.path();
+}
+
 // Lines with every byte a line can hold, readings among them.
 std::string Stream() {
     std::string bytes;

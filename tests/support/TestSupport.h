@@ -128,6 +128,8 @@ class ChildProcess {
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::string Stdout() const;
     std::string Stderr() const;
+    // The child's TMPDIR (it also holds its standard output and error).
+    const std::string& TempFolder() const { return outputDir_.Path(); }
 
   private:
     TempDir outputDir_;

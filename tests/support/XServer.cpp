@@ -32,6 +32,12 @@ XServer::~XServer() {
     server_->Wait(std::chrono::seconds(5));
 }
 
+void XServer::Kill() {
+    windowManager_.reset();
+    server_->Signal(SIGKILL);
+    server_->Wait(std::chrono::seconds(5));
+}
+
 std::string XServer::Run(const std::vector<std::string>& argv) const {
     // Window titles are UTF-8: a tool running in the C locale would not read "Błąd" as such.
     std::vector<std::string> withDisplay = {"/usr/bin/env", "DISPLAY=" + display_,

@@ -21,6 +21,8 @@ class XServer {
     XServer& operator=(const XServer&) = delete;
 
     bool Ready() const { return !display_.empty(); }
+    // The server dies under its clients (SIGKILL), as a crashed display or an ended session's.
+    void Kill();
     const std::string& Display() const { return display_; }
 
     // Ids of the shown windows titled exactly `title`; with `pid`, only those of that process.
