@@ -67,12 +67,12 @@ Station::Station(const QString& folder)
     Tell(kAddOnFileSource, QString::fromStdString(addOns_.errorText));
 }
 
-Station::~Station() { Close(); }
+Station::~Station() { Stop(); }
 
-void Station::Close() {
+void Station::StoreJournalAtExit() {
     Stop();
-    uploader_.reset();
-    service_.reset();
+    if (!journal_) return;
+    disconnect(journal_.get(), &waga::journal::Journal::committed, nullptr, nullptr);
     journal_.reset();
 }
 

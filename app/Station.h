@@ -52,7 +52,8 @@ class Station : public QObject {
     // [Dziennik] Wlaczony=1, the service and the uploader always (Start starts them when
     // switched on).
     explicit Station(const QString& folder);
-    // Close().
+    // Stop(), then the additions go: the uploader, the service, the journal (it stores what is
+    // still queued).
     ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -65,10 +66,11 @@ class Station : public QObject {
     // The end: no more bytes are taken, the port closes (the sinks hear Closed), the view hears
     // nothing more, and every sink is unsubscribed, the last subscribed first.
     void Stop();
-    // Stop(), then the additions go: the uploader, the service, the journal (it stores what is
-    // still queued). Only the destructor and an end without a close (Qt ends the program when
-    // its X server goes) call it.
-    void Close();
+    // The end without a close (Qt ends the program with exit() when its X server goes): Stop(),
+    // then the journal stores what is still queued, waking the upload no more. The service and
+    // the upload are left to the process's end: the exit handlers of their libraries (TLS, for
+    // one) may already have run.
+    void StoreJournalAtExit();
 
     // The described defaults before konfig.ini is read: the port's speed, eight data bits, no
     // parity, the port's number (in that order: the port is closed, so they are only stored),

@@ -50,7 +50,7 @@ QTemporaryDir* runningQtSettings = nullptr;
 
 void KeepWhatWasReceivedAtExit() {
     if (runningProgram != nullptr && QThread::currentThread() == qApp->thread()) {
-        runningProgram->Parts().Close();
+        runningProgram->Parts().StoreJournalAtExit();
     }
     if (runningQtSettings != nullptr) runningQtSettings->remove();
 }

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -32,10 +33,14 @@ XServer::~XServer() {
     server_->Wait(std::chrono::seconds(5));
 }
 
+// A killed server leaves its lock file and socket behind; they go with it.
 void XServer::Kill() {
     windowManager_.reset();
     server_->Signal(SIGKILL);
     server_->Wait(std::chrono::seconds(5));
+    const std::string number = display_.substr(1);
+    std::remove(("/tmp/.X" + number + "-lock").c_str());
+    std::remove(("/tmp/.X11-unix/X" + number).c_str());
 }
 
 std::string XServer::Run(const std::vector<std::string>& argv) const {
