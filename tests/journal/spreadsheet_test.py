@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """What the office opens. Awkward lines go from a simulated scale through the program into the
 journal; waga-journal exports them as CSV and as XLSX; LibreOffice Calc, headless under the
-Polish locale, opens each (the CSV with the import options README.md names) and saves it as
+Polish locale, opens each (the CSV with the import options doc/journal.md names) and saves it as
 XLSX; openpyxl reads the cells back. Numbers must be numbers, times date-times, texts exactly
 the lines sent (a CSV text a spreadsheet would take for a formula carries the leading apostrophe
 that keeps it a text), and no cell a formula. Run by Debian's python3, which has
