@@ -29,6 +29,14 @@ class Win1250Text {
 // undefined (0x81, 0x83, 0x88, 0x90, 0x98) map to the control character of the same value.
 char16_t Win1250ToUnicode(unsigned char byte);
 
+// The additions (the journal, the weight service and every export) keep a whole line: a byte 0,
+// at which the read-out and the report view end it, becomes this visible sign (␀), and the
+// rest of the line follows it.
+inline constexpr char16_t kVisibleByteZero = u'\u2400';
+inline char16_t Win1250ToVisible(unsigned char byte) {
+    return byte == 0 ? kVisibleByteZero : Win1250ToUnicode(byte);
+}
+
 // Bytes to UTF-16, one character per byte (byte 0 included).
 std::u16string DecodeWin1250(std::string_view bytes);
 

@@ -23,12 +23,13 @@ std::optional<JournalKind> JournalKindFromName(std::string_view name) {
 }
 
 std::string Win1250ToUtf8(std::string_view bytes) {
-    if (std::all_of(bytes.begin(), bytes.end(), [](char b) { return (b & 0x80) == 0; })) {
+    if (std::all_of(bytes.begin(), bytes.end(), [](char b) { return b != 0 && (b & 0x80) == 0; })) {
         return std::string(bytes);  // the code page's first half is ASCII
     }
     std::string out;
     out.reserve(bytes.size());
-    for (char16_t c : DecodeWin1250(bytes)) {
+    for (const char byte : bytes) {
+        const char16_t c = Win1250ToVisible(static_cast<unsigned char>(byte));
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {
@@ -84,7 +85,7 @@ JournalOp JournalRuns::Line(const LineEvent& event) {
     row.kind = reading ? JournalKind::Reading : JournalKind::Report;
     row.firstMs = row.lastMs = event.receivedUtcMs;
     row.count = 1;
-    row.text = Win1250ToUtf8(event.line.Shown());
+    row.text = Win1250ToUtf8(event.line.Bytes());
     row.raw = event.line.Bytes();
     if (reading) row.value = event.cls.value;
     row.unit = Win1250ToUtf8(event.unit.Bytes());

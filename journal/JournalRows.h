@@ -46,7 +46,7 @@ struct JournalOp {
     JournalRow row;
 };
 
-// Windows-1250 bytes as UTF-8 (byte 0 becomes U+0000).
+// Windows-1250 bytes as UTF-8, the whole line: byte 0 becomes the visible U+2400.
 std::string Win1250ToUtf8(std::string_view bytes);
 
 // The run-length rule with the sequence numbers.

@@ -12,7 +12,7 @@ struct ServiceEvent {
     enum class Kind : std::uint8_t { Reading, Report, Gap, Status };
     Kind kind = Kind::Report;
     std::int64_t seq = 0;  // the journal's row number (status: the last row before it)
-    QString text;          // the shown text (up to the first byte 0), UTF-16
+    QString text;          // the whole line, UTF-16, a byte 0 as the visible U+2400
     QString reading;       // for a reading: the shown text without spaces ("12,34")
     std::optional<double> value;
     QString unit;

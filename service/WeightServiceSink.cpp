@@ -8,7 +8,7 @@ QString FromWin1250(std::string_view bytes) {
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();
     for (const char byte : bytes)
-        *out++ = QChar(Win1250ToUnicode(static_cast<unsigned char>(byte)));
+        *out++ = QChar(Win1250ToVisible(static_cast<unsigned char>(byte)));
     return text;
 }
 
@@ -77,7 +77,7 @@ void WeightServiceSink::OnLine(const LineEvent& event) {
         held.count = grows ? held.count + 1 : 1;
         held.grows = grows;
         held.seq = seq;
-        held.shown.assign(event.line.Shown());
+        held.shown.assign(event.line.Bytes());
         held.unit.assign(event.unit.Shown());
         held.value = event.cls.value;
         held.port = event.port;
@@ -88,7 +88,7 @@ void WeightServiceSink::OnLine(const LineEvent& event) {
     if (!feed_) return;
     ServiceEvent out;
     out.kind = ServiceEvent::Kind::Report;
-    out.text = FromWin1250(event.line.Shown());
+    out.text = FromWin1250(event.line.Bytes());
     out.value = event.cls.value;
     out.unit = UnitText(event.unit.Shown());
     out.port = PortText(event.port);

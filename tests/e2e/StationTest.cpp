@@ -2,7 +2,8 @@
 // no Qt platform set, in the folder WAGA_DIR names (its own working directory elsewhere), with a
 // pseudo-terminal linked there as COM2. A line from the terminal reaches the day's file, the
 // journal and /api/v1/weight; a closing signal ends it with status 0, every line read in the day
-// file and the journal, konfig.ini untouched, and one line on standard error per event.
+// file and the journal, konfig.ini untouched, and one line on standard error per event. A byte 0
+// inside a line keeps the rest of the line in the journal, the service and the exports.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,9 +12,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 #include <QTcpServer>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "HttpClient.h"
@@ -140,6 +143,89 @@ TEST(Station, TellsAnUnreadableDodatkiIniAndRunsOn) {
               1u)
         << station.Stderr();
     EXPECT_EQ(JournalLines(place.Dir()), std::vector<std::string>{"TARA"});
+}
+
+// A byte 0 inside a line: the read-out and the report view end the line there, but the additions
+// keep the rest, the byte shown as U+2400: the service's event (and /api/v1/weight for a
+// reading), the journal's text (/api/v1/lines), the CSV export and the XLSX export as a
+// spreadsheet reader sees its cells.
+TEST(Station, AByteZeroKeepsTheRestOfTheLineInEveryAddition) {
+    struct Case {
+        const char* name;
+        std::string sent;
+        const char* kind;
+        QString text;
+    };
+    const Case cases[] = {
+        {"a report", std::string("Brutto\0 12,5 kg", 15), "report",
+         QStringLiteral("Brutto\u2400 12,5 kg")},
+        {"a reading, the rest no number", std::string(" 12,50\0xyz", 10), "reading",
+         QStringLiteral(" 12,50\u2400xyz")},
+        {"byte 0 first", std::string("\0TARA", 5), "report", QStringLiteral("\u2400TARA")},
+        {"two, then Polish letters", std::string("a\0\0\xB3\xB9", 5), "report",
+         QStringLiteral("a\u2400\u2400\u0142\u0105")},
+    };
+    Workplace place;
+    const quint16 port = FreePort();
+    ASSERT_NE(port, 0);
+    place.Write("dodatki.ini", "[SerwerWagi]\nWlaczony=1\nPort=" + std::to_string(port) + "\n");
+    ChildProcess station({"/usr/bin/env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM",
+                          "WAGA_DIR=" + place.Dir(), BinPath("waga-stacja")},
+                         place.Dir());
+    ASSERT_TRUE(WaitUntil([&] { return Get(port, "/api/v1/health").status == 200; }))
+        << station.Stderr();
+    SseClient events(port);
+    ASSERT_EQ(events.Answer().status, 200);
+    events.Take(1);  // the port's state
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(place.Pty().Write(c.sent + "\r\n"));
+        const QList<SseEvent> got = events.Take(1);
+        ASSERT_EQ(got.size(), 1);
+        EXPECT_EQ(got[0].name, c.kind);
+        EXPECT_EQ(got[0].data.value("text").toString().toStdString(), c.text.toStdString());
+        if (std::string_view(c.kind) == "reading") {
+            const QString reading = QString(c.text).remove(u' ');
+            EXPECT_TRUE(WaitUntil([&] {
+                return Get(port, "/api/v1/weight").Json().value("reading").toString() == reading;
+            })) << Get(port, "/api/v1/weight").body.toStdString();
+        }
+    }
+    QStringList journal;
+    EXPECT_TRUE(WaitUntil([&] {
+        journal.clear();
+        for (const QJsonValue& row : Get(port, "/api/v1/lines").Json().value("lines").toArray())
+            journal << row.toObject().value("text").toString();
+        return journal.size() == std::ssize(cases);
+    })) << journal.join(u'|').toStdString();
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.Wait(), 0) << station.Stderr();
+
+    ChildProcess csv({BinPath("waga-journal"), "export", "--format", "csv"}, place.Dir());
+    ASSERT_EQ(csv.Wait(), 0) << csv.Stderr();
+    ChildProcess xlsx({BinPath("waga-journal"), "export", "--format", "xlsx", "--output",
+                       place.File("eksport.xlsx")},
+                      place.Dir());
+    ASSERT_EQ(xlsx.Wait(), 0) << xlsx.Stderr();
+    ChildProcess cells({"/usr/bin/env", "PYTHONIOENCODING=utf-8", "/usr/bin/python3", "-c",
+                        "import openpyxl, sys\n"
+                        "sheet = openpyxl.load_workbook(sys.argv[1]).active\n"
+                        "for row in sheet.iter_rows(min_row=2, values_only=True):\n"
+                        "    print(row[4])\n",
+                        place.File("eksport.xlsx")},
+                       place.Dir());
+    ASSERT_EQ(cells.Wait(), 0) << cells.Stderr();
+    const QStringList sheet =
+        QString::fromStdString(cells.Stdout()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(sheet.size(), std::ssize(cases)) << cells.Stdout();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(journal.value(static_cast<qsizetype>(i)).toStdString(),
+                  cases[i].text.toStdString());
+        EXPECT_NE(csv.Stdout().find(";\"" + cases[i].text.toStdString() + "\";"), std::string::npos)
+            << csv.Stdout();
+        EXPECT_EQ(sheet[static_cast<qsizetype>(i)].toStdString(), cases[i].text.toStdString());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StationRun, testing::Values(SIGTERM, SIGINT),

@@ -83,7 +83,7 @@ TEST(JournalRuns, RowCarriesTheLineAndItsContext) {
     EXPECT_EQ(op.row.seq, 41);
     EXPECT_EQ(op.row.kind, JournalKind::Reading);
     EXPECT_EQ(op.row.raw, line.Bytes());
-    EXPECT_EQ(op.row.text, "  -1,5");  // the shown text stops at byte 0
+    EXPECT_EQ(op.row.text, "  -1,5\u2400\u0105");  // the whole line, byte 0 made visible
     ASSERT_TRUE(op.row.value.has_value());
     EXPECT_EQ(*op.row.value, -1.5);
     EXPECT_EQ(op.row.unit, "\xC5\x82\xC3\xB3");

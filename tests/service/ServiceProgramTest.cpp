@@ -154,7 +154,7 @@ TEST_F(ServiceInProgram, ResumedStreamLosesNoLine) {
     QByteArray lastId;
     for (const SseEvent& event : events) {
         if (event.name == "status") continue;
-        const std::string text = event.data.value("text").toString().toLatin1().toStdString();
+        const std::string text = event.data.value("text").toString().toUtf8().toStdString();
         const qint64 count = event.data.value("count").toInteger();
         if (event.id == lastId) {
             received.resize(received.size() - 1);
@@ -164,13 +164,17 @@ TEST_F(ServiceInProgram, ResumedStreamLosesNoLine) {
         for (qint64 i = 0; i < count; ++i) received.push_back(text);
         lastId = event.id;
     }
-    // Texts are the shown part of each line (up to a byte 0), in Latin-1 here only for equality
-    // with lines that are plain ASCII; compare those lines.
+    // Texts are whole lines, a byte 0 shown as U+2400; compare the lines that are otherwise plain
+    // ASCII.
     std::vector<std::string> expected;
-    for (const std::string& line : lines) expected.push_back(line.substr(0, line.find('\0')));
+    for (std::string line : lines) {
+        for (auto at = line.find('\0'); at != std::string::npos; at = line.find('\0', at))
+            line.replace(at, 1, "\u2400");
+        expected.push_back(line);
+    }
     ASSERT_EQ(received.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        const bool ascii = std::all_of(expected[i].begin(), expected[i].end(),
+        const bool ascii = std::all_of(lines[i].begin(), lines[i].end(),
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
         if (ascii) {
             EXPECT_EQ(received[i], expected[i]) << i;
