@@ -172,11 +172,13 @@ TEST(Station, AByteZeroKeepsTheRestOfTheLineInEveryAddition) {
     ChildProcess station({"/usr/bin/env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM",
                           "WAGA_DIR=" + place.Dir(), BinPath("waga-stacja")},
                          place.Dir());
+    ASSERT_TRUE(WaitUntil([&] { return Count(station.Stderr(), "COM2: Połączenie RS232") == 1; }))
+        << station.Stderr();
     ASSERT_TRUE(WaitUntil([&] { return Get(port, "/api/v1/health").status == 200; }))
         << station.Stderr();
-    SseClient events(port);
+    SseClient events(port);  // the port is open: its state comes first, and no other
     ASSERT_EQ(events.Answer().status, 200);
-    events.Take(1);  // the port's state
+    ASSERT_EQ(events.Take(1).value(0).name, "status");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(place.Pty().Write(c.sent + "\r\n"));
