@@ -187,7 +187,7 @@ class Arguments(unittest.TestCase):
                 (["--help"], 0, "waga-journal export --help", ""),
                 (["-h"], 0, "Kod wyjścia", ""),
                 (["export", "--help"], 0, "--format csv|json|xlsx", ""),
-                (["export", "--from", "2026-12-07", "--help"], 0, "pola w cudzysłowie jako tekst", ""),
+                (["export", "--from", "2026-12-07", "--help"], 0, "kolumnom Rodzaj, Tekst, Jednostka", ""),
                 (["backup", "--help"], 0, "Użycie: waga-journal backup PLIK", ""),
                 ([], 2, "", "Nie podano polecenia."),
                 (["eksport"], 2, "", "Nieznane polecenie: eksport"),
