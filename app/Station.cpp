@@ -7,7 +7,9 @@
 #include "Journal.h"
 #include "JournalFile.h"
 #include "PortStatusTexts.h"
+#include "SettingsFile.h"
 #include "SettingsFormat.h"
+#include "StationSettings.h"
 #include "WeightService.h"
 
 namespace {
@@ -108,7 +110,10 @@ void Station::ApplyDefaults() {
     port_.SetComPortDataBits(db8BITS);
     port_.SetComPortParity(ptNONE);
     port_.SetComPort(*DefaultSettings().comPort);
-    switches_.SetMaxReportLines(*DefaultSettings().maxReportLines);
+    // Every key of konfig.ini at the table's default, through the setters the file's values
+    // take: the switches, the line limit and the unit stamped on each line.
+    StationSettings settings(*this);
+    ApplySettings(DefaultSettings(), settings);
 }
 
 QString Station::JournalPath() const { return waga::journal::JournalPath(folder_); }

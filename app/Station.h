@@ -74,7 +74,7 @@ class Station : public QObject {
 
     // The described defaults before konfig.ini is read: the port's speed, eight data bits, no
     // parity, the port's number (in that order: the port is closed, so they are only stored),
-    // and the report view's line limit.
+    // then every konfig.ini key at its default from the one table (SettingsFormat.h).
     void ApplyDefaults();
 
     const QString& Folder() const { return folder_; }

@@ -123,3 +123,13 @@ std::optional<double> NumberTextValue(std::string_view testText, char separator)
     if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
+
+std::optional<int> NumberTextDecimals(std::string_view testText, char separator) {
+    const std::size_t zero = testText.find('\0');
+    if (zero != std::string_view::npos) testText = testText.substr(0, zero);
+    ParsedNumber number;
+    std::string digits;
+    if (!Parse(testText, separator, number, digits) || digits.empty()) return std::nullopt;
+    if (testText.find_first_of("Ee") != std::string_view::npos) return std::nullopt;
+    return static_cast<int>(number.fractionDigits);
+}

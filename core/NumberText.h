@@ -14,3 +14,8 @@ bool IsNumberText(std::string_view testText, char separator);
 // when the text is not one number, holds no digit (a lone separator), or lies beyond double's
 // range; a value too small for double is 0 with its sign.
 std::optional<double> NumberTextValue(std::string_view testText, char separator);
+
+// The decimals a text the number test accepts was written with: the digits after the separator
+// ("17,70": 2, "100": 0). Nullopt when the text is not one number or has an exponent ("1,5E3"),
+// whose decimals say nothing of how the value is to be shown.
+std::optional<int> NumberTextDecimals(std::string_view testText, char separator);

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <limits>
 
+#include "LineRouting.h"
+#include "NumberText.h"
+
 namespace {
 
 struct CivilTime {
@@ -153,6 +156,28 @@ std::string FormatNumber(double value, char decimalSeparator) {
     return out;
 }
 
+std::optional<int> ValueDecimals(const JournalRow& row) {
+    if (!row.value || !std::isfinite(*row.value)) return std::nullopt;
+    // The reading's test text, as the line's classification makes it.
+    const std::optional<int> decimals =
+        NumberTextDecimals(DotsToCommas(RemoveSpaces(row.raw)), ',');
+    if (!decimals || *decimals > kMaxDecimals) return std::nullopt;
+    return decimals;
+}
+
+std::string FormatValue(const JournalRow& row, char decimalSeparator) {
+    if (!row.value || !std::isfinite(*row.value)) return {};
+    const std::optional<int> decimals = ValueDecimals(row);
+    if (!decimals) return FormatNumber(*row.value, decimalSeparator);
+    char buffer[400];  // the largest double has 309 digits before the point
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, *row.value,
+                                      std::chars_format::fixed, *decimals);
+    if (result.ec != std::errc()) return FormatNumber(*row.value, decimalSeparator);
+    std::string out(buffer, result.ptr);
+    std::replace(out.begin(), out.end(), '.', decimalSeparator);
+    return out;
+}
+
 const std::vector<std::string_view>& ExportColumns() {
     static const std::vector<std::string_view> kColumns = {
         "Od", "Do", "Liczba", "Rodzaj", "Tekst", "Warto\xC5\x9B\xC4\x87", "Jednostka", "Port"};
@@ -196,17 +221,17 @@ std::string CsvText(std::string_view text) {
 }
 
 std::string CsvRow(const JournalRow& row, const UtcOffsetFn& offset) {
-    std::string out = FormatCsvTime(row.firstMs, offset);
-    out += ';';
+    std::string out = '"' + FormatCsvTime(row.firstMs, offset) + "\";\"";
     out += FormatCsvTime(row.lastMs, offset);
-    out += ';';
+    out += "\";\"";
     out += std::to_string(row.count);
-    out += ';';
+    out += "\";";
     out += CsvText(ExportKindName(row.kind));
     out += ';';
     out += CsvText(row.text);
     out += ';';
-    if (row.value && std::isfinite(*row.value)) out += FormatNumber(*row.value, ',');
+    const std::string value = FormatValue(row, ',');
+    if (!value.empty()) out += '"' + value + '"';
     out += ';';
     out += CsvText(row.unit);
     out += ';';
@@ -250,6 +275,9 @@ std::string JsonRow(const JournalRow& row, const UtcOffsetFn& offset) {
     JsonString(out, row.text);
     out += ",\"value\":";
     out += row.value && std::isfinite(*row.value) ? FormatNumber(*row.value, '.') : "null";
+    const std::optional<int> decimals = ValueDecimals(row);
+    out += ",\"decimals\":";
+    out += decimals ? std::to_string(*decimals) : "null";
     out += ",\"unit\":";
     JsonString(out, row.unit);
     out += ",\"port\":";

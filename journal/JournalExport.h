@@ -4,8 +4,10 @@
 // scripts (JSON). The history window and waga-journal share these functions, so both write the
 // same bytes. Rows come from a file and are untrusted: any text, any value.
 //
-// The CSV is made so that no import runs or mangles a cell: every text field is quoted (with
-// "quoted field as text" a spreadsheet keeps " 7.5" and "0012345" as they are), a text that a
+// The CSV is made so that no import runs or mangles a cell: every field is quoted, numbers and
+// times too, so that an import that splits at commas as well (a spreadsheet's default) never
+// cuts "17,70" in two (with the Tekst column imported as text, " 7.5" and "0012345" stay as
+// they are), a text that a
 // spreadsheet would take for a formula (starting with '=', '+', '-', '@', a tab or a carriage
 // return, unless it is a plain number such as "-0,25") gets a leading apostrophe inside the
 // quotes, and times are ISO 8601 with a 'T' and the milliseconds after a dot, which a
@@ -13,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,16 @@ std::string FormatCsvTime(std::int64_t utcMs, const UtcOffsetFn& offset);
 std::string FormatIsoTime(std::int64_t utcMs, const UtcOffsetFn& offset);
 // The shortest text that reads back as the same double; nullopt-free callers pass finite values.
 std::string FormatNumber(double value, char decimalSeparator);
+
+// The decimals a reading was received with (" 17.70": 2, "100": 0), read from its bytes by the
+// rule that made it a reading. Nullopt for a row without a finite value, a number with an
+// exponent, more decimals than a double carries (kMaxDecimals), or bytes that are no number (a
+// foreign file): its value is then shown in the shortest form.
+inline constexpr int kMaxDecimals = 15;
+std::optional<int> ValueDecimals(const JournalRow& row);
+// A row's value with its received decimals ("17,70"), else in the shortest form; empty without
+// a finite value.
+std::string FormatValue(const JournalRow& row, char decimalSeparator);
 
 // CSV: the byte-order mark and header row, then one line per row (CR LF ends each line).
 std::string CsvHeader();

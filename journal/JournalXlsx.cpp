@@ -3,6 +3,7 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <array>
 #include <clocale>
 #include <cmath>
 #if !defined(_WIN32)
@@ -78,6 +79,26 @@ std::string_view CutToUnits(std::string_view text, std::size_t units) {
     return text;
 }
 
+std::string EscapeXlsxText(std::string_view text) {
+    const auto hex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // "_xHHHH_" in a cell's text stands for the character HHHH; a literal one gets its
+        // underscore written as "_x005F_", which reads back as "_".
+        if (text[i] == '_' && i + 6 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+            hex(text[i + 2]) && hex(text[i + 3]) && hex(text[i + 4]) && hex(text[i + 5]) &&
+            text[i + 6] == '_') {
+            out += "_x005F_";
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 std::size_t DisplayChars(std::string_view text) {
     return std::size_t(std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -92,6 +113,8 @@ struct XlsxWriter::Book {
     lxw_format* time = nullptr;
     lxw_format* integer = nullptr;
     lxw_format* text = nullptr;
+    // A value's format by its received decimals: "0", "0.0", "0.00", ...
+    std::array<lxw_format*, kMaxDecimals + 1> decimals{};
     std::string tmpFolder;
     ~Book() {
         // A workbook that was never finished is freed without writing a file.
@@ -134,6 +157,12 @@ bool XlsxWriter::Open(const std::string& path, const std::string& tmpFolder) {
     format_set_num_format(book_->integer, "0");
     book_->text = workbook_add_format(wb);
     format_set_num_format(book_->text, "@");  // typed over later, still text
+    for (int d = 0; d <= kMaxDecimals; ++d) {
+        lxw_format* format = workbook_add_format(wb);
+        format_set_num_format(format,
+                              (d == 0 ? std::string("0") : "0." + std::string(d, '0')).c_str());
+        book_->decimals[std::size_t(d)] = format;
+    }
     return StartSheet();
 }
 
@@ -176,11 +205,16 @@ bool XlsxWriter::String(std::uint32_t row, std::uint16_t column, std::string_vie
     // A cell holds kCellChars characters, and no character 0 (a C string ends there).
     std::string_view kept = CutToUnits(text, kCellChars);
     kept = kept.substr(0, kept.find('\0'));
+    std::string owned = EscapeXlsxText(kept);
+    // The escapes count against the cell's limit too.
+    for (std::size_t chars = DisplayChars(owned); chars > kCellChars; chars = DisplayChars(owned)) {
+        kept = CutToUnits(kept, DisplayChars(kept) - (chars - kCellChars));
+        owned = EscapeXlsxText(kept);
+    }
     if (kept.size() < text.size()) ++shortened_;
     widths_[column] = std::max(widths_[column], DisplayChars(kept));
     // An empty string would be no cell at all: an empty text stays a blank cell.
     if (kept.empty()) return true;
-    const std::string owned(kept);
     return Check(worksheet_write_string(book_->sheet, row, column, owned.c_str(), book_->text),
                  "tekst");
 }
@@ -202,8 +236,10 @@ bool XlsxWriter::Add(const JournalRow& row) {
     widths_[kLiczba] = std::max(widths_[kLiczba], std::to_string(row.count).size());
     ok = ok && String(r, kRodzaj, ExportKindName(row.kind)) && String(r, kTekst, row.text);
     if (ok && row.value && std::isfinite(*row.value)) {
-        ok = Check(worksheet_write_number(sheet, r, kWartosc, *row.value, nullptr), "wartość");
-        widths_[kWartosc] = std::max(widths_[kWartosc], FormatNumber(*row.value, ',').size());
+        const std::optional<int> decimals = ValueDecimals(row);
+        lxw_format* format = decimals ? book_->decimals[std::size_t(*decimals)] : nullptr;
+        ok = Check(worksheet_write_number(sheet, r, kWartosc, *row.value, format), "wartość");
+        widths_[kWartosc] = std::max(widths_[kWartosc], FormatValue(row, ',').size());
     }
     ok = ok && String(r, kJednostka, row.unit) && String(r, kPort, row.port);
     if (ok) ++rows_;

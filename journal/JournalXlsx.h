@@ -60,6 +60,9 @@ class XlsxWriter {
 
 // `text` cut to at most `units` UTF-16 code units, at a character's boundary (UTF-8 in and out).
 std::string_view CutToUnits(std::string_view text, std::size_t units);
+// `text` as a cell holds it: a spreadsheet reads "_xHHHH_" in a cell as the character HHHH, so
+// the underscore of each such sequence in the text is written as "_x005F_".
+std::string EscapeXlsxText(std::string_view text);
 // The characters `text` shows as (UTF-8 code points).
 std::size_t DisplayChars(std::string_view text);
 

@@ -51,8 +51,6 @@ void HistoryChartView::SetPoints(std::shared_ptr<const std::vector<PlotPoint>> p
     fromMs_ = fromMs;
     toMs_ = std::max(toMs, fromMs + kShortestVisibleMs);
     unit_ = unit;
-    axisY_->setTitleText(unit_.isEmpty() ? QStringLiteral("Wartość")
-                                         : QStringLiteral("Wartość [%1]").arg(unit_));
     SetVisible(fromMs_, toMs_);
 }
 
@@ -105,20 +103,33 @@ void HistoryChartView::Redraw() {
 }
 
 void HistoryChartView::FitValues() {
-    double low = 0, high = 0;
-    bool any = false;
-    for (const PlotPoint& p : shown_) {
-        if (p.ms < visibleFrom_ || p.ms >= visibleTo_) continue;
-        low = any ? std::min(low, p.value) : p.value;
-        high = any ? std::max(high, p.value) : p.value;
-        any = true;
+    std::vector<double> values;
+    values.reserve(shown_.size());
+    for (const PlotPoint& p : shown_)
+        if (p.ms >= visibleFrom_ && p.ms < visibleTo_) values.push_back(p.value);
+    ValueSpan span = RobustValueSpan(values);
+    if (fitAll_ && span.outside > 0) {
+        const auto [low, high] = std::minmax_element(values.begin(), values.end());
+        span = {*low, *high, 0};
     }
-    const ValueAxisRange range = any ? FitValueAxis(low, high) : FitValueAxis(0, 1);
+    outside_ = span.outside;
+    const ValueAxisRange range =
+        span.low <= span.high ? FitValueAxis(span.low, span.high) : FitValueAxis(0, 1);
     const int decimals = std::max(0, int(-std::floor(std::log10(range.step) + 1e-9)));
     axisY_->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
     // The range is whole steps: a tick at each.
     axisY_->setRange(range.min, range.max);
     axisY_->setTickCount(int(std::lround((range.max - range.min) / range.step)) + 1);
+    QString title =
+        unit_.isEmpty() ? QStringLiteral("Wartość") : QStringLiteral("Wartość [%1]").arg(unit_);
+    if (outside_ > 0) title += QStringLiteral(" (poza osią: %1)").arg(outside_);
+    axisY_->setTitleText(title);
+}
+
+void HistoryChartView::SetFitAll(bool all) {
+    fitAll_ = all;
+    FitValues();
+    viewport()->update();
 }
 
 std::vector<std::pair<std::int64_t, std::int64_t>> HistoryChartView::DrawnLines() const {

@@ -4,7 +4,8 @@
 // four per pixel column of the visible part (first, lowest, highest, last), drawn again after
 // each zoom or pan, so a day of changing readings draws fast and a zoomed-in part still shows
 // every reading. The time axis has its ticks on round local times, the value axis fits the
-// visible readings and names the unit. The chart draws the axes and the grid; the line is
+// visible readings (without a few far outliers, which the axis's title counts, unless told to
+// fit all) and names the unit. The chart draws the axes and the grid; the line is
 // painted over its plot area here, one polyline per unbroken part.
 
 #include <QChartView>
@@ -31,6 +32,10 @@ class HistoryChartView : public QChartView {
     void Zoom(double factor, double viewX);
     // Moves the time axis by `pixels` of the plot (positive: to later times).
     void Pan(double pixels);
+    // true: the value axis holds every visible reading, far outliers too.
+    void SetFitAll(bool all);
+    // The visible readings the value axis leaves out as outliers.
+    int OutsideValues() const { return outside_; }
 
     std::int64_t VisibleFrom() const { return visibleFrom_; }
     std::int64_t VisibleTo() const { return visibleTo_; }
@@ -67,6 +72,8 @@ class HistoryChartView : public QChartView {
     std::int64_t fromMs_ = 0, toMs_ = 1;
     std::int64_t visibleFrom_ = 0, visibleTo_ = 1;
     QString unit_;
+    bool fitAll_ = false;
+    int outside_ = 0;
     std::vector<PlotPoint> shown_;  // what is drawn, with the breaks
     bool dragging_ = false;
     double dragX_ = 0;

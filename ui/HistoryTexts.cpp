@@ -34,6 +34,13 @@ QString ReportRowText(const JournalRow& row) {
     return QString::fromStdString(row.text);
 }
 
+QString OneLineText(const QString& text) {
+    QString line = text;
+    for (QChar& c : line)
+        if (c.unicode() < 0x20) c = QChar(char16_t(0x2400 + c.unicode()));
+    return line;
+}
+
 QString SummaryText(std::int64_t readingLines, std::int64_t readingRows, std::int64_t reports) {
     const QLocale polish(QLocale::Polish, QLocale::Poland);
     return QStringLiteral("Odczyty: %1 (wiersze: %2), raporty: %3")
@@ -70,6 +77,59 @@ ValueAxisRange FitValueAxis(double low, double high, int ticks) {
     return {min, max > min ? max : min + step, step};
 }
 
+namespace {
+
+// How many values (at most `most`) at the top of sorted `v` lie so far above the rest that they
+// are left out. The rest's span is measured without its own lowest `most` values, which may be
+// far outliers of the other end.
+std::size_t FarAbove(const std::vector<double>& v, std::size_t most) {
+    std::size_t cut = 0;
+    for (std::size_t n = 1; n <= most && n < v.size(); ++n) {
+        const double restHigh = v[v.size() - n - 1];
+        const double restLow = v[std::min(most, v.size() - n - 1)];
+        const double scale =
+            std::max({restHigh - restLow, std::abs(restLow), std::abs(restHigh), 1.0});
+        if (v[v.size() - n] - restHigh > kOutlierFactor * scale) cut = n;
+    }
+    return cut;
+}
+
+}  // namespace
+
+ValueSpan RobustValueSpan(std::vector<double> values) {
+    std::erase_if(values, [](double v) { return !std::isfinite(v); });
+    if (values.empty()) return {1, 0, 0};
+    std::sort(values.begin(), values.end());
+    const std::size_t most = std::max<std::size_t>(1, values.size() / 100);
+    const std::size_t top = FarAbove(values, most);
+    // The low end seen from below: the same rule on the values turned over.
+    std::vector<double> turned(values.rbegin() + std::ptrdiff_t(top), values.rend());
+    for (double& v : turned) v = -v;
+    const std::size_t bottom = FarAbove(turned, most);
+    return {values[bottom], values[values.size() - 1 - top], int(top + bottom)};
+}
+
+std::optional<HistoryRange> DataSpan(const std::vector<PlotPoint>& points,
+                                     const std::vector<JournalRow>& reports, HistoryRange range) {
+    std::int64_t first = range.toMs, last = range.fromMs;
+    bool any = false;
+    const auto take = [&](std::int64_t ms) {
+        if (ms < range.fromMs || ms >= range.toMs) return;
+        first = std::min(first, ms);
+        last = std::max(last, ms);
+        any = true;
+    };
+    for (const PlotPoint& p : points) take(p.ms);
+    for (const JournalRow& row : reports) {
+        take(row.firstMs);
+        take(std::min(row.lastMs, range.toMs - 1));
+    }
+    if (!any) return std::nullopt;
+    const std::int64_t margin = std::max<std::int64_t>((last - first) / 20, 30'000);
+    return HistoryRange{std::max(range.fromMs, first - margin),
+                        std::min(range.toMs, last + margin)};
+}
+
 std::vector<TimeTick> TimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxTicks) {
     static constexpr std::int64_t kSteps[] = {
         1'000,      2'000,      5'000,      10'000,     15'000,      30'000,     60'000,
@@ -101,8 +161,12 @@ std::vector<TimeTick> TimeTicks(std::int64_t fromMs, std::int64_t toMs, int maxT
     return ticks;
 }
 
-std::optional<QDateTime> ParseRangeTime(const QString& text) {
+std::optional<QDateTime> ParseRangeTime(const QString& text, const QDate& shownDay) {
     const QString trimmed = text.trimmed();
+    for (const char* format : {"H:mm:ss", "H:mm"}) {
+        const QTime time = QTime::fromString(trimmed, QString::fromLatin1(format));
+        if (time.isValid() && shownDay.isValid()) return QDateTime(shownDay, time);
+    }
     for (const char* format :
          {"yyyy-MM-dd H:mm:ss", "yyyy-MM-dd H:mm", "yyyy-MM-ddTH:mm:ss", "yyyy-MM-ddTH:mm"}) {
         const QDateTime time = QDateTime::fromString(trimmed, QString::fromLatin1(format));

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,7 +26,8 @@
 
 namespace {
 constexpr int kRefreshMs = 5000;
-}
+constexpr int kMessageMs = 10'000;
+}  // namespace
 
 HistoryData LoadHistory(const QString& path, HistoryRange range) {
     HistoryData data;
@@ -87,6 +89,11 @@ HistoryWindow::HistoryWindow(const QString& journalPath, QWidget* parent)
     refresh_ = new QTimer(this);
     refresh_->setInterval(kRefreshMs);
     connect(refresh_, &QTimer::timeout, this, &HistoryWindow::Refresh);
+    // A message stays for its time, then the summary of what is shown comes back.
+    message_ = new QTimer(this);
+    message_->setSingleShot(true);
+    message_->setInterval(kMessageMs);
+    connect(message_, &QTimer::timeout, this, [this] { LPodsumowanie->setText(summary_); });
     connect(view_, &HistoryChartView::visibleChanged, this, &HistoryWindow::ShowReportsWithin);
 }
 
@@ -108,16 +115,25 @@ void HistoryWindow::BuildControls() {
     for (QLineEdit* edit : {EOd, EDo}) {
         edit->setPlaceholderText(QStringLiteral("RRRR-MM-DD gg:mm:ss"));
         edit->setToolTip(
-            QStringLiteral("Czas lokalny: RRRR-MM-DD gg:mm:ss, RRRR-MM-DD gg:mm lub RRRR-MM-DD"));
+            QStringLiteral("Czas lokalny: RRRR-MM-DD gg:mm:ss, RRRR-MM-DD gg:mm, RRRR-MM-DD "
+                           "albo sama godzina gg:mm lub gg:mm:ss w pokazanym dniu"));
         edit->setMinimumWidth(
             edit->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16);
         connect(edit, &QLineEdit::returnPressed, this, &HistoryWindow::BPokazClick);
     }
     BPokaz = new QPushButton(QStringLiteral("Pokaż"), this);
+    BDoDanych = new QPushButton(QStringLiteral("Dopasuj do danych"), this);
+    BDoDanych->setToolTip(
+        QStringLiteral("Pokazuje na wykresie tylko czas, w którym są dane (podwójne kliknięcie "
+                       "wykresu pokazuje cały zakres)"));
+    CBwszystkie = new QCheckBox(QStringLiteral("Wszystkie wartości"), this);
+    CBwszystkie->setToolTip(
+        QStringLiteral("Oś wartości obejmuje także nieliczne skrajne wartości (np. numer "
+                       "telefonu odebrany jak odczyt), które inaczej spłaszczyłyby wykres"));
     BEksport = new QPushButton(QStringLiteral("Eksportuj do CSV..."), this);
     BExcel = new QPushButton(QStringLiteral("Eksportuj do Excela..."), this);
     // Enter in "Od" or "Do" shows the range; no button takes it as the default.
-    for (QPushButton* button : {BPokaz, BEksport, BExcel}) button->setAutoDefault(false);
+    for (QPushButton* button : {BPokaz, BDoDanych, BEksport, BExcel}) button->setAutoDefault(false);
     row->addWidget(new QLabel(QStringLiteral("Dzień:"), this));
     row->addWidget(EDzien);
     row->addSpacing(16);
@@ -126,12 +142,17 @@ void HistoryWindow::BuildControls() {
     row->addWidget(new QLabel(QStringLiteral("Do:"), this));
     row->addWidget(EDo);
     row->addWidget(BPokaz);
+    row->addSpacing(16);
+    row->addWidget(BDoDanych);
+    row->addWidget(CBwszystkie);
     row->addStretch(1);
     row->addWidget(BEksport);
     row->addWidget(BExcel);
     static_cast<QVBoxLayout*>(layout())->addLayout(row);
     connect(EDzien, &QDateEdit::dateChanged, this, &HistoryWindow::DayChanged);
     connect(BPokaz, &QPushButton::clicked, this, &HistoryWindow::BPokazClick);
+    connect(BDoDanych, &QPushButton::clicked, this, &HistoryWindow::ShowDataSpan);
+    connect(CBwszystkie, &QCheckBox::toggled, this, [this](bool all) { view_->SetFitAll(all); });
     connect(BEksport, &QPushButton::clicked, this, &HistoryWindow::BEksportClick);
     connect(BExcel, &QPushButton::clicked, this, &HistoryWindow::BExcelClick);
 }
@@ -140,17 +161,22 @@ void HistoryWindow::BuildBody() {
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     view_ = new HistoryChartView(splitter);
     TRaporty = new QTableWidget(0, 2, splitter);
+    TRaporty->setObjectName(QStringLiteral("TRaporty"));
     TRaporty->setHorizontalHeaderLabels({QStringLiteral("Czas"), QStringLiteral("Raport")});
     TRaporty->verticalHeader()->hide();
     TRaporty->horizontalHeader()->setStretchLastSection(true);
     TRaporty->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TRaporty->setSelectionBehavior(QAbstractItemView::SelectRows);
     TRaporty->setWordWrap(false);
+    TRaporty->setTextElideMode(Qt::ElideRight);
+    // One line per row, as tall as the text: many rows in view.
+    TRaporty->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    TRaporty->verticalHeader()->setDefaultSectionSize(TRaporty->fontMetrics().height() + 6);
     splitter->addWidget(view_);
     splitter->addWidget(TRaporty);
     splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({760, 300});
+    splitter->setStretchFactor(1, 2);
+    splitter->setSizes({620, 440});
     LPodsumowanie = new QLabel(this);
     LPodsumowanie->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* column = static_cast<QVBoxLayout*>(layout());
@@ -176,6 +202,18 @@ void HistoryWindow::hideEvent(QHideEvent* event) {
 
 void HistoryWindow::SetRefreshInterval(int ms) { refresh_->setInterval(ms); }
 
+void HistoryWindow::SetMessageTime(int ms) { message_->setInterval(ms); }
+
+void HistoryWindow::Tell(const QString& message) {
+    LPodsumowanie->setText(message);
+    message_->start();
+}
+
+void HistoryWindow::ShowSummary(const QString& summary) {
+    summary_ = summary;
+    if (!message_->isActive()) LPodsumowanie->setText(summary_);
+}
+
 void HistoryWindow::DayChanged(const QDate& day) { ShowDay(day); }
 
 void HistoryWindow::ShowDay(const QDate& day) {
@@ -183,21 +221,25 @@ void HistoryWindow::ShowDay(const QDate& day) {
         const QSignalBlocker block(EDzien);
         EDzien->setDate(day);
     }
-    ShowRange(DayRange(day));
+    ShowRange(DayRange(day), true);
 }
 
 void HistoryWindow::BPokazClick() {
-    const auto from = ParseRangeTime(EOd->text());
-    const auto to = ParseRangeTime(EDo->text());
+    const auto from = ParseRangeTime(EOd->text(), EDzien->date());
+    const auto to = ParseRangeTime(EDo->text(), EDzien->date());
     if (!from || !to) {
-        LPodsumowanie->setText(
-            QStringLiteral("Niepoprawny czas w polu „%1”: „%2”. Oczekiwany format: RRRR-MM-DD "
-                           "gg:mm:ss, RRRR-MM-DD gg:mm lub RRRR-MM-DD.")
-                .arg(from ? QStringLiteral("Do") : QStringLiteral("Od"),
-                     from ? EDo->text() : EOd->text()));
+        Tell(QStringLiteral("Niepoprawny czas w polu „%1”: „%2”. Oczekiwany format: RRRR-MM-DD "
+                            "gg:mm:ss, RRRR-MM-DD gg:mm, RRRR-MM-DD albo sama godzina gg:mm.")
+                 .arg(from ? QStringLiteral("Do") : QStringLiteral("Od"),
+                      from ? EDo->text() : EOd->text()));
         return;
     }
     ShowRange({from->toMSecsSinceEpoch(), to->toMSecsSinceEpoch()});
+}
+
+void HistoryWindow::ShowDataSpan() {
+    const auto span = DataSpan(*data_.points, data_.reports, data_.range);
+    if (span) view_->SetVisible(span->fromMs, span->toMs);
 }
 
 void HistoryWindow::TypeRange(const QString& from, const QString& to) {
@@ -206,9 +248,9 @@ void HistoryWindow::TypeRange(const QString& from, const QString& to) {
     BPokaz->click();
 }
 
-void HistoryWindow::ShowRange(HistoryRange range) {
+void HistoryWindow::ShowRange(HistoryRange range, bool toData) {
     if (range.toMs <= range.fromMs) {
-        LPodsumowanie->setText(QStringLiteral("Koniec zakresu musi być po jego początku."));
+        Tell(QStringLiteral("Koniec zakresu musi być po jego początku."));
         return;
     }
     EOd->setText(RangeTimeText(range.fromMs));
@@ -217,8 +259,9 @@ void HistoryWindow::ShowRange(HistoryRange range) {
         const QSignalBlocker block(EDzien);
         EDzien->setDate(QDateTime::fromMSecsSinceEpoch(range.fromMs).date());
     }
-    LPodsumowanie->setText(QStringLiteral("Wczytywanie..."));
-    Load(range, false);
+    message_->stop();  // the operator acted: what was told has been seen
+    ShowSummary(QStringLiteral("Wczytywanie..."));
+    Load(range, false, toData);
 }
 
 // The range read again, while it reaches the present and no reading is under way.
@@ -227,29 +270,29 @@ void HistoryWindow::Refresh() {
         data_.range.toMs < QDateTime::currentMSecsSinceEpoch() - kRefreshMs) {
         return;
     }
-    Load(data_.range, true);
+    Load(data_.range, true, false);
 }
 
-void HistoryWindow::Load(HistoryRange range, bool keepView) {
+void HistoryWindow::Load(HistoryRange range, bool keepView, bool toData) {
     const std::uint64_t generation = ++generation_;
     loading_ = true;
     QPointer<HistoryWindow> self(this);
     const QString path = path_;
-    Run([self, path, range, generation, keepView] {
+    Run([self, path, range, generation, keepView, toData] {
         auto data = std::make_shared<HistoryData>(LoadHistory(path, range));
         data->generation = generation;
         QMetaObject::invokeMethod(
             qApp,
-            [self, data, keepView] {
+            [self, data, keepView, toData] {
                 if (self && data->generation == self->generation_) {
-                    self->Show(std::move(*data), keepView);
+                    self->Show(std::move(*data), keepView, toData);
                 }
             },
             Qt::QueuedConnection);
     });
 }
 
-void HistoryWindow::Show(HistoryData data, bool keepView) {
+void HistoryWindow::Show(HistoryData data, bool keepView, bool toData) {
     const std::int64_t from = view_->VisibleFrom(), to = view_->VisibleTo();
     keepView =
         keepView && data.range.fromMs == data_.range.fromMs && data.range.toMs == data_.range.toMs;
@@ -258,13 +301,14 @@ void HistoryWindow::Show(HistoryData data, bool keepView) {
     FillReports();
     view_->SetPoints(data_.points, data_.range.fromMs, data_.range.toMs, data_.unit);
     if (keepView) view_->SetVisible(from, to);
+    if (!keepView && toData) ShowDataSpan();
     std::int64_t reports = 0;
     for (const JournalRow& row : data_.reports) reports += row.kind == JournalKind::Report;
     QString summary = data_.error.isEmpty()
                           ? SummaryText(data_.readingLines, data_.readingRows, reports)
                           : data_.error;
     if (!data_.skipped.isEmpty()) summary += QLatin1Char(' ') + data_.skipped;
-    LPodsumowanie->setText(summary);
+    ShowSummary(summary);
     emit shown();
 }
 
@@ -278,7 +322,10 @@ void HistoryWindow::FillReports() {
     for (int i = 0; i < int(data_.reports.size()); ++i) {
         const JournalRow& row = data_.reports[std::size_t(i)];
         TRaporty->setItem(i, 0, new QTableWidgetItem(ReportTimeText(row.firstMs, withDate)));
-        TRaporty->setItem(i, 1, new QTableWidgetItem(ReportRowText(row)));
+        const QString text = ReportRowText(row);
+        auto* item = new QTableWidgetItem(OneLineText(text));
+        item->setToolTip(text);
+        TRaporty->setItem(i, 1, item);
     }
     TRaporty->resizeColumnToContents(0);
     TRaporty->setUpdatesEnabled(true);
@@ -361,7 +408,7 @@ void HistoryWindow::Export(const QString& target, int format) {
                 if (!self) return;
                 self->BEksport->setEnabled(true);
                 self->BExcel->setEnabled(true);
-                self->LPodsumowanie->setText(message);
+                self->Tell(message);
                 emit self->exportDone(ok, message);
             },
             Qt::QueuedConnection);

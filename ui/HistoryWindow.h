@@ -1,11 +1,15 @@
 #pragma once
-// HistoryWindow: "Historia ważeń", shown without being modal. The operator picks a day or a time
-// range ("Od" and "Do" take a time typed whole); the readings are drawn over time, the line
-// broken at the journal's gaps (zoom with the wheel, pan by dragging, a double click shows the
-// whole range again, hovering shows the value and the time) and the report lines of the visible
-// part are listed beside the plot with their times. "Eksportuj do CSV..." and "Eksportuj do
-// Excela..." write the shown range. While it is open and its range reaches the present, it
-// reads the journal again every few seconds, keeping the zoom.
+// HistoryWindow: "Historia ważeń", shown without being modal. The operator picks a day (shown
+// zoomed to the part that holds data) or a time range ("Od" and "Do" take a time typed whole,
+// or a time alone on the shown day); the readings are drawn over time, the line broken at the
+// journal's gaps (zoom with the wheel, pan by dragging, a double click shows the whole range
+// again, "Dopasuj do danych" the part with data, hovering shows the value and the time; the
+// value axis leaves a few far outliers out unless "Wszystkie wartości" is checked) and the
+// report lines of the visible part are listed beside the plot with their times, one line each.
+// "Eksportuj do CSV..." and "Eksportuj do Excela..." write the shown range. While it is open and
+// its range reaches the present, it reads the journal again every few seconds, keeping the
+// zoom. A message under the plot stays for ten seconds (or until the operator shows another
+// range), then the summary comes back.
 // The journal is read on a thread of its own; the window only shows what comes back.
 
 #include <QDate>
@@ -18,6 +22,7 @@
 #include "HistoryTexts.h"
 #include "JournalExport.h"
 
+class QCheckBox;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -51,15 +56,18 @@ class HistoryWindow : public QDialog {
     explicit HistoryWindow(const QString& journalPath, QWidget* parent = nullptr);
     ~HistoryWindow() override;
 
-    // Reads and shows a local day, or a range (UTC ms).
+    // Reads and shows a local day zoomed to its data, or a range (UTC ms), whole or zoomed to
+    // its data.
     void ShowDay(const QDate& day);
-    void ShowRange(HistoryRange range);
+    void ShowRange(HistoryRange range, bool toData = false);
     // Writes the shown range as CSV or XLSX to `path` (on the reading thread); exportDone tells
     // the end.
     void ExportCsv(const QString& path);
     void ExportXlsx(const QString& path);
     // How often the window reads its range again while the range reaches the present.
     void SetRefreshInterval(int ms);
+    // How long a message stays under the plot before the summary comes back.
+    void SetMessageTime(int ms);
 
     // What is on screen (for the tests and the benchmark).
     bool Loading() const { return loading_; }
@@ -92,9 +100,12 @@ class HistoryWindow : public QDialog {
     void Export(const QString& path, int format);
     void AskAndExport(const QString& title, const QString& filter, const QString& suffix,
                       int format);
-    void Load(HistoryRange range, bool keepView);
+    void Load(HistoryRange range, bool keepView, bool toData);
     void Refresh();
-    void Show(HistoryData data, bool keepView);
+    void Show(HistoryData data, bool keepView, bool toData);
+    void ShowDataSpan();
+    void Tell(const QString& message);
+    void ShowSummary(const QString& summary);
     void FillReports();
     void ShowReportsWithin(std::int64_t fromMs, std::int64_t toMs);
     void Run(std::function<void()> job);
@@ -107,11 +118,15 @@ class HistoryWindow : public QDialog {
     std::vector<QThread*> jobs_;
 
     QTimer* refresh_ = nullptr;
+    QTimer* message_ = nullptr;  // runs while a message is shown
+    QString summary_;
 
     QDateEdit* EDzien = nullptr;
     QLineEdit* EOd = nullptr;
     QLineEdit* EDo = nullptr;
     QPushButton* BPokaz = nullptr;
+    QPushButton* BDoDanych = nullptr;
+    QCheckBox* CBwszystkie = nullptr;
     QPushButton* BEksport = nullptr;
     QPushButton* BExcel = nullptr;
     HistoryChartView* view_ = nullptr;

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -101,8 +103,14 @@ void MainWindow::SetAddOnIndicator(const QString& name, const AddOnIndicator& in
     }
     label->setText(indicator.text);
     label->setToolTip(indicator.tooltip);
-    label->setStyleSheet(indicator.fault ? QStringLiteral("color: #c00000; font-weight: bold;")
-                                         : QString());
+    // The fault's red and bold on the corner's own font and palette (a style sheet, once set and
+    // cleared, would leave the label in another font than its neighbour's).
+    QFont font = indicators_->font();
+    font.setBold(indicator.fault);
+    label->setFont(font);
+    QPalette palette = indicators_->palette();
+    if (indicator.fault) palette.setColor(QPalette::WindowText, QColor(0xc0, 0x00, 0x00));
+    label->setPalette(palette);
     label->setVisible(!indicator.text.isEmpty());
     const auto labels = indicators_->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
     indicators_->setVisible(

@@ -21,8 +21,11 @@
   let breakNext = false;
   let streamOpen = true;  // the page itself just came from the program
 
+  // Numbers as Polish writes them: a decimal comma, whatever the scale sent.
+  const polish = (text) => text.replace(/\./g, ',');
+
   function showWeight() {
-    el('waga').textContent = readout ? readout : '—';
+    el('waga').textContent = readout ? polish(readout) : '—';
     el('jednostka').textContent = readout ? weight.unit || '' : '';
     el('czas').textContent = readout && weight.time
       ? 'odczyt z ' + new Date(weight.time).toLocaleString('pl-PL')
@@ -47,9 +50,9 @@
     const list = el('raport');
     const item = document.createElement('li');
     item.textContent = text;
+    item.title = text;
     list.appendChild(item);
     while (list.children.length > MAX_REPORTS) list.removeChild(list.firstChild);
-    list.scrollTop = list.scrollHeight;  // the newest line in view
   }
 
   // The longest pause that still joins two points: BREAK_FACTOR times the median interval.
@@ -92,11 +95,13 @@
     }
     let lo = Math.min(...trend.map((p) => p.v)), hi = Math.max(...trend.map((p) => p.v));
     if (hi === lo) { hi += 1; lo -= 1; }
+    // A margin above the highest and below the lowest value: no line on the frame's edge.
+    const pad = (hi - lo) * 0.08, top = hi + pad, base = lo - pad;
     const x = (t) => left + (w - left - 4) * (t - (now - TREND_MS)) / TREND_MS;
-    const y = (v) => 4 + (h - bottom - 8) * (hi - v) / (hi - lo);
-    const label = (v) => String(+v.toFixed(3)).replace('.', ',');
-    ctx.fillText(label(hi), 4, 16);
-    ctx.fillText(label(lo), 4, h - bottom);
+    const y = (v) => 4 + (h - bottom - 8) * (top - v) / (top - base);
+    const label = (v) => polish(String(+v.toFixed(3)));
+    ctx.fillText(label(hi), 4, y(hi) + 4);
+    ctx.fillText(label(lo), 4, y(lo) + 4);
     ctx.strokeStyle = '#1f6fb2';
     ctx.lineWidth = 2;
     const longest = longestJoin(trend);

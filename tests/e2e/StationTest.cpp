@@ -230,6 +230,43 @@ TEST(Station, AByteZeroKeepsTheRestOfTheLineInEveryAddition) {
     }
 }
 
+// Without Jednostka, or without konfig.ini at all, the station stamps the window program's
+// default unit on each line: the service and the journal say "kg".
+class StationDefaults : public testing::TestWithParam<const char*> {};
+
+TEST_P(StationDefaults, StampTheDefaultUnit) {
+    Workplace place;
+    const std::string konfig = GetParam();
+    if (!konfig.empty()) place.Write("konfig.ini", konfig);
+    const quint16 port = FreePort();
+    ASSERT_NE(port, 0);
+    place.Write("dodatki.ini", "[SerwerWagi]\nWlaczony=1\nPort=" + std::to_string(port) + "\n");
+    ChildProcess station({"/usr/bin/env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM",
+                          "WAGA_DIR=" + place.Dir(), BinPath("waga-stacja")},
+                         place.Dir());
+    ASSERT_TRUE(WaitUntil([&] { return Count(station.Stderr(), "COM2: Połączenie RS232") == 1; }))
+        << station.Stderr();
+    ASSERT_TRUE(place.Pty().Write(" 17.70\r\n"));
+    EXPECT_TRUE(WaitUntil([&] {
+        return !Get(port, "/api/v1/weight").Json().value("reading").toString().isEmpty();
+    })) << Get(port, "/api/v1/weight").body.toStdString();
+    EXPECT_EQ(Get(port, "/api/v1/weight").Json().value("unit").toString(), QStringLiteral("kg"));
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.Wait(), 0) << station.Stderr();
+    ChildProcess tool({BinPath("waga-journal"), "export", "--format", "json"}, place.Dir());
+    ASSERT_EQ(tool.Wait(), 0) << tool.Stderr();
+    const QJsonArray rows =
+        QJsonDocument::fromJson(QByteArray::fromStdString(tool.Stdout())).array();
+    ASSERT_EQ(rows.size(), 1) << tool.Stdout();
+    EXPECT_EQ(rows[0].toObject()[QStringLiteral("unit")].toString(), QStringLiteral("kg"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Konfig, StationDefaults,
+                         testing::Values("", "Zapisuj_display=1\r\nNumer_portu=2\r\n"),
+                         [](const auto& info) {
+                             return std::string(info.param).empty() ? "NoFile" : "NoUnitKey";
+                         });
+
 INSTANTIATE_TEST_SUITE_P(Signals, StationRun, testing::Values(SIGTERM, SIGINT),
                          [](const auto& info) {
                              return info.param == SIGTERM ? "SIGTERM" : "SIGINT";

@@ -1,15 +1,21 @@
 // The history window offscreen on a journal written by the real writer: a day's readings drawn
-// reduced, the report lines listed with their times, hover, zoom and pan by mouse, the line
-// broken at gaps with the axes fitted, the range typed whole, the window reading again by itself,
-// the exports equal to waga-journal's, and a journal that is missing.
+// reduced and zoomed to the hours with data, the report lines listed with their times one line
+// each, hover, zoom and pan by mouse, the line broken at gaps with the axes fitted, a far outlier
+// left off the value axis, the range typed whole or as a time alone, the window reading again by
+// itself while a message stays, the exports equal to waga-journal's, and a journal that is
+// missing. The window's decisions (the robust fit, the data's span, typed times) in tables.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QWheelEvent>
 #include <cmath>
 
@@ -94,6 +100,14 @@ TEST_F(HistoryWindowTest, ADayIsDrawnReducedWithItsReportsBeside) {
     EXPECT_EQ(window.Summary(), SummaryText(day_.readings, day_.readingRows, day_.reports));
     ASSERT_EQ(window.ReportRows(), day_.reports);
     HistoryChartView* view = window.ChartView();
+    // The day opens on its two hours of data (with a margin), not on 24 hours.
+    EXPECT_GE(view->VisibleFrom(), day_.start + 8 * 3'600'000 - 10 * 60'000);
+    EXPECT_LE(view->VisibleTo(), day_.start + 10 * 3'600'000 + 10 * 60'000);
+    // The report list: one line per row, the whole line in the tooltip.
+    auto* reports = window.findChild<QTableWidget*>(QStringLiteral("TRaporty"));
+    ASSERT_NE(reports, nullptr);
+    EXPECT_LE(reports->rowHeight(0), reports->fontMetrics().height() + 8);
+    EXPECT_EQ(reports->item(0, 1)->toolTip(), QStringLiteral("Ważenie nr 1: 8000 kg"));
     const int columns = int(view->chart()->plotArea().width());
     EXPECT_GT(window.PlottedPoints(), 2 * day_.reports);  // every weighing shows
     EXPECT_LE(window.PlottedPoints(), 4 * columns + 2);
@@ -109,8 +123,7 @@ TEST_F(HistoryWindowTest, ADayIsDrawnReducedWithItsReportsBeside) {
         << hover.toStdString();
     EXPECT_EQ(window.HoverTextAt(QPoint(1, 1)), QString());  // outside the plot
 
-    if (!qEnvironmentVariableIsEmpty("WAGA_SCREENSHOT_DIR")) {
-        window.ShowRange({day_.start + 7 * 3'600'000, day_.start + 11 * 3'600'000});
+    if (!qEnvironmentVariableIsEmpty("WAGA_SCREENSHOT_DIR")) {  // the day as it opens
         waga::test::RunEvents(std::chrono::milliseconds(500));
         window.grab().save(QDir(qEnvironmentVariable("WAGA_SCREENSHOT_DIR"))
                                .filePath(QStringLiteral("historia.png")));
@@ -261,6 +274,12 @@ TEST(HistoryPlotTest, TheLineBreaksAtAGapRowAndAtASilence) {
     EXPECT_EQ(window.VisibleReportRows(), 3);  // two reports and the gap row
     view->SetVisible(t0 + 300'000, t0 + 420'000);
     EXPECT_EQ(window.VisibleReportRows(), 1);
+    // A time alone is on the day shown.
+    shown = false;
+    window.TypeRange(QStringLiteral("08:01"), QStringLiteral("8:02:30"));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return shown; }));
+    EXPECT_EQ(view->VisibleFrom(), t0 + 60'000);
+    EXPECT_EQ(view->VisibleTo(), t0 + 150'000);
     window.TypeRange(QStringLiteral("3.12.2026 08:00"), QStringLiteral("2026-12-03 08:07"));
     EXPECT_TRUE(window.Summary().contains(QStringLiteral("Oczekiwany format: RRRR-MM-DD gg:mm:ss")))
         << window.Summary().toStdString();
@@ -297,6 +316,142 @@ TEST(HistoryPlotTest, TheWindowReadsNewLinesByItselfWhileOpen) {
     })) << window.Summary().toStdString();
     EXPECT_EQ(view->VisibleTo() - view->VisibleFrom(), 120'000);
     EXPECT_GT(shown, 1);
+
+    // What an export says stays while the window reads again, then the summary comes back.
+    TempDir out;
+    window.SetMessageTime(1500);
+    QString told;
+    QObject::connect(&window, &HistoryWindow::exportDone,
+                     [&](bool, const QString& message) { told = message; });
+    window.ExportCsv(QString::fromStdString(out.File("teraz.csv")));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !told.isEmpty(); }));
+    const int before = shown;
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return shown >= before + 3; }));
+    EXPECT_EQ(window.Summary(), told);
+    EXPECT_TRUE(waga::test::RunEventsUntil([&] {
+        return window.Summary().startsWith(QStringLiteral("Odczyty: 12 "));
+    })) << window.Summary().toStdString();
+}
+
+// One numeric line that is no weight ("+48 123 456" reads as 48123456) among the weighings:
+// the value axis fits the weighings and counts the outlier; "Wszystkie wartości" takes it in.
+TEST(HistoryPlotTest, AFarOutlierDoesNotFlattenTheWeighings) {
+    TempDir dir;
+    const std::int64_t t0 = QDate(2026, 12, 3).startOfDay().toMSecsSinceEpoch() + 8 * 3'600'000;
+    {
+        Rig rig(dir.Path());
+        for (int i = 0; i < 400; ++i) {
+            rig.now = t0 + i * 250;
+            rig.Send(i == 200 ? "+48 123 456\r\n" : std::to_string(i % 40) + ",50\r\n");
+        }
+    }
+    HistoryWindow window(QString::fromStdString(dir.File("dziennik.sqlite")));
+    window.resize(1200, 500);
+    bool shown = false;
+    QObject::connect(&window, &HistoryWindow::shown, [&] { shown = true; });
+    window.show();
+    window.ShowDay(QDate(2026, 12, 3));
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return shown; }));
+    HistoryChartView* view = window.ChartView();
+    EXPECT_LE(view->ValueRange().second, 50);
+    EXPECT_EQ(view->OutsideValues(), 1);
+    EXPECT_TRUE(view->chart()->axes(Qt::Vertical).front()->titleText().contains("poza osią: 1"));
+    if (!qEnvironmentVariableIsEmpty("WAGA_SCREENSHOT_DIR")) {
+        waga::test::RunEvents(std::chrono::milliseconds(500));
+        window.grab().save(QDir(qEnvironmentVariable("WAGA_SCREENSHOT_DIR"))
+                               .filePath(QStringLiteral("historia-odstajaca.png")));
+    }
+    window.findChild<QCheckBox*>()->click();
+    EXPECT_GE(view->ValueRange().second, 48123456);
+    EXPECT_EQ(view->OutsideValues(), 0);
+    // "Dopasuj do danych" after a double click: the 100 s of data again.
+    view->SetVisible(t0 - 3'600'000, t0 + 3'600'000);
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Dopasuj do danych")) button->click();
+    EXPECT_EQ(view->VisibleFrom(), t0 - 30'000);
+    EXPECT_EQ(view->VisibleTo(), t0 + 99'750 + 30'000);
+}
+
+// The decisions behind the window, case by case.
+TEST(HistoryDecisionsTest, RobustValueSpan) {
+    std::vector<double> day(1000);
+    for (std::size_t i = 0; i < day.size(); ++i) day[i] = i % 3 == 0 ? 0 : 17.7 + double(i % 9);
+    auto withOutliers = day;
+    withOutliers[10] = 48123456;
+    withOutliers[20] = -48123456;
+    struct Case {
+        const char* name;
+        std::vector<double> values;
+        double low, high;
+        int outside;
+    };
+    const std::vector<Case> cases = {
+        {"a day of weighings", day, 0, 25.7, 0},
+        {"one far value either side", withOutliers, 0, 25.7, 2},
+        {"three values, one far", {0, 20, 48123456}, 0, 20, 1},
+        {"a heavy load among zeros", {0, 0, 0, 500, 0}, 0, 500, 0},
+        {"a lorry beside sacks", {20, 25, 30, 18000}, 20, 18000, 0},
+        {"two far values of five: more than 1 in 100", {0, 1, 2, 48e6, 49e6}, 0, 49e6, 0},
+        {"not finite values skipped", {1, NAN, 2, INFINITY}, 1, 2, 0},
+    };
+    for (const Case& c : cases) {
+        const ValueSpan span = RobustValueSpan(c.values);
+        EXPECT_EQ(span.low, c.low) << c.name;
+        EXPECT_EQ(span.high, c.high) << c.name;
+        EXPECT_EQ(span.outside, c.outside) << c.name;
+    }
+    EXPECT_GT(RobustValueSpan({}).low, RobustValueSpan({}).high);
+}
+
+TEST(HistoryDecisionsTest, TypedTimesAndTheDataSpan) {
+    const QDate day(2026, 12, 3);
+    const struct {
+        const char* typed;
+        QDateTime expected;  // invalid: refused
+    } times[] = {
+        {"13:52", QDateTime(day, QTime(13, 52))},
+        {" 8:05:30 ", QDateTime(day, QTime(8, 5, 30))},
+        {"2026-12-04 08:30", QDateTime(QDate(2026, 12, 4), QTime(8, 30))},
+        {"2026-12-04", QDate(2026, 12, 4).startOfDay()},
+        {"25:00", QDateTime()},
+        {"13", QDateTime()},
+        {"13.52", QDateTime()},
+    };
+    for (const auto& t : times) {
+        const auto parsed = ParseRangeTime(QString::fromUtf8(t.typed), day);
+        EXPECT_EQ(parsed.value_or(QDateTime()), t.expected) << t.typed;
+    }
+
+    const HistoryRange range = DayRange(day);
+    const std::int64_t at = range.fromMs + 13 * 3'600'000;
+    JournalRow report;
+    report.firstMs = report.lastMs = at + 3'600'000;
+    const struct {
+        const char* name;
+        std::vector<PlotPoint> points;
+        std::vector<JournalRow> reports;
+        std::optional<HistoryRange> expected;
+    } spans[] = {
+        {"nothing", {}, {}, std::nullopt},
+        {"one reading: a minute around it", {{at, 1}}, {}, HistoryRange{at - 30'000, at + 30'000}},
+        {"readings and a report: a twentieth more",
+         {{at, 1}},
+         {report},
+         HistoryRange{at - 180'000, at + 3'600'000 + 180'000}},
+        {"at midnight: within the day",
+         {{range.fromMs, 1}},
+         {},
+         HistoryRange{range.fromMs, range.fromMs + 30'000}},
+    };
+    for (const auto& c : spans) {
+        const auto span = DataSpan(c.points, c.reports, range);
+        ASSERT_EQ(span.has_value(), c.expected.has_value()) << c.name;
+        if (span) {
+            EXPECT_EQ(span->fromMs, c.expected->fromMs) << c.name;
+            EXPECT_EQ(span->toMs, c.expected->toMs) << c.name;
+        }
+    }
+    EXPECT_EQ(OneLineText(QStringLiteral("dwie\nlinie\tz\r")), QStringLiteral("dwie␊linie␉z␍"));
 }
 
 TEST(HistoryWindowFaultTest, AMissingJournalSaysSoAndDrawsNothing) {

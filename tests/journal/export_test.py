@@ -112,6 +112,38 @@ class CsvExport(unittest.TestCase):
         self.assertEqual(rows[1][0], "2026-12-07T23:40:00.123")
 
 
+class Decimals(unittest.TestCase):
+    """Wartość keeps the decimals the scale sent, read from the stored bytes (rows written
+    before this was known included); JSON keeps the value and tells the decimals."""
+
+    CASES = [
+        # raw bytes, stored value, CSV Wartość, JSON decimals
+        (b" 17.70", 17.7, "17,70", 2),
+        (b"100.00", 100.0, "100,00", 2),
+        (b" 0.00", 0.0, "0,00", 2),
+        (b" -0,250", -0.25, "-0,250", 3),
+        (b"+48 123 456", 48123456.0, "48123456", 0),
+        (b"1,5E3", 1500.0, "1500", None),
+        (b"0,1234567890123456789", 0.12345678901234568, "0,12345678901234568", None),
+        (b"nie liczba", 7.5, "7,5", None),
+    ]
+
+    def test_table(self):
+        rows = [(i, "reading", T0 + i, T0 + i, 1, raw.decode("cp1250"), raw, value, "kg", "COM2")
+                for i, (raw, value, _, _) in enumerate(self.CASES, 1)]
+        with tempfile.TemporaryDirectory() as folder:
+            path = make_journal(folder, rows=rows)
+            out = run("export", "--journal", path)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            lines = out.stdout.decode("utf-8-sig").split("\r\n")[1:-1]
+            data = json.loads(run("export", "--journal", path, "--format", "json").stdout)
+            for (raw, value, shown, decimals), line, obj in zip(self.CASES, lines, data):
+                with self.subTest(raw=raw):
+                    # every field quoted: an import splitting at commas keeps it whole
+                    self.assertEqual(line.split(";")[5], f'"{shown}"')
+                    self.assertEqual((obj["value"], obj["decimals"]), (value, decimals))
+
+
 class JsonExport(unittest.TestCase):
     def test_objects(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -121,8 +153,9 @@ class JsonExport(unittest.TestCase):
             data = json.loads(out.stdout.decode("utf-8"))
             self.assertEqual([o["seq"] for o in data], [10, 11, 13, 15, 16])
             first = data[0]
-            self.assertEqual(sorted(first), sorted(["seq", "kind", "first", "last", "count",
-                                                    "text", "value", "unit", "port", "bytes"]))
+            self.assertEqual(sorted(first), sorted(["seq", "kind", "first", "last", "count", "text",
+                                                    "value", "decimals", "unit", "port",
+                                                    "bytes"]))
             self.assertEqual(first["kind"], "reading")
             self.assertEqual(first["first"], "2026-12-07T10:40:00.123+01:00")
             self.assertEqual(first["last"], "2026-12-07T10:40:01.623+01:00")
@@ -154,7 +187,7 @@ class Arguments(unittest.TestCase):
                 (["--help"], 0, "waga-journal export --help", ""),
                 (["-h"], 0, "Kod wyjścia", ""),
                 (["export", "--help"], 0, "--format csv|json|xlsx", ""),
-                (["export", "--from", "2026-12-07", "--help"], 0, "pola w cudzysłowie jako tekst", ""),
+                (["export", "--from", "2026-12-07", "--help"], 0, "kolumnom Rodzaj, Tekst, Jednostka", ""),
                 (["backup", "--help"], 0, "Użycie: waga-journal backup PLIK", ""),
                 ([], 2, "", "Nie podano polecenia."),
                 (["eksport"], 2, "", "Nieznane polecenie: eksport"),

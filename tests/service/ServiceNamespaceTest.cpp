@@ -117,8 +117,8 @@ TEST_F(ServiceBrowser, PageShowsTheReadoutReportsAndTheTrendFromTheJournal) {
     }
     journal_.Commit();
     clockMs_ = 0;
-    StartService();  // switched on now: it has seen none of it
-    Feed("   12,34\r");
+    StartService();      // switched on now: it has seen none of it
+    Feed("   12.34\r");  // sent with a dot, shown with the Polish comma
     Settle();
     const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port_);
 
@@ -126,11 +126,12 @@ TEST_F(ServiceBrowser, PageShowsTheReadoutReportsAndTheTrendFromTheJournal) {
     EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"waga\">12,34</span>")))
         << dom.toStdString();
     EXPECT_TRUE(dom.contains(QStringLiteral("<span id=\"jednostka\">kg</span>")));
-    // Filled in by the page's script from the journal: the last 20 report lines.
+    // Filled in by the page's script from the journal: the last 20 report lines, not numbered.
     ASSERT_EQ(reports, 28);
-    EXPECT_FALSE(dom.contains(QStringLiteral("<li>Ważenie nr 8:")));
-    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 9:")));
-    EXPECT_TRUE(dom.contains(QStringLiteral("<li>Ważenie nr 28:")));
+    EXPECT_TRUE(dom.contains(QStringLiteral("<ul id=\"raport\">"))) << dom.toStdString();
+    EXPECT_FALSE(dom.contains(QStringLiteral("Ważenie nr 8:")));
+    EXPECT_TRUE(dom.contains(QStringLiteral(">Ważenie nr 9:")));
+    EXPECT_TRUE(dom.contains(QStringLiteral(">Ważenie nr 28:")));
     EXPECT_TRUE(dom.contains(QStringLiteral("COM2: połączono"))) << dom.toStdString();
 
     const QString png = qEnvironmentVariableIsSet("WAGA_SERVICE_PAGE_PNG")

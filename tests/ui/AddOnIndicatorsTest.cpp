@@ -2,7 +2,11 @@
 // shown as a fault. The window tests of the service and the upload follow them live.
 #include <gtest/gtest.h>
 
+#include <QFontInfo>
+#include <QLabel>
+
 #include "AddOnIndicators.h"
+#include "UiFixture.h"
 
 namespace {
 
@@ -71,6 +75,29 @@ TEST(AddOnIndicators, ServiceStates) {
         EXPECT_EQ(shown, (AddOnIndicator{QString::fromUtf8(row.text),
                                          QString::fromUtf8(row.tooltip), row.fault}));
     }
+}
+
+// In the window's menu bar: after a fault and its end, each indicator is in the same font as
+// one that never had a fault.
+class AddOnIndicatorsInWindow : public UiFixture {};
+
+TEST_F(AddOnIndicatorsInWindow, AfterAFaultTheFontIsTheOthers) {
+    const AddOnIndicator running = ServiceIndicator(WeightService::State::Running, {}, {});
+    Form().SetAddOnIndicator(QStringLiteral("LStanSerwera"), running);
+    Form().SetAddOnIndicator(QStringLiteral("LStanBazy"),
+                             CentralIndicator(Upload(false, "serwer nie odpowiada", 3, true)));
+    Form().SetAddOnIndicator(QStringLiteral("LStanBazy"),
+                             CentralIndicator(Upload(true, "", 0, true)));
+    const auto* service = Form().findChild<QLabel*>(QStringLiteral("LStanSerwera"));
+    const auto* upload = Form().findChild<QLabel*>(QStringLiteral("LStanBazy"));
+    ASSERT_NE(service, nullptr);
+    ASSERT_NE(upload, nullptr);
+    EXPECT_EQ(upload->text(), QStringLiteral("Baza: połączona, zaległe: 0"));
+    const QFontInfo a(service->font()), b(upload->font());
+    EXPECT_EQ(a.pixelSize(), b.pixelSize());
+    EXPECT_EQ(a.family(), b.family());
+    EXPECT_EQ(a.bold(), b.bold());
+    EXPECT_EQ(service->sizeHint().height(), upload->sizeHint().height());
 }
 
 }  // namespace

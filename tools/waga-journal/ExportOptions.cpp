@@ -41,11 +41,13 @@ QString ExportHelp() {
                "CZAS: %1.\n"
                "\n"
                "Arkusz kalkulacyjny: XLSX otwiera się dwuklikiem (daty, liczby i teksty mają\n"
-               "swoje typy). CSV wymaga importu z opcjami: zestaw znaków UTF-8, język polski,\n"
-               "separator średnik, ogranicznik tekstu \", pola w cudzysłowie jako tekst,\n"
-               "wykrywanie liczb specjalnych włączone, obliczanie formuł wyłączone. Tekst, który\n"
-               "arkusz wziąłby za formułę (zaczyna się od =, +, -, @), ma w CSV apostrof na "
-               "początku.\n")
+               "swoje typy, wartość ma tyle miejsc po przecinku, ile przysłała waga). W CSV\n"
+               "każde pole jest w cudzysłowie, więc domyślny import arkusza (separatory\n"
+               "przecinek, średnik i tabulator) nie dzieli liczb; aby teksty zostały dokładnie\n"
+               "takie, jakie przysłała waga, ustaw w imporcie kolumnom Rodzaj, Tekst, Jednostka\n"
+               "i Port typ Tekst (zestaw znaków UTF-8, język polski, wykrywanie liczb\n"
+               "specjalnych włączone, obliczanie formuł wyłączone). Tekst, który arkusz wziąłby\n"
+               "za formułę (zaczyna się od =, +, -, @), ma w CSV apostrof na początku.\n")
         .arg(kTimeFormats);
 }
 
