@@ -40,8 +40,10 @@ std::size_t Count(const std::string& text, const std::string& part) {
     return count;
 }
 
-// Every line in the journal, in order, a run of identical readings expanded to its count.
-std::vector<std::string> JournalLines(const std::string& folder) {
+// Every line in the journal, in order, a run of identical readings expanded to its count; and
+// each row's unit.
+std::vector<std::string> JournalLines(const std::string& folder,
+                                      std::vector<std::string>* units = nullptr) {
     ChildProcess tool({BinPath("waga-journal"), "export", "--format", "json"}, folder);
     EXPECT_EQ(tool.Wait(), 0) << tool.Stderr();
     std::vector<std::string> lines;
@@ -52,6 +54,7 @@ std::vector<std::string> JournalLines(const std::string& folder) {
             QByteArray::fromBase64(row[QStringLiteral("bytes")].toString().toLatin1())
                 .toStdString();
         lines.insert(lines.end(), row[QStringLiteral("count")].toInt(), bytes);
+        if (units) units->push_back(row[QStringLiteral("unit")].toString().toStdString());
     }
     return lines;
 }
@@ -73,7 +76,8 @@ TEST_P(StationRun, FeedsEveryPartAndStopsWithNothingLost) {
     Workplace place;  // COM2 -> a pseudo-terminal
     const quint16 port = FreePort();
     ASSERT_NE(port, 0);
-    const std::string konfig = "Zapisuj_display=1\r\nJednostka=kg\r\n";
+    // No Jednostka: the unit is the window program's default, kg.
+    const std::string konfig = "Zapisuj_display=1\r\n";
     place.Write("konfig.ini", konfig);
     // The central database on a port where nothing listens: its notice is told.
     place.Write("dodatki.ini", "[SerwerWagi]\nWlaczony=1\nPort=" + std::to_string(port) +
@@ -124,7 +128,7 @@ TEST_P(StationRun, FeedsEveryPartAndStopsWithNothingLost) {
 }
 
 // dodatki.ini that cannot be read is told once; the station runs on with the additions'
-// defaults (the journal on).
+// defaults (the journal on), and without konfig.ini with its defaults.
 TEST(Station, TellsAnUnreadableDodatkiIniAndRunsOn) {
     Workplace place;
     std::filesystem::create_directory(place.File("dodatki.ini"));
@@ -133,7 +137,7 @@ TEST(Station, TellsAnUnreadableDodatkiIniAndRunsOn) {
                          place.Dir());
     ASSERT_TRUE(WaitUntil([&] { return Count(station.Stderr(), "COM2: Połączenie RS232") == 1; }))
         << station.Stderr();
-    ASSERT_TRUE(place.Pty().Write("TARA\r"));
+    ASSERT_TRUE(place.Pty().Write(" 17.70\rTARA\r"));  // the reading is not recorded by default
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()) == "TARA\r\n"; }));
     station.Signal(SIGTERM);
     ASSERT_EQ(station.Wait(), 0) << station.Stderr();
@@ -142,7 +146,10 @@ TEST(Station, TellsAnUnreadableDodatkiIniAndRunsOn) {
                     "dodatki.ini; dodatki działają z ustawieniami domyślnymi.\n"),
               1u)
         << station.Stderr();
-    EXPECT_EQ(JournalLines(place.Dir()), std::vector<std::string>{"TARA"});
+    // No konfig.ini: every key at the window program's default, the unit kg among them.
+    std::vector<std::string> units;
+    EXPECT_EQ(JournalLines(place.Dir(), &units), (std::vector<std::string>{" 17.70", "TARA"}));
+    EXPECT_EQ(units, (std::vector<std::string>{"kg", "kg"}));
 }
 
 // A byte 0 inside a line: the read-out and the report view end the line there, but the additions
@@ -229,43 +236,6 @@ TEST(Station, AByteZeroKeepsTheRestOfTheLineInEveryAddition) {
         EXPECT_EQ(sheet[static_cast<qsizetype>(i)].toStdString(), cases[i].text.toStdString());
     }
 }
-
-// Without Jednostka, or without konfig.ini at all, the station stamps the window program's
-// default unit on each line: the service and the journal say "kg".
-class StationDefaults : public testing::TestWithParam<const char*> {};
-
-TEST_P(StationDefaults, StampTheDefaultUnit) {
-    Workplace place;
-    const std::string konfig = GetParam();
-    if (!konfig.empty()) place.Write("konfig.ini", konfig);
-    const quint16 port = FreePort();
-    ASSERT_NE(port, 0);
-    place.Write("dodatki.ini", "[SerwerWagi]\nWlaczony=1\nPort=" + std::to_string(port) + "\n");
-    ChildProcess station({"/usr/bin/env", "-u", "DISPLAY", "-u", "QT_QPA_PLATFORM",
-                          "WAGA_DIR=" + place.Dir(), BinPath("waga-stacja")},
-                         place.Dir());
-    ASSERT_TRUE(WaitUntil([&] { return Count(station.Stderr(), "COM2: Połączenie RS232") == 1; }))
-        << station.Stderr();
-    ASSERT_TRUE(place.Pty().Write(" 17.70\r\n"));
-    EXPECT_TRUE(WaitUntil([&] {
-        return !Get(port, "/api/v1/weight").Json().value("reading").toString().isEmpty();
-    })) << Get(port, "/api/v1/weight").body.toStdString();
-    EXPECT_EQ(Get(port, "/api/v1/weight").Json().value("unit").toString(), QStringLiteral("kg"));
-    station.Signal(SIGTERM);
-    ASSERT_EQ(station.Wait(), 0) << station.Stderr();
-    ChildProcess tool({BinPath("waga-journal"), "export", "--format", "json"}, place.Dir());
-    ASSERT_EQ(tool.Wait(), 0) << tool.Stderr();
-    const QJsonArray rows =
-        QJsonDocument::fromJson(QByteArray::fromStdString(tool.Stdout())).array();
-    ASSERT_EQ(rows.size(), 1) << tool.Stdout();
-    EXPECT_EQ(rows[0].toObject()[QStringLiteral("unit")].toString(), QStringLiteral("kg"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Konfig, StationDefaults,
-                         testing::Values("", "Zapisuj_display=1\r\nNumer_portu=2\r\n"),
-                         [](const auto& info) {
-                             return std::string(info.param).empty() ? "NoFile" : "NoUnitKey";
-                         });
 
 INSTANTIATE_TEST_SUITE_P(Signals, StationRun, testing::Values(SIGTERM, SIGINT),
                          [](const auto& info) {

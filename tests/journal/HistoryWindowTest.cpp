@@ -403,7 +403,7 @@ TEST(HistoryDecisionsTest, RobustValueSpan) {
     EXPECT_GT(RobustValueSpan({}).low, RobustValueSpan({}).high);
 }
 
-TEST(HistoryDecisionsTest, TypedTimesAndTheDataSpan) {
+TEST(HistoryDecisionsTest, TypedTimes) {
     const QDate day(2026, 12, 3);
     const struct {
         const char* typed;
@@ -412,44 +412,12 @@ TEST(HistoryDecisionsTest, TypedTimesAndTheDataSpan) {
         {"13:52", QDateTime(day, QTime(13, 52))},
         {" 8:05:30 ", QDateTime(day, QTime(8, 5, 30))},
         {"2026-12-04 08:30", QDateTime(QDate(2026, 12, 4), QTime(8, 30))},
-        {"2026-12-04", QDate(2026, 12, 4).startOfDay()},
         {"25:00", QDateTime()},
-        {"13", QDateTime()},
         {"13.52", QDateTime()},
     };
     for (const auto& t : times) {
         const auto parsed = ParseRangeTime(QString::fromUtf8(t.typed), day);
         EXPECT_EQ(parsed.value_or(QDateTime()), t.expected) << t.typed;
-    }
-
-    const HistoryRange range = DayRange(day);
-    const std::int64_t at = range.fromMs + 13 * 3'600'000;
-    JournalRow report;
-    report.firstMs = report.lastMs = at + 3'600'000;
-    const struct {
-        const char* name;
-        std::vector<PlotPoint> points;
-        std::vector<JournalRow> reports;
-        std::optional<HistoryRange> expected;
-    } spans[] = {
-        {"nothing", {}, {}, std::nullopt},
-        {"one reading: a minute around it", {{at, 1}}, {}, HistoryRange{at - 30'000, at + 30'000}},
-        {"readings and a report: a twentieth more",
-         {{at, 1}},
-         {report},
-         HistoryRange{at - 180'000, at + 3'600'000 + 180'000}},
-        {"at midnight: within the day",
-         {{range.fromMs, 1}},
-         {},
-         HistoryRange{range.fromMs, range.fromMs + 30'000}},
-    };
-    for (const auto& c : spans) {
-        const auto span = DataSpan(c.points, c.reports, range);
-        ASSERT_EQ(span.has_value(), c.expected.has_value()) << c.name;
-        if (span) {
-            EXPECT_EQ(span->fromMs, c.expected->fromMs) << c.name;
-            EXPECT_EQ(span->toMs, c.expected->toMs) << c.name;
-        }
     }
     EXPECT_EQ(OneLineText(QStringLiteral("dwie\nlinie\tz\r")), QStringLiteral("dwie␊linie␉z␍"));
 }
