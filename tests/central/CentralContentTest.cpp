@@ -273,18 +273,4 @@ TEST(CentralDecisions, PasswordFileEntries) {
     EXPECT_EQ(waga::test::ReadFile(path.toStdString()), "h:1:d:u:p\n");
 }
 
-TEST(CentralDecisions, TheBuiltInSchemaIsTheFileTheScriptRuns) {
-    const QStringList statements = central::CentralSchemaStatements();
-    ASSERT_EQ(statements.size(), 4);
-    EXPECT_TRUE(
-        statements[1].startsWith(QStringLiteral("CREATE TABLE IF NOT EXISTS weighing_lines")));
-    EXPECT_TRUE(statements[2].startsWith(QStringLiteral("CREATE OR REPLACE VIEW latest_weight")));
-    // The rights' first statement is a block whose inner lines end with ';' too.
-    const QStringList rights = central::CentralRolesStatements();
-    ASSERT_FALSE(rights.isEmpty());
-    EXPECT_TRUE(rights[0].startsWith(QStringLiteral("DO $roles$")));
-    EXPECT_TRUE(rights[0].endsWith(QStringLiteral("$roles$;")));
-    EXPECT_TRUE(rights.last().startsWith(QStringLiteral("GRANT SELECT ON weighing_lines")));
-}
-
 }  // namespace
