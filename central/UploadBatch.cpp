@@ -1,7 +1,6 @@
 #include "UploadBatch.h"
 
 #include <QLocale>
-#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -128,10 +127,22 @@ class CopyWriter {
 // else (an exponent, a very long text) the shortest text that reads back as the same double.
 // central/migrate-2.sql gives the rows of version 1 their decimals by the same rule.
 QByteArray ValueText(const JournalRow& row) {
-    static const QRegularExpression plain(QStringLiteral("^[+-]?([0-9]+[.]?[0-9]*|[.][0-9]+)$"));
     if (row.text.size() <= 1000) {
-        const QString text = QString::fromStdString(CommasToDots(RemoveSpaces(row.text)));
-        if (plain.match(text).hasMatch()) return text.toLatin1();
+        const std::string text = CommasToDots(RemoveSpaces(row.text));
+        const std::size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+        int digits = 0;
+        int points = 0;
+        for (std::size_t i = start; i < text.size(); ++i) {
+            if (text[i] >= '0' && text[i] <= '9') {
+                ++digits;
+            } else if (text[i] == '.') {
+                ++points;
+            } else {
+                points = 2;  // not a plain decimal
+                break;
+            }
+        }
+        if (digits > 0 && points <= 1) return QByteArray::fromStdString(text);
     }
     return QByteArray::number(*row.value, 'g', QLocale::FloatingPointShortest);
 }
