@@ -229,15 +229,15 @@ std::optional<RowsDigest> JournalRowsDigest(const QString& journalPath, QString&
 }
 
 std::optional<RowsDigest> CentralRowsDigest(PgLink& link, const QString& station, QString& error) {
-    const PgDeadline deadline = DeadlineIn(std::chrono::seconds(60));
+    const PgDeadline deadline = DeadlineIn(kAnswerWait);
     if (link.Run(kSnapshot, deadline) != PgWait::Done) {
         error = QueryFailureCause(link.ErrorState(), link.Error());
         return std::nullopt;
     }
     auto digest = SumOfRows(
         [&](qint64 after, std::vector<RowDigest>& piece, QString& failure) {
-            return CentralRowDigests(link, station, after, kPieceRows,
-                                     DeadlineIn(std::chrono::seconds(60)), piece, failure);
+            return CentralRowDigests(link, station, after, kPieceRows, DeadlineIn(kAnswerWait),
+                                     piece, failure);
         },
         error);
     link.Run("COMMIT", deadline);

@@ -4,6 +4,7 @@
 // options.
 
 #include <QString>
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,8 @@ inline constexpr int kMaxRetryPauseMs = 30000;
 inline constexpr int kStatementTimeoutMs = 20000;
 inline constexpr int kAnswerGraceMs = 5000;
 inline constexpr int kConnectTimeoutS = 5;
+// The wait for one statement's answer, the same for the upload and for waga-central --sprawdz.
+inline constexpr std::chrono::milliseconds kAnswerWait{kStatementTimeoutMs + kAnswerGraceMs};
 
 // The pause after a failed attempt: 1 s first, then twice the previous one, up to `capMs`.
 int NextRetryPauseMs(int previousMs, int capMs = kMaxRetryPauseMs);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "JournalFile.h"
+#include "LineRouting.h"
 
 namespace central {
 namespace {
@@ -56,10 +57,15 @@ QString JournalErrorText(const QSqlError& error, const QString& doing) {
 const char* const kPrepareSession =
     "CREATE TEMP TABLE waga_batch (station text, seq bigint, kind text, first_at timestamptz,"
     " last_at timestamptz, count bigint, text text, raw bytea, value text, unit text, port text);"
-    " PREPARE waga_store AS WITH stored AS (INSERT INTO weighing_lines AS w (station, seq, kind,"
+    " PREPARE waga_store AS WITH span AS MATERIALIZED (SELECT min(station) AS station,"
+    " min(seq) AS low, max(seq) AS high FROM pg_temp.waga_batch),"
+    " held AS MATERIALIZED (SELECT o.seq, o.first_at FROM weighing_lines o JOIN span"
+    " ON o.station = span.station AND o.seq BETWEEN span.low AND span.high),"
+    " stored AS (INSERT INTO weighing_lines AS w (station, seq, kind,"
     " first_at, last_at, count, text, raw, value, unit, port) SELECT station, seq, kind, first_at,"
-    " last_at, count, text, raw, value::numeric, unit, port FROM pg_temp.waga_batch"
-    " ON CONFLICT (station, seq) DO UPDATE SET count = GREATEST(w.count, EXCLUDED.count),"
+    " last_at, count, text, raw, value::numeric, unit, port FROM pg_temp.waga_batch b"
+    " WHERE NOT EXISTS (SELECT FROM held WHERE held.seq = b.seq AND held.first_at <> b.first_at)"
+    " ON CONFLICT (station, seq, first_at) DO UPDATE SET count = GREATEST(w.count, EXCLUDED.count),"
     " last_at = GREATEST(w.last_at, EXCLUDED.last_at)"
     " WHERE w.kind = EXCLUDED.kind AND w.first_at = EXCLUDED.first_at AND w.raw = EXCLUDED.raw"
     " AND w.text = EXCLUDED.text RETURNING 1)"
@@ -116,6 +122,31 @@ class CopyWriter {
     QByteArray& out_;
 };
 
+// A reading's number for the central numeric, with the decimals it was shown with (" 17.70" is
+// 17.70): its text without spaces, a comma read as the point, when that is a plain decimal;
+// else (an exponent, a very long text) the shortest text that reads back as the same double.
+// central/migrate-2.sql gives the rows of version 1 their decimals by the same rule.
+QByteArray ValueText(const JournalRow& row) {
+    if (row.text.size() <= 1000) {
+        const std::string text = CommasToDots(RemoveSpaces(row.text));
+        const std::size_t start = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+        int digits = 0;
+        int points = 0;
+        for (std::size_t i = start; i < text.size(); ++i) {
+            if (text[i] >= '0' && text[i] <= '9') {
+                ++digits;
+            } else if (text[i] == '.') {
+                ++points;
+            } else {
+                points = 2;  // not a plain decimal
+                break;
+            }
+        }
+        if (digits > 0 && points <= 1) return QByteArray::fromStdString(text);
+    }
+    return QByteArray::number(*row.value, 'g', QLocale::FloatingPointShortest);
+}
+
 constexpr char kCopySignature[] = "PGCOPY\n\377\r\n";  // and a NUL: 11 bytes
 constexpr int kBatchColumns = 11;
 
@@ -143,8 +174,7 @@ QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& 
         w.TextField(r.text);
         w.BytesField(r.raw.data(), qsizetype(r.raw.size()));
         if (r.value) {
-            // The shortest text that reads back as the same double, in any locale.
-            value = QByteArray::number(*r.value, 'g', QLocale::FloatingPointShortest);
+            value = ValueText(r);
             w.BytesField(value.constData(), value.size());
         } else {
             w.Null();

@@ -1,11 +1,12 @@
 -- Who may do what in the central database, run after central/schema.sql by the administrator
--- (scripts/central-db does), or by the program in the same transaction when its role creates
--- the schema. Every statement may run again without harm.
+-- (scripts/central-db does). Every statement may run again without harm.
 --
 -- waga_stations: the group of the stations' login roles (one per station, named as the
--- station's Stacja). A station may make temporary tables (its batches go through one), inserts its rows, reads only its own, and raises only count and
--- last_at of its own rows; it never deletes, never changes a row's content, never sees another
--- station's rows (not through latest_weight either: the view runs with the reader's rights).
+-- station's Stacja). A station may make temporary tables (its batches go through one), inserts
+-- its rows, reads only its own, and raises only count and last_at of its own rows (never lowers
+-- them: schema.sql's trigger); it never deletes, never changes a row's content, never sees
+-- another station's rows (not through latest_weight either: the view runs with the reader's
+-- rights), and owns nothing.
 -- waga_erp: reads every row, writes nothing. Logins and passwords are the administrator's:
 --   CREATE ROLE brama LOGIN PASSWORD '...' IN ROLE waga_stations;
 --   ALTER ROLE waga_erp LOGIN PASSWORD '...';
@@ -21,8 +22,7 @@ BEGIN
 END
 $roles$;
 
--- Row-level security binds the table's owner too, so a station that created the schema itself
--- is held to its own rows like the others.
+-- Row-level security binds the table's owner (waga_owner) too.
 ALTER TABLE weighing_lines ENABLE ROW LEVEL SECURITY;
 ALTER TABLE weighing_lines FORCE ROW LEVEL SECURITY;
 
@@ -39,14 +39,19 @@ CREATE POLICY station_updates_own ON weighing_lines FOR UPDATE TO waga_stations
 DROP POLICY IF EXISTS erp_reads_all ON weighing_lines;
 CREATE POLICY erp_reads_all ON weighing_lines FOR SELECT TO waga_erp USING (true);
 
--- A station copies each batch into a temporary table of its session first.
+-- A station creates no table of the database (it did when it made the schema itself, up to
+-- version 1); it copies each batch into a temporary table of its session first.
 DO $temporary$
 BEGIN
+  REVOKE CREATE ON SCHEMA public FROM waga_stations, waga_erp;
   EXECUTE format('GRANT TEMPORARY ON DATABASE %I TO waga_stations', current_database());
 END
 $temporary$;
 
 REVOKE ALL ON weighing_lines, schema_version, latest_weight FROM PUBLIC, waga_stations, waga_erp;
+-- The partitions are the administrator's (scheduled, as waga_owner through the functions).
+REVOKE ALL ON FUNCTION waga_make_partition(timestamptz), waga_make_partitions(integer)
+  FROM PUBLIC;
 GRANT SELECT, INSERT ON weighing_lines TO waga_stations;
 GRANT UPDATE (count, last_at) ON weighing_lines TO waga_stations;
 GRANT SELECT ON schema_version TO waga_stations;

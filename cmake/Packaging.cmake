@@ -4,7 +4,8 @@
 #   bin/scale-sim                the scale simulator, with its man page
 #   bin/waga-journal             the journal's export for scripts, with its man page
 #   bin/waga-central             the central upload without the window, with its man page
-#   share/waga/central           the central server's SQL (schema.sql, roles.sql)
+#   share/waga/central           the central server's SQL (schema.sql, roles.sql, migrate-2.sql)
+#                                and make-certificates (its CA and server certificate)
 #   share/doc/waga/central-server.md   the guide for whoever sets up the central server
 #   bin/waga-stacja              the headless station, with its man page and its systemd unit
 #                                /lib/systemd/system/waga-stacja.service (installed disabled)
@@ -90,7 +91,10 @@ install(FILES ${_pkg_out}/waga.1.gz ${_pkg_out}/scale-sim.1.gz ${_pkg_out}/waga-
 # The central server's side: the upload without the window, the SQL and the guide.
 install(TARGETS waga-central RUNTIME DESTINATION bin)
 install(FILES ${_pkg_out}/waga-central.1.gz DESTINATION share/man/man1)
-install(FILES central/schema.sql central/roles.sql DESTINATION share/${WAGA_PACKAGE}/central)
+install(FILES central/schema.sql central/roles.sql central/migrate-2.sql
+        DESTINATION share/${WAGA_PACKAGE}/central)
+install(PROGRAMS scripts/central-cert DESTINATION share/${WAGA_PACKAGE}/central
+        RENAME make-certificates)
 install(FILES doc/central-server.md DESTINATION share/doc/${WAGA_PACKAGE})
 install(FILES ${_pkg_src}/copyright ${_pkg_src}/README.Debian ${_pkg_out}/changelog.gz
         DESTINATION share/doc/${WAGA_PACKAGE})

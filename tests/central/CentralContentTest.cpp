@@ -117,6 +117,55 @@ TEST(CentralContent, AnyTextAndBytesArriveUnchanged) {
     }
 }
 
+// A reading's central value keeps the decimals the scale showed: a firm invoices by the scale's
+// resolution. Its text is the number; one that is not plain (an exponent) goes as its value.
+TEST(CentralContent, AReadingsValueKeepsTheDecimalsItWasShownWith) {
+    struct Case {
+        const char* text;  // as the journal holds it: the shown line
+        double value;      // the journal's value of it
+        const char* central;
+    };
+    const Case cases[] = {
+        {" 17.70", 17.7, "17.70"},
+        {"100.00", 100, "100.00"},
+        {" 0.00", 0, "0.00"},
+        {"-0,50", -0.5, "-0.50"},
+        {"+48 123 456", 48123456, "48123456"},
+        {".020", 0.02, "0.020"},
+        {"1.50E3", 1500, "1500"},
+    };
+    CentralServer server("stacja1");
+    ASSERT_TRUE(server.Ok()) << server.Log();
+    qputenv("PGPASSFILE", QByteArray::fromStdString(server.PgPassPath()));
+    waga::test::TempDir dir;
+    const QString journal = QString::fromStdString(dir.File("dziennik.sqlite"));
+    ASSERT_TRUE(WriteBacklog(journal, 1));  // the journal's schema
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("d"));
+        db.setDatabaseName(journal);
+        ASSERT_TRUE(db.open());
+        qint64 seq = 10;
+        for (const Case& c : cases) {
+            ASSERT_TRUE(InsertRow(db, seq++, QStringLiteral("reading"), QString::fromUtf8(c.text),
+                                  QByteArray(c.text), c.value))
+                << c.text;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("d"));
+
+    central::CentralUploader uploader;
+    StartUploader(uploader, server, journal);
+    ExpectEqualDigests(WaitForEqualRows(server, QStringLiteral("stacja1"), journal));
+    qint64 seq = 10;
+    for (const Case& c : cases) {
+        EXPECT_EQ(server.Sql("SELECT value::text FROM weighing_lines WHERE seq = " +
+                             std::to_string(seq++)),
+                  c.central)
+            << c.text;
+    }
+}
+
 // A row the journal module cannot make sense of is neither sent changed nor skipped (skipping
 // would lose it centrally for good): the upload stops before it and says which row and why.
 TEST(CentralContent, AJournalRowThatMakesNoSenseStopsTheUploadAndSaysWhy) {
@@ -271,20 +320,6 @@ TEST(CentralDecisions, PasswordFileEntries) {
     ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_EQ(waga::test::ReadFile(path.toStdString()), "h:1:d:u:p\n");
-}
-
-TEST(CentralDecisions, TheBuiltInSchemaIsTheFileTheScriptRuns) {
-    const QStringList statements = central::CentralSchemaStatements();
-    ASSERT_EQ(statements.size(), 4);
-    EXPECT_TRUE(
-        statements[1].startsWith(QStringLiteral("CREATE TABLE IF NOT EXISTS weighing_lines")));
-    EXPECT_TRUE(statements[2].startsWith(QStringLiteral("CREATE OR REPLACE VIEW latest_weight")));
-    // The rights' first statement is a block whose inner lines end with ';' too.
-    const QStringList rights = central::CentralRolesStatements();
-    ASSERT_FALSE(rights.isEmpty());
-    EXPECT_TRUE(rights[0].startsWith(QStringLiteral("DO $roles$")));
-    EXPECT_TRUE(rights[0].endsWith(QStringLiteral("$roles$;")));
-    EXPECT_TRUE(rights.last().startsWith(QStringLiteral("GRANT SELECT ON weighing_lines")));
 }
 
 }  // namespace

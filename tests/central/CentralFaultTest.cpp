@@ -32,7 +32,8 @@ using waga::test::WaitUntil;
 
 class CentralFault : public ::testing::Test {
   protected:
-    explicit CentralFault(bool emptyDatabase = false) : server_("stacja1,stacja2", emptyDatabase) {}
+    explicit CentralFault(const std::vector<std::string>& made = {})
+        : server_("stacja1,stacja2", made) {}
 
     void SetUp() override {
         ASSERT_TRUE(server_.Ok()) << server_.Log();
@@ -284,29 +285,93 @@ TEST_F(CentralFault, AGrowingRunIsUpdatedAndNeverLowered) {
     ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_), 1s));
 }
 
-// The schema created by scripts/central-db, or by the station itself on an empty database;
-// either way a second run (a new uploader, more rows) finds it there and goes on.
-class CentralSchemaRun : public CentralFault, public ::testing::WithParamInterface<bool> {
-  protected:
-    CentralSchemaRun() : CentralFault(GetParam()) {}
+// The schema as the station finds it: made by the administrator, missing, of the version before,
+// or newer than the program. A station uploads only to the schema of its version, says why
+// otherwise, and goes on once the administrator has made or moved it; it never creates or
+// changes the schema itself, so whatever it finds belongs to waga_owner.
+struct SchemaCase {
+    const char* name;
+    std::vector<std::string> made;    // scripts/central-db start's options
+    const char* before;               // SQL the administrator runs first
+    const char* cause;                // what the station says; empty: it uploads at once
+    std::vector<std::string> remedy;  // central/*.sql the administrator runs then
+    const char* remedySql;            // or this
 };
 
-TEST_P(CentralSchemaRun, SchemaAlreadyThereFromAnEarlierRun) {
+void PrintTo(const SchemaCase& c, std::ostream* os) { *os << c.name; }
+
+class CentralSchemaRun : public CentralFault, public ::testing::WithParamInterface<SchemaCase> {
+  protected:
+    CentralSchemaRun() : CentralFault(GetParam().made) {}
+};
+
+TEST_P(CentralSchemaRun, AStationUploadsOnlyToItsSchemaVersionAndSaysWhyNot) {
+    const SchemaCase& c = GetParam();
+    if (*c.before) {
+        ASSERT_TRUE(server_.Sql(c.before)) << server_.Log();
+    }
     ASSERT_TRUE(WriteBacklog(Journal(station_), 500));
     {
         central::CentralUploader earlier;
         earlier.Apply(Config("stacja1", station_));
+        if (*c.cause) {
+            ASSERT_TRUE(WaitUntil(
+                [&] { return earlier.Status().cause.contains(QString::fromUtf8(c.cause)); }, 20s))
+                << earlier.Status().cause.toStdString();
+            EXPECT_EQ(earlier.Status().ackedSeq, 0);
+            // It made nothing meanwhile.
+            EXPECT_EQ(server_.Sql("SELECT count(*) FROM pg_class WHERE relowner IN (SELECT member"
+                                  " FROM pg_auth_members WHERE roleid = 'waga_stations'::regrole)"),
+                      "0");
+            ASSERT_TRUE(c.remedy.empty() ? server_.Sql(c.remedySql).has_value()
+                                         : server_.RunCentralSql(c.remedy))
+                << server_.Log();
+        }
         ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
     }
     ASSERT_TRUE(WriteBacklog(Journal(station_), 500, 9000));
     central::CentralUploader later;
     later.Apply(Config("stacja1", station_));
     ExpectEqualDigests(WaitForEqualRows(server_, QStringLiteral("stacja1"), Journal(station_)));
-    EXPECT_EQ(server_.Sql("SELECT string_agg(version::text, ',') FROM schema_version"), "1");
+    EXPECT_EQ(server_.Sql("SELECT string_agg(version::text, ',') FROM schema_version"), "2");
     EXPECT_EQ(server_.Sql("SELECT station || ' ' || text FROM latest_weight"), "stacja1 9499");
+    // The schema is waga_owner's, whichever way it came, and the station cannot take it over.
+    EXPECT_EQ(server_.Sql("SELECT string_agg(DISTINCT pg_get_userbyid(relowner), ',') FROM"
+                          " pg_class WHERE relnamespace = 'public'::regnamespace"),
+              "waga_owner");
+    const auto link = server_.LinkAs("stacja1");
+    ASSERT_TRUE(link);
+    std::vector<central::PgResult> results;
+    ASSERT_EQ(link->Exec("ALTER TABLE weighing_lines DISABLE ROW LEVEL SECURITY", results,
+                         central::DeadlineIn(20s)),
+              central::PgWait::Done);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].SqlState().toStdString(), "42501");
 }
 
-INSTANTIATE_TEST_SUITE_P(CreatedBy, CentralSchemaRun, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Station" : "Script"; });
+INSTANTIATE_TEST_SUITE_P(
+    Schemas, CentralSchemaRun,
+    ::testing::Values(SchemaCase{"MadeByTheAdministrator", {}, "", "", {}, ""},
+                      SchemaCase{"Missing",
+                                 {"--empty"},
+                                 "",
+                                 "brak schematu bazy: administrator tworzy go",
+                                 {"schema.sql", "roles.sql"},
+                                 ""},
+                      SchemaCase{
+                          "OfTheVersionBefore",
+                          {"--schema", CentralServer::SourcePath("tests/central/schema-v1.sql")},
+                          "",
+                          "schemat bazy ma wersję 1, starszą niż zna program (2): administrator "
+                          "przenosi bazę plikiem migrate-2.sql",
+                          {"migrate-2.sql"},
+                          ""},
+                      SchemaCase{"Newer",
+                                 {},
+                                 "UPDATE schema_version SET version = 3",
+                                 "schemat bazy ma wersję 3, nowszą niż zna program (2)",
+                                 {},
+                                 "UPDATE schema_version SET version = 2"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

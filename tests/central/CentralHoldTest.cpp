@@ -13,6 +13,7 @@
 #include "AddOnSettings.h"
 #include "CentralCheck.h"
 #include "CentralServer.h"
+#include "CentralTexts.h"
 #include "CentralUploader.h"
 #include "JournalFile.h"
 #include "ProgramRun.h"
@@ -252,6 +253,49 @@ TEST(CentralHold, SavingTheSettingsWhileTheServerHangsReturnsAtOnce) {
     EXPECT_EQ(central::CentralStateText(uploader->Status()), QStringLiteral("wyłączona"));
     timed("the uploader taken down", [&] { uploader.reset(); });
     ASSERT_TRUE(server.Thaw());
+}
+
+// waga-central --sprawdz against a server that stops answering in the middle of its query (the
+// query waits on a lock the administrator holds, then every server process stops): it gives up
+// as the upload does, kAnswerWait after the query went, and says why.
+TEST(CentralHold, TheCheckGivesUpOnAServerThatStopsAnsweringMidQuery) {
+    CentralServer server("stacja1");
+    ASSERT_TRUE(server.Ok()) << server.Log();
+    waga::test::ScopedEnv passwords("PGPASSFILE", server.PgPassPath());
+    waga::test::TempDir folder;
+    ASSERT_TRUE(WriteBacklog(QString::fromStdString(folder.File("dziennik.sqlite")), 50));
+    SaveSettings(server.SettingsFor("stacja1"), folder.Path());
+    ASSERT_EQ(WagaCentral(folder.Path(), {"--until-empty"}).status, 0);
+    const auto admin = server.AdminLink();
+    ASSERT_TRUE(admin);
+    ASSERT_EQ(admin->Run("BEGIN", central::DeadlineIn(20s)), central::PgWait::Done);
+    ASSERT_EQ(
+        admin->Run("LOCK TABLE weighing_lines IN ACCESS EXCLUSIVE MODE", central::DeadlineIn(20s)),
+        central::PgWait::Done);
+
+    waga::test::ChildProcess check({waga::test::BinPath("waga-central"), "--sprawdz"},
+                                   folder.Path());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return server.Sql(
+                       "SELECT count(*) FROM pg_stat_activity WHERE application_name ="
+                       " 'waga' AND wait_event_type = 'Lock'") == "1";
+        },
+        20s));
+    ASSERT_TRUE(server.Freeze());
+    const auto frozen = std::chrono::steady_clock::now();
+    const int status = check.Wait(90s);
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - frozen);
+    ASSERT_TRUE(server.Thaw());
+    std::printf(
+        "[ figures  ] --sprawdz gave up %lld ms after the server stopped (the wait for an"
+        " answer: %lld ms)\n",
+        static_cast<long long>(waited.count()),
+        static_cast<long long>(central::kAnswerWait.count()));
+    EXPECT_EQ(status, 2) << check.Stdout() << check.Stderr();
+    EXPECT_LE(waited, central::kAnswerWait + 3s);
+    EXPECT_NE(check.Stderr().find("waga-central: "), std::string::npos) << check.Stderr();
 }
 
 // The comparison's rule, on rows made up for it: which differences count.

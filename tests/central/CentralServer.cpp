@@ -19,11 +19,7 @@
 
 namespace {
 
-std::string Script() {
-    const char* source = std::getenv("WAGA_SOURCE_DIR");
-    return std::string(source != nullptr ? source : WAGA_DEFAULT_SOURCE_DIR) +
-           "/scripts/central-db";
-}
+std::string Script() { return CentralServer::SourcePath("scripts/central-db"); }
 
 // Process ids whose parent is `parent`.
 std::vector<pid_t> ChildrenOf(pid_t parent) {
@@ -50,14 +46,19 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
 
 }  // namespace
 
-CentralServer::CentralServer(const std::string& stations, bool empty) {
+std::string CentralServer::SourcePath(const std::string& relative) {
+    const char* source = std::getenv("WAGA_SOURCE_DIR");
+    return std::string(source != nullptr ? source : WAGA_DEFAULT_SOURCE_DIR) + "/" + relative;
+}
+
+CentralServer::CentralServer(const std::string& stations, const std::vector<std::string>& options) {
     // Orphans (the daemonised postmaster) become this process's children, so they are reaped.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     char pattern[] = "/tmp/waga-central-test-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) return;
     dir_ = pattern;
     std::vector<std::string> args{"start", dir_, "--stations", stations};
-    if (empty) args.push_back("--empty");
+    args.insert(args.end(), options.begin(), options.end());
     if (!Script(args)) return;
     std::ifstream portFile(dir_ + "/port");
     portFile >> port_;
@@ -78,6 +79,31 @@ bool CentralServer::Script(const std::vector<std::string>& args) {
     const int status = child.Wait(std::chrono::seconds(90));
     log_ += child.Stdout() + child.Stderr();
     return status == 0;
+}
+
+bool CentralServer::RunCentralSql(const std::vector<std::string>& names) {
+    // Copied into the server's folder, where the server's user reads them (the checkout may be
+    // closed to it); every central file goes, for the includes between them.
+    const std::string folder = dir_ + "/sql";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    for (const auto& entry : std::filesystem::directory_iterator(SourcePath("central"), error)) {
+        if (entry.path().extension() != ".sql") continue;
+        std::filesystem::copy_file(entry.path(),
+                                   std::filesystem::path(folder) / entry.path().filename(),
+                                   std::filesystem::copy_options::overwrite_existing, error);
+        if (error) break;
+    }
+    if (error) {
+        log_ += "copying central/*.sql: " + error.message() + "\n";
+        return false;
+    }
+    std::vector<std::string> args{"psql", dir_, "-d", "waga", "-1"};
+    for (const std::string& name : names) {
+        args.push_back("-f");
+        args.push_back(folder + "/" + name);
+    }
+    return Script(args);
 }
 
 bool CentralServer::Stop() { return Script({"stop", dir_}); }
@@ -184,7 +210,7 @@ std::unique_ptr<central::PgLink> CentralServer::LinkAs(const std::string& role) 
 std::optional<central::RowsDigest> CentralServer::Digest(const QString& station) {
     const std::unique_ptr<central::PgLink> link = AdminLink();
     if (!link) return std::nullopt;
-    // On an empty database the first station makes the table: until then there are no rows.
+    // A database made --empty has no table until the administrator makes it: no rows.
     std::vector<central::PgResult> there;
     if (link->Exec("SELECT to_regclass('weighing_lines') IS NULL", there,
                    central::DeadlineIn(std::chrono::seconds(20))) != central::PgWait::Done ||

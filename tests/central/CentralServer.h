@@ -18,8 +18,10 @@
 
 class CentralServer {
   public:
-    // `stations`: comma-separated station roles; `empty`: no schema (the station creates it).
-    explicit CentralServer(const std::string& stations = "stacja1,stacja2", bool empty = false);
+    // `stations`: comma-separated station roles; `options`: more of scripts/central-db start's
+    // options (--empty: no schema; --schema FILE: the database made by FILE).
+    explicit CentralServer(const std::string& stations = "stacja1,stacja2",
+                           const std::vector<std::string>& options = {});
     ~CentralServer();
     CentralServer(const CentralServer&) = delete;
     CentralServer& operator=(const CentralServer&) = delete;
@@ -41,6 +43,11 @@ class CentralServer {
 
     // psql as the administrator (-At): the output, or nullopt on failure.
     std::optional<std::string> Sql(const std::string& sql);
+    // Runs the checkout's central/`names` (schema.sql, migrate-2.sql, ...) as the administrator
+    // does, in one transaction with psql; false on a failure (Log() tells it).
+    bool RunCentralSql(const std::vector<std::string>& names);
+    // A file of this checkout.
+    static std::string SourcePath(const std::string& relative);
 
     // The [BazaCentralna] settings for `station` (its role has the same name), verify-full
     // against the server's CA.

@@ -95,7 +95,7 @@ int Check(const CentralSettings& settings, const QString& folder) {
         }
     }
     if (problem.isEmpty() &&
-        link.Run(central::kSnapshot, central::DeadlineIn(std::chrono::seconds(60))) !=
+        link.Run(central::kSnapshot, central::DeadlineIn(central::kAnswerWait)) !=
             central::PgWait::Done) {
         problem = central::QueryFailureCause(link.ErrorState(), link.Error());
     }
@@ -115,7 +115,7 @@ int Check(const CentralSettings& settings, const QString& folder) {
         },
         [&](qint64 after, std::vector<central::RowDigest>& piece, QString& failure) {
             return central::CentralRowDigests(link, station, after, kPiece,
-                                              central::DeadlineIn(std::chrono::seconds(60)), piece,
+                                              central::DeadlineIn(central::kAnswerWait), piece,
                                               failure);
         },
         acked, error);
