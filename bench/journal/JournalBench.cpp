@@ -134,11 +134,11 @@ double WindowThreadPerLine(int seconds, ServiceCase service) {
     options.folder = dir.path();
     JournalWriter writer(options);
     JournalSink sink(writer, writer.Start());
-    WeightServiceSink serviceSink([&sink] { return sink.LastSeq(); });
+    WeightServiceSink serviceSink;
     LinePipeline pipeline;
     pipeline.SetUnit(Win1250Text("kg"));
     pipeline.Subscribe(&sink);
-    if (service != ServiceCase::None) pipeline.Subscribe(&serviceSink);
+    if (service != ServiceCase::None) sink.SetNumberedSink(&serviceSink);
     auto feed = std::make_shared<ServiceFeed>();
     std::atomic<bool> done{false};
     std::thread server;
@@ -169,7 +169,6 @@ double WindowThreadPerLine(int seconds, ServiceCase service) {
     }
     done = true;
     if (server.joinable()) server.join();
-    pipeline.Unsubscribe(&serviceSink);
     pipeline.Unsubscribe(&sink);
     writer.WaitIdle(60000);
     return double(handingNs) / 1000.0 / double(lines);
