@@ -182,8 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{5000, 5000, true, 5000, "line1"}));
 
 // The write-failure rule: at the first line the file must take and cannot, recording goes off,
-// then one box opens. The chunk's other lines, and those that arrive while the box is open (after
-// them), still reach the displays and try no file, not even one that has come back meanwhile.
+// then one box opens (posted: once the chunk is done). The chunk's other lines, and those that
+// arrive while the box is open (after them), still reach the displays and try no file, not even
+// one that has come back meanwhile.
 TEST(RecordingSinkTest, AFailedAppendSwitchesRecordingOffBeforeItsOneBox) {
     TempDir dir;
     const std::string file = dir.File("gone");
