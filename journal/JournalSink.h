@@ -38,11 +38,6 @@ class JournalSink : public ILineSink {
     // Who hears each line with its row next (the composition root sets it; null: nobody).
     void SetNumberedSink(INumberedLineSink* next) { next_ = next; }
 
-    // The seq of the row the last line went into (valid right after OnLine).
-    std::int64_t LastSeq() const { return runs_.LastSeq(); }
-    // Lines skipped because the queue was full and not yet told in a gap row.
-    std::int64_t PendingSkipped() const { return skipped_; }
-
   private:
     void Flush();
 
