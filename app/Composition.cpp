@@ -30,23 +30,13 @@ void ProgramSettings::SetUnitCaption(const Win1250Text& caption) {
     StationSettings::SetUnitCaption(caption);
 }
 
-void SettledBoxes::ShowError(const std::string& text) {
-    readout_.Settle();
-    boxes_.ShowError(text);
-}
-
-ConfirmAnswer SettledBoxes::AskConfirmation(const std::string& text) {
-    readout_.Settle();
-    return boxes_.AskConfirmation(text);
-}
-
 Composition::Composition() : station_(std::make_unique<Station>(QDir::currentPath())) {
     window_ =
         std::make_unique<MainWindow>(station_->Port(), station_->Session(), station_->Switches());
     readout_ = std::make_unique<ReadoutSink>(window_->ReadoutDisplay());
     report_ = std::make_unique<ReportSink>(window_->ReportDisplay(), station_->Switches());
-    boxes_ = std::make_unique<SettledBoxes>(*readout_, *window_);
-    recording_ = std::make_unique<RecordingSink>(station_->Switches(), *boxes_);
+    loop_ = std::make_unique<QtEventLoop>(*window_);
+    recording_ = std::make_unique<RecordingSink>(station_->Switches(), *window_, *loop_);
     settings_ = std::make_unique<ProgramSettings>(*station_, *window_);
     settings_->SetUnitCaption(window_->UnitCaption());
 

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "DisplaySinks.h"
-#include "OperatorBoxes.h"
+#include "QtEventLoop.h"
 #include "RecordingSink.h"
 #include "Station.h"
 #include "StationSettings.h"
@@ -36,19 +36,6 @@ class ProgramSettings : public StationSettings {
 
   private:
     MainWindow& window_;
-};
-
-// The boxes a sink opens while a chunk is worked through: the read-out held back so far is shown
-// first, so the operator reads the box over the latest weight.
-class SettledBoxes : public IOperatorBoxes {
-  public:
-    SettledBoxes(ReadoutSink& readout, IOperatorBoxes& boxes) : readout_(readout), boxes_(boxes) {}
-    void ShowError(const std::string& text) override;
-    ConfirmAnswer AskConfirmation(const std::string& text) override;
-
-  private:
-    ReadoutSink& readout_;
-    IOperatorBoxes& boxes_;
 };
 
 class Composition {
@@ -76,7 +63,7 @@ class Composition {
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<ReadoutSink> readout_;
     std::unique_ptr<ReportSink> report_;
-    std::unique_ptr<SettledBoxes> boxes_;
+    std::unique_ptr<QtEventLoop> loop_;  // runs the boxes a sink posts, while the window lives
     std::unique_ptr<RecordingSink> recording_;
     std::unique_ptr<ProgramSettings> settings_;
     // The additions' windows: the history and the central database's made when first asked for.

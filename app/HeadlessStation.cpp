@@ -25,7 +25,8 @@ QString StationFolder() {
 HeadlessStation::HeadlessStation(const QString& folder)
     : station_(std::make_unique<Station>(folder)) {
     IOperatorBoxes& boxes = *this;
-    recording_ = std::make_unique<RecordingSink>(station_->Switches(), boxes);
+    loop_ = std::make_unique<QtEventLoop>(*station_);
+    recording_ = std::make_unique<RecordingSink>(station_->Switches(), boxes, *loop_);
     settings_ = std::make_unique<StationSettings>(*station_);
     // The order a line takes: the recording file, then the additions'. Every event is told on
     // standard error by the station itself.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "QtEventLoop.h"
 #include "RecordingSink.h"
 #include "RecordingSwitch.h"
 #include "Station.h"
@@ -39,6 +40,7 @@ class HeadlessStation : private IRecordingControls {
     ConfirmAnswer AskConfirmation(const std::string& text) override;
 
     std::unique_ptr<Station> station_;
+    std::unique_ptr<QtEventLoop> loop_;  // runs the boxes a sink posts, while the station lives
     std::unique_ptr<RecordingSink> recording_;
     std::unique_ptr<StationSettings> settings_;
 };

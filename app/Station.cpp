@@ -44,11 +44,11 @@ Station::Station(const QString& folder)
         connect(journal_.get(), &waga::journal::Journal::notice, this,
                 [this](const QString& text) { Tell(kJournalSource, text); });
     }
-    // Its event ids are the journal's row numbers: the journal's sink has just given the line its
-    // row when the service's sink hears it (Start subscribes them in that order). Without the
-    // journal the service numbers lines itself by the same rule.
-    service_ = std::make_unique<WeightService>(
-        [this] { return journal_ ? journal_->Sink().LastSeq() : 0; }, JournalPath());
+    // Lines are numbered once, by the journal's sink; without the journal by the same rule
+    // without storage, from the clock in microseconds. The service's event ids are those
+    // numbers: its sink hears each line from the numbering sink (Start connects them).
+    if (!journal_) numbering_ = std::make_unique<waga::journal::JournalSink>();
+    service_ = std::make_unique<WeightService>(JournalPath());
     service_->SetFileWarning(QString::fromStdString(addOns_.warningText));
     connect(service_.get(), &WeightService::stateChanged, this,
             [this] { Tell(kServiceSource, service_->Notice()); });
@@ -84,11 +84,11 @@ void Station::Start(std::initializer_list<ILineSink*> own, View view) {
     if (view_.notice)
         for (const auto& [source, text] : notices_) view_.notice(source, text);
 
-    // The order a line takes: the program's own sinks, then the journal, then the weight
-    // service, which numbers its events with the row the journal gave the line.
+    // The order a line takes: the program's own sinks, then the journal's (the numbering), which
+    // hands each line with its row to the weight service's.
     for (ILineSink* sink : own) AddSink(*sink);
-    if (journal_) AddSink(journal_->Sink());
-    AddSink(service_->Sink());
+    AddSink(Numbering());
+    Numbering().SetNumberedSink(&service_->Sink());
     // Connected: the service and the upload start when dodatki.ini switches them on.
     service_->Apply(addOns_.settings.service);
     ApplyCentral(addOns_.settings.central);
@@ -103,6 +103,11 @@ void Station::Stop() {
     for (auto sink = subscribed_.rbegin(); sink != subscribed_.rend(); ++sink)
         pipeline_.Unsubscribe(*sink);
     subscribed_.clear();
+    Numbering().SetNumberedSink(nullptr);
+}
+
+waga::journal::JournalSink& Station::Numbering() {
+    return journal_ ? journal_->Sink() : *numbering_;
 }
 
 void Station::ApplyDefaults() {

@@ -27,7 +27,8 @@
 class WeightService;
 namespace waga::journal {
 class Journal;
-}
+class JournalSink;
+}  // namespace waga::journal
 namespace central {
 class CentralUploader;
 }
@@ -59,8 +60,9 @@ class Station : public QObject {
     Station& operator=(const Station&) = delete;
 
     // Subscribes `own` (the program's own sinks, in the order given: the window's read-out,
-    // report view and recording file; the station's recording file), then the additions' sinks,
-    // connects the events to `view`, and starts the service and the upload as dodatki.ini says.
+    // report view and recording file; the station's recording file), then the journal's sink
+    // (the numbering), which hands each numbered line to the service's; connects the events to
+    // `view`, and starts the service and the upload as dodatki.ini says.
     // The additions' notices in force are told at once.
     void Start(std::initializer_list<ILineSink*> own, View view);
     // The end: no more bytes are taken, the port closes (the sinks hear Closed), the view hears
@@ -94,6 +96,8 @@ class Station : public QObject {
 
   private:
     void AddSink(ILineSink& sink);
+    // The sink that numbers lines: the journal's, or without the journal numbering_.
+    waga::journal::JournalSink& Numbering();
     // The pipeline hears of the port: an open drops any fragment from before and stamps the new
     // port on the lines; a loss drops the fragment the lost port left.
     void HandToPipeline(const PortStatus& status);
@@ -106,6 +110,7 @@ class Station : public QObject {
     SerialPort port_;
     PortSession session_;
     std::unique_ptr<waga::journal::Journal> journal_;
+    std::unique_ptr<waga::journal::JournalSink> numbering_;  // only while the journal is off
     std::unique_ptr<WeightService> service_;
     std::unique_ptr<central::CentralUploader> uploader_;
     std::vector<ILineSink*> subscribed_;

@@ -674,8 +674,6 @@ void CentralUploader::Apply(const UploaderConfig& config) {
 
 void CentralUploader::Stop() { StopCurrent(); }
 
-void CentralUploader::Wake() { wake_->Signal(); }
-
 std::function<void()> CentralUploader::Waker() const {
     return [wake = wake_] { wake->Signal(); };
 }

@@ -33,8 +33,9 @@ struct UploaderConfig {
     QString journalPath;                         // dziennik.sqlite
     QString target = QStringLiteral("central");  // the upload_state row
     int retryCapMs = kMaxRetryPauseMs;
-    // How often the journal is looked at without a Wake(): a safety net for the program, whose
-    // writer wakes the uploader; waga-central, beside a program in another process, looks often.
+    // How often the journal is looked at without a wake-up (Waker): a safety net for the program,
+    // whose writer wakes the uploader; waga-central, beside a program in another process, looks
+    // often.
     int pollMs = 3000;
     // Rows that trickle in go at most this often, in one batch (a backlog goes at once, batch
     // after batch): a commit every 10 ms must not cost a batch every 10 ms.
@@ -59,10 +60,9 @@ class CentralUploader : public QObject {
     void Apply(const UploaderConfig& config);
     // Tells the thread to stop; returns at once.
     void Stop();
-    // New rows are in the journal: look now. Any thread, any time.
-    void Wake();
-    // Wake() as a callable that outlives the uploader (it then wakes nobody): for the writer's
-    // thread, which may still commit while the uploader is being destroyed.
+    // A callable that says "new rows are in the journal: look now", from any thread, any time.
+    // It outlives the uploader (it then wakes nobody): for the writer's thread, which may still
+    // commit while the uploader is being destroyed.
     std::function<void()> Waker() const;
 
     // The latest state; callable from any thread.

@@ -14,18 +14,19 @@ class IReadoutDisplay {
 };
 
 // Ldisplay: a reading shows its text, report text empties it. The display is brought up to the
-// last value once per received chunk (and before a box opens, through Settle), so a burst of
-// readings costs one repaint.
+// last value once per received chunk, so a burst of readings costs one repaint (and a box a sink
+// posted opens over the latest weight).
 class ReadoutSink : public ILineSink {
   public:
     explicit ReadoutSink(IReadoutDisplay& display) : display_(display) {}
 
     void OnLine(const LineEvent& event) override;
     void OnChunkEnd() override { Settle(); }
+
+  private:
     // Shows the value held back, if any.
     void Settle();
 
-  private:
     IReadoutDisplay& display_;
     Win1250Text value_;
     bool pending_ = false;

@@ -20,8 +20,8 @@ class LineAssembler {
     explicit LineAssembler(LineSink sink);
 
     // Takes one chunk. The chunk is copied before any line is handed over, and each line is
-    // taken out of PendingLine before the sink runs, so a sink that lets further chunks arrive
-    // (a modal error box) neither loses nor doubles any byte; lines keep their order.
+    // taken out of PendingLine before the sink runs, so a sink that feeds further chunks while it
+    // works neither loses nor doubles any byte; lines keep their order.
     void Receive(const char* data, std::int32_t size);
 
     // Empties PendingLine (after a successful reopen of the port).

@@ -2,22 +2,18 @@
 // The line pipeline: the one seam between the received byte stream and everything that consumes
 // lines. It cuts the stream into lines (LineAssembler), classifies each line once, and hands it
 // to its subscribed sinks in the order they subscribed. The read-out, the report view and the
-// recording file are sinks; so are the journal, the weight service and the central uploader.
+// recording file are sinks; so is the journal's, which numbers the lines for the weight service.
 //
-// Order and re-entry. Every event (a line, a chunk's end, a reset, a port state) goes to the sinks
-// in subscription order, and each sink hears every event once, in the order the events happened.
-// A sink may run a nested event loop (a modal error box); bytes received meanwhile go through
-// Receive again: the assembler has already taken the current line out of PendingLine and copied
-// the chunk, so nothing is lost or doubled. The nested events reach at once every sink that has
-// already heard the event in progress (the box's own sink included, re-entered as before); a sink
-// after it first hears the event in progress, then the nested ones, so no sink ever sees lines
-// out of order. OnChunkEnd follows every Receive, nested or not; ChunkDepth tells a sink whether
-// an outer chunk is still at work.
+// Order. Every event (a line, a chunk's end, a reset, a port state) goes to the sinks in
+// subscription order, and each sink hears every event once, in the order the events happened. A
+// sink returns at once: it never opens a box or runs an event loop itself (it posts the box,
+// IEventLoop), so the pipeline is not fed while a sink is at work. Should a sink still cause an
+// event (feed bytes, reset, announce), that event waits until every sink has heard the one at
+// work.
 
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -102,12 +98,10 @@ class LinePipeline {
     void SetUnit(const Win1250Text& unit) { unit_ = unit; }
     const Win1250Text& Unit() const { return unit_; }
 
-    // Received chunks being worked through (above 1 while a sink's box lets another one in).
-    int ChunkDepth() const { return chunkDepth_; }
     const std::string& PendingLine() const { return assembler_.PendingLine(); }
 
   private:
-    // One event as kept until every sink has heard it.
+    // One event as kept while it is handed out.
     struct Held {
         enum class What : std::uint8_t { Line, ChunkEnd, Reset, Port };
         explicit Held(What kind) : what(kind) {}
@@ -119,27 +113,18 @@ class LinePipeline {
         PortNumber port = pnCOM2;
         PortState state = PortState::Opened;
     };
-    struct Subscriber {
-        ILineSink* sink;      // null once unsubscribed while events were being handed out
-        std::uint64_t heard;  // number of the last event it heard
-    };
 
     void Dispatch(const Win1250Text& line);
+    // Hands `event` to every sink, then any event a sink caused meanwhile.
     void Post(Held event);
-    // Hands every sink the events it has not heard yet, in order.
-    void Pump();
-    static void Deliver(ILineSink& sink, const Held& event);
+    void DeliverToAll(const Held& event);
 
     Clock clock_;
     LineAssembler assembler_;
-    std::vector<Subscriber> sinks_;
-    // Events not yet heard by every sink; a sink at work on one (under a box) holds it too.
-    std::deque<std::shared_ptr<const Held>> events_;
-    std::uint64_t firstEvent_ = 1;  // number of events_.front()
-    std::uint64_t lastEvent_ = 0;   // number of the newest event
-    int pumping_ = 0;
+    std::vector<ILineSink*> sinks_;  // null once unsubscribed while an event was handed out
+    std::deque<Held> waiting_;       // events caused by a sink at work
+    bool delivering_ = false;
     PortNumber port_ = pnCOM2;
     Win1250Text unit_;
     std::int64_t chunkTimeMs_ = 0;
-    int chunkDepth_ = 0;
 };

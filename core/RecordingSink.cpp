@@ -15,5 +15,5 @@ void RecordingSink::FlushAndClose() {
 
 void RecordingSink::Fail() {
     switches_.SetRecording(false);
-    boxes_.ShowError(kRecordingWriteError);
+    loop_.Post([&boxes = boxes_] { boxes.ShowError(kRecordingWriteError); });
 }

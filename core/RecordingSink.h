@@ -3,9 +3,11 @@
 // line while recording is on, readings too with "Zapisuj display"), keeps the file open while a
 // received chunk is worked through, and writes the chunk's lines and closes the file at the
 // chunk's end. A file that cannot be opened fails at its line; a write that fails, at the chunk's
-// end. Either way recording goes off before the error box is shown, so lines routed while the
-// box is open make no further attempt.
+// end. Either way recording goes off and the error box is posted to the event loop, one per
+// failure: the sink returns at once, the box opens once the chunk is done, and lines routed while
+// it is open make no further attempt.
 
+#include "EventLoop.h"
 #include "LinePipeline.h"
 #include "OperatorBoxes.h"
 #include "OperatorSwitches.h"
@@ -17,8 +19,9 @@ inline constexpr const char* kRecordingWriteError =
 
 class RecordingSink : public ILineSink {
   public:
-    RecordingSink(OperatorSwitches& switches, IOperatorBoxes& boxes)
-        : switches_(switches), boxes_(boxes) {}
+    // `boxes` must outlive what `loop` runs.
+    RecordingSink(OperatorSwitches& switches, IOperatorBoxes& boxes, IEventLoop& loop)
+        : switches_(switches), boxes_(boxes), loop_(loop) {}
 
     void OnLine(const LineEvent& event) override;
     void OnChunkEnd() override { FlushAndClose(); }
@@ -32,5 +35,6 @@ class RecordingSink : public ILineSink {
 
     OperatorSwitches& switches_;
     IOperatorBoxes& boxes_;
+    IEventLoop& loop_;
     RecordingWriter writer_;
 };

@@ -31,7 +31,7 @@ class Journal : public QObject {
     // the thread that owns this object.
     void notice(const QString& text);
     // Rows up to `highestSeq` are committed. Emitted on the writer's thread after each commit:
-    // connect it directly to something thread-safe (CentralUploader::Wake).
+    // connect it directly to something thread-safe (CentralUploader::Waker()).
     void committed(qint64 highestSeq);
 
   private:

@@ -90,6 +90,18 @@ class JournalRuns {
     std::optional<OpenRun> open_;
 };
 
+// What follows the journal's sink (the weight service's sink): each line with the row the sink
+// gave it, so the journal and everything after it number lines once, by one rule of runs.
+class INumberedLineSink {
+  public:
+    virtual ~INumberedLineSink() = default;
+    // `seq`: the row the line went into; `grew`: it went into the open run's row (its count grew).
+    virtual void OnNumberedLine(const LineEvent& event, std::int64_t seq, bool grew) = 0;
+    // The port was opened, lost or closed; `seq`: the row of the last line (or the seq before the
+    // first one).
+    virtual void OnNumberedPortState(const PortStateEvent& event, std::int64_t seq) = 0;
+};
+
 // A chunk's row operations with grows of the same row folded into one.
 void AppendOp(std::vector<JournalOp>& batch, JournalOp op);
 // Bytes a queued operation holds, for the queue's bound.

@@ -5,17 +5,24 @@
 namespace waga::journal {
 
 JournalSink::JournalSink(JournalWriter& writer, std::int64_t firstSeq)
-    : writer_(writer), runs_(firstSeq) {}
+    : writer_(&writer), runs_(firstSeq) {}
+
+JournalSink::JournalSink(std::int64_t firstSeq) : writer_(nullptr), runs_(firstSeq) {}
 
 JournalSink::~JournalSink() {
     Flush();
     if (skipped_ > 0) {
-        writer_.Push({runs_.Gap(skipped_, skippedFirstMs_, skippedLastMs_, kQueueFullReason)},
-                     true);
+        writer_->Push({runs_.Gap(skipped_, skippedFirstMs_, skippedLastMs_, kQueueFullReason)},
+                      true);
     }
 }
 
 void JournalSink::OnLine(const LineEvent& event) {
+    if (writer_ == nullptr) {
+        const JournalRuns::Place place = runs_.PlaceLine(event);
+        if (next_ != nullptr) next_->OnNumberedLine(event, place.seq, place.grows);
+        return;
+    }
     if (batchLines_ == 0) {
         batchFirstMs_ = event.receivedUtcMs;
         // Lines skipped before are told ahead of this chunk's rows, in number and in time.
@@ -26,7 +33,11 @@ void JournalSink::OnLine(const LineEvent& event) {
     }
     batchLastMs_ = event.receivedUtcMs;
     ++batchLines_;
-    AppendOp(batch_, runs_.Line(event));
+    JournalOp op = runs_.Line(event);
+    const std::int64_t seq = op.row.seq;
+    const bool grew = op.type == JournalOp::Type::Grow;
+    AppendOp(batch_, std::move(op));
+    if (next_ != nullptr) next_->OnNumberedLine(event, seq, grew);
 }
 
 void JournalSink::OnChunkEnd() { Flush(); }
@@ -41,6 +52,10 @@ void JournalSink::OnPortState(const PortStateEvent& event) {
         Flush();
         runs_.EndRun();
     }
+    if (next_ != nullptr) {
+        const std::int64_t seq = runs_.LastSeq() > 0 ? runs_.LastSeq() : runs_.NextSeq() - 1;
+        next_->OnNumberedPortState(event, seq);
+    }
 }
 
 void JournalSink::Flush() {
@@ -49,7 +64,7 @@ void JournalSink::Flush() {
     batch.swap(batch_);
     // The next chunk is likely as long as this one: its rows go in without growing the batch.
     batch_.reserve(batch.size());
-    if (writer_.Push(std::move(batch))) {
+    if (writer_->Push(std::move(batch))) {
         skipped_ = 0;
     } else {
         if (skipped_ == 0) skippedFirstMs_ = batchFirstMs_;

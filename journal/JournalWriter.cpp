@@ -449,22 +449,4 @@ bool JournalWriter::Push(std::vector<JournalOp> batch, bool force) {
     return true;
 }
 
-bool JournalWriter::WaitIdle(int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (queue_.empty()) return true;
-        }
-        if (timer.elapsed() >= timeoutMs) return false;
-        QThread::msleep(2);
-    }
-}
-
-std::size_t JournalWriter::QueuedBytes() const {
-    std::lock_guard lock(mutex_);
-    return queuedBytes_;
-}
-
 }  // namespace waga::journal

@@ -63,9 +63,6 @@ class JournalWriter : public QObject {
     // Any thread: queues one chunk's operations. False (nothing queued) when they would pass
     // the bound, unless `force` (the last gap row of a closing sink).
     bool Push(std::vector<JournalOp> batch, bool force = false);
-    // Waits until the queue is empty or `timeoutMs` passed; true when empty.
-    bool WaitIdle(int timeoutMs);
-    std::size_t QueuedBytes() const;
     // Any thread: from the next deletion of old rows on, keep the rows not yet sent, or not.
     void KeepUnsentRows(bool keep) { keepUnsent_ = keep; }
     const QString& FilePath() const { return path_; }

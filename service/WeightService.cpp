@@ -2,12 +2,8 @@
 
 #include <QStringList>
 
-WeightService::WeightService(WeightServiceSink::SeqSource seqSource, QString journalPath,
-                             WeightServerOptions options, QObject* parent)
-    : QObject(parent),
-      sink_(std::move(seqSource)),
-      journalPath_(std::move(journalPath)),
-      options_(options) {
+WeightService::WeightService(QString journalPath, WeightServerOptions options, QObject* parent)
+    : QObject(parent), journalPath_(std::move(journalPath)), options_(options) {
     thread_.setObjectName(QStringLiteral("serwer wagi"));
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The weight service as the program holds it: the sink that the pipeline feeds, the server on
+// The weight service as the program holds it: the sink that follows the journal's, the server on
 // its own thread, and the state shown in the settings window. Apply() starts, restarts or stops
 // the server without waiting for it; stateChanged tells when the state has moved.
 
@@ -18,8 +18,8 @@ class WeightService final : public QObject {
     enum class State { Off, Starting, Running, Failed };
 
     // `journalPath`: the journal's file (JournalPath), which the service reads its lines from.
-    WeightService(WeightServiceSink::SeqSource seqSource, QString journalPath,
-                  WeightServerOptions options = {}, QObject* parent = nullptr);
+    explicit WeightService(QString journalPath, WeightServerOptions options = {},
+                           QObject* parent = nullptr);
     ~WeightService() override;
 
     WeightServiceSink& Sink() { return sink_; }

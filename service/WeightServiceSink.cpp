@@ -48,11 +48,6 @@ std::vector<ServiceEvent> ServiceFeed::TakeAll() {
     return taken;
 }
 
-// Without a journal the numbers start at the current time in microseconds, as a replaced
-// journal file does, so an event id never repeats across program starts.
-WeightServiceSink::WeightServiceSink(SeqSource seqSource)
-    : seqSource_(std::move(seqSource)), runs_(UtcNowMs() * 1000 + 1) {}
-
 void WeightServiceSink::Connect(std::shared_ptr<ServiceFeed> feed, std::function<void()> wake) {
     feed_ = std::move(feed);
     wake_ = std::move(wake);
@@ -65,14 +60,10 @@ void WeightServiceSink::Disconnect() {
     wake_ = nullptr;
 }
 
-void WeightServiceSink::OnLine(const LineEvent& event) {
-    const JournalRuns::Place place = runs_.PlaceLine(event);
-    const std::int64_t journalSeq = seqSource_ ? seqSource_() : 0;
-    const std::int64_t seq = journalSeq > 0 ? journalSeq : place.seq;
+void WeightServiceSink::OnNumberedLine(const LineEvent& event, std::int64_t seq, bool grew) {
     if (event.cls.kind == LineKind::Reading) {
-        // A run of identical readings is one row: its count grows with each line. The journal
-        // may still have started a row of its own (it ends a run when its queue is full).
-        const bool grows = place.grows && lastReading_ && lastReading_->seq == seq;
+        // A run of identical readings is one row: its count grows with each line.
+        const bool grows = grew && lastReading_ && lastReading_->seq == seq;
         HeldReading& held = lastReading_ ? *lastReading_ : lastReading_.emplace();
         held.count = grows ? held.count + 1 : 1;
         held.grows = grows;
@@ -122,12 +113,10 @@ const QString& WeightServiceSink::UnitText(std::string_view unit) {
     return unitText_;
 }
 
-void WeightServiceSink::OnPortState(const PortStateEvent& event) {
-    runs_.EndRun();  // a loss or close ends a run of identical readings
+void WeightServiceSink::OnNumberedPortState(const PortStateEvent& event, std::int64_t seq) {
     ServiceEvent out;
     out.kind = ServiceEvent::Kind::Status;
-    const std::int64_t journalSeq = seqSource_ ? seqSource_() : 0;
-    out.seq = journalSeq > 0 ? journalSeq : runs_.NextSeq() - 1;
+    out.seq = seq;
     out.port = PortText(event.port);
     out.connected = event.state == PortState::Opened;
     out.timeMs = event.timeUtcMs;

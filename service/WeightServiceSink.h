@@ -1,8 +1,9 @@
 #pragma once
-// The weight service's line sink. It runs on the window's thread, subscribed after the journal:
-// each line becomes a compact ServiceEvent numbered with the journal's seq, and goes to the
-// server's thread through a bounded queue. It never waits: when the queue is full the event is
-// counted as dropped (the journal still has the line, and /api/v1/lines serves it).
+// The weight service's sink. It runs on the window's thread and follows the journal's sink, which
+// numbers every line (with the journal off, the same rule without storage): each line becomes a
+// compact ServiceEvent with the row the journal gave it, and goes to the server's thread through
+// a bounded queue. It never waits: when the queue is full the event is counted as dropped (the
+// journal still has the line, and /api/v1/lines serves it).
 
 #include <QString>
 #include <atomic>
@@ -40,7 +41,7 @@ class ServiceFeed {
 };
 
 // The last reading as received, made into an event only when one is handed: with the service
-// off (as installed) the sink keeps its place in the runs and this, nothing more.
+// off (as installed) the sink keeps this, nothing more.
 struct HeldReading {
     std::string shown;
     std::string unit;
@@ -52,29 +53,20 @@ struct HeldReading {
     bool grows = false;
 };
 
-class WeightServiceSink final : public ILineSink {
+class WeightServiceSink final : public INumberedLineSink {
   public:
-    using SeqSource = std::function<std::int64_t()>;
-    // `seqSource` gives the journal's seq of the row the current line went into
-    // (JournalSink::LastSeq); without one, or while it gives 0 (the journal is off), the sink
-    // numbers the lines itself. Either way the journal's rule of runs (JournalRuns) says which
-    // lines share a row.
-    explicit WeightServiceSink(SeqSource seqSource = {});
-
     // Starts handing events to a running server: the last reading and the port state first.
     void Connect(std::shared_ptr<ServiceFeed> feed, std::function<void()> wake);
     void Disconnect();
 
-    void OnLine(const LineEvent& event) override;
-    void OnPortState(const PortStateEvent& event) override;
+    void OnNumberedLine(const LineEvent& event, std::int64_t seq, bool grew) override;
+    void OnNumberedPortState(const PortStateEvent& event, std::int64_t seq) override;
 
   private:
     ServiceEvent ReadingEvent(const HeldReading& reading);
     const QString& UnitText(std::string_view unit);
     void Hand(const ServiceEvent& event);
 
-    SeqSource seqSource_;
-    JournalRuns runs_;  // the sink's own numbers, used while the journal gives none
     std::shared_ptr<ServiceFeed> feed_;
     std::function<void()> wake_;
     std::optional<HeldReading> lastReading_;

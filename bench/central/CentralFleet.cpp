@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
                 }
                 if (chunk.empty() && !s.feed->Holds()) continue;
                 if (s.feed->AppendChunk(chunk)) {
-                    if (s.feed->Committed()) s.uploader->Wake();
+                    if (s.feed->Committed()) s.uploader->Waker()();
                 } else {
                     ++failures;
                 }
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
             if (!s.feed->Commit()) {
                 ++failures;
             } else if (s.feed->Committed()) {
-                s.uploader->Wake();
+                s.uploader->Waker()();
             }
             s.feed.reset();
         }

@@ -19,7 +19,10 @@
 namespace {
 
 // Displays that take the text and draw nothing; the report view never reaches its limit.
-class QuietDisplays : public IReadoutDisplay, public IReportLines, public IOperatorBoxes {
+class QuietDisplays : public IReadoutDisplay,
+                      public IReportLines,
+                      public IOperatorBoxes,
+                      public IEventLoop {
   public:
     void ShowReading(const Win1250Text& text) override {
         benchmark::DoNotOptimize(text.Bytes().data());
@@ -32,6 +35,7 @@ class QuietDisplays : public IReadoutDisplay, public IReportLines, public IOpera
     }
     void ShowError(const std::string&) override { failed = true; }
     ConfirmAnswer AskConfirmation(const std::string&) override { return ConfirmAnswer::No; }
+    void Post(std::function<void()> task) override { task(); }
     bool failed = false;
 };
 
@@ -42,7 +46,7 @@ struct Pipeline {
     LinePipeline pipeline;
     ReadoutSink readout{displays};
     ReportSink report{displays, switches};
-    RecordingSink recording{switches, displays};
+    RecordingSink recording{switches, displays, displays};
 
     explicit Pipeline(const std::string& file) {
         switches.SetShowReadings(true);

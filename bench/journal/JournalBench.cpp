@@ -32,6 +32,7 @@
 #include "HistoryWindow.h"
 #include "JournalFile.h"
 #include "JournalSink.h"
+#include "JournalWatch.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
 #include "WeightServiceSink.h"
@@ -42,6 +43,8 @@ using Clock = std::chrono::steady_clock;
 using waga::journal::JournalSink;
 using waga::journal::JournalWriter;
 using waga::journal::WriterOptions;
+using waga::test::CommitWatch;
+using waga::test::SeqTap;
 
 // The calling thread's CPU time.
 std::int64_t ThreadCpuNs() {
@@ -74,8 +77,12 @@ void CommitDelay(int seconds) {
         }
         pushed.erase(pushed.begin(), end);
     };
+    CommitWatch commits;
+    commits.Hook(options);
     JournalWriter writer(options);
     JournalSink sink(writer, writer.Start());
+    SeqTap seqs;
+    sink.SetNumberedSink(&seqs);
     LinePipeline pipeline;
     pipeline.Subscribe(&sink);
     const int chunksPerSecond = 100;
@@ -98,9 +105,9 @@ void CommitDelay(int seconds) {
         pipeline.Receive(bytes.data(), std::int32_t(bytes.size()));
         receiveNs += ThreadCpuNs() - threadBefore;
         std::lock_guard lock(mutex);
-        pushed[sink.LastSeq()] = t;
+        pushed[seqs.last] = t;
     }
-    writer.WaitIdle(60000);
+    commits.WaitFor(seqs.last, std::chrono::seconds(60));
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
     const auto cpuUs = [](const rusage& r) {
@@ -134,11 +141,11 @@ double WindowThreadPerLine(int seconds, ServiceCase service) {
     options.folder = dir.path();
     JournalWriter writer(options);
     JournalSink sink(writer, writer.Start());
-    WeightServiceSink serviceSink([&sink] { return sink.LastSeq(); });
+    WeightServiceSink serviceSink;
     LinePipeline pipeline;
     pipeline.SetUnit(Win1250Text("kg"));
     pipeline.Subscribe(&sink);
-    if (service != ServiceCase::None) pipeline.Subscribe(&serviceSink);
+    if (service != ServiceCase::None) sink.SetNumberedSink(&serviceSink);
     auto feed = std::make_shared<ServiceFeed>();
     std::atomic<bool> done{false};
     std::thread server;
@@ -169,9 +176,7 @@ double WindowThreadPerLine(int seconds, ServiceCase service) {
     }
     done = true;
     if (server.joinable()) server.join();
-    pipeline.Unsubscribe(&serviceSink);
     pipeline.Unsubscribe(&sink);
-    writer.WaitIdle(60000);
     return double(handingNs) / 1000.0 / double(lines);
 }
 
@@ -193,6 +198,9 @@ qint64 WriteDay(const QString& folder, bool changing, std::int64_t dayStartMs) {
         WriterOptions options;
         options.folder = folder;
         options.keepDays = 36600;
+        // The day may wait in the queue, and the close stores all of it.
+        options.queueBytes = std::size_t{1} << 30;
+        options.closeWithinMs = 600000;
         JournalWriter writer(options);
         JournalSink sink(writer, writer.Start());
         LinePipeline pipeline([&now] { return now; });
@@ -220,9 +228,7 @@ qint64 WriteDay(const QString& folder, bool changing, std::int64_t dayStartMs) {
             }
             now = dayStartMs + std::int64_t(i) * 250;
             pipeline.Receive(line, std::int32_t(std::strlen(line)));
-            if (i % 4096 == 4095) writer.WaitIdle(600000);  // stay well inside the queue's bound
         }
-        writer.WaitIdle(600000);
     }
     return QFileInfo(waga::journal::JournalPath(folder)).size();
 }

@@ -76,10 +76,10 @@ TEST_F(CentralFault, ServerStoppedMidStreamThenStartedAgain) {
     ASSERT_TRUE(server_.Stop()) << server_.Log();
     ASSERT_TRUE(WaitUntil([&] { return !uploader.Status().connected; }, 10s));
     // The backlog follows the journal between attempts too (the writer wakes the uploader).
-    const auto wakeFor = [&](std::chrono::milliseconds time) {
+    const auto wakeFor = [&, wake = uploader.Waker()](std::chrono::milliseconds time) {
         for (auto end = std::chrono::steady_clock::now() + time;
              std::chrono::steady_clock::now() < end;) {
-            uploader.Wake();
+            wake();
             std::this_thread::sleep_for(100ms);
         }
     };

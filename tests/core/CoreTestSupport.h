@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DisplaySinks.h"
+#include "EventLoop.h"
 #include "LinePipeline.h"
 #include "OperatorBoxes.h"
 #include "OperatorSwitches.h"
@@ -32,6 +33,24 @@ class MemoryDisplays : public IReadoutDisplay, public IReportLines {
     void DeleteFirstReportLine() override { report.erase(report.begin()); }
     void ClearReport() override { report.clear(); }
     void AppendReportLine(const Win1250Text& line) override { report.push_back(line.Bytes()); }
+};
+
+// The event loop as a list of posted tasks, run when the test says (as the loop runs them once
+// the event at work is done).
+class PostedTasks : public IEventLoop {
+  public:
+    void Post(std::function<void()> task) override { tasks_.push_back(std::move(task)); }
+    // Runs the tasks posted so far and those they post.
+    void RunAll() {
+        while (!tasks_.empty()) {
+            const std::function<void()> task = std::move(tasks_.front());
+            tasks_.erase(tasks_.begin());
+            task();
+        }
+    }
+
+  private:
+    std::vector<std::function<void()>> tasks_;
 };
 
 // Error boxes as a list; each notes whether recording was already off when it opened, and may
@@ -64,18 +83,20 @@ struct SinkRig {
                                 static_cast<ILineSink*>(&recording)})
             pipeline.Subscribe(sink);
     }
-    // One received chunk.
+    // One received chunk, then what the event loop runs after it (a box a sink posted).
     void Feed(const std::string& bytes) {
         pipeline.Receive(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        loop.RunAll();
     }
 
     OperatorSwitches switches;
     MemoryDisplays displays;
     MemoryBoxes boxes{switches};
+    PostedTasks loop;
     LinePipeline pipeline;
     ReadoutSink readout{displays};
     ReportSink report{displays, switches};
-    RecordingSink recording{switches, boxes};
+    RecordingSink recording{switches, boxes, loop};
 };
 
 // A short printable form of a byte string for test names and messages.

@@ -162,8 +162,8 @@ TEST(AssemblyTest, OneMebibyteWithoutCarriageReturn) {
     EXPECT_EQ(pending.assembler.PendingLine(), "y");
 }
 
-// The sink lets further chunks arrive (as a modal error box does). The nested chunk is
-// written into the same buffer the outer call got, like the port's receive buffer.
+// The sink feeds further chunks while it works (as a modal box inside it would). The nested chunk
+// is written into the same buffer the outer call got, like the port's receive buffer.
 TEST(ReentryTest, NestedChunksKeepOrderAndLoseNothing) {
     std::vector<std::string> lines;
     char buffer[16];

@@ -1,8 +1,8 @@
 // The read-out, report view and recording file sinks, fed through the line pipeline in the
-// window program's order with their displays in memory. Here: what each line is taken for, the
-// switch combinations and the limit's edges the window's tests leave out, the read-out drawn once
-// a chunk, and the write-failure rule. The window and end-to-end tiers check the widgets and real
-// files.
+// window program's order with their displays in memory. Here: what each line is taken for, every
+// combination of the switches, the limit's edges the window's tests leave out, the read-out drawn
+// once a chunk, and the write-failure rule. The window and end-to-end tiers check the widgets and
+// real files.
 
 #include <gtest/gtest.h>
 
@@ -70,16 +70,19 @@ INSTANTIATE_TEST_SUITE_P(
                   "enie",
                   "", false}));
 
-// The switch combinations the window's routing test leaves out (it feeds a reading and a report
-// line under the other six), for both kinds of line.
+// Every combination of the switches (CBciaglymemo, CBzapis, CBciaglyplik): a reading " 12,50"
+// (received in two chunks) then a report line "RAPORT". The report view takes report text, and
+// readings with CBciaglymemo; the file takes report text with CBzapis, and readings with
+// CBciaglyplik too. Both append to what is there.
 struct RouteCase {
-    bool reading, showReadings, recording, recordReadings;
-    bool toReport, toFile;
+    bool showReadings, recording, recordReadings;
+    std::vector<std::string> report;  // after "old"
+    std::string file;                 // after "x\r\n"
 };
 
 std::ostream& operator<<(std::ostream& out, const RouteCase& c) {
-    return out << (c.reading ? "reading" : "report") << " memo " << c.showReadings << " zapis "
-               << c.recording << " plik " << c.recordReadings;
+    return out << "memo " << c.showReadings << " zapis " << c.recording << " plik "
+               << c.recordReadings;
 }
 
 class RoutingTest : public ::testing::TestWithParam<RouteCase> {};
@@ -93,28 +96,32 @@ TEST_P(RoutingTest, FollowsTheSwitches) {
     rig.switches.SetRecordReadings(c.recordReadings);
     rig.displays.report = {"old"};
     WriteFile(dir.File("rec"), "x\r\n");
-    const std::string line = c.reading ? " 7,25" : "TARA";
 
-    rig.Feed(line + "\r\n");
+    rig.Feed(" 12,5");
+    rig.Feed("0\r\n");
+    EXPECT_EQ(rig.displays.readout, "12.50");
+    rig.Feed("RAPORT\r\n");
+    EXPECT_EQ(rig.displays.readout, "");
 
-    EXPECT_EQ(rig.displays.readout, c.reading ? "7.25" : "");
-    const std::vector<std::string> report =
-        c.toReport ? std::vector<std::string>{"old", line} : std::vector<std::string>{"old"};
+    std::vector<std::string> report = {"old"};
+    report.insert(report.end(), c.report.begin(), c.report.end());
     EXPECT_EQ(rig.displays.report, report);
-    EXPECT_EQ(ReadFile(dir.File("rec")), c.toFile ? "x\r\n" + line + "\r\n" : "x\r\n");
+    EXPECT_EQ(ReadFile(dir.File("rec")), "x\r\n" + c.file);
     EXPECT_EQ(rig.switches.Recording(), c.recording);
     EXPECT_TRUE(rig.boxes.texts.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Switches, RoutingTest,
-    ::testing::Values(
-        // a reading: the report view with CBciaglymemo, the file only with CBzapis and CBciaglyplik
-        RouteCase{true, true, false, true, true, false},
-        RouteCase{true, true, true, false, true, false},
-        // a report line: the report view always, the file with CBzapis
-        RouteCase{false, true, false, true, true, false},
-        RouteCase{false, true, true, false, true, true}));
+    ::testing::Values(RouteCase{false, false, false, {"RAPORT"}, ""},
+                      RouteCase{true, false, false, {" 12,50", "RAPORT"}, ""},
+                      RouteCase{false, true, false, {"RAPORT"}, "RAPORT\r\n"},
+                      RouteCase{false, true, true, {"RAPORT"}, " 12,50\r\nRAPORT\r\n"},
+                      RouteCase{true, true, true, {" 12,50", "RAPORT"}, " 12,50\r\nRAPORT\r\n"},
+                      // readings are recorded only while recording is on
+                      RouteCase{false, false, true, {"RAPORT"}, ""},
+                      RouteCase{true, false, true, {" 12,50", "RAPORT"}, ""},
+                      RouteCase{true, true, false, {" 12,50", "RAPORT"}, "RAPORT\r\n"}));
 
 // The read-out is drawn once a chunk, with what its last line left (a burst of readings costs
 // one drawing); a chunk without a complete line draws nothing.
@@ -182,8 +189,9 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{5000, 5000, true, 5000, "line1"}));
 
 // The write-failure rule: at the first line the file must take and cannot, recording goes off,
-// then one box opens. The chunk's other lines, and those that arrive while the box is open (after
-// them), still reach the displays and try no file, not even one that has come back meanwhile.
+// then one box opens (posted: once the chunk is done). The chunk's other lines, and those that
+// arrive while the box is open (after them), still reach the displays and try no file, not even
+// one that has come back meanwhile.
 TEST(RecordingSinkTest, AFailedAppendSwitchesRecordingOffBeforeItsOneBox) {
     TempDir dir;
     const std::string file = dir.File("gone");

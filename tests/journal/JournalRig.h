@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "JournalSink.h"
+#include "JournalWatch.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
 
@@ -41,14 +42,16 @@ class Notices {
     std::vector<QString> texts_;
 };
 
-// A writer, its sink and a pipeline with a settable clock. The notices outlive the writer,
-// which may still give one while it closes.
+// A writer, its sink and a pipeline with a settable clock. The notices and the commits outlive
+// the writer, which may still give one while it closes.
 struct Rig {
     explicit Rig(const std::string& folder, WriterOptions options = {}) {
         options.folder = QString::fromStdString(folder);
+        commits.Hook(options);
         writer = std::make_unique<JournalWriter>(options);
         notices = std::make_unique<Notices>(*writer);
         sink = std::make_unique<JournalSink>(*writer, writer->Start());
+        sink->SetNumberedSink(&seqs);
         pipeline.Subscribe(sink.get());
         pipeline.SetUnit(Win1250Text("kg"));
     }
@@ -65,8 +68,17 @@ struct Rig {
         sink.reset();
         writer.reset();
     }
+    // The seq of the row the last line went into.
+    std::int64_t LastSeq() const { return seqs.last; }
+    // Waits until the rows up to the last line are committed.
+    bool WaitCommitted(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        return commits.WaitFor(LastSeq(), timeout);
+    }
+
     std::int64_t now = 1'800'000'000'000;
     LinePipeline pipeline{[this] { return now; }};
+    SeqTap seqs;
+    CommitWatch commits;
     std::unique_ptr<Notices> notices;
     std::unique_ptr<JournalWriter> writer;
     std::unique_ptr<JournalSink> sink;

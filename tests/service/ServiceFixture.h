@@ -1,8 +1,8 @@
 #pragma once
-// The weight service as the program runs it, in a test: a real LinePipeline fed with bytes, a
-// stand-in journal subscribed first (it numbers rows by the journal's rules and commits them to
-// a real dziennik.sqlite when the test says so, as the journal's writer thread would), and the
-// service with its server on its own thread, listening on a free loopback port.
+// The weight service as the program runs it, in a test: a real LinePipeline fed with bytes, the
+// journal's sink numbering the lines (without storage), a stand-in journal that commits its rows
+// to a real dziennik.sqlite when the test says so (as the journal's writer thread would), and
+// the service with its server on its own thread, listening on a free loopback port.
 
 #include <gtest/gtest.h>
 
@@ -15,14 +15,15 @@
 #include <vector>
 
 #include "JournalRows.h"
+#include "JournalSink.h"
 #include "LinePipeline.h"
 #include "TestSupport.h"
 #include "WeightService.h"
 
 namespace waga::test {
 
-// Numbers lines as the journal does: a run of identical readings is one row.
-class StandInJournal final : public ILineSink {
+// Keeps the rows the numbering gave, and hands each line on to the service's sink.
+class StandInJournal final : public INumberedLineSink {
   public:
     explicit StandInJournal(std::string path) : path_(std::move(path)) {}
     ~StandInJournal() override {
@@ -66,30 +67,30 @@ class StandInJournal final : public ILineSink {
         QSqlQuery q(QSqlDatabase::database(name_));
         ASSERT_TRUE(q.exec(sql)) << sql.toStdString();
     }
-    std::int64_t LastSeq() const { return seq_; }
 
-    void OnLine(const LineEvent& event) override {
-        const bool reading = event.cls.kind == LineKind::Reading;
-        const QByteArray raw = QByteArray::fromStdString(event.line.Bytes());
-        if (reading && lastWasReading_ && raw == lastRaw_ && !rows_.empty()) {
+    void SetNext(INumberedLineSink* next) { next_ = next; }
+
+    void OnNumberedLine(const LineEvent& event, std::int64_t seq, bool grew) override {
+        if (grew && !rows_.empty() && rows_.back().seq == seq) {
             ++rows_.back().count;
             rows_.back().lastMs = event.receivedUtcMs;
         } else {
             Row row;
-            row.seq = ++seq_;
-            row.kind = reading ? "reading" : "report";
+            row.seq = seq;
+            row.kind = event.cls.kind == LineKind::Reading ? "reading" : "report";
             row.firstMs = row.lastMs = event.receivedUtcMs;
             const std::string utf8 = Win1250ToUtf8(event.line.Shown());
             row.text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-            row.raw = raw;
+            row.raw = QByteArray::fromStdString(event.line.Bytes());
             if (event.cls.value) row.value = *event.cls.value;
             row.unit = QString::fromLatin1(QByteArray::fromStdString(event.unit.Bytes()));
             rows_.push_back(row);
         }
-        lastWasReading_ = reading;
-        lastRaw_ = raw;
+        if (next_) next_->OnNumberedLine(event, seq, grew);
     }
-    void OnPortState(const PortStateEvent&) override { lastWasReading_ = false; }
+    void OnNumberedPortState(const PortStateEvent& event, std::int64_t seq) override {
+        if (next_) next_->OnNumberedPortState(event, seq);
+    }
 
   private:
     struct Row {
@@ -104,9 +105,7 @@ class StandInJournal final : public ILineSink {
     std::string path_;
     QString name_ = QStringLiteral("stand-in-journal");
     std::vector<Row> rows_;
-    std::int64_t seq_ = 0;
-    bool lastWasReading_ = false;
-    QByteArray lastRaw_;
+    INumberedLineSink* next_ = nullptr;
 };
 
 class ServiceFixture : public ::testing::Test {
@@ -114,13 +113,20 @@ class ServiceFixture : public ::testing::Test {
     void SetUp() override { journal_.CreateFile(); }
 
     void StartService(ServiceSettings settings = {}, WeightServerOptions options = {}) {
-        if (service_) pipeline_.Unsubscribe(&service_->Sink());
+        if (!numbering_) {
+            // The journal's rule without storage: from 1 as a new journal, or, as the station
+            // with the journal off, from the clock.
+            numbering_ = journalOff_ ? std::make_unique<waga::journal::JournalSink>()
+                                     : std::make_unique<waga::journal::JournalSink>(1);
+            pipeline_.Subscribe(numbering_.get());
+        }
+        numbering_->SetNumberedSink(nullptr);
         service_.reset();
         service_ = std::make_unique<WeightService>(
-            [this] { return journalOff_ ? 0 : journal_.LastSeq(); },
             QString::fromStdString(dir_.File("dziennik.sqlite")), options);
-        pipeline_.Subscribe(&journal_);
-        pipeline_.Subscribe(&service_->Sink());
+        journal_.SetNext(&service_->Sink());
+        numbering_->SetNumberedSink(journalOff_ ? static_cast<INumberedLineSink*>(&service_->Sink())
+                                                : &journal_);
         pipeline_.SetUnit(Win1250Text("kg"));
         settings.enabled = true;
         if (settings.port == 8765) settings.port = 0;  // a free port
@@ -139,9 +145,10 @@ class ServiceFixture : public ::testing::Test {
 
     TempDir dir_;
     StandInJournal journal_{dir_.File("dziennik.sqlite")};
-    bool journalOff_ = false;   // the journal's seq source gives 0, as when it is switched off
+    bool journalOff_ = false;   // the journal is switched off: lines numbered from the clock
     std::int64_t clockMs_ = 0;  // 0: the system clock; otherwise the arrival time of lines
     LinePipeline pipeline_{[this] { return clockMs_ != 0 ? clockMs_ : UtcNowMs(); }};
+    std::unique_ptr<waga::journal::JournalSink> numbering_;
     std::unique_ptr<WeightService> service_;
     quint16 port_ = 0;
 };

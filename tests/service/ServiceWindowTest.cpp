@@ -43,7 +43,7 @@ class ServiceWindowTest : public ::testing::Test {
     QString State() { return Find<QLabel>("LStan")->text(); }
 
     TempDir dir_;
-    WeightService service_{{}, QString::fromStdString(dir_.File("dziennik.sqlite"))};
+    WeightService service_{QString::fromStdString(dir_.File("dziennik.sqlite"))};
     ServiceWindow window_{service_, dir_.Path()};
 };
 
