@@ -242,7 +242,8 @@ TEST(CentralHold, NumbersOutOfRangeNeverShowAnEmptyBacklog) {
         waga::test::TempDir dir;
         const QString journal = QString::fromStdString(dir.File("dziennik.sqlite"));
         ASSERT_TRUE(WriteBacklog(journal, 5));
-        waga::test::ChildProcess shell({"/usr/bin/sqlite3", journal.toStdString(), c.sql}, dir.Path());
+        waga::test::ChildProcess shell({"/usr/bin/sqlite3", journal.toStdString(), c.sql},
+                                       dir.Path());
         ASSERT_EQ(shell.Wait(), 0) << shell.Stderr();
         central::CentralUploader uploader;
         uploader.Apply(ConfigFor(server, "stacja1", journal));
