@@ -1,9 +1,7 @@
 #include "JournalConnection.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -67,16 +65,10 @@ bool JournalDb::Open(const QString& path, JournalAccess access) {
     if (error_.isValid()) return false;
     if (access == JournalAccess::Writer) {
         // The firm's weighings: readable by the owner alone, whatever the umask. A new file is
-        // made here (exclusively, never through a link) so that SQLite finds it with that mode
-        // and gives its -wal and -shm files the same; no connection of this process has it open
-        // yet, so closing this descriptor drops no lock.
-        const QByteArray native = QFile::encodeName(path);
-        const int fd =
-            ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::fchmod(fd, 0600);
-            ::close(fd);
-        }
+        // made here, empty and without being opened (nothing but SQLite opens these files:
+        // closing another descriptor would drop its locks), so that SQLite finds it with that
+        // mode and gives its -wal and -shm files the same. mknod makes no file through a link.
+        ::mknod(QFile::encodeName(path).constData(), S_IFREG | 0600, 0);
         for (const char* suffix : kCompanions) KeepOwnerOnly(path + QLatin1String(suffix));
     }
     if (OpenOnce(path, access, false)) return true;
