@@ -233,8 +233,8 @@ const FaultRow kFaults[] = {
      PlantLink("dziennik.niezapisane")},
     {"FolderNamedLikeTheJournal", "Dziennik: W miejscu pliku dziennik.sqlite jest folder", false,
      [](Workplace& place) { Shell(place, "mkdir dziennik.sqlite"); }},
-    // 4 KiB of old rows overwritten in the middle of the file (the index, made last, stays
-    // whole): the writer never reads them, the check at start finds them.
+    // 4 KiB of old rows flipped to all ones in the middle of the file (the index, made last,
+    // stays whole): the writer never reads them, the check at start finds them.
     {"DamagedInTheMiddle", "Dziennik: Sprawdzenie przy starcie: plik dziennika jest uszkodzony",
      false,
      [](Workplace& place) {
@@ -244,8 +244,8 @@ const FaultRow kFaults[] = {
                    " INSERT INTO lines SELECT i, 'report', strftime('%s', 'now') * 1000,"
                    " strftime('%s', 'now') * 1000, 1, printf('%.1000c', 'x'), x'78', NULL, '',"
                    " 'COM2' FROM n; CREATE INDEX lines_first_ms ON lines(first_ms)\" &&"
-                   " dd if=/dev/urandom of=dziennik.sqlite bs=4096 seek=300 count=1 conv=notrunc"
-                   " status=none");
+                   " head -c 4096 /dev/zero | tr '\\000' '\\377' | dd of=dziennik.sqlite bs=4096"
+                   " seek=300 count=1 conv=notrunc status=none");
      }},
 };
 
