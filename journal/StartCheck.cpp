@@ -55,7 +55,10 @@ void StartCheck::Run(const QString& path, const std::function<void(const QString
             if (query.exec(QStringLiteral("PRAGMA quick_check(%1)").arg(kFindingsTold))) {
                 while (query.next()) {
                     const QString row = query.value(0).toString();
-                    if (row != QLatin1String("ok")) findings << row;
+                    // "*** in database main ***" only heads the findings.
+                    if (row != QLatin1String("ok") && !row.startsWith(QLatin1String("***"))) {
+                        findings << row;
+                    }
                 }
             }
             const QSqlError error = query.lastError();
