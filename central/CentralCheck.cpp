@@ -3,7 +3,6 @@
 #include <QCryptographicHash>
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QSqlQuery>
 #include <limits>
 
 #include "CentralTexts.h"
@@ -79,34 +78,22 @@ RowDigest DigestOfRow(const JournalRow& row) {
 
 bool JournalRowDigests(QSqlDatabase& journal, qint64 afterSeq, int limit,
                        std::vector<RowDigest>& out, QString& error) {
-    QSqlQuery q(journal);
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT ") +
-                   waga::journal::ColumnList(waga::journal::RowColumns::All) +
-                   QStringLiteral(" FROM lines WHERE seq > ? ORDER BY seq LIMIT ?"))) {
-        error = JournalErrorText(q.lastError());
-        return false;
-    }
-    q.addBindValue(afterSeq);
-    q.addBindValue(limit);
-    if (!q.exec()) {
-        error = JournalErrorText(q.lastError());
-        return false;
-    }
-    while (q.next()) {
-        JournalRow row;
-        QString problem;
-        if (!waga::journal::RowFromQuery(q, waga::journal::RowColumns::All, row, problem)) {
-            error = QStringLiteral("dziennik: ") + problem;
-            return false;
-        }
-        out.push_back(DigestOfRow(row));
-    }
-    if (q.lastError().isValid()) {
-        error = JournalErrorText(q.lastError());
-        return false;
-    }
-    return true;
+    QSqlError failure;
+    bool sense = true;
+    const bool read = waga::journal::RowPages(journal).Read(
+        afterSeq, limit,
+        [&](const JournalRow& row, const QString& problem) {
+            if (!problem.isEmpty()) {
+                error = QStringLiteral("dziennik: ") + problem;
+                sense = false;
+                return false;
+            }
+            out.push_back(DigestOfRow(row));
+            return true;
+        },
+        failure);
+    if (!read) error = JournalErrorText(failure);
+    return read && sense;
 }
 
 bool CentralRowDigests(PgLink& link, const QString& station, qint64 afterSeq, int limit,

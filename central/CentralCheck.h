@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "JournalRows.h"
+#include "JournalTables.h"
 #include "PgLink.h"
 
 class QSqlDatabase;
@@ -65,7 +66,7 @@ struct CheckResult {
     }
 };
 
-struct AckedPosition;
+using waga::journal::AckedPosition;
 // Walks both sides in seq order, a piece at a time.
 std::optional<CheckResult> CompareRows(const DigestSource& journal, const DigestSource& central,
                                        const AckedPosition& acked, QString& error);

@@ -129,7 +129,7 @@ class UploadWorker {
         if (pendingAck_ && journal_.IsOpen()) {
             // Well within the close's wait for this thread: a position not recorded is only
             // sent again next time (the server keeps it as it is).
-            journal_.SetBusyTimeout(300);
+            outbox_->SetClosing();
             SavePendingAck(ignored);
         }
         CloseJournal();

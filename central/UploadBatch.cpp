@@ -2,58 +2,12 @@
 
 #include <QLocale>
 #include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QtEndian>
 #include <string>
 
-#include "JournalFile.h"
 #include "LineRouting.h"
 
 namespace central {
-namespace {
-
-QString ErrorText(const QSqlQuery& query) { return JournalErrorText(query.lastError()); }
-
-QString SelectRows() {
-    return QStringLiteral("SELECT ") + waga::journal::ColumnList(waga::journal::RowColumns::All) +
-           QStringLiteral(" FROM lines");
-}
-
-}  // namespace
-
-QString JournalErrorText(const QSqlError& error, const QString& doing) {
-    using waga::journal::JournalFault;
-    // SQLite's own words; Qt's ("Unable to fetch row") only when SQLite said nothing.
-    const QString detail = error.databaseText().trimmed().isEmpty()
-                               ? error.text().trimmed()
-                               : error.databaseText().trimmed();
-    const char* polish = nullptr;
-    switch (waga::journal::ClassifySqlError(error)) {
-        case JournalFault::DiskFull:
-            polish = "brak miejsca na dysku";
-            break;
-        case JournalFault::ReadOnly:
-            polish = "nie można pisać w folderze dziennika";
-            break;
-        case JournalFault::Locked:
-            polish = "plik dziennika jest zablokowany przez inny program";
-            break;
-        case JournalFault::Damaged:
-            polish = "plik dziennika jest uszkodzony";
-            break;
-        case JournalFault::None:
-        case JournalFault::Conflict:
-        case JournalFault::Other:
-            break;
-    }
-    const QString text =
-        polish ? QString::fromUtf8(polish) + QStringLiteral(" (") + detail + QLatin1Char(')')
-               : detail;
-    return QStringLiteral("dziennik: ") +
-           (doing.isEmpty() ? text : doing + QStringLiteral(": ") + text);
-}
-
 const char* const kPrepareSession =
     "CREATE TEMP TABLE waga_batch (station text, seq bigint, kind text, first_at timestamptz,"
     " last_at timestamptz, count bigint, text text, raw bytea, value text, unit text, port text);"
@@ -186,57 +140,9 @@ QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& 
     return out;
 }
 
-// The statements, prepared once on the connection.
-struct JournalOutbox::Queries {
-    explicit Queries(const QSqlDatabase& db) : grown(db), after(db), count(db), load(db), save(db) {
-        for (QSqlQuery* q : {&grown, &after, &count, &load, &save}) q->setForwardOnly(true);
-    }
-    // Two queries, each a search on the primary key: one with an OR would scan the whole file.
-    QSqlQuery grown;
-    QSqlQuery after;
-    QSqlQuery count;
-    QSqlQuery load;
-    QSqlQuery save;
-    bool prepared = false;
-};
-
-JournalOutbox::JournalOutbox(const QSqlDatabase& journal)
-    : db_(journal), q_(std::make_unique<Queries>(journal)) {}
+JournalOutbox::JournalOutbox(const QSqlDatabase& journal) : journal_(journal) {}
 
 JournalOutbox::~JournalOutbox() = default;
-
-bool JournalOutbox::Prepare(QString& error) {
-    if (q_->prepared) return true;
-    const struct {
-        QSqlQuery& query;
-        QString sql;
-    } statements[] = {
-        {q_->grown,
-         SelectRows() + QLatin1String(" WHERE seq = ? AND (count <> ? OR last_ms <> ?)")},
-        {q_->after, SelectRows() + QLatin1String(" WHERE seq > ? ORDER BY seq LIMIT ?")},
-        // Counted, not estimated from the seqs: numbers jump between runs of the program
-        // (journal/SeqMark.h). A range of the primary key counts about 50 million rows a second.
-        {q_->count,
-         QStringLiteral("SELECT (SELECT count(*) FROM lines WHERE seq > ?), (SELECT count(*) FROM"
-                        " lines WHERE seq = ? AND (count <> ? OR last_ms <> ?))")},
-        {q_->load, QStringLiteral("SELECT acked_seq, acked_count, acked_last_ms, updated_ms FROM"
-                                  " upload_state WHERE target = ?")},
-        {q_->save,
-         QStringLiteral(
-             "INSERT INTO upload_state(target, acked_seq, acked_count, acked_last_ms,"
-             " updated_ms) VALUES(?, ?, ?, ?, ?) ON CONFLICT(target) DO UPDATE SET"
-             " acked_seq = excluded.acked_seq, acked_count = excluded.acked_count,"
-             " acked_last_ms = excluded.acked_last_ms, updated_ms = excluded.updated_ms")},
-    };
-    for (const auto& statement : statements) {
-        if (!statement.query.prepare(statement.sql)) {
-            error = ErrorText(statement.query);
-            return false;
-        }
-    }
-    q_->prepared = true;
-    return true;
-}
 
 namespace {
 
@@ -259,124 +165,25 @@ bool TimesFitTheServer(const JournalRow& row, QString& problem) {
 
 ReadOutcome JournalOutbox::ReadPending(const AckedPosition& acked, std::vector<JournalRow>& rows,
                                        QString& error) {
-    rows.clear();
-    if (!Prepare(error)) return ReadOutcome::Unreadable;
-    QSqlQuery& grown = q_->grown;
-    QSqlQuery& after = q_->after;
-    grown.bindValue(0, acked.seq);
-    grown.bindValue(1, acked.count);
-    grown.bindValue(2, acked.lastMs);
-    after.bindValue(0, acked.seq);
-    after.bindValue(1, kMaxBatchRows);
-    qint64 bytes = 0;
-    ReadOutcome outcome = ReadOutcome::Rows;
-    for (QSqlQuery* q : {&grown, &after}) {
-        if (!q->exec()) {
-            error = ErrorText(*q);
-            outcome = ReadOutcome::Unreadable;
-            break;
-        }
-        while (static_cast<int>(rows.size()) < kMaxBatchRows && bytes < kMaxBatchBytes &&
-               q->next()) {
-            JournalRow row;
-            QString problem;
-            if (!waga::journal::RowFromQuery(*q, waga::journal::RowColumns::All, row, problem) ||
-                !TimesFitTheServer(row, problem)) {
-                // The rows before it go; the next batch starts with it and stops there.
-                if (rows.empty()) {
-                    error = QStringLiteral("dziennik: ") + problem;
-                    outcome = ReadOutcome::Malformed;
-                }
-                break;
-            }
-            bytes += qint64(row.raw.size() + row.text.size());
-            rows.push_back(std::move(row));
-        }
-        if (outcome == ReadOutcome::Rows && q->lastError().isValid()) {
-            error = ErrorText(*q);
-            outcome = ReadOutcome::Unreadable;
-        }
-        q->finish();  // ends the read, so that the writer's checkpoints are not held up
-        if (outcome != ReadOutcome::Rows || static_cast<int>(rows.size()) >= kMaxBatchRows ||
-            bytes >= kMaxBatchBytes) {
-            break;
-        }
-    }
-    grown.finish();
-    after.finish();
-    if (outcome != ReadOutcome::Rows) rows.clear();
-    return outcome;
+    return journal_.ReadPending(acked, kMaxBatchRows, kMaxBatchBytes, TimesFitTheServer, rows,
+                                error);
 }
 
 std::optional<qint64> JournalOutbox::CountPending(const AckedPosition& acked, QString& error) {
-    const QString doing = QStringLiteral("nie można policzyć zaległych");
-    if (!Prepare(error)) return std::nullopt;
-    QSqlQuery& q = q_->count;
-    q.bindValue(0, acked.seq);
-    q.bindValue(1, acked.seq);
-    q.bindValue(2, acked.count);
-    q.bindValue(3, acked.lastMs);
-    if (!q.exec() || !q.next()) {
-        error = JournalErrorText(q.lastError(), doing);
-        q.finish();
-        return std::nullopt;
-    }
-    const qint64 pending = q.value(0).toLongLong() + q.value(1).toLongLong();
-    q.finish();
-    return pending;
+    return journal_.CountPending(acked, error);
 }
 
 bool JournalOutbox::LoadAcked(const QString& target, AckedPosition& acked, QString& error,
                               qint64* savedMs) {
-    acked = AckedPosition{};
-    if (savedMs) *savedMs = 0;
-    if (!Prepare(error)) return false;
-    QSqlQuery& q = q_->load;
-    q.bindValue(0, target);
-    const auto fail = [&](const QString& why) {
-        error = why;
-        acked = AckedPosition{};
-        q.finish();
-        return false;
-    };
-    if (!q.exec()) return fail(ErrorText(q));
-    if (!q.next()) {
-        if (q.lastError().isValid()) return fail(ErrorText(q));
-        q.finish();
-        return true;
-    }
-    qint64* fields[] = {&acked.seq, &acked.count, &acked.lastMs};
-    for (int i = 0; i < 3; ++i) {
-        const QVariant value = q.value(i);
-        if (value.isNull() || value.typeId() != QMetaType::LongLong) {
-            return fail(QStringLiteral("dziennik: upload_state: „%1” nie jest liczbą")
-                            .arg(value.toString()));
-        }
-        *fields[i] = value.toLongLong();
-    }
-    if (savedMs) *savedMs = q.value(3).toLongLong();
-    q.finish();
-    return true;
+    std::int64_t saved = 0;
+    const bool loaded = journal_.LoadAcked(target, acked, error, &saved);
+    if (savedMs) *savedMs = saved;
+    return loaded;
 }
 
 bool JournalOutbox::SaveAcked(const QString& target, const AckedPosition& acked, qint64 nowMs,
                               QString& error) {
-    if (!Prepare(error)) return false;
-    QSqlQuery& q = q_->save;
-    QSqlError failure;
-    const bool saved = waga::journal::InWriteTransaction(db_, failure, [&](QSqlError& cause) {
-        q.bindValue(0, target);
-        q.bindValue(1, acked.seq);
-        q.bindValue(2, acked.count);
-        q.bindValue(3, acked.lastMs);
-        q.bindValue(4, nowMs);
-        const bool done = q.exec();
-        if (!done) cause = q.lastError();
-        q.finish();
-        return done;
-    });
-    if (!saved) error = JournalErrorText(failure, QStringLiteral("nie zapisano pozycji wysłania"));
-    return saved;
+    return journal_.SaveAcked(target, acked, nowMs, error);
 }
 
 ReadOutcome ReadPendingRows(QSqlDatabase& journal, const AckedPosition& acked,

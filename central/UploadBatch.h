@@ -15,19 +15,13 @@
 #include <vector>
 
 #include "JournalRows.h"
-
-class QSqlError;
+#include "JournalTables.h"
+#include "JournalTexts.h"
 
 namespace central {
 
-// Where the upload stands: the highest seq stored centrally and that row's count and last_ms
-// when it was stored (the row may have grown since).
-struct AckedPosition {
-    qint64 seq = 0;
-    qint64 count = 0;
-    qint64 lastMs = 0;
-    bool operator==(const AckedPosition&) const = default;
-};
+// Where the upload stands (the journal keeps it in upload_state).
+using waga::journal::AckedPosition;
 
 inline constexpr int kMaxBatchRows = 5000;
 // A batch also ends before its received bytes pass this (lines may be up to 1 MiB each).
@@ -60,12 +54,10 @@ extern const char* const kConflictingRow;
 // Texts lose NUL characters, which PostgreSQL's text cannot hold (raw keeps every byte).
 QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& rows);
 
-// "dziennik: ", what failed (`doing`, when given) and what a failed statement on the journal
-// means (Polish, SQLite's words after).
-QString JournalErrorText(const QSqlError& error, const QString& doing = {});
-
-// What reading the rows to send gave (ReadPendingRows).
-enum class ReadOutcome : std::uint8_t { Rows, Unreadable, Malformed };
+// What a failed statement on the journal means, and what reading the rows to send gave: as the
+// journal module tells them.
+using waga::journal::JournalErrorText;
+using waga::journal::ReadOutcome;
 
 // The journal as the uploader reads and marks it, on one connection (used on its thread), with
 // its statements prepared once: the functions below, for a connection kept open. Every read is
@@ -83,12 +75,11 @@ class JournalOutbox {
     bool LoadAcked(const QString& target, AckedPosition& acked, QString& error,
                    qint64* savedMs = nullptr);
     bool SaveAcked(const QString& target, const AckedPosition& acked, qint64 nowMs, QString& error);
+    // At a close: a statement waits only briefly for another connection's lock.
+    void SetClosing() { journal_.SetClosing(); }
 
   private:
-    bool Prepare(QString& error);
-    struct Queries;
-    QSqlDatabase db_;
-    std::unique_ptr<Queries> q_;
+    waga::journal::UploadOutbox journal_;
 };
 
 // Reads, from the journal connection `journal`, the rows still to send after `acked`: the acked

@@ -119,3 +119,7 @@ std::size_t OpBytes(const JournalOp& op) {
     return sizeof(JournalOp) + op.row.text.size() + op.row.raw.size() + op.row.unit.size() +
            op.row.port.size();
 }
+
+std::string SeqRangeProblem(std::int64_t seq) {
+    return "numer " + std::to_string(seq) + " spoza zakresu 1–" + std::to_string(kMaxSeq);
+}

@@ -22,6 +22,15 @@ enum class JournalKind : std::uint8_t { Reading, Report, Gap };
 std::string_view JournalKindName(JournalKind kind);
 std::optional<JournalKind> JournalKindFromName(std::string_view name);
 
+// The numbers a row may have: 1 to 2^62. Every sum the numbering makes (a run's rows, the mark a
+// block ahead, a run moved above a file's rows) stays far from the 64-bit limit; a number outside
+// this range, in a file or in the mark, is refused, never counted on. The UTC clock in
+// microseconds, the least first number of a run, reaches 2^62 in the year 148 000.
+inline constexpr std::int64_t kMaxSeq = std::int64_t{1} << 62;
+constexpr bool SeqInRange(std::int64_t seq) { return seq >= 1 && seq <= kMaxSeq; }
+// "numer <seq> spoza zakresu 1–<kMaxSeq>" (UTF-8).
+std::string SeqRangeProblem(std::int64_t seq);
+
 // One row of the lines table. Texts are UTF-8; raw holds the received bytes exactly.
 struct JournalRow {
     std::int64_t seq = 0;

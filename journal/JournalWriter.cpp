@@ -5,12 +5,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 
+#include "OwnFile.h"
 #include "SeqMark.h"
+#include "StartCheck.h"
 #include "UnsavedRows.h"
 #include "WriterWorker.h"
 
@@ -27,26 +28,6 @@ std::size_t BytesOf(const std::vector<JournalOp>& ops) {
     std::size_t bytes = 0;
     for (const JournalOp& op : ops) bytes += OpBytes(op);
     return bytes;
-}
-
-// Why the close could not store a row, in a few words.
-QString CloseCause(const QSqlError& error) {
-    switch (ClassifySqlError(error)) {
-        case JournalFault::None:
-            return QStringLiteral("brak czasu przy zamykaniu");
-        case JournalFault::DiskFull:
-            return QStringLiteral("brak miejsca na dysku");
-        case JournalFault::ReadOnly:
-            return QStringLiteral("folder tylko do odczytu");
-        case JournalFault::Locked:
-            return QStringLiteral("plik zablokowany przez inny program");
-        case JournalFault::Damaged:
-            return QStringLiteral("plik uszkodzony");
-        case JournalFault::Conflict:
-        case JournalFault::Other:
-            break;
-    }
-    return error.text();
 }
 
 // The gap row's reason when neither the journal nor dziennik.niezapisane took the rows at close.
@@ -87,8 +68,18 @@ bool WriterWorker::OpenDb(QSqlError& error) {
         // The run's numbers go above every row of the file, also when its highest seq could
         // only be read now.
         QSqlDatabase db = db_.Database();
-        ok = ReadHighestSeq(db, fileHighest_, error);
+        std::optional<std::int64_t> stray;
+        ok = ReadSeqBounds(db, fileHighest_, stray, error);
         verified_ = ok;
+        if (ok && stray) {
+            // Numbered by hand, or by a program that let its numbers run over: never a base for
+            // new numbers; the readers and the central upload refuse the row, by its number.
+            SetCause(kStray, QStringLiteral("Plik dziennika zawiera wiersz o numerze %1 spoza "
+                                            "zakresu 1–%2; nie jest pokazywany ani wysyłany, a "
+                                            "nowe wiersze numerowane są bez niego.")
+                                 .arg(*stray)
+                                 .arg(kMaxSeq));
+        }
         if (ok && first_ > 0 && fileHighest_ && *fileHighest_ >= first_) {
             shift_ = *fileHighest_ + 1 - first_;
             SetCause(kNews, QStringLiteral("Plik dziennika zawiera wiersze o numerach do %1; "
@@ -120,6 +111,8 @@ std::optional<QString> WriterWorker::MoveAside(const QString& path, QString& err
     }
     return QFileInfo(target).fileName();
 }
+
+void WriterWorker::Damaged(const QString& found) { SetCause(kCheck, DamageFoundText(found)); }
 
 void WriterWorker::SetCause(Cause cause, const QString& text) {
     causes_[cause] = text;
@@ -179,6 +172,11 @@ bool WriterWorker::MarkAbove(std::int64_t highest, QString& error) {
 
 void WriterWorker::LoadUnsaved() {
     const QString path = UnsavedRowsPath(owner_.options_.folder);
+    if (const QString refusal = OwnFileRefusal(path); !refusal.isEmpty()) {
+        // Left where it is: a link is not the file the close wrote.
+        SetCause(kNews, refusal);
+        return;
+    }
     std::vector<JournalOp> ops;
     QString error;
     if (!ReadUnsavedRows(path, ops, error)) {
@@ -204,23 +202,7 @@ void WriterWorker::DeleteOld() {
     const qint64 cutoff =
         QDateTime::currentMSecsSinceEpoch() - qint64{owner_.options_.keepDays} * 86400000;
     QSqlDatabase db = db_.Database();
-    const bool ok = InWriteTransaction(db, error, [&](QSqlError& failure) {
-        QSqlQuery query(db);
-        // A row the central upload has not acknowledged is kept while the upload is on: it is
-        // before the position saved last, or it is that row and has not grown since.
-        query.prepare(QStringLiteral(
-            "DELETE FROM lines WHERE first_ms < ? AND last_ms < ? AND (? = 0 OR EXISTS("
-            " SELECT 1 FROM (SELECT acked_seq, acked_last_ms FROM upload_state"
-            " ORDER BY updated_ms DESC LIMIT 1) AS acked WHERE lines.seq < acked.acked_seq"
-            " OR (lines.seq = acked.acked_seq AND lines.last_ms <= acked.acked_last_ms)))"));
-        query.addBindValue(cutoff);
-        query.addBindValue(cutoff);
-        query.addBindValue(owner_.keepUnsent_.load() ? 1 : 0);
-        if (query.exec()) return true;
-        failure = query.lastError();
-        return false;
-    });
-    if (!ok) Fail(error);
+    if (!DeleteOldRows(db, cutoff, owner_.keepUnsent_.load(), error)) Fail(error);
 }
 
 void WriterWorker::Fail(const QSqlError& error) {
@@ -377,7 +359,7 @@ void WriterWorker::KeepUnsaved(const QSqlError& cause) {
     }
     const QString path = UnsavedRowsPath(owner_.options_.folder);
     const QString name = QFileInfo(path).fileName();
-    const QString why = CloseCause(cause);
+    const QString why = ShortFaultText(cause);
     QString error;
     if (WriteUnsavedRows(path, ops, error)) {
         TellOnStandardError(QStringLiteral("%1 wierszy nie zapisano w dzienniku (%2); odłożono je "
@@ -423,15 +405,23 @@ JournalWriter::JournalWriter(WriterOptions options, QObject* parent)
 
 JournalWriter::~JournalWriter() {
     closeAskedNs_ = SteadyNs();
+    check_.reset();
     QMetaObject::invokeMethod(worker_, &WriterWorker::Finish, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
 }
 
 std::int64_t JournalWriter::Start() {
+    const bool existed = QFileInfo(path_).isFile();
     std::int64_t next = 0;
     QMetaObject::invokeMethod(
         worker_, [this, &next] { next = worker_->Open(); }, Qt::BlockingQueuedConnection);
+    if (existed && !check_) {
+        check_ = std::make_unique<StartCheck>(path_, [worker = worker_](const QString& found) {
+            QMetaObject::invokeMethod(
+                worker, [worker, found] { worker->Damaged(found); }, Qt::QueuedConnection);
+        });
+    }
     return next;
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -23,6 +24,7 @@
 
 namespace waga::journal {
 
+class StartCheck;
 class WriterWorker;
 
 struct WriterOptions {
@@ -57,7 +59,8 @@ class JournalWriter : public QObject {
     // Opens the file on the writer's thread (queues first the rows a close left in
     // dziennik.niezapisane, deletes old rows after) and returns the first seq to hand out
     // (FirstSeqOfRun). A file whose highest seq cannot be read is told; its rows are stored once
-    // it can be read, above the rows it holds.
+    // it can be read, above the rows it holds. A file that was there is then checked in the
+    // background (StartCheck.h); damage it finds is told through notice().
     std::int64_t Start();
 
     // Any thread: queues one chunk's operations. False (nothing queued) when they would pass
@@ -90,6 +93,7 @@ class JournalWriter : public QObject {
     std::size_t queuedBytes_ = 0;
     bool drainPosted_ = false;
     std::atomic<std::int64_t> closeAskedNs_{0};  // steady clock
+    std::unique_ptr<StartCheck> check_;
 };
 
 }  // namespace waga::journal

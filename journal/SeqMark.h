@@ -22,6 +22,9 @@ namespace waga::journal {
 
 inline constexpr std::int64_t kSeqMarkBlock = 100000;
 
+// The UTC clock in microseconds.
+std::int64_t UtcNowUs();
+
 std::int64_t FirstSeqOfRun(std::optional<std::int64_t> fileHighest,
                            std::optional<std::int64_t> mark, std::int64_t clockUs);
 

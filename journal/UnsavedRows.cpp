@@ -1,8 +1,10 @@
 #include "UnsavedRows.h"
 
+#include <QBuffer>
 #include <QDataStream>
-#include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+
+#include "OwnFile.h"
 
 namespace waga::journal {
 
@@ -21,31 +23,34 @@ std::string String(const QByteArray& bytes) {
 }  // namespace
 
 bool WriteUnsavedRows(const QString& path, const std::vector<JournalOp>& ops, QString& error) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        QDataStream out(&file);
-        out.setVersion(kStreamVersion);
-        out << kMagic << kVersion << quint64(ops.size());
-        for (const JournalOp& op : ops) {
-            const JournalRow& r = op.row;
-            out << quint8(op.type) << qint64(r.seq) << quint8(r.kind) << qint64(r.firstMs)
-                << qint64(r.lastMs) << qint64(r.count) << Bytes(r.text) << Bytes(r.raw)
-                << bool(r.value) << (r.value ? *r.value : 0.0) << Bytes(r.unit) << Bytes(r.port);
-        }
-        if (out.status() == QDataStream::Ok && file.commit()) return true;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QDataStream out(&buffer);
+    out.setVersion(kStreamVersion);
+    out << kMagic << kVersion << quint64(ops.size());
+    for (const JournalOp& op : ops) {
+        const JournalRow& r = op.row;
+        out << quint8(op.type) << qint64(r.seq) << quint8(r.kind) << qint64(r.firstMs)
+            << qint64(r.lastMs) << qint64(r.count) << Bytes(r.text) << Bytes(r.raw) << bool(r.value)
+            << (r.value ? *r.value : 0.0) << Bytes(r.unit) << Bytes(r.port);
     }
-    error = QStringLiteral("Nie można zapisać pliku %1: %2").arg(path, file.errorString());
-    return false;
+    if (out.status() != QDataStream::Ok) {
+        error = QStringLiteral("Nie można zapisać pliku %1.").arg(QFileInfo(path).fileName());
+        return false;
+    }
+    return WriteOwnFile(path, bytes, error);
 }
 
 bool ReadUnsavedRows(const QString& path, std::vector<JournalOp>& ops, QString& error) {
     ops.clear();
-    QFile file(path);
-    if (!file.exists()) return true;
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("Nie można odczytać pliku %1: %2").arg(path, file.errorString());
-        return false;
-    }
+    QByteArray bytes;
+    bool missing = false;
+    // The file is at most what a close queued: the writer's queue bound, and a little more.
+    if (!ReadOwnFile(path, qint64{1} << 31, bytes, missing, error)) return false;
+    if (missing) return true;
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
     QDataStream in(&file);
     in.setVersion(kStreamVersion);
     quint32 magic = 0, version = 0;
@@ -62,7 +67,7 @@ bool ReadUnsavedRows(const QString& path, std::vector<JournalOp>& ops, QString& 
         in >> type >> seq >> kind >> firstMs >> lastMs >> lines >> text >> raw >> hasValue >>
             value >> unit >> port;
         ok = in.status() == QDataStream::Ok && type <= quint8(JournalOp::Type::Grow) &&
-             kind <= quint8(JournalKind::Gap);
+             kind <= quint8(JournalKind::Gap) && SeqInRange(seq);
         if (!ok) break;
         JournalOp op;
         op.type = JournalOp::Type(type);
@@ -74,7 +79,7 @@ bool ReadUnsavedRows(const QString& path, std::vector<JournalOp>& ops, QString& 
     }
     if (ok && in.atEnd()) return true;
     ops.clear();
-    error = QStringLiteral("Plik %1 jest uszkodzony.").arg(path);
+    error = QStringLiteral("Plik %1 jest uszkodzony.").arg(QFileInfo(path).fileName());
     return false;
 }
 

@@ -23,11 +23,14 @@ class WriterWorker : public QObject {
     void Drain();
     void Finish();
     void DeleteOld();
+    // The check at start found the file damaged: told until the run ends.
+    void Damaged(const QString& found);
 
   private:
     // What the notice tells, each kept until it clears or is replaced: a failed write, the
-    // mark, and news of the run (a file moved aside, numbers moved up).
-    enum Cause { kWrite, kMark, kNews, kCauses };
+    // mark, news of the run (a file moved aside, numbers moved up), a row numbered out of range
+    // and what the check at start found.
+    enum Cause { kWrite, kMark, kNews, kStray, kCheck, kCauses };
 
     bool OpenDb(QSqlError& error);
     void CloseDb();

@@ -5,7 +5,6 @@
 // standard error (once per row), never changed into another.
 
 #include <QString>
-#include <QVariantList>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,9 +14,12 @@
 #include "JournalExport.h"
 #include "ServiceEvent.h"
 
+class QSqlError;
+
 namespace waga::journal {
 class JournalDb;
-enum class RowColumns : std::uint8_t;
+class RowPages;
+using RowVisitor = std::function<bool(const JournalRow& row, const QString& problem)>;
 }  // namespace waga::journal
 
 class JournalReader {
@@ -45,13 +47,15 @@ class JournalReader {
 
   private:
     bool Open();
-    // Runs `sql` with `values` and hands each row that makes sense to `take`; a row that does not
-    // is told once.
-    bool Select(const QString& sql, const QVariantList& values, waga::journal::RowColumns columns,
-                const std::function<void(const JournalRow&)>& take);
+    // Hands each row that makes sense to `take`; a row that does not is told once.
+    waga::journal::RowVisitor Taking(const std::function<void(const JournalRow&)>& take);
+    void Skip(std::int64_t seq, const QString& problem);
+    // The state after a read; a failed read closes the connection (the file may be replaced).
+    bool Finished(bool read, const QSqlError& error);
 
     QString path_;
     QString state_;
     std::unique_ptr<waga::journal::JournalDb> db_;
-    std::set<std::int64_t> told_;  // rows left out and told already
+    std::unique_ptr<waga::journal::RowPages> pages_;  // on db_, while it is open
+    std::set<std::int64_t> told_;                     // rows left out and told already
 };

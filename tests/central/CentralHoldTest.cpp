@@ -212,6 +212,51 @@ TEST(CentralHold, JournalFaultsAreToldWhileTheyLastAndTheUploadGoesOnAfter) {
     }
 }
 
+// Numbers outside the journal's range, put there with the sqlite3 shell: the upload never
+// says nothing waits while such a row is unsent; it holds at the row, or refuses the position,
+// and says why by number.
+TEST(CentralHold, NumbersOutOfRangeNeverShowAnEmptyBacklog) {
+    CentralServer server("stacja1");
+    ASSERT_TRUE(server.Ok()) << server.Log();
+    waga::test::ScopedEnv passwords("PGPASSFILE", server.PgPassPath());
+    const struct {
+        const char* what;
+        const char* sql;
+        const char* told;  // part of the state's text
+        qint64 backlog;    // -1: not counted (the position is refused), so never shown as 0
+    } cases[] = {
+        {"a row numbered 2^63-1",
+         "UPDATE lines SET seq = 9223372036854775807 WHERE seq = (SELECT max(seq) FROM lines)",
+         "wstrzymana: dziennik: wiersz 9223372036854775807: numer 9223372036854775807 spoza "
+         "zakresu",
+         1},
+        {"a row numbered below 1",
+         "UPDATE lines SET seq = -5 WHERE seq = (SELECT min(seq) FROM lines)",
+         "wstrzymana: dziennik: wiersz -5: numer -5 spoza zakresu", 1},
+        {"a position past every row",
+         "INSERT INTO upload_state VALUES('central', 9223372036854775807, 1, 0, 0)",
+         "dziennik: upload_state: pozycja wysłania 9223372036854775807 spoza zakresu", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(server.Sql("DELETE FROM weighing_lines"));
+        waga::test::TempDir dir;
+        const QString journal = QString::fromStdString(dir.File("dziennik.sqlite"));
+        ASSERT_TRUE(WriteBacklog(journal, 5));
+        waga::test::ChildProcess shell({"/usr/bin/sqlite3", journal.toStdString(), c.sql},
+                                       dir.Path());
+        ASSERT_EQ(shell.Wait(), 0) << shell.Stderr();
+        central::CentralUploader uploader;
+        uploader.Apply(ConfigFor(server, "stacja1", journal));
+        EXPECT_TRUE(WaitUntil(
+            [&] { return central::CentralStateText(uploader.Status()).contains(c.told); }, 20s))
+            << central::CentralStateText(uploader.Status()).toStdString();
+        const central::CentralStatus status = uploader.Status();
+        if (c.backlog >= 0) EXPECT_EQ(status.backlog, c.backlog);
+        EXPECT_FALSE(status.backlogCounted && status.backlog == 0);
+    }
+}
+
 // Saving the settings while the server hangs: the window's thread never waits for it; the new
 // settings' upload goes on once the server answers again.
 TEST(CentralHold, SavingTheSettingsWhileTheServerHangsReturnsAtOnce) {

@@ -162,6 +162,25 @@ struct FaultRow {
 // Another process keeps the journal's write lock while it runs.
 std::unique_ptr<ChildProcess> locker;
 
+// A shell command in the working folder, as the user would tamper with it.
+void Shell(Workplace& place, const std::string& command) {
+    ChildProcess shell({"/bin/sh", "-c", command}, place.Dir());
+    ASSERT_EQ(shell.Wait(), 0) << command << ": " << shell.Stderr();
+}
+
+// The journal's table as the writer makes it, through the sqlite3 shell.
+const std::string kLinesTable =
+    "CREATE TABLE lines(seq INTEGER PRIMARY KEY, kind TEXT NOT NULL, first_ms INTEGER NOT NULL,"
+    " last_ms INTEGER NOT NULL, count INTEGER NOT NULL, text TEXT NOT NULL, raw BLOB NOT NULL,"
+    " value REAL, unit TEXT NOT NULL, port TEXT NOT NULL);";
+
+// A file of someone else's that a link planted in the folder points at; it must stay as it is.
+const char kPlanted[] = "printf 'cudzy plik\\n' > cudzy.txt && ln -s cudzy.txt ";
+
+std::function<void(Workplace&)> PlantLink(const std::string& name) {
+    return [name](Workplace& place) { Shell(place, kPlanted + name); };
+}
+
 const FaultRow kFaults[] = {
     {"NotADatabase", "Dziennik: Plik dziennika był uszkodzony", false,
      [](Workplace& place) { place.Write("dziennik.sqlite", std::string(3000, 'x')); }},
@@ -188,6 +207,45 @@ const FaultRow kFaults[] = {
                    0);
          ASSERT_EQ(::chown(place.Dir().c_str(), 0, 0), 0);
          ASSERT_EQ(::chmod(place.Dir().c_str(), 0755), 0);
+     }},
+    // The mark and the rows near the top of 64 bits: refused by number, never counted on.
+    {"SeqMarkAtTheLimit", "Dziennik: Plik dziennik.seq zawiera numer 9223372036854775807 spoza",
+     false, [](Workplace& place) { Shell(place, "printf 9223372036854775807 > dziennik.seq"); }},
+    {"RowAtTheLimit", "Dziennik: Plik dziennika zawiera wiersz o numerze 9223372036854775807",
+     false,
+     [](Workplace& place) {
+         Shell(place, "sqlite3 dziennik.sqlite \"" + kLinesTable +
+                          " INSERT INTO lines VALUES(9223372036854775807, 'report', 0, 0, 1,"
+                          " 'x', x'78', NULL, '', 'COM2')\"");
+     }},
+    // A link planted for each of the journal's own files: refused by name, its target kept.
+    {"LinkedJournal", "Dziennik: dziennik.sqlite jest dowiązaniem symbolicznym", false,
+     PlantLink("dziennik.sqlite")},
+    {"LinkedWriteAheadLog", "Dziennik: dziennik.sqlite-wal jest dowiązaniem symbolicznym", false,
+     PlantLink("dziennik.sqlite-wal")},
+    {"LinkedSharedMemory", "Dziennik: dziennik.sqlite-shm jest dowiązaniem symbolicznym", false,
+     PlantLink("dziennik.sqlite-shm")},
+    {"LinkedRollbackJournal", "Dziennik: dziennik.sqlite-journal jest dowiązaniem symbolicznym",
+     false, PlantLink("dziennik.sqlite-journal")},
+    {"LinkedSeqMark", "Dziennik: dziennik.seq jest dowiązaniem symbolicznym", false,
+     PlantLink("dziennik.seq")},
+    {"LinkedUnsavedRows", "Dziennik: dziennik.niezapisane jest dowiązaniem symbolicznym", false,
+     PlantLink("dziennik.niezapisane")},
+    {"FolderNamedLikeTheJournal", "Dziennik: W miejscu pliku dziennik.sqlite jest folder", false,
+     [](Workplace& place) { Shell(place, "mkdir dziennik.sqlite"); }},
+    // 4 KiB of old rows flipped to all ones in the middle of the file (the index, made last,
+    // stays whole): the writer never reads them, the check at start finds them.
+    {"DamagedInTheMiddle", "Dziennik: Sprawdzenie przy starcie: plik dziennika jest uszkodzony",
+     false,
+     [](Workplace& place) {
+         Shell(place,
+               "sqlite3 dziennik.sqlite \"" + kLinesTable +
+                   " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
+                   " INSERT INTO lines SELECT i, 'report', strftime('%s', 'now') * 1000,"
+                   " strftime('%s', 'now') * 1000, 1, printf('%.1000c', 'x'), x'78', NULL, '',"
+                   " 'COM2' FROM n; CREATE INDEX lines_first_ms ON lines(first_ms)\" &&"
+                   " head -c 4096 /dev/zero | tr '\\000' '\\377' | dd of=dziennik.sqlite bs=4096"
+                   " seek=300 count=1 conv=notrunc status=none");
      }},
 };
 
@@ -234,6 +292,17 @@ TEST_P(JournalProgramFault, TheDayFileStaysExactAndTheCauseIsToldOnce) {
     EXPECT_EQ(program->Wait(), 0);
     EXPECT_EQ(ReadFile(place.DayFile()), sent);
     EXPECT_EQ(Count(program->Stderr(), row.told), 1u) << program->Stderr();
+    if (std::filesystem::exists(place.File("cudzy.txt"))) {
+        EXPECT_EQ(ReadFile(place.File("cudzy.txt")), "cudzy plik\n");
+    }
+    // The journal's own files are the owner's alone, whatever the umask.
+    for (const char* name :
+         {"dziennik.sqlite", "dziennik.sqlite-wal", "dziennik.sqlite-shm", "dziennik.seq"}) {
+        struct stat info {};
+        if (::lstat(place.File(name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+        }
+    }
     if (std::string(row.name) == "LockedByAnotherProcess") {
         EXPECT_TRUE(Export(place.Dir()).lines == LinesOf(sent));
     }

@@ -15,11 +15,12 @@ JournalFeed::JournalFeed(const QString& path)
       store_(std::make_unique<RowStore>()),
       runs_(std::make_unique<JournalRuns>()) {
     QSqlError error;
-    std::optional<std::int64_t> highest;
+    std::optional<std::int64_t> highest, stray;
     QSqlDatabase db;
     if (db_->Open(path, waga::journal::JournalAccess::Writer)) {
         db = db_->Database();
-        open_ = waga::journal::ReadHighestSeq(db, highest, error) && store_->Prepare(db, error);
+        open_ =
+            waga::journal::ReadSeqBounds(db, highest, stray, error) && store_->Prepare(db, error);
     } else {
         error = db_->LastError();
     }
