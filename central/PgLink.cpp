@@ -93,6 +93,10 @@ PgLink::PgLink(int stopFd) : stopFd_(stopFd) {}
 
 PgLink::~PgLink() { Drop(); }
 
+bool PgLink::UsedPassword() const {
+    return conn_ != nullptr && PQconnectionUsedPassword(conn_) == 1;
+}
+
 PgWait PgLink::WaitSocket(bool read, bool write, PgDeadline deadline) {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - PgClock::now());
@@ -219,6 +223,28 @@ bool PgLink::Send(const char* sql, const std::vector<QByteArray>& values) {
     for (const QByteArray& value : values) texts.push_back(value.isNull() ? nullptr : value.data());
     if (!PQsendQueryParams(conn_, sql, static_cast<int>(texts.size()), nullptr, texts.data(),
                            nullptr, nullptr, 0)) {
+        Lost();
+        return false;
+    }
+    busy_ = true;
+    return true;
+}
+
+bool PgLink::SendBinary(const char* sql, const std::vector<unsigned>& oids,
+                        const std::vector<QByteArray>& values) {
+    if (conn_ == nullptr) {
+        error_ = QStringLiteral("brak połączenia");
+        return false;
+    }
+    std::vector<const char*> data;
+    std::vector<int> lengths;
+    const std::vector<int> formats(values.size(), 1);
+    for (const QByteArray& value : values) {
+        data.push_back(value.isNull() ? nullptr : value.constData());
+        lengths.push_back(static_cast<int>(value.size()));
+    }
+    if (!PQsendQueryParams(conn_, sql, static_cast<int>(values.size()), oids.data(), data.data(),
+                           lengths.data(), formats.data(), 0)) {
         Lost();
         return false;
     }
