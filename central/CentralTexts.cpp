@@ -10,7 +10,7 @@ namespace central {
 
 int GatherIntervalMs(int gatherMs, int lastAnswerMs) {
     const qint64 slow = 4 * qint64(std::max(lastAnswerMs, 0));
-    return int(std::clamp<qint64>(slow, gatherMs, 4 * qint64(gatherMs)));
+    return int(std::clamp<qint64>(slow, gatherMs, 2 * qint64(gatherMs)));
 }
 
 int NextRetryPauseMs(int previousMs, int capMs) {

@@ -42,9 +42,9 @@ inline constexpr int kConnectTimeoutS = 5;
 
 // How long after the start of its last batch a station sends the next one when rows trickle
 // in: at least `gatherMs` (the Zbieraj_ms setting), and four times the server's last answer
-// (the time from sending a batch to its answer) while that is longer, up to 4 × gatherMs, so that
-// a busy server gets fewer and larger transactions. After a quiet spell the first row is past
-// the interval and goes at once, alone.
+// (the time from sending a batch to its answer) while that is longer, up to 2 × gatherMs, so that
+// a busy server gets fewer and larger transactions while a row still waits at most about
+// 2 × gatherMs. After a quiet spell the first row is past the interval and goes at once, alone.
 int GatherIntervalMs(int gatherMs, int lastAnswerMs);
 
 // The pause after a failed attempt: 1 s first, then twice the previous one, up to `capMs`.
