@@ -307,35 +307,6 @@ PgWait PgLink::Run(const char* sql, PgDeadline deadline) {
     return PgWait::Done;
 }
 
-PgWait PgLink::PutCopyData(const QByteArray& data, PgDeadline deadline) {
-    qsizetype at = 0;
-    while (at < data.size()) {
-        // Pieces of at most 1 MiB, so libpq's buffer never holds the whole batch twice.
-        const int piece = static_cast<int>(std::min<qsizetype>(data.size() - at, 1 << 20));
-        const int put = PQputCopyData(conn_, data.constData() + at, piece);
-        if (put < 0) return Lost();
-        if (put == 0) {  // libpq's buffer is full: wait until the socket takes more
-            const PgWait waited = WaitSocket(true, true, deadline);
-            if (waited != PgWait::Done) return Ended(waited);
-            if (!PQconsumeInput(conn_)) return Lost();
-            continue;
-        }
-        at += piece;  // libpq sends as its buffer fills; EndCopy sends the rest
-    }
-    return PgWait::Done;
-}
-
-PgWait PgLink::EndCopy(PgDeadline deadline) {
-    for (;;) {
-        const int ended = PQputCopyEnd(conn_, nullptr);
-        if (ended < 0) return Lost();
-        if (ended > 0) return Flush(deadline);
-        const PgWait waited = WaitSocket(true, true, deadline);
-        if (waited != PgWait::Done) return Ended(waited);
-        if (!PQconsumeInput(conn_)) return Lost();
-    }
-}
-
 void PgLink::Drop() {
     if (conn_ == nullptr) return;
     if (busy_ && PQstatus(conn_) == CONNECTION_OK) CancelInBackground(conn_);

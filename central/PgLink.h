@@ -3,7 +3,7 @@
 // a deadline: libpq's non-blocking calls, with poll() on the connection's socket and on a stop
 // descriptor; a readable stop descriptor ends every wait at once. Statements go as the simple
 // protocol without values in them: values travel as parameters of the unnamed statement (bound
-// by the server, never part of a statement's text), or as COPY data.
+// by the server, never part of a statement's text).
 // Dropping a connection whose statement still runs asks the server to cancel it (PQcancel, on a
 // short thread of its own that nobody waits for: PQcancel itself waits on a hung server).
 
@@ -91,10 +91,6 @@ class PgLink {
     // a failed statement gives Failed with its SQLSTATE and message in Error() / ErrorState().
     PgWait Run(const char* sql, PgDeadline deadline);
 
-    // The data of a COPY FROM STDIN that Await left waiting, then its end; Await gives the COPY's
-    // own result afterwards.
-    PgWait PutCopyData(const QByteArray& data, PgDeadline deadline);
-    PgWait EndCopy(PgDeadline deadline);
 
     // Waits until what was sent has left libpq's buffer (the server then works on it while the
     // caller does something else before Await).

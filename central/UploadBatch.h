@@ -1,7 +1,7 @@
 #pragma once
 // One batch of journal rows on its way to the central database: the rows read from the journal
-// (through the journal module, which refuses a row it cannot make sense of), the COPY data that
-// carries them and the statements that store them, and the acknowledged position.
+// (through the journal module, which refuses a row it cannot make sense of), the parameters that
+// carry them and the statements that store them, and the acknowledged position.
 // Storing is an upsert on (station, seq) whose count and last_at only ever grow, so sending a
 // batch again, or a run that grew since, never doubles or lowers anything; and it never merges
 // a row into another line that holds the same seq centrally.
