@@ -8,6 +8,11 @@
 
 namespace central {
 
+int GatherIntervalMs(int gatherMs, int lastAnswerMs) {
+    const qint64 slow = 4 * qint64(std::max(lastAnswerMs, 0));
+    return int(std::clamp<qint64>(slow, gatherMs, 2 * qint64(gatherMs)));
+}
+
 int NextRetryPauseMs(int previousMs, int capMs) {
     capMs = std::max(capMs, 1);
     if (previousMs <= 0) return std::min(kFirstRetryPauseMs, capMs);
@@ -204,7 +209,10 @@ std::vector<std::pair<QString, QString>> PgConnectParameters(const CentralSettin
             parameters.emplace_back(QStringLiteral("sslrootcert"),
                                     QString::fromStdString(settings.ca));
         }
-        parameters.emplace_back(QStringLiteral("channel_binding"), QStringLiteral("require"));
+        // A pooler cannot bind (the uploader then insists that it asked for the password).
+        if (!settings.pooler) {
+            parameters.emplace_back(QStringLiteral("channel_binding"), QStringLiteral("require"));
+        }
     }
     for (const auto& [key, value] : {std::pair{"gssencmode", "disable"},
                                      {"client_encoding", "UTF8"},
@@ -217,6 +225,8 @@ std::vector<std::pair<QString, QString>> PgConnectParameters(const CentralSettin
         parameters.emplace_back(QLatin1String(key), QLatin1String(value));
     }
     parameters.emplace_back(QStringLiteral("connect_timeout"), QString::number(kConnectTimeoutS));
+    // A pooler refuses startup options; its role on the server has these limits instead.
+    if (settings.pooler) return parameters;
     parameters.emplace_back(
         QStringLiteral("options"),
         QStringLiteral("-c statement_timeout=%1 -c idle_in_transaction_session_timeout=%2"

@@ -43,6 +43,13 @@ inline constexpr int kConnectTimeoutS = 5;
 // The wait for one statement's answer, the same for the upload and for waga-central --sprawdz.
 inline constexpr std::chrono::milliseconds kAnswerWait{kStatementTimeoutMs + kAnswerGraceMs};
 
+// How long after the start of its last batch a station sends the next one when rows trickle
+// in: at least `gatherMs` (the Zbieraj_ms setting), and four times the server's last answer
+// (the time from sending a batch to its answer) while that is longer, up to 2 × gatherMs, so that
+// a busy server gets fewer and larger transactions while a row still waits at most about
+// 2 × gatherMs. After a quiet spell the first row is past the interval and goes at once, alone.
+int GatherIntervalMs(int gatherMs, int lastAnswerMs);
+
 // The pause after a failed attempt: 1 s first, then twice the previous one, up to `capMs`.
 int NextRetryPauseMs(int previousMs, int capMs = kMaxRetryPauseMs);
 
@@ -77,7 +84,8 @@ QString ConflictCause(qint64 seq, const QString& ourKind, const QString& ourText
 // skips authentication or cannot prove it knows the password); UTF-8; TCP keep-alives and a TCP
 // user timeout so that a vanished server is noticed; the server's own limits on our statements
 // (kStatementTimeoutMs), on a transaction left open, and a check that we are still there while
-// a statement runs.
+// a statement runs. With settings.pooler neither the binding nor those limits (see
+// CentralSettings::pooler).
 std::vector<std::pair<QString, QString>> PgConnectParameters(const CentralSettings& settings);
 
 // Why the settings cannot be used for a connection (Polish), or empty.

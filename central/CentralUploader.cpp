@@ -92,10 +92,11 @@ QString Joined(const QString& first, const QString& second) {
     return first + QStringLiteral("; ") + second;
 }
 
-// The rows of one batch and their COPY data, made while the server stores the batch before.
+// The rows of one batch and the statement's parameters, made while the server stores the batch
+// before.
 struct Batch {
     std::vector<JournalRow> rows;
-    QByteArray copy;
+    BatchParameters parameters;
 };
 
 // The upload itself, on its thread; every member is touched only there.
@@ -339,14 +340,15 @@ class UploadWorker {
                                  : ConnectFailureCause(link_.Error(), config_.settings);
             return false;
         }
-        const PgDeadline deadline = AnswerDeadline();
-        if (!EnsureCentralSchema(link_, deadline, cause)) return false;
-        if (link_.Run(kPrepareSession, deadline) != PgWait::Done) {
-            cause = LinkCause();
+        // Through a pooler, which cannot bind SCRAM to the channel: the one proof left that the
+        // other end knows the password is that it asked for it.
+        if (config_.settings.pooler && !link_.UsedPassword()) {
+            link_.Drop();
+            cause = QStringLiteral(
+                "serwer przyjął połączenie bez sprawdzenia hasła (Posrednik=1): nic nie wysłano");
             return false;
         }
-        copiedSinceShrink_ = 0;
-        return true;
+        return EnsureCentralSchema(link_, AnswerDeadline(), cause);
     }
 
     static PgDeadline AnswerDeadline() {
@@ -362,45 +364,35 @@ class UploadWorker {
         return QStringLiteral("nieoczekiwana odpowiedź serwera");
     }
 
-    // Reads the batch after `position` and makes its COPY data; nullopt with `cause` (and
+    // Reads the batch after `position` and makes its parameters; nullopt with `cause` (and
     // `malformed` for a row the journal cannot make sense of).
     std::optional<Batch> ReadBatch(const AckedPosition& position, QString& cause, bool& malformed) {
         Batch batch;
         const ReadOutcome outcome = outbox_->ReadPending(position, batch.rows, cause);
         malformed = outcome == ReadOutcome::Malformed;
         if (outcome != ReadOutcome::Rows) return std::nullopt;
-        if (!batch.rows.empty()) batch.copy = BatchCopyData(station_, batch.rows);
+        if (!batch.rows.empty()) batch.parameters = BatchArrays(station_, batch.rows);
         return batch;
     }
 
-    // BEGIN, the batch's COPY, and the statement that stores it, which runs on the server while
-    // this returns.
+    // Sends the statement that stores the batch; it runs on the server while this returns.
     bool StartBatch(const Batch& batch, PgDeadline deadline, QString& cause) {
-        std::vector<PgResult> results;
-        if (link_.Exec(kCopyBatch, results, deadline) != PgWait::Done) {
-            cause = LinkCause();
-            return false;
-        }
-        if (results.empty() || !results.back().WantsCopyData()) {
-            cause = ResultCause(results);
-            return false;
-        }
-        // The COPY's data; the server then stores the batch (the same query's next statement)
-        // while the caller does its own work, and Await takes both results.
-        if (link_.PutCopyData(batch.copy, deadline) != PgWait::Done ||
-            link_.EndCopy(deadline) != PgWait::Done) {
+        if (!link_.SendBinary(kStoreBatch, batch.parameters.oids, batch.parameters.values) ||
+            link_.Flush(deadline) != PgWait::Done) {
             cause = LinkCause();
             return false;
         }
         return true;
     }
 
-    // The store stored fewer rows than the batch holds: find the row held by another line,
-    // roll the batch back and hold the upload there.
+    // The server refused the batch for a row held by another line (nothing of it was stored):
+    // find the row and hold the upload there.
     void Conflict(PgDeadline deadline) {
         std::vector<PgResult> results;
-        const bool found = link_.Exec(kConflictingRow, results, deadline) == PgWait::Done &&
-                           results.size() == 1 && results[0].Ok() && results[0].Rows() == 1;
+        const bool found =
+            link_.SendBinary(kConflictingRow, batch_->parameters.oids, batch_->parameters.values) &&
+            link_.Await(results, deadline) == PgWait::Done && results.size() == 1 &&
+            results[0].Ok() && results[0].Rows() == 1;
         if (!found) {  // another writer of the same station's rows got there meanwhile
             Fail(QStringLiteral(
                 "serwer nie przyjął części partii: inna stacja zapisuje wiersze pod tą samą "
@@ -418,15 +410,15 @@ class UploadWorker {
                                   ours.firstMs, theirs.Text(0, 1), theirs.Text(0, 2),
                                   theirs.Number(0, 3));
         }
-        link_.Run("ROLLBACK", deadline);
         Hold(cause);
     }
 
-    // Sends batch after batch while there are rows; each one's COPY and store overlap with
-    // recording the position of the one before and reading the next.
+    // Sends batch after batch while there are rows; each one's store overlaps with recording the
+    // position of the one before and reading the next.
     void Upload() {
         while (!Stopping() && batch_ && !batch_->rows.empty()) {
             const PgDeadline deadline = AnswerDeadline();
+            const PgClock::time_point sentAt = PgClock::now();
             QString cause;
             if (!StartBatch(*batch_, deadline, cause)) {
                 Fail(cause);
@@ -449,26 +441,20 @@ class UploadWorker {
                 Fail(LinkCause());
                 return;
             }
-            // The COPY's result, then the store's: how many rows it stored.
-            if (results.size() != 2 || !results[0].Ok() || !results[1].Ok() ||
-                results[1].Rows() != 1) {
-                Fail(ResultCause(results));
-                return;
-            }
-            if (results[1].Number(0, 0) != qint64(batch_->rows.size())) {
+            // How many rows it stored: all of them, or it failed.
+            if (results.size() == 1 && results[0].SqlState() == kHeldByAnotherLineState) {
                 Conflict(deadline);
                 return;
             }
-            copiedSinceShrink_ += qint64(batch_->rows.size());
-            const bool shrink = copiedSinceShrink_ >= kShrinkBatchTableRows;
-            if (link_.Run(shrink ? kCommitBatchShrinking : kCommitBatch, deadline) !=
-                PgWait::Done) {
-                Fail(LinkCause());
+            if (results.size() != 1 || !results[0].Ok() || results[0].Rows() != 1 ||
+                results[0].Number(0, 0) != qint64(batch_->rows.size())) {
+                Fail(ResultCause(results));
                 return;
             }
-            if (shrink) copiedSinceShrink_ = 0;
             pendingAck_ = After(batch_->rows);
-            lastBatchAt_ = PgClock::now();
+            lastBatchAt_ = sentAt;
+            lastAnswerMs_ =
+                int(std::chrono::duration_cast<milliseconds>(PgClock::now() - sentAt).count());
             lastBatchFull_ = full;
             pauseMs_ = 0;
             status_.lastUploadUtcMs = NowMs();
@@ -513,9 +499,8 @@ class UploadWorker {
         }
         if (!batch_) {
             // Rows that trickle in are gathered for a moment after the batch before.
-            if (!lastBatchFull_ && !WaitForStop(lastBatchAt_ + milliseconds(config_.gatherMs))) {
-                return;
-            }
+            const int interval = GatherIntervalMs(config_.settings.gatherMs, lastAnswerMs_);
+            if (!lastBatchFull_ && !WaitForStop(lastBatchAt_ + milliseconds(interval))) return;
             bool malformed = false;
             batch_ = ReadBatch(Position(), cause, malformed);
             if (!batch_) {
@@ -554,8 +539,8 @@ class UploadWorker {
     AckedPosition acked_;                      // recorded in the journal
     std::optional<AckedPosition> pendingAck_;  // stored centrally, not recorded yet
     std::optional<Batch> batch_;               // read, not stored yet
-    qint64 copiedSinceShrink_ = 0;  // rows copied into the batch table since it was truncated
-    PgClock::time_point lastBatchAt_;
+    PgClock::time_point lastBatchAt_;          // when the last batch stored was sent
+    int lastAnswerMs_ = 0;                     // how long the server took to answer it
     bool lastBatchFull_ = false;
     int pauseMs_ = 0;
     int journalPauseMs_ = 0;

@@ -1,10 +1,12 @@
 #pragma once
 // The central uploader: the journal (dziennik.sqlite) is the outbox. A thread of the uploader's
 // own reads the rows after the acknowledged position, copies them to PostgreSQL in batches (at
-// most kMaxBatchRows, COPY into a temporary table, then one statement stores them) and records
-// the new position in the journal's upload_state; while the server stores a batch it reads the
-// next one. It starts at once when the journal's writer says it committed rows (Wake), and looks
-// at the journal every pollMs anyway.
+// most kMaxBatchRows, each stored by one statement that keeps nothing on the connection, so a
+// transaction pooler may stand in front of the server) and records the new position in the
+// journal's upload_state; while the server stores a batch it reads the next one. It starts at
+// once when the journal's writer says it committed rows (Wake), and looks at the journal every
+// pollMs anyway; rows that trickle in go at most every GatherIntervalMs (Zbieraj_ms, longer while
+// the server answers slowly).
 // A failed attempt closes the connection and waits 1 s, 2 s, 4 s ... up to 30 s before the next;
 // the password comes from the PostgreSQL password file on every attempt. A row the central
 // database holds as another line, or that the journal cannot make sense of, holds the upload
@@ -37,9 +39,6 @@ struct UploaderConfig {
     // whose writer wakes the uploader; waga-central, beside a program in another process, looks
     // often.
     int pollMs = 3000;
-    // Rows that trickle in go at most this often, in one batch (a backlog goes at once, batch
-    // after batch): a commit every 10 ms must not cost a batch every 10 ms.
-    int gatherMs = 200;
 };
 
 class CentralUploader : public QObject {

@@ -93,6 +93,10 @@ PgLink::PgLink(int stopFd) : stopFd_(stopFd) {}
 
 PgLink::~PgLink() { Drop(); }
 
+bool PgLink::UsedPassword() const {
+    return conn_ != nullptr && PQconnectionUsedPassword(conn_) == 1;
+}
+
 PgWait PgLink::WaitSocket(bool read, bool write, PgDeadline deadline) {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - PgClock::now());
@@ -226,6 +230,28 @@ bool PgLink::Send(const char* sql, const std::vector<QByteArray>& values) {
     return true;
 }
 
+bool PgLink::SendBinary(const char* sql, const std::vector<unsigned>& oids,
+                        const std::vector<QByteArray>& values) {
+    if (conn_ == nullptr) {
+        error_ = QStringLiteral("brak połączenia");
+        return false;
+    }
+    std::vector<const char*> data;
+    std::vector<int> lengths;
+    const std::vector<int> formats(values.size(), 1);
+    for (const QByteArray& value : values) {
+        data.push_back(value.isNull() ? nullptr : value.constData());
+        lengths.push_back(static_cast<int>(value.size()));
+    }
+    if (!PQsendQueryParams(conn_, sql, static_cast<int>(values.size()), oids.data(), data.data(),
+                           lengths.data(), formats.data(), 0)) {
+        Lost();
+        return false;
+    }
+    busy_ = true;
+    return true;
+}
+
 PgWait PgLink::Await(std::vector<PgResult>& results, PgDeadline deadline) {
     if (conn_ == nullptr) {
         error_ = QStringLiteral("brak połączenia");
@@ -279,35 +305,6 @@ PgWait PgLink::Run(const char* sql, PgDeadline deadline) {
         }
     }
     return PgWait::Done;
-}
-
-PgWait PgLink::PutCopyData(const QByteArray& data, PgDeadline deadline) {
-    qsizetype at = 0;
-    while (at < data.size()) {
-        // Pieces of at most 1 MiB, so libpq's buffer never holds the whole batch twice.
-        const int piece = static_cast<int>(std::min<qsizetype>(data.size() - at, 1 << 20));
-        const int put = PQputCopyData(conn_, data.constData() + at, piece);
-        if (put < 0) return Lost();
-        if (put == 0) {  // libpq's buffer is full: wait until the socket takes more
-            const PgWait waited = WaitSocket(true, true, deadline);
-            if (waited != PgWait::Done) return Ended(waited);
-            if (!PQconsumeInput(conn_)) return Lost();
-            continue;
-        }
-        at += piece;  // libpq sends as its buffer fills; EndCopy sends the rest
-    }
-    return PgWait::Done;
-}
-
-PgWait PgLink::EndCopy(PgDeadline deadline) {
-    for (;;) {
-        const int ended = PQputCopyEnd(conn_, nullptr);
-        if (ended < 0) return Lost();
-        if (ended > 0) return Flush(deadline);
-        const PgWait waited = WaitSocket(true, true, deadline);
-        if (waited != PgWait::Done) return Ended(waited);
-        if (!PQconsumeInput(conn_)) return Lost();
-    }
 }
 
 void PgLink::Drop() {

@@ -2,7 +2,8 @@
 // One connection to the central PostgreSQL through libpq that never holds its thread longer than
 // a deadline: libpq's non-blocking calls, with poll() on the connection's socket and on a stop
 // descriptor; a readable stop descriptor ends every wait at once. Statements go as the simple
-// protocol without values in them: values travel only as COPY data (PgCopy.h).
+// protocol without values in them: values travel as parameters of the unnamed statement (bound
+// by the server, never part of a statement's text).
 // Dropping a connection whose statement still runs asks the server to cancel it (PQcancel, on a
 // short thread of its own that nobody waits for: PQcancel itself waits on a hung server).
 
@@ -63,6 +64,8 @@ class PgLink {
     PgLink& operator=(const PgLink&) = delete;
 
     bool IsOpen() const { return conn_ != nullptr; }
+    // The server asked for the password when this connection was made.
+    bool UsedPassword() const;
 
     // Connects with libpq's keywords and values (PgConnectParameters plus host, port, dbname and
     // user); the password comes from the password file. Any open connection is dropped first.
@@ -74,6 +77,9 @@ class PgLink {
     // Sends one statement with values for $1, $2 ... (text form, bound by the server: never part
     // of the statement's text).
     bool Send(const char* sql, const std::vector<QByteArray>& values);
+    // The same with values in PostgreSQL's binary form, of the types `oids` (one per value).
+    bool SendBinary(const char* sql, const std::vector<unsigned>& oids,
+                    const std::vector<QByteArray>& values);
     // Waits for what was sent: every result in order, until all are in or a COPY FROM STDIN
     // waits for its data (the last result then WantsCopyData()).
     PgWait Await(std::vector<PgResult>& results, PgDeadline deadline);
@@ -85,10 +91,10 @@ class PgLink {
     // a failed statement gives Failed with its SQLSTATE and message in Error() / ErrorState().
     PgWait Run(const char* sql, PgDeadline deadline);
 
-    // The data of a COPY FROM STDIN that Await left waiting, then its end; Await gives the COPY's
-    // own result afterwards.
-    PgWait PutCopyData(const QByteArray& data, PgDeadline deadline);
-    PgWait EndCopy(PgDeadline deadline);
+
+    // Waits until what was sent has left libpq's buffer (the server then works on it while the
+    // caller does something else before Await).
+    PgWait Flush(PgDeadline deadline);
 
     // True while something sent has not given all its results.
     bool Busy() const { return busy_; }
@@ -102,7 +108,6 @@ class PgLink {
 
   private:
     PgWait WaitSocket(bool read, bool write, PgDeadline deadline);
-    PgWait Flush(PgDeadline deadline);
     PgWait Lost();  // the connection broke: its message, Failed
     PgWait Ended(PgWait why);
 

@@ -8,72 +8,90 @@
 #include "LineRouting.h"
 
 namespace central {
-const char* const kPrepareSession =
-    "CREATE TEMP TABLE waga_batch (station text, seq bigint, kind text, first_at timestamptz,"
-    " last_at timestamptz, count bigint, text text, raw bytea, value text, unit text, port text);"
-    " PREPARE waga_store AS WITH span AS MATERIALIZED (SELECT min(station) AS station,"
-    " min(seq) AS low, max(seq) AS high FROM pg_temp.waga_batch),"
-    " held AS MATERIALIZED (SELECT o.seq, o.first_at FROM weighing_lines o JOIN span"
-    " ON o.station = span.station AND o.seq BETWEEN span.low AND span.high),"
-    " stored AS (INSERT INTO weighing_lines AS w (station, seq, kind,"
-    " first_at, last_at, count, text, raw, value, unit, port) SELECT station, seq, kind, first_at,"
-    " last_at, count, text, raw, value::numeric, unit, port FROM pg_temp.waga_batch b"
-    " WHERE NOT EXISTS (SELECT FROM held WHERE held.seq = b.seq AND held.first_at <> b.first_at)"
-    " ON CONFLICT (station, seq, first_at) DO UPDATE SET count = GREATEST(w.count, EXCLUDED.count),"
-    " last_at = GREATEST(w.last_at, EXCLUDED.last_at)"
-    " WHERE w.kind = EXCLUDED.kind AND w.first_at = EXCLUDED.first_at AND w.raw = EXCLUDED.raw"
-    " AND w.text = EXCLUDED.text RETURNING 1)"
+// The batch's columns come from unnest() over the arrays; the inserted columns are named, so a
+// column the server's table gains later (with its default) changes nothing here. The table's key
+// holds first_at (it is partitioned by it), so a seq the station holds centrally with another
+// first_at is found by one range scan over the batch's seqs and its row is given a null count:
+// the insert then fails as a changed row's update does, and nothing of the batch is stored.
+const char* const kStoreBatch =
+    "WITH b AS MATERIALIZED (SELECT * FROM unnest($2::bigint[], $3::text[], $4::timestamptz[],"
+    " $5::timestamptz[], $6::bigint[], $7::text[], $8::bytea[], $9::text[], $10::text[],"
+    " $11::text[]) AS b(seq, kind, first_at, last_at, count, text, raw, value, unit, port)),"
+    " span AS MATERIALIZED (SELECT min(seq) AS low, max(seq) AS high FROM b),"
+    " moved AS MATERIALIZED (SELECT o.seq FROM weighing_lines o JOIN span ON o.station = $1"
+    " AND o.seq BETWEEN span.low AND span.high JOIN b ON b.seq = o.seq"
+    " AND b.first_at <> o.first_at),"
+    " stored AS (INSERT INTO weighing_lines AS w (station, seq, kind, first_at, last_at, count,"
+    " text, raw, value, unit, port) SELECT $1, seq, kind, first_at, last_at,"
+    " CASE WHEN seq IN (SELECT seq FROM moved) THEN NULL ELSE count END, text, raw,"
+    " value::numeric, unit, port FROM b"
+    " ON CONFLICT (station, seq, first_at) DO UPDATE SET count = CASE WHEN (w.kind, w.raw,"
+    " w.text) = (EXCLUDED.kind, EXCLUDED.raw, EXCLUDED.text)"
+    " THEN GREATEST(w.count, EXCLUDED.count) END,"
+    " last_at = GREATEST(w.last_at, EXCLUDED.last_at) RETURNING 1)"
     " SELECT count(*) FROM stored";
-
-const char* const kCopyBatch =
-    "BEGIN; COPY pg_temp.waga_batch FROM STDIN (FORMAT binary); EXECUTE waga_store";
-
-const char* const kCommitBatch = "DELETE FROM pg_temp.waga_batch; COMMIT";
-
-const char* const kCommitBatchShrinking = "TRUNCATE pg_temp.waga_batch; COMMIT";
 
 const char* const kConflictingRow =
     "SELECT w.seq, w.kind, w.text, (extract(epoch FROM w.first_at) * 1000)::bigint"
-    " FROM pg_temp.waga_batch b JOIN weighing_lines w ON w.station = b.station AND w.seq = b.seq"
+    " FROM unnest($2::bigint[], $3::text[], $4::timestamptz[], $7::text[], $8::bytea[])"
+    " AS b(seq, kind, first_at, text, raw)"
+    " JOIN weighing_lines w ON w.station = $1 AND w.seq = b.seq"
     " WHERE (w.kind, w.first_at, w.raw, w.text) IS DISTINCT FROM (b.kind, b.first_at, b.raw,"
     " b.text) ORDER BY w.seq LIMIT 1";
 
 namespace {
 
-// COPY's binary format: big-endian numbers, each field preceded by its length (-1: NULL).
-class CopyWriter {
+// PostgreSQL's binary forms: big-endian numbers; an array is its header, then each element
+// preceded by its length (-1: NULL).
+constexpr unsigned kTextOid = 25;
+constexpr unsigned kInt8Oid = 20;
+constexpr unsigned kByteaOid = 17;
+constexpr unsigned kTimestamptzOid = 1184;
+constexpr unsigned kInt8ArrayOid = 1016;
+constexpr unsigned kTextArrayOid = 1009;
+constexpr unsigned kByteaArrayOid = 1001;
+constexpr unsigned kTimestamptzArrayOid = 1185;
+
+class ArrayWriter {
   public:
-    explicit CopyWriter(QByteArray& out) : out_(out) {}
-    void Int16(qint16 v) { Append(qToBigEndian(v)); }
-    void Int32(qint32 v) { Append(qToBigEndian(v)); }
-    void Int64Field(qint64 v) {
+    ArrayWriter(unsigned elementOid, qsizetype count, qsizetype bytes = 0) {
+        out_.reserve(20 + count * 12 + bytes);
+        Int32(1);  // dimensions
+        Int32(0);  // flags (PostgreSQL finds NULLs itself)
+        Int32(qint32(elementOid));
+        Int32(qint32(count));
+        Int32(1);  // the lower bound
+    }
+    void Int64(qint64 v) {
         Int32(8);
         Append(qToBigEndian(v));
     }
     // Microseconds since 2000-01-01 00:00 UTC, PostgreSQL's timestamptz.
-    void TimeField(qint64 utcMs) { Int64Field((utcMs - kPgEpochMs) * 1000); }
-    void BytesField(const char* data, qsizetype size) {
+    void Time(qint64 utcMs) { Int64((utcMs - kPgEpochMs) * 1000); }
+    void Bytes(const char* data, qsizetype size) {
         Int32(static_cast<qint32>(size));
         out_.append(data, size);
     }
-    void TextField(std::string_view utf8) {
+    void Text(std::string_view utf8) {
         if (utf8.find('\0') == std::string_view::npos) {
-            BytesField(utf8.data(), qsizetype(utf8.size()));
+            Bytes(utf8.data(), qsizetype(utf8.size()));
             return;
         }
         std::string kept(utf8);
         std::erase(kept, '\0');
-        BytesField(kept.data(), qsizetype(kept.size()));
+        Bytes(kept.data(), qsizetype(kept.size()));
     }
     void Null() { Int32(-1); }
+    QByteArray Take() { return std::move(out_); }
 
   private:
     static constexpr qint64 kPgEpochMs = 946684800000;
+    void Int32(qint32 v) { Append(qToBigEndian(v)); }
     template <typename T>
     void Append(T bigEndian) {
         out_.append(reinterpret_cast<const char*>(&bigEndian), sizeof bigEndian);
     }
-    QByteArray& out_;
+    QByteArray out_;
 };
 
 // A reading's number for the central numeric, with the decimals it was shown with (" 17.70" is
@@ -101,43 +119,46 @@ QByteArray ValueText(const JournalRow& row) {
     return QByteArray::number(*row.value, 'g', QLocale::FloatingPointShortest);
 }
 
-constexpr char kCopySignature[] = "PGCOPY\n\377\r\n";  // and a NUL: 11 bytes
-constexpr int kBatchColumns = 11;
-
 }  // namespace
 
-QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& rows) {
-    QByteArray out;
-    qsizetype size = 32;
-    for (const JournalRow& r : rows) size += 110 + qsizetype(r.text.size() + r.raw.size());
-    out.reserve(size);
-    CopyWriter w(out);
-    out.append(kCopySignature, sizeof kCopySignature);  // with its NUL
-    w.Int32(0);                                         // flags
-    w.Int32(0);                                         // no header extension
-    const std::string stationUtf8 = station.toStdString();
-    QByteArray value;
+BatchParameters BatchArrays(const QString& station, const std::vector<JournalRow>& rows) {
+    const qsizetype n = qsizetype(rows.size());
+    qsizetype textBytes = 0;
+    qsizetype rawBytes = 0;
     for (const JournalRow& r : rows) {
-        w.Int16(kBatchColumns);
-        w.TextField(stationUtf8);
-        w.Int64Field(r.seq);
-        w.TextField(JournalKindName(r.kind));
-        w.TimeField(r.firstMs);
-        w.TimeField(r.lastMs);
-        w.Int64Field(r.count);
-        w.TextField(r.text);
-        w.BytesField(r.raw.data(), qsizetype(r.raw.size()));
-        if (r.value) {
-            value = ValueText(r);
-            w.BytesField(value.constData(), value.size());
-        } else {
-            w.Null();
-        }
-        w.TextField(r.unit);
-        w.TextField(r.port);
+        textBytes += qsizetype(r.text.size());
+        rawBytes += qsizetype(r.raw.size());
     }
-    w.Int16(-1);  // the end of the data
-    return out;
+    ArrayWriter seq(kInt8Oid, n), kind(kTextOid, n, 8 * n), first(kTimestamptzOid, n),
+        last(kTimestamptzOid, n), count(kInt8Oid, n), text(kTextOid, n, textBytes),
+        raw(kByteaOid, n, rawBytes), value(kTextOid, n, 8 * n), unit(kTextOid, n, 2 * n),
+        port(kTextOid, n, 4 * n);
+    QByteArray number;
+    for (const JournalRow& r : rows) {
+        seq.Int64(r.seq);
+        kind.Text(JournalKindName(r.kind));
+        first.Time(r.firstMs);
+        last.Time(r.lastMs);
+        count.Int64(r.count);
+        text.Text(r.text);
+        raw.Bytes(r.raw.data(), qsizetype(r.raw.size()));
+        if (r.value) {
+            number = ValueText(r);
+            value.Bytes(number.constData(), number.size());
+        } else {
+            value.Null();
+        }
+        unit.Text(r.unit);
+        port.Text(r.port);
+    }
+    BatchParameters p;
+    p.oids = {
+        kTextOid,      kInt8ArrayOid, kTextArrayOid,  kTimestamptzArrayOid, kTimestamptzArrayOid,
+        kInt8ArrayOid, kTextArrayOid, kByteaArrayOid, kTextArrayOid,        kTextArrayOid,
+        kTextArrayOid};
+    p.values = {station.toUtf8(), seq.Take(), kind.Take(),  first.Take(), last.Take(), count.Take(),
+                text.Take(),      raw.Take(), value.Take(), unit.Take(),  port.Take()};
+    return p;
 }
 
 JournalOutbox::JournalOutbox(const QSqlDatabase& journal) : journal_(journal) {}

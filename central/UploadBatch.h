@@ -1,7 +1,7 @@
 #pragma once
 // One batch of journal rows on its way to the central database: the rows read from the journal
-// (through the journal module, which refuses a row it cannot make sense of), the COPY data that
-// carries them and the statements that store them, and the acknowledged position.
+// (through the journal module, which refuses a row it cannot make sense of), the parameters that
+// carry them and the statements that store them, and the acknowledged position.
 // Storing is an upsert on (station, seq) whose count and last_at only ever grow, so sending a
 // batch again, or a run that grew since, never doubles or lowers anything; and it never merges
 // a row into another line that holds the same seq centrally.
@@ -27,32 +27,28 @@ inline constexpr int kMaxBatchRows = 5000;
 // A batch also ends before its received bytes pass this (lines may be up to 1 MiB each).
 inline constexpr qint64 kMaxBatchBytes = 8 * 1024 * 1024;
 
-// Run once on each connection: the temporary table a batch is copied into (the station's name
-// travels in it too, so no statement holds a value), and the statement that stores a batch,
-// prepared (kCopyBatch runs it).
-extern const char* const kPrepareSession;
-// One query for a batch: it begins the batch's transaction, takes BatchCopyData into the table
-// (COPY), and stores the copied rows with the prepared statement: a new (station, seq) is
-// inserted; one that is there already grows (count and last_at, never lowered) only when it is
-// the same line (kind, first_at, raw and text); a row held by another line is left alone. Its
-// last result is one number: the rows inserted or grown. Fewer than the batch holds means a
-// conflict: the caller rolls the batch back.
-extern const char* const kCopyBatch;
-// Empties the table and commits the batch. The rows are deleted, not truncated: truncating even
-// a temporary table makes every other session of the server read a cache invalidation, which a
-// few hundred stations sending small batches several times a second turn into most of the
-// server's work. Deleted rows leave their space behind, so the table is truncated now and then
-// (kCommitBatchShrinking, every kShrinkBatchTableRows rows).
-extern const char* const kCommitBatch;
-extern const char* const kCommitBatchShrinking;
-inline constexpr qint64 kShrinkBatchTableRows = 50000;
-// The first of the copied rows whose (station, seq) is held centrally by another line: seq,
-// kind, text and first_at in ms of the central row.
+// The statement that stores a batch, sent alone with the batch's rows as its parameters
+// (BatchParameters: the station, then one array per column), so that it keeps nothing on the
+// connection between batches and goes through a transaction pooler as it goes to the server. It
+// runs as one implicit transaction: a new (station, seq) is inserted; one that is there already
+// grows (count and last_at, never lowered) when it is the same line (kind, first_at, raw and
+// text). A row held by another line makes the statement fail (not_null_violation on count, all
+// of the batch rolled back); kConflictingRow then tells which. Its result is one number: the
+// rows inserted or grown.
+extern const char* const kStoreBatch;
+inline constexpr const char* kHeldByAnotherLineState = "23502";
+// The first row of the batch (the same parameters) whose (station, seq) is held centrally by
+// another line: seq, kind, text and first_at in ms of the central row.
 extern const char* const kConflictingRow;
 
-// The rows of a batch for `station` as COPY's binary format (the columns of kCreateBatchTable).
-// Texts lose NUL characters, which PostgreSQL's text cannot hold (raw keeps every byte).
-QByteArray BatchCopyData(const QString& station, const std::vector<JournalRow>& rows);
+// The parameters of kStoreBatch and kConflictingRow for `station`'s `rows`: PostgreSQL's binary
+// forms, with their types. Texts lose NUL characters, which PostgreSQL's text cannot hold (raw
+// keeps every byte).
+struct BatchParameters {
+    std::vector<unsigned> oids;
+    std::vector<QByteArray> values;
+};
+BatchParameters BatchArrays(const QString& station, const std::vector<JournalRow>& rows);
 
 // What a failed statement on the journal means, and what reading the rows to send gave: as the
 // journal module tells them.

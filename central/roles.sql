@@ -40,13 +40,9 @@ DROP POLICY IF EXISTS erp_reads_all ON weighing_lines;
 CREATE POLICY erp_reads_all ON weighing_lines FOR SELECT TO waga_erp USING (true);
 
 -- A station creates no table of the database (it did when it made the schema itself, up to
--- version 1); it copies each batch into a temporary table of its session first.
-DO $temporary$
-BEGIN
-  REVOKE CREATE ON SCHEMA public FROM waga_stations, waga_erp;
-  EXECUTE format('GRANT TEMPORARY ON DATABASE %I TO waga_stations', current_database());
-END
-$temporary$;
+-- version 1), and needs no temporary one: each batch is one statement with its rows as
+-- parameters.
+REVOKE CREATE ON SCHEMA public FROM waga_stations, waga_erp;
 
 REVOKE ALL ON weighing_lines, schema_version, latest_weight FROM PUBLIC, waga_stations, waga_erp;
 -- The partitions are the administrator's (scheduled, as waga_owner through the functions).

@@ -129,6 +129,10 @@ const std::vector<KeyRow>& Keys() {
                 [](AddOnSettings& s) -> std::string& { return s.central.ca; }),
         TextRow("BazaCentralna", "Stacja",
                 [](AddOnSettings& s) -> std::string& { return s.central.station; }),
+        IntRow("BazaCentralna", "Zbieraj_ms", 50, 60000,
+               [](AddOnSettings& s) -> int& { return s.central.gatherMs; }),
+        FlagRow("BazaCentralna", "Posrednik",
+                [](AddOnSettings& s) -> bool& { return s.central.pooler; }),
     };
     return keys;
 }

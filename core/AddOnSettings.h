@@ -38,6 +38,14 @@ struct CentralSettings {              // [BazaCentralna]
     std::string ssl = "verify-full";  // SSL: verify-full, or the unsafe require or disable
     std::string ca;                   // CA: the server's root certificate (empty: libpq's own)
     std::string station;              // Stacja (empty: the computer's host name)
+    // Zbieraj_ms (50 .. 60000): a station commits at most this often; rows that arrive meanwhile
+    // go together in the next batch (longer while the server answers slowly).
+    int gatherMs = 500;
+    // Posrednik: Host is a transaction pooler (PgBouncer) in front of the server. It cannot bind
+    // SCRAM to the TLS channel, so the station then only insists that it was asked for its
+    // password; the server's limits on statements come from the pooler's role, not from the
+    // connection.
+    bool pooler = false;
     bool operator==(const CentralSettings&) const = default;
 };
 

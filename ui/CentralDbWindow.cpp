@@ -103,6 +103,7 @@ void CentralDbWindow::BuildButtons() {
 }
 
 void CentralDbWindow::Fill(const CentralSettings& settings) {
+    loaded_ = settings;
     const CentralSettings shown = central::NormalisedCentralSettings(settings);
     CBWlaczona->setChecked(shown.enabled);
     EHost->setText(QString::fromStdString(shown.host));
@@ -116,7 +117,7 @@ void CentralDbWindow::Fill(const CentralSettings& settings) {
 }
 
 CentralSettings CentralDbWindow::FromFields() const {
-    CentralSettings settings;
+    CentralSettings settings = loaded_;
     settings.enabled = CBWlaczona->isChecked();
     settings.host = EHost->text().toStdString();
     settings.port = SPort->value();

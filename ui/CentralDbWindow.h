@@ -41,6 +41,7 @@ class CentralDbWindow : public QDialog {
     void ShowTlsWarning();
 
     QString folder_;
+    CentralSettings loaded_;  // what the window does not show is saved as it was read
     QCheckBox* CBWlaczona = nullptr;
     QLineEdit* EHost = nullptr;
     QSpinBox* SPort = nullptr;

@@ -1,12 +1,15 @@
-// central-fleet WORKDIR PORT CA PREFIX COUNT RATE SECONDS [--report-every N]
+// central-fleet WORKDIR PORT CA PREFIX COUNT RATE SECONDS [--report-every N] [--runs N]
+//               [--pooler] [--gather-ms N]
 // COUNT stations in one process, named PREFIX001, PREFIX002 ... (their login roles must exist):
 // each a journal in WORKDIR/<name>/dziennik.sqlite and the program's own uploader
 // (CentralUploader: its thread, its connection), woken by each commit as the program wakes it.
 // One writer thread writes every journal: RATE lines a second per station, each station's lines
-// handed every 10 ms (a different reading each line, a report after every N readings) and
+// handed every 10 ms (a different reading each line, or each reading N times with --runs N; a
+// report after every N readings) and
 // committed as the program's writer commits them, the stations' ticks spread over the 10 ms. Runs
 // SECONDS, then prints the lines written and the CPU of the whole process (writers and uploaders).
-// The password file is $PGPASSFILE. Figures only.
+// --pooler: PORT is a transaction pooler's (Posrednik=1); --gather-ms: Zbieraj_ms. The password
+// file is $PGPASSFILE. Figures only.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -67,8 +70,9 @@ struct Station {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc < 8) {
-        std::fprintf(
-            stderr, "central-fleet WORKDIR PORT CA PREFIX COUNT RATE SECONDS [--report-every N]\n");
+        std::fprintf(stderr,
+                     "central-fleet WORKDIR PORT CA PREFIX COUNT RATE SECONDS [--report-every N]"
+                     " [--runs N] [--pooler] [--gather-ms N]\n");
         return 2;
     }
     const QString work = QString::fromLocal8Bit(argv[1]);
@@ -79,7 +83,24 @@ int main(int argc, char** argv) {
     const double rate = QByteArray(argv[6]).toDouble();  // any locale: a dot
     const double seconds = QByteArray(argv[7]).toDouble();
     long reportEvery = 0;
-    if (argc >= 10 && !std::strcmp(argv[8], "--report-every")) reportEvery = std::atol(argv[9]);
+    long runs = 1;
+    bool pooler = false;
+    int gatherMs = CentralSettings{}.gatherMs;
+    for (int i = 8; i < argc; ++i) {
+        const bool valued = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--report-every") && valued) {
+            reportEvery = std::atol(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--runs") && valued) {
+            runs = std::max(1L, std::atol(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--gather-ms") && valued) {
+            gatherMs = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--pooler")) {
+            pooler = true;
+        } else {
+            std::fprintf(stderr, "central-fleet: unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
 
     std::vector<Station> stations(count);
     for (int i = 0; i < count; ++i) {
@@ -94,6 +115,8 @@ int main(int argc, char** argv) {
         config.settings.user = name.toStdString();
         config.settings.station = name.toStdString();
         config.settings.ca = ca;
+        config.settings.pooler = pooler;
+        config.settings.gatherMs = gatherMs;
         config.journalPath = folder + QStringLiteral("/dziennik.sqlite");
         stations[i].uploader = std::make_unique<central::CentralUploader>();
         stations[i].uploader->Apply(config);
@@ -133,7 +156,7 @@ int main(int argc, char** argv) {
                     if (reportEvery > 0 && s.counter % (reportEvery + 1) == 0) {
                         chunk.push_back({false, "RAPORT " + QByteArray::number(s.counter), at});
                     } else {
-                        const long grams = 1000 + s.counter % 90000;
+                        const long grams = 1000 + (s.counter / runs) % 90000;
                         chunk.push_back(
                             {true, QByteArray::number(grams / 1000.0, 'f', 3).replace('.', ','),
                              at});

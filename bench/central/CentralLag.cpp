@@ -3,9 +3,13 @@
 // its first line's arrival (first_at, the CR's chunk) to the moment it is seen committed (polled
 // every 50 ms, so figures are high by up to 50 ms). Prints rows, p50, p99 and max per group of
 // stations: a station's group is its name without the digits at its end ("s07" -> "s",
-// "fast1" -> "fast").
+// "fast1" -> "fast"). Then "watch: N queries, backend S s CPU": its own share of the server's
+// work, for the bench to take off.
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QStringList>
 #include <QThread>
 #include <algorithm>
@@ -52,6 +56,21 @@ int main(int argc, char** argv) {
         }
         return std::move(results[0]);
     };
+    // The server process serving this watch (the server runs on this machine).
+    const auto backendSeconds = [](qint64 pid) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) return 0.0;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        return fields.size() > 12
+                   ? (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK))
+                   : 0.0;
+    };
+    auto backend = query("SELECT pg_backend_pid()", {});
+    if (!backend) return 1;
+    const qint64 backendPid = backend->Number(0, 0);
+    const double backendAtStart = backendSeconds(backendPid);
+    long queries = 0;
     const qint64 seconds = std::atoll(argv[3]);
     std::map<QString, qint64> maxSeq;
     for (int i = 4; i < argc; ++i) maxSeq[QString::fromLocal8Bit(argv[i])] = 0;
@@ -78,6 +97,7 @@ int main(int argc, char** argv) {
             {(QLatin1Char('{') + stations.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8(),
              (QLatin1Char('{') + seqs.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8()});
         if (!fresh) return 1;
+        ++queries;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         for (int r = 0; r < fresh->Rows(); ++r) {
             const QString station = fresh->Text(r, 0);
@@ -95,5 +115,7 @@ int main(int argc, char** argv) {
                     values.size(), static_cast<long long>(at(0.5)),
                     static_cast<long long>(at(0.99)), static_cast<long long>(values.back()));
     }
+    std::printf("watch: %ld queries, backend %.2f s CPU\n", queries,
+                backendSeconds(backendPid) - backendAtStart);
     return 0;
 }

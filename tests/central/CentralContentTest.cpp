@@ -242,6 +242,20 @@ TEST(CentralDecisions, RetryPauseGrowsFromOneSecondToTheCap) {
     }
 }
 
+TEST(CentralDecisions, GatheringFollowsTheServersAnswerWithinOneToTwoPeriods) {
+    struct Case {
+        int gatherMs, lastAnswerMs, expected;
+    } cases[] = {
+        {500, 0, 500},    {500, 20, 500},    {500, 125, 500},        {500, 200, 800},
+        {500, 250, 1000}, {500, 600, 1000},  {500, 60000, 1000},     {500, -3, 500},
+        {50, 20, 80},     {60000, 5, 60000}, {60000, 90000, 120000},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(central::GatherIntervalMs(c.gatherMs, c.lastAnswerMs), c.expected)
+            << c.gatherMs << " / " << c.lastAnswerMs;
+    }
+}
+
 TEST(CentralDecisions, StateTexts) {
     struct Case {
         central::CentralStatus status;

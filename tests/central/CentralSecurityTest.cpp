@@ -60,6 +60,7 @@ struct ImpostorCase {
     bool trustsTestCa;        // CA = the CA of right, other-name and expired; else no CA at all
     const char* cause;        // in the Polish cause; empty: the impostor gets the rows
     bool tlsRefused;          // refused before anything (not even the user name) is sent
+    bool pooler = false;      // Posrednik=1: no channel binding, the password must be asked for
 };
 
 TEST_F(Impostors, GetNothingAcknowledgedUnlessTheStationChoseNoTls) {
@@ -76,6 +77,8 @@ TEST_F(Impostors, GetNothingAcknowledgedUnlessTheStationChoseNoTls) {
          "serwer przyjął połączenie bez sprawdzenia hasła", false},
         {"certificate from the CA, asks for the password in clear", "right", true, "", true,
          "serwer żąda hasła inaczej niż przez SCRAM z wiązaniem kanału: hasła nie wysłano", false},
+        {"Posrednik=1, certificate from the CA, no authentication", "right", false, "", true,
+         "serwer przyjął połączenie bez sprawdzenia hasła (Posrednik=1)", false, true},
         {"SSL=require chosen, self-signed, no authentication", "self-signed", false, "require",
          false, "serwer przyjął połączenie bez sprawdzenia hasła", false},
         {"SSL=disable chosen: the unsafe choice hands over the rows", "self-signed", false,
@@ -105,6 +108,7 @@ TEST_F(Impostors, GetNothingAcknowledgedUnlessTheStationChoseNoTls) {
         if (*c.ssl) settings.central.ssl = c.ssl;
         if (c.trustsTestCa) settings.central.ca = Certificates("ca.crt");
         settings.central.station = "stacja1";
+        settings.central.pooler = c.pooler;
         std::string error;
         ASSERT_TRUE(SaveAddOnSettings(settings, error, station.Path())) << error;
         waga::test::WriteFile(station.File("pgpass"), "127.0.0.1:" + std::to_string(port) +

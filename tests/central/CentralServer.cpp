@@ -181,6 +181,19 @@ CentralSettings CentralServer::SettingsFor(const std::string& station, int port)
     return settings;
 }
 
+bool CentralServer::StartPooler(int pool) {
+    if (!Script({"pooler", dir_, "--pool", std::to_string(pool)})) return false;
+    std::ifstream portFile(dir_ + "/pooler/port");
+    portFile >> poolerPort_;
+    return poolerPort_ > 0;
+}
+
+CentralSettings CentralServer::PoolerSettingsFor(const std::string& station) const {
+    CentralSettings settings = SettingsFor(station, poolerPort_);
+    settings.pooler = true;
+    return settings;
+}
+
 namespace {
 
 std::unique_ptr<central::PgLink> Connected(

@@ -53,6 +53,15 @@ class CentralServer {
     // against the server's CA.
     CentralSettings SettingsFor(const std::string& station, int port = 0) const;
 
+    // PgBouncer in transaction mode in front of the server (scripts/central-db pooler, in the
+    // server's folder, stopped with it): at most `pool` server connections, all as the login
+    // waga_pooler; the stations' passwords for its port go to the password file. False (with the
+    // Log()) when it did not start.
+    bool StartPooler(int pool);
+    int PoolerPort() const { return poolerPort_; }
+    // SettingsFor(station) through the pooler: its port, Posrednik=1.
+    CentralSettings PoolerSettingsFor(const std::string& station) const;
+
     // A connection as the administrator (over the server's socket: sees every row whoever
     // created the table), or as `role` (verify-full against the server's CA); a failure to
     // connect fails the test (and gives null).
@@ -67,6 +76,7 @@ class CentralServer {
     bool Script(const std::vector<std::string>& args);
     std::string dir_;
     int port_ = 0;
+    int poolerPort_ = 0;
     std::vector<pid_t> frozen_;
     std::string log_;
 };

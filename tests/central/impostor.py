@@ -9,11 +9,13 @@ protocol to look like the real one, skips authentication and accepts every state
   impostor.py serve CERT KEY [--ask-password]
       Listens on 127.0.0.1 (a free port, printed as the first line), takes TLS when asked with
       CERT, answers AuthenticationOk at once (or, with --ask-password, asks for the password in
-      clear first), then answers every simple query, statement by statement: a SELECT (or an
-      EXECUTE) gets one row (a count of what the last COPY brought when it asks for one), a COPY
-      takes its data (binary), anything else succeeds. Prints what it receives, one line each: TLS, TLS-FAILED <why>,
-      STARTUP <user>, PASSWORD <text>, QUERY <statement>, COPY-DATA <bytes>, QUERY-UNANSWERED
-      <message> (the extended protocol, which it does not speak). Runs until killed.
+      clear first), then answers every simple query, statement by statement, and every
+      statement of the extended protocol: a SELECT (or an EXECUTE) gets one row (a count of what
+      the last COPY brought, or of the elements of the second parameter when that is a binary
+      array, when it asks for one), a COPY takes its data (binary), anything else succeeds.
+      Prints what it receives, one line each: TLS, TLS-FAILED <why>, STARTUP <user>, PASSWORD
+      <text>, QUERY <statement>, COPY-DATA <bytes>, QUERY-UNANSWERED <message> (one it does not
+      know). Runs until killed.
 """
 import os
 import socket
@@ -121,6 +123,30 @@ def row_answer(query, copied):
             + message(b"C", cstring("SELECT 1")))
 
 
+def array_length(value):
+    """The elements of a one-dimensional array in binary form; 0 for anything else."""
+    if value is None or len(value) < 20 or struct.unpack("!i", value[:4])[0] != 1:
+        return 0
+    return struct.unpack("!i", value[12:16])[0]
+
+
+def bind_values(body):
+    """The parameters of a Bind message (None for NULL)."""
+    at = body.index(b"\0") + 1
+    at = body.index(b"\0", at) + 1
+    formats = struct.unpack("!h", body[at:at + 2])[0]
+    at += 2 + 2 * formats
+    count = struct.unpack("!h", body[at:at + 2])[0]
+    at += 2
+    values = []
+    for _ in range(count):
+        length = struct.unpack("!i", body[at:at + 4])[0]
+        at += 4
+        values.append(None if length < 0 else body[at:at + length])
+        at += max(length, 0)
+    return values
+
+
 def command_tag(query):
     words = query.strip().split()
     first = words[0].upper() if words else ""
@@ -224,6 +250,7 @@ class Session:
     def serve(self):
         if not self.startup() or not self.authenticate():
             return
+        query = ""  # the last parsed statement
         while True:
             kind, body = self.read_message()
             if kind == b"Q":
@@ -231,7 +258,26 @@ class Session:
                           + message(b"Z", self.status))
             elif kind == b"X":
                 return
-            else:  # the extended protocol: not answered (the uploader does not use it yet)
+            elif kind == b"P":  # Parse: the statement; its answers come with Execute
+                query = body.split(b"\0")[1].decode(errors="replace")
+                say("QUERY %s" % query)
+                self.send(message(b"1"))
+            elif kind == b"B":
+                values = bind_values(body)
+                if len(values) > 1:
+                    self.copied = array_length(values[1])
+                self.send(message(b"2"))
+            elif kind in (b"D", b"H"):  # Describe, Flush: the row's description comes later
+                pass
+            elif kind == b"E":
+                upper = query.strip().upper()
+                if upper.startswith(("SELECT", "SHOW", "WITH")):
+                    self.send(row_answer(query, self.copied))
+                else:
+                    self.send(message(b"n") + message(b"C", cstring(command_tag(query))))
+            elif kind == b"S":
+                self.send(message(b"Z", self.status))
+            else:
                 say("QUERY-UNANSWERED %r %r" % (kind, body[:200]))
                 return
 

@@ -46,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                  AddOnSettings{}},
         ParseRow{"values out of range keep the default",
                  "[SerwerWagi]\nPort=70000\nNieaktualny_po_ms=0\nAdres=\n[Dziennik]\nWlaczony=2\n"
-                 "Przechowuj_dni=-5\n[BazaCentralna]\nSSL=prefer\nPort=x\n",
+                 "Przechowuj_dni=-5\n[BazaCentralna]\nSSL=prefer\nPort=x\nZbieraj_ms=49\nPosrednik="
+                 "yes\n",
                  AddOnSettings{}},
         ParseRow{"text values kept as written (UTF-8)",
                  "[BazaCentralna]\nWlaczona=1\nHost=db.firma.example\nStacja=Brama Łódź\n"
@@ -61,6 +62,11 @@ INSTANTIATE_TEST_SUITE_P(
                      s.service.token = "a=b";
                      s.service.origins = "http://a, http://b";
                      s.service.names = "waga1.firma.example,waga";
+                 })},
+        ParseRow{"a pooler in front, batches gathered for 2 s",
+                 "[BazaCentralna]\nZbieraj_ms=2000\nPosrednik=1\n", With([](AddOnSettings& s) {
+                     s.central.gatherMs = 2000;
+                     s.central.pooler = true;
                  })}));
 
 TEST(AddOnSettingsFile, WritesWhatItReadsWithTheModeTheSecretNeeds) {
