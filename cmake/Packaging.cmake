@@ -118,8 +118,9 @@ file(READ ${_pkg_src}/description.txt CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's SQL drivers are plugins that the shared-library scan does not see: SQLite's (the journal).
 # libpq (the central upload, in the program and in waga-central) and libxlsxwriter (the XLSX
-# export) are linked, so the scan finds them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite")
+# export) are linked, so the scan finds them; libsodium (the journal's seal) is named as well, as
+# the seal cannot go without it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite, libsodium23")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 # Reproducible bytes: xz has no time stamp in its header and, on one thread, one block layout;
 # the file times come from SOURCE_DATE_EPOCH, set by packaging/cpack-options.cmake.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "SealCheck.h"
 #include "SeqMark.h"
 #include "UnsavedRows.h"
 #include "WriterWorker.h"
@@ -59,6 +60,7 @@ WriterWorker::WriterWorker(JournalWriter& owner) : owner_(owner) {}
 WriterWorker::~WriterWorker() { CloseDb(); }
 
 void WriterWorker::CloseDb() {
+    sealer_.Clear();
     store_.Clear();
     db_.Close();
 }
@@ -97,6 +99,9 @@ bool WriterWorker::OpenDb(QSqlError& error) {
         }
     }
     if (ok) ok = store_.Prepare(db_.Database(), error);
+    QString sealNews;
+    if (ok) ok = sealer_.Prepare(db_.Database(), error, sealNews);
+    if (!sealNews.isEmpty()) SetCause(kNews, sealNews);
     if (!ok) CloseDb();
     return ok;
 }
@@ -137,6 +142,14 @@ std::int64_t WriterWorker::Open() {
     retention_ = new QTimer(this);
     connect(retention_, &QTimer::timeout, this, &WriterWorker::DeleteOld);
     retention_->start(owner_.options_.retentionEveryMs);
+    {
+        QString fault, news;
+        sealer_.LoadKey(
+            owner_.options_.keyPath.isEmpty() ? StationKeyPath() : owner_.options_.keyPath, fault,
+            news);
+        SetCause(kSeal, fault);
+        if (!news.isEmpty()) TellOnStandardError(news);
+    }
     LoadUnsaved();
     std::optional<std::int64_t> mark;
     QString markError;
@@ -216,7 +229,7 @@ void WriterWorker::DeleteOld() {
         query.addBindValue(cutoff);
         query.addBindValue(cutoff);
         query.addBindValue(owner_.keepUnsent_.load() ? 1 : 0);
-        if (query.exec()) return true;
+        if (query.exec()) return sealer_.AfterDelete(failure);
         failure = query.lastError();
         return false;
     });
@@ -252,8 +265,12 @@ bool WriterWorker::Store(const std::vector<const std::vector<JournalOp>*>& batch
     for (const auto* ops : batches) {
         for (const JournalOp& op : *ops) numbered_.push_back({&op, Stored(op.row.seq)});
     }
-    const bool stored = InWriteTransaction(
-        db, error, [&](QSqlError& failure) { return store_.ApplyAll(numbered_, failure); });
+    std::int64_t lowest = highest;
+    for (const RowStore::Numbered& n : numbered_) lowest = std::min(lowest, n.seq);
+    const bool stored = InWriteTransaction(db, error, [&](QSqlError& failure) {
+        return store_.ApplyAll(numbered_, failure) &&
+               (numbered_.empty() || sealer_.AfterStore(lowest, highest, failure));
+    });
     if (stored) SetCause(kMark, marked ? QString() : markError);
     return stored;
 }
@@ -423,6 +440,8 @@ JournalWriter::JournalWriter(WriterOptions options, QObject* parent)
 
 JournalWriter::~JournalWriter() {
     closeAskedNs_ = SteadyNs();
+    stopSealCheck_ = true;
+    if (sealCheck_.joinable()) sealCheck_.join();
     QMetaObject::invokeMethod(worker_, &WriterWorker::Finish, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
@@ -432,6 +451,30 @@ std::int64_t JournalWriter::Start() {
     std::int64_t next = 0;
     QMetaObject::invokeMethod(
         worker_, [this, &next] { next = worker_->Open(); }, Qt::BlockingQueuedConnection);
+    if (options_.checkSeal) {
+        // The whole file is read on a thread of its own: the first line is stored meanwhile.
+        std::optional<seal::Digest> expected;
+        if (worker_->Key().IsValid()) expected = worker_->Key().Fingerprint();
+        sealCheck_ = std::thread([this, expected] {
+            const SealReport report = VerifyJournal(path_, expected, &stopSealCheck_);
+            if (report.stopped) return;
+            // A file that cannot be read is the writer's to tell.
+            QString text;
+            if (report.readable && !report.findings.empty()) {
+                const SealFinding& first = report.findings.front();
+                text = QStringLiteral(
+                           "Pieczęć dziennika wykazuje zmiany: %1 (pierwsza: seq %2: "
+                           "%3). Szczegóły: waga-journal verify.")
+                           .arg(qsizetype(report.findings.size()) + report.moreFindings)
+                           .arg(first.seq)
+                           .arg(first.text);
+            }
+            if (text.isEmpty()) return;
+            QMetaObject::invokeMethod(
+                worker_, [worker = worker_, text] { worker->TellChain(text); },
+                Qt::QueuedConnection);
+        });
+    }
     return next;
 }
 

@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "JournalRows.h"
@@ -44,6 +45,10 @@ struct WriterOptions {
     // Called on the writer's thread after each commit with its highest seq (the
     // benchmark's clock; a reader that wants to know of new rows).
     std::function<void(std::int64_t highestSeq)> afterCommit;
+    // The station's key that seals the rows (StationKeyPath() when empty).
+    QString keyPath;
+    // At start, the seal of the whole file is checked on a thread of its own.
+    bool checkSeal = true;
 };
 
 class JournalWriter : public QObject {
@@ -93,6 +98,8 @@ class JournalWriter : public QObject {
     std::size_t queuedBytes_ = 0;
     bool drainPosted_ = false;
     std::atomic<std::int64_t> closeAskedNs_{0};  // steady clock
+    std::thread sealCheck_;                      // the start's check of the seal (SealCheck.h)
+    std::atomic<bool> stopSealCheck_{false};
 };
 
 }  // namespace waga::journal

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "JournalFile.h"
+#include "JournalSeal.h"
 #include "JournalWriter.h"
 
 namespace waga::journal {
@@ -23,11 +24,16 @@ class WriterWorker : public QObject {
     void Drain();
     void Finish();
     void DeleteOld();
+    // The start's check of the seal found `text` (empty: intact).
+    void TellChain(const QString& text) { SetCause(kChain, text); }
+    // The station's key as the writer loaded it (Open).
+    const StationKey& Key() const { return sealer_.Key(); }
 
   private:
     // What the notice tells, each kept until it clears or is replaced: a failed write, the
-    // mark, and news of the run (a file moved aside, numbers moved up).
-    enum Cause { kWrite, kMark, kNews, kCauses };
+    // mark, news of the run (a file moved aside, numbers moved up), the station's key and the
+    // start's check of the seal.
+    enum Cause { kWrite, kMark, kNews, kSeal, kChain, kCauses };
 
     bool OpenDb(QSqlError& error);
     void CloseDb();
@@ -49,6 +55,7 @@ class WriterWorker : public QObject {
     JournalWriter& owner_;
     JournalDb db_;
     RowStore store_;
+    JournalSealer sealer_;
     std::vector<RowStore::Numbered> numbered_;  // kept between stores: no allocation a commit
     bool retryPending_ = false;
     QElapsedTimer lastCommit_;

@@ -3,6 +3,8 @@
 //   export [--from T] [--to T] [--kind readings|reports|all] [--format csv|json|xlsx]
 //          [--output FILE] [--journal PATH]
 //   backup FILE [--journal PATH]
+//   verify [--journal PATH] [--key FINGERPRINT]
+//   key
 //   --help (also after a command: its own help)
 // Times are local: YYYY-MM-DD[Thh:mm[:ss]]; a --to with a date alone means the end of that day.
 // Each option at most once; xlsx only into a file (--output).
@@ -17,7 +19,7 @@
 #include "JournalFile.h"
 
 struct ExportOptions {
-    enum class Command : std::uint8_t { Export, Backup };
+    enum class Command : std::uint8_t { Export, Backup, Verify, Key };
     Command command = Command::Export;
     QString backupFile;  // backup: the copy to write
     std::int64_t fromMs = std::numeric_limits<std::int64_t>::min();
@@ -26,6 +28,7 @@ struct ExportOptions {
     waga::journal::ExportFormat format = waga::journal::ExportFormat::Csv;
     QString output;  // empty: standard output
     QString journal = waga::journal::JournalPath();
+    QString key;  // verify: the fingerprint the seal must be signed with (64 hex digits)
 };
 
 enum class ParseOutcome : std::uint8_t {
