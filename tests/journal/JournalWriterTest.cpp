@@ -32,6 +32,7 @@
 #include "JournalSink.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
+#include "SealCheck.h"
 #include "TestSupport.h"
 
 namespace {
@@ -441,6 +442,12 @@ TEST(JournalFileTest, RowsOlderThanTheKeptDaysGoAtStartUnlessStillToBeSent) {
         std::vector<std::string> left;
         for (const JournalRow& kept : AllRows(dir.Path())) left.push_back(kept.text);
         EXPECT_EQ(left, row.left);
+        // The seal holds over the rows kept: its base moved up to the oldest of them.
+        const waga::journal::SealReport seal = waga::journal::VerifyJournal(
+            QString::fromStdString(dir.File("dziennik.sqlite")), std::nullopt);
+        EXPECT_TRUE(seal.readable && seal.findings.empty())
+            << waga::journal::SealReportText(seal).toStdString();
+        EXPECT_EQ(seal.sealed, std::int64_t(row.left.size()));
     }
 }
 

@@ -45,6 +45,9 @@ def check(path, expected_key):
     db.execute("BEGIN")
     typed = ", ".join(f"typeof({c}), {c}" for c in COLUMNS.split(", "))
     rows = db.execute(f"SELECT {typed} FROM lines ORDER BY seq").fetchall()
+    tables = {t for (t,) in db.execute("SELECT name FROM sqlite_master WHERE type = 'table'")}
+    if not {b"seals", b"seal_head"} <= tables:
+        return [(0, "no seal tables")], len(rows)
     head = db.execute("SELECT version, public_key, base_seq, base_prev_seq, base_prev, head_seq,"
                       " head_link, unsealed, signed_ms, signature FROM seal_head").fetchall()
     seals = {seq: (prev, lnk) for seq, prev, lnk in db.execute("SELECT * FROM seals")}
