@@ -6,6 +6,7 @@
 #   bin/waga-central             the central upload without the window, with its man page
 #   share/waga/central           the central server's SQL (schema.sql, roles.sql)
 #   share/doc/waga/central-server.md   the guide for whoever sets up the central server
+#   share/doc/waga/inspector.md  the inspector's guide to the journal's seal
 #   bin/waga-stacja              the headless station, with its man page and its systemd unit
 #                                /lib/systemd/system/waga-stacja.service (installed disabled)
 #   lib/waga/Project1            the program (its error box is titled with its file name)
@@ -92,6 +93,8 @@ install(TARGETS waga-central RUNTIME DESTINATION bin)
 install(FILES ${_pkg_out}/waga-central.1.gz DESTINATION share/man/man1)
 install(FILES central/schema.sql central/roles.sql DESTINATION share/${WAGA_PACKAGE}/central)
 install(FILES doc/central-server.md DESTINATION share/doc/${WAGA_PACKAGE})
+# The inspector's guide: what the journal's seal proves and its format.
+install(FILES doc/inspector.md DESTINATION share/doc/${WAGA_PACKAGE})
 install(FILES ${_pkg_src}/copyright ${_pkg_src}/README.Debian ${_pkg_out}/changelog.gz
         DESTINATION share/doc/${WAGA_PACKAGE})
 

@@ -126,7 +126,7 @@ void JournalSealer::LoadKey(const QString& path, QString& fault, QString& news) 
         return;
     }
     if (created) {
-        news = QStringLiteral("utworzono nowy klucz stacji %1 (odcisk %2).")
+        news = QStringLiteral("Utworzono nowy klucz stacji %1 (odcisk %2).")
                    .arg(path, FingerprintText(key_.Fingerprint()));
     }
 }
