@@ -142,7 +142,7 @@ std::int64_t WriterWorker::Open() {
     retention_ = new QTimer(this);
     connect(retention_, &QTimer::timeout, this, &WriterWorker::DeleteOld);
     retention_->start(owner_.options_.retentionEveryMs);
-    {
+    if (owner_.options_.seal) {
         QString fault, news;
         sealer_.LoadKey(
             owner_.options_.keyPath.isEmpty() ? StationKeyPath() : owner_.options_.keyPath, fault,

@@ -45,8 +45,10 @@ struct WriterOptions {
     // Called on the writer's thread after each commit with its highest seq (the
     // benchmark's clock; a reader that wants to know of new rows).
     std::function<void(std::int64_t highestSeq)> afterCommit;
-    // The station's key that seals the rows (StationKeyPath() when empty).
+    // The station's key that seals the rows (StationKeyPath() when empty); without `seal` the
+    // rows are stored unsealed (the benchmark's peer that measures the seal's cost).
     QString keyPath;
+    bool seal = true;
     // At start, the seal of the whole file is checked on a thread of its own.
     bool checkSeal = true;
 };
