@@ -4,7 +4,8 @@ the real sqlite3 shell tampers with a copy in one way per case, and `waga-journa
 the row (status 1), as does seal_verify.py, an independent check written from doc/inspector.md
 alone (hashlib and python3-nacl). The intact journal gives 0 (also while the program writes),
 an unreadable one 2. A program started on a tampered journal tells it once and seals what it
-stores after."""
+stores after. An export changed after it was made (a CSV cell, an XLSX saved by LibreOffice Calc)
+fails `waga-journal verify-export`."""
 
 import os
 import shutil
@@ -254,6 +255,50 @@ class Sealed(unittest.TestCase):
         self.assertEqual(findings, [f"seq {changed}: wiersz nie zgadza się ze swoją pieczęcią "
                                     "(zmieniony)"])
         self.assertIn(f"Z pieczęcią: {ROWS + len(more)}, bez pieczęci: 0", result.stdout)
+
+    def test_an_export_changed_after_it_was_made_fails_verify_export(self):
+        csv = os.path.join(self.dir.name, "eksport.csv")
+        xlsx = os.path.join(self.dir.name, "eksport.xlsx")
+        for path, extra in [(csv, []), (xlsx, ["--format", "xlsx"])]:
+            made = tool("export", "--journal", self.base, "--output", path, *extra,
+                        config=self.config)
+            self.assertEqual(made.returncode, 0, made.stderr)
+            self.assertEqual(made.stderr, "")
+            self.assertEqual(tool("verify-export", path, config=self.config).returncode, 0)
+        # The workbook opened and saved by LibreOffice Calc, as a clerk would.
+        profile = os.path.join(self.dir.name, "profil-lo")
+        saved = os.path.join(self.dir.name, "z-calc")
+        subprocess.run(["soffice", "-env:UserInstallation=file://" + profile.replace(" ", "%20"),
+                        "--headless", "--norestore", "--convert-to", "xlsx", "--outdir", saved,
+                        xlsx], check=True, capture_output=True, timeout=300)
+        shutil.copyfile(os.path.join(saved, "eksport.xlsx"), xlsx)
+        with open(csv, "r+b") as f:
+            data = f.read().replace(b"7,25", b"7,35", 1)
+            f.seek(0)
+            f.write(data)
+        manifest_edited = os.path.join(self.dir.name, "eksport2.csv")
+        tool("export", "--journal", self.base, "--output", manifest_edited, config=self.config)
+        with open(manifest_edited + ".podpis", "r+b") as f:
+            data = f.read().replace(b"wierszy: 8", b"wierszy: 9")
+            f.seek(0)
+            f.write(data)
+        other = os.path.join(self.dir.name, "eksport3.csv")
+        tool("export", "--journal", self.base, "--output", other, config=self.config)
+        missing = os.path.join(self.dir.name, "eksport4.csv")
+        shutil.copyfile(other, missing)
+        cases = [
+            # name, the arguments after verify-export, status, the finding
+            ("xlsx saved by Calc", [xlsx], 1, "plik zmieniono po eksporcie"),
+            ("one CSV cell", [csv], 1, "plik zmieniono po eksporcie"),
+            ("the manifest edited", [manifest_edited], 1, "podpis eksportu się nie zgadza"),
+            ("another station's key", [other, "--key", "ab" * 32], 1, "inny klucz"),
+            ("no manifest", [missing], 2, ""),
+        ]
+        for name, args, status, finding in cases:
+            with self.subTest(name):
+                result = tool("verify-export", *args, config=self.config)
+                self.assertEqual(result.returncode, status, result.stdout + result.stderr)
+                self.assertIn(finding, result.stdout)
 
     def assertNamed(self, path, seq):
         result = tool("verify", "--journal", path, config=self.config)

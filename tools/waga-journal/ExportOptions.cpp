@@ -20,6 +20,8 @@ QString GeneralHelp() {
         "                                     bezpieczna kopia dziennika, także w czasie pracy\n"
         "  waga-journal verify [--journal ŚCIEŻKA] [--key ODCISK]\n"
         "                                     sprawdza pieczęć dziennika (także kopii)\n"
+        "  waga-journal verify-export PLIK [--key ODCISK]\n"
+        "                                     sprawdza podpis eksportu (PLIK.podpis)\n"
         "  waga-journal key                   odcisk klucza stacji, który ją podpisuje\n"
         "  waga-journal --help                ta pomoc\n"
         "  waga-journal export --help         opcje eksportu\n"
@@ -74,6 +76,15 @@ QString VerifyHelp() {
         "Opis pieczęci i jej formatu: /usr/share/doc/waga/inspector.md\n");
 }
 
+QString VerifyExportHelp() {
+    return QStringLiteral(
+        "Użycie: waga-journal verify-export PLIK [--key ODCISK]\n"
+        "\n"
+        "Sprawdza eksport (CSV, JSON, XLSX) z jego podpisem PLIK.podpis: skrót SHA-256 pliku,\n"
+        "podpis stacji i jej klucz (--key albo klucz tego użytkownika, jeśli jest).\n"
+        "Kod wyjścia: 0 nienaruszony; 1 plik albo podpis zmieniono; 2 nie można ich odczytać.\n");
+}
+
 bool WantsHelp(const QString& arg) {
     return arg == QLatin1String("--help") || arg == QLatin1String("-h");
 }
@@ -108,7 +119,8 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
         return ParseOutcome::Help;
     }
     const bool backup = command == QLatin1String("backup");
-    const bool verify = command == QLatin1String("verify");
+    const bool verifyExport = command == QLatin1String("verify-export");
+    const bool verify = command == QLatin1String("verify") || verifyExport;
     if (command == QLatin1String("key")) {
         options.command = ExportOptions::Command::Key;
         if (args.size() == 1) return ParseOutcome::Run;
@@ -124,7 +136,9 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
     }
     if (args.mid(1).contains(QStringLiteral("--help")) ||
         args.mid(1).contains(QStringLiteral("-h"))) {
-        text = backup ? BackupHelp() : verify ? VerifyHelp() : ExportHelp();
+        text = backup
+                   ? BackupHelp()
+                   : (verifyExport ? VerifyExportHelp() : (verify ? VerifyHelp() : ExportHelp()));
         return ParseOutcome::Help;
     }
     if (verify) options.command = ExportOptions::Command::Verify;
@@ -140,10 +154,21 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
         options.backupFile = args[1];
         i = 2;
     }
+    if (verifyExport) {
+        options.command = ExportOptions::Command::VerifyExport;
+        if (args.size() < 2 || args[1].startsWith(QLatin1String("--"))) {
+            text = QStringLiteral(
+                "Polecenie verify-export wymaga nazwy pliku eksportu: waga-journal "
+                "verify-export PLIK [--key ODCISK].");
+            return ParseOutcome::Error;
+        }
+        options.backupFile = args[1];
+        i = 2;
+    }
     QSet<QString> seen;
     for (; i < args.size(); ++i) {
         const QString& name = args[i];
-        const bool known = name == QLatin1String("--journal") ||
+        const bool known = (name == QLatin1String("--journal") && !verifyExport) ||
                            (verify && name == QLatin1String("--key")) ||
                            (!backup && !verify &&
                             (name == QLatin1String("--from") || name == QLatin1String("--to") ||

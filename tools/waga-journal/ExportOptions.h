@@ -4,6 +4,8 @@
 //          [--output FILE] [--journal PATH]
 //   backup FILE [--journal PATH]
 //   verify [--journal PATH] [--key FINGERPRINT]
+//   verify-export FILE [--key FINGERPRINT]
+//   verify-export FILE [--key FINGERPRINT]
 //   key
 //   --help (also after a command: its own help)
 // Times are local: YYYY-MM-DD[Thh:mm[:ss]]; a --to with a date alone means the end of that day.
@@ -19,9 +21,10 @@
 #include "JournalFile.h"
 
 struct ExportOptions {
-    enum class Command : std::uint8_t { Export, Backup, Verify, Key };
+    enum class Command : std::uint8_t { Export, Backup, Verify, VerifyExport, Key };
     Command command = Command::Export;
-    QString backupFile;  // backup: the copy to write
+    QString backupFile;  // backup: the copy to write; verify-export: the export file;
+                         // verify-export: the export file
     std::int64_t fromMs = std::numeric_limits<std::int64_t>::min();
     std::int64_t toMs = std::numeric_limits<std::int64_t>::max();
     ExportKinds kinds = ExportKinds::All;

@@ -4,6 +4,7 @@
 //                       [--output FILE] [--journal PATH]
 //   waga-journal backup FILE [--journal PATH]
 //   waga-journal verify [--journal PATH] [--key FINGERPRINT]   (the seal, doc/inspector.md)
+//   waga-journal verify-export FILE [--key FINGERPRINT]          (FILE.podpis, the export's)
 //   waga-journal key                                            (the station key's fingerprint)
 //   waga-journal --help, waga-journal export --help
 // Exit status: 0 done, 1 the journal could not be read or the result written out (or a row of it
@@ -18,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include "ExportManifest.h"
 #include "ExportOptions.h"
 #include "JournalExport.h"
 #include "JournalExportFile.h"
@@ -50,6 +52,7 @@ int Finish(const ExportOutcome& outcome) {
         return 1;
     }
     for (const QString& problem : outcome.problems) Tell(QStringLiteral("Pominięto ") + problem);
+    if (!outcome.unsignedWhy.isEmpty()) Tell(outcome.unsignedWhy);
     if (outcome.shortened > 0) {
         Tell(QStringLiteral("Skrócono tekstów, których nie mieści komórka arkusza (32 767 znaków): "
                             "%1; całe są w eksporcie CSV i JSON.")
@@ -141,6 +144,35 @@ int Verify(const ExportOptions& options) {
     return report.findings.empty() ? 0 : 1;
 }
 
+int VerifyExport(const ExportOptions& options) {
+    std::optional<waga::journal::seal::Digest> expected;
+    if (!options.key.isEmpty()) {
+        const QByteArray bytes = QByteArray::fromHex(options.key.toLatin1());
+        expected.emplace();
+        std::copy(bytes.begin(), bytes.end(), expected->begin());
+    } else {
+        waga::journal::StationKey key;
+        QString error;
+        if (key.Load(waga::journal::StationKeyPath(), error)) expected = key.Fingerprint();
+    }
+    const waga::journal::ExportCheck check =
+        waga::journal::VerifyExport(options.backupFile, expected);
+    if (!check.readable) {
+        Tell(check.error);
+        return 2;
+    }
+    QString text = QStringLiteral("Eksport: %1\nWierszy: %2 (%3)\nOdcisk klucza: %4\n")
+                       .arg(options.backupFile)
+                       .arg(check.rows)
+                       .arg(check.range, waga::journal::FingerprintText(check.fingerprint));
+    for (const QString& finding : check.findings) text += finding + QLatin1Char('\n');
+    text += check.findings.isEmpty()
+                ? QStringLiteral("Wynik: nienaruszony\n")
+                : QStringLiteral("Wynik: NIEPRAWIDŁOWOŚCI: %1\n").arg(check.findings.size());
+    if (!Print(text)) return 2;
+    return check.findings.isEmpty() ? 0 : 1;
+}
+
 int Key() {
     waga::journal::StationKey key;
     QString error;
@@ -179,6 +211,8 @@ int main(int argc, char** argv) {
             return Backup(options);
         case ExportOptions::Command::Verify:
             return Verify(options);
+        case ExportOptions::Command::VerifyExport:
+            return VerifyExport(options);
         case ExportOptions::Command::Key:
             return Key();
         case ExportOptions::Command::Export:
