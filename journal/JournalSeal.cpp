@@ -292,7 +292,9 @@ bool JournalSealer::Relink(seal::Head& head, std::int64_t lowest, std::int64_t h
     sqlite3_bind_int64(rows, 2, highest);
     seal::Field fields[seal::kColumns];
     int step;
+    bool walked = false;
     while ((step = sqlite3_step(rows)) == SQLITE_ROW) {
+        walked = true;
         const std::int64_t seq = sqlite3_column_int64(rows, 0);
         ReadSealFields(rows, 0, fields);
         const seal::Digest link = seal::Link(prev, prevSeq, fields, q_->scratch);
@@ -311,7 +313,8 @@ bool JournalSealer::Relink(seal::Head& head, std::int64_t lowest, std::int64_t h
         error = Failure(q_->db, "lines");
         return false;
     }
-    if (prevSeq >= head.headSeq || head.headSeq < head.baseSeq) {
+    // The walk ends at the chain's newest row: it is the head (also when the newest rows went).
+    if (walked) {
         head.headSeq = prevSeq;
         head.headLink = prev;
     }

@@ -453,6 +453,43 @@ TEST(JournalFileTest, RowsOlderThanTheKeptDaysGoAtStartUnlessStillToBeSent) {
     }
 }
 
+// A clock set back makes an older row follow a newer one: the kept days' deletion then leaves a
+// hole in the chain, or takes its newest row, and the seal is relinked over what is kept.
+TEST(JournalFileTest, TheSealHoldsWhenOldRowsGoFromAnywhereInTheChain) {
+    const std::int64_t today = waga::journal::UtcNowUs() / 1000;
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::int64_t, const char*>> sent;  // days ago, the line
+        std::vector<std::string> left;
+    } rows[] = {
+        {"a hole", {{3, "a"}, {0, "b"}, {3, "c"}, {0, "d"}}, {"b", "d"}},
+        {"the newest row", {{3, "a"}, {0, "b"}, {3, "c"}}, {"b"}},
+        {"every row", {{3, "a"}, {3, "b"}}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        {
+            Rig rig(dir.Path());
+            for (const auto& [daysAgo, line] : row.sent) {
+                rig.now = today - daysAgo * kDay;
+                rig.Send(std::string(line) + "\r\n");  // a report line: a row of its own
+            }
+        }
+        WriterOptions options;
+        options.keepDays = 1;
+        { Rig rig(dir.Path(), options); }
+        std::vector<std::string> left;
+        for (const JournalRow& kept : AllRows(dir.Path())) left.push_back(kept.text);
+        EXPECT_EQ(left, row.left);
+        const waga::journal::SealReport seal = waga::journal::VerifyJournal(
+            QString::fromStdString(dir.File("dziennik.sqlite")), std::nullopt);
+        EXPECT_TRUE(seal.readable && seal.findings.empty())
+            << waga::journal::SealReportText(seal).toStdString();
+        EXPECT_EQ(seal.unsealed, 0);
+    }
+}
+
 // The station's key, as the writer finds it: made when missing (mode 0600), refused through a
 // symbolic link or when it is no key (told; the rows are stored unsealed, nothing refused), used
 // with a warning when others may read it.
