@@ -111,6 +111,10 @@ void Station::ApplyDefaults() {
     switches_.SetMaxReportLines(*DefaultSettings().maxReportLines);
 }
 
+QString Station::JournalKeyFingerprint() const {
+    return journal_ ? journal_->Writer().KeyFingerprint() : QString();
+}
+
 QString Station::JournalPath() const { return waga::journal::JournalPath(folder_); }
 
 void Station::ApplyCentral(const CentralSettings& settings) {

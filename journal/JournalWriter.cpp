@@ -454,7 +454,10 @@ std::int64_t JournalWriter::Start() {
     if (options_.checkSeal) {
         // The whole file is read on a thread of its own: the first line is stored meanwhile.
         std::optional<seal::Digest> expected;
-        if (worker_->Key().IsValid()) expected = worker_->Key().Fingerprint();
+        if (worker_->Key().IsValid()) {
+            expected = worker_->Key().Fingerprint();
+            keyFingerprint_ = FingerprintText(*expected);
+        }
         sealCheck_ = std::thread([this, expected] {
             const SealReport report = VerifyJournal(path_, expected, &stopSealCheck_);
             if (report.stopped) return;

@@ -76,6 +76,9 @@ class JournalWriter : public QObject {
     // Any thread: from the next deletion of old rows on, keep the rows not yet sent, or not.
     void KeepUnsentRows(bool keep) { keepUnsent_ = keep; }
     const QString& FilePath() const { return path_; }
+    // The fingerprint of the station's key that seals the rows (StationKey.h), known after
+    // Start; empty when the rows are not sealed.
+    const QString& KeyFingerprint() const { return keyFingerprint_; }
 
   signals:
     // The causes in force (each once), or an empty text when writing works again. Emitted on
@@ -100,7 +103,8 @@ class JournalWriter : public QObject {
     std::size_t queuedBytes_ = 0;
     bool drainPosted_ = false;
     std::atomic<std::int64_t> closeAskedNs_{0};  // steady clock
-    std::thread sealCheck_;                      // the start's check of the seal (SealCheck.h)
+    QString keyFingerprint_;
+    std::thread sealCheck_;  // the start's check of the seal (SealCheck.h)
     std::atomic<bool> stopSealCheck_{false};
 };
 
