@@ -49,6 +49,7 @@ Composition::Composition() : station_(std::make_unique<Station>(QDir::currentPat
                      }});
     BuildAdditionsWindows();
     ShowAdditionsState();
+    window_->SetStationKey(station_->JournalKeyFingerprint());
 }
 
 // The service's and the upload's state in the menu bar's corner while they are on.

@@ -121,6 +121,10 @@ void Station::ApplyDefaults() {
     ApplySettings(DefaultSettings(), settings);
 }
 
+QString Station::JournalKeyFingerprint() const {
+    return journal_ ? journal_->Writer().KeyFingerprint() : QString();
+}
+
 QString Station::JournalPath() const { return waga::journal::JournalPath(folder_); }
 
 void Station::ApplyCentral(const CentralSettings& settings) {

@@ -90,6 +90,8 @@ class Station : public QObject {
     WeightService& Service() { return *service_; }
     central::CentralUploader& Uploader() { return *uploader_; }
     QString JournalPath() const;
+    // The fingerprint of the key that seals the journal; empty when the rows are not sealed.
+    QString JournalKeyFingerprint() const;
     // Starts, restarts or stops the upload with new [BazaCentralna] settings (the window saved
     // them).
     void ApplyCentral(const CentralSettings& settings);

@@ -7,6 +7,7 @@
 #   share/waga/central           the central server's SQL (schema.sql, roles.sql, migrate-2.sql)
 #                                and make-certificates (its CA and server certificate)
 #   share/doc/waga/central-server.md   the guide for whoever sets up the central server
+#   share/doc/waga/inspector.md  the inspector's guide to the journal's seal
 #   bin/waga-stacja              the headless station, with its man page and its systemd unit
 #                                /lib/systemd/system/waga-stacja.service (installed disabled)
 #   lib/waga/Project1            the program (its error box is titled with its file name)
@@ -96,6 +97,8 @@ install(FILES central/schema.sql central/roles.sql central/migrate-2.sql
 install(PROGRAMS scripts/central-cert DESTINATION share/${WAGA_PACKAGE}/central
         RENAME make-certificates)
 install(FILES doc/central-server.md DESTINATION share/doc/${WAGA_PACKAGE})
+# The inspector's guide: what the journal's seal proves and its format.
+install(FILES doc/inspector.md DESTINATION share/doc/${WAGA_PACKAGE})
 install(FILES ${_pkg_src}/copyright ${_pkg_src}/README.Debian ${_pkg_out}/changelog.gz
         DESTINATION share/doc/${WAGA_PACKAGE})
 
@@ -122,8 +125,9 @@ file(READ ${_pkg_src}/description.txt CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's SQL drivers are plugins that the shared-library scan does not see: SQLite's (the journal).
 # libpq (the central upload, in the program and in waga-central) and libxlsxwriter (the XLSX
-# export) are linked, so the scan finds them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite")
+# export) are linked, so the scan finds them; libsodium (the journal's seal) is named as well, as
+# the seal cannot go without it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, libqt6sql6-sqlite, libsodium23")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 # Reproducible bytes: xz has no time stamp in its header and, on one thread, one block layout;
 # the file times come from SOURCE_DATE_EPOCH, set by packaging/cpack-options.cmake.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ExportManifest.h"
 #include "JournalXlsx.h"
 
 namespace waga::journal {
@@ -126,7 +127,11 @@ ExportOutcome ExportToFile(const QString& journal, const ExportRange& range, Exp
         outcome.error = query.ErrorText();
         return outcome;
     }
-    if (format == ExportFormat::Xlsx) return WriteXlsx(query, range, target, offset);
+    if (format == ExportFormat::Xlsx) {
+        ExportOutcome outcome = WriteXlsx(query, range, target, offset);
+        if (outcome.ok) WriteExportManifest(target, range, outcome.rows, outcome.unsignedWhy);
+        return outcome;
+    }
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly)) {
         ExportOutcome outcome;
@@ -143,6 +148,7 @@ ExportOutcome ExportToFile(const QString& journal, const ExportRange& range, Exp
         outcome.error =
             QStringLiteral("Nie można zapisać pliku %1: %2").arg(target, file.errorString());
     }
+    if (outcome.ok) WriteExportManifest(target, range, outcome.rows, outcome.unsignedWhy);
     return outcome;
 }
 

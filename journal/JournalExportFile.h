@@ -34,6 +34,8 @@ struct ExportOutcome {
     // few with their seq and why.
     std::int64_t skipped = 0;
     QStringList problems;
+    // A file export is signed in <file>.podpis (ExportManifest.h); why it is not, when not.
+    QString unsignedWhy;
 };
 
 // CSV or JSON of the range, handed to `write` piece by piece (false from it stops the export:

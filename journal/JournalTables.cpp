@@ -86,7 +86,8 @@ bool ReadSeqBounds(QSqlDatabase& db, std::optional<std::int64_t>& highest,
     return true;
 }
 
-bool DeleteOldRows(QSqlDatabase& db, std::int64_t cutoffMs, bool keepUnsent, QSqlError& error) {
+bool DeleteOldRows(QSqlDatabase& db, std::int64_t cutoffMs, bool keepUnsent, QSqlError& error,
+                   const std::function<bool(QSqlError&)>& then) {
     return InWriteTransaction(db, error, [&](QSqlError& failure) {
         QSqlQuery query(db);
         // A row the central upload has not acknowledged is kept while the upload is on: it is
@@ -99,7 +100,7 @@ bool DeleteOldRows(QSqlDatabase& db, std::int64_t cutoffMs, bool keepUnsent, QSq
         query.addBindValue(qint64{cutoffMs});
         query.addBindValue(qint64{cutoffMs});
         query.addBindValue(keepUnsent ? 1 : 0);
-        if (query.exec()) return true;
+        if (query.exec()) return !then || then(failure);
         failure = query.lastError();
         return false;
     });

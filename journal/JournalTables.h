@@ -26,8 +26,10 @@ bool ReadSeqBounds(QSqlDatabase& db, std::optional<std::int64_t>& highest,
                    std::optional<std::int64_t>& stray, QSqlError& error);
 
 // Deletes the rows whose first and last lines are older than `cutoffMs`; with `keepUnsent`,
-// not those the central upload has not acknowledged (its position saved last).
-bool DeleteOldRows(QSqlDatabase& db, std::int64_t cutoffMs, bool keepUnsent, QSqlError& error);
+// not those the central upload has not acknowledged (its position saved last). `then` runs in
+// the same transaction after the delete (the seal's repair of its chain); false rolls back.
+bool DeleteOldRows(QSqlDatabase& db, std::int64_t cutoffMs, bool keepUnsent, QSqlError& error,
+                   const std::function<bool(QSqlError&)>& then = {});
 
 // One row of a read: made sense of, or not (`problem` says why, in Polish, naming the row; only
 // row.seq is set then, as the file holds it). Return false to stop the read.

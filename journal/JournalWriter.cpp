@@ -10,6 +10,7 @@
 #include <chrono>
 
 #include "OwnFile.h"
+#include "SealCheck.h"
 #include "SeqMark.h"
 #include "StartCheck.h"
 #include "UnsavedRows.h"
@@ -40,6 +41,7 @@ WriterWorker::WriterWorker(JournalWriter& owner) : owner_(owner) {}
 WriterWorker::~WriterWorker() { CloseDb(); }
 
 void WriterWorker::CloseDb() {
+    sealer_.Clear();
     store_.Clear();
     db_.Close();
 }
@@ -88,6 +90,9 @@ bool WriterWorker::OpenDb(QSqlError& error) {
         }
     }
     if (ok) ok = store_.Prepare(db_.Database(), error);
+    QString sealNews;
+    if (ok) ok = sealer_.Prepare(db_.Database(), error, sealNews);
+    if (!sealNews.isEmpty()) SetCause(kNews, sealNews);
     if (!ok) CloseDb();
     return ok;
 }
@@ -130,6 +135,14 @@ std::int64_t WriterWorker::Open() {
     retention_ = new QTimer(this);
     connect(retention_, &QTimer::timeout, this, &WriterWorker::DeleteOld);
     retention_->start(owner_.options_.retentionEveryMs);
+    if (owner_.options_.seal) {
+        QString fault, news;
+        sealer_.LoadKey(
+            owner_.options_.keyPath.isEmpty() ? StationKeyPath() : owner_.options_.keyPath, fault,
+            news);
+        SetCause(kSeal, fault);
+        if (!news.isEmpty()) TellOnStandardError(news);
+    }
     LoadUnsaved();
     std::optional<std::int64_t> mark;
     QString markError;
@@ -202,7 +215,9 @@ void WriterWorker::DeleteOld() {
     const qint64 cutoff =
         QDateTime::currentMSecsSinceEpoch() - qint64{owner_.options_.keepDays} * 86400000;
     QSqlDatabase db = db_.Database();
-    if (!DeleteOldRows(db, cutoff, owner_.keepUnsent_.load(), error)) Fail(error);
+    if (!DeleteOldRows(db, cutoff, owner_.keepUnsent_.load(), error,
+                       [this](QSqlError& failure) { return sealer_.AfterDelete(failure); }))
+        Fail(error);
 }
 
 void WriterWorker::Fail(const QSqlError& error) {
@@ -234,8 +249,12 @@ bool WriterWorker::Store(const std::vector<const std::vector<JournalOp>*>& batch
     for (const auto* ops : batches) {
         for (const JournalOp& op : *ops) numbered_.push_back({&op, Stored(op.row.seq)});
     }
-    const bool stored = InWriteTransaction(
-        db, error, [&](QSqlError& failure) { return store_.ApplyAll(numbered_, failure); });
+    std::int64_t lowest = highest;
+    for (const RowStore::Numbered& n : numbered_) lowest = std::min(lowest, n.seq);
+    const bool stored = InWriteTransaction(db, error, [&](QSqlError& failure) {
+        return store_.ApplyAll(numbered_, failure) &&
+               (numbered_.empty() || sealer_.AfterStore(lowest, highest, failure));
+    });
     if (stored) SetCause(kMark, marked ? QString() : markError);
     return stored;
 }
@@ -406,6 +425,8 @@ JournalWriter::JournalWriter(WriterOptions options, QObject* parent)
 JournalWriter::~JournalWriter() {
     closeAskedNs_ = SteadyNs();
     check_.reset();
+    stopSealCheck_ = true;
+    if (sealCheck_.joinable()) sealCheck_.join();
     QMetaObject::invokeMethod(worker_, &WriterWorker::Finish, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
@@ -420,6 +441,33 @@ std::int64_t JournalWriter::Start() {
         check_ = std::make_unique<StartCheck>(path_, [worker = worker_](const QString& found) {
             QMetaObject::invokeMethod(
                 worker, [worker, found] { worker->Damaged(found); }, Qt::QueuedConnection);
+        });
+    }
+    if (options_.checkSeal) {
+        // The whole file is read on a thread of its own: the first line is stored meanwhile.
+        std::optional<seal::Digest> expected;
+        if (worker_->Key().IsValid()) {
+            expected = worker_->Key().Fingerprint();
+            keyFingerprint_ = FingerprintText(*expected);
+        }
+        sealCheck_ = std::thread([this, expected] {
+            const SealReport report = VerifyJournal(path_, expected, &stopSealCheck_);
+            if (report.stopped) return;
+            // A file that cannot be read is the writer's to tell.
+            QString text;
+            if (report.readable && !report.findings.empty()) {
+                const SealFinding& first = report.findings.front();
+                text = QStringLiteral(
+                           "Pieczęć dziennika wykazuje zmiany: %1 (pierwsza: seq %2: "
+                           "%3). Szczegóły: waga-journal verify.")
+                           .arg(qsizetype(report.findings.size()) + report.moreFindings)
+                           .arg(first.seq)
+                           .arg(first.text);
+            }
+            if (text.isEmpty()) return;
+            QMetaObject::invokeMethod(
+                worker_, [worker = worker_, text] { worker->TellChain(text); },
+                Qt::QueuedConnection);
         });
     }
     return next;

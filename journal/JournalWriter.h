@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "JournalRows.h"
@@ -46,6 +47,12 @@ struct WriterOptions {
     // Called on the writer's thread after each commit with its highest seq (the
     // benchmark's clock; a reader that wants to know of new rows).
     std::function<void(std::int64_t highestSeq)> afterCommit;
+    // The station's key that seals the rows (StationKeyPath() when empty); without `seal` the
+    // rows are stored unsealed (the benchmark's peer that measures the seal's cost).
+    QString keyPath;
+    bool seal = true;
+    // At start, the seal of the whole file is checked on a thread of its own.
+    bool checkSeal = true;
 };
 
 class JournalWriter : public QObject {
@@ -69,6 +76,9 @@ class JournalWriter : public QObject {
     // Any thread: from the next deletion of old rows on, keep the rows not yet sent, or not.
     void KeepUnsentRows(bool keep) { keepUnsent_ = keep; }
     const QString& FilePath() const { return path_; }
+    // The fingerprint of the station's key that seals the rows (StationKey.h), known after
+    // Start; empty when the rows are not sealed.
+    const QString& KeyFingerprint() const { return keyFingerprint_; }
 
   signals:
     // The causes in force (each once), or an empty text when writing works again. Emitted on
@@ -94,6 +104,9 @@ class JournalWriter : public QObject {
     bool drainPosted_ = false;
     std::atomic<std::int64_t> closeAskedNs_{0};  // steady clock
     std::unique_ptr<StartCheck> check_;
+    QString keyFingerprint_;
+    std::thread sealCheck_;  // the start's check of the seal (SealCheck.h)
+    std::atomic<bool> stopSealCheck_{false};
 };
 
 }  // namespace waga::journal

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "JournalFile.h"
+#include "JournalSeal.h"
 #include "JournalWriter.h"
 
 namespace waga::journal {
@@ -25,12 +26,16 @@ class WriterWorker : public QObject {
     void DeleteOld();
     // The check at start found the file damaged: told until the run ends.
     void Damaged(const QString& found);
+    // The start's check of the seal found `text` (empty: intact).
+    void TellChain(const QString& text) { SetCause(kChain, text); }
+    // The station's key as the writer loaded it (Open).
+    const StationKey& Key() const { return sealer_.Key(); }
 
   private:
     // What the notice tells, each kept until it clears or is replaced: a failed write, the
-    // mark, news of the run (a file moved aside, numbers moved up), a row numbered out of range
-    // and what the check at start found.
-    enum Cause { kWrite, kMark, kNews, kStray, kCheck, kCauses };
+    // mark, news of the run (a file moved aside, numbers moved up), a row numbered out of range,
+    // what the check at start found, the station's key and the start's check of the seal.
+    enum Cause { kWrite, kMark, kNews, kStray, kCheck, kSeal, kChain, kCauses };
 
     bool OpenDb(QSqlError& error);
     void CloseDb();
@@ -52,6 +57,7 @@ class WriterWorker : public QObject {
     JournalWriter& owner_;
     JournalDb db_;
     RowStore store_;
+    JournalSealer sealer_;
     std::vector<RowStore::Numbered> numbered_;  // kept between stores: no allocation a commit
     bool retryPending_ = false;
     QElapsedTimer lastCommit_;

@@ -136,6 +136,15 @@ void AboutDialog::SetLayout(int panelHeight, int clientHeight, int buttonTop) {
 
 bool AboutDialog::Folded() const { return Panel1->height() == kFoldedPanelHeight; }
 
+void AboutDialog::SetStationKey(const QString& fingerprint) {
+    Lversion->setToolTip(fingerprint.isEmpty()
+                             ? QString()
+                             : QStringLiteral("Odcisk klucza stacji (pieczęć dziennika): %1\n"
+                                              "waga-journal key pokazuje go, "
+                                              "waga-journal verify sprawdza dziennik.")
+                                   .arg(fingerprint));
+}
+
 void AboutDialog::FormActivate() {
     SetLayout(kFoldedPanelHeight, kFoldedClientHeight, kFoldedButtonTop);
     Lversion->setText(QString("%1_%2").arg(maker::kBrand, kProgramVersion));

@@ -34,6 +34,8 @@ class AboutDialog : public QDialog {
     using UrlOpener = std::function<void(const QUrl&)>;
     void SetUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
 
+    // The station key's fingerprint, in the version's tooltip (the layout stays as it is).
+    void SetStationKey(const QString& fingerprint);
     void FormActivate();  // fold, and show the version
     void IvekClick();     // unfold when folded, else fold
     void Label3Click();

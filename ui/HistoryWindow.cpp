@@ -401,6 +401,7 @@ void HistoryWindow::Export(const QString& target, int format) {
                 message +=
                     QLatin1Char(' ') + SkippedRowsText(outcome.skipped, outcome.problems.front());
             }
+            if (!outcome.unsignedWhy.isEmpty()) message += QLatin1Char(' ') + outcome.unsignedWhy;
         }
         QMetaObject::invokeMethod(
             qApp,

@@ -86,6 +86,10 @@ void MainWindow::SetAddOnNotice(const QString& source, const QString& text) {
     ShowCauseAndNotices();
 }
 
+void MainWindow::SetStationKey(const QString& fingerprint) {
+    aboutDialog_->SetStationKey(fingerprint);
+}
+
 void MainWindow::SetAddOnIndicator(const QString& name, const AddOnIndicator& indicator) {
     if (!indicators_) {
         indicators_ = new QWidget(menuBar());

@@ -60,6 +60,8 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     // An addition's indicator in the menu bar's right corner, the label `name` (made on first
     // use, after the ones before it); hidden while its text is empty.
     void SetAddOnIndicator(const QString& name, const AddOnIndicator& indicator);
+    // The fingerprint of the station's key that seals the journal, for the about dialog.
+    void SetStationKey(const QString& fingerprint);
     // A step of the port's session: the status text (PortStatusText), the cause of a failed open
     // in the tooltip, and an empty read-out after a failure or a loss, so no stale weight shows.
     void ShowPortStatus(const PortStatus& status);

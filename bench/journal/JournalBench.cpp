@@ -1,6 +1,9 @@
 // The journal's figures (printed, never asserted):
 //   - the delay from a chunk handed to the pipeline to its rows committed, at 5,760 lines/s in
-//     chunks of 58 lines (the 115200 bit/s short stream), p50 / p99 / max;
+//     chunks of 58 lines (the 115200 bit/s short stream), p50 / p99 / max; the CPU of that
+//     stream with the rows sealed and, in the same run, without (the seal's cost a line);
+//   - waga-journal verify's check of a sealed journal of a million rows, and that time for a
+//     year at one row a second (31.5 million rows);
 //   - the size of dziennik.sqlite for a day at 4 readings/s (one line per chunk, as it arrives):
 //     all different, and all the same;
 //   - the window's thread per line at 5,760 lines/s of random digits (as the installed program's
@@ -35,6 +38,7 @@
 #include "JournalWatch.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
+#include "SealCheck.h"
 #include "WeightServiceSink.h"
 
 namespace {
@@ -60,13 +64,17 @@ double Percentile(std::vector<double> values, double p) {
     return values[index];
 }
 
-void CommitDelay(int seconds) {
+// The CPU share (% of one core) of the stream; `sealed`: the rows sealed as the program does.
+double CommitDelay(int seconds, bool sealed) {
     QTemporaryDir dir;
     std::mutex mutex;
     std::map<std::int64_t, Clock::time_point> pushed;  // a chunk's last seq, when it was handed
     std::vector<double> delaysMs;
     WriterOptions options;
     options.folder = dir.path();
+    options.keyPath = dir.filePath(QStringLiteral("klucz-stacji"));
+    options.seal = sealed;
+    options.checkSeal = false;
     options.afterCommit = [&](std::int64_t seq) {
         const auto now = Clock::now();
         // One commit may hold several chunks: every chunk up to its highest seq is in.
@@ -115,10 +123,12 @@ void CommitDelay(int seconds) {
                double(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
     };
     const double wallUs = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    const double share = 100.0 * (cpuUs(after) - cpuUs(before)) / wallUs;
     std::printf(
-        "journal: CPU of the pipeline and the journal (both threads) at %d lines/s: "
+        "journal: CPU of the pipeline and the journal (both threads) at %d lines/s, rows %s: "
         "%.1f%% of one core\n",
-        chunksPerSecond * linesPerChunk, 100.0 * (cpuUs(after) - cpuUs(before)) / wallUs);
+        chunksPerSecond * linesPerChunk, sealed ? "sealed" : "unsealed", share);
+    if (!sealed) return share;
     std::printf(
         "journal: on the window's thread (the pipeline and the journal's sink): %.2f µs a "
         "line\n",
@@ -129,6 +139,59 @@ void CommitDelay(int seconds) {
         " max %.2f ms (%zu chunks)\n",
         chunksPerSecond * linesPerChunk, seconds, Percentile(delaysMs, 50),
         Percentile(delaysMs, 99), Percentile(delaysMs, 100), delaysMs.size());
+    return share;
+}
+
+// A sealed journal of `rows` changing readings written through the writer, then checked as
+// waga-journal verify checks it.
+void VerifyTime(std::int64_t rows) {
+    QTemporaryDir dir;
+    {
+        WriterOptions options;
+        options.folder = dir.path();
+        options.keyPath = dir.filePath(QStringLiteral("klucz-stacji"));
+        options.checkSeal = false;
+        JournalWriter writer(options);
+        std::int64_t seq = writer.Start();
+        const std::int64_t t0 = waga::journal::UtcNowUs() / 1000 - rows * 1000;
+        for (std::int64_t done = 0; done < rows;) {
+            std::vector<JournalOp> batch;
+            for (int i = 0; i < 5000 && done < rows; ++i, ++done, ++seq) {
+                const double value = double(done % 100000) / 100.0;
+                char text[32];
+                std::snprintf(text, sizeof text, "%9.2f", value);
+                JournalOp op;
+                op.row = JournalRow{seq,
+                                    JournalKind::Reading,
+                                    t0 + done * 1000,
+                                    t0 + done * 1000,
+                                    1,
+                                    text,
+                                    text,
+                                    value,
+                                    "kg",
+                                    "COM2"};
+                batch.push_back(std::move(op));
+            }
+            // At the queue's bound the batch waits (Push takes nothing then).
+            while (writer.QueuedBytes() > (std::size_t{32} << 20)) writer.WaitIdle(50);
+            writer.Push(std::move(batch), true);
+        }
+        writer.WaitIdle(600000);
+    }
+    const QString path = waga::journal::JournalPath(dir.path());
+    const auto start = Clock::now();
+    const std::int64_t cpuBefore = ThreadCpuNs();
+    const waga::journal::SealReport report = waga::journal::VerifyJournal(path, std::nullopt);
+    const double cpu = double(ThreadCpuNs() - cpuBefore) / 1e9;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double perRow = 1.0 / double(std::max<std::int64_t>(report.sealed, 1));
+    std::printf(
+        "journal: verify of %lld sealed rows (%s): %.2f s (CPU %.2f s), %.2f µs a row; "
+        "a year at one row a second (31.5 million rows) %.0f s (CPU %.0f s)\n",
+        static_cast<long long>(report.sealed),
+        report.readable && report.findings.empty() ? "intact" : "NOT intact", seconds, cpu,
+        seconds * 1e6 * perRow, seconds * perRow * 31.5e6, cpu * perRow * 31.5e6);
 }
 
 // µs a line on the handing thread (the window's): random digits, one a line, 58 lines every
@@ -306,7 +369,13 @@ int main(int argc, char** argv) {
         HistoryWindowDraw(historyFolder, historyDay, screenshot);
         return 0;
     }
-    CommitDelay(seconds);
+    const double unsealed = CommitDelay(seconds, false);
+    const double sealed = CommitDelay(seconds, true);
+    std::printf("journal: the seal's cost at 5,800 lines/s: %.2f%% of one core, %.2f µs a line\n",
+                sealed - unsealed, (sealed - unsealed) / 100.0 * 1e6 / 5800.0);
+    VerifyTime(qEnvironmentVariableIntValue("JOURNAL_BENCH_VERIFY_ROWS") > 0
+                   ? qEnvironmentVariableIntValue("JOURNAL_BENCH_VERIFY_ROWS")
+                   : 1000000);
     WindowThreadShares(std::max(2, seconds / 2));
     if (qEnvironmentVariableIsSet("JOURNAL_BENCH_DELAY_ONLY")) return 0;
     QTemporaryDir changing, steady;

@@ -45,7 +45,8 @@ TEST(ClosedFromOutside, EachSignalClosesLikeTheCloseButton) {
 }
 
 // The program keeps its settings in konfig.ini only: a run writes nothing into the user's home
-// (Qt's own settings of the save dialog included, whose shared lock once held a closing copy).
+// (Qt's own settings of the save dialog included, whose shared lock once held a closing copy)
+// but the station's key that seals the journal, made at the first start, for its user alone.
 TEST(ClosedFromOutside, WritesNothingIntoTheHomeDirectory) {
     Workplace place;
     waga::test::TempDir home;
@@ -60,7 +61,13 @@ TEST(ClosedFromOutside, WritesNothingIntoTheHomeDirectory) {
     std::vector<std::string> written;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(home.Path()))
         written.push_back(entry.path().string());
-    EXPECT_TRUE(written.empty()) << written.front();
+    std::sort(written.begin(), written.end());
+    const std::string key = home.File(".config/waga/klucz-stacji");
+    EXPECT_EQ(written,
+              (std::vector<std::string>{home.File(".config"), home.File(".config/waga"), key}));
+    struct stat st {};
+    ASSERT_EQ(::lstat(key.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(Restart, SettingsSurvive) {

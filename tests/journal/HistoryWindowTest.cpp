@@ -19,10 +19,13 @@
 #include <QWheelEvent>
 #include <cmath>
 
+#include "ExportManifest.h"
 #include "HistoryChartView.h"
 #include "HistoryWindow.h"
 #include "JournalFile.h"
 #include "JournalRig.h"
+#include "ProgramRun.h"
+#include "StationKey.h"
 #include "TestSupport.h"
 
 namespace {
@@ -183,6 +186,13 @@ TEST_F(HistoryWindowTest, TheExportEqualsWagaJournalsByteForByte) {
     HistoryWindow window(Journal());
     WaitShown(window, [&] { window.ShowDay(day_.date); });
     TempDir out;
+    // The exports are signed with a station key of the test's own.
+    waga::test::ScopedEnv config("XDG_CONFIG_HOME", out.File("konfiguracja"));
+    waga::journal::StationKey key;
+    bool created = false;
+    QString error, warning;
+    ASSERT_TRUE(key.LoadOrCreate(waga::journal::StationKeyPath(), created, error, warning))
+        << error.toStdString();
     bool done = false, ok = false;
     QObject::connect(&window, &HistoryWindow::exportDone, [&](bool success, const QString&) {
         done = true;
@@ -197,6 +207,9 @@ TEST_F(HistoryWindowTest, TheExportEqualsWagaJournalsByteForByte) {
         ASSERT_TRUE(ok) << window.Summary().toStdString();
         EXPECT_EQ(window.Summary().toStdString(),
                   "Zapisano wierszy: " + rows + " do pliku " + name + ".");
+        const waga::journal::ExportCheck check =
+            waga::journal::VerifyExport(target, key.Fingerprint());
+        EXPECT_TRUE(check.readable && check.findings.isEmpty()) << check.error.toStdString();
     }
     // The workbook's cells are spreadsheet_test.py's to read; here: a whole zip file.
     EXPECT_EQ(waga::test::ReadFile(out.File("eksport.xlsx")).substr(0, 2), "PK");

@@ -22,6 +22,7 @@
 #include <QString>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -32,6 +33,8 @@
 #include "JournalSink.h"
 #include "JournalWriter.h"
 #include "LinePipeline.h"
+#include "SealCheck.h"
+#include "StationKey.h"
 #include "TestSupport.h"
 
 namespace {
@@ -441,6 +444,118 @@ TEST(JournalFileTest, RowsOlderThanTheKeptDaysGoAtStartUnlessStillToBeSent) {
         std::vector<std::string> left;
         for (const JournalRow& kept : AllRows(dir.Path())) left.push_back(kept.text);
         EXPECT_EQ(left, row.left);
+        // The seal holds over the rows kept: its base moved up to the oldest of them.
+        const waga::journal::SealReport seal = waga::journal::VerifyJournal(
+            QString::fromStdString(dir.File("dziennik.sqlite")), std::nullopt);
+        EXPECT_TRUE(seal.readable && seal.findings.empty())
+            << waga::journal::SealReportText(seal).toStdString();
+        EXPECT_EQ(seal.sealed, std::int64_t(row.left.size()));
+    }
+}
+
+// A clock set back makes an older row follow a newer one: the kept days' deletion then leaves a
+// hole in the chain, or takes its newest row, and the seal is relinked over what is kept.
+TEST(JournalFileTest, TheSealHoldsWhenOldRowsGoFromAnywhereInTheChain) {
+    const std::int64_t today = waga::journal::UtcNowUs() / 1000;
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::int64_t, const char*>> sent;  // days ago, the line
+        std::vector<std::string> left;
+    } rows[] = {
+        {"a hole", {{3, "a"}, {0, "b"}, {3, "c"}, {0, "d"}}, {"b", "d"}},
+        {"the newest row", {{3, "a"}, {0, "b"}, {3, "c"}}, {"b"}},
+        {"every row", {{3, "a"}, {3, "b"}}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        {
+            Rig rig(dir.Path());
+            for (const auto& [daysAgo, line] : row.sent) {
+                rig.now = today - daysAgo * kDay;
+                rig.Send(std::string(line) + "\r\n");  // a report line: a row of its own
+            }
+        }
+        WriterOptions options;
+        options.keepDays = 1;
+        { Rig rig(dir.Path(), options); }
+        std::vector<std::string> left;
+        for (const JournalRow& kept : AllRows(dir.Path())) left.push_back(kept.text);
+        EXPECT_EQ(left, row.left);
+        const waga::journal::SealReport seal = waga::journal::VerifyJournal(
+            QString::fromStdString(dir.File("dziennik.sqlite")), std::nullopt);
+        EXPECT_TRUE(seal.readable && seal.findings.empty())
+            << waga::journal::SealReportText(seal).toStdString();
+        EXPECT_EQ(seal.unsealed, 0);
+    }
+}
+
+// The station's key, as the writer finds it: made when missing (mode 0600), refused through a
+// symbolic link or when it is no key (told; the rows are stored unsealed, nothing refused), used
+// with a warning when others may read it.
+TEST(JournalFileTest, TheStationKeyIsMadeOnceAndAFaultyOneIsToldWithTheRowsStoredUnsealed) {
+    struct Row {
+        const char* name;
+        std::function<void(const std::string& key, const std::string& dir)> before;
+        const char* told;  // in the notice; empty: none
+        bool sealed;
+    };
+    const auto makeKey = [](const std::string& key) {
+        waga::journal::StationKey made;
+        bool created = false;
+        QString error, warning;
+        ASSERT_TRUE(made.LoadOrCreate(QString::fromStdString(key), created, error, warning));
+    };
+    const Row rows[] = {
+        {"missing: made", [](const std::string&, const std::string&) {}, "", true},
+        {"a symbolic link",
+         [&](const std::string& key, const std::string& dir) {
+             makeKey(dir + "/gdzie-indziej");
+             ASSERT_EQ(symlink((dir + "/gdzie-indziej").c_str(), key.c_str()), 0);
+         },
+         "Nie można odczytać klucza stacji", false},
+        {"not a key",
+         [](const std::string& key, const std::string&) {
+             waga::test::WriteFile(key, "waga-klucz-stacji 1 to nie klucz\n");
+         },
+         "nie jest kluczem stacji", false},
+        {"readable by others",
+         [&](const std::string& key, const std::string&) {
+             makeKey(key);
+             ASSERT_EQ(chmod(key.c_str(), 0644), 0);
+         },
+         "mogą czytać inni", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string key = dir.File("konfiguracja/klucz-stacji");
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir.File("konfiguracja"))));
+        row.before(key, dir.Path());
+        WriterOptions options;
+        options.keyPath = QString::fromStdString(key);
+        std::vector<QString> notices;
+        {
+            Rig rig(dir.Path(), options);
+            rig.Send("1,5\r\n2,5\r\n");
+            ASSERT_TRUE(rig.writer->WaitIdle(20000));
+            notices = rig.notices->Texts();
+        }
+        EXPECT_EQ(LinesIn(AllRows(dir.Path())), 2);
+        if (*row.told == '\0') {
+            EXPECT_TRUE(notices.empty()) << notices.front().toStdString();
+            struct stat st {};
+            ASSERT_EQ(lstat(key.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0600u);
+        } else {
+            ASSERT_EQ(notices.size(), 1u);
+            EXPECT_TRUE(notices[0].contains(QString::fromUtf8(row.told)))
+                << notices[0].toStdString();
+        }
+        const waga::journal::SealReport seal = waga::journal::VerifyJournal(
+            QString::fromStdString(dir.File("dziennik.sqlite")), std::nullopt);
+        EXPECT_EQ(seal.sealed, row.sealed ? 2 : 0);
+        EXPECT_EQ(seal.unsealed, row.sealed ? 0 : 2);
     }
 }
 

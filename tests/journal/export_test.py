@@ -52,8 +52,17 @@ def make_journal(folder, schema=SCHEMA, rows=ROWS):
     return path
 
 
+# A station key of the tests' own (the format doc/inspector.md states): exports to a file are
+# signed with it, whatever the machine's user has.
+CONFIG = tempfile.TemporaryDirectory()
+os.mkdir(os.path.join(CONFIG.name, "waga"))
+with open(os.open(os.path.join(CONFIG.name, "waga", "klucz-stacji"),
+                  os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "w") as key:
+    key.write("waga-klucz-stacji 1 " + os.urandom(32).hex() + "\n")
+
+
 def run(*args, tz="Europe/Warsaw"):
-    env = dict(os.environ, TZ=tz, LANG="C")
+    env = dict(os.environ, TZ=tz, LANG="C", XDG_CONFIG_HOME=CONFIG.name)
     return subprocess.run([TOOL, *args], capture_output=True, env=env, timeout=60)
 
 

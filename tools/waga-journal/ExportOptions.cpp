@@ -1,6 +1,7 @@
 #include "ExportOptions.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTimeZone>
 
@@ -17,6 +18,11 @@ QString GeneralHelp() {
         "  waga-journal export [OPCJE]        wiersze zakresu czasu jako CSV, JSON lub XLSX\n"
         "  waga-journal backup PLIK [--journal ŚCIEŻKA]\n"
         "                                     bezpieczna kopia dziennika, także w czasie pracy\n"
+        "  waga-journal verify [--journal ŚCIEŻKA] [--key ODCISK]\n"
+        "                                     sprawdza pieczęć dziennika (także kopii)\n"
+        "  waga-journal verify-export PLIK [--key ODCISK]\n"
+        "                                     sprawdza podpis eksportu (PLIK.podpis)\n"
+        "  waga-journal key                   odcisk klucza stacji, który ją podpisuje\n"
         "  waga-journal --help                ta pomoc\n"
         "  waga-journal export --help         opcje eksportu\n"
         "\n"
@@ -59,6 +65,28 @@ QString BackupHelp() {
         "program właśnie pisze (jeden plik SQLite, bez dziennika zapisu obok).\n");
 }
 
+QString VerifyHelp() {
+    return QStringLiteral(
+        "Użycie: waga-journal verify [--journal ŚCIEŻKA] [--key ODCISK]\n"
+        "\n"
+        "Sprawdza pieczęć dziennika: każdy wiersz z jego ogniwem łańcucha i podpis stacji.\n"
+        "Pokazuje liczbę wierszy, zakres, wiersze z pieczęcią i bez niej oraz odcisk klucza,\n"
+        "a potem jedną linię na każdą nieprawidłowość (seq i co jest nie tak).\n"
+        "  --key ODCISK   odcisk klucza stacji (64 cyfry szesnastkowe, jak podaje\n"
+        "                 waga-journal key); bez niej klucz tego użytkownika, jeśli jest\n"
+        "Kod wyjścia: 0 nienaruszony; 1 nieprawidłowości; 2 dziennika nie można odczytać.\n"
+        "Opis pieczęci i jej formatu: /usr/share/doc/waga/inspector.md\n");
+}
+
+QString VerifyExportHelp() {
+    return QStringLiteral(
+        "Użycie: waga-journal verify-export PLIK [--key ODCISK]\n"
+        "\n"
+        "Sprawdza eksport (CSV, JSON, XLSX) z jego podpisem PLIK.podpis: skrót SHA-256 pliku,\n"
+        "podpis stacji i jej klucz (--key albo klucz tego użytkownika, jeśli jest).\n"
+        "Kod wyjścia: 0 nienaruszony; 1 plik albo podpis zmieniono; 2 nie można ich odczytać.\n");
+}
+
 bool WantsHelp(const QString& arg) {
     return arg == QLatin1String("--help") || arg == QLatin1String("-h");
 }
@@ -93,18 +121,29 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
         return ParseOutcome::Help;
     }
     const bool backup = command == QLatin1String("backup");
-    if (!backup && command != QLatin1String("export")) {
+    const bool verifyExport = command == QLatin1String("verify-export");
+    const bool verify = command == QLatin1String("verify") || verifyExport;
+    if (command == QLatin1String("key")) {
+        options.command = ExportOptions::Command::Key;
+        if (args.size() == 1) return ParseOutcome::Run;
+        text = QStringLiteral("Polecenie key nie ma opcji.");
+        return ParseOutcome::Error;
+    }
+    if (!backup && !verify && command != QLatin1String("export")) {
         text = QStringLiteral(
-                   "Nieznane polecenie: %1 (export lub backup; waga-journal --help pokazuje "
-                   "pomoc).")
+                   "Nieznane polecenie: %1 (export, backup, verify lub key; waga-journal --help "
+                   "pokazuje pomoc).")
                    .arg(command);
         return ParseOutcome::Error;
     }
     if (args.mid(1).contains(QStringLiteral("--help")) ||
         args.mid(1).contains(QStringLiteral("-h"))) {
-        text = backup ? BackupHelp() : ExportHelp();
+        text = backup
+                   ? BackupHelp()
+                   : (verifyExport ? VerifyExportHelp() : (verify ? VerifyHelp() : ExportHelp()));
         return ParseOutcome::Help;
     }
+    if (verify) options.command = ExportOptions::Command::Verify;
     qsizetype i = 1;
     if (backup) {
         options.command = ExportOptions::Command::Backup;
@@ -117,14 +156,26 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
         options.backupFile = args[1];
         i = 2;
     }
+    if (verifyExport) {
+        options.command = ExportOptions::Command::VerifyExport;
+        if (args.size() < 2 || args[1].startsWith(QLatin1String("--"))) {
+            text = QStringLiteral(
+                "Polecenie verify-export wymaga nazwy pliku eksportu: waga-journal "
+                "verify-export PLIK [--key ODCISK].");
+            return ParseOutcome::Error;
+        }
+        options.backupFile = args[1];
+        i = 2;
+    }
     QSet<QString> seen;
     for (; i < args.size(); ++i) {
         const QString& name = args[i];
-        const bool known =
-            name == QLatin1String("--journal") ||
-            (!backup && (name == QLatin1String("--from") || name == QLatin1String("--to") ||
-                         name == QLatin1String("--kind") || name == QLatin1String("--format") ||
-                         name == QLatin1String("--output")));
+        const bool known = (name == QLatin1String("--journal") && !verifyExport) ||
+                           (verify && name == QLatin1String("--key")) ||
+                           (!backup && !verify &&
+                            (name == QLatin1String("--from") || name == QLatin1String("--to") ||
+                             name == QLatin1String("--kind") || name == QLatin1String("--format") ||
+                             name == QLatin1String("--output")));
         if (!known) {
             text = QStringLiteral("Nieznana opcja polecenia %1: %2").arg(command, name);
             return ParseOutcome::Error;
@@ -141,6 +192,14 @@ ParseOutcome ParseExportOptions(const QStringList& args, ExportOptions& options,
         const QString value = args[++i];
         if (name == QLatin1String("--journal")) {
             options.journal = value;
+        } else if (name == QLatin1String("--key")) {
+            static const QRegularExpression kHex(QStringLiteral("^[0-9a-f]{64}$"));
+            options.key = value.toLower();
+            if (!kHex.match(options.key).hasMatch()) {
+                text = QStringLiteral("Niepoprawny odcisk w --key: „%1” (64 cyfry szesnastkowe).")
+                           .arg(value);
+                return ParseOutcome::Error;
+            }
         } else if (name == QLatin1String("--output")) {
             options.output = value;
         } else if (name == QLatin1String("--from") || name == QLatin1String("--to")) {
