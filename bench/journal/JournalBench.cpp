@@ -151,6 +151,8 @@ void VerifyTime(std::int64_t rows) {
         options.folder = dir.path();
         options.keyPath = dir.filePath(QStringLiteral("klucz-stacji"));
         options.checkSeal = false;
+        CommitWatch commits;
+        commits.Hook(options);
         JournalWriter writer(options);
         std::int64_t seq = writer.Start();
         const std::int64_t t0 = waga::journal::UtcNowUs() / 1000 - rows * 1000;
@@ -173,11 +175,14 @@ void VerifyTime(std::int64_t rows) {
                                     "COM2"};
                 batch.push_back(std::move(op));
             }
-            // At the queue's bound the batch waits (Push takes nothing then).
-            while (writer.QueuedBytes() > (std::size_t{32} << 20)) writer.WaitIdle(50);
+            // Each batch committed before the next, so none meets the queue's bound.
             writer.Push(std::move(batch), true);
+            if (!commits.WaitFor(seq - 1, std::chrono::minutes(10))) {
+                std::fprintf(stderr, "journal: the writer did not commit row %lld\n",
+                             static_cast<long long>(seq - 1));
+                std::exit(1);
+            }
         }
-        writer.WaitIdle(600000);
     }
     const QString path = waga::journal::JournalPath(dir.path());
     const auto start = Clock::now();

@@ -538,7 +538,7 @@ TEST(JournalFileTest, TheStationKeyIsMadeOnceAndAFaultyOneIsToldWithTheRowsStore
         {
             Rig rig(dir.Path(), options);
             rig.Send("1,5\r\n2,5\r\n");
-            ASSERT_TRUE(rig.writer->WaitIdle(20000));
+            ASSERT_TRUE(rig.WaitCommitted());
             notices = rig.notices->Texts();
         }
         EXPECT_EQ(LinesIn(AllRows(dir.Path())), 2);
