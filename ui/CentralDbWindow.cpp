@@ -10,19 +10,19 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "AddOnSettingsStore.h"
 #include "CentralSettingsFile.h"
 #include "PgPassFile.h"
 
-CentralDbWindow::CentralDbWindow(QString folder, QWidget* parent)
-    : QDialog(parent), folder_(std::move(folder)) {
+CentralDbWindow::CentralDbWindow(AddOnSettingsStore& store, QWidget* parent)
+    : QDialog(parent), store_(store) {
     setWindowTitle(QStringLiteral("Baza centralna"));
     setModal(false);
     setMinimumWidth(440);
     BuildForm();
     BuildButtons();
-    const AddOnLoadResult loaded = LoadAddOnSettings(folder_.toStdString());
-    Fill(loaded.settings.central);
-    if (!loaded.errorText.empty()) LKomunikat->setText(QString::fromStdString(loaded.errorText));
+    Fill(store_.Settings().central);
+    LKomunikat->setText(QString::fromStdString(store_.ErrorText()));
     ShowStatus(central::CentralStatus{});
 }
 
@@ -131,7 +131,9 @@ CentralSettings CentralDbWindow::FromFields() const {
 void CentralDbWindow::BZapiszClick() {
     const CentralSettings settings = FromFields();
     std::string error;
-    if (!central::SaveCentralSection(settings, error, folder_.toStdString())) {
+    // The station restarts the upload with them; a new password needs nothing: it is read from
+    // the password file at the next connection.
+    if (!store_.Save(settings, error)) {
         LKomunikat->setText(QStringLiteral("Nie zapisano dodatki.ini: ") +
                             QString::fromStdString(error));
         return;
@@ -152,7 +154,6 @@ void CentralDbWindow::BZapiszClick() {
         }
     }
     LKomunikat->setText(message);
-    emit SettingsSaved(settings);
 }
 
 void CentralDbWindow::ShowStatus(const central::CentralStatus& status) {
