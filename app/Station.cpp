@@ -97,7 +97,7 @@ void Station::Start(std::initializer_list<ILineSink*> own, View view) {
 }
 
 void Station::Follow(AddOnSection section) {
-    // Any save leaves the file the owner's alone when it holds a token.
+    // A saved file holding the token is the owner's alone (0600): its warning goes.
     service_->SetFileWarning(QString::fromStdString(addOns_.WarningText()));
     if (stopped_) return;
     switch (section) {
