@@ -80,8 +80,7 @@ void Composition::BuildAdditionsWindows() {
         ShowAndRaise(*history_);
     });
 
-    service_ =
-        std::make_unique<ServiceWindow>(station_->Service(), station_->Folder().toStdString());
+    service_ = std::make_unique<ServiceWindow>(station_->AddOns(), station_->Service());
     QAction* service = window_->AddViewMenuItem(QStringLiteral("Se&rwer wagi..."));
     service->setObjectName(QStringLiteral("MMserwer_wagi"));
     QObject::connect(service, &QAction::triggered, service_.get(),
@@ -91,12 +90,9 @@ void Composition::BuildAdditionsWindows() {
     central->setObjectName(QStringLiteral("MMbaza_centralna"));
     QObject::connect(central, &QAction::triggered, central, [this] {
         if (!central_) {
-            central_ = std::make_unique<CentralDbWindow>(station_->Folder());
+            central_ = std::make_unique<CentralDbWindow>(station_->AddOns());
             QObject::connect(&station_->Uploader(), &central::CentralUploader::StatusChanged,
                              central_.get(), &CentralDbWindow::ShowStatus);
-            QObject::connect(
-                central_.get(), &CentralDbWindow::SettingsSaved, central_.get(),
-                [this](const CentralSettings& settings) { station_->ApplyCentral(settings); });
         }
         central_->ShowStatus(station_->Uploader().Status());
         ShowAndRaise(*central_);

@@ -28,7 +28,7 @@ void LogLine(const QString& source, const QString& text) {
 }
 
 Station::Station(const QString& folder)
-    : folder_(folder), addOns_(LoadAddOnSettings(folder.toStdString())), session_(port_) {
+    : folder_(folder), addOns_(folder.toStdString()), session_(port_) {
     port_.setObjectName(QStringLiteral("ComPortDriver"));
     connect(&port_, &SerialPort::dataReceived, &port_,
             [this](const char* data, int size) { pipeline_.Receive(data, size); });
@@ -38,9 +38,10 @@ Station::Station(const QString& folder)
         if (view_.port) view_.port(status);
     });
 
-    if (addOns_.settings.journal.enabled) {
-        journal_ = std::make_unique<waga::journal::Journal>(addOns_.settings.journal, folder_,
-                                                            addOns_.settings.central.enabled);
+    const AddOnSettings& settings = addOns_.Settings();
+    if (settings.journal.enabled) {
+        journal_ = std::make_unique<waga::journal::Journal>(settings.journal, folder_,
+                                                            settings.central.enabled);
         connect(journal_.get(), &waga::journal::Journal::notice, this,
                 [this](const QString& text) { Tell(kJournalSource, text); });
     }
@@ -49,7 +50,7 @@ Station::Station(const QString& folder)
     // numbers: its sink hears each line from the numbering sink (Start connects them).
     if (!journal_) numbering_ = std::make_unique<waga::journal::JournalSink>();
     service_ = std::make_unique<WeightService>(JournalPath());
-    service_->SetFileWarning(QString::fromStdString(addOns_.warningText));
+    service_->SetFileWarning(QString::fromStdString(addOns_.WarningText()));
     connect(service_.get(), &WeightService::stateChanged, this,
             [this] { Tell(kServiceSource, service_->Notice()); });
 
@@ -66,7 +67,8 @@ Station::Station(const QString& folder)
             journal_.get(), &waga::journal::Journal::committed, journal_.get(),
             [wake = uploader_->Waker()] { wake(); }, Qt::DirectConnection);
     }
-    Tell(kAddOnFileSource, QString::fromStdString(addOns_.errorText));
+    Tell(kAddOnFileSource, QString::fromStdString(addOns_.ErrorText()));
+    addOns_.OnChanged([this](AddOnSection section) { Follow(section); });
 }
 
 Station::~Station() { Stop(); }
@@ -90,8 +92,24 @@ void Station::Start(std::initializer_list<ILineSink*> own, View view) {
     AddSink(Numbering());
     Numbering().SetNumberedSink(&service_->Sink());
     // Connected: the service and the upload start when dodatki.ini switches them on.
-    service_->Apply(addOns_.settings.service);
-    ApplyCentral(addOns_.settings.central);
+    service_->Apply(addOns_.Settings().service);
+    ApplyCentral(addOns_.Settings().central);
+}
+
+void Station::Follow(AddOnSection section) {
+    // A saved file holding the token is the owner's alone (0600): its warning goes.
+    service_->SetFileWarning(QString::fromStdString(addOns_.WarningText()));
+    if (stopped_) return;
+    switch (section) {
+        case AddOnSection::Service:
+            service_->Apply(addOns_.Settings().service);
+            break;
+        case AddOnSection::Central:
+            ApplyCentral(addOns_.Settings().central);
+            break;
+        case AddOnSection::Journal:  // the journal is opened (or not) at the next start
+            break;
+    }
 }
 
 void Station::Stop() {

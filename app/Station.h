@@ -1,6 +1,6 @@
 #pragma once
 // The parts the window program and the headless station share, built, subscribed and connected
-// here from one loaded dodatki.ini: the operator's switches, the line pipeline, the serial port
+// here from one dodatki.ini store: the operator's switches, the line pipeline, the serial port
 // with its session, and the additions, each an object with its sink: the journal, the weight
 // service and the central upload. Each composition root (Composition, the window program;
 // StationProgram, waga-stacja) owns one Station and adds its own sinks and view.
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "AddOnSettings.h"
+#include "AddOnSettingsStore.h"
 #include "LinePipeline.h"
 #include "OperatorSwitches.h"
 #include "PortSession.h"
@@ -49,9 +50,10 @@ class Station : public QObject {
     };
 
     // `folder`: the working folder, which holds dodatki.ini, the journal and the day files. The
-    // additions are built here, from dodatki.ini as it is now (read once): the journal when
-    // [Dziennik] Wlaczony=1, the service and the uploader always (Start starts them when
-    // switched on).
+    // additions are built here, from dodatki.ini as it is now (read once, into AddOns()): the
+    // journal when [Dziennik] Wlaczony=1, the service and the uploader always (Start starts them
+    // when switched on). A section saved later through AddOns() reaches its running part: the
+    // service and the upload restart with it; the journal's takes effect at the next start.
     explicit Station(const QString& folder);
     // Stop(), then the additions go: the uploader, the service, the journal (it stores what is
     // still queued).
@@ -85,6 +87,8 @@ class Station : public QObject {
     SerialPort& Port() { return port_; }
     PortSession& Session() { return session_; }
 
+    // dodatki.ini: the windows show and save the additions' settings through it.
+    AddOnSettingsStore& AddOns() { return addOns_; }
     // The additions. The journal is null when dodatki.ini turns it off.
     waga::journal::Journal* Journal() { return journal_.get(); }
     WeightService& Service() { return *service_; }
@@ -92,9 +96,6 @@ class Station : public QObject {
     QString JournalPath() const;
     // The fingerprint of the key that seals the journal; empty when the rows are not sealed.
     QString JournalKeyFingerprint() const;
-    // Starts, restarts or stops the upload with new [BazaCentralna] settings (the window saved
-    // them).
-    void ApplyCentral(const CentralSettings& settings);
 
   private:
     void AddSink(ILineSink& sink);
@@ -104,9 +105,13 @@ class Station : public QObject {
     // port on the lines; a loss drops the fragment the lost port left.
     void HandToPipeline(const PortStatus& status);
     void Tell(const QString& source, const QString& text);
+    // Starts, restarts or stops the upload with the [BazaCentralna] settings.
+    void ApplyCentral(const CentralSettings& settings);
+    // A section saved through the store reaches its running part.
+    void Follow(AddOnSection section);
 
     QString folder_;
-    AddOnLoadResult addOns_;
+    AddOnSettingsStore addOns_;
     OperatorSwitches switches_;
     LinePipeline pipeline_;
     SerialPort port_;

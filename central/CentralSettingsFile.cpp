@@ -18,17 +18,6 @@ std::string Trimmed(std::string text) {
 
 }  // namespace
 
-bool SaveCentralSection(const CentralSettings& settings, std::string& error,
-                        const std::filesystem::path& folder) {
-    AddOnLoadResult loaded = LoadAddOnSettings(folder);
-    if (!loaded.errorText.empty()) {
-        error = loaded.errorText;
-        return false;
-    }
-    loaded.settings.central = settings;
-    return SaveAddOnSettings(loaded.settings, error, folder);
-}
-
 CentralSettings NormalisedCentralSettings(CentralSettings settings) {
     settings.host = Trimmed(settings.host);
     settings.database = Trimmed(settings.database);

@@ -137,7 +137,35 @@ const std::vector<KeyRow>& Keys() {
     return keys;
 }
 
+// A line's section name when it is a header ("[Dziennik]" gives "Dziennik"); empty otherwise.
+std::string_view HeaderName(std::string_view line) {
+    line = Trimmed(line);
+    if (line.size() < 2 || line.front() != '[' || line.back() != ']') return {};
+    const std::string_view name = Trimmed(line.substr(1, line.size() - 2));
+    return name.empty() ? std::string_view(" ") : name;  // "[]" is still a header
+}
+
+std::string FormatSection(const AddOnSettings& settings, std::string_view section) {
+    std::string out = "[" + std::string(section) + "]\n";
+    for (const KeyRow& row : Keys()) {
+        if (row.section == section) out += std::string(row.key) + "=" + row.write(settings) + "\n";
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string_view AddOnSectionName(AddOnSection section) {
+    switch (section) {
+        case AddOnSection::Journal:
+            return "Dziennik";
+        case AddOnSection::Service:
+            return "SerwerWagi";
+        case AddOnSection::Central:
+            return "BazaCentralna";
+    }
+    return {};
+}
 
 AddOnSettings ParseAddOnSettings(std::string_view text) {
     AddOnSettings settings;
@@ -165,19 +193,56 @@ AddOnSettings ParseAddOnSettings(std::string_view text) {
 
 std::string FormatAddOnSettings(const AddOnSettings& settings) {
     std::string out;
-    std::string_view section;
-    for (const KeyRow& row : Keys()) {
-        if (row.section != section) {
-            if (!section.empty()) out += "\n";
-            section = row.section;
-            out += '[';
-            out += section;
-            out += "]\n";
+    for (const AddOnSection section :
+         {AddOnSection::Journal, AddOnSection::Service, AddOnSection::Central}) {
+        if (!out.empty()) out += "\n";
+        out += FormatSection(settings, AddOnSectionName(section));
+    }
+    return out;
+}
+
+std::string ReplaceAddOnSection(std::string_view text, AddOnSection section,
+                                const AddOnSettings& settings) {
+    const std::string_view name = AddOnSectionName(section);
+    const std::string written = FormatSection(settings, name);
+    std::string out;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {  // a byte-order mark stays where it is
+        out = text.substr(0, 3);
+        text.remove_prefix(3);
+    }
+    bool inSection = false;  // within a header of `name` and its lines
+    bool replaced = false;
+    std::string blankTail;  // blank lines at the end of the replaced section, kept after it
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line =
+            end == std::string_view::npos ? text : text.substr(0, end + 1);
+        text.remove_prefix(line.size());
+        const std::string_view header = HeaderName(line);
+        if (!header.empty()) {
+            if (inSection) out += blankTail;
+            blankTail.clear();
+            inSection = header == name;
+            if (inSection && !replaced) {
+                out += written;
+                replaced = true;
+            }
+            if (inSection) continue;
         }
-        out += row.key;
-        out += '=';
-        out += row.write(settings);
-        out += '\n';
+        if (!inSection) {
+            out += line;
+        } else if (Trimmed(line).empty()) {
+            blankTail += line;
+        } else {
+            blankTail.clear();
+        }
+    }
+    if (inSection) out += blankTail;
+    if (!replaced) {
+        const bool empty = out.empty() || out == "\xEF\xBB\xBF";
+        if (!empty && out.back() != '\n') out += '\n';
+        if (!empty) out += '\n';
+        out += written;
     }
     return out;
 }
@@ -197,7 +262,8 @@ AddOnLoadResult LoadAddOnSettings(const fs::path& folder) {
                            "; dodatki działają z ustawieniami domyślnymi.";
         return result;
     }
-    result.settings = ParseAddOnSettings(bytes.str());
+    result.text = bytes.str();
+    result.settings = ParseAddOnSettings(result.text);
 #if !defined(_WIN32)  // Windows has no such mode bits: its folders' rights govern
     constexpr auto kOthers = fs::perms::group_read | fs::perms::others_read;
     if (!result.settings.service.token.empty() &&
@@ -213,9 +279,13 @@ AddOnLoadResult LoadAddOnSettings(const fs::path& folder) {
 
 bool SaveAddOnSettings(const AddOnSettings& settings, std::string& errorText,
                        const fs::path& folder) {
+    return WriteAddOnFile(FormatAddOnSettings(settings), !settings.service.token.empty(), errorText,
+                          folder);
+}
+
+bool WriteAddOnFile(const std::string& bytes, bool secret, std::string& errorText,
+                    const fs::path& folder) {
     const fs::path file = folder / kAddOnSettingsFileName;
-    const std::string bytes = FormatAddOnSettings(settings);
-    const bool secret = !settings.service.token.empty();
     std::random_device seed;
     fs::path temporary = file;
     temporary += ".tmp" + std::to_string(std::mt19937_64(seed())() % 1000000000);

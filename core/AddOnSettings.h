@@ -56,12 +56,22 @@ struct AddOnSettings {
     bool operator==(const AddOnSettings&) const = default;
 };
 
+// The sections, as the file names them: "Dziennik", "SerwerWagi", "BazaCentralna".
+enum class AddOnSection : std::uint8_t { Journal, Service, Central };
+std::string_view AddOnSectionName(AddOnSection section);
+
 // Pure parser and writer. Parsing never fails: what it does not accept keeps its default.
 AddOnSettings ParseAddOnSettings(std::string_view text);
 std::string FormatAddOnSettings(const AddOnSettings& settings);
+// `text` (a file's bytes) with `section` written from `settings`: the section's lines are
+// replaced where the section stands (a second header of it goes), or it is added at the end;
+// every other byte stays.
+std::string ReplaceAddOnSection(std::string_view text, AddOnSection section,
+                                const AddOnSettings& settings);
 
 struct AddOnLoadResult {
     AddOnSettings settings;
+    std::string text;  // the file's bytes as read
     bool fileFound = false;
     std::string errorText;    // UTF-8; set when the file exists but cannot be read
     std::string warningText;  // UTF-8; set when it holds a token that others may read
@@ -75,3 +85,6 @@ AddOnLoadResult LoadAddOnSettings(const std::filesystem::path& folder = {});
 // file stays as it was then.
 bool SaveAddOnSettings(const AddOnSettings& settings, std::string& errorText,
                        const std::filesystem::path& folder = {});
+// The same with the file's bytes given; `secret`: the bytes hold the service's token.
+bool WriteAddOnFile(const std::string& bytes, bool secret, std::string& errorText,
+                    const std::filesystem::path& folder = {});

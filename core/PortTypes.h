@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 enum PortNumber : std::uint8_t { pnCOM1 = 0, pnCOM2, pnCOM3, pnCOM4 };
@@ -43,6 +44,16 @@ inline constexpr int kStopBitsCount = sb2BITS + 1;
 inline constexpr int kParityCount = ptSPACE + 1;
 inline constexpr int kHwHandshakingCount = hhRTSCTS + 1;
 inline constexpr int kSwHandshakingCount = shXONXOFF + 1;
+
+// A port's transmission settings as the operator chose them (the transmission settings dialog):
+// a field left empty keeps the port's current value.
+struct PortSettings {
+    std::optional<PortNumber> port;
+    std::optional<BaudRate> speed;
+    std::optional<DataBits> dataBits;
+    std::optional<Parity> parity;
+    bool operator==(const PortSettings&) const = default;
+};
 
 // Line speed in bits per second for each BaudRate ordinal.
 inline constexpr std::array<std::uint32_t, kBaudRateCount> kComPortBaudRates = {

@@ -4,10 +4,10 @@
 
 namespace {
 
-// A selection index is the enumeration's ordinal; anything out of range keeps the port's value.
 template <typename Enum>
-void CopySelection(int index, int count, SerialPort& port, void (SerialPort::*setter)(Enum)) {
-    if (index >= 0 && index < count) (port.*setter)(static_cast<Enum>(index));
+void CopyChosen(const std::optional<Enum>& chosen, SerialPort& port,
+                void (SerialPort::*setter)(Enum)) {
+    if (chosen) (port.*setter)(*chosen);
 }
 
 }  // namespace
@@ -32,21 +32,21 @@ void PortSession::Start() {
     Open(PortAttempt::Start);
 }
 
-void PortSession::Reconnect(const PortSelections& chosen) {
+void PortSession::Reconnect(const PortSettings& chosen) {
     retry_.stop();
     if (port_.IsPortOpen()) {
         port_.ClosePort();
         Announce(PortStep::Closed, PortAttempt::Reconnect);
     }
-    CopySelection(chosen.speed, kBaudRateCount, port_, &SerialPort::SetComPortSpeed);
-    CopySelection(chosen.dataBits, kDataBitsCount, port_, &SerialPort::SetComPortDataBits);
-    CopySelection(chosen.parity, kParityCount, port_, &SerialPort::SetComPortParity);
-    CopySelection(chosen.port, kComPortCount, port_, &SerialPort::SetComPort);
+    CopyChosen(chosen.speed, port_, &SerialPort::SetComPortSpeed);
+    CopyChosen(chosen.dataBits, port_, &SerialPort::SetComPortDataBits);
+    CopyChosen(chosen.parity, port_, &SerialPort::SetComPortParity);
+    CopyChosen(chosen.port, port_, &SerialPort::SetComPort);
     Open(PortAttempt::Reconnect);
 }
 
 void PortSession::Reopen() {
-    Reconnect({static_cast<int>(port_.ComPort()), static_cast<int>(port_.ComPortSpeed())});
+    Reconnect({port_.ComPort(), port_.ComPortSpeed(), std::nullopt, std::nullopt});
 }
 
 void PortSession::Close() {

@@ -14,15 +14,6 @@
 
 class SerialPort;
 
-// What the operator chose for a reconnect (the transmission settings dialog): each an
-// enumeration's ordinal, or -1 (anything out of range) to keep the port's current value.
-struct PortSelections {
-    int port = -1;      // PortNumber
-    int speed = -1;     // BaudRate
-    int dataBits = -1;  // DataBits
-    int parity = -1;    // Parity
-};
-
 enum class PortStep : std::uint8_t {
     Opened,      // the port opened
     OpenFailed,  // start-up's or a reconnect's open failed (a retry fails quietly)
@@ -58,9 +49,10 @@ class PortSession : public QObject {
 
     // Start-up's open: Opened, or OpenFailed (retried when the device is missing).
     void Start();
-    // Closes the port if open (Closed), copies the selections into it (speed, data bits, parity,
-    // port, in that order), opens it: Opened or OpenFailed, never retried.
-    void Reconnect(const PortSelections& chosen);
+    // Closes the port if open (Closed), copies the chosen settings into it (speed, data bits,
+    // parity, port, in that order; an empty one keeps the port's), opens it: Opened or
+    // OpenFailed, never retried.
+    void Reconnect(const PortSettings& chosen);
     // Reconnects with the port's own settings (its COMn link now leads elsewhere).
     void Reopen();
     // The operator takes over (the settings dialog opens): no retry until the next loss.

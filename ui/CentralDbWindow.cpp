@@ -10,19 +10,19 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "AddOnSettingsStore.h"
 #include "CentralSettingsFile.h"
 #include "PgPassFile.h"
 
-CentralDbWindow::CentralDbWindow(QString folder, QWidget* parent)
-    : QDialog(parent), folder_(std::move(folder)) {
+CentralDbWindow::CentralDbWindow(AddOnSettingsStore& store, QWidget* parent)
+    : QDialog(parent), store_(store) {
     setWindowTitle(QStringLiteral("Baza centralna"));
     setModal(false);
     setMinimumWidth(440);
     BuildForm();
     BuildButtons();
-    const AddOnLoadResult loaded = LoadAddOnSettings(folder_.toStdString());
-    Fill(loaded.settings.central);
-    if (!loaded.errorText.empty()) LKomunikat->setText(QString::fromStdString(loaded.errorText));
+    Fill(store_.Settings().central);
+    LKomunikat->setText(QString::fromStdString(store_.ErrorText()));
     ShowStatus(central::CentralStatus{});
 }
 
@@ -103,7 +103,6 @@ void CentralDbWindow::BuildButtons() {
 }
 
 void CentralDbWindow::Fill(const CentralSettings& settings) {
-    loaded_ = settings;
     const CentralSettings shown = central::NormalisedCentralSettings(settings);
     CBWlaczona->setChecked(shown.enabled);
     EHost->setText(QString::fromStdString(shown.host));
@@ -117,7 +116,8 @@ void CentralDbWindow::Fill(const CentralSettings& settings) {
 }
 
 CentralSettings CentralDbWindow::FromFields() const {
-    CentralSettings settings = loaded_;
+    // What the window does not show is saved as the store holds it.
+    CentralSettings settings = store_.Settings().central;
     settings.enabled = CBWlaczona->isChecked();
     settings.host = EHost->text().toStdString();
     settings.port = SPort->value();
@@ -132,7 +132,9 @@ CentralSettings CentralDbWindow::FromFields() const {
 void CentralDbWindow::BZapiszClick() {
     const CentralSettings settings = FromFields();
     std::string error;
-    if (!central::SaveCentralSection(settings, error, folder_.toStdString())) {
+    // The station restarts the upload with them; a new password needs nothing: it is read from
+    // the password file at the next connection.
+    if (!store_.Save(settings, error)) {
         LKomunikat->setText(QStringLiteral("Nie zapisano dodatki.ini: ") +
                             QString::fromStdString(error));
         return;
@@ -153,7 +155,6 @@ void CentralDbWindow::BZapiszClick() {
         }
     }
     LKomunikat->setText(message);
-    emit SettingsSaved(settings);
 }
 
 void CentralDbWindow::ShowStatus(const central::CentralStatus& status) {

@@ -4,7 +4,8 @@
 // certificate, the station's name), whether the journal is sent at all, and the password, which
 // goes only to the PostgreSQL password file (mode 0600), never to dodatki.ini. A TLS mode that
 // does not check the server is marked unsafe beside it. It shows the uploader's state and the
-// time of the last upload; it never waits on the network itself.
+// time of the last upload; it never waits on the network itself. The settings are saved through
+// the settings store; the station restarts the upload with them.
 
 #include <QDialog>
 #include <QString>
@@ -12,6 +13,7 @@
 #include "AddOnSettings.h"
 #include "CentralTexts.h"
 
+class AddOnSettingsStore;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -21,16 +23,11 @@ class QSpinBox;
 class CentralDbWindow : public QDialog {
     Q_OBJECT
   public:
-    // `folder` holds dodatki.ini (the working directory by default).
-    explicit CentralDbWindow(QString folder = {}, QWidget* parent = nullptr);
+    // `store` belongs to the station and outlives the window.
+    explicit CentralDbWindow(AddOnSettingsStore& store, QWidget* parent = nullptr);
 
     // Shows the uploader's state.
     void ShowStatus(const central::CentralStatus& status);
-
-  signals:
-    // The settings were saved: the uploader applies them (a new password needs nothing: it is
-    // read from the password file at the next connection).
-    void SettingsSaved(const CentralSettings& settings);
 
   private:
     void BuildForm();
@@ -40,8 +37,7 @@ class CentralDbWindow : public QDialog {
     void BZapiszClick();
     void ShowTlsWarning();
 
-    QString folder_;
-    CentralSettings loaded_;  // what the window does not show is saved as it was read
+    AddOnSettingsStore& store_;
     QCheckBox* CBWlaczona = nullptr;
     QLineEdit* EHost = nullptr;
     QSpinBox* SPort = nullptr;

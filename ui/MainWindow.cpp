@@ -221,7 +221,7 @@ void MainWindow::MMaboutClick() {
 void MainWindow::MMustaw_rsClick() {
     session_.StopRetrying();
     settingsDialog_->exec();
-    session_.Reconnect(settingsDialog_->Selections());
+    session_.Reconnect(settingsDialog_->Chosen());
 }
 
 void MainWindow::ShowPortStatus(const PortStatus& status) {

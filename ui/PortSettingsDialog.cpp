@@ -69,9 +69,23 @@ void PortSettingsDialog::ShowPortAndSpeed(PortNumber port, BaudRate speed) {
 
 void PortSettingsDialog::BOkClick() { close(); }
 
-PortSelections PortSettingsDialog::Selections() const {
-    return {RGNumPortu->ItemIndex(), RGSzybkosc->ItemIndex(), RGDataBit->ItemIndex(),
-            RGParity->ItemIndex()};
+namespace {
+
+// A group's selection as its enumeration: the item's index is the ordinal; no selection, none.
+template <typename Enum>
+std::optional<Enum> ChosenValue(const RadioGroup& group, int count) {
+    const int index = group.ItemIndex();
+    if (index < 0 || index >= count) return std::nullopt;
+    return static_cast<Enum>(index);
+}
+
+}  // namespace
+
+PortSettings PortSettingsDialog::Chosen() const {
+    return {ChosenValue<PortNumber>(*RGNumPortu, kComPortCount),
+            ChosenValue<BaudRate>(*RGSzybkosc, kBaudRateCount),
+            ChosenValue<DataBits>(*RGDataBit, kDataBitsCount),
+            ChosenValue<Parity>(*RGParity, kParityCount)};
 }
 
 void PortSettingsDialog::showEvent(QShowEvent* event) {

@@ -25,7 +25,8 @@ class PortSettingsDialog : public QDialog {
     // no speed at all, so that closing the dialog cannot silently change it to 14400.
     void ShowPortAndSpeed(PortNumber port, BaudRate speed);
 
-    PortSelections Selections() const;
+    // What the groups show: a group with nothing selected keeps the port's value.
+    PortSettings Chosen() const;
 
   protected:
     void showEvent(QShowEvent* event) override;

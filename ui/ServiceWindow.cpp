@@ -12,6 +12,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "AddOnSettingsStore.h"
 #include "ServiceRules.h"
 #include "WeightService.h"
 
@@ -49,8 +50,8 @@ QString ServiceStateHtml(const QString& stateText, const QString& url) {
            QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped());
 }
 
-ServiceWindow::ServiceWindow(WeightService& service, std::filesystem::path folder, QWidget* parent)
-    : QDialog(parent), service_(service), folder_(std::move(folder)) {
+ServiceWindow::ServiceWindow(AddOnSettingsStore& store, WeightService& service, QWidget* parent)
+    : QDialog(parent), store_(store), service_(service) {
     setWindowTitle(QStringLiteral("Serwer wagi"));
     BuildForm();
     connect(&service_, &WeightService::stateChanged, this, &ServiceWindow::ShowState);
@@ -136,17 +137,16 @@ void ServiceWindow::BuildForm() {
 }
 
 void ServiceWindow::LoadForm() {
-    const AddOnLoadResult loaded = LoadAddOnSettings(folder_);
-    loaded_ = loaded.settings.service;
-    CBWlaczony->setChecked(loaded_.enabled);
-    EAdres->setText(QString::fromStdString(loaded_.address));
-    EPort->setValue(loaded_.port);
-    EToken->setText(QString::fromStdString(loaded_.token));
-    ENazwy->setText(QString::fromStdString(loaded_.names));
-    EZrodla->setText(QString::fromStdString(loaded_.origins));
-    LKomunikat->setText(
-        QString::fromStdString(loaded.errorText.empty() ? loaded.warningText : loaded.errorText));
-    service_.SetFileWarning(QString::fromStdString(loaded.warningText));
+    const ServiceSettings& saved = store_.Settings().service;
+    CBWlaczony->setChecked(saved.enabled);
+    EAdres->setText(QString::fromStdString(saved.address));
+    EPort->setValue(saved.port);
+    EToken->setText(QString::fromStdString(saved.token));
+    ENazwy->setText(QString::fromStdString(saved.names));
+    EZrodla->setText(QString::fromStdString(saved.origins));
+    const std::string& problem =
+        store_.ErrorText().empty() ? store_.WarningText() : store_.ErrorText();
+    LKomunikat->setText(QString::fromStdString(problem));
 }
 
 void ServiceWindow::showEvent(QShowEvent* event) {
@@ -173,27 +173,17 @@ void ServiceWindow::BKopiujClick() { QGuiApplication::clipboard()->setText(EToke
 
 bool ServiceWindow::BZapiszClick() {
     const ServiceForm form =
-        ReadServiceForm(loaded_, CBWlaczony->isChecked(), EAdres->text(), EPort->value(),
-                        EToken->text(), ENazwy->text(), EZrodla->text());
+        ReadServiceForm(store_.Settings().service, CBWlaczony->isChecked(), EAdres->text(),
+                        EPort->value(), EToken->text(), ENazwy->text(), EZrodla->text());
     if (!form.error.isEmpty()) {
         LKomunikat->setText(form.error);
         return false;
     }
-    // Load, change our own section, save: the other sections stay as they are in the file.
-    AddOnLoadResult current = LoadAddOnSettings(folder_);
-    if (!current.errorText.empty()) {
-        LKomunikat->setText(QString::fromStdString(current.errorText));
-        return false;
-    }
-    current.settings.service = form.settings;
     std::string error;
-    if (!SaveAddOnSettings(current.settings, error, folder_)) {
+    if (!store_.Save(form.settings, error)) {
         LKomunikat->setText(QStringLiteral("Nie zapisano: ") + QString::fromStdString(error));
         return false;
     }
-    loaded_ = form.settings;
     LKomunikat->setText(QStringLiteral("Zapisano w dodatki.ini."));
-    service_.SetFileWarning(QString::fromStdString(LoadAddOnSettings(folder_).warningText));
-    service_.Apply(form.settings);
     return true;
 }

@@ -1,17 +1,18 @@
 #pragma once
 // ServiceWindow: "Serwer wagi", shown without being modal from "Widok → Serwer wagi...". It edits
-// dodatki.ini's [SerwerWagi] (the switch "Udostępniaj odczyty innym programom", the address, the
-// port, the token with "Generuj", the station's other names, the allowed browser origins),
-// applies them to the running service and shows its state: "działa: http://127.0.0.1:8765/" as a
+// dodatki.ini's [SerwerWagi] through the settings store (the switch "Udostępniaj odczyty innym
+// programom", the address, the port, the token with "Generuj", the station's other names, the
+// allowed browser origins); the station applies a saved section to the running service. It shows
+// the service's state: "działa: http://127.0.0.1:8765/" as a
 // link, or "błąd: <cause>". The token is masked; "Pokaż" shows it, "Kopiuj" copies it.
 
 #include <QDialog>
 #include <QString>
-#include <filesystem>
 
 #include "AddOnSettings.h"
 #include "WeightService.h"
 
+class AddOnSettingsStore;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -35,11 +36,10 @@ QString ServiceStateHtml(const QString& stateText, const QString& url);
 class ServiceWindow : public QDialog {
     Q_OBJECT
   public:
-    // `folder`: where dodatki.ini lives (the working directory by default).
-    explicit ServiceWindow(WeightService& service, std::filesystem::path folder = {},
-                           QWidget* parent = nullptr);
+    // `store` and `service` belong to the station and outlive the window.
+    ServiceWindow(AddOnSettingsStore& store, WeightService& service, QWidget* parent = nullptr);
 
-    // Saves the form into dodatki.ini (only [SerwerWagi] changes) and applies it.
+    // Saves the form into the store's [SerwerWagi] (the station then applies it).
     bool BZapiszClick();
     void BGenerujClick();
     void BPokazClick();
@@ -53,9 +53,8 @@ class ServiceWindow : public QDialog {
     void LoadForm();
     void ShowState();
 
+    AddOnSettingsStore& store_;
     WeightService& service_;
-    std::filesystem::path folder_;
-    ServiceSettings loaded_;
 
     QCheckBox* CBWlaczony = nullptr;
     QLineEdit* EAdres = nullptr;

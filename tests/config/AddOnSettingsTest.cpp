@@ -1,13 +1,16 @@
-// dodatki.ini: the additions' settings, their defaults, what is refused, and the file's mode.
+// dodatki.ini: the additions' settings, their defaults, what is refused, and the file's mode;
+// the store that reads it once and saves it a section at a time.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "AddOnSettings.h"
+#include "AddOnSettingsStore.h"
 #include "TestSupport.h"
 
 namespace {
@@ -111,17 +114,11 @@ TEST(AddOnSettingsFile, ATokenOthersMayReadIsWarnedAbout) {
     }
 }
 
-TEST(AddOnSettingsFile, AMissingFileIsDefaultsAndAFailedSaveLeavesTheOldFile) {
+TEST(AddOnSettingsFile, AMissingFileIsDefaults) {
     waga::test::TempDir dir;
     const AddOnLoadResult none = LoadAddOnSettings(dir.Path());
     EXPECT_FALSE(none.fileFound);
     EXPECT_EQ(none.settings, AddOnSettings{});
-
-    std::ofstream(dir.File("dodatki.ini")) << "[Dziennik]\nWlaczony=0\n";
-    std::string error;
-    EXPECT_FALSE(SaveAddOnSettings(AddOnSettings{}, error, dir.File("brak-folderu")));
-    EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(LoadAddOnSettings(dir.Path()).settings.journal.enabled);
 }
 
 // A dodatki.ini that cannot be read (here a folder of that name) is said so; the additions run
@@ -135,5 +132,98 @@ TEST(AddOnSettingsFile, AnUnreadableFileIsToldAndGivesTheDefaults) {
               "Nie można odczytać pliku dodatki.ini; dodatki działają z ustawieniami domyślnymi.");
     EXPECT_EQ(loaded.settings, AddOnSettings{});
 }
+
+// The store: read once; a save writes its section and leaves every other byte of the file as
+// read, tells the listeners once, and gives the mode the token needs; a save that fails says why
+// and changes neither the file nor the settings.
+struct StoreRow {
+    const char* what;
+    std::optional<std::string> before;  // dodatki.ini at the start; none: a folder of that name
+    void (*meanwhile)(const std::string& folder);  // after the store read the file (or null)
+    AddOnSection saved;  // Journal: kept 7 days; Service: port 9001 with a token
+    std::string after;   // the file's bytes then, or the start of the error a failure gives
+    mode_t mode = 0644;  // 0: the save fails
+    friend void PrintTo(const StoreRow& row, std::ostream* out) { *out << row.what; }
+};
+
+const std::string kJournal7 = "[Dziennik]\nWlaczony=1\nPrzechowuj_dni=7\n";
+const std::string kService9001 =
+    "[SerwerWagi]\nWlaczony=0\nAdres=127.0.0.1\nPort=9001\nToken=0123456789abcdefgh\nZrodla=\n"
+    "Nazwy=\nNieaktualny_po_ms=5000\n";
+const std::string kDefaults = FormatAddOnSettings({});
+
+class AddOnStore : public testing::TestWithParam<StoreRow> {};
+
+TEST_P(AddOnStore, SavesOneSectionAndTellsItOnce) {
+    const StoreRow& row = GetParam();
+    waga::test::TempDir dir;
+    const std::string folder = dir.File("stacja");
+    const std::string file = folder + "/dodatki.ini";
+    std::filesystem::create_directory(folder);
+    row.before ? waga::test::WriteFile(file, *row.before)
+               : void(std::filesystem::create_directory(file));
+    AddOnSettingsStore store(folder);
+    if (row.meanwhile) row.meanwhile(folder);
+    const AddOnSettings loaded = store.Settings();
+    std::vector<AddOnSection> told;
+    store.OnChanged([&](AddOnSection section) { told.push_back(section); });
+    ServiceSettings service = loaded.service;
+    service.port = 9001;
+    service.token = "0123456789abcdefgh";
+    std::string error;
+    const bool saved = row.saved == AddOnSection::Journal
+                           ? store.Save(JournalSettings{true, 7}, error)
+                           : store.Save(service, error);
+    if (row.mode == 0) {
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(error.rfind(row.after, 0), 0u) << error;
+        EXPECT_EQ(told, std::vector<AddOnSection>{});
+        EXPECT_EQ(store.Settings(), loaded);
+        if (row.before) EXPECT_EQ(waga::test::ReadFile(folder + "-x/dodatki.ini"), *row.before);
+        return;
+    }
+    ASSERT_TRUE(saved) << error;
+    EXPECT_EQ(waga::test::ReadFile(file), row.after);
+    EXPECT_EQ(told, std::vector<AddOnSection>{row.saved});
+    EXPECT_EQ(store.Settings(), ParseAddOnSettings(row.after)) << "the store holds what it wrote";
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, row.mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DodatkiIni, AddOnStore,
+    testing::Values(
+        StoreRow{"a file the program wrote keeps its bytes", kDefaults, nullptr,
+                 AddOnSection::Service,
+                 "[Dziennik]\nWlaczony=1\nPrzechowuj_dni=366\n\n" + kService9001 + "\n" +
+                     kDefaults.substr(kDefaults.find("[Baza")),
+                 0600},
+        StoreRow{"comments, unknown keys, CR LF and other sections kept byte for byte",
+                 "; moje\n[Dziennik]\r\nWlaczony=0\r\n# uwaga\nNieznany=1\n\n[SerwerWagi]\n"
+                 "Port=9000\nStary=x\n\n\n[BazaCentralna]\nHost=db\n[Inna]\nA=1",
+                 nullptr, AddOnSection::Service,
+                 "; moje\n[Dziennik]\r\nWlaczony=0\r\n# uwaga\nNieznany=1\n\n" + kService9001 +
+                     "\n\n[BazaCentralna]\nHost=db\n[Inna]\nA=1",
+                 0600},
+        StoreRow{"a section the file lacks goes at its end", "\xEF\xBB\xBF[SerwerWagi]\nPort=9000",
+                 nullptr, AddOnSection::Journal,
+                 "\xEF\xBB\xBF[SerwerWagi]\nPort=9000\n\n" + kJournal7},
+        StoreRow{"a second header of the section goes",
+                 "[Dziennik]\nWlaczony=0\n[SerwerWagi]\nPort=1\n[ Dziennik ]\nPrzechowuj_dni=5\n",
+                 nullptr, AddOnSection::Journal, kJournal7 + "[SerwerWagi]\nPort=1\n"},
+        StoreRow{"read once: a later change on disk is not read", "[SerwerWagi]\nPort=9000\n",
+                 [](const std::string& folder) {
+                     waga::test::WriteFile(folder + "/dodatki.ini", "[SerwerWagi]\nPort=1\n");
+                 },
+                 AddOnSection::Journal, "[SerwerWagi]\nPort=9000\n\n" + kJournal7},
+        StoreRow{"a file it could not read is not written over", std::nullopt, nullptr,
+                 AddOnSection::Service, "Nie można odczytać pliku dodatki.ini", 0},
+        StoreRow{"a failed write", "[Dziennik]\nWlaczony=0\n",
+                 [](const std::string& folder) {
+                     std::filesystem::rename(folder, folder + "-x");  // the write finds no folder
+                 },
+                 AddOnSection::Journal, "Nie można zapisać pliku dodatki.ini: ", 0}),
+    [](const auto& info) { return "row" + std::to_string(info.index); });
 
 }  // namespace

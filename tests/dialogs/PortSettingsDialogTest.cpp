@@ -93,7 +93,8 @@ TEST_P(FormShowSpeed, SelectsTheComponentsSpeed) {
     Find<RadioGroup>(dialog, "RGSzybkosc")->SetItemIndex(3);  // what an earlier showing left behind
     dialog.FormShow();
     EXPECT_EQ(Find<RadioGroup>(dialog, "RGSzybkosc")->ItemIndex(), GetParam().expectedIndex);
-    EXPECT_EQ(dialog.Selections().speed, GetParam().expectedIndex);
+    const std::optional<BaudRate> chosen = dialog.Chosen().speed;
+    EXPECT_EQ(chosen ? int{*chosen} : -1, GetParam().expectedIndex);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogs, FormShowSpeed,
@@ -161,9 +162,7 @@ TEST(FormUstaw, TheCloseButtonEndsTheDialogLikeZamknij) {
     });
     dialog.exec();
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.Selections().port, 2);
-    EXPECT_EQ(dialog.Selections().dataBits, 3);
-    EXPECT_EQ(dialog.Selections().parity, 0);
+    EXPECT_EQ(dialog.Chosen(), (PortSettings{pnCOM3, br9600, db8BITS, ptNONE}));
 }
 
 }  // namespace

@@ -60,12 +60,12 @@ struct Receiver : ILineSink {
     QString ShowSettingsAndReconnect(PortSettingsDialog& dialog) {
         dialog.SetPortDriver(&port);
         dialog.exec();
-        station.Session().Reconnect(dialog.Selections());
+        station.Session().Reconnect(dialog.Chosen());
         return Status();
     }
 };
 
-PortSelections Chosen(int port, int speed) { return {port, speed, db8BITS, ptNONE}; }
+PortSettings Chosen(PortNumber port, BaudRate speed) { return {port, speed, db8BITS, ptNONE}; }
 
 TEST(StatusTexts, AreWordedExactly) {
     EXPECT_EQ(PortOpenedText(pnCOM3, br9600), "Połączenie RS232, COM3, prędkość: 9600 rozpoczęte.");
@@ -139,7 +139,7 @@ TEST(Reconnect, EveryCloseSetsEightDataBitsAndNoParity) {
     receiver.port.SetComPortParity(ptEVEN);
     PortSettingsDialog dialog(&receiver.port);
     dialog.FormShow();
-    receiver.station.Session().Reconnect(dialog.Selections());
+    receiver.station.Session().Reconnect(dialog.Chosen());
     EXPECT_EQ(receiver.port.LineSettings().dataBits, db8BITS);
     EXPECT_EQ(receiver.port.LineSettings().parity, ptNONE);
 }

@@ -1,7 +1,8 @@
-// The settings window offscreen, against a real service and a real dodatki.ini: defaults, the
-// token generator, the masked token shown and copied, saving only [SerwerWagi] (0600 with a
-// token), the warning about a token others may read, the refusals, and the state shown as a
-// link to the running service or as the cause of a failure.
+// The settings window offscreen, over a real station (its service and its dodatki.ini store):
+// defaults, the token generator, the masked token shown and copied, saving only [SerwerWagi]
+// (0600 with a token) and the running service following it (started, moved, stopped), the
+// warning about a token others may read, the refusals, and the state shown as a link to the
+// running service or as the cause of a failure.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -24,6 +25,7 @@
 #include "HttpClient.h"
 #include "MainWindow.h"
 #include "ServiceWindow.h"
+#include "Station.h"
 #include "TestSupport.h"
 #include "WeightService.h"
 
@@ -33,9 +35,15 @@ namespace {
 
 class ServiceWindowTest : public ::testing::Test {
   protected:
+    // The station and its window over what dir_ holds now: dodatki.ini is read once, here.
+    ServiceWindow& Open() {
+        station_ = std::make_unique<Station>(QString::fromStdString(dir_.Path()));
+        window_ = std::make_unique<ServiceWindow>(station_->AddOns(), station_->Service());
+        return *window_;
+    }
     template <typename T>
     T* Find(const char* name) {
-        T* widget = window_.findChild<T*>(QString::fromLatin1(name));
+        T* widget = window_->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
@@ -43,12 +51,12 @@ class ServiceWindowTest : public ::testing::Test {
     QString State() { return Find<QLabel>("LStan")->text(); }
 
     TempDir dir_;
-    WeightService service_{QString::fromStdString(dir_.File("dziennik.sqlite"))};
-    ServiceWindow window_{service_, dir_.Path()};
+    std::unique_ptr<Station> station_;
+    std::unique_ptr<ServiceWindow> window_;
 };
 
 TEST_F(ServiceWindowTest, DefaultsWhenNothingIsSaved) {
-    window_.show();
+    Open().show();
     EXPECT_FALSE(Find<QCheckBox>("CBWlaczony")->isChecked());
     EXPECT_EQ(Find<QCheckBox>("CBWlaczony")->text(),
               QStringLiteral("Udostępniaj odczyty innym programom"));
@@ -60,7 +68,7 @@ TEST_F(ServiceWindowTest, DefaultsWhenNothingIsSaved) {
 }
 
 TEST_F(ServiceWindowTest, TokenIsMaskedShownOnAskingAndCopied) {
-    window_.show();
+    Open().show();
     auto* token = Find<QLineEdit>("EToken");
     auto* show = Find<QPushButton>("BPokaz");
     Find<QPushButton>("BGeneruj")->click();
@@ -82,18 +90,18 @@ TEST_F(ServiceWindowTest, TokenReadableByOthersIsWarnedAboutUntilSaved) {
     const std::string file = dir_.File("dodatki.ini");
     WriteFile(file, "[SerwerWagi]\nToken=0123456789abcdefgh\n");
     ASSERT_EQ(chmod(file.c_str(), 0644), 0);
-    window_.show();
+    Open().show();
     const QString warning = QStringLiteral(
         "Plik dodatki.ini z tokenem serwera wagi mogą czytać inni użytkownicy; zapisz ustawienia "
         "ponownie albo wykonaj: chmod 600 dodatki.ini");
     EXPECT_EQ(Find<QLabel>("LKomunikat")->text(), warning);
-    EXPECT_EQ(service_.Notice(), warning);
+    EXPECT_EQ(station_->Service().Notice(), warning);
     EXPECT_EQ(Find<QLineEdit>("EToken")->text(), "0123456789abcdefgh");
-    ASSERT_TRUE(window_.BZapiszClick());
+    ASSERT_TRUE(window_->BZapiszClick());
     struct stat info {};
     ASSERT_EQ(stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(service_.Notice(), QString());
+    EXPECT_EQ(station_->Service().Notice(), QString());
 }
 
 TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
@@ -102,7 +110,7 @@ TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
     const quint16 port = probe.serverPort();
     probe.close();
-    window_.show();
+    Open().show();
     Find<QCheckBox>("CBWlaczony")->setChecked(true);
     Find<QSpinBox>("EPort")->setValue(port);
     Find<QPushButton>("BGeneruj")->click();
@@ -129,17 +137,28 @@ TEST_F(ServiceWindowTest, SavingStartsTheServiceAndKeepsOtherSections) {
     EXPECT_EQ(State(), QStringLiteral("działa: <a href=\"%1\">%1</a>").arg(url));
     EXPECT_EQ(Get(port, "/api/v1/weight").status, 200);
 
+    // Another port: the running service moves there.
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 moved = probe.serverPort();
+    probe.close();
+    Find<QSpinBox>("EPort")->setValue(moved);
+    Find<QPushButton>("BZapisz")->click();
+    ASSERT_TRUE(RunEventsUntil([&] { return State().contains(QString::number(moved)); }))
+        << State().toStdString();
+    EXPECT_EQ(Get(moved, "/api/v1/weight").status, 200);
+    EXPECT_EQ(Get(port, "/api/v1/weight").status, 0);  // nobody listens there any more
+
     // Switched off: saved and stopped.
     Find<QCheckBox>("CBWlaczony")->setChecked(false);
     Find<QPushButton>("BZapisz")->click();
     EXPECT_TRUE(Ini().contains("Wlaczony=0"));
     EXPECT_EQ(State(), QStringLiteral("wyłączony"));
-    EXPECT_EQ(Get(port, "/api/v1/weight").status, 0);  // nobody listens
+    EXPECT_EQ(Get(moved, "/api/v1/weight").status, 0);
 }
 
 TEST_F(ServiceWindowTest, RefusalsKeepTheFileAndSayWhy) {
     WriteFile(dir_.File("dodatki.ini"), "[SerwerWagi]\nPort=9000\n");
-    window_.show();
+    Open().show();
     struct Row {
         const char* address;
         const char* token;
@@ -156,7 +175,7 @@ TEST_F(ServiceWindowTest, RefusalsKeepTheFileAndSayWhy) {
         Find<QCheckBox>("CBWlaczony")->setChecked(true);
         Find<QLineEdit>("EAdres")->setText(row.address);
         Find<QLineEdit>("EToken")->setText(row.token);
-        EXPECT_FALSE(window_.BZapiszClick());
+        EXPECT_FALSE(window_->BZapiszClick());
         EXPECT_EQ(Find<QLabel>("LKomunikat")->text(), QString::fromUtf8(row.message));
         EXPECT_EQ(Ini(), "[SerwerWagi]\nPort=9000\n");
         EXPECT_EQ(State(), QStringLiteral("wyłączony"));
@@ -166,14 +185,14 @@ TEST_F(ServiceWindowTest, RefusalsKeepTheFileAndSayWhy) {
 TEST_F(ServiceWindowTest, PortTakenShowsTheCause) {
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
-    window_.show();
+    Open().show();
     Find<QCheckBox>("CBWlaczony")->setChecked(true);
     Find<QSpinBox>("EPort")->setValue(holder.serverPort());
-    ASSERT_TRUE(window_.BZapiszClick());
+    ASSERT_TRUE(window_->BZapiszClick());
     ASSERT_TRUE(RunEventsUntil([&] { return State().startsWith("błąd"); }));
     EXPECT_EQ(State(), QStringLiteral("błąd: port %1 jest zajęty").arg(holder.serverPort()));
     if (qEnvironmentVariableIsSet("WAGA_SERVICE_WINDOW_PNG")) {
-        window_.grab().save(qEnvironmentVariable("WAGA_SERVICE_WINDOW_PNG"));
+        window_->grab().save(qEnvironmentVariable("WAGA_SERVICE_WINDOW_PNG"));
     }
 }
 

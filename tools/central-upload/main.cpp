@@ -27,7 +27,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "AddOnSettings.h"
+#include "AddOnSettingsStore.h"
 #include "CentralCheck.h"
 #include "CentralSettingsFile.h"
 #include "CentralUploader.h"
@@ -197,20 +197,20 @@ int main(int argc, char** argv) {
         }
     }
     folder = QDir(folder).absolutePath();
-    const AddOnLoadResult loaded = LoadAddOnSettings(folder.toStdString());
+    const AddOnSettingsStore loaded(folder.toStdString());
     // Settings that cannot be used: 1 for the upload (as before), 2 for the check (1 there
     // means differences).
     const int unusable = check ? 2 : 1;
-    if (!loaded.errorText.empty()) {
-        Tell(QString::fromStdString(loaded.errorText));
+    if (!loaded.ErrorText().empty()) {
+        Tell(QString::fromStdString(loaded.ErrorText()));
         return unusable;
     }
-    if (!loaded.settings.central.enabled) {
+    if (!loaded.Settings().central.enabled) {
         Tell(QStringLiteral("[BazaCentralna] Wlaczona=0 w %1/dodatki.ini").arg(folder));
         return unusable;
     }
     const CentralSettings settings =
-        central::SettingsForConnection(loaded.settings.central, folder);
+        central::SettingsForConnection(loaded.Settings().central, folder);
     const QString warning = central::TlsModeWarning(settings.ssl);
     if (!warning.isEmpty()) Tell(warning);
     if (check) return Check(settings, folder);
