@@ -8,6 +8,7 @@
 #include "CentralUploader.h"
 #include "HistoryWindow.h"
 #include "MainWindow.h"
+#include "ProgramIdentity.h"
 #include "ReportView.h"
 #include "ServiceWindow.h"
 
@@ -59,6 +60,10 @@ Composition::Composition() : station_(std::make_unique<Station>(QDir::currentPat
                      }});
     BuildAdditionsWindows();
     ShowAdditionsState();
+    digest_ =
+        std::make_unique<BackgroundDigest>(window_.get(), [this](const ExecutableDigest& digest) {
+            window_->ShowProgramDigest(digest.hex, digest.error);
+        });
 }
 
 // The service's and the upload's state in the menu bar's corner while they are on.
@@ -113,6 +118,7 @@ void Composition::BuildAdditionsWindows() {
 }
 
 Composition::~Composition() {
+    digest_.reset();  // its thread ends while the window it reports to is still there
     station_->Stop();
     central_.reset();
     service_.reset();

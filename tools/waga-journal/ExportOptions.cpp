@@ -18,6 +18,7 @@ QString GeneralHelp() {
         "  waga-journal backup PLIK [--journal ŚCIEŻKA]\n"
         "                                     bezpieczna kopia dziennika, także w czasie pracy\n"
         "  waga-journal --help                ta pomoc\n"
+        "  waga-journal --version             wersja i SHA-256 pliku programu\n"
         "  waga-journal export --help         opcje eksportu\n"
         "\n"
         "Kod wyjścia: 0 gotowe; 1 dziennika nie można odczytać, wiersz pominięto albo wyniku\n"

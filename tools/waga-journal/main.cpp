@@ -3,7 +3,7 @@
 //   waga-journal export [--from ...] [--to ...] [--kind ...] [--format csv|json|xlsx]
 //                       [--output FILE] [--journal PATH]
 //   waga-journal backup FILE [--journal PATH]
-//   waga-journal --help, waga-journal export --help
+//   waga-journal --help, waga-journal export --help, waga-journal --version
 // Exit status: 0 done, 1 the journal could not be read or the result written out (or a row of it
 // made no sense and was left out: each is told on standard error), 2 wrong arguments.
 
@@ -19,6 +19,7 @@
 #include "JournalExportFile.h"
 #include "JournalFile.h"
 #include "JournalQuery.h"
+#include "ProgramIdentity.h"
 
 namespace {
 
@@ -99,6 +100,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    if (args == QStringList{QStringLiteral("--version")}) return PrintVersion("waga-journal");
     ExportOptions options;
     QString text;
     switch (ParseExportOptions(args, options, text)) {
