@@ -1,5 +1,4 @@
-// The about dialog: folding, activation, the links' colours and shell calls, hiding, the
-// identification lines beneath.
+// The about dialog: folding, activation, the links' colours and shell calls, hiding.
 
 #include <gtest/gtest.h>
 
@@ -15,7 +14,6 @@
 #include "DialogTestSupport.h"
 #include "Drawing.h"
 #include "TestSupport.h"
-#include "Version.h"
 
 namespace {
 
@@ -46,15 +44,6 @@ void ExpectFolded(const AboutDialog& box) {
     EXPECT_EQ(DescribedHeight(box), AboutDialog::kFoldedClientHeight);
     EXPECT_EQ(Find<QPushButton>(box, "OKButton")->y(), 228);
     EXPECT_TRUE(box.Folded());
-}
-
-void ExpectUnfolded(const AboutDialog& box);
-
-void ExpectDescribedLayout(const AboutDialog& box, bool folded) {
-    if (folded)
-        ExpectFolded(box);
-    else
-        ExpectUnfolded(box);
 }
 
 void ExpectUnfolded(const AboutDialog& box) {
@@ -222,56 +211,5 @@ TEST(AboutBox, EveryLabelShowsItsWholeTextInsideThePanel) {
     EXPECT_LE(Find<QLabel>(about.box, "Label1")->geometry().right(),
               Find<ClickLabel>(about.box, "Lvekemail")->x());
 }
-
-}  // namespace
-
-namespace {
-
-// The identification lines: the version, then the digest in two halves, or why it is unknown;
-// each line whole and within the dialog, folded and unfolded.
-struct IdentityRow {
-    const char* what;
-    QString hex;
-    QString error;
-    QStringList digestLines;
-    friend void PrintTo(const IdentityRow& row, std::ostream* out) { *out << row.what; }
-};
-
-class AboutIdentity : public testing::TestWithParam<IdentityRow> {};
-
-TEST_P(AboutIdentity, ShowsTheVersionAndTheDigestBeneathTheButton) {
-    AboutBox about;
-    about.box.show();
-    if (!GetParam().hex.isEmpty() || !GetParam().error.isEmpty())
-        about.box.ShowProgramDigest(GetParam().hex, GetParam().error);
-    QLabel* identity = Find<QLabel>(about.box, "Lidentyfikacja");
-    const QStringList lines = identity->text().split('\n');
-    EXPECT_EQ(lines, QStringList{QString("Wersja %1, SHA-256 pliku programu:").arg(kProgramVersion)}
-                         << GetParam().digestLines);
-    for (bool folded : {true, false}) {
-        if (about.box.Folded() != folded) about.box.IvekClick();
-        ExpectDescribedLayout(about.box, folded);
-        EXPECT_TRUE(about.box.rect().contains(identity->geometry()));
-        // Every line whole: the caption and the digest's halves unbroken, a cause wrapped.
-        const QRect needed = identity->fontMetrics().boundingRect(
-            QRect(0, 0, identity->width(), 1000), Qt::TextWordWrap, identity->text());
-        EXPECT_GE(identity->height(), needed.height());
-        for (const QString& line : lines.mid(0, GetParam().hex.isEmpty() ? 1 : 3))
-            EXPECT_LE(identity->fontMetrics().horizontalAdvance(line), identity->width())
-                << line.toStdString();
-    }
-}
-
-const QString kHex = "0123456789abcdef0123456789abcdef00112233445566778899aabbccddeeff";
-
-INSTANTIATE_TEST_SUITE_P(
-    Dialogs, AboutIdentity,
-    testing::Values(IdentityRow{"being_computed", {}, {}, {"(liczenie…)"}},
-                    IdentityRow{"known", kHex, {}, {kHex.left(32), kHex.mid(32)}},
-                    IdentityRow{"unreadable",
-                                {},
-                                "nie można otworzyć pliku programu: Brak dostępu",
-                                {"nieznany: nie można otworzyć pliku programu: Brak dostępu"}}),
-    [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
