@@ -8,6 +8,7 @@
 #include "CentralUploader.h"
 #include "HistoryWindow.h"
 #include "MainWindow.h"
+#include "ProgramIdentity.h"
 #include "ReportView.h"
 #include "ServiceWindow.h"
 
@@ -50,6 +51,10 @@ Composition::Composition() : station_(std::make_unique<Station>(QDir::currentPat
     BuildAdditionsWindows();
     ShowAdditionsState();
     window_->SetStationKey(station_->JournalKeyFingerprint());
+    digest_ =
+        std::make_unique<BackgroundDigest>(window_.get(), [this](const ExecutableDigest& digest) {
+            window_->ShowProgramDigest(digest.hex, digest.error);
+        });
 }
 
 // The service's and the upload's state in the menu bar's corner while they are on.
@@ -100,6 +105,7 @@ void Composition::BuildAdditionsWindows() {
 }
 
 Composition::~Composition() {
+    digest_.reset();  // its thread ends while the window it reports to is still there
     station_->Stop();
     central_.reset();
     service_.reset();

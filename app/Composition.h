@@ -17,6 +17,7 @@
 #include "Station.h"
 #include "StationSettings.h"
 
+class BackgroundDigest;
 class CentralDbWindow;
 class HistoryWindow;
 class MainWindow;
@@ -70,4 +71,7 @@ class Composition {
     std::unique_ptr<HistoryWindow> history_;
     std::unique_ptr<ServiceWindow> service_;
     std::unique_ptr<CentralDbWindow> central_;
+    // The program file's digest, read on its own thread (ended first on destruction, while the
+    // window it reports to is there).
+    std::unique_ptr<BackgroundDigest> digest_;
 };

@@ -10,7 +10,7 @@
 #include "CloseSignals.h"
 #include "HeadlessStation.h"
 #include "HeapSettings.h"
-#include "Version.h"
+#include "ProgramIdentity.h"
 
 int main(int argc, char* argv[]) {
     KeepFreedHeap();
@@ -18,16 +18,19 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("waga-stacja"));
     const QStringList arguments = QCoreApplication::arguments().mid(1);
-    if (arguments == QStringList{QStringLiteral("--version")}) {
-        std::printf("waga-stacja %s\n", kProgramVersion);
-        return 0;
-    }
+    if (arguments == QStringList{QStringLiteral("--version")}) return PrintVersion("waga-stacja");
     if (!arguments.isEmpty()) {
         std::fprintf(stderr,
                      "użycie: waga-stacja [--version]\n"
                      "Folder roboczy: $WAGA_DIR, domyślnie ~/Waga (zob. waga-stacja(1)).\n");
         return 2;
     }
+
+    // Which program runs, for whoever reads the log: its version and file's SHA-256 (read once,
+    // a matter of milliseconds; the port is opened after it).
+    std::fprintf(stderr, "waga-stacja: %s\n",
+                 IdentityText(DigestRunningExecutable()).toLocal8Bit().constData());
+    std::fflush(stderr);
 
     // Everything is relative to the working folder: konfig.ini, dodatki.ini, the COMn links,
     // the day's files and the journal.

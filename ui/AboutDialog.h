@@ -1,6 +1,8 @@
 #pragma once
 // AboutDialog: the about dialog, shown without being modal. The logo unfolds a panel with the
-// maker's advertising text; the web and e-mail links open through the desktop shell.
+// maker's advertising text; the web and e-mail links open through the desktop shell. Beneath the
+// OK button, in a small font, the program's identification for an inspector: the version and
+// the SHA-256 of the running program's file.
 
 #include <QDialog>
 #include <QPointer>
@@ -27,6 +29,8 @@ class AboutDialog : public QDialog {
     static constexpr int kFoldedButtonTop = 228;
     static constexpr int kUnfoldedButtonTop = 324;
     static constexpr int kVersionRightEdge = 226;
+    // The identification beneath the OK button; the client area grows by its height.
+    static constexpr int kIdentityGap = 6;
 
     explicit AboutDialog(QWidget* parent = nullptr);
 
@@ -42,6 +46,10 @@ class AboutDialog : public QDialog {
     void LvekemailClick();
     void OKButtonClick();
     bool Folded() const;
+
+    // The running program's file digest (64 hex digits), or why it is unknown; shown in the
+    // identification lines from then on. Until then they say it is being computed.
+    void ShowProgramDigest(const QString& hex, const QString& error);
 
   protected:
     bool event(QEvent* event) override;
@@ -62,15 +70,19 @@ class AboutDialog : public QDialog {
     QLabel* Lversion;
     QPlainTextEdit* Mreklama;
     QPushButton* OKButton;
+    QLabel* Lidentyfikacja;  // the identification lines, selectable for copying
 
     void NameControls();
     void BuildPanel();
     void BuildLinks();
     void BuildMakerLines();
+    void BuildIdentification();
+    void ShowIdentification();
     void SetLayout(int panelHeight, int clientHeight, int buttonTop);
     void NoteFocusWindow(QWindow* window);
 
     UrlOpener openUrl_;
+    QString digestLines_;
     bool placed_ = false;              // centred once; later showings keep the place
     QPointer<QWindow> previousFocus_;  // the program's window that had the focus before us
 };

@@ -211,6 +211,10 @@ void MainWindow::MMpomClick() {
         QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("doc/pomoc.htm"))));
 }
 
+void MainWindow::ShowProgramDigest(const QString& hex, const QString& error) {
+    aboutDialog_->ShowProgramDigest(hex, error);
+}
+
 void MainWindow::MMaboutClick() {
     aboutDialog_->show();
     aboutDialog_->raise();

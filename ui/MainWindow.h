@@ -65,6 +65,8 @@ class MainWindow : public QMainWindow, public IRecordingControls {
     // A step of the port's session: the status text (PortStatusText), the cause of a failed open
     // in the tooltip, and an empty read-out after a failure or a loss, so no stale weight shows.
     void ShowPortStatus(const PortStatus& status);
+    // The running program's file digest, or why it is unknown, for the about dialog.
+    void ShowProgramDigest(const QString& hex, const QString& error);
 
     // The displays the composition root makes sinks of.
     IReadoutDisplay& ReadoutDisplay();

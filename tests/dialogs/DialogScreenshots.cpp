@@ -9,6 +9,7 @@
 
 #include "AboutDialog.h"
 #include "PortSettingsDialog.h"
+#include "ProgramIdentity.h"
 #include "SerialPort.h"
 
 namespace {
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     ok &= Save(settings, dir, "ustawienia-57600.png");
 
     AboutDialog about;
+    const ExecutableDigest digest = DigestRunningExecutable();
+    about.ShowProgramDigest(digest.hex, digest.error);
     about.show();
     ok &= Save(about, dir, "o-producencie.png");
     about.IvekClick();

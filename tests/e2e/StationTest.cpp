@@ -2,7 +2,8 @@
 // no Qt platform set, in the folder WAGA_DIR names (its own working directory elsewhere), with a
 // pseudo-terminal linked there as COM2. A line from the terminal reaches the day's file, the
 // journal and /api/v1/weight; a closing signal ends it with status 0, every line read in the day
-// file and the journal, konfig.ini untouched, and one line on standard error per event. A byte 0
+// file and the journal, konfig.ini untouched, and one line on standard error per event (the first
+// names the version and the SHA-256 of the station's file, as sha256sum has it). A byte 0
 // inside a line keeps the rest of the line in the journal, the service and the exports.
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include "HttpClient.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "Version.h"
 
 using namespace std::chrono_literals;
 using namespace waga::test;
@@ -121,6 +123,11 @@ TEST_P(StationRun, FeedsEveryPartAndStopsWithNothingLost) {
     EXPECT_TRUE(JournalLines(place.Dir()) == sent) << "the journal differs from what was read";
     EXPECT_EQ(place.Read("konfig.ini"), konfig);
     const std::string log = station.Stderr();
+    ChildProcess sha256sum({"/usr/bin/sha256sum", BinPath("waga-stacja")}, "/");
+    ASSERT_EQ(sha256sum.Wait(), 0) << sha256sum.Stderr();
+    EXPECT_EQ(log.substr(0, log.find('\n') + 1), std::string("waga-stacja: wersja ") +
+                                                     kProgramVersion + ", SHA-256 " +
+                                                     sha256sum.Stdout().substr(0, 64) + "\n");
     EXPECT_GE(Count(log, "waga-stacja: Baza centralna: "), 1u) << log;
     EXPECT_EQ(Count(log, "waga-stacja: COM2: port zamknięty\n"), 1u) << log;
     EXPECT_EQ(log.substr(log.size() - std::string("port zamknięty\n").size()), "port zamknięty\n")

@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <stdexcept>
 
@@ -93,6 +95,25 @@ TEST_F(AboutCommand, ShowsTheOneAboutBoxWithoutMakingItModal) {
     for (QWidget* window : QApplication::topLevelWidgets())
         shown += qobject_cast<AboutDialog*>(window) != nullptr && window->isVisible();
     EXPECT_EQ(shown, 1);
+}
+
+// The identification the composition hands the dialog: this very process's file digest, as
+// sha256sum gives it, beneath the texts, each line whole.
+TEST_F(AboutCommand, ShowsTheRunningProgramsFileDigest) {
+    Find<QAction>(Form(), "MMabout")->trigger();
+    QProcess sha256sum;
+    sha256sum.start("sha256sum", {QCoreApplication::applicationFilePath()});
+    ASSERT_TRUE(sha256sum.waitForFinished(30000)) << sha256sum.errorString().toStdString();
+    ASSERT_EQ(sha256sum.exitCode(), 0) << sha256sum.readAllStandardError().toStdString();
+    const QString hex = QString::fromLatin1(sha256sum.readAllStandardOutput().left(64));
+    AboutDialog& about = TopLevel<AboutDialog>("AboutBox");
+    QLabel* identity = Find<QLabel>(about, "Lidentyfikacja");
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] { return !identity->text().contains("liczenie"); }))
+        << identity->text().toStdString();
+    EXPECT_EQ(identity->text().section('\n', 1).remove('\n'), hex);
+    EXPECT_TRUE(about.rect().contains(identity->geometry()));
+    for (const QString& line : identity->text().split('\n'))
+        EXPECT_LE(identity->fontMetrics().horizontalAdvance(line), identity->width());
 }
 
 // ---- An error escaping a handler ----

@@ -1,6 +1,7 @@
 // waga-central [FOLDER] [--until-empty]
 // waga-central --sprawdz [FOLDER]
 // waga-central --help
+// waga-central --version
 // Uploads FOLDER's journal to the central database set in FOLDER/dodatki.ini
 // ([BazaCentralna]), exactly as the program does, without the window: for a station whose
 // program is closed, for the tests and for the benchmark. It looks at the journal four times a
@@ -33,6 +34,7 @@
 #include "CentralUploader.h"
 #include "JournalFile.h"
 #include "PgLink.h"
+#include "ProgramIdentity.h"
 #include "ServerCertificate.h"
 #include "UploadBatch.h"
 
@@ -173,6 +175,7 @@ constexpr const char* kHelp =
     "  --sprawdz      porównaj dziennik z wierszami stacji w bazie centralnej, wiersz po\n"
     "                 wierszu; kod 0: zgodne, 1: są różnice, 2: nie można odczytać\n"
     "  --help, -h     ten opis\n"
+    "  --version      wersja i SHA-256 pliku programu\n"
     "\n"
     "Kod wyjścia 1: dodatki.ini nie daje się odczytać albo mówi Wlaczona=0; 2: zła opcja.\n";
 
@@ -189,6 +192,8 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(kHelp, stdout);
             return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+        } else if (!std::strcmp(argv[i], "--version")) {
+            return PrintVersion("waga-central");
         } else if (argv[i][0] == '-') {
             std::fprintf(stderr, "waga-central: nieznana opcja %s\n%s", argv[i], kUsage);
             return 2;

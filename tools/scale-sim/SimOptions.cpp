@@ -154,5 +154,6 @@ weighing report in Polish (Windows-1250). Stops on SIGTERM or SIGINT, removing t
   --timestamps FILE    for each line: "index monotonic_ns realtime_ns" when its CR was sent
   --quiet              print nothing (otherwise one summary line at exit)
   --help               this text
+  --version            the version and the SHA-256 of this program's file
 )";
 }

@@ -13,7 +13,9 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <string_view>
 
+#include "ProgramIdentity.h"
 #include "ScaleContent.h"
 #include "SimOptions.h"
 #include "SimPort.h"
@@ -273,6 +275,7 @@ int BlockStopSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--version") return PrintVersion("scale-sim");
     const ParseResult parsed = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.options) {
         std::cerr << "scale-sim: " << parsed.error << "\n" << SimUsage();

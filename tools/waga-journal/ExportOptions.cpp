@@ -24,6 +24,7 @@ QString GeneralHelp() {
         "                                     sprawdza podpis eksportu (PLIK.podpis)\n"
         "  waga-journal key                   odcisk klucza stacji, który ją podpisuje\n"
         "  waga-journal --help                ta pomoc\n"
+        "  waga-journal --version             wersja i SHA-256 pliku programu\n"
         "  waga-journal export --help         opcje eksportu\n"
         "\n"
         "Kod wyjścia: 0 gotowe; 1 dziennika nie można odczytać, wiersz pominięto albo wyniku\n"

@@ -6,7 +6,7 @@
 //   waga-journal verify [--journal PATH] [--key FINGERPRINT]   (the seal, doc/inspector.md)
 //   waga-journal verify-export FILE [--key FINGERPRINT]          (FILE.podpis, the export's)
 //   waga-journal key                                            (the station key's fingerprint)
-//   waga-journal --help, waga-journal export --help
+//   waga-journal --help, waga-journal export --help, waga-journal --version
 // Exit status: 0 done, 1 the journal could not be read or the result written out (or a row of it
 // made no sense and was left out: each is told on standard error), 2 wrong arguments. verify:
 // 0 intact, 1 a finding (one line each on standard output), 2 the journal cannot be read.
@@ -27,6 +27,7 @@
 #include "JournalQuery.h"
 #include "SealCheck.h"
 #include "StationKey.h"
+#include "ProgramIdentity.h"
 
 namespace {
 
@@ -189,6 +190,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    if (args == QStringList{QStringLiteral("--version")}) return PrintVersion("waga-journal");
     ExportOptions options;
     QString text;
     switch (ParseExportOptions(args, options, text)) {
