@@ -64,7 +64,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     OKButton->setGeometry(95, kFoldedButtonTop, 75, 25);
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &AboutDialog::OKButtonClick);
-    BuildIdentification();
+    ShowIdentification();
     NameControls();
     SetLayout(kFoldedPanelHeight, kFoldedClientHeight, kFoldedButtonTop);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &AboutDialog::NoteFocusWindow);
@@ -129,55 +129,39 @@ void AboutDialog::BuildMakerLines() {
     SetTextColour(Lversion, Qt::gray);
 }
 
-void AboutDialog::BuildIdentification() {
-    Lidentyfikacja = new QLabel(this);
-    Lidentyfikacja->setFont(CourierNewFont(9));
-    Lidentyfikacja->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Lidentyfikacja->setWordWrap(true);
-    Lidentyfikacja->setTextFormat(Qt::PlainText);
-    Lidentyfikacja->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    SetTextColour(Lidentyfikacja, Qt::darkGray);
-    ShowProgramDigest({}, {});  // until the digest is known
-}
-
 void AboutDialog::ShowProgramDigest(const QString& hex, const QString& error) {
-    // sha256sum prints the digest on one line; here it is cut in two halves of 32 digits.
-    digestLines_ = !hex.isEmpty()     ? hex.left(32) + '\n' + hex.mid(32)
-                   : !error.isEmpty() ? QStringLiteral("nieznany: ") + error
-                                      : QStringLiteral("(liczenie…)");
+    digest_ = !hex.isEmpty()     ? hex
+              : !error.isEmpty() ? QStringLiteral("nieznany: ") + error
+                                 : QString();
     ShowIdentification();
 }
 
-// The identification lines, one fact after another; the dialog grows to hold them.
+void AboutDialog::SetStationKey(const QString& fingerprint) {
+    keyFingerprint_ = fingerprint;
+    ShowIdentification();
+}
+
+// The identification for an inspector, in the version's tooltip: the described layout stays as
+// it is, and a 64-digit digest would not fit its 266 pixels anyway.
 void AboutDialog::ShowIdentification() {
-    Lidentyfikacja->setText(QStringLiteral("Wersja %1, SHA-256 pliku programu:\n%2")
-                                .arg(QString::fromLatin1(kProgramVersion), digestLines_));
-    const bool folded = Folded();
-    SetLayout(folded ? kFoldedPanelHeight : kUnfoldedPanelHeight,
-              folded ? kFoldedClientHeight : kUnfoldedClientHeight,
-              folded ? kFoldedButtonTop : kUnfoldedButtonTop);
+    QString text = QStringLiteral("Wersja %1\nSHA-256 pliku programu: %2")
+                       .arg(QString::fromLatin1(kProgramVersion),
+                            digest_.isEmpty() ? QStringLiteral("(liczenie…)") : digest_);
+    if (!keyFingerprint_.isEmpty())
+        text += QStringLiteral("\nOdcisk klucza stacji (pieczęć dziennika): %1\n"
+                               "waga-journal key pokazuje go, waga-journal verify sprawdza "
+                               "dziennik.")
+                    .arg(keyFingerprint_);
+    Lversion->setToolTip(text);
 }
 
 void AboutDialog::SetLayout(int panelHeight, int clientHeight, int buttonTop) {
     Panel1->resize(Panel1->width(), panelHeight);
+    setFixedSize(kClientWidth, clientHeight);
     OKButton->move(OKButton->x(), buttonTop);
-    // Beneath the button, the described margin below it kept beneath the lines instead.
-    const int identityHeight = Lidentyfikacja->heightForWidth(Panel1->width());
-    Lidentyfikacja->setGeometry(Panel1->x(), buttonTop + OKButton->height() + kIdentityGap,
-                                Panel1->width(), identityHeight);
-    setFixedSize(kClientWidth, clientHeight + kIdentityGap + identityHeight);
 }
 
 bool AboutDialog::Folded() const { return Panel1->height() == kFoldedPanelHeight; }
-
-void AboutDialog::SetStationKey(const QString& fingerprint) {
-    Lversion->setToolTip(fingerprint.isEmpty()
-                             ? QString()
-                             : QStringLiteral("Odcisk klucza stacji (pieczęć dziennika): %1\n"
-                                              "waga-journal key pokazuje go, "
-                                              "waga-journal verify sprawdza dziennik.")
-                                   .arg(fingerprint));
-}
 
 void AboutDialog::FormActivate() {
     SetLayout(kFoldedPanelHeight, kFoldedClientHeight, kFoldedButtonTop);
@@ -237,5 +221,4 @@ void AboutDialog::NameControls() {
     Lversion->setObjectName("Lversion");
     Mreklama->setObjectName("Mreklama");
     OKButton->setObjectName("OKButton");
-    Lidentyfikacja->setObjectName("Lidentyfikacja");
 }

@@ -1,8 +1,8 @@
 #pragma once
 // AboutDialog: the about dialog, shown without being modal. The logo unfolds a panel with the
-// maker's advertising text; the web and e-mail links open through the desktop shell. Beneath the
-// OK button, in a small font, the program's identification for an inspector: the version and
-// the SHA-256 of the running program's file.
+// maker's advertising text; the web and e-mail links open through the desktop shell. The
+// version's tooltip identifies the program for an inspector: the version, the SHA-256 of the
+// running program's file and the station key's fingerprint.
 
 #include <QDialog>
 #include <QPointer>
@@ -29,8 +29,6 @@ class AboutDialog : public QDialog {
     static constexpr int kFoldedButtonTop = 228;
     static constexpr int kUnfoldedButtonTop = 324;
     static constexpr int kVersionRightEdge = 226;
-    // The identification beneath the OK button; the client area grows by its height.
-    static constexpr int kIdentityGap = 6;
 
     explicit AboutDialog(QWidget* parent = nullptr);
 
@@ -38,7 +36,7 @@ class AboutDialog : public QDialog {
     using UrlOpener = std::function<void(const QUrl&)>;
     void SetUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
 
-    // The station key's fingerprint, in the version's tooltip (the layout stays as it is).
+    // The station key's fingerprint, in the version's tooltip.
     void SetStationKey(const QString& fingerprint);
     void FormActivate();  // fold, and show the version
     void IvekClick();     // unfold when folded, else fold
@@ -48,7 +46,7 @@ class AboutDialog : public QDialog {
     bool Folded() const;
 
     // The running program's file digest (64 hex digits), or why it is unknown; shown in the
-    // identification lines from then on. Until then they say it is being computed.
+    // version's tooltip from then on. Until then it says it is being computed.
     void ShowProgramDigest(const QString& hex, const QString& error);
 
   protected:
@@ -70,19 +68,18 @@ class AboutDialog : public QDialog {
     QLabel* Lversion;
     QPlainTextEdit* Mreklama;
     QPushButton* OKButton;
-    QLabel* Lidentyfikacja;  // the identification lines, selectable for copying
 
     void NameControls();
     void BuildPanel();
     void BuildLinks();
     void BuildMakerLines();
-    void BuildIdentification();
     void ShowIdentification();
     void SetLayout(int panelHeight, int clientHeight, int buttonTop);
     void NoteFocusWindow(QWindow* window);
 
     UrlOpener openUrl_;
-    QString digestLines_;
+    QString digest_;          // the file's digest, or why it is unknown; empty: being computed
+    QString keyFingerprint_;  // the station key's; empty: the rows are not sealed
     bool placed_ = false;              // centred once; later showings keep the place
     QPointer<QWindow> previousFocus_;  // the program's window that had the focus before us
 };
