@@ -29,12 +29,15 @@ void ConnectionAdmission::Forget(Id id) {
 
 template <typename Pick>
 ConnectionAdmission::Id ConnectionAdmission::Oldest(Kind kind, Id except, Pick pick) const {
+    Id busy = 0;
     for (const auto& [order, id] : byAge_[kind]) {
         if (id == except) continue;
         const auto it = entries_.constFind(id);
-        if (it != entries_.constEnd() && pick(*it)) return id;
+        if (it == entries_.constEnd() || !pick(*it)) continue;
+        if (!pending_ || !pending_(id)) return id;
+        if (busy == 0) busy = id;
     }
-    return 0;
+    return busy;
 }
 
 void ConnectionAdmission::Evict(Id id, Decision& decision) {

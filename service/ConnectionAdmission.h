@@ -6,7 +6,8 @@
 // A connection is first "opening": nothing of a request heard yet. It holds no place of a
 // request's: openings are counted apart, must send a whole request head within 2 s (else
 // closed), and when too many wait, the oldest of the same address (over 32) or of all (over 256)
-// is closed for the new one. So idle connections never keep out a client that sends a request.
+// is closed for the new one (one whose bytes wait unread only when no other is left). So idle
+// connections never keep out a client that sends a request.
 //
 // With a whole head it holds an ordinary place (256; 32 from one address). When a token is set,
 // a client without it holds at most a quarter of them (64); a place is made by closing the
@@ -22,6 +23,7 @@
 #include <QHash>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -42,6 +44,7 @@ struct ConnectionLimits {
     qint64 maxUnsentBytes = 1024 * 1024;  // also what an event-stream client may leave unread
     int streamStallMs = 10000;    // an event-stream client that takes nothing for this long goes
     int maxLingering = 512;       // refused connections still being told why
+    int listenBacklog = 1024;     // connections the system holds until the server takes them
     int firstGuessWaitMs = 1000;  // after five wrong tokens; doubled with each more
 };
 
@@ -59,8 +62,11 @@ class ConnectionAdmission {
         std::vector<Id> close;  // to be closed for it: already forgotten here
     };
 
-    ConnectionAdmission(const ConnectionLimits& limits, bool tokenSet)
-        : limits_(limits), tokenSet_(tokenSet) {}
+    // `pending` tells whether a connection's next bytes have come and wait to be read: such
+    // a one is busy rather than idle, and is closed only when no idle one is left.
+    using Pending = std::function<bool(Id)>;
+    ConnectionAdmission(const ConnectionLimits& limits, bool tokenSet, Pending pending = {})
+        : limits_(limits), tokenSet_(tokenSet), pending_(std::move(pending)) {}
 
     // A new connection from `client`: always admitted, as an opening one.
     Decision Open(Id id, const QString& client);
@@ -88,7 +94,8 @@ class ConnectionAdmission {
         int count[kKinds] = {0, 0, 0};
     };
     void Add(Id id, Entry entry);
-    // The oldest of `kind` that `pick` accepts, other than `except`; 0 when none.
+    // The oldest of `kind` that `pick` accepts, other than `except`, an idle one first; 0 when
+    // none.
     template <typename Pick>
     Id Oldest(Kind kind, Id except, Pick pick) const;
     void Evict(Id id, Decision& decision);
@@ -96,6 +103,7 @@ class ConnectionAdmission {
 
     ConnectionLimits limits_;
     bool tokenSet_;
+    Pending pending_;
     QHash<Id, Entry> entries_;
     QHash<QString, PerClient> perClient_;
     std::map<std::uint64_t, Id> byAge_[kKinds];

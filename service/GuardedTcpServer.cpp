@@ -1,11 +1,15 @@
 #include "GuardedTcpServer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #ifdef _WIN32
 #include <winsock2.h>
 #define WAGA_SHUT_WR SD_SEND
 #else
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #define WAGA_SHUT_WR SHUT_WR
 #endif
@@ -15,6 +19,7 @@ namespace {
 constexpr qint64 kReadBufferBytes = 64 * 1024;
 constexpr int kRejectLingerMs = 5000;
 constexpr int kAcceptPauseMs = 200;
+constexpr int kAcceptsPerTurn = 32;
 
 QByteArray ReasonPhrase(int status) {
     switch (status) {
@@ -62,17 +67,65 @@ GuardedTcpServer::GuardedTcpServer(ConnectionLimits limits, GatePolicy policy, Q
     : QTcpServer(parent),
       limits_(limits),
       policy_(std::move(policy)),
-      admission_(limits_, !policy_.token.isEmpty()),
+      admission_(limits_, !policy_.token.isEmpty(),
+                 [this](ConnectionAdmission::Id id) { return BytesWaiting(id); }),
       throttle_(5, 4096, limits_.firstGuessWaitMs) {
     clock_.start();
-    connect(this, &QTcpServer::acceptError, this, &GuardedTcpServer::AcceptFailed);
 }
 
-// The system refused a connection (most often: no file descriptor left). QTcpServer stops
-// accepting then; it starts again a moment later, so the service does not stay deaf.
-void GuardedTcpServer::AcceptFailed(QAbstractSocket::SocketError) {
-    emit strained(QStringLiteral("system nie przyjmuje połączeń: ") + errorString());
-    QTimer::singleShot(kAcceptPauseMs, this, [this] { resumeAccepting(); });
+GuardedTcpServer::~GuardedTcpServer() { delete acceptor_; }  // before the socket closes
+
+bool GuardedTcpServer::Listen(const QHostAddress& address, quint16 port) {
+    // Room for the connections a flood makes while the server is busy: a full queue would make a
+    // client's connect wait a second for its retry.
+    setListenBacklogSize(limits_.listenBacklog);
+    if (!listen(address, port)) return false;
+    // Connections are accepted here, at most kAcceptsPerTurn at a time: a flood that connects
+    // as fast as it is taken would otherwise keep QTcpServer accepting without end, and no
+    // request would ever be read.
+    pauseAccepting();
+    acceptor_ = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read);
+    connect(acceptor_, &QSocketNotifier::activated, this, &GuardedTcpServer::AcceptSome);
+    return true;
+}
+
+void GuardedTcpServer::AcceptSome() {
+    acceptor_->setEnabled(false);  // one notifier for the socket at a time (see below)
+    QString failure;
+    for (int i = 0; i < kAcceptsPerTurn; ++i) {
+#ifdef _WIN32
+        const SOCKET accepted = ::accept(static_cast<SOCKET>(socketDescriptor()), nullptr, nullptr);
+        if (accepted == INVALID_SOCKET) {
+            const int error = WSAGetLastError();
+            if (error != WSAEWOULDBLOCK && error != WSAECONNRESET && error != WSAEINTR) {
+                failure = QStringLiteral("błąd %1").arg(error);
+            }
+            break;
+        }
+        const qintptr descriptor = static_cast<qintptr>(accepted);
+#else
+        const int descriptor = ::accept(static_cast<int>(socketDescriptor()), nullptr, nullptr);
+        if (descriptor < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                errno != ECONNABORTED) {
+                failure = QString::fromLocal8Bit(std::strerror(errno));
+            }
+            break;
+        }
+        ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+#endif
+        incomingConnection(descriptor);
+        emit newConnection();
+    }
+    // Taking a connection lets QTcpServer accept on its own again: it must not.
+    pauseAccepting();
+    if (!failure.isEmpty()) {
+        // Most often no descriptor is left: tried again after a pause, never given up.
+        emit strained(QStringLiteral("system nie przyjmuje połączeń: ") + failure);
+        QTimer::singleShot(kAcceptPauseMs, this, [this] { acceptor_->setEnabled(true); });
+        return;
+    }
+    acceptor_->setEnabled(true);
 }
 
 void GuardedTcpServer::incomingConnection(qintptr descriptor) {
@@ -218,6 +271,22 @@ void GuardedTcpServer::Linger(QTcpSocket* socket) {
     connect(socket, &QObject::destroyed, this, [this] { --lingering_; });
     ::shutdown(static_cast<int>(socket->socketDescriptor()), WAGA_SHUT_WR);
     QTimer::singleShot(kRejectLingerMs, socket, [socket] { socket->abort(); });
+}
+
+// True when the system holds bytes from the client that the event loop has not read yet.
+bool GuardedTcpServer::BytesWaiting(ConnectionAdmission::Id id) const {
+    const QTcpSocket* socket = sockets_.value(id);
+    if (socket == nullptr) return false;
+    int waiting = 0;
+#ifdef _WIN32
+    u_long count = 0;
+    if (ioctlsocket(static_cast<SOCKET>(socket->socketDescriptor()), FIONREAD, &count) == 0) {
+        waiting = static_cast<int>(count);
+    }
+#else
+    if (ioctl(static_cast<int>(socket->socketDescriptor()), FIONREAD, &waiting) != 0) waiting = 0;
+#endif
+    return waiting > 0;
 }
 
 // Connections closed to make room: an idle one with nothing unsent ends as usual, any other is

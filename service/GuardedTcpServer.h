@@ -12,12 +12,14 @@
 // - A later request must be complete within 10 s of the previous answer (else closed); a client
 //   that asks again while more than 1 MiB of its answers are unread, or sends more than 16
 //   requests at once, is cut off (429).
-// - A connection the system cannot accept (no file descriptors left) is told, and accepting
-//   starts again after a pause.
+// - Connections are accepted a few at a time between reading requests, so that a flood never
+//   keeps the server from reading. One the system cannot accept (no file descriptor left) is
+//   told, and accepting starts again after a pause.
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -37,6 +39,9 @@ class GuardedTcpServer final : public QTcpServer {
     Q_OBJECT
   public:
     GuardedTcpServer(ConnectionLimits limits, GatePolicy policy, QObject* parent = nullptr);
+    ~GuardedTcpServer() override;
+    // listen() with the gate's own accepting; false as listen().
+    bool Listen(const QHostAddress& address, quint16 port);
 
     // A request on `socket` was answered: its time limit starts again.
     void RequestDone(QTcpSocket* socket);
@@ -80,8 +85,9 @@ class GuardedTcpServer final : public QTcpServer {
                 const QByteArray& origin = {}, const HeaderList& extra = {});
     void Linger(QTcpSocket* socket);
     void Close(const std::vector<ConnectionAdmission::Id>& ids);
+    bool BytesWaiting(ConnectionAdmission::Id id) const;
     void Forget(QObject* socket);
-    void AcceptFailed(QAbstractSocket::SocketError error);
+    void AcceptSome();
 
     ConnectionLimits limits_;
     GatePolicy policy_;
@@ -91,6 +97,7 @@ class GuardedTcpServer final : public QTcpServer {
     ConnectionAdmission::Id nextId_ = 1;
     GuessThrottle throttle_;
     QElapsedTimer clock_;
+    QSocketNotifier* acceptor_ = nullptr;
     int lingering_ = 0;
     quint64 refused_ = 0;
     quint64 evicted_ = 0;

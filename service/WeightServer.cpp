@@ -119,7 +119,7 @@ void WeightServer::Start() {
                              {OwnHostNames(settings_), QByteArray::fromStdString(settings_.token),
                               QString::fromStdString(settings_.origins)},
                              this);
-    if (!tcp_->listen(address, static_cast<quint16>(settings_.port))) {
+    if (!tcp_->Listen(address, static_cast<quint16>(settings_.port))) {
         const QString cause = tcp_->serverError() == QAbstractSocket::AddressInUseError
                                   ? QStringLiteral("port %1 jest zajęty").arg(settings_.port)
                                   : tcp_->errorString();
