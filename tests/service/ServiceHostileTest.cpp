@@ -316,9 +316,9 @@ void ResetPeakRss() {
     ASSERT_TRUE(clear) << "/proc/self/clear_refs cannot be written";
 }
 
-// A raw client resuming from the first row, with a small receive buffer: it takes what the
-// server sends only as fast as it is read.
-int ResumeFromZero(quint16 port, const QHostAddress& from) {
+// A raw client resuming from the first row (or a new one, without `lastEventId`), with a small
+// receive buffer: it takes what the server sends only as fast as it is read.
+int ResumeFromZero(quint16 port, const QHostAddress& from, const char* lastEventId = "0") {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int small = 16 * 1024;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -330,7 +330,8 @@ int ResumeFromZero(quint16 port, const QHostAddress& from) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const std::string request =
-        "GET /api/v1/events HTTP/1.1\r\nHost: localhost\r\nLast-Event-ID: 0\r\n\r\n";
+        std::string("GET /api/v1/events HTTP/1.1\r\nHost: localhost\r\n") +
+        (*lastEventId ? std::string("Last-Event-ID: ") + lastEventId + "\r\n" : "") + "\r\n";
     EXPECT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
     return fd;
 }
@@ -472,6 +473,55 @@ TEST_F(ServiceHostile, StalledStreamClientIsDroppedAndAReaderLosesNothing) {
     stalled.Socket().setReadBufferSize(0);
     EXPECT_TRUE(RunEventsUntil(
         [&] { return stalled.Socket().state() == QAbstractSocket::UnconnectedState; }));
+}
+
+// An event-stream client that takes nothing is closed once none of what waits for it has been
+// taken for streamStallMs (10 s in the program), long before 1 MiB waits; a reader beside it
+// gets every event.
+TEST_F(ServiceHostile, StreamThatTakesNothingIsClosedWithinTheBound) {
+    WeightServerOptions options;
+    options.limits.streamStallMs = 1000;
+    StartService({}, options);
+    const int stalled = ResumeFromZero(port_, ClientAddress(1), "");  // and never reads
+    SseClient reader(port_);
+    ASSERT_EQ(reader.Answer().status, 200);
+    ASSERT_EQ(reader.Take(1).size(), 1);  // the status
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Get(port_, "/api/v1/health").Json().value("clients").toInteger() == 2; }));
+    qint64 sent = 0;  // what the stalled client was sent, about
+    int lines = 0;
+    QStringList wrong;
+    const auto dropped = [&] {
+        return Get(port_, "/api/v1/health").Json().value("dropped_clients").toInteger();
+    };
+    // Each a new reading; the reader takes them all.
+    const auto feed = [&](int count) {
+        for (int i = 0; i < count; ++i) Feed("  " + std::to_string(++lines) + ",00\r");
+        const QList<SseEvent> events = reader.Take(count);
+        for (int i = 0; i < events.size(); ++i) {
+            const QString expected = "  " + QString::number(lines - count + 1 + i) + ",00";
+            if (events[i].data.value("text").toString() != expected) {
+                wrong << events[i].data.value("text").toString() + " for " + expected;
+            }
+            sent += 200;  // an event's bytes, about
+        }
+        return events.size() == count;
+    };
+    // More than the system's buffers hold for the stalled client, then a trickle until the
+    // stalled one is closed.
+    for (int batch = 0; batch < 20; ++batch) ASSERT_TRUE(feed(50)) << lines;
+    ASSERT_TRUE(WaitUntil([&] { return feed(1) && dropped() > 0; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.mid(0, 5).join(", ").toStdString();
+    EXPECT_EQ(dropped(), 1);
+    EXPECT_LT(sent, 1024 * 1024);  // closed for taking nothing, not for the 1 MiB
+    // Gone from the server (the client may not hear of it: its window is shut).
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Get(port_, "/api/v1/health").Json().value("clients").toInteger() == 1; }));
+    close(stalled);
+    EXPECT_TRUE(service_->Notice().isEmpty() ||
+                service_->Notice().startsWith(QStringLiteral("przeciążenie: ")));
+    EXPECT_TRUE(RunEventsUntil([&] { return service_->Notice().contains("nie odbiera"); }))
+        << service_->Notice().toStdString();
 }
 
 TEST_F(ServiceHostile, NonLoopbackAddressWithoutTokenRefusesToStart) {
