@@ -416,7 +416,6 @@ TEST_F(ServiceHostile, ResumingClientsKeepTheMemoryBounded) {
 }
 
 TEST_F(ServiceHostile, IncompleteRequestIsClosedButAnEventStreamStays) {
-    WeightServerOptions options;
     StartService();  // a new connection's head must be whole within 2 s
     QTcpSocket slow;
     slow.connectToHost(QHostAddress::LocalHost, port_);
