@@ -427,7 +427,12 @@ void WeightServer::OpenStream(const QHttpServerRequest& request, QHttpServerResp
     client->stall = new QTimer(socket);
     client->stall->setSingleShot(true);
     client->stall->setInterval(options_.limits.streamStallMs);
-    connect(client->stall, &QTimer::timeout, this, [this, socket] {
+    connect(client->stall, &QTimer::timeout, this, [this, socket, stall = client->stall] {
+        // The system may have taken more while this thread was busy: that is no stall.
+        if (socket->flush()) {
+            if (socket->bytesToWrite() > 0) stall->start();
+            return;
+        }
         Drop(socket, QStringLiteral("klient strumienia zdarzeń nie odbiera: rozłączony"));
     });
     Write(*client, first);
