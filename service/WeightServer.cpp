@@ -9,6 +9,11 @@
 #include <QUrlQuery>
 #include <algorithm>
 
+#ifdef __linux__
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#endif
+
 #include "ServiceRules.h"
 
 namespace {
@@ -20,11 +25,20 @@ constexpr int kTrendPoints = 600;
 // taken all of the page before: the server holds at most a page per client, however far behind.
 constexpr qint64 kCatchUpPageBytes = 8 * 1024;
 constexpr int kCatchUpPageRows = 64;
-// An event-stream client's share of the system's send buffer: small, so that a client that does
-// not read is soon seen to take nothing (the events are small and few).
-constexpr int kStreamSendBufferBytes = 32 * 1024;
 // A flood's notice clears once its causes have not been seen for this long.
 constexpr qint64 kStrainQuietMs = 30000;
+
+// Bytes the system holds for the client, not yet acknowledged by it (Linux; elsewhere only what
+// this process holds counts).
+qint64 UnsentInSystem(const QTcpSocket& socket) {
+#ifdef __linux__
+    int unsent = 0;
+    if (ioctl(static_cast<int>(socket.socketDescriptor()), SIOCOUTQ, &unsent) == 0) return unsent;
+#else
+    Q_UNUSED(socket);
+#endif
+    return 0;
+}
 
 QByteArray Json(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -59,10 +73,13 @@ WeightServer::WeightServer(ServiceSettings settings, QString journalPath,
       http_(new QHttpServer(this)),
       coalesce_(this),
       heartbeat_(this),
-      strainQuiet_(this) {
+      strainQuiet_(this),
+      stallCheck_(this) {
     DeclareRoutes();
     coalesce_.setSingleShot(true);
     connect(&coalesce_, &QTimer::timeout, this, &WeightServer::FlushPending);
+    stallCheck_.setInterval(std::max(100, options_.limits.streamStallMs / 10));
+    connect(&stallCheck_, &QTimer::timeout, this, &WeightServer::CheckStalls);
     strainQuiet_.setInterval(5000);
     connect(&strainQuiet_, &QTimer::timeout, this, &WeightServer::QuietStrains);
     heartbeat_.setInterval(options_.heartbeatMs);
@@ -423,31 +440,11 @@ void WeightServer::OpenStream(const QHttpServerRequest& request, QHttpServerResp
         if (lastReading_) first += SseMessage(*lastReading_);
         client->live = true;
     }
-    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kStreamSendBufferBytes);
-    client->stall = new QTimer(socket);
-    client->stall->setSingleShot(true);
-    client->stall->setInterval(options_.limits.streamStallMs);
-    connect(client->stall, &QTimer::timeout, this, [this, socket, stall = client->stall] {
-        // The system may have taken more while this thread was busy: that is no stall.
-        if (socket->flush()) {
-            if (socket->bytesToWrite() > 0) stall->start();
-            return;
-        }
-        Drop(socket, QStringLiteral("klient strumienia zdarzeń nie odbiera: rozłączony"));
-    });
+    client->progressMs = uptime_.elapsed();
     Write(*client, first);
     const bool live = client->live;
     clients_.push_back(std::move(client));
-    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
-        if (StreamClient* written = Client(socket)) {
-            if (socket->bytesToWrite() == 0) {
-                written->stall->stop();
-            } else {
-                written->stall->start();  // it took some: the time starts again
-            }
-        }
-        CatchUp(socket);
-    });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { CatchUp(socket); });
     // Its responder goes once the socket is gone, never while it is being destroyed.
     connect(socket, &QObject::destroyed, this, [this] {
         QTimer::singleShot(0, this, [this] {
@@ -639,7 +636,30 @@ void WeightServer::Send(const QByteArray& messages) {
 
 void WeightServer::Write(StreamClient& client, const QByteArray& bytes) {
     client.responder->writeBody(bytes);
-    if (!client.stall->isActive()) client.stall->start();  // stopped once all is taken
+    client.written += bytes.size();
+    if (!stallCheck_.isActive()) stallCheck_.start();  // stops once nothing waits
+}
+
+// A client whose system has taken nothing more for streamStallMs while bytes wait for it (in
+// this process or in the system's send queue) does not read: it goes.
+void WeightServer::CheckStalls() {
+    const qint64 now = uptime_.elapsed();
+    bool waiting = false;
+    for (const auto& client : clients_) {
+        QTcpSocket* socket = client->socket.data();
+        if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) continue;
+        const qint64 unsent = socket->bytesToWrite() + UnsentInSystem(*socket);
+        const qint64 taken = client->written - unsent;
+        if (unsent == 0 || taken > client->taken) {
+            client->taken = taken;
+            client->progressMs = now;
+        } else if (now - client->progressMs > options_.limits.streamStallMs) {
+            Drop(socket, QStringLiteral("klient strumienia zdarzeń nie odbiera: rozłączony"));
+            continue;
+        }
+        waiting = waiting || unsent > 0;
+    }
+    if (!waiting) stallCheck_.stop();
 }
 
 void WeightServer::Drop(QTcpSocket* socket, const QString& cause) {

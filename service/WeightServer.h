@@ -77,7 +77,9 @@ class WeightServer final : public QObject {
         qint64 caughtUpBytes = 0;  // catching up: what it got so far
         int caughtUpEvents = 0;
         bool feeding = false;
-        QTimer* stall = nullptr;  // runs while bytes wait that the client does not take
+        qint64 written = 0;     // bytes handed to the socket
+        qint64 taken = 0;       // of them, acknowledged by the client's system
+        qint64 progressMs = 0;  // when it last took some (uptime_)
     };
 
     void DeclareRoutes();
@@ -106,6 +108,7 @@ class WeightServer final : public QObject {
     void FlushPending();
     // Writes to an event-stream client; one that takes nothing for streamStallMs goes.
     void Write(StreamClient& client, const QByteArray& bytes);
+    void CheckStalls();
     void Drop(QTcpSocket* socket, const QString& cause);
     void Strain(const QString& cause);
     void QuietStrains();
@@ -133,6 +136,7 @@ class WeightServer final : public QObject {
 
     QHash<QString, qint64> strains_;  // cause -> when last seen (uptime_)
     QTimer strainQuiet_;
+    QTimer stallCheck_;  // runs while bytes wait for an event-stream client
 
     QElapsedTimer uptime_;
     quint64 requests_ = 0;
