@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #define WAGA_SHUT_WR SHUT_WR
 #endif
 
@@ -132,6 +133,11 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
+#ifdef _WIN32
+        ::closesocket(static_cast<SOCKET>(descriptor));
+#else
+        ::close(static_cast<int>(descriptor));
+#endif
         return;
     }
     socket->setReadBufferSize(kReadBufferBytes);
