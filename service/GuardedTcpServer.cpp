@@ -1,12 +1,17 @@
 #include "GuardedTcpServer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #ifdef _WIN32
 #include <winsock2.h>
 #define WAGA_SHUT_WR SD_SEND
 #else
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #define WAGA_SHUT_WR SHUT_WR
 #endif
 
@@ -14,6 +19,8 @@ namespace {
 
 constexpr qint64 kReadBufferBytes = 64 * 1024;
 constexpr int kRejectLingerMs = 5000;
+constexpr int kAcceptPauseMs = 200;
+constexpr int kAcceptsPerTurn = 32;
 
 QByteArray ReasonPhrase(int status) {
     switch (status) {
@@ -61,59 +68,110 @@ GuardedTcpServer::GuardedTcpServer(ConnectionLimits limits, GatePolicy policy, Q
     : QTcpServer(parent),
       limits_(limits),
       policy_(std::move(policy)),
+      admission_(limits_, !policy_.token.isEmpty(),
+                 [this](ConnectionAdmission::Id id) { return BytesWaiting(id); }),
       throttle_(5, 4096, limits_.firstGuessWaitMs) {
     clock_.start();
+}
+
+GuardedTcpServer::~GuardedTcpServer() { delete acceptor_; }  // before the socket closes
+
+bool GuardedTcpServer::Listen(const QHostAddress& address, quint16 port) {
+    // Room for the connections a flood makes while the server is busy: a full queue would make a
+    // client's connect wait a second for its retry.
+    setListenBacklogSize(limits_.listenBacklog);
+    if (!listen(address, port)) return false;
+    // Connections are accepted here, at most kAcceptsPerTurn at a time: a flood that connects
+    // as fast as it is taken would otherwise keep QTcpServer accepting without end, and no
+    // request would ever be read.
+    pauseAccepting();
+    acceptor_ = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read);
+    connect(acceptor_, &QSocketNotifier::activated, this, &GuardedTcpServer::AcceptSome);
+    return true;
+}
+
+void GuardedTcpServer::AcceptSome() {
+    acceptor_->setEnabled(false);  // one notifier for the socket at a time (see below)
+    QString failure;
+    for (int i = 0; i < kAcceptsPerTurn; ++i) {
+#ifdef _WIN32
+        const SOCKET accepted = ::accept(static_cast<SOCKET>(socketDescriptor()), nullptr, nullptr);
+        if (accepted == INVALID_SOCKET) {
+            const int error = WSAGetLastError();
+            if (error != WSAEWOULDBLOCK && error != WSAECONNRESET && error != WSAEINTR) {
+                failure = QStringLiteral("błąd %1").arg(error);
+            }
+            break;
+        }
+        const qintptr descriptor = static_cast<qintptr>(accepted);
+#else
+        const int descriptor = ::accept(static_cast<int>(socketDescriptor()), nullptr, nullptr);
+        if (descriptor < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                errno != ECONNABORTED) {
+                failure = QString::fromLocal8Bit(std::strerror(errno));
+            }
+            break;
+        }
+        ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+#endif
+        incomingConnection(descriptor);
+        emit newConnection();
+    }
+    // Taking a connection lets QTcpServer accept on its own again: it must not.
+    pauseAccepting();
+    if (!failure.isEmpty()) {
+        // Most often no descriptor is left: tried again after a pause, never given up.
+        emit strained(QStringLiteral("system nie przyjmuje połączeń: ") + failure);
+        QTimer::singleShot(kAcceptPauseMs, this, [this] { acceptor_->setEnabled(true); });
+        return;
+    }
+    acceptor_->setEnabled(true);
 }
 
 void GuardedTcpServer::incomingConnection(qintptr descriptor) {
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
+#ifdef _WIN32
+        ::closesocket(static_cast<SOCKET>(descriptor));
+#else
+        ::close(static_cast<int>(descriptor));
+#endif
         return;
     }
     socket->setReadBufferSize(kReadBufferBytes);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    const QString client = ClientKey(socket->peerAddress());
-    const Counts counts = perClient_.value(client);
-    const bool allFull = connections_ >= limits_.maxConnections;
-    if (allFull || counts.connections >= limits_.maxConnectionsPerClient) {
-        // Not handed to the HTTP server: answered here, then closed.
-        ++refused_;
-        connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
-        socket->write(RawAnswer(allFull ? 503 : 429,
-                                allFull ? QStringLiteral("za dużo połączeń")
-                                        : QStringLiteral("za dużo połączeń z tego adresu"),
-                                {{"Cache-Control", "no-store"}}));
-        socket->flush();
-        Linger(socket);
-        return;
-    }
-    ++connections_;
-    ++perClient_[client].connections;
     Guard guard;
-    guard.client = client;
+    guard.id = nextId_++;
+    guard.client = ClientKey(socket->peerAddress());
     guard.localName = HostLiteral(socket->localAddress());
     guard.loopback = IsLoopbackClient(socket->peerAddress());
     guard.timer = new QTimer(socket);
     guard.timer->setSingleShot(true);
-    guard.timer->setInterval(limits_.requestTimeoutMs);
     connect(guard.timer, &QTimer::timeout, socket, [this, socket] {
         if (!guards_.value(socket).rejected) ++timedOut_;
         socket->abort();
     });
-    guard.timer->start();
+    guard.timer->start(limits_.headTimeoutMs);
+    const ConnectionAdmission::Decision decision = admission_.Open(guard.id, guard.client);
+    sockets_.insert(guard.id, socket);
     guards_.insert(socket, guard);
     connect(socket, &QObject::destroyed, this, &GuardedTcpServer::Forget);
     // Connected before the HTTP server's own slot, so the gate sees every byte first.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
     addPendingConnection(socket);
+    if (!decision.close.empty()) {
+        Close(decision.close);
+        emit strained(QStringLiteral("za dużo połączeń bez żądania: najstarsze są zamykane"));
+    }
 }
 
 void GuardedTcpServer::OnReadyRead(QTcpSocket* socket) {
     auto it = guards_.find(socket);
     if (it == guards_.end()) return;
     Guard& guard = *it;
-    if (guard.rejected || guard.streaming) {
+    if (guard.rejected || guard.streaming || guard.evicted) {
         socket->readAll();  // nothing more is wanted from this client
         return;
     }
@@ -182,6 +240,16 @@ bool GuardedTcpServer::CheckHead(QTcpSocket* socket, Guard& guard, int requestsI
         return false;
     }
     guard.bodyLeft = verdict.bodyBytes;
+    guard.timer->start(limits_.requestTimeoutMs);  // its body; RequestDone starts it again
+    const bool tokenHolder = verdict.rightToken;
+    const ConnectionAdmission::Decision decision = admission_.Heard(guard.id, tokenHolder);
+    if (!decision.close.empty()) {
+        Close(decision.close);  // never this one: `guard` stays valid
+        emit strained(
+            tokenHolder
+                ? QStringLiteral("za dużo połączeń: najstarsze bezczynne są zamykane")
+                : QStringLiteral("za dużo połączeń bez tokenu: najstarsze bezczynne są zamykane"));
+    }
     return true;
 }
 
@@ -190,7 +258,7 @@ void GuardedTcpServer::Reject(QTcpSocket* socket, Guard& guard, int status, cons
     ++refusedRequests_;
     guard.rejected = true;
     guard.timer->stop();
-    Release(guard);     // from now on it holds no place
+    admission_.Forget(guard.id);  // from now on it holds no place
     socket->readAll();  // taken before the HTTP server's slot runs: it never sees the request
     socket->write(RawAnswer(status, message, SharedHeaders(origin, policy_.origins) + extra));
     socket->flush();
@@ -211,18 +279,40 @@ void GuardedTcpServer::Linger(QTcpSocket* socket) {
     QTimer::singleShot(kRejectLingerMs, socket, [socket] { socket->abort(); });
 }
 
-void GuardedTcpServer::Release(Guard& guard) {
-    if (!guard.counted) return;
-    guard.counted = false;
-    auto it = perClient_.find(guard.client);
-    if (guard.streaming) {
-        --streams_;
-        if (it != perClient_.end()) --it->streams;
-    } else {
-        --connections_;
-        if (it != perClient_.end()) --it->connections;
+// True when the system holds bytes from the client that the event loop has not read yet.
+bool GuardedTcpServer::BytesWaiting(ConnectionAdmission::Id id) const {
+    const QTcpSocket* socket = sockets_.value(id);
+    if (socket == nullptr) return false;
+    int waiting = 0;
+#ifdef _WIN32
+    u_long count = 0;
+    if (ioctlsocket(static_cast<SOCKET>(socket->socketDescriptor()), FIONREAD, &count) == 0) {
+        waiting = static_cast<int>(count);
     }
-    if (it != perClient_.end() && it->connections <= 0 && it->streams <= 0) perClient_.erase(it);
+#else
+    if (ioctl(static_cast<int>(socket->socketDescriptor()), FIONREAD, &waiting) != 0) waiting = 0;
+#endif
+    return waiting > 0;
+}
+
+// Connections closed to make room: an idle one with nothing unsent ends as usual, any other is
+// cut off.
+void GuardedTcpServer::Close(const std::vector<ConnectionAdmission::Id>& ids) {
+    for (const ConnectionAdmission::Id id : ids) {
+        QTcpSocket* socket = sockets_.value(id);
+        if (socket == nullptr) continue;
+        ++evicted_;
+        auto it = guards_.find(socket);
+        if (it != guards_.end()) {
+            it->evicted = true;
+            it->timer->stop();
+        }
+        if (socket->bytesToWrite() == 0 && (it == guards_.end() || !it->streaming)) {
+            socket->disconnectFromHost();
+        } else {
+            socket->abort();
+        }
+    }
 }
 
 void GuardedTcpServer::RequestDone(QTcpSocket* socket) {
@@ -231,27 +321,34 @@ void GuardedTcpServer::RequestDone(QTcpSocket* socket) {
     it->timer->start(limits_.requestTimeoutMs);
 }
 
-GuardedTcpServer::StreamAdmission GuardedTcpServer::AdmitStream(QTcpSocket* socket) {
+ConnectionAdmission::Verdict GuardedTcpServer::AdmitStream(QTcpSocket* socket) {
     auto it = guards_.find(socket);
-    if (it == guards_.end()) return StreamAdmission::AllFull;
-    Guard& guard = *it;
-    if (guard.streaming) return StreamAdmission::Admitted;
-    if (perClient_.value(guard.client).streams >= limits_.maxStreamsPerClient) {
-        return StreamAdmission::ClientFull;
+    if (it == guards_.end() || it->evicted) return ConnectionAdmission::Verdict::AllFull;
+    if (it->streaming) return ConnectionAdmission::Verdict::Admitted;
+    const ConnectionAdmission::Id id = it->id;
+    const ConnectionAdmission::Decision decision = admission_.Stream(id);
+    if (decision.verdict != ConnectionAdmission::Verdict::Admitted) {
+        ++refused_;
+        emit strained(decision.verdict == ConnectionAdmission::Verdict::ClientFull
+                          ? QStringLiteral("za dużo strumieni zdarzeń z jednego adresu")
+                      : decision.verdict == ConnectionAdmission::Verdict::TokenlessFull
+                          ? QStringLiteral("za dużo strumieni zdarzeń bez tokenu")
+                          : QStringLiteral("za dużo strumieni zdarzeń"));
+        return decision.verdict;
     }
-    if (streams_ >= limits_.maxStreams) return StreamAdmission::AllFull;
-    Release(guard);
-    guard.streaming = true;
-    guard.counted = true;
-    ++streams_;
-    ++perClient_[guard.client].streams;
-    guard.timer->stop();
-    return StreamAdmission::Admitted;
+    it->streaming = true;
+    it->timer->stop();
+    if (!decision.close.empty()) {
+        Close(decision.close);
+        emit strained(QStringLiteral("strumienie bez tokenu ustępują miejsca posiadaczom tokenu"));
+    }
+    return decision.verdict;
 }
 
 void GuardedTcpServer::Forget(QObject* socket) {
     auto it = guards_.find(socket);
     if (it == guards_.end()) return;
-    Release(*it);
+    admission_.Forget(it->id);
+    sockets_.remove(it->id);
     guards_.erase(it);
 }

@@ -289,9 +289,9 @@ HeadVerdict CheckRequestHead(const RequestHead& head, const HeadRules& rules) {
         return verdict;
     }
     // Who asks.
+    const QList<QByteArray> given = head.Values("Authorization");
+    verdict.rightToken = given.size() == 1 && BearerMatches(given.front(), rules.token);
     if (!rules.loopbackClient && head.method != "OPTIONS") {
-        const QList<QByteArray> given = head.Values("Authorization");
-        verdict.rightToken = given.size() == 1 && BearerMatches(given.front(), rules.token);
         if (!verdict.rightToken) {
             verdict.wrongToken = !given.isEmpty();
             verdict.refusal = Refuse(401, "wymagany token", {{"WWW-Authenticate", "Bearer"}});

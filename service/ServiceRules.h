@@ -97,7 +97,8 @@ struct HeadVerdict {
     std::optional<Refusal> refusal;
     qint64 bodyBytes = 0;     // the body that follows the head
     bool wrongToken = false;  // a token was given and it is not ours: a guess
-    bool rightToken = false;
+    bool rightToken =
+        false;  // the token was given and is ours (on loopback too: its place is kept)
 };
 HeadVerdict CheckRequestHead(const RequestHead& head, const HeadRules& rules);
 

@@ -9,6 +9,11 @@
 #include <QUrlQuery>
 #include <algorithm>
 
+#ifdef __linux__
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#endif
+
 #include "ServiceRules.h"
 
 namespace {
@@ -20,6 +25,20 @@ constexpr int kTrendPoints = 600;
 // taken all of the page before: the server holds at most a page per client, however far behind.
 constexpr qint64 kCatchUpPageBytes = 8 * 1024;
 constexpr int kCatchUpPageRows = 64;
+// A flood's notice clears once its causes have not been seen for this long.
+constexpr qint64 kStrainQuietMs = 30000;
+
+// Bytes the system holds for the client, not yet acknowledged by it (Linux; elsewhere only what
+// this process holds counts).
+qint64 UnsentInSystem(const QTcpSocket& socket) {
+#ifdef __linux__
+    int unsent = 0;
+    if (ioctl(static_cast<int>(socket.socketDescriptor()), SIOCOUTQ, &unsent) == 0) return unsent;
+#else
+    Q_UNUSED(socket);
+#endif
+    return 0;
+}
 
 QByteArray Json(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -53,10 +72,16 @@ WeightServer::WeightServer(ServiceSettings settings, QString journalPath,
       journal_(std::move(journalPath)),
       http_(new QHttpServer(this)),
       coalesce_(this),
-      heartbeat_(this) {
+      heartbeat_(this),
+      strainQuiet_(this),
+      stallCheck_(this) {
     DeclareRoutes();
     coalesce_.setSingleShot(true);
     connect(&coalesce_, &QTimer::timeout, this, &WeightServer::FlushPending);
+    stallCheck_.setInterval(std::max(100, options_.limits.streamStallMs / 10));
+    connect(&stallCheck_, &QTimer::timeout, this, &WeightServer::CheckStalls);
+    strainQuiet_.setInterval(5000);
+    connect(&strainQuiet_, &QTimer::timeout, this, &WeightServer::QuietStrains);
     heartbeat_.setInterval(options_.heartbeatMs);
     connect(&heartbeat_, &QTimer::timeout, this, [this] { Send(": \n\n"); });
     uptime_.start();
@@ -111,7 +136,7 @@ void WeightServer::Start() {
                              {OwnHostNames(settings_), QByteArray::fromStdString(settings_.token),
                               QString::fromStdString(settings_.origins)},
                              this);
-    if (!tcp_->listen(address, static_cast<quint16>(settings_.port))) {
+    if (!tcp_->Listen(address, static_cast<quint16>(settings_.port))) {
         const QString cause = tcp_->serverError() == QAbstractSocket::AddressInUseError
                                   ? QStringLiteral("port %1 jest zajęty").arg(settings_.port)
                                   : tcp_->errorString();
@@ -120,6 +145,7 @@ void WeightServer::Start() {
         emit Failed(cause);
         return;
     }
+    connect(tcp_, &GuardedTcpServer::strained, this, &WeightServer::Strain);
     http_->bind(tcp_);
     emit Listening(UrlOf(address, tcp_->serverPort()));
 }
@@ -240,6 +266,8 @@ WeightServer::Answer WeightServer::Health(const QHttpServerRequest&) {
             return client->socket && client->socket->state() == QAbstractSocket::ConnectedState;
         })));
     health.insert("connections", tcp_ ? tcp_->OpenConnections() : 0);
+    health.insert("opening", tcp_ ? tcp_->OpeningConnections() : 0);
+    health.insert("evicted", static_cast<qint64>(tcp_ ? tcp_->Evicted() : 0));
     health.insert("requests", static_cast<qint64>(requests_));
     health.insert("dropped_clients", static_cast<qint64>(droppedClients_));
     health.insert("gaps", static_cast<qint64>(gaps_));
@@ -370,21 +398,19 @@ void WeightServer::OpenStream(const QHttpServerRequest& request, QHttpServerResp
     ++requests_;
     QTcpSocket* socket = responder.socket();
     if (tcp_) {
-        switch (tcp_->AdmitStream(socket)) {
-            case GuardedTcpServer::StreamAdmission::Admitted:
-                break;
-            case GuardedTcpServer::StreamAdmission::ClientFull:
-                tcp_->RequestDone(socket);
-                Reply(request, responder,
-                      Error(Status::TooManyRequests,
-                            QStringLiteral("za dużo strumieni zdarzeń z tego adresu")));
-                return;
-            case GuardedTcpServer::StreamAdmission::AllFull:
-                tcp_->RequestDone(socket);
-                Reply(
-                    request, responder,
-                    Error(Status::ServiceUnavailable, QStringLiteral("za dużo strumieni zdarzeń")));
-                return;
+        const ConnectionAdmission::Verdict verdict = tcp_->AdmitStream(socket);
+        if (verdict != ConnectionAdmission::Verdict::Admitted) {
+            tcp_->RequestDone(socket);
+            Reply(request, responder,
+                  verdict == ConnectionAdmission::Verdict::ClientFull
+                      ? Error(Status::TooManyRequests,
+                              QStringLiteral("za dużo strumieni zdarzeń z tego adresu"))
+                  : verdict == ConnectionAdmission::Verdict::TokenlessFull
+                      ? Error(Status::ServiceUnavailable,
+                              QStringLiteral("za dużo strumieni zdarzeń bez tokenu"))
+                      : Error(Status::ServiceUnavailable,
+                              QStringLiteral("za dużo strumieni zdarzeń")));
+            return;
         }
     }
     auto client = std::make_unique<StreamClient>();
@@ -414,7 +440,8 @@ void WeightServer::OpenStream(const QHttpServerRequest& request, QHttpServerResp
         if (lastReading_) first += SseMessage(*lastReading_);
         client->live = true;
     }
-    out.writeBody(first);
+    client->progressMs = uptime_.elapsed();
+    Write(*client, first);
     const bool live = client->live;
     clients_.push_back(std::move(client));
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { CatchUp(socket); });
@@ -447,7 +474,7 @@ void WeightServer::CatchUp(QTcpSocket* socket) {
            socket->state() == QAbstractSocket::ConnectedState) {
         QByteArray page = NextCatchUpPage(*client);
         if (page.isEmpty()) break;
-        client->responder->writeBody(page);
+        Write(*client, page);
         socket->flush();  // into the system's buffer, as much as it takes now
     }
     client->feeding = false;
@@ -595,13 +622,71 @@ void WeightServer::Send(const QByteArray& messages) {
         }
         if (socket->bytesToWrite() > options_.limits.maxUnsentBytes) {
             // A client that does not read: dropped rather than buffered without end.
-            ++droppedClients_;
             it = clients_.erase(it);
-            socket->abort();
+            Drop(socket,
+                 QStringLiteral("klient strumienia zdarzeń ma ponad 1 MiB zaległych danych: "
+                                "rozłączony"));
             continue;
         }
-        client.responder->writeBody(messages);
+        Write(client, messages);
         ++it;
     }
     if (clients_.empty()) heartbeat_.stop();
+}
+
+void WeightServer::Write(StreamClient& client, const QByteArray& bytes) {
+    client.responder->writeBody(bytes);
+    client.written += bytes.size();
+    if (!stallCheck_.isActive()) stallCheck_.start();  // stops once nothing waits
+}
+
+// A client whose system has taken nothing more for streamStallMs while bytes wait for it (in
+// this process or in the system's send queue) does not read: it goes.
+void WeightServer::CheckStalls() {
+    const qint64 now = uptime_.elapsed();
+    bool waiting = false;
+    for (const auto& client : clients_) {
+        QTcpSocket* socket = client->socket.data();
+        if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) continue;
+        const qint64 unsent = socket->bytesToWrite() + UnsentInSystem(*socket);
+        const qint64 taken = client->written - unsent;
+        if (unsent == 0 || taken > client->taken) {
+            client->taken = taken;
+            client->progressMs = now;
+        } else if (now - client->progressMs > options_.limits.streamStallMs) {
+            Drop(socket, QStringLiteral("klient strumienia zdarzeń nie odbiera: rozłączony"));
+            continue;
+        }
+        waiting = waiting || unsent > 0;
+    }
+    if (!waiting) stallCheck_.stop();
+}
+
+void WeightServer::Drop(QTcpSocket* socket, const QString& cause) {
+    ++droppedClients_;
+    Strain(cause);
+    socket->abort();  // its entry goes once the socket is gone
+}
+
+void WeightServer::Strain(const QString& cause) {
+    const bool fresh = !strains_.contains(cause);
+    strains_.insert(cause, uptime_.elapsed());
+    if (!fresh) return;
+    if (!strainQuiet_.isActive()) strainQuiet_.start();
+    QStringList causes = strains_.keys();
+    causes.sort();
+    emit StrainChanged(causes.join(QStringLiteral("; ")));
+}
+
+void WeightServer::QuietStrains() {
+    const qint64 now = uptime_.elapsed();
+    const auto before = strains_.size();
+    for (auto it = strains_.begin(); it != strains_.end();) {
+        it = now - it.value() > kStrainQuietMs ? strains_.erase(it) : std::next(it);
+    }
+    if (strains_.isEmpty()) strainQuiet_.stop();
+    if (strains_.size() == before) return;
+    QStringList causes = strains_.keys();
+    causes.sort();
+    emit StrainChanged(causes.join(QStringLiteral("; ")));
 }

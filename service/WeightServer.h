@@ -57,6 +57,8 @@ class WeightServer final : public QObject {
   signals:
     void Listening(const QString& url);
     void Failed(const QString& cause);
+    // What a flood causes now, in Polish ("" once it has been quiet for 30 s): told, never silent.
+    void StrainChanged(const QString& text);
 
   private:
     using Status = QHttpServerResponder::StatusCode;
@@ -75,6 +77,9 @@ class WeightServer final : public QObject {
         qint64 caughtUpBytes = 0;  // catching up: what it got so far
         int caughtUpEvents = 0;
         bool feeding = false;
+        qint64 written = 0;     // bytes handed to the socket
+        qint64 taken = 0;       // of them, acknowledged by the client's system
+        qint64 progressMs = 0;  // when it last took some (uptime_)
     };
 
     void DeclareRoutes();
@@ -101,6 +106,12 @@ class WeightServer final : public QObject {
     void Send(const QByteArray& messages);
     bool AnyLive() const;
     void FlushPending();
+    // Writes to an event-stream client; one that takes nothing for streamStallMs goes.
+    void Write(StreamClient& client, const QByteArray& bytes);
+    void CheckStalls();
+    void Drop(QTcpSocket* socket, const QString& cause);
+    void Strain(const QString& cause);
+    void QuietStrains();
 
     ServiceSettings settings_;
     WeightServerOptions options_;
@@ -122,6 +133,10 @@ class WeightServer final : public QObject {
     std::optional<ServiceEvent> pending_;
     QTimer coalesce_;
     QTimer heartbeat_;
+
+    QHash<QString, qint64> strains_;  // cause -> when last seen (uptime_)
+    QTimer strainQuiet_;
+    QTimer stallCheck_;  // runs while bytes wait for an event-stream client
 
     QElapsedTimer uptime_;
     quint64 requests_ = 0;

@@ -30,6 +30,7 @@ void WeightService::Stop() {
     state_ = State::Off;
     url_.clear();
     cause_.clear();
+    strain_.clear();
 }
 
 void WeightService::Apply(const ServiceSettings& settings) {
@@ -57,6 +58,11 @@ void WeightService::Apply(const ServiceSettings& settings) {
         cause_ = cause;
         emit stateChanged();
     });
+    connect(server, &WeightServer::StrainChanged, this, [this, server](const QString& text) {
+        if (server != server_) return;
+        strain_ = text.isEmpty() ? QString() : QStringLiteral("przeciążenie: ") + text;
+        emit stateChanged();
+    });
     QMetaObject::invokeMethod(server, &WeightServer::Start, Qt::QueuedConnection);
     sink_.Connect(feed, [server] {
         QMetaObject::invokeMethod(server, &WeightServer::Drain, Qt::QueuedConnection);
@@ -67,6 +73,7 @@ void WeightService::Apply(const ServiceSettings& settings) {
 QString WeightService::Notice() const {
     QStringList parts;
     if (state_ == State::Failed) parts << ServiceStateText(state_, url_, cause_);
+    if (!strain_.isEmpty()) parts << strain_;
     if (!fileWarning_.isEmpty()) parts << fileWarning_;
     return parts.join(QStringLiteral("; "));
 }

@@ -28,8 +28,9 @@ class WeightService final : public QObject {
     State CurrentState() const { return state_; }
     QString Url() const { return url_; }
     QString Cause() const { return cause_; }
-    // What the operator should know: why the service does not run, and a warning about
-    // dodatki.ini (SetFileWarning); empty when all is well. stateChanged tells when it changes.
+    // What the operator should know: why the service does not run, what a flood causes, and a
+    // warning about dodatki.ini (SetFileWarning); empty when all is well. stateChanged tells when
+    // it changes.
     QString Notice() const;
     void SetFileWarning(const QString& warning);
 
@@ -47,6 +48,7 @@ class WeightService final : public QObject {
     State state_ = State::Off;
     QString url_;
     QString cause_;
+    QString strain_;  // what a flood causes now (WeightServer::StrainChanged)
     QString fileWarning_;
 };
 

@@ -10,6 +10,11 @@
 //       requests a second and the answer time (p50, p99).
 //   service-load hold --port P --seconds S
 //       Holds one event-stream client open (the idle figure is taken meanwhile).
+//   service-load flood --port P --token T [--asks 200]
+//       The token holder's GET /api/v1/weight, each on a new connection from 127.0.0.1 with
+//       the token: alone, then while 250 addresses of 127/8 flood the service (300 each of idle
+//       connections, heads that never end, requests without the token, event streams that
+//       never read); prints the share answered and the answer time (p50, p99) of both.
 //
 // Output: one line of key=value pairs.
 #include <arpa/inet.h>
@@ -31,6 +36,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "Flood.h"
 
 namespace {
 
@@ -292,11 +299,79 @@ int Hold(const std::map<std::string, std::string>& options) {
     return 0;
 }
 
+// One GET with the token on a new connection; its time in ns, negative when not answered 200
+// within 5 s.
+std::int64_t AskWithToken(int port, const std::string& token) {
+    const std::int64_t start = NowNs();
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    SendAll(fd, "GET /api/v1/weight HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " + token +
+                    "\r\n\r\n");
+    std::string answer;
+    char buffer[4096];
+    const std::int64_t deadline = start + 5000000000LL;
+    while (NowNs() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        answer.append(buffer, static_cast<std::size_t>(n));
+        const std::size_t headerEnd = answer.find("\r\n\r\n");
+        const std::size_t at = answer.find("Content-Length: ");
+        if (headerEnd == std::string::npos || at == std::string::npos) continue;
+        if (answer.size() >= headerEnd + 4 + std::strtoull(answer.c_str() + at + 16, nullptr, 10)) {
+            close(fd);
+            return answer.compare(0, 12, "HTTP/1.1 200") == 0 ? NowNs() - start : -1;
+        }
+    }
+    close(fd);
+    return -1;
+}
+
+int FloodFigures(const std::map<std::string, std::string>& options) {
+    const int port = Int(options, "--port", 0);
+    const int asks = Int(options, "--asks", 200);
+    const std::string token = options.count("--token") ? options.at("--token") : "";
+    const auto measure = [&](const char* name) {
+        std::vector<std::int64_t> times;
+        int served = 0;
+        for (int i = 0; i < asks; ++i) {
+            const std::int64_t ns = AskWithToken(port, token);
+            if (ns >= 0) ++served;
+            times.push_back(ns >= 0 ? ns : 5000000000LL);
+        }
+        std::printf("%s_served=%.1f %s_p50_ms=%.1f %s_p99_ms=%.1f ", name, 100.0 * served / asks,
+                    name, Percentile(times, 0.50), name, Percentile(times, 0.99));
+    };
+    measure("alone");
+    using waga::flood::Kind;
+    waga::flood::Plan plan{
+        (127u << 24) | 1u,
+        port,
+        (127u << 24) | 2u,
+        250,
+        {{Kind::Idle, 300}, {Kind::Partial, 300}, {Kind::Tokenless, 300}, {Kind::Stream, 300}}};
+    waga::flood::Flood flood(plan);
+    const std::int64_t until = NowNs() + 10000000000LL;
+    while (flood.Connected() < 1000 && NowNs() < until) usleep(10000);
+    const int held = flood.Connected();
+    measure("flood");
+    std::printf("held=%d\n", held);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: service-load latency|get|hold --port P ...\n");
+        std::fprintf(stderr, "usage: service-load latency|get|hold|flood --port P ...\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -304,6 +379,7 @@ int main(int argc, char** argv) {
     if (mode == "latency") return Latency(options);
     if (mode == "get") return Get(options);
     if (mode == "hold") return Hold(options);
+    if (mode == "flood") return FloodFigures(options);
     std::fprintf(stderr, "service-load: unknown mode %s\n", mode.c_str());
     return 2;
 }

@@ -12,7 +12,10 @@ In one run, over one pseudo-terminal linked as COM2:
   3. idle with one event-stream client connected: wake-ups a second (context switches of all
      the process's threads);
   4. the same GET load against a minimal Python standard-library bridge (python_bridge.py)
-     reading the same pseudo-terminal.
+     reading the same pseudo-terminal;
+  5. with a token set: the token holder's GETs, each on a new connection, alone and while 250
+     local addresses flood the service (idle connections, heads that never end, requests
+     without the token, event streams that never read): the share answered, p50 and p99.
 The service's process is the headless station waga-stacja (the serial port component, the line
 pipeline and the service as the programs wire them, without the window; the journal and the
 recording file off, so that the service's own share is measured) unless WAGA_SERVICE_PROGRAM
@@ -163,6 +166,23 @@ def main():
     finally:
         bridge.terminate()
         bridge.wait(10)
+    # 5. The token holder under a flood.
+    token = "bench-token-0123456789"
+    with open(os.path.join(work, "dodatki.ini"), "w") as f:
+        f.write(f"[Dziennik]\nWlaczony=0\n[SerwerWagi]\nWlaczony=1\nPort={port}\nToken={token}\n")
+    os.chmod(os.path.join(work, "dodatki.ini"), 0o600)
+    host = subprocess.Popen([program], cwd=work, env=dict(os.environ, WAGA_DIR=work),
+                            stderr=open(os.path.join(work, "host-flood.log"), "w"))
+    try:
+        wait_http(f"http://127.0.0.1:{port}/api/v1/health")
+        feed = SlowFeed(master)
+        out = subprocess.run([load, "flood", "--port", str(port), "--token", token],
+                             capture_output=True, text=True, check=True)
+        figures["flood"] = parse(out.stdout)
+        feed.close()
+    finally:
+        host.send_signal(signal.SIGTERM)
+        host.wait(10)
     shutil.rmtree(work, ignore_errors=True)
 
     lat, get, bridge_get = figures["latency"], figures["get"], figures["bridge"]
@@ -183,6 +203,12 @@ def main():
     print(f"| Python bridge, same pseudo-terminal: requests/s, p99 | {bridge_get['rps']}/s, "
           f"{bridge_get['p99_ms']} ms ({bridge_get['errors']} errors) | |")
     print(f"| service ÷ bridge, requests/s | {ratio:.1f}× | ≥ 5× |")
+    fl = figures["flood"]
+    print(f"| token holder, new connection each, under a flood from 250 local addresses "
+          f"({fl['held']} connections held): answered, p50 / p99 | {fl['flood_served']} %, "
+          f"{fl['flood_p50_ms']} / {fl['flood_p99_ms']} ms | ≥ 99 %, p99 < 100 ms |")
+    print(f"| the same without the flood | {fl['alone_served']} %, {fl['alone_p50_ms']} / "
+          f"{fl['alone_p99_ms']} ms | |")
     print(f"| idle, one event-stream client: wake-ups/s (CPU-s per hour) | "
           f"{figures['idle']:.2f} ({figures['idle_cpu']:.2f}) | ≤ 1/s |")
 

@@ -202,11 +202,9 @@ TEST_F(ServiceHostile, HostileRequestsTable) {
     EXPECT_EQ(Get(port_, "/api/v1/weight").status, 200);  // and it still serves
 }
 
-TEST_F(ServiceHostile, ConnectionsAndStreamsAreLimitedPerAddressAndApart) {
+TEST_F(ServiceHostile, StreamsAreLimitedPerAddressAndInAll) {
     RaiseFileLimit();
-    WeightServerOptions options;
-    options.limits.requestTimeoutMs = 120000;  // the idle ones stay however slow the machine
-    StartService({}, options);
+    StartService();
     // Event streams: 8 from one address, 256 in all; a full quota still leaves GET answered.
     std::vector<std::unique_ptr<SseClient>> streams;
     for (int client = 0; client < 32; ++client) {
@@ -228,43 +226,74 @@ TEST_F(ServiceHostile, ConnectionsAndStreamsAreLimitedPerAddressAndApart) {
     EXPECT_EQ(Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost, ClientAddress(0))
                   .status,
               200);
-    streams.clear();
+}
 
-    // Ordinary connections: 32 from one address, 256 in all, held idle.
-    std::vector<std::unique_ptr<QTcpSocket>> idle;
-    auto open = [&](int client) {
-        auto socket = std::make_unique<QTcpSocket>();
-        socket->bind(ClientAddress(client));
-        socket->connectToHost(QHostAddress::LocalHost, port_);
-        EXPECT_TRUE(socket->waitForConnected(3000));
-        idle.push_back(std::move(socket));
+// Idle connections never keep out a request: a new connection that has sent nothing, or one
+// that has had its answer, makes way for a client that asks (the oldest of the same address
+// over 32 held, the oldest of all over 256), and the one that asks is answered.
+TEST_F(ServiceHostile, IdleConnectionsMakeWayForARequest) {
+    RaiseFileLimit();
+    WeightServerOptions options;
+    options.limits.headTimeoutMs = 120000;  // the idle ones stay however slow the machine
+    options.limits.requestTimeoutMs = 120000;
+    StartService({}, options);
+    struct Row {
+        const char* what;
+        int total;          // held from 127.0.0.1 (up to 32), else 32 from each of 127.0.1.2 ...
+        bool askedFirst;    // each held one had an answer before (else it never sent a byte)
+        const char* count;  // the health figure that counts them
     };
-    auto health = [&] {  // asked through a held connection
-        idle.front()->write("GET /api/v1/health HTTP/1.1\r\nHost: localhost\r\n\r\n");
-        return ReadAnswer(*idle.front()).Json();
+    // With the connection that asks for the figures, kept alive too, all places are taken.
+    const Row rows[] = {
+        {"32 idle from 127.0.0.1, as one local user holds them", 32, false, "opening"},
+        {"32 kept alive from 127.0.0.1", 32, true, "connections"},
+        {"256 idle from 8 addresses", 256, false, "opening"},
+        {"255 kept alive from 8 addresses", 255, true, "connections"},
     };
-    for (int i = 0; i < 32; ++i) open(0);
-    ASSERT_TRUE(WaitUntil([&] { return health().value("connections").toInteger() == 32; }));
-    EXPECT_EQ(Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost, ClientAddress(0))
-                  .status,
-              429);
-    for (int client = 1; client < 8; ++client) {
-        for (int i = 0; i < 32; ++i) open(client);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTcpSocket asker;  // from an address of its own
+        asker.bind(ClientAddress(200));
+        asker.connectToHost(QHostAddress::LocalHost, port_);
+        ASSERT_TRUE(asker.waitForConnected(3000));
+        const auto health = [&] {
+            asker.write("GET /api/v1/health HTTP/1.1\r\nHost: localhost\r\n\r\n");
+            return ReadAnswer(asker).Json();
+        };
+        const qint64 evictedBefore = health().value("evicted").toInteger();
+        const bool local = row.total <= 32;
+        const QHostAddress first = local ? QHostAddress(QHostAddress::LocalHost) : ClientAddress(0);
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < row.total; ++i) {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->bind(local ? first : ClientAddress(i / 32));
+            socket->connectToHost(QHostAddress::LocalHost, port_);
+            ASSERT_TRUE(socket->waitForConnected(3000));
+            if (row.askedFirst) {
+                socket->write("GET /api/v1/weight HTTP/1.1\r\nHost: localhost\r\n\r\n");
+                ASSERT_EQ(ReadAnswer(*socket).status, 200);
+            }
+            held.push_back(std::move(socket));
+        }
+        const int counted = row.total + (row.askedFirst ? 1 : 0);  // with the asker
+        ASSERT_TRUE(WaitUntil([&] { return health().value(row.count).toInteger() == counted; }));
+        // A client of the first address asks, on a new connection: answered.
+        const HttpAnswer answer =
+            Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost, first);
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_TRUE(answer.Json().contains("reading"));
+        // The oldest held one was closed for it; the others stay.
+        EXPECT_TRUE(held.front()->waitForDisconnected(5000) ||
+                    held.front()->state() == QAbstractSocket::UnconnectedState);
+        EXPECT_EQ(held[1]->state(), QAbstractSocket::ConnectedState);
+        EXPECT_EQ(health().value("evicted").toInteger() - evictedBefore, 1);
+        held.clear();
+        ASSERT_TRUE(WaitUntil([&] {
+            const QJsonObject now = health();
+            return now.value("opening").toInteger() == 0 &&
+                   now.value("connections").toInteger() == 1;
+        }));
     }
-    ASSERT_TRUE(WaitUntil([&] { return health().value("connections").toInteger() == 256; }));
-    const HttpAnswer full =
-        Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost, ClientAddress(8));
-    EXPECT_EQ(full.status, 503);
-    EXPECT_FALSE(full.Json().value("error").toString().isEmpty());
-    EXPECT_EQ(health().value("refused_connections").toInteger(), 2);
-    idle.pop_back();  // one leaves: a place is free again
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            return Request(port_, "GET", "/api/v1/weight", {}, QHostAddress::LocalHost,
-                           ClientAddress(8))
-                       .status == 200;
-        },
-        std::chrono::seconds(5)));
 }
 
 namespace {
@@ -287,9 +316,9 @@ void ResetPeakRss() {
     ASSERT_TRUE(clear) << "/proc/self/clear_refs cannot be written";
 }
 
-// A raw client resuming from the first row, with a small receive buffer: it takes what the
-// server sends only as fast as it is read.
-int ResumeFromZero(quint16 port, const QHostAddress& from) {
+// A raw client resuming from the first row (or a new one, without `lastEventId`), with a small
+// receive buffer: it takes what the server sends only as fast as it is read.
+int ResumeFromZero(quint16 port, const QHostAddress& from, const char* lastEventId = "0") {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int small = 16 * 1024;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -301,7 +330,8 @@ int ResumeFromZero(quint16 port, const QHostAddress& from) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const std::string request =
-        "GET /api/v1/events HTTP/1.1\r\nHost: localhost\r\nLast-Event-ID: 0\r\n\r\n";
+        std::string("GET /api/v1/events HTTP/1.1\r\nHost: localhost\r\n") +
+        (*lastEventId ? std::string("Last-Event-ID: ") + lastEventId + "\r\n" : "") + "\r\n";
     EXPECT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
     return fd;
 }
@@ -386,9 +416,7 @@ TEST_F(ServiceHostile, ResumingClientsKeepTheMemoryBounded) {
 }
 
 TEST_F(ServiceHostile, IncompleteRequestIsClosedButAnEventStreamStays) {
-    WeightServerOptions options;
-    options.limits.requestTimeoutMs = 2000;  // 10 s in the program; shortened here
-    StartService({}, options);
+    StartService();  // a new connection's head must be whole within 2 s
     QTcpSocket slow;
     slow.connectToHost(QHostAddress::LocalHost, port_);
     ASSERT_TRUE(slow.waitForConnected(3000));
@@ -444,6 +472,55 @@ TEST_F(ServiceHostile, StalledStreamClientIsDroppedAndAReaderLosesNothing) {
     stalled.Socket().setReadBufferSize(0);
     EXPECT_TRUE(RunEventsUntil(
         [&] { return stalled.Socket().state() == QAbstractSocket::UnconnectedState; }));
+}
+
+// An event-stream client that takes nothing is closed once none of what waits for it has been
+// taken for streamStallMs (10 s in the program), long before 1 MiB waits; a reader beside it
+// gets every event.
+TEST_F(ServiceHostile, StreamThatTakesNothingIsClosedWithinTheBound) {
+    WeightServerOptions options;
+    options.limits.streamStallMs = 1000;
+    StartService({}, options);
+    const int stalled = ResumeFromZero(port_, ClientAddress(1), "");  // and never reads
+    SseClient reader(port_);
+    ASSERT_EQ(reader.Answer().status, 200);
+    ASSERT_EQ(reader.Take(1).size(), 1);  // the status
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Get(port_, "/api/v1/health").Json().value("clients").toInteger() == 2; }));
+    qint64 sent = 0;  // what the stalled client was sent, about
+    int lines = 0;
+    QStringList wrong;
+    const auto dropped = [&] {
+        return Get(port_, "/api/v1/health").Json().value("dropped_clients").toInteger();
+    };
+    // Each a new reading; the reader takes them all.
+    const auto feed = [&](int count) {
+        for (int i = 0; i < count; ++i) Feed("  " + std::to_string(++lines) + ",00\r");
+        const QList<SseEvent> events = reader.Take(count);
+        for (int i = 0; i < events.size(); ++i) {
+            const QString expected = "  " + QString::number(lines - count + 1 + i) + ",00";
+            if (events[i].data.value("text").toString() != expected) {
+                wrong << events[i].data.value("text").toString() + " for " + expected;
+            }
+            sent += 200;  // an event's bytes, about
+        }
+        return events.size() == count;
+    };
+    // More than the system's buffers hold for the stalled client, then a trickle until the
+    // stalled one is closed.
+    for (int batch = 0; batch < 20; ++batch) ASSERT_TRUE(feed(50)) << lines;
+    ASSERT_TRUE(WaitUntil([&] { return feed(1) && dropped() > 0; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.mid(0, 5).join(", ").toStdString();
+    EXPECT_EQ(dropped(), 1);
+    EXPECT_LT(sent, 1024 * 1024);  // closed for taking nothing, not for the 1 MiB
+    // Gone from the server (the client may not hear of it: its window is shut).
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Get(port_, "/api/v1/health").Json().value("clients").toInteger() == 1; }));
+    close(stalled);
+    EXPECT_TRUE(service_->Notice().isEmpty() ||
+                service_->Notice().startsWith(QStringLiteral("przeciążenie: ")));
+    EXPECT_TRUE(RunEventsUntil([&] { return service_->Notice().contains("nie odbiera"); }))
+        << service_->Notice().toStdString();
 }
 
 TEST_F(ServiceHostile, NonLoopbackAddressWithoutTokenRefusesToStart) {

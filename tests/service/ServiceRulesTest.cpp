@@ -2,6 +2,9 @@
 // wrong tokens are slowed, query parsing, and the state text of the settings window.
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "ConnectionAdmission.h"
 #include "ServiceRules.h"
 #include "WeightService.h"
 
@@ -126,6 +129,87 @@ TEST(ServiceRules, StateTexts) {
     EXPECT_EQ(ServiceStateText(S::Failed, {}, "port 8765 jest zajęty"),
               QStringLiteral("błąd: port 8765 jest zajęty"));
     EXPECT_EQ(ServiceStateText(S::Off, {}, {}), QStringLiteral("wyłączony"));
+}
+
+}  // namespace
+
+namespace {
+
+// Which connections the service keeps, step by step, with small limits: openings make way for
+// newer ones (their own address's first, one whose bytes wait last), clients without the token
+// hold their share, a token holder always finds a place.
+TEST(ServiceRules, ConnectionAdmissionTable) {
+    ConnectionLimits limits;
+    limits.maxOpening = 4;
+    limits.maxOpeningPerClient = 2;
+    limits.maxConnections = 4;
+    limits.maxConnectionsPerClient = 3;
+    limits.maxTokenlessConnections = 2;
+    limits.maxStreams = 3;
+    limits.maxStreamsPerClient = 2;
+    limits.maxTokenlessStreams = 1;
+    std::set<ConnectionAdmission::Id> pending;  // bytes wait unread
+    ConnectionAdmission admission(
+        limits, true, [&](ConnectionAdmission::Id id) { return pending.count(id) > 0; });
+    using V = ConnectionAdmission::Verdict;
+    enum Op { Open, Heard, HeardToken, Stream, Pending };
+    struct Step {
+        const char* what;
+        Op op;
+        ConnectionAdmission::Id id;
+        const char* client;
+        V verdict;
+        std::vector<ConnectionAdmission::Id> closed;
+    };
+    const Step steps[] = {
+        {"an opening", Open, 1, "a", V::Admitted, {}},
+        {"a second from a", Open, 2, "a", V::Admitted, {}},
+        {"a third from a: a's oldest goes", Open, 3, "a", V::Admitted, {1}},
+        {"from b", Open, 4, "b", V::Admitted, {}},
+        {"from c", Open, 5, "c", V::Admitted, {}},
+        {"2's bytes wait", Pending, 2, "", V::Admitted, {}},
+        {"from d: all 4 taken, the oldest idle goes", Open, 6, "d", V::Admitted, {3}},
+        {"from e: 2 still waits to be read, 4 goes", Open, 7, "e", V::Admitted, {4}},
+        {"2 asks without the token", Heard, 2, "", V::Admitted, {}},
+        {"5 asks without the token", Heard, 5, "", V::Admitted, {}},
+        {"6 too: the share of 2 is taken, the oldest without goes", Heard, 6, "", V::Admitted, {2}},
+        {"7 with the token", HeardToken, 7, "", V::Admitted, {}},
+        {"from f, with the token", Open, 8, "f", V::Admitted, {}},
+        {"8 asks", HeardToken, 8, "", V::Admitted, {}},
+        {"from g, with the token: all 4 places, one without goes", Open, 9, "g", V::Admitted, {}},
+        {"9 asks", HeardToken, 9, "", V::Admitted, {5}},
+        {"6's stream without the token", Stream, 6, "", V::Admitted, {}},
+        {"from h, without the token", Open, 10, "h", V::Admitted, {}},
+        {"10 asks", Heard, 10, "", V::Admitted, {}},
+        {"10's stream: the share of 1 is taken", Stream, 10, "", V::TokenlessFull, {}},
+        {"7's stream", Stream, 7, "", V::Admitted, {}},
+        {"8's stream: all 3 taken", Stream, 8, "", V::Admitted, {}},
+        {"9's stream takes the place of 6's", Stream, 9, "", V::Admitted, {6}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        ConnectionAdmission::Decision decision;
+        switch (step.op) {
+            case Open:
+                decision = admission.Open(step.id, QString::fromLatin1(step.client));
+                break;
+            case Heard:
+            case HeardToken:
+                pending.erase(step.id);  // read: that is how it was heard
+                decision = admission.Heard(step.id, step.op == HeardToken);
+                break;
+            case Stream:
+                decision = admission.Stream(step.id);
+                break;
+            case Pending:
+                pending.insert(step.id);
+                break;
+        }
+        EXPECT_EQ(decision.verdict, step.verdict);
+        EXPECT_EQ(decision.close, step.closed);
+    }
+    EXPECT_EQ(admission.Streams(), 3);
+    EXPECT_LE(admission.Ordinary(), limits.maxConnections);
 }
 
 }  // namespace
