@@ -91,7 +91,6 @@ class PgLink {
     // a failed statement gives Failed with its SQLSTATE and message in Error() / ErrorState().
     PgWait Run(const char* sql, PgDeadline deadline);
 
-
     // Waits until what was sent has left libpq's buffer (the server then works on it while the
     // caller does something else before Await).
     PgWait Flush(PgDeadline deadline);

@@ -148,9 +148,10 @@ void AboutDialog::ShowIdentification() {
                        .arg(QString::fromLatin1(kProgramVersion),
                             digest_.isEmpty() ? QStringLiteral("(liczenie…)") : digest_);
     if (!keyFingerprint_.isEmpty())
-        text += QStringLiteral("\nOdcisk klucza stacji (pieczęć dziennika): %1\n"
-                               "waga-journal key pokazuje go, waga-journal verify sprawdza "
-                               "dziennik.")
+        text += QStringLiteral(
+                    "\nOdcisk klucza stacji (pieczęć dziennika): %1\n"
+                    "waga-journal key pokazuje go, waga-journal verify sprawdza "
+                    "dziennik.")
                     .arg(keyFingerprint_);
     Lversion->setToolTip(text);
 }

@@ -80,6 +80,6 @@ class AboutDialog : public QDialog {
     UrlOpener openUrl_;
     QString digest_;          // the file's digest, or why it is unknown; empty: being computed
     QString keyFingerprint_;  // the station key's; empty: the rows are not sealed
-    bool placed_ = false;              // centred once; later showings keep the place
+    bool placed_ = false;     // centred once; later showings keep the place
     QPointer<QWindow> previousFocus_;  // the program's window that had the focus before us
 };

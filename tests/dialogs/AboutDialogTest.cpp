@@ -31,7 +31,6 @@ struct AboutBox {
     }
 };
 
-
 void ExpectFolded(const AboutDialog& box) {
     EXPECT_EQ(Find<BevelPanel>(box, "Panel1")->height(), 209);
     EXPECT_EQ(box.height(), AboutDialog::kFoldedClientHeight);

@@ -108,9 +108,9 @@ TEST_F(AboutCommand, ShowsTheRunningProgramsFileDigest) {
     const QString hex = QString::fromLatin1(sha256sum.readAllStandardOutput().left(64));
     AboutDialog& about = TopLevel<AboutDialog>("AboutBox");
     QLabel* version = Find<QLabel>(about, "Lversion");
-    ASSERT_TRUE(
-        waga::test::RunEventsUntil([&] { return !version->toolTip().contains("liczenie"); }))
-        << version->toolTip().toStdString();
+    ASSERT_TRUE(waga::test::RunEventsUntil([&] {
+        return !version->toolTip().contains("liczenie");
+    })) << version->toolTip().toStdString();
     EXPECT_EQ(version->toolTip().section('\n', 1, 1),
               QStringLiteral("SHA-256 pliku programu: ") + hex);
     EXPECT_EQ(about.height(), AboutDialog::kFoldedClientHeight);

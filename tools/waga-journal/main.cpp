@@ -25,9 +25,9 @@
 #include "JournalExportFile.h"
 #include "JournalFile.h"
 #include "JournalQuery.h"
+#include "ProgramIdentity.h"
 #include "SealCheck.h"
 #include "StationKey.h"
-#include "ProgramIdentity.h"
 
 namespace {
 
