@@ -43,6 +43,11 @@ TEST(CentralPooler, TwoStationsShareOneServerConnectionRowForRow) {
         std::string error;
         ASSERT_TRUE(SaveAddOnSettings(settings, error, folders[i].Path())) << error;
     }
+    // Both stations' batches have gone through the pooler, then the journals go on growing a
+    // while (runs growing between batches).
+    ASSERT_TRUE(waga::test::WaitUntil(
+        [&] { return uploaders[0].Status().ackedSeq > 0 && uploaders[1].Status().ackedSeq > 0; },
+        60s));
     std::this_thread::sleep_for(2s);
     EXPECT_EQ(server.Sql("SELECT count(*) FILTER (WHERE usename = 'waga_pooler') || ' ' ||"
                          " count(*) FILTER (WHERE usename LIKE 'stacja%') FROM pg_stat_activity"),

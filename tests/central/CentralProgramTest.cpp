@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 #include "AddOnSettings.h"
 #include "CentralServer.h"
@@ -85,12 +86,18 @@ TEST(CentralProgram, ClosedWhileTheServerHangsEndsWithinSecondsAndLosesNothingAc
                       central::PgWait::Done)
                 << locker->Error().toStdString();
         }
-        // The upload is now waiting for the server in the middle of a batch (the position of
-        // the batch before may still be recorded as it starts to wait).
-        std::this_thread::sleep_for(500ms);
-        const qint64 waiting = AckedSeq(journal);
-        std::this_thread::sleep_for(1000ms);
-        EXPECT_EQ(AckedSeq(journal), waiting);
+        // The upload is now waiting for the server in the middle of a batch: its position
+        // stops moving (the batch before may still be recorded as it starts to wait, later on a
+        // busy machine). The bound only ends a run that fails.
+        qint64 waiting = AckedSeq(journal);
+        EXPECT_TRUE(waga::test::WaitUntil(
+            [&] {
+                std::this_thread::sleep_for(1000ms);
+                const qint64 before = std::exchange(waiting, AckedSeq(journal));
+                return before == waiting;
+            },
+            30s))
+            << "the acknowledged position still moves: " << waiting;
         const auto asked = std::chrono::steady_clock::now();
         program->Signal(SIGTERM);
         const int status = program->Wait(20s);

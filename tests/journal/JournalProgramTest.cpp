@@ -142,6 +142,12 @@ TEST(JournalProgram, AnXServerThatGoesAwayCostsTheJournalNoLine) {
 }
 
 // Lines with every byte a line can hold, readings among them.
+std::string Repeated(const std::string& text, std::size_t times) {
+    std::string all;
+    for (std::size_t i = 0; i < times; ++i) all += text;
+    return all;
+}
+
 std::string Stream() {
     std::string bytes;
     for (int b = 0; b < 256; ++b) {
@@ -273,11 +279,19 @@ TEST_P(JournalProgramFault, TheDayFileStaysExactAndTheCauseIsToldOnce) {
         },
         20s))
         << program->Stderr();
-    std::this_thread::sleep_for(300ms);
-    const std::string sent = ReadFile(place.DayFile()) + Stream();
+    // Probes still on their way are recorded before the stream: once the file ends with it, the
+    // file holds them all, and nothing else came before it.
     ASSERT_TRUE(place.Pty().Write(Stream()));
-    ASSERT_TRUE(WaitUntil([&] { return ReadFile(place.DayFile()).size() >= sent.size(); }, 20s))
-        << program->Stderr() << ReadFile(place.DayFile()).size() << " of " << sent.size();
+    std::string sent;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            sent = ReadFile(place.DayFile());
+            return sent.ends_with(Stream());
+        },
+        20s))
+        << program->Stderr() << sent.size() << " bytes";
+    const std::size_t probes = (sent.size() - Stream().size()) / 3;
+    EXPECT_EQ(sent.substr(0, sent.size() - Stream().size()), Repeated("0\r\n", probes));
     if (locker) {
         // The lock goes while the program runs: the cause clears, and is told so, and the
         // waiting lines are stored.
@@ -360,6 +374,15 @@ struct ProgramWithDialog {
                 return !lines.empty();
             },
             20s);
+        // Probes still on their way are stored before this line: once it is in, so are they.
+        if (lines.empty() || !place.Pty().Write("1\r\n")) return {};
+        WaitUntil(
+            [&] {
+                lines = Export(place.Dir()).lines;
+                return !lines.empty() && lines.back() == "1";
+            },
+            20s);
+        if (lines.empty() || lines.back() != "1") return {};
         std::string bytes;
         for (const std::string& line : lines) bytes += line + "\r\n";
         return bytes;
