@@ -7,7 +7,7 @@
 #   share/waga/central           the central server's SQL (schema.sql, roles.sql, migrate-2.sql)
 #                                and make-certificates (its CA and server certificate)
 #   share/doc/waga/central-server.md   the guide for whoever sets up the central server
-#   share/doc/waga/inspector.md  the inspector's guide to the journal's seal
+#   share/doc/waga/evidence.md  the inspector's guide to the journal's seal
 #   bin/waga-stacja              the headless station, with its man page and its systemd unit
 #                                /lib/systemd/system/waga-stacja.service (installed disabled)
 #   lib/waga/Project1            the program (its error box is titled with its file name)
@@ -98,7 +98,7 @@ install(PROGRAMS scripts/central-cert DESTINATION share/${WAGA_PACKAGE}/central
         RENAME make-certificates)
 install(FILES doc/central-server.md DESTINATION share/doc/${WAGA_PACKAGE})
 # The inspector's guide: what the journal's seal proves and its format.
-install(FILES doc/inspector.md DESTINATION share/doc/${WAGA_PACKAGE})
+install(FILES doc/evidence.md DESTINATION share/doc/${WAGA_PACKAGE})
 install(FILES ${_pkg_src}/copyright ${_pkg_src}/README.Debian ${_pkg_out}/changelog.gz
         DESTINATION share/doc/${WAGA_PACKAGE})
 

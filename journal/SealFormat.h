@@ -1,5 +1,5 @@
 #pragma once
-// The bytes of the journal's seal, version 1 (doc/inspector.md states them for an inspector's
+// The bytes of the journal's seal, version 1 (doc/evidence.md states them for an inspector's
 // own program): a chain of SHA-256 links over the rows of the lines table in seq order, and the
 // chain's head signed with the station's Ed25519 key. Pure: no file, no database.
 //

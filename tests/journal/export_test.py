@@ -52,7 +52,7 @@ def make_journal(folder, schema=SCHEMA, rows=ROWS):
     return path
 
 
-# A station key of the tests' own (the format doc/inspector.md states): exports to a file are
+# A station key of the tests' own (the format doc/evidence.md states): exports to a file are
 # signed with it, whatever the machine's user has.
 CONFIG = tempfile.TemporaryDirectory()
 os.mkdir(os.path.join(CONFIG.name, "waga"))

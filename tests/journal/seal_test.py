@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The journal's seal end to end: the built program writes the journal from the simulated scale,
 the real sqlite3 shell tampers with a copy in one way per case, and `waga-journal verify` names
-the row (status 1), as does seal_verify.py, an independent check written from doc/inspector.md
+the row (status 1), as does seal_verify.py, an independent check written from doc/evidence.md
 alone (hashlib and python3-nacl). The intact journal gives 0 (also while the program writes),
 an unreadable one 2. A program started on a tampered journal tells it once and seals what it
 stores after. An export changed after it was made (a CSV cell, an XLSX saved by LibreOffice Calc)

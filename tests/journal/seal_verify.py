@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the seal of a weighing journal (dziennik.sqlite), format version 1, as doc/inspector.md
+"""Checks the seal of a weighing journal (dziennik.sqlite), format version 1, as doc/evidence.md
 states it, with Python's hashlib and sqlite3 and PyNaCl (Debian's python3-nacl) alone: no code of
 the program is used.
 

@@ -76,7 +76,7 @@ QString VerifyHelp() {
         "  --key ODCISK   odcisk klucza stacji (64 cyfry szesnastkowe, jak podaje\n"
         "                 waga-journal key); bez niej klucz tego użytkownika, jeśli jest\n"
         "Kod wyjścia: 0 nienaruszony; 1 nieprawidłowości; 2 dziennika nie można odczytać.\n"
-        "Opis pieczęci i jej formatu: /usr/share/doc/waga/inspector.md\n");
+        "Opis pieczęci i jej formatu: /usr/share/doc/waga/evidence.md\n");
 }
 
 QString VerifyExportHelp() {

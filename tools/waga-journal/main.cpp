@@ -3,7 +3,7 @@
 //   waga-journal export [--from ...] [--to ...] [--kind ...] [--format csv|json|xlsx]
 //                       [--output FILE] [--journal PATH]
 //   waga-journal backup FILE [--journal PATH]
-//   waga-journal verify [--journal PATH] [--key FINGERPRINT]   (the seal, doc/inspector.md)
+//   waga-journal verify [--journal PATH] [--key FINGERPRINT]   (the seal, doc/evidence.md)
 //   waga-journal verify-export FILE [--key FINGERPRINT]          (FILE.podpis, the export's)
 //   waga-journal key                                            (the station key's fingerprint)
 //   waga-journal --help, waga-journal export --help, waga-journal --version
