@@ -252,7 +252,9 @@ TEST(CentralHold, NumbersOutOfRangeNeverShowAnEmptyBacklog) {
             [&] { return central::CentralStateText(uploader.Status()).contains(c.told); }, 20s))
             << central::CentralStateText(uploader.Status()).toStdString();
         const central::CentralStatus status = uploader.Status();
-        if (c.backlog >= 0) EXPECT_EQ(status.backlog, c.backlog);
+        if (c.backlog >= 0) {
+            EXPECT_EQ(status.backlog, c.backlog);
+        }
         EXPECT_FALSE(status.backlogCounted && status.backlog == 0);
     }
 }
